@@ -1,0 +1,17 @@
+// Thread start with one argument, and bookkeeping for short-lived job threads so that shutdown
+// can wait for them instead of leaving them running.
+#pragma once
+#include <cstdint>
+#include <functional>
+
+// Starts a detached job thread running fn(arg). Returns 0, or -1 when no thread could be made.
+int start_thread(void (*fn)(void*), void* arg);
+
+// Starts a detached job thread running fn. Returns 0 or -1.
+int start_job(std::function<void()> fn);
+
+// Number of job threads started by start_thread/start_job that have not yet ended.
+int running_jobs();
+
+// Waits until every job thread has ended or ms milliseconds passed; true when none is left.
+bool wait_for_jobs(uint32_t ms);

@@ -1,0 +1,233 @@
+#include "protocol/link_socket.h"
+
+#include <cstring>
+
+#include "platform/message_box.h"
+#include "platform/text.h"
+#include "platform/tick.h"
+#include "protocol/debug_log.h"
+#include "protocol/framing.h"
+
+Clink_socket::Clink_socket() {
+    copy_text(name, "noname");
+    server_host[0] = '\0';
+    local_address[0] = '\0';
+    proxy_address[0] = '\0';
+    proxy_user_name[0] = '\0';
+    proxy_password[0] = '\0';
+}
+
+Clink_socket::~Clink_socket() = default;
+
+int Clink_socket::my_close() {
+    socket_t s = sock.exchange(0);
+    if (s != 0) {
+        close_socket(s);
+        connected = 0;
+        tried_times = 0;
+    }
+    return 0;
+}
+
+void Clink_socket::attach(socket_t accepted) {
+    my_close();
+    sock = accepted;
+    connected = 1;
+    tried_times = 0;
+    retry_count = 0;
+}
+
+void Clink_socket::clear_after_failed_connect(socket_t s) {
+    close_socket(s);
+    sock = 0;
+    connected = 0;
+}
+
+int Clink_socket::connect_to_server() {
+    load_proxy_settings();
+    if (use_proxy == 1) {
+        if (connect_through_proxy() != 0) {
+            my_close();
+            return -1;
+        }
+        return 0;
+    }
+    my_close();
+    socket_t s = tcp_socket();
+    if (s < 0) {
+        show_message("create socket failed!");
+        sock = 0;
+        connected = 0;
+        return -1;
+    }
+    struct in_addr addr;
+    if (resolve_ipv4(server_host, &addr) != 0) {
+        if (report_resolve_error == 1) show_message("error resolving hostname...:%s:", server_host);
+        clear_after_failed_connect(s);
+        return -1;
+    }
+    if (connect_ipv4(s, addr, server_port) != 0) {
+        clear_after_failed_connect(s);
+        return -1;
+    }
+    sock = s;
+    connected = 1;
+    set_buffer_sizes();
+    local_address_of(s, local_address, 51);
+    return 0;
+}
+
+int Clink_socket::set_buffer_sizes() { return set_socket_buffers(sock, kSocketBufferBytes); }
+
+int Clink_socket::log_socket_error() {
+    char text[512];
+    // The format comes from the fixed error table, each with exactly one %s.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    snprintf(text, sizeof(text), socket_error_format(last_socket_error()), name);
+#pragma GCC diagnostic pop
+    log_line("%s\n", text);
+    return 0;
+}
+
+int Clink_socket::wait_send_ready(socket_t s, int ms) { return wait_writable(s, ms); }
+
+int Clink_socket::my_send_fixed_len(const char* data, int length) {
+    return send_scrambled(data, length, kHeaderLen);
+}
+
+int Clink_socket::my_send_fixed_len_from(const char* data, int length, int from) {
+    if (from < 0) from = 0;
+    if (from > length) from = length;
+    return send_scrambled(data, length, from);
+}
+
+int Clink_socket::send_scrambled(const char* data, int length, int from) {
+    if (sock == 0) return -1;
+    if (length > kMaxSendLen) {
+        log_line("len:%d > 20000 in my_send_fixed_len\r\n", length);
+        length = kMaxSendLen;
+    }
+    if (length <= 0) {
+        show_message("send len<=0 at Clink_socket::my_send!");
+        return -1;
+    }
+    char copy[kMaxSendLen];
+    std::memcpy(copy, data, static_cast<size_t>(length));
+    last_send_tick = get_tick_count();
+    if (from < length) xor_scramble(copy + from, length - from);
+    return send_raw(copy, length);
+}
+
+int Clink_socket::send_raw(const char* data, int length) {
+    int sent = 0;
+    for (;;) {
+        // A send never goes out without the lock: a wait that times out is logged and repeated.
+        while (!lock_for(send_lock, kSendLockWaitMs))
+            log_line("send lock wait timed out in my_send_fixed_len (%s), waiting on\n", name);
+
+        socket_t s = sock;
+        int sel = s != 0 ? wait_send_ready(s, kSendSelectMs) : 1;
+        if (sel < 0) {
+            if (retry_on_error == 1 && tried_times < kSendRetryLimit) {
+                retry_count++;
+                int tries = ++tried_times;
+                log_line("sleep in my_send_fixed_len select, tried_times:%d (%s)\n", tries, name);
+                log_socket_error();
+                send_lock.unlock();
+                sleep_ms(kSendRetrySleepMs);
+                continue;
+            }
+            if (retry_on_error == 1) {
+                log_line("tried too many times in send_fixed_len(%s) select, closing\n", name);
+                tried_times = 0;
+                retry_count = -1;
+            }
+            my_close();
+            send_lock.unlock();
+            log_line("Sending data to server failed in %s, select<0, may need reconnect.\n", name);
+            log_socket_error();
+            return sel;
+        }
+        if (sel == 0) log_line("wait time out in Clink_socket::my_send_fixed_len!!!!!!\n");
+
+        s = sock;
+        if (s == 0) {
+            my_close();
+            send_lock.unlock();
+            log_socket_error();
+            return -1;
+        }
+        long r = send_bytes(s, data + sent, length - sent);
+        if (r < 0) {
+            if (retry_on_error == 1 && tried_times < kSendRetryLimit) {
+                retry_count++;
+                int tries = ++tried_times;
+                log_line("sleep in my_send_fixed_len, tried_times:%d (%s)\n", tries, name);
+                send_lock.unlock();
+                sleep_ms(kSendRetrySleepMs);
+                continue;
+            }
+            if (retry_on_error == 1) {
+                log_line("tried too many times in send_fixed_len(%s), closing\n", name);
+                tried_times = 0;
+            }
+            my_close();
+            send_lock.unlock();
+            log_socket_error();
+            return static_cast<int>(r);
+        }
+        if (r == 0) {
+            log_line("ret==0 in Clink_socket.my_send_fixed_len");
+            send_lock.unlock();
+            return 0;
+        }
+        send_lock.unlock();
+        sent += static_cast<int>(r);
+        if (sent < length) continue;
+        retry_count = 0;
+        tried_times = 0;
+        last_send_tick = get_tick_count();
+        return length;
+    }
+}
+
+void Clink_socket::send_with_reconnect(const char* data, int length) {
+    if (my_send_fixed_len(data, length) < 0) {
+        my_close();
+        connect_to_server();
+        my_send_fixed_len(data, length);
+    }
+}
+
+int Clink_socket::my_recv(char* buffer, int max) {
+    if (max <= 0) {
+        show_message("recv max_len<=0 at Clink_socket::my_recv!");
+        return -1;
+    }
+    long r = recv_bytes(sock, buffer, max);
+    if (r < 0) show_message("Receiving data from server failed, may need reconnect.");
+    return static_cast<int>(r);
+}
+
+int Clink_socket::recv_exact(char* buffer, int n, bool show_failure) {
+    int got = 0;
+    long r = 0;
+    while (got < n) {
+        r = recv_bytes(sock, buffer + got, n - got);
+        if (r < 0) {
+            if (show_failure) show_message("Receiving data from server failed, may need reconnect.");
+            return static_cast<int>(r);
+        }
+        // Zero bytes after a blocking receive means the other side closed the connection.
+        if (r == 0) return -1;
+        got += static_cast<int>(r);
+    }
+    return static_cast<int>(r);
+}
+
+int Clink_socket::my_recv_fixed_len(char* buffer, int n) {
+    if (n == 0) return 0;
+    if (n < 0) return -1;
+    return recv_exact(buffer, n, true);
+}

@@ -1,0 +1,86 @@
+// Clink_socket: the client end of one TCP connection to a messenger server (and the base of the
+// peer and relay connection classes). It connects directly or through a proxy, sends whole framed
+// messages with scrambled bodies and a bounded retry, and receives with one-shot and exact-length
+// reads.
+//
+// Threads: any number of threads may send on one instance (send_lock serialises the attempts);
+// exactly one thread receives. my_close may run on the receiving thread while another sends; the
+// sender then sees sock 0 or a failed send.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "platform/socket.h"
+#include "platform/sync.h"
+
+constexpr int kSocketBufferBytes = 81920;
+constexpr int kSendRetryLimit = 15;
+constexpr int kSendRetrySleepMs = 200;
+constexpr int kSendSelectMs = 2000;
+constexpr int kSendLockWaitMs = 3000;
+
+class Clink_socket {
+public:
+    Clink_socket();
+    virtual ~Clink_socket();
+    Clink_socket(const Clink_socket&) = delete;
+    Clink_socket& operator=(const Clink_socket&) = delete;
+
+    virtual int my_close();
+
+    int connect_to_server();
+    int my_send_fixed_len(const char* data, int length);
+    int my_send(const char* data, int length) { return my_send_fixed_len(data, length); }
+    int my_send_fixed_len_from(const char* data, int length, int from);
+    void send_with_reconnect(const char* data, int length);
+    int my_recv(char* buffer, int max);
+    // Reads exactly n bytes. Returns the count of the final receive (positive), 0 for n = 0, or a
+    // negative value on failure, including the peer closing before all n bytes arrived.
+    int my_recv_fixed_len(char* buffer, int n);
+    // Sends length bytes exactly as given (no scrambling): proxy handshakes. Returns the count
+    // sent or a negative value.
+    int send_raw(const char* data, int length);
+    int set_buffer_sizes();
+    int log_socket_error();
+
+    // Proxy tunnelling (proxy.cpp).
+    int load_proxy_settings();
+    int connect_through_proxy();
+    int connect_http_proxy();
+    int connect_socks4_proxy();
+    int connect_socks5_proxy();
+
+    // Takes over an accepted connection (listeners of the peer and relay servers).
+    void attach(socket_t accepted);
+
+    char name[256];
+    char server_host[100];
+    char local_address[100];
+    uint16_t server_port = 0;
+    std::atomic<int> connected{0};
+    std::atomic<uint32_t> last_send_tick{0};
+    std::atomic<socket_t> sock{0};
+    Ctimed_mutex send_lock;
+    char proxy_address[100];
+    int proxy_port = 0;
+    int use_proxy = 0;
+    char proxy_user_name[128];
+    char proxy_password[128];
+    int proxy_type = 0;
+    int report_resolve_error = 1;
+    int retry_on_error = 1;
+    std::atomic<int> tried_times{0};
+    std::atomic<int> retry_count{0};
+
+protected:
+    // Waits until the socket can take more bytes: 1 ready, 0 time-out, negative failure.
+    // Tests override it to inject select failures.
+    virtual int wait_send_ready(socket_t s, int ms);
+
+private:
+    int send_scrambled(const char* data, int length, int from);
+    // Reads exactly n bytes without scrambling logic; shared by the exact-length and proxy reads.
+    int recv_exact(char* buffer, int n, bool show_failure);
+    void clear_after_failed_connect(socket_t s);
+    friend class proxy_reader;
+};

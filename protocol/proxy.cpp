@@ -1,0 +1,262 @@
+// Proxy tunnelling for Clink_socket: HTTP CONNECT, SOCKS4 and SOCKS5 (no authentication or user
+// name and password). Handshake bytes go out unscrambled; replies are read to their fixed sizes.
+// A proxy that closes the connection in the middle of a reply ends the handshake with -1.
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/message_box.h"
+#include "platform/text.h"
+#include "protocol/debug_log.h"
+#include "protocol/link_socket.h"
+#include "protocol/proxy.h"
+#include "protocol/settings_store.h"
+
+namespace {
+const char* const kProxySection = "proxy";
+constexpr int kMaxStatusLine = 1023;
+constexpr int kMaxSocksField = 255;
+
+const char* socks5_reply_text(int code) {
+    static const char* const texts[] = {
+        "general SOCKS server failure", "connection not allowed by ruleset", "Network unreachable",
+        "Host unreachable",             "Connection refused",                "TTL expired",
+        "Command not supported",        "Address type not supported",        "to X'FF' unassigned"};
+    return (code >= 1 && code <= 9) ? texts[code - 1] : nullptr;
+}
+}  // namespace
+
+// Reads proxy replies byte by byte or to a fixed size, without scrambling.
+class proxy_reader {
+public:
+    explicit proxy_reader(Clink_socket& s) : m_sock(s) {}
+    // Exactly n bytes; false when the proxy failed or closed first.
+    bool read_exact(unsigned char* out, int n) {
+        return m_sock.recv_exact(reinterpret_cast<char*>(out), n, false) > 0;
+    }
+    // One line up to its line feed (at most max bytes), without the line feed and a carriage
+    // return before it. Returns false on a failed read or an over-long line.
+    bool read_line(char* out, int max) {
+        int n = 0;
+        for (;;) {
+            unsigned char c;
+            if (!read_exact(&c, 1)) return false;
+            if (c == '\n') break;
+            if (n >= max) return false;
+            out[n++] = static_cast<char>(c);
+        }
+        if (n > 0 && out[n - 1] == '\r') n--;
+        out[n] = '\0';
+        return true;
+    }
+
+private:
+    Clink_socket& m_sock;
+};
+
+int Clink_socket::load_proxy_settings() {
+    int ip = 0;
+    reg_read_int(kProxySection, "use_proxy", &use_proxy);
+    reg_read_int(kProxySection, "proxy_ip", &ip);
+    reg_read_int(kProxySection, "proxy_port", &proxy_port);
+    reg_read_int(kProxySection, "proxy_type", &proxy_type);
+    reg_read(kProxySection, "proxy_user_name", proxy_user_name, sizeof(proxy_user_name));
+    reg_read(kProxySection, "proxy_password", proxy_password, sizeof(proxy_password));
+    uint32_t u = static_cast<uint32_t>(ip);
+    snprintf(proxy_address, sizeof(proxy_address), "%d.%d.%d.%d", static_cast<int>(u >> 24),
+             static_cast<int>((u >> 16) & 0xff), static_cast<int>((u >> 8) & 0xff),
+             static_cast<int>(u & 0xff));
+    return 0;
+}
+
+int Clink_socket::connect_through_proxy() {
+    my_close();
+    socket_t s = tcp_socket();
+    if (s < 0) {
+        show_message("create socket failed!");
+        sock = 0;
+        connected = 0;
+        return -1;
+    }
+    struct in_addr addr;
+    if (resolve_ipv4(proxy_address, &addr) != 0) {
+        show_message("error resolving hostname...:%s:", proxy_address);
+        clear_after_failed_connect(s);
+        return -1;
+    }
+    if (connect_ipv4(s, addr, static_cast<uint16_t>(proxy_port)) != 0) {
+        clear_after_failed_connect(s);
+        return -1;
+    }
+    sock = s;
+    int r;
+    switch (proxy_type) {
+        case 0: r = connect_http_proxy(); break;
+        case 1: r = connect_socks4_proxy(); break;
+        case 2: r = connect_socks5_proxy(); break;
+        default:
+            show_message("Proxy type error, Please choose your proxy type in proxy options.");
+            my_close();
+            return -1;
+    }
+    if (r != 0) {
+        my_close();
+        return -1;
+    }
+    set_buffer_sizes();
+    local_address_of(sock, local_address, 51);
+    connected = 1;
+    return 0;
+}
+
+int Clink_socket::connect_http_proxy() {
+    char request[512];
+    int len = snprintf(request, sizeof(request), "CONNECT %s:%d HTTP/1.0\r\nHost: %s:%d\r\n\r\n",
+                       server_host, server_port, server_host, server_port);
+    if (len <= 0 || len >= static_cast<int>(sizeof(request)) || send_raw(request, len) != len) {
+        show_message("here we are 0.");
+        return -1;
+    }
+    proxy_reader reader(*this);
+    char line[kMaxStatusLine + 1];
+    if (!reader.read_line(line, kMaxStatusLine)) return -1;
+    if (std::strncmp(line, "HTTP/", 5) != 0) return -1;
+    const char* p = line + 5;
+    while ((*p >= '0' && *p <= '9') || *p == '.') p++;
+    while (*p == ' ') p++;
+    if (*p != '2') return -1;
+    for (;;) {
+        if (!reader.read_line(line, kMaxStatusLine)) {
+            show_message("Receiving data from server failed, may need reconnect.");
+            return -1;
+        }
+        if (line[0] == '\0') return 0;
+    }
+}
+
+int Clink_socket::connect_socks4_proxy() {
+    struct in_addr dest;
+    if (resolve_ipv4(server_host, &dest) != 0) {
+        show_message("error resolving destination name..");
+        return -1;
+    }
+    unsigned char req[15];
+    uint16_t port = htons(server_port);
+    req[0] = 4;
+    req[1] = 1;
+    std::memcpy(req + 2, &port, 2);
+    std::memcpy(req + 4, &dest.s_addr, 4);
+    std::memcpy(req + 8, "Guest\n", 6);
+    req[14] = 0;
+    if (send_raw(reinterpret_cast<const char*>(req), 15) != 15) {
+        show_message("failed to write to socks4 proxy.");
+        return -1;
+    }
+    unsigned char reply[8];
+    if (!proxy_reader(*this).read_exact(reply, 8)) {
+        show_message("failed to read from proxy.");
+        return -1;
+    }
+    switch (reply[1]) {
+        case 91: show_message("connect to proxy request rejected or failed"); return -1;
+        case 92:
+            show_message("request rejected becasue SOCKS server cannot connect to identd on the client");
+            return -1;
+        case 93:
+            show_message("request rejected because the client program and identd report different user-ids");
+            return -1;
+        default: return 0;
+    }
+}
+
+int Clink_socket::connect_socks5_proxy() {
+    struct in_addr dest;
+    if (resolve_ipv4(server_host, &dest) != 0) {
+        show_message("error resolving destination name..");
+        return -1;
+    }
+    proxy_reader reader(*this);
+    const unsigned char offer[4] = {5, 2, 0, 2};
+    if (send_raw(reinterpret_cast<const char*>(offer), 4) != 4) {
+        show_message("failed to write to socks5 proxy.");
+        return -1;
+    }
+    unsigned char answer[2];
+    if (!reader.read_exact(answer, 2)) {
+        show_message("failed to read from socks5 proxy.");
+        return -1;
+    }
+    if (answer[1] == 0xFF) {
+        show_message("proxy does not support anonymouse or username/password method.");
+        return -1;
+    }
+    if (answer[1] == 2) {
+        size_t ulen = std::strlen(proxy_user_name);
+        size_t plen = std::strlen(proxy_password);
+        // Each field carries its length in one byte, so longer credentials cannot be sent.
+        if (ulen > kMaxSocksField || plen > kMaxSocksField) {
+            show_message("The proxy user name and password must each be at most 255 characters.");
+            return -1;
+        }
+        unsigned char auth[3 + 2 * kMaxSocksField];
+        size_t n = 0;
+        auth[n++] = 1;
+        auth[n++] = static_cast<unsigned char>(ulen);
+        std::memcpy(auth + n, proxy_user_name, ulen);
+        n += ulen;
+        auth[n++] = static_cast<unsigned char>(plen);
+        std::memcpy(auth + n, proxy_password, plen);
+        n += plen;
+        if (send_raw(reinterpret_cast<const char*>(auth), static_cast<int>(n)) != static_cast<int>(n)) {
+            show_message("failed to write to socks5 proxy user_name/password.\n");
+            return -1;
+        }
+        if (!reader.read_exact(answer, 2)) {
+            show_message("failed to read from proxy socks5 user_name/password result.\n");
+            return -1;
+        }
+        if (answer[1] != 0) {
+            show_message("Authentication to socks5 proxy failed.");
+            return -1;
+        }
+    }
+    unsigned char req[10];
+    uint16_t port = htons(server_port);
+    req[0] = 5;
+    req[1] = 1;
+    req[2] = 0;
+    req[3] = 1;
+    std::memcpy(req + 4, &dest.s_addr, 4);
+    std::memcpy(req + 8, &port, 2);
+    if (send_raw(reinterpret_cast<const char*>(req), 10) != 10) {
+        show_message("failed to write to socks5 proxy in sending port and address.");
+        return -1;
+    }
+    unsigned char reply[10];
+    if (!reader.read_exact(reply, 10)) {
+        show_message("failed to read from proxy socks5 1.");
+        return -1;
+    }
+    if (reply[1] == 0) return 0;
+    if (const char* text = socks5_reply_text(reply[1])) show_message("%s", text);
+    return -1;
+}
+
+int save_proxy_settings(int use, int type, const char* address, int port, const char* user_name,
+                        const char* password) {
+    struct in_addr addr;
+    if (inet_pton(AF_INET, address ? address : "", &addr) != 1) return -1;
+    uint32_t ip = ntohl(addr.s_addr);
+    char text[16];
+    snprintf(text, sizeof(text), "%u", ip);
+    reg_write(kProxySection, "proxy_ip", text);
+    reg_write_int(kProxySection, "proxy_port", port);
+    reg_write_int(kProxySection, "proxy_type", type);
+    reg_write(kProxySection, "proxy_user_name", user_name ? user_name : "");
+    reg_write(kProxySection, "proxy_password", password ? password : "");
+    reg_write_int(kProxySection, "use_proxy", use);
+    return 0;
+}
+
+int disable_proxy() { return reg_write_int(kProxySection, "use_proxy", 0); }

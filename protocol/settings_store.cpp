@@ -1,0 +1,115 @@
+#include "protocol/settings_store.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "platform/settings_file.h"
+#include "platform/socket.h"
+#include "platform/text.h"
+
+const char* const kDeploymentSection = "deployment";
+const char* const kDefaultServerHost = "127.0.0.1";
+const char* const kDefaultWebBase = "http://127.0.0.1";
+
+namespace {
+// Serialises the read-modify-write of the file within this process.
+std::mutex g_settings_mutex;
+std::string g_server_override;
+std::string g_web_override;
+
+std::string dir_of(const std::string& path) {
+    size_t cut = path.find_last_of('/');
+    return cut == std::string::npos ? std::string(".") : path.substr(0, cut);
+}
+}  // namespace
+
+int reg_write(const char* section, const char* name, const char* text) {
+    std::lock_guard<std::mutex> lk(g_settings_mutex);
+    std::string path = settings_file_path();
+    ini_data data;
+    if (make_dirs(dir_of(path)) != 0 || ini_load(path, data) != 0) {
+        show_message("create key failed in reg_write!\n");
+        return 0;
+    }
+    data[section][name] = text ? text : "";
+    if (ini_save_atomic(path, data) != 0) show_message("set value failed in reg_write.");
+    return 0;
+}
+
+int reg_read(const char* section, const char* name, char* buffer, int size) {
+    if (size <= 0) return 0;
+    buffer[0] = '\0';
+    std::lock_guard<std::mutex> lk(g_settings_mutex);
+    ini_data data;
+    if (ini_load(settings_file_path(), data) != 0) {
+        show_message("create key failed in reg read!\n");
+        return 0;
+    }
+    auto sec = data.find(section);
+    if (sec == data.end()) return 0;
+    auto val = sec->second.find(name);
+    if (val == sec->second.end()) return 0;
+    copy_text(buffer, static_cast<size_t>(size), val->second.c_str());
+    return 0;
+}
+
+int reg_write_int(const char* section, const char* name, int value) {
+    char text[20];
+    std::snprintf(text, sizeof(text), "%d", value);
+    return reg_write(section, name, text);
+}
+
+int reg_read_int(const char* section, const char* name, int* out) {
+    char text[20];
+    reg_read(section, name, text, sizeof(text));
+    *out = 0;
+    if (text[0] != '\0') std::sscanf(text, "%d", out);
+    return 0;
+}
+
+void set_server_host_override(const char* host) {
+    std::lock_guard<std::mutex> lk(g_settings_mutex);
+    g_server_override = host ? host : "";
+}
+
+void set_web_base_override(const char* base) {
+    std::lock_guard<std::mutex> lk(g_settings_mutex);
+    g_web_override = base ? base : "";
+}
+
+void deployment_server_host(char* out, int size) {
+    {
+        std::lock_guard<std::mutex> lk(g_settings_mutex);
+        if (!g_server_override.empty()) {
+            copy_text(out, static_cast<size_t>(size), g_server_override.c_str());
+            return;
+        }
+    }
+    reg_read(kDeploymentSection, "server_host", out, size);
+    if (out[0] == '\0') copy_text(out, static_cast<size_t>(size), kDefaultServerHost);
+}
+
+void deployment_web_base(char* out, int size) {
+    {
+        std::lock_guard<std::mutex> lk(g_settings_mutex);
+        if (!g_web_override.empty()) {
+            copy_text(out, static_cast<size_t>(size), g_web_override.c_str());
+            return;
+        }
+    }
+    reg_read(kDeploymentSection, "web_base", out, size);
+    if (out[0] == '\0') copy_text(out, static_cast<size_t>(size), kDefaultWebBase);
+}
+
+void apply_bind_address_setting() {
+    char current[64];
+    get_local_bind_address(current, sizeof(current));
+    if (current[0] != '\0') return;
+    char setting[64];
+    reg_read(kDeploymentSection, "bind_address", setting, sizeof(setting));
+    if (setting[0] != '\0') set_local_bind_address(setting);
+}
