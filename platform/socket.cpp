@@ -133,10 +133,16 @@ int connect_ipv4(socket_t sock, struct in_addr addr, uint16_t port) {
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr = addr;
+    // A host that never answers must not hold the caller for the kernel's two-minute SYN
+    // retries: the connect gives up after 10 s (Linux applies the send time-out to connect).
+    struct timeval limit = {10, 0};
+    setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
     int r;
     do {
         r = connect(sock, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
     } while (r != 0 && errno == EINTR);
+    struct timeval none = {0, 0};
+    setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof(none));
     return r == 0 ? 0 : -1;
 }
 

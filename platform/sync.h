@@ -37,8 +37,41 @@ private:
     bool m_signalled = false;
 };
 
-// A mutex whose acquisition can be bounded in time (the 3000 ms waits of the socket and media code).
-using Ctimed_mutex = std::timed_mutex;
+// A mutex whose acquisition can be bounded in time (the 3000 ms waits of the socket and media
+// code). Built from a mutex and a condition variable rather than std::timed_mutex, whose timed
+// wait the thread sanitizer cannot follow.
+class Ctimed_mutex {
+public:
+    void lock() {
+        std::unique_lock<std::mutex> lk(m_mutex);
+        m_free.wait(lk, [this] { return !m_locked; });
+        m_locked = true;
+    }
+    bool try_lock() {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        if (m_locked) return false;
+        m_locked = true;
+        return true;
+    }
+    bool try_lock_for(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lk(m_mutex);
+        if (!m_free.wait_for(lk, timeout, [this] { return !m_locked; })) return false;
+        m_locked = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard<std::mutex> lk(m_mutex);
+            m_locked = false;
+        }
+        m_free.notify_one();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_free;
+    bool m_locked = false;
+};
 
 // Tries to lock m for at most ms milliseconds; true when locked.
 inline bool lock_for(Ctimed_mutex& m, uint32_t ms) {

@@ -48,3 +48,35 @@ bool wait_for_jobs(uint32_t ms) {
     std::unique_lock<std::mutex> lk(g_jobs_mutex);
     return g_jobs_done.wait_for(lk, std::chrono::milliseconds(ms), [] { return g_jobs == 0; });
 }
+
+int Cjob_group::start(std::function<void()> fn) {
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        m_count++;
+    }
+    auto ended = [this] {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        if (--m_count == 0) m_done.notify_all();
+    };
+    try {
+        std::thread t([f = std::move(fn), ended]() {
+            f();
+            ended();
+        });
+        t.detach();
+    } catch (const std::system_error&) {
+        ended();
+        return -1;
+    }
+    return 0;
+}
+
+bool Cjob_group::wait(uint32_t ms) {
+    std::unique_lock<std::mutex> lk(m_mutex);
+    return m_done.wait_for(lk, std::chrono::milliseconds(ms), [this] { return m_count == 0; });
+}
+
+int Cjob_group::running() {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    return m_count;
+}

@@ -15,3 +15,22 @@ int running_jobs();
 
 // Waits until every job thread has ended or ms milliseconds passed; true when none is left.
 bool wait_for_jobs(uint32_t ms);
+
+#include <condition_variable>
+#include <mutex>
+
+// A set of threads that can be waited for as one: each service that starts a thread per
+// connection keeps its own group, so that stopping it waits for exactly its own threads.
+class Cjob_group {
+public:
+    // Starts fn on a new detached thread counted in this group. Returns 0 or -1.
+    int start(std::function<void()> fn);
+    // Waits until every thread of the group has ended or ms passed; true when none is left.
+    bool wait(uint32_t ms);
+    int running();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    int m_count = 0;
+};

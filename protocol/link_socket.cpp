@@ -52,7 +52,9 @@ int Clink_socket::connect_to_server() {
         }
         return 0;
     }
-    my_close();
+    // Drop a previous connection without the subclass's slot clearing: the caller still owns
+    // the slot it is connecting for.
+    Clink_socket::my_close();
     socket_t s = tcp_socket();
     if (s < 0) {
         show_message("create socket failed!");
