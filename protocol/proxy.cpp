@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/message_box.h"
@@ -51,19 +52,38 @@ public:
         return true;
     }
 
+    // Consumes one header line of any length up to its line feed; *empty tells whether it held
+    // nothing but the line feed or a carriage return and line feed. False on a failed read.
+    bool skip_line(bool* empty) {
+        int n = 0;
+        unsigned char first = 0;
+        for (;;) {
+            unsigned char c;
+            if (!read_exact(&c, 1)) return false;
+            if (c == '\n') break;
+            if (n == 0) first = c;
+            if (n < 2) n++;
+        }
+        *empty = n == 0 || (n == 1 && first == '\r');
+        return true;
+    }
+
 private:
     Clink_socket& m_sock;
 };
 
 int Clink_socket::load_proxy_settings() {
-    int ip = 0;
+    // The address is one 32-bit number that does not fit a signed int when its first octet is
+    // 128 or more, so it is parsed as a wider number and cut to its low 32 bits (a value stored
+    // as a negative int gives the same address).
+    char ip_text[24];
     reg_read_int(kProxySection, "use_proxy", &use_proxy);
-    reg_read_int(kProxySection, "proxy_ip", &ip);
+    reg_read(kProxySection, "proxy_ip", ip_text, sizeof(ip_text));
     reg_read_int(kProxySection, "proxy_port", &proxy_port);
     reg_read_int(kProxySection, "proxy_type", &proxy_type);
     reg_read(kProxySection, "proxy_user_name", proxy_user_name, sizeof(proxy_user_name));
     reg_read(kProxySection, "proxy_password", proxy_password, sizeof(proxy_password));
-    uint32_t u = static_cast<uint32_t>(ip);
+    uint32_t u = static_cast<uint32_t>(std::strtoll(ip_text, nullptr, 10));
     snprintf(proxy_address, sizeof(proxy_address), "%d.%d.%d.%d", static_cast<int>(u >> 24),
              static_cast<int>((u >> 16) & 0xff), static_cast<int>((u >> 8) & 0xff),
              static_cast<int>(u & 0xff));
@@ -71,7 +91,9 @@ int Clink_socket::load_proxy_settings() {
 }
 
 int Clink_socket::connect_through_proxy() {
-    my_close();
+    // Drop a previous connection without the subclass's slot clearing: the caller still owns
+    // the slot it is connecting for.
+    Clink_socket::my_close();
     socket_t s = tcp_socket();
     if (s < 0) {
         show_message("create socket failed!");
@@ -126,12 +148,14 @@ int Clink_socket::connect_http_proxy() {
     while ((*p >= '0' && *p <= '9') || *p == '.') p++;
     while (*p == ' ') p++;
     if (*p != '2') return -1;
+    // Header lines are skipped whatever their length; only the empty line that ends them matters.
     for (;;) {
-        if (!reader.read_line(line, kMaxStatusLine)) {
+        bool empty = false;
+        if (!reader.skip_line(&empty)) {
             show_message("Receiving data from server failed, may need reconnect.");
             return -1;
         }
-        if (line[0] == '\0') return 0;
+        if (empty) return 0;
     }
 }
 
@@ -192,8 +216,9 @@ int Clink_socket::connect_socks5_proxy() {
         return -1;
     }
     if (answer[1] == 2) {
-        size_t ulen = std::strlen(proxy_user_name);
-        size_t plen = std::strlen(proxy_password);
+        // The fields are fixed-width; a field without a terminator is taken at its full width.
+        size_t ulen = strnlen(proxy_user_name, sizeof(proxy_user_name));
+        size_t plen = strnlen(proxy_password, sizeof(proxy_password));
         // Each field carries its length in one byte, so longer credentials cannot be sent.
         if (ulen > kMaxSocksField || plen > kMaxSocksField) {
             show_message("The proxy user name and password must each be at most 255 characters.");

@@ -1,0 +1,55 @@
+#include "cli/args.h"
+
+#include <cstring>
+
+#include "cli/commands.h"
+
+int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        auto value = [&](std::string* dst) {
+            if (i + 1 >= argc) {
+                *error = "missing value for " + a;
+                return false;
+            }
+            *dst = argv[++i];
+            return true;
+        };
+        if (a == "--server") {
+            if (!value(&out->server)) return -1;
+        } else if (a == "--bind") {
+            if (!value(&out->bind)) return -1;
+        } else if (a == "--home") {
+            if (!value(&out->home)) return -1;
+        } else if (a == "--email") {
+            if (!value(&out->email)) return -1;
+        } else if (a == "--password") {
+            if (!value(&out->password)) return -1;
+        } else if (a == "--auto-accept") {
+            out->auto_accept = true;
+        } else if (a == "--help" || a == "-h") {
+            out->help = true;
+        } else {
+            *error = "unknown flag " + a;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+std::string usage_text() {
+    std::string text =
+        "Usage: parlo-cli [--server HOST] [--bind ADDR] [--home DIR] [--email E --password P]\n"
+        "                 [--auto-accept] [--help]\n"
+        "\n"
+        "  --server HOST   messenger server (default: the \"server_host\" setting, else 127.0.0.1)\n"
+        "  --bind ADDR     local address for every connection (several clients on one machine)\n"
+        "  --home DIR      directory for settings and debug logs (also PARLO_HOME)\n"
+        "  --email E --password P   sign in at start\n"
+        "  --auto-accept   answer Yes to every question (contact requests, waiting messages)\n"
+        "\n"
+        "Commands, one per line on standard input; every event and notification is printed as one\n"
+        "JSON object per line on standard output.\n\n";
+    text += command_help();
+    return text;
+}

@@ -1,0 +1,18 @@
+// Command-line flags of the headless client.
+#pragma once
+#include <string>
+
+struct cli_options {
+    std::string server;    // messenger server host (--server)
+    std::string bind;      // local address for every socket (--bind)
+    std::string home;      // state directory (--home)
+    std::string email;     // sign in at start when given (--email, --password)
+    std::string password;
+    bool auto_accept = false;  // answer Yes to every question the GUI would ask
+    bool help = false;
+};
+
+// Returns 0, or -1 with a reason in error.
+int parse_args(int argc, char** argv, cli_options* out, std::string* error);
+// The --help text: flags, then every command of the command table.
+std::string usage_text();

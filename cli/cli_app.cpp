@@ -1,0 +1,127 @@
+#include "cli/cli_app.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/json_out.h"
+#include "cli/notify_sink.h"
+#include "platform/message_box.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+#include "protocol/debug_log.h"
+#include "protocol/session.h"
+
+namespace {
+json_line question(const char* kind, const char* text) {
+    json_line j;
+    j.add("question", kind).add("text", text);
+    return j;
+}
+}  // namespace
+
+int cli_asker::ask_added_me(const contact_record& c, const char* text) {
+    question("added_me", text).add("id", c.contact_id).add_bool("auto_answered", auto_accept).print();
+    return auto_accept ? ANSWER_YES : ANSWER_CANCEL;
+}
+
+int cli_asker::ask_removed_me(const contact_record& c, const char* text) {
+    question("removed_me", text).add("id", c.contact_id).add_bool("auto_answered", auto_accept).print();
+    return auto_accept ? ANSWER_YES : ANSWER_CANCEL;
+}
+
+int cli_asker::ask_read_offline(const char* text) {
+    question("offline_waiting", text).add_bool("auto_answered", auto_accept).print();
+    return auto_accept ? ANSWER_YES : ANSWER_NO;
+}
+
+cli_app::cli_app(const cli_options& opts)
+    : options(opts),
+      controller(&asker),
+      hk(controller, &idle),
+      dispatcher([this](int n, intptr_t w, intptr_t l) { on_notification(*this, n, w, l); }) {
+    asker.auto_accept = options.auto_accept;
+}
+
+cli_app::~cli_app() { stop_reader(); }
+
+void cli_app::reader_main() {
+    std::string pending;
+    char buf[4096];
+    while (!m_reader_stop.load()) {
+        struct pollfd p = {0, POLLIN, 0};
+        int r = poll(&p, 1, 200);
+        if (r <= 0) continue;
+        ssize_t n = ::read(0, buf, sizeof(buf));
+        std::lock_guard<std::mutex> lk(m_lines_mutex);
+        if (n <= 0) {
+            if (!pending.empty()) m_lines.push_back(pending);
+            m_eof = true;
+            return;
+        }
+        pending.append(buf, static_cast<size_t>(n));
+        size_t at;
+        while ((at = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, at);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            m_lines.push_back(line);
+            pending.erase(0, at + 1);
+        }
+    }
+}
+
+void cli_app::stop_reader() {
+    m_reader_stop = true;
+    if (m_reader.joinable()) m_reader.join();
+}
+
+int cli_app::execute(const std::string& line) {
+    idle.last = get_tick_count();
+    return run_command(*this, line);
+}
+
+int cli_app::run() {
+    dispatcher.bind_to_current_thread();
+    g_main_dlg = &dispatcher;
+    if (session_start() != 0) return 1;
+    idle.last = get_tick_count();
+    hk.start(get_tick_count());
+    json_line().add("event", "ready").print();
+    if (!options.email.empty()) {
+        auto r = session_controller::load_remembered();
+        controller.sign_in(options.email.c_str(), options.password.c_str(), r.remember_email,
+                           r.remember_passwd);
+    }
+    m_reader = std::thread([this] { reader_main(); });
+    while (!quit) {
+        dispatcher.wait_and_run(100);
+        std::vector<std::string> lines;
+        bool eof;
+        {
+            std::lock_guard<std::mutex> lk(m_lines_mutex);
+            lines.assign(m_lines.begin(), m_lines.end());
+            m_lines.clear();
+            eof = m_eof;
+        }
+        for (const auto& l : lines) {
+            execute(l);
+            dispatcher.run_pending();
+            if (quit) break;
+        }
+        if (eof) quit = true;
+        hk.tick(get_tick_count());
+    }
+    // Every home server learns that this user went offline; the threads get two seconds.
+    hk.broadcast_offline();
+    wait_for_jobs(2000);
+    // Release a receive thread waiting on a sent notification before joining it.
+    dispatcher.stop();
+    session_stop();
+    g_main_dlg = nullptr;
+    stop_reader();
+    json_line().add("event", "bye").print();
+    return 0;
+}

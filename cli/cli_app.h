@@ -1,0 +1,60 @@
+// The headless client's state: the session controller, the housekeeping, the notification
+// dispatcher and the answers to questions. Everything here runs on the client's main thread,
+// except the standard-input reader, which only hands lines over.
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "cli/args.h"
+#include "protocol/housekeeping.h"
+#include "protocol/notify.h"
+#include "protocol/session_controller.h"
+
+// Questions are printed as JSON; with --auto-accept they are answered Yes at once, otherwise the
+// user answers later with a command.
+struct cli_asker : question_asker {
+    bool auto_accept = false;
+    int ask_added_me(const contact_record& c, const char* text) override;
+    int ask_removed_me(const contact_record& c, const char* text) override;
+    int ask_read_offline(const char* text) override;
+};
+
+// The user's commands count as input for the automatic Away.
+struct cli_idle : input_idle_source {
+    std::atomic<uint32_t> last{0};
+    uint32_t last_input_tick() override { return last.load(); }
+};
+
+class cli_app {
+public:
+    explicit cli_app(const cli_options& options);
+    ~cli_app();
+
+    // Session start, sign-in from the flags, the command loop; returns the exit code.
+    int run();
+    // Runs one command line (also used by tests). Returns 0, or -1 for an unknown or bad command.
+    int execute(const std::string& line);
+
+    cli_options options;
+    cli_asker asker;
+    cli_idle idle;
+    session_controller controller;
+    housekeeping hk;
+    queued_dispatcher dispatcher;
+    bool quit = false;
+    // "add-contact EMAIL [GROUP]": add the found contact as soon as the search answers.
+    bool add_when_found = false;
+
+private:
+    void reader_main();
+    void stop_reader();
+    std::thread m_reader;
+    std::atomic<bool> m_reader_stop{false};
+    std::mutex m_lines_mutex;
+    std::deque<std::string> m_lines;
+    bool m_eof = false;
+};

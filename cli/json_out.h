@@ -1,0 +1,28 @@
+// One JSON object per line on standard output. Lines of different threads never interleave.
+#pragma once
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+class json_line {
+public:
+    json_line& add(const char* key, long long value);
+    json_line& add(const char* key, int value) { return add(key, static_cast<long long>(value)); }
+    json_line& add(const char* key, long value) { return add(key, static_cast<long long>(value)); }
+    json_line& add(const char* key, const std::string& value);
+    json_line& add(const char* key, const char* value) { return add(key, std::string(value ? value : "")); }
+    json_line& add_bool(const char* key, bool value);
+    // value must already be JSON (an array or object built with json_array / json_line::str).
+    json_line& add_raw(const char* key, const std::string& json);
+    std::string str() const { return "{" + m_body + "}"; }
+    // Writes the object and a newline to standard output and flushes.
+    void print() const;
+
+private:
+    void key(const char* k);
+    std::string m_body;
+};
+
+std::string json_escape(const std::string& text);
+// "[a,b,c]" from already-encoded items.
+std::string json_array(const std::initializer_list<std::string>& items);

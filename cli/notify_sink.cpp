@@ -1,0 +1,155 @@
+#include "cli/notify_sink.h"
+
+#include "cli/cli_app.h"
+#include "cli/json_out.h"
+#include "protocol/commands.h"
+#include "protocol/session.h"
+#include "protocol/tables.h"
+
+namespace {
+const char* notification_name(int n) {
+    switch (n) {
+    case NM_LOGIN_SUCCESS: return "login_success";
+    case NM_LOGIN_FAILED: return "login_failed";
+    case NM_LOGIN_CLOSED: return "login_closed";
+    case NM_GROUP_LIST: return "group_list";
+    case NM_CONTACT_LIST: return "contact_list";
+    case NM_CONTACT_STATUS: return "contact_status";
+    case NM_OPEN_CHAT: return "open_chat";
+    case NM_WELCOME: return "welcome";
+    case NM_REGISTER_SUCCESS: return "register_success";
+    case NM_REGISTER_ERROR: return "register_error";
+    case NM_REGISTER_EMAIL_EXISTS: return "register_email_exists";
+    case NM_CONTACT_FOUND: return "contact_found";
+    case NM_CONTACT_SEARCH_FAILED: return "contact_search_failed";
+    case NM_CONTACT_NOT_FOUND: return "contact_not_found";
+    case NM_CONTACT_ADD_SUCCESS: return "contact_add_success";
+    case NM_CONTACT_ADD_FAILED: return "contact_add_failed";
+    case NM_CONTACT_ALREADY_EXISTS: return "contact_already_exists";
+    case NM_CONTACT_REMOVE_SUCCESS: return "contact_remove_success";
+    case NM_CONTACT_REMOVE_FAILED: return "contact_remove_failed";
+    case NM_CONTACT_ADD_CONFIRM_SUCCESS: return "contact_add_confirm_success";
+    case NM_CONTACT_NOT_ADDED: return "contact_not_added";
+    case NM_CONTACT_REMOVE_CONFIRM_SUCCESS: return "contact_remove_confirm_success";
+    case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS: return "contact_remove_confirm_no_success";
+    case NM_GROUP_REMOVE_SUCCESS: return "group_remove_success";
+    case NM_GROUP_ADD_SUCCESS: return "group_add_success";
+    case NM_GROUP_ADD_FAILED: return "group_add_failed";
+    case NM_GROUP_REMOVE_FAILED: return "group_remove_failed";
+    case NM_GROUP_UPDATE_SUCCESS: return "group_update_success";
+    case NM_GROUP_UPDATE_FAILED: return "group_update_failed";
+    case NM_OFFLINE_WAITING: return "offline_waiting";
+    case NM_OFFLINE_BEGIN: return "offline_begin";
+    case NM_OFFLINE_TEXT: return "offline_text";
+    case NM_OFFLINE_END: return "offline_end";
+    case NM_SET_MY_STATUS: return "my_status";
+    case NM_LOGGED_IN_ELSEWHERE: return "logged_in_elsewhere";
+    case NM_PEER_STATUS: return "peer_status";
+    case NM_SERVER_NOTICE: return "server_notice";
+    case NM_SERVER_NOTICE2: return "server_notice2";
+    case NM_KNOCK: return "knock";
+    default: return "notification";
+    }
+}
+
+void add_contact_fields(json_line& j, int id) {
+    contact_record c;
+    if (!contact_by_id(id, &c)) return;
+    j.add("nick", c.display_name).add("first", c.first_name).add("last", c.last_name)
+        .add("email", c.email).add("presence", c.presence).add("presence_text", presence_word(c.presence));
+}
+
+void add_group_fields(json_line& j, int id) {
+    group_record g;
+    if (group_by_id(id, &g)) j.add("group_name", g.name);
+}
+}  // namespace
+
+std::string contact_json(const contact_record& c) {
+    json_line j;
+    j.add("id", c.contact_id).add("group", c.group_id).add("nick", c.display_name)
+        .add("first", c.first_name).add("last", c.last_name).add("email", c.email)
+        .add("presence", c.presence).add("presence_text", presence_word(c.presence))
+        .add("relation", c.relation_state).add("home_server", c.home_server)
+        .add("address", c.address);
+    return j.str();
+}
+
+void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
+    json_line j;
+    j.add("n", n).add("w", static_cast<long long>(wparam)).add("l", static_cast<long long>(lparam));
+    j.add("event", notification_name(n));
+    int id = static_cast<int>(wparam);
+    // Fields that must be read before the controller changes or drops the record.
+    if (n == NM_CONTACT_REMOVE_SUCCESS || n == NM_CONTACT_REMOVE_CONFIRM_SUCCESS) add_contact_fields(j, id);
+    if (n == NM_PEER_STATUS) {
+        contact_record c;
+        if (contact_by_id(id, &c)) j.add("previous_presence", c.presence);
+    }
+
+    std::string text = app.controller.handle(n, wparam, lparam);
+
+    switch (n) {
+    case NM_CONTACT_STATUS:
+    case NM_PEER_STATUS:
+    case NM_CONTACT_ADD_CONFIRM_SUCCESS:
+    case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS:
+        j.add("state_text", presence_word(static_cast<int>(lparam)));
+        add_contact_fields(j, id);
+        break;
+    case NM_WELCOME: {
+        session_texts t = get_session_texts();
+        char title[200];
+        std::snprintf(title, sizeof(title), "Welcome (%s, %s) %s!", t.my_name1, t.my_name2, t.my_name3);
+        j.add("title", title).add("user_id", g_user_id.load());
+        break;
+    }
+    case NM_CONTACT_FOUND: {
+        found_contact f = get_found_contact();
+        j.add("id", f.id).add("first", f.first_name).add("last", f.last_name)
+            .add("nick", f.nick_name).add("email", f.email);
+        if (app.add_when_found) {
+            app.add_when_found = false;
+            app.controller.add_found_contact();
+            j.add_bool("adding", true);
+        }
+        break;
+    }
+    case NM_CONTACT_ADD_SUCCESS: {
+        found_contact f = get_found_contact();
+        j.add("id", f.id);
+        add_contact_fields(j, f.id);
+        break;
+    }
+    case NM_GROUP_LIST: {
+        std::string arr = "[";
+        for (auto& g : groups_snapshot()) {
+            if (arr.size() > 1) arr += ",";
+            arr += json_line().add("id", g.group_id).add("name", g.name).str();
+        }
+        j.add_raw("groups", arr + "]");
+        break;
+    }
+    case NM_CONTACT_LIST: j.add("contacts", static_cast<long long>(contacts_snapshot().size())); break;
+    case NM_GROUP_ADD_SUCCESS:
+    case NM_GROUP_UPDATE_SUCCESS: add_group_fields(j, id); break;
+    case NM_OFFLINE_TEXT: j.add("chunk_length", static_cast<long long>(get_offline_chunk().size())); break;
+    case NM_OFFLINE_END:
+    {
+        // The message just completed is the last one waiting from this sender.
+        auto pending = app.controller.pending_offline();
+        for (auto it = pending.rbegin(); it != pending.rend(); ++it)
+            if (it->sender_id == id) {
+                j.add("sender", it->label).add("message", it->text);
+                break;
+            }
+        break;
+    }
+    case NM_SET_MY_STATUS: j.add("state_text", presence_label(id)); break;
+    case NM_SERVER_NOTICE: j.add("notice", get_server_notice(0)); break;
+    case NM_SERVER_NOTICE2: j.add("notice", get_server_notice(1)); break;
+    default: break;
+    }
+    if (!text.empty()) j.add("text", text);
+    j.print();
+}

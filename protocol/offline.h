@@ -1,0 +1,25 @@
+// Offline messages: leaving a message on a contact's home server, and the text formats of both
+// directions. Receiving (340/341/343/345-348) runs through the receive loop and the session
+// controller.
+#pragma once
+#include <string>
+
+// Date and time as written into the header; year 0 and hour -1 when the local time is unknown.
+struct offline_stamp {
+    int year, month, day, hour, minute, second;
+};
+offline_stamp current_offline_stamp();
+// "Message by %s %s(%s):\r\n%d-%02d-%02d %02d:%02d:%02d\r\n"
+std::string build_offline_header(const char* name1, const char* name2, const char* name3,
+                                 const offline_stamp& when);
+
+// Sends one message over a connection of its own to the home server of g_contact[index]:
+// 330, 331 header, 331 pieces of at most 1000 bytes, 331 end marker, 332. Returns 0 or -1.
+int send_offline_message(int index, const char* header, const char* text);
+
+// The checks of the offline-message editor's "Send", then the header and send_offline_message.
+// Returns 0 when sent, -1 otherwise (the reason shown as a message).
+int send_offline_to_contact(int contact_id, const std::string& text);
+
+// The sender label of a received message: "%s %s(%s)" from the contact table, else "Unknown".
+std::string offline_sender_label(int sender_id);

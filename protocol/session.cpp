@@ -1,0 +1,446 @@
+#include "protocol/session.h"
+
+#include <sys/ioctl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/thread.h"
+#include "protocol/debug_log.h"
+#include "protocol/message_reader.h"
+#include "protocol/notify.h"
+#include "protocol/peer_dispatch.h"
+#include "protocol/requests.h"
+#include "protocol/server_link.h"
+#include "protocol/settings_store.h"
+#include "protocol/tables.h"
+
+std::atomic<int> g_logged_in{0};
+std::atomic<int> g_session_id{0};
+std::atomic<int> g_user_id{0};
+std::atomic<int> g_online_index{-1};
+std::atomic<int> g_my_status{0};
+
+namespace {
+std::mutex g_text_mutex;
+session_texts g_texts;
+found_contact g_found;
+char g_offline_chunk[kOfflineChunkChars + 1];
+char g_group_update_name[128];
+char g_notices[2][kNoticeChars + 1];
+char g_searched_email[128];
+
+std::thread g_recv_thread;
+std::atomic<bool> g_recv_stop{false};
+
+int body_int(const char* body) {
+    int v = 0;
+    std::sscanf(body, "%d", &v);
+    return v;
+}
+
+// "%10d:%s": the id, then one blank-free word cut to `width` characters.
+bool id_and_word(const char* body, int width, int* id, char* word) {
+    word[0] = '\0';
+    int consumed = 0;
+    if (std::sscanf(body, "%10d:%n", id, &consumed) < 1 || consumed == 0) return false;
+    const char* p = body + consumed;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') p++;
+    int n = 0;
+    while (n < width && p[n] != '\0' && p[n] != ' ' && p[n] != '\t' && p[n] != '\r' && p[n] != '\n') {
+        word[n] = p[n];
+        n++;
+    }
+    word[n] = '\0';
+    return true;
+}
+
+// Sets a text field of the first record with this id (174-178); unknown ids change nothing.
+template <size_t N>
+void set_contact_text(int id, char (contact_record::*field)[N], const char* word) {
+    tables_guard lk(tables_mutex());
+    int i = get_contact_index(id);
+    if (i >= 0) copy_text(g_contact[i].*field, word);
+}
+
+void store_text(char* dst, size_t dst_size, const char* body, int len, int width) {
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    copy_body_text(dst, dst_size, body, len, 0, width);
+}
+
+bool connection_has_data(socket_t s) {
+    int pending = 0;
+    if (ioctl(s, FIONREAD, &pending) != 0) return false;
+    return pending > 0;
+}
+
+// Reads and dispatches messages while the main connection stays open.
+void read_main_connection(std::vector<char>& buffer) {
+    while (!g_recv_stop.load()) {
+        socket_t s = g_main_link.sock.load();
+        if (s == 0) return;
+        int r = wait_readable(s, kRecvPollMs);
+        if (r == 0) continue;
+        if (r < 0) {
+            log_line("g_recv_thread select return <0.\n");
+            g_main_link.my_close();
+            return;
+        }
+        // Readable with nothing pending: the server closed the connection (or it failed).
+        if (!connection_has_data(s)) {
+            log_line("g_recv_thread: server closed the main connection.\n");
+            g_main_link.my_close();
+            return;
+        }
+        if (g_main_link.sock.load() == 0) return;
+        msg_header header;
+        int got = read_server_message(g_main_link, buffer.data(), &header);
+        if (got == READ_BROKEN) {
+            g_main_link.my_close();
+            return;
+        }
+        if (got != READ_OK) continue;
+        dispatch_server_command(header.command, buffer.data() + kHeaderLen, header.len,
+                                header.board_num);
+    }
+}
+
+void recv_thread_main() {
+    std::vector<char> buffer(kRecvBufSize);
+    while (!g_recv_stop.load()) {
+        // The event is signalled after every send; the bounded wait also lets the thread see the
+        // stop flag and a connection made without a signal.
+        g_recv_event.wait(kRecvPollMs);
+        if (g_recv_stop.load()) break;
+        if (g_main_link.sock.load() == 0) continue;
+        read_main_connection(buffer);
+    }
+}
+}  // namespace
+
+session_texts get_session_texts() {
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    return g_texts;
+}
+
+found_contact get_found_contact() {
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    return g_found;
+}
+
+std::string get_offline_chunk() {
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    return g_offline_chunk;
+}
+
+std::string get_group_update_name() {
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    return g_group_update_name;
+}
+
+std::string get_server_notice(int which) {
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    return g_notices[which == 0 ? 0 : 1];
+}
+
+void set_searched_email(const char* email) {
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    copy_text(g_searched_email, email);
+}
+
+std::string get_searched_email() {
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    return g_searched_email;
+}
+
+void reset_session_values() {
+    g_logged_in = 0;
+    g_session_id = 0;
+    g_user_id = 0;
+    g_online_index = -1;
+    g_my_status = 0;
+    std::lock_guard<std::mutex> lk(g_text_mutex);
+    std::memset(&g_texts, 0, sizeof(g_texts));
+    std::memset(&g_found, 0, sizeof(g_found));
+    g_offline_chunk[0] = '\0';
+    g_group_update_name[0] = '\0';
+    g_notices[0][0] = g_notices[1][0] = '\0';
+    g_searched_email[0] = '\0';
+}
+
+int session_start() {
+    if (g_recv_thread.joinable()) return 0;
+    reset_session_values();
+    clear_all_tables();
+    reset_speed_test();
+    reset_relay_acks();
+    g_recv_event.reset();
+    copy_text(g_main_link.name, "main server");
+    if (g_main_link.sock.load() == 0) {
+        deployment_server_host(g_main_link.server_host, sizeof(g_main_link.server_host));
+        g_main_link.server_port = kServerPort;
+    }
+    g_recv_stop = false;
+    try {
+        g_recv_thread = std::thread(recv_thread_main);
+    } catch (const std::system_error&) {
+        log_line("could not start g_recv_thread.\r\n");
+        return -1;
+    }
+    g_recv_event.signal();
+    return 0;
+}
+
+void session_stop() {
+    g_recv_stop = true;
+    g_main_link.my_close();
+    g_recv_event.signal();
+    if (g_recv_thread.joinable()) g_recv_thread.join();
+}
+
+int ensure_main_connection() {
+    int r = 0;
+    if (g_main_link.sock.load() == 0) {
+        deployment_server_host(g_main_link.server_host, sizeof(g_main_link.server_host));
+        g_main_link.server_port = kServerPort;
+        r = g_main_link.connect_to_server();
+    }
+    g_recv_event.signal();
+    return r;
+}
+
+int login(const char* email, const char* password) {
+    {
+        std::lock_guard<std::mutex> lk(g_text_mutex);
+        copy_text(g_texts.my_email, email);
+        copy_text(g_texts.my_passwd, password);
+    }
+    g_logged_in = 0;
+    ensure_main_connection();
+    session_texts t = get_session_texts();
+    char body[kTextBuilderSize];
+    std::snprintf(body, sizeof(body), "%s:%s", t.my_email, t.my_passwd);
+    return general_str_command_to_server(CMD_LOGIN, body);
+}
+
+int sign_out() {
+    int r = general_command_to_server(CMD_SIGN_OUT);
+    g_logged_in = 0;
+    return r;
+}
+
+int do_status_notify_by_peer(const char* body, int len) {
+    int id = 0, state = 0;
+    char address[21] = "";
+    if (std::sscanf(body, "%10d:%6d:%20s", &id, &state, address) < 2) {
+        log_line("bad content in do_status_notify_by_peer:%.40s\r\n", body);
+        return -1;
+    }
+    (void)len;
+    int found = 0;
+    {
+        tables_guard lk(tables_mutex());
+        for (auto& c : g_contact)
+            if (c.in_use != 0 && c.contact_id == id) {
+                copy_text(c.address, address);
+                found++;
+            }
+    }
+    if (found == 0) {
+        log_line("did not find contact_id:%d in do_status_notify_by_peer\r\n", id);
+        return -1;
+    }
+    post_main(NM_PEER_STATUS, id, state);
+    return 0;
+}
+
+void dispatch_server_command(int command, char* body, int len, int board_num) {
+    int id = 0;
+    char word[128];
+    switch (command) {
+    case SRV_LOGIN_OK:
+        g_logged_in = 1;
+        post_main(NM_LOGIN_SUCCESS);
+        break;
+    case SRV_LOGIN_FAILED:
+        g_logged_in = 0;
+        post_main(NM_LOGIN_FAILED);
+        break;
+    case SRV_LOGIN_CLOSED:
+        g_logged_in = 0;
+        post_main(NM_LOGIN_CLOSED);
+        break;
+    case SRV_ACCEPTED:
+        break;
+    case SRV_SESSION_KEY_FAILED:
+        log_line("login session key failed. g_session_id:%d g_user_id:%d, g_online_index:%d\r\n",
+                 g_session_id.load(), g_user_id.load(), g_online_index.load());
+        break;
+    case SRV_SESSION_ID: g_session_id = body_int(body); break;
+    case SRV_USER_ID: g_user_id = body_int(body); break;
+    case SRV_ONLINE_INDEX: g_online_index = body_int(body); break;
+    case SRV_NAME1: store_text(g_texts.my_name1, sizeof(g_texts.my_name1), body, len, 31); break;
+    case SRV_NAME2: store_text(g_texts.my_name2, sizeof(g_texts.my_name2), body, len, 31); break;
+    case SRV_NAME3:
+        store_text(g_texts.my_name3, sizeof(g_texts.my_name3), body, len, 31);
+        post_main(NM_WELCOME);
+        break;
+    case SRV_GROUPS_BEGIN: clear_all_groups(); break;
+    case SRV_GROUP: {
+        char name[64];
+        std::sscanf(body, "%10d", &id);
+        copy_body_text(name, sizeof(name), body, len, 11, 63);
+        add_one_contact_group(id, name);
+        break;
+    }
+    case SRV_GROUPS_END: post_main(NM_GROUP_LIST); break;
+    case SRV_CONTACTS_BEGIN: clear_all_contacts(); break;
+    case SRV_CONTACT: {
+        int group = 0;
+        char name[64];
+        std::sscanf(body, "%10d:%10d:", &id, &group);
+        copy_body_text(name, sizeof(name), body, len, 22, 63);
+        add_one_contact(id, group, name);
+        break;
+    }
+    case SRV_CONTACTS_END: post_main(NM_CONTACT_LIST); break;
+    case SRV_CONTACT_HOME_SERVER:
+        if (id_and_word(body, 31, &id, word))
+            set_contact_text(id, &contact_record::home_server, word);
+        break;
+    case SRV_CONTACT_EXTRA:
+        if (id_and_word(body, 31, &id, word))
+            set_contact_text(id, &contact_record::extra_text, word);
+        break;
+    case SRV_CONTACT_FIRST_NAME:
+        if (id_and_word(body, 63, &id, word))
+            set_contact_text(id, &contact_record::first_name, word);
+        break;
+    case SRV_CONTACT_LAST_NAME:
+        if (id_and_word(body, 63, &id, word))
+            set_contact_text(id, &contact_record::last_name, word);
+        break;
+    case SRV_CONTACT_EMAIL:
+        if (id_and_word(body, 127, &id, word))
+            set_contact_text(id, &contact_record::email, word);
+        break;
+    case SRV_CONTACT_RELATION: {
+        int relation = 0;
+        if (std::sscanf(body, "%10d:%d", &id, &relation) < 2) break;
+        bool found = false;
+        {
+            tables_guard lk(tables_mutex());
+            int i = get_contact_index(id);
+            if (i >= 0) {
+                g_contact[i].relation_state = relation;
+                found = true;
+            }
+        }
+        if (found && relation == REL_CONNECT_NOW)
+            start_job([id] { peer().start_contact_text_chat(id); });
+        break;
+    }
+    case SRV_REGISTER_OK: post_main(NM_REGISTER_SUCCESS); break;
+    case SRV_REGISTER_ERROR: post_main(NM_REGISTER_ERROR); break;
+    case SRV_REGISTER_EMAIL_EXISTS: post_main(NM_REGISTER_EMAIL_EXISTS); break;
+    case SRV_FOUND_ID: {
+        std::lock_guard<std::mutex> lk(g_text_mutex);
+        g_found.id = body_int(body);
+        break;
+    }
+    case SRV_FOUND_FIRST_NAME:
+        store_text(g_found.first_name, sizeof(g_found.first_name), body, len, 31);
+        break;
+    case SRV_FOUND_LAST_NAME:
+        store_text(g_found.last_name, sizeof(g_found.last_name), body, len, 31);
+        break;
+    case SRV_FOUND_NICK_NAME:
+        store_text(g_found.nick_name, sizeof(g_found.nick_name), body, len, 127);
+        break;
+    case SRV_FOUND_EMAIL:
+        store_text(g_found.email, sizeof(g_found.email), body, len, 127);
+        post_main(NM_CONTACT_FOUND);
+        break;
+    case SRV_SEARCH_FAILED: post_main(NM_CONTACT_SEARCH_FAILED); break;
+    case SRV_SEARCH_NOT_FOUND: post_main(NM_CONTACT_NOT_FOUND); break;
+    case SRV_ADD_OK: post_main(NM_CONTACT_ADD_SUCCESS); break;
+    case SRV_ADD_FAILED: post_main(NM_CONTACT_ADD_FAILED); break;
+    case SRV_ADD_EXISTS: post_main(NM_CONTACT_ALREADY_EXISTS); break;
+    case SRV_ADD_CONFIRM_OK: post_main(NM_CONTACT_ADD_CONFIRM_SUCCESS, body_int(body)); break;
+    case SRV_ADD_CONFIRM_NO: post_main(NM_CONTACT_NOT_ADDED, body_int(body)); break;
+    case SRV_REMOVE_OK: post_main(NM_CONTACT_REMOVE_SUCCESS, body_int(body)); break;
+    case SRV_REMOVE_FAILED: post_main(NM_CONTACT_REMOVE_FAILED); break;
+    case SRV_REMOVE_CONFIRM_OK: post_main(NM_CONTACT_REMOVE_CONFIRM_SUCCESS, body_int(body)); break;
+    case SRV_REMOVE_CONFIRM_NO:
+        post_main(NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS, body_int(body));
+        break;
+    case SRV_GROUP_ADD_OK: post_main(NM_GROUP_ADD_SUCCESS, body_int(body)); break;
+    case SRV_GROUP_ADD_FAILED: post_main(NM_GROUP_ADD_FAILED); break;
+    case SRV_GROUP_RENAME_OK:
+        std::sscanf(body, "%10d", &id);
+        store_text(g_group_update_name, sizeof(g_group_update_name),
+                   len > 11 ? body + 11 : "", len > 11 ? len - 11 : 0, 127);
+        // Sent: the handler reads the name before the next 314 can overwrite it.
+        send_main(NM_GROUP_UPDATE_SUCCESS, id);
+        break;
+    case SRV_GROUP_RENAME_FAILED: post_main(NM_GROUP_UPDATE_FAILED); break;
+    case SRV_GROUP_REMOVE_OK: post_main(NM_GROUP_REMOVE_SUCCESS, body_int(body)); break;
+    case SRV_GROUP_REMOVE_FAILED: post_main(NM_GROUP_REMOVE_FAILED); break;
+    case SRV_OFFLINE_WAITING: post_main(NM_OFFLINE_WAITING); break;
+    case SRV_OFFLINE_BEGIN: send_main(NM_OFFLINE_BEGIN, body_int(body)); break;
+    case SRV_OFFLINE_TEXT:
+        store_text(g_offline_chunk, sizeof(g_offline_chunk), body, len, kOfflineChunkChars);
+        // Sent: the receive thread waits until the chunk was appended before reading the next.
+        send_main(NM_OFFLINE_TEXT);
+        break;
+    case SRV_OFFLINE_END:
+        std::sscanf(body, "%10d", &id);
+        send_main(NM_OFFLINE_END, id);
+        break;
+    case SRV_STATUS_SET: post_main(NM_SET_MY_STATUS, body_int(body)); break;
+    case SRV_PEER_ADDRESS: {
+        char address[51];
+        std::sscanf(body, "%10d", &id);
+        copy_body_text(address, sizeof(address), body, len, 11, 50);
+        if (address[0] != '\0') peer().connect_to_peer(id, address);
+        break;
+    }
+    case SRV_LOGGED_IN_ELSEWHERE: post_main(NM_LOGGED_IN_ELSEWHERE); break;
+    case SRV_PEER_STATUS: do_status_notify_by_peer(body, len); break;
+    case SRV_RELAY_ACK_80: set_relay_acked(0); break;
+    case SRV_RELAY_ACK_443: set_relay_acked(1); break;
+    case SRV_RELAY_ACK_8199: set_relay_acked(2); break;
+    case SRV_SPEED_BEGIN: break;
+    case SRV_SPEED_END: do_speed_test_reply_end_from_server(); break;
+    case SRV_SLAVE1_ADDRESS:
+    case SRV_SLAVE2_ADDRESS: {
+        char address[128];
+        copy_body_text(address, sizeof(address), body, len, 0, 127);
+        peer().set_slave_server_address(command == SRV_SLAVE1_ADDRESS ? 0 : 1, address);
+        break;
+    }
+    case SRV_SLAVE1_PORT1:
+    case SRV_SLAVE1_PORT2:
+    case SRV_SLAVE1_PORT3: peer().set_slave_server_port(0, command - SRV_SLAVE1_PORT1, board_num); break;
+    case SRV_SLAVE2_PORT1:
+    case SRV_SLAVE2_PORT2:
+    case SRV_SLAVE2_PORT3: peer().set_slave_server_port(1, command - SRV_SLAVE2_PORT1, board_num); break;
+    case SRV_SLAVE_CONNECT: peer().connect_to_slave_servers(); break;
+    case SRV_SLAVE_ADDR_REQUEST: peer().do_request_slave_server_addr_from_server(body_int(body)); break;
+    case SRV_PEER_SLAVE1:
+    case SRV_PEER_SLAVE2: peer().do_peer_slave_server(command, body, len); break;
+    case SRV_NOTICE1:
+    case SRV_NOTICE2: {
+        int which = command == SRV_NOTICE1 ? 0 : 1;
+        store_text(g_notices[which], sizeof(g_notices[which]), body, len, kNoticeChars);
+        post_main(which == 0 ? NM_SERVER_NOTICE : NM_SERVER_NOTICE2);
+        break;
+    }
+    case SRV_RELAYED_DATAGRAM: peer().do_relay_peer_udp_from_server(body, len); break;
+    default: break;  // unknown commands were read completely and are ignored
+    }
+}

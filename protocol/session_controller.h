@@ -1,0 +1,102 @@
+// The protocol side of the main window's notification handlers and of the user's actions: the
+// requests they send, the tables they change and the threads they start. The GUI and the headless
+// client both call it and add only what is seen, so the two front ends cannot drift apart.
+//
+// Threads: a controller belongs to the front end's thread. handle() runs there (the dispatcher
+// delivers notifications on it), and so do the user actions and the housekeeping tick.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "protocol/requests.h"
+#include "protocol/tables.h"
+
+class housekeeping;
+
+// The questions a front end answers. The defaults ask through the message boxes; a front end that
+// cannot wait (the headless client) may answer ANSWER_CANCEL and let the user answer later with
+// answer_added_me / answer_removed_me / read_offline.
+struct question_asker {
+    virtual ~question_asker() = default;
+    // ANSWER_YES, ANSWER_NO or ANSWER_CANCEL.
+    virtual int ask_added_me(const contact_record& c, const char* text);
+    virtual int ask_removed_me(const contact_record& c, const char* text);
+    // ANSWER_YES or ANSWER_NO.
+    virtual int ask_read_offline(const char* text);
+};
+
+struct offline_message {
+    int sender_id;
+    std::string label;
+    std::string text;
+};
+
+class session_controller {
+public:
+    explicit session_controller(question_asker* asker = nullptr);
+
+    void attach_housekeeping(housekeeping* hk) { m_housekeeping = hk; }
+
+    // Protocol side of main-window notification n. Returns the text the window would show for
+    // it (a refusal, a confirmation), or an empty text.
+    std::string handle(int n, intptr_t wparam, intptr_t lparam);
+
+    // Sign-in dialog: the checks, the login, then the four remembered values. Returns 0 when the
+    // login request went out.
+    int sign_in(const char* email, const char* password, bool remember_email, bool remember_passwd);
+    struct remembered {
+        bool remember_email;
+        bool remember_passwd;
+        std::string email;
+        std::string password;
+    };
+    static remembered load_remembered();
+    int sign_out();
+
+    // Registration dialog checks, then 250.
+    int register_user(const registration_fields& f);
+    // Contact search checks, then 260.
+    int search_contact(const char* email);
+    // Add-contact confirmation "Add": 280 with the found contact and the selected group.
+    int add_found_contact();
+    int remove_contact(int contact_id);
+    int answer_added_me(int contact_id, bool accept);
+    int answer_removed_me(int contact_id, bool accept);
+    int add_group(const char* name);
+    int rename_group(int group_id, const char* name);
+    int delete_group(int group_id);
+    // Moves a contact at once and tells the server (300).
+    int move_contact(int contact_id, int group_id);
+
+    // A status request (360) and the status-broadcast timer. by_user marks a chosen Away, which
+    // the automatic return to Online leaves alone.
+    int request_my_status(int state, bool by_user);
+    bool away_by_user() const { return m_away_by_user; }
+
+    // Offline messages: 343, and the viewer's Discard and Save (348).
+    int read_offline();
+    std::vector<offline_message> pending_offline() const { return m_pending; }
+    int discard_offline(int sender_id);
+    int save_offline(int sender_id, const char* path);
+
+    int selected_group() const { return m_selected_group_id; }
+    void select_group(int group_id) { m_selected_group_id = group_id; }
+
+private:
+    void ask_pending_relations();
+    void peer_status(int contact_id, int state);
+    std::string contact_added();
+
+    question_asker m_default_asker;
+    question_asker* m_asker;
+    housekeeping* m_housekeeping = nullptr;
+    bool m_away_by_user = false;
+    int m_selected_group_id = 0;
+    std::string m_last_group_name;
+    std::string m_offline_text;
+    std::vector<offline_message> m_pending;
+};
+
+// The user text that belongs to a refusal or confirmation notification (empty for others).
+std::string notification_text(int n);

@@ -1,0 +1,36 @@
+// A child process with pipes to its standard input and output, whose output lines are collected
+// by a reader thread. The child is always killed when the object goes away.
+#pragma once
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class child_process {
+public:
+    child_process(const std::string& program, const std::vector<std::string>& args);
+    ~child_process();
+    bool running() const { return m_pid > 0; }
+    void write_line(const std::string& line);
+    // Waits at most ms for an output line (not yet taken) containing every one of the parts.
+    // Returns the line, or an empty text on time-out. Lines before it stay available.
+    std::string wait_line(const std::vector<std::string>& parts, int ms = 10000);
+    std::vector<std::string> lines();
+    // SIGTERM, then SIGKILL after ms; returns the exit status (-1 when killed or unknown).
+    int stop(int ms = 5000);
+
+private:
+    void reader();
+    pid_t m_pid = -1;
+    int m_in = -1;
+    int m_out = -1;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    std::vector<std::string> m_lines;
+    std::vector<bool> m_taken;
+};

@@ -1,0 +1,245 @@
+// Requests to the home servers (online queries, status, offline messages) and their bodies.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/paths.h"
+#include "platform/thread.h"
+#include "protocol/commands.h"
+#include "protocol/debug_log.h"
+#include "protocol/offline.h"
+#include "protocol/requests.h"
+#include "protocol/session.h"
+#include "protocol/settings_store.h"
+#include "protocol/tables.h"
+#include "tests/protocol/proxy_test_support.h"
+#include "tests/protocol/session_test_support.h"
+
+using session_test::fake_server;
+using session_test::message;
+using session_test::recorder;
+
+namespace {
+
+class HomeServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_home_dir(m_home.path());
+        ASSERT_EQ(open_debug_log(), 0);
+        clear_all_tables();
+        reset_session_values();
+        g_main_dlg = &m_rec;
+        set_home_server_reply_timeout(1000);
+    }
+    void TearDown() override {
+        wait_for_jobs(5000);
+        g_main_dlg = nullptr;
+        clear_all_tables();
+        close_debug_log();
+        set_home_dir("");
+    }
+    void add_homed(int id, const char* host) {
+        add_one_contact(id, 0, "c");
+        tables_guard lk(tables_mutex());
+        std::strcpy(g_contact[get_contact_index(id)].home_server, host);
+    }
+    proxy_test::temp_home m_home;
+    recorder m_rec;
+    proxy_test::message_capture m_boxes;
+};
+
+TEST_F(HomeServerTest, TenContactsOnOneServerShareOneQueryConnection) {
+    fake_server server("127.0.78.1");
+    for (int i = 0; i < 10; i++) add_homed(100 + i, "127.0.78.1");
+    add_homed(200, "127.0.78.99");  // another server: not on this connection
+    int result = -2;
+    std::thread worker([&] { result = one_retrieving_thread(0); });
+    ASSERT_TRUE(server.accept());
+    for (int i = 0; i < 10; i++) {
+        message m;
+        ASSERT_TRUE(server.read(&m));
+        EXPECT_EQ(m.command, CMD_QUERY_ONLINE);
+        char expect[16];
+        std::snprintf(expect, sizeof(expect), "%10d", 100 + i);
+        EXPECT_EQ(m.body, expect);
+        // The request carries session and board of the last reply read.
+        EXPECT_EQ(m.session, i == 0 ? 0 : 9);
+        EXPECT_EQ(m.board, i == 0 ? 0 : 1);
+        server.send(SRV_ONLINE_STATE, expect, 1, 9);
+        server.send(SRV_ONLINE_DONE, "", 1, 9);
+    }
+    EXPECT_TRUE(server.peer_closed());
+    worker.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(m_rec.count(NM_CONTACT_STATUS), 10);
+    contact_record c;
+    ASSERT_TRUE(contact_by_id(109, &c));
+    EXPECT_EQ(c.presence, 1);
+    ASSERT_TRUE(contact_by_id(200, &c));
+    EXPECT_EQ(c.presence, 0);
+}
+
+TEST_F(HomeServerTest, PassStartsOneThreadPerHomeServer) {
+    fake_server a("127.0.78.2");
+    fake_server b("127.0.78.3");
+    add_homed(1, "127.0.78.2");
+    add_homed(2, "127.0.78.3");
+    add_homed(3, "127.0.78.2");
+    add_homed(4, "");  // no home server: never queried
+    EXPECT_EQ(start_retrieving_pass(), 2);
+    ASSERT_TRUE(a.accept());
+    ASSERT_TRUE(b.accept());
+    message m;
+    ASSERT_TRUE(a.read(&m));
+    a.send(SRV_ONLINE_DONE);
+    ASSERT_TRUE(a.read(&m));
+    EXPECT_EQ(m.body, "         3");
+    a.send(SRV_ONLINE_DONE);
+    ASSERT_TRUE(b.read(&m));
+    EXPECT_EQ(m.body, "         2");
+    b.send(SRV_ONLINE_DONE);
+    EXPECT_FALSE(a.accept(300));  // no second connection to the same server
+}
+
+TEST_F(HomeServerTest, BadRepliesAreDroppedAndAddressesCut) {
+    fake_server server("127.0.78.4");
+    add_homed(31, "127.0.78.4");
+    add_homed(32, "127.0.78.4");
+    std::thread worker([] { one_retrieving_thread(0); });
+    ASSERT_TRUE(server.accept());
+    message m;
+    ASSERT_TRUE(server.read(&m));
+    server.send(SRV_ONLINE_STATE, "      3x31", 2);  // a letter at position 7: dropped
+    server.send(SRV_ONLINE_ADDRESS, "        31:" + std::string("1234567890123456789012345"));
+    ASSERT_TRUE(server.read(&m));
+    server.send(SRV_ONLINE_ADDRESS, "       A32:10.0.0.1");  // bad in the first ten characters
+    worker.join();
+    contact_record c;
+    ASSERT_TRUE(contact_by_id(31, &c));
+    EXPECT_EQ(c.presence, 0);
+    EXPECT_STREQ(c.address, "12345678901234567890");
+    ASSERT_TRUE(contact_by_id(32, &c));
+    EXPECT_STREQ(c.address, "");
+    std::string log = session_test::read_log();
+    EXPECT_NE(log.find("content in query_online_reply_from_server has bad data:      3x31 at pos:7"),
+              std::string::npos);
+    EXPECT_NE(log.find("query_online_reply_ip_from_server has bad data:       A32:10.0.0.1 at pos:7"),
+              std::string::npos);
+}
+
+TEST_F(HomeServerTest, SilentOrMissingServerEndsTheQueryThread) {
+    fake_server server("127.0.78.5");
+    add_homed(41, "127.0.78.5");
+    add_homed(42, "127.0.78.6");  // nothing listens there
+    std::thread worker([] { EXPECT_EQ(one_retrieving_thread(0), -1); });
+    ASSERT_TRUE(server.accept());
+    message m;
+    ASSERT_TRUE(server.read(&m));
+    worker.join();  // ends after the reply time-out instead of waiting forever
+    EXPECT_EQ(one_retrieving_thread(1), -1);
+    EXPECT_EQ(one_retrieving_thread(100), -1);
+    EXPECT_NE(session_test::read_log().find("index:100 out of range 0-99 in one_retrieving_thread"),
+              std::string::npos);
+}
+
+TEST_F(HomeServerTest, StatusPassSendsOneStatusPerContact) {
+    fake_server server("127.0.78.7");
+    g_user_id = 555;
+    add_homed(51, "127.0.78.7");
+    add_homed(52, "127.0.78.7");
+    EXPECT_EQ(start_sending_status_pass(3, "192.168.10.20"), 1);
+    ASSERT_TRUE(server.accept());
+    message m;
+    ASSERT_TRUE(server.read(&m));
+    EXPECT_EQ(m.command, CMD_STATUS_TO_HOME);
+    EXPECT_EQ(m.body, "        51:       555:     3:192.168.10.20");
+    ASSERT_TRUE(server.read(&m));
+    EXPECT_EQ(m.body, "        52:       555:     3:192.168.10.20");
+    EXPECT_TRUE(server.peer_closed());
+}
+
+// Reads one offline message's wire sequence and returns the 331 bodies after the header.
+std::vector<std::string> read_offline_sequence(fake_server& server) {
+    std::vector<std::string> pieces;
+    message m;
+    EXPECT_TRUE(server.read(&m));
+    EXPECT_EQ(m.command, CMD_OFFLINE_BEGIN);
+    EXPECT_EQ(m.body, "        61:       777");
+    EXPECT_TRUE(server.read(&m));
+    EXPECT_EQ(m.command, CMD_OFFLINE_TEXT);
+    EXPECT_EQ(m.body.rfind("Message by Ann Lee(ann):\r\n", 0), 0u);
+    for (;;) {
+        if (!server.read(&m)) break;
+        if (m.command == CMD_OFFLINE_END) {
+            EXPECT_EQ(m.body, "        61:       777");
+            break;
+        }
+        EXPECT_EQ(m.command, CMD_OFFLINE_TEXT);
+        pieces.push_back(m.body);
+    }
+    return pieces;
+}
+
+TEST_F(HomeServerTest, OfflineMessageWireSequence) {
+    fake_server server("127.0.78.8");
+    g_user_id = 777;
+    add_homed(61, "127.0.78.8");
+    // The names arrive at login; here they are set the same way.
+    char n1[] = "Ann", n2[] = "Lee", n3[] = "ann";
+    dispatch_server_command(SRV_NAME1, n1, 3, 0);
+    dispatch_server_command(SRV_NAME2, n2, 3, 0);
+    dispatch_server_command(SRV_NAME3, n3, 3, 0);
+
+    for (size_t size : {size_t{0}, size_t{2500}, size_t{10000}}) {
+        std::string text(size, 'm');
+        ASSERT_EQ(send_offline_to_contact(61, text), 0);
+        ASSERT_TRUE(server.accept());
+        auto pieces = read_offline_sequence(server);
+        ASSERT_FALSE(pieces.empty());
+        EXPECT_EQ(pieces.back(), "\r\n\r\n\r\n");
+        pieces.pop_back();
+        size_t expected_pieces = (size + 999) / 1000;
+        ASSERT_EQ(pieces.size(), expected_pieces) << size;
+        if (size == 2500) {
+            EXPECT_EQ(pieces[0].size(), 1000u);
+            EXPECT_EQ(pieces[1].size(), 1000u);
+            EXPECT_EQ(pieces[2].size(), 500u);
+        }
+        std::string joined;
+        for (auto& p : pieces) joined += p;
+        EXPECT_EQ(joined, text);
+    }
+    EXPECT_EQ(send_offline_to_contact(61, std::string(10001, 'm')), -1);
+    EXPECT_FALSE(server.accept(300));
+    auto texts = m_boxes.take();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), "Could not input more than 10000 charactors.");
+    EXPECT_EQ(send_offline_to_contact(62, "hi"), -1);
+    EXPECT_EQ(m_boxes.take().back(),
+              "failed to send offline message, did not find contact in contact list.");
+}
+
+TEST(OfflineHeader, FormatsNamesAndTime) {
+    EXPECT_EQ(build_offline_header("A", "B", "c@d", offline_stamp{2024, 3, 7, 9, 5, 2}),
+              "Message by A B(c@d):\r\n2024-03-07 09:05:02\r\n");
+    EXPECT_EQ(build_offline_header("A", "B", "c", offline_stamp{0, 0, 0, -1, -1, -1}),
+              "Message by A B(c):\r\n0-00-00 -1:-1:-1\r\n");
+}
+
+TEST(RegistrationRecord, FixedSlotsWithColons) {
+    char rec[kRegistrationRecordBytes];
+    std::string long_mail(200, 'e');
+    registration_fields f{long_mail.c_str(), "pw", "First", "Last", "Nick", "555", "Chad"};
+    build_registration_record(f, rec);
+    for (int colon : {127, 191, 223, 255, 383, 447, 511}) EXPECT_EQ(rec[colon], ':') << colon;
+    EXPECT_EQ(std::string(rec, 127), std::string(127, 'e'));
+    EXPECT_EQ(std::string(rec + 128, 3), std::string("pw\0", 3));
+    EXPECT_STREQ(rec + 192, "First");
+    EXPECT_STREQ(rec + 256, "Nick");
+    EXPECT_STREQ(rec + 384, "555");
+    EXPECT_STREQ(rec + 448, "Chad");
+    EXPECT_EQ(rec[200], '\0');
+}
+
+}  // namespace
