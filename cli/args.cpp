@@ -27,6 +27,8 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
             if (!value(&out->password)) return -1;
         } else if (a == "--auto-accept") {
             out->auto_accept = true;
+        } else if (a == "--no-peer-listener") {
+            out->peer_listener = false;
         } else if (a == "--help" || a == "-h") {
             out->help = true;
         } else {
@@ -40,13 +42,15 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
 std::string usage_text() {
     std::string text =
         "Usage: parlo-cli [--server HOST] [--bind ADDR] [--home DIR] [--email E --password P]\n"
-        "                 [--auto-accept] [--help]\n"
+        "                 [--auto-accept] [--no-peer-listener] [--help]\n"
         "\n"
         "  --server HOST   messenger server (default: the \"server_host\" setting, else 127.0.0.1)\n"
         "  --bind ADDR     local address for every connection (several clients on one machine)\n"
         "  --home DIR      directory for settings and debug logs (also PARLO_HOME)\n"
         "  --email E --password P   sign in at start\n"
         "  --auto-accept   answer Yes to every question (contact requests, waiting messages)\n"
+        "  --no-peer-listener  accept no incoming peer connections, as behind a firewall: peers\n"
+        "                  then reach this client by asking it to connect back, or through relays\n"
         "\n"
         "Commands, one per line on standard input; every event and notification is printed as one\n"
         "JSON object per line on standard output.\n\n";

@@ -9,6 +9,7 @@ struct cli_options {
     std::string email;     // sign in at start when given (--email, --password)
     std::string password;
     bool auto_accept = false;  // answer Yes to every question the GUI would ask
+    bool peer_listener = true;  // accept incoming peer connections on 8188 (--no-peer-listener)
     bool help = false;
 };
 

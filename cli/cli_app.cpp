@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/cli_chat.h"
 #include "cli/commands.h"
 #include "cli/json_out.h"
 #include "cli/notify_sink.h"
+#include "peer/peer_service.h"
 #include "platform/message_box.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -44,6 +46,18 @@ cli_app::cli_app(const cli_options& opts)
       hk(controller, &idle),
       dispatcher([this](int n, intptr_t w, intptr_t l) { on_notification(*this, n, w, l); }) {
     asker.auto_accept = options.auto_accept;
+    controller.set_chat_factory(
+        [this](int peer) -> chat_window* {
+            m_chats.push_back(std::make_unique<cli_chat_window>(*this, peer));
+            return m_chats.back().get();
+        },
+        [this](chat_window* w) {
+            for (auto it = m_chats.begin(); it != m_chats.end(); ++it)
+                if (it->get() == w) {
+                    m_chats.erase(it);
+                    return;
+                }
+        });
 }
 
 cli_app::~cli_app() { stop_reader(); }
@@ -87,6 +101,8 @@ int cli_app::run() {
     dispatcher.bind_to_current_thread();
     g_main_dlg = &dispatcher;
     if (session_start() != 0) return 1;
+    if (start_peer_networking(options.peer_listener) != 0)
+        json_line().add("warning", "peer listener not available; only outgoing peer connections").print();
     idle.last = get_tick_count();
     hk.start(get_tick_count());
     json_line().add("event", "ready").print();
@@ -119,7 +135,10 @@ int cli_app::run() {
     wait_for_jobs(2000);
     // Release a receive thread waiting on a sent notification before joining it.
     dispatcher.stop();
+    stop_peer_networking();
     session_stop();
+    take_all_chat_dlgs();
+    m_chats.clear();
     g_main_dlg = nullptr;
     stop_reader();
     json_line().add("event", "bye").print();

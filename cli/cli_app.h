@@ -5,9 +5,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/args.h"
 #include "protocol/housekeeping.h"
@@ -51,6 +53,8 @@ public:
 
 private:
     void reader_main();
+    // The headless chat windows, made and destroyed on the main thread.
+    std::vector<std::unique_ptr<chat_window>> m_chats;
     void stop_reader();
     std::thread m_reader;
     std::atomic<bool> m_reader_stop{false};

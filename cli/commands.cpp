@@ -5,8 +5,11 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "cli/cli_chat.h"
 #include "cli/json_out.h"
 #include "cli/notify_sink.h"
+#include "peer/peer_commands.h"
+#include "peer/peer_socket.h"
 #include "protocol/offline.h"
 #include "protocol/proxy.h"
 #include "protocol/session.h"
@@ -225,6 +228,40 @@ int cmd_offline(cli_app&, const std::vector<std::string>& args, const std::strin
     return done("offline");
 }
 
+int cmd_chat(cli_app& app, const std::vector<std::string>&, const std::string& rest) {
+    chat_request req;
+    std::string error;
+    if (!parse_chat_request(rest, &req, &error)) return fail(error);
+    // Sending opens the chat window, as typing into one does, and connects to the peer first when
+    // no connection is open; the line shows when its echo returns.
+    app.controller.open_chat(req.peer_id);
+    OnContactTextChat(req.peer_id);
+    session_texts t = get_session_texts();
+    send_chat_text(req.peer_id, t.my_name3, req.text.c_str(), req.attrs);
+    return done("chat");
+}
+
+int cmd_knock(cli_app&, const std::vector<std::string>& args, const std::string&) {
+    int id;
+    if (with_id(args, "knock ID", &id) != 0) return -1;
+    if (OnContactKnockPeer(id) != 0) return fail("knock not sent: no path to the contact");
+    return done("knock");
+}
+
+int cmd_block_knock(cli_app& app, const std::vector<std::string>& args, const std::string&) {
+    int id;
+    if (with_id(args, "block-knock ID", &id) != 0) return -1;
+    if (app.controller.set_knock_blocked(id, true) != 0) return fail("no such contact");
+    return done("block-knock");
+}
+
+int cmd_allow_knock(cli_app& app, const std::vector<std::string>& args, const std::string&) {
+    int id;
+    if (with_id(args, "allow-knock ID", &id) != 0) return -1;
+    if (app.controller.set_knock_blocked(id, false) != 0) return fail("no such contact");
+    return done("allow-knock");
+}
+
 int cmd_read_offline(cli_app& app, const std::vector<std::string>&, const std::string&) {
     app.controller.read_offline();
     return done("read-offline");
@@ -308,6 +345,11 @@ const std::vector<cli_command> kCommands = {
     {"rename-group", "rename-group ID NAME", "rename a group", cmd_rename_group},
     {"delete-group", "delete-group ID", "delete an empty group", cmd_delete_group},
     {"move", "move CONTACT_ID GROUP_ID", "move a contact to another group", cmd_move},
+    {"chat", "chat ID [--color RRGGBB] [--size N] [--style biusS] TEXT",
+     "send a chat line (style letters: b bold, i italic, u underline, s strike-out)", cmd_chat},
+    {"knock", "knock ID", "knock on a contact's door", cmd_knock},
+    {"block-knock", "block-knock ID", "stop showing knocks from a contact", cmd_block_knock},
+    {"allow-knock", "allow-knock ID", "show knocks from a contact again", cmd_allow_knock},
     {"offline", "offline ID TEXT", "leave a message for a contact", cmd_offline},
     {"read-offline", "read-offline", "ask for the waiting offline messages", cmd_read_offline},
     {"offline-list", "offline-list", "show the received offline messages not yet discarded or saved",

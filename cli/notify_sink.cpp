@@ -1,6 +1,7 @@
 #include "cli/notify_sink.h"
 
 #include "cli/cli_app.h"
+#include "cli/cli_chat.h"
 #include "cli/json_out.h"
 #include "protocol/commands.h"
 #include "protocol/session.h"
@@ -76,6 +77,10 @@ std::string contact_json(const contact_record& c) {
 }
 
 void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
+    if (n == kCliChatShow) {
+        print_chat_event(*reinterpret_cast<const cli_chat_event*>(wparam));
+        return;
+    }
     json_line j;
     j.add("n", n).add("w", static_cast<long long>(wparam)).add("l", static_cast<long long>(lparam));
     j.add("event", notification_name(n));
@@ -146,6 +151,12 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         break;
     }
     case NM_SET_MY_STATUS: j.add("state_text", presence_label(id)); break;
+    case NM_KNOCK:
+        // A knock from a blocked contact is not shown (and makes no sound).
+        j.add_bool("shown", !text.empty());
+        add_contact_fields(j, id);
+        break;
+    case NM_OPEN_CHAT: j.add("peer", id); break;
     case NM_SERVER_NOTICE: j.add("notice", get_server_notice(0)); break;
     case NM_SERVER_NOTICE2: j.add("notice", get_server_notice(1)); break;
     default: break;

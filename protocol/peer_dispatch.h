@@ -22,8 +22,8 @@ struct peer_dispatch {
     virtual int do_peer_slave_server(int command, const char* body, int len);
     // 2000: a datagram relayed by the server.
     virtual int do_relay_peer_udp_from_server(const char* body, int len);
-    // The worker that opens a direct connection to a contact (relation state 1, a contact coming
-    // online).
+    // Starts a short-lived worker that opens a direct connection to a contact (relation state 1, a
+    // contact coming online, a chat window shown) and returns at once.
     virtual void start_contact_text_chat(int contact_id);
     // Notification 45: ask the contact's home server for its slave-server route (480, empty body).
     virtual void request_peer_slave_route(int contact_id);

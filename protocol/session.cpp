@@ -341,7 +341,7 @@ void dispatch_server_command(int command, char* body, int len, int board_num) {
             }
         }
         if (found && relation == REL_CONNECT_NOW)
-            start_job([id] { peer().start_contact_text_chat(id); });
+            peer().start_contact_text_chat(id);
         break;
     }
     case SRV_REGISTER_OK: post_main(NM_REGISTER_SUCCESS); break;

@@ -228,6 +228,8 @@ std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) 
         g_main_link.my_close();
         return notification_text(n);
     case NM_PEER_STATUS: peer_status(id, static_cast<int>(lparam)); return "";
+    case NM_OPEN_CHAT: open_chat(id); return "";
+    case NM_KNOCK: return knock_text(id);
     default: return notification_text(n);
     }
 }
@@ -305,7 +307,7 @@ void session_controller::peer_status(int contact_id, int state) {
     }
     if (before < 0) return;
     if (state == PS_ONLINE && before != state) {
-        start_job([contact_id] { peer().start_contact_text_chat(contact_id); });
+        peer().start_contact_text_chat(contact_id);
         peer().request_peer_slave_route(contact_id);
     }
     tables_guard lk(tables_mutex());
@@ -516,4 +518,39 @@ int session_controller::save_offline(int sender_id, const char* path) {
         return send_offline_done(sender_id);
     }
     return -1;
+}
+
+chat_window* session_controller::open_chat(int peer_id) {
+    if (chat_window* w = get_chat_dlg_from_peer_id(peer_id)) return w;
+    if (!m_make_chat) return nullptr;
+    chat_window* w = m_make_chat(peer_id);
+    if (!w) return nullptr;
+    if (add_chat_dlg(w) < 0) {
+        log_line("chat windows full, no window for peer_id:%d\r\n", peer_id);
+        if (m_dispose_chat) m_dispose_chat(w);
+        return nullptr;
+    }
+    // A shown chat window opens the direct connection to its peer.
+    peer().start_contact_text_chat(peer_id);
+    return w;
+}
+
+std::string session_controller::knock_text(int peer_id) {
+    contact_record c;
+    if (!contact_by_id(peer_id, &c)) {
+        log_line("find peer index failed in OnMyMsgKnockFromPeer:%d\r\n", peer_id);
+        return "";
+    }
+    if (c.knock_blocked == 1) return "";
+    char text[512];
+    std::snprintf(text, sizeof(text), "Knock from %s %s(%s)", c.first_name, c.last_name, c.email);
+    return text;
+}
+
+int session_controller::set_knock_blocked(int contact_id, bool blocked) {
+    tables_guard lk(tables_mutex());
+    int i = get_contact_index(contact_id);
+    if (i < 0) return -1;
+    g_contact[i].knock_blocked = blocked ? 1 : 0;
+    return 0;
 }

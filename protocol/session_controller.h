@@ -6,6 +6,7 @@
 // delivers notifications on it), and so do the user actions and the housekeeping tick.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,21 @@ public:
     int discard_offline(int sender_id);
     int save_offline(int sender_id, const char* path);
 
+    // Chat windows: the front end makes the window object, the core registers it in the 20-entry
+    // table and opens the direct connection to the peer. Returns the window, or nullptr when the
+    // table is full or no factory is set.
+    using chat_factory = std::function<chat_window*(int peer_id)>;
+    using chat_disposer = std::function<void(chat_window*)>;
+    void set_chat_factory(chat_factory make, chat_disposer dispose) {
+        m_make_chat = std::move(make);
+        m_dispose_chat = std::move(dispose);
+    }
+    chat_window* open_chat(int peer_id);
+    // Knocks: the text of the knock pop-up for a contact, or empty when knocks from that contact
+    // are blocked or the contact is unknown.
+    std::string knock_text(int peer_id);
+    int set_knock_blocked(int contact_id, bool blocked);
+
     int selected_group() const { return m_selected_group_id; }
     void select_group(int group_id) { m_selected_group_id = group_id; }
 
@@ -88,6 +104,8 @@ private:
     void peer_status(int contact_id, int state);
     std::string contact_added();
 
+    chat_factory m_make_chat;
+    chat_disposer m_dispose_chat;
     question_asker m_default_asker;
     question_asker* m_asker;
     housekeeping* m_housekeeping = nullptr;

@@ -11,68 +11,11 @@
 #include <sstream>
 #include <string>
 
-#include "tests/e2e/child_process.h"
+#include "tests/e2e/e2e_fixture.h"
 
 namespace {
-
-std::string make_temp_dir() {
-    char tmpl[] = "/tmp/parlo-e2e-XXXXXX";
-    char* d = mkdtemp(tmpl);
-    return d ? d : "";
-}
-
-// The number that follows "key": in a JSON line.
-int json_int(const std::string& line, const std::string& key) {
-    size_t at = line.find("\"" + key + "\":");
-    if (at == std::string::npos) return -1;
-    return std::atoi(line.c_str() + at + key.size() + 3);
-}
-
-class SessionE2E : public ::testing::Test {
-protected:
-    void SetUp() override {
-#ifndef PARLO_SERVER_PATH
-        GTEST_SKIP() << "parlo-server is not part of this build";
-#else
-        m_dir = make_temp_dir();
-        ASSERT_FALSE(m_dir.empty());
-#endif
-    }
-    void TearDown() override {
-        m_clients.clear();
-        m_server.reset();
-        if (!m_dir.empty()) std::system(("rm -rf " + m_dir).c_str());
-    }
-    void start_server(const std::string& address) {
-#ifdef PARLO_SERVER_PATH
-        m_server = std::make_unique<child_process>(
-            PARLO_SERVER_PATH, std::vector<std::string>{"--listen", address, "--db", m_dir + "/server.db",
-                                                        "--fast-hash", "--log", m_dir + "/server.log"});
-        ASSERT_TRUE(m_server->running());
-        usleep(300000);
-#endif
-    }
-    child_process& client(const std::string& server, const std::string& bind, const std::string& name) {
-        std::string home = m_dir + "/" + name;
-        m_clients.push_back(std::make_unique<child_process>(
-            PARLO_CLI_PATH, std::vector<std::string>{"--server", server, "--bind", bind, "--home", home}));
-        child_process& c = *m_clients.back();
-        EXPECT_FALSE(c.wait_line({"\"event\":\"ready\""}).empty());
-        return c;
-    }
-    // Registers and signs in; returns the user id from the welcome line.
-    int register_and_login(child_process& c, const std::string& email, const std::string& nick) {
-        c.write_line("register " + email + " pw-" + nick + " First" + nick + " Last" + nick + " " + nick);
-        EXPECT_FALSE(c.wait_line({"\"event\":\"register_success\""}).empty());
-        c.write_line("login " + email + " pw-" + nick + " --remember-email");
-        std::string welcome = c.wait_line({"\"event\":\"welcome\""});
-        EXPECT_FALSE(c.wait_line({"\"event\":\"contact_list\""}).empty());
-        return json_int(welcome, "user_id");
-    }
-    std::string m_dir;
-    std::unique_ptr<child_process> m_server;
-    std::vector<std::unique_ptr<child_process>> m_clients;
-};
+using namespace e2e;
+using SessionE2E = e2e_fixture;
 
 TEST_F(SessionE2E, TwoClientsBefriendSeePresenceExchangeOfflineMessageAndPart) {
     start_server("127.0.4.1");
@@ -141,8 +84,8 @@ TEST_F(SessionE2E, TwoClientsBefriendSeePresenceExchangeOfflineMessageAndPart) {
 }
 
 TEST_F(SessionE2E, GroupsAndAWrongPassword) {
-    start_server("127.0.5.1");
-    child_process& cy = client("127.0.5.1", "127.0.5.2", "cy");
+    start_server("127.0.11.1");
+    child_process& cy = client("127.0.11.1", "127.0.11.2", "cy");
     register_and_login(cy, "cy@example.org", "cy");
     cy.write_line("add-group Work mates");
     std::string added = cy.wait_line({"\"event\":\"group_add_success\"", "Work mates"});

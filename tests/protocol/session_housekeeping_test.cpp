@@ -247,6 +247,8 @@ TEST_F(MainServerTest, LoginSuccessRequestsListsAndOnline) {
     fake_server server("127.0.79.8");
     use_main_server("127.0.79.8");
     session_controller controller;
+    // By the time the server confirms a login, the main connection is up (the login went on it).
+    ASSERT_EQ(g_main_link.connect_to_server(), 0);
     controller.handle(NM_LOGIN_SUCCESS, 0, 0);
     ASSERT_TRUE(server.accept());
     auto msgs = drain(server);

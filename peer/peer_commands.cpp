@@ -1,0 +1,198 @@
+#include "peer/peer_commands.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "peer/file_transfer.h"
+#include "peer/peer_socket.h"
+#include "protocol/debug_log.h"
+#include "protocol/framing.h"
+#include "protocol/notify.h"
+#include "protocol/tables.h"
+
+namespace {
+thread_local peer_dispatch_info t_dispatch{-1, 0};
+
+// Marks the command being dispatched on this thread for the length of one dispatch.
+struct dispatch_scope {
+    peer_dispatch_info saved;
+    dispatch_scope(int path, int command) : saved(t_dispatch) { t_dispatch = {path, command}; }
+    ~dispatch_scope() { t_dispatch = saved; }
+};
+
+constexpr int kMaxHandlers = 8;
+struct registered_handler {
+    std::atomic<int> command{0};
+    std::atomic<peer_command_handler> handler{nullptr};
+};
+registered_handler g_handlers[kMaxHandlers];
+
+void peer_extra_dispatch(int path, int command, const char* body, int len, int board_num, int peer_id) {
+    for (auto& h : g_handlers)
+        if (h.command.load() == command) {
+            if (peer_command_handler fn = h.handler.load()) fn(path, body, len, board_num, peer_id);
+            return;
+        }
+}
+
+// Main-window notifications raised here.
+constexpr int kNotifyShowChat = 7;
+constexpr int kNotifyOpenChat = 8;
+constexpr int kNotifyFileAccepted = 41;
+constexpr int kNotifyFileRefused = 42;
+constexpr int kNotifyKnock = 48;
+
+// 200: the ten-character id of the peer that opened the connection.
+void do_identify(const char* body, int len, int index) {
+    if (index < 0 || index >= kPeerSlots || len < 1) return;
+    char digits[11];
+    int n = len < 10 ? len : 10;
+    std::memcpy(digits, body, static_cast<size_t>(n));
+    digits[n] = '\0';
+    int id = std::atoi(digits);
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    if (g_peer_socks[index].in_use) g_peer_socks[index].peer_id = id;
+}
+
+// Finds the peer's chat window, having the main window open one when none is open.
+chat_window* find_or_open_chat(int peer_id) {
+    if (chat_window* w = get_chat_dlg_from_peer_id(peer_id)) return w;
+    send_main(kNotifyOpenChat, peer_id, 0);
+    return get_chat_dlg_from_peer_id(peer_id);
+}
+
+// Sends 211 with the received body back on the path the 210 came from.
+void echo_chat(int path, const char* body, int len, int peer_id, int index) {
+    if (path == PEER_PATH_SLAVE) {
+        general_buf_command_to_peer_through_slave_server(peer_id, PEER_CHAT_ECHO, 0, body, len);
+        return;
+    }
+    std::vector<char> msg(static_cast<size_t>(kHeaderLen + len));
+    build_message(msg.data(), static_cast<int>(msg.size()), 0, 0, PEER_CHAT_ECHO, body, len);
+    if (index >= 0 && index < kPeerSlots)
+        g_peer_socks[index].my_send_fixed_len(msg.data(), static_cast<int>(msg.size()));
+    else
+        send_udp_packet_to_peer_server(peer_id, msg.data(), static_cast<int>(msg.size()));
+}
+
+void do_chat_echo(int path, const char* body, int len, int peer_id) {
+    chat_window* w = find_or_open_chat(peer_id);
+    if (!w) {
+        if (path == PEER_PATH_DIRECT)
+            log_line("could not find chat_dlg in g_peer_one_client_thread 222.\r\n");
+        else if (path == PEER_PATH_SLAVE)
+            log_line("could not find chat_dlg in g_peer_indirect_one_client_thread 222.\r\n");
+        else
+            log_line("could not find chat_dlg in do_relay_peer_udp_from_server, peer_id:%d.\r\n", peer_id);
+        return;
+    }
+    w->send(kNotifyShowChat, reinterpret_cast<intptr_t>(body), len);
+}
+}  // namespace
+
+int do_private_chat_from_peer(const char* body, int len, int peer_id, int index) {
+    chat_window* w = find_or_open_chat(peer_id);
+    if (!w) {
+        log_line("could not find chat_dlg in g_peer_one_client_thread.\r\n");
+        return -1;
+    }
+    echo_chat(index >= 0 ? PEER_PATH_DIRECT : PEER_PATH_UDP, body, len, peer_id, index);
+    w->send(kNotifyShowChat, reinterpret_cast<intptr_t>(body), len);
+    return 0;
+}
+
+int do_private_chat_indirect_from_peer(const char* body, int len, int peer_id) {
+    chat_window* w = find_or_open_chat(peer_id);
+    if (!w) {
+        log_line("could not find chat_dlg in do_private_chat_indirect_from_peer, peer_id:%d.\r\n", peer_id);
+        return -1;
+    }
+    echo_chat(PEER_PATH_SLAVE, body, len, peer_id, -1);
+    w->send(kNotifyShowChat, reinterpret_cast<intptr_t>(body), len);
+    return 0;
+}
+
+void dispatch_peer_command(int path, int command, const char* body, int len, int board_num,
+                           int peer_id, int index) {
+    dispatch_scope scope(path, command);
+    if (path == PEER_PATH_UDP) {
+        // Datagrams carry chat text and its echo only.
+        if (command == PEER_CHAT_TEXT)
+            do_private_chat_from_peer(body, len, peer_id, -1);
+        else if (command == PEER_CHAT_ECHO)
+            do_chat_echo(path, body, len, peer_id);
+        return;
+    }
+    switch (command) {
+        case PEER_IDENTIFY:
+            if (path == PEER_PATH_DIRECT) do_identify(body, len, index);
+            break;
+        case PEER_CHAT_TEXT:
+            if (path == PEER_PATH_DIRECT)
+                do_private_chat_from_peer(body, len, peer_id, index);
+            else
+                do_private_chat_indirect_from_peer(body, len, peer_id);
+            break;
+        case PEER_CHAT_ECHO: do_chat_echo(path, body, len, peer_id); break;
+        case PEER_FILE_OFFER: do_file_transfer_ask_permission_from_peer(body, len, peer_id); break;
+        case PEER_FILE_ACCEPTED: post_main(kNotifyFileAccepted, peer_id, 0); break;
+        case PEER_FILE_REFUSED: post_main(kNotifyFileRefused, peer_id, 0); break;
+        case PEER_FILE_BEGIN: do_file_transfer_begin_from_peer(body, len, peer_id); break;
+        case PEER_FILE_DATA: do_file_transfer_cont_from_peer(body, len, peer_id); break;
+        case PEER_FILE_END: do_file_transfer_end_from_peer(body, len, peer_id); break;
+        case PEER_KNOCK: post_main(kNotifyKnock, peer_id, 0); break;
+        case PEER_KEEP_ALIVE: break;  // the reader already reset the idle count
+        default:
+            // Voice, video, file and route commands are handled by their own layers; anything
+            // else was read completely and is ignored.
+            peer_extra_dispatch(path, command, body, len, board_num, peer_id);
+            break;
+    }
+}
+
+int build_chat_body(char* out, const char* display_name, const char* text, const unsigned char attrs[5]) {
+    // "name:text", cut to 2000 bytes.
+    int n = std::snprintf(out, kChatTextMax + 1, "%s:%s", display_name, text);
+    if (n < 0) n = 0;
+    if (n > kChatTextMax) n = kChatTextMax;
+    out[n] = '\0';
+    std::memcpy(out + n + 1, attrs, kChatAttrBytes);
+    return n + 1 + kChatAttrBytes;
+}
+
+int send_chat_text(int peer_id, const char* display_name, const char* text, const unsigned char attrs[5]) {
+    char msg[kHeaderLen + kChatTextMax + 1 + kChatAttrBytes + 1];
+    int body_len = build_chat_body(msg + kHeaderLen, display_name, text, attrs);
+    char header[kHeaderLen + 1];
+    build_header(header, 0, 0, PEER_CHAT_TEXT, body_len);
+    std::memcpy(msg, header, kHeaderLen);
+    int total = kHeaderLen + body_len;
+
+    int index = get_peer_sock_index(peer_id);
+    if (index >= 0 && g_peer_socks[index].my_send_fixed_len(msg, total) > 0) return 0;
+    if (general_buf_command_to_peer_through_slave_server(peer_id, PEER_CHAT_TEXT, 0, msg + kHeaderLen,
+                                                         body_len) >= 0)
+        return 0;
+    send_udp_packet_to_peer_server(peer_id, msg, total);
+    return 0;
+}
+
+int OnContactKnockPeer(int contact_id) {
+    if (general_command_to_peer(contact_id, PEER_KNOCK, 0) >= 0) return 0;
+    return general_str_command_to_peer_through_slave_server(contact_id, PEER_KNOCK, 0, "") >= 0 ? 0 : -1;
+}
+
+void register_peer_command_handler(int command, peer_command_handler handler) {
+    for (auto& h : g_handlers)
+        if (h.command.load() == command || h.command.load() == 0) {
+            h.handler.store(handler);
+            h.command.store(command);
+            return;
+        }
+    log_line("no room to register peer command %d\r\n", command);
+}
+
+peer_dispatch_info current_peer_dispatch() { return t_dispatch; }

@@ -1,0 +1,69 @@
+// The peer command set: dispatch of commands that arrive on a path (direct connection, slave
+// server, server-relayed datagram), the chat text with its echo, and the knock.
+#pragma once
+
+enum peer_path { PEER_PATH_DIRECT = 0, PEER_PATH_SLAVE = 1, PEER_PATH_UDP = 2 };
+
+enum peer_command : int {
+    PEER_IDENTIFY = 200,
+    PEER_CHAT_TEXT = 210,
+    PEER_CHAT_ECHO = 211,
+    PEER_TALK_SILENCE = 220,
+    PEER_TALK_DATA = 221,
+    PEER_VIDEO_CHANGE = 230,
+    PEER_VIDEO_REQUEST = 231,
+    PEER_VIDEO_BEGIN = 232,
+    PEER_VIDEO_CONT = 233,
+    PEER_VIDEO_END = 234,
+    PEER_FILE_OFFER = 370,
+    PEER_FILE_ACCEPTED = 371,
+    PEER_FILE_REFUSED = 372,
+    PEER_FILE_BEGIN = 373,
+    PEER_FILE_DATA = 374,
+    PEER_FILE_END = 375,
+    PEER_KNOCK = 410,
+    PEER_KEEP_ALIVE = 1001,
+    PEER_ROUTE_KEEP_ALIVE = 1002,
+};
+
+constexpr int kChatTextMax = 2000;
+constexpr int kChatAttrBytes = 5;
+
+// Runs one received command. body is zero-terminated at len; index is the direct connection's
+// slot (-1 on the other paths).
+void dispatch_peer_command(int path, int command, const char* body, int len, int board_num,
+                           int peer_id, int index);
+
+// The path and command of the peer command being dispatched on the calling thread (path -1 when
+// none is): a chat window told to show a text can tell a received line from a delivered echo.
+struct peer_dispatch_info {
+    int path;
+    int command;
+};
+peer_dispatch_info current_peer_dispatch();
+
+// Layers above the peer layer (voice, video) register the handlers of their commands here.
+using peer_command_handler = void (*)(int path, const char* body, int len, int board_num, int peer_id);
+void register_peer_command_handler(int command, peer_command_handler handler);
+
+// Builds the chat-text body: "name:text" cut to 2000 bytes, a zero byte, the five attribute bytes
+// (red, green, blue, size, style). Returns the body length (text length + 6).
+int build_chat_body(char* out, const char* display_name, const char* text, const unsigned char attrs[5]);
+
+// Sends one 210 to the peer: directly, else through its slave server, else as a datagram through
+// its home server. Always returns 0.
+int send_chat_text(int peer_id, const char* display_name, const char* text, const unsigned char attrs[5]);
+
+// Sends the knock 410 directly, or through the slave server when no direct connection exists.
+// Returns 0 when it went out on either path.
+int OnContactKnockPeer(int contact_id);
+
+// The fallback senders of the relayed paths. They return -1 while the peer has no route.
+int general_buf_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
+                                                     const void* bytes, int count);
+int general_str_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
+                                                     const char* text);
+int send_udp_packet_to_peer_server(int peer_id, const void* message, int len);
+
+int do_private_chat_from_peer(const char* body, int len, int peer_id, int index);
+int do_private_chat_indirect_from_peer(const char* body, int len, int peer_id);

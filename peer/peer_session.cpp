@@ -1,0 +1,53 @@
+#include "peer/peer_session.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/text.h"
+#include "protocol/commands.h"
+#include "protocol/debug_log.h"
+#include "protocol/framing.h"
+#include "protocol/server_link.h"
+#include "protocol/session.h"
+#include "protocol/tables.h"
+
+namespace {
+constexpr int kConnectBackBodyMax = 900;
+}
+
+int peer_my_user_id() { return g_user_id.load(); }
+
+int peer_contact_address(int contact_id, char* out, int size) {
+    contact_record c;
+    if (!contact_by_id(contact_id, &c)) return -1;
+    copy_text(out, static_cast<size_t>(size < 21 ? size : 21), c.address);
+    return 0;
+}
+
+int peer_request_connect_back(int peer_id) {
+    contact_record c;
+    if (!contact_by_id(peer_id, &c)) return -1;
+    char local[64];
+    {
+        // The main connection's local address is the one the peer can reach us on.
+        copy_text(local, g_main_link.local_address);
+    }
+    char body[kConnectBackBodyMax + 1];
+    int len = std::snprintf(body, sizeof(body), "%10d:%10d:%s", c.contact_id, g_user_id.load(), local);
+    if (len > kConnectBackBodyMax) len = kConnectBackBodyMax;
+    Clink_socket one_shot;
+    copy_text(one_shot.name, "connect_back");
+    copy_text(one_shot.server_host, c.home_server);
+    one_shot.server_port = kServerPort;
+    one_shot.report_resolve_error = 0;
+    one_shot.retry_on_error = 0;
+    if (one_shot.connect_to_server() != 0) {
+        log_line("could not reach home server %s for 380 in connect_to_peer\r\n", c.home_server);
+        return -1;
+    }
+    char msg[kHeaderLen + kConnectBackBodyMax];
+    int total = build_message(msg, sizeof(msg), 0, 0, 380, body, len);
+    one_shot.my_send_fixed_len(msg, total);
+    one_shot.my_close();
+    return 0;
+}

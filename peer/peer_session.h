@@ -1,0 +1,13 @@
+// What the peer layer needs from the session: the user's own id, a contact's address and home
+// server, the connect-back request through the home server, and the slave-server count.
+#pragma once
+
+int peer_my_user_id();
+// The contact's address text (at most 20 characters) into out. Returns 0, or -1 for an unknown
+// contact.
+int peer_contact_address(int contact_id, char* out, int size);
+// Asks the peer, through its home server, to connect back (command 380 on a one-shot connection).
+// Returns 0 when sent, -1 for an unknown contact or an unreachable home server.
+int peer_request_connect_back(int peer_id);
+// Number of slave-server connections in use.
+int peer_slave_socks_in_use();

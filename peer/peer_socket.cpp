@@ -1,0 +1,475 @@
+#include "peer/peer_socket.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "peer/peer_commands.h"
+#include "peer/peer_session.h"
+#include "platform/message_box.h"
+#include "platform/text.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+#include "platform/wakeup.h"
+#include "protocol/debug_log.h"
+#include "protocol/framing.h"
+#include "protocol/server_link.h"
+
+Cpeer_socket g_peer_socks[kPeerSlots];
+std::mutex g_peer_mutex;
+
+namespace {
+std::atomic<bool> g_stopping{false};
+Cwakeup g_poller_wakeup;
+socket_t g_listen_sock = -1;
+std::thread g_listener;
+std::thread g_poller;
+std::thread g_keepalive;
+std::mutex g_keepalive_mutex;
+std::condition_variable g_keepalive_cv;
+Cjob_group g_readers;
+uint64_t g_next_generation = 1;  // guarded by g_peer_mutex
+
+void reader_thread(int index, uint64_t gen);
+}  // namespace
+
+int Cpeer_socket::my_close() {
+    Clink_socket::my_close();
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    clear();
+    return 0;
+}
+
+void Cpeer_socket::clear() {
+    peer_id = 0;
+    in_use = 0;
+    connected = 0;
+    idle_count = 0;
+    reserved1 = 0;
+    busy = 0;
+    connect_tick = 0;
+    taken_tick = 0;
+    peer_address[0] = '\0';
+    peer_port = 0;
+    id_sent = 0;
+    reserved2 = 0;
+    generation = 0;
+}
+
+void clear_peer_table() {
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    for (auto& slot : g_peer_socks) slot.clear();
+}
+
+bool close_peer_slot(int index, uint64_t gen) {
+    if (index < 0 || index >= kPeerSlots) return false;
+    Cpeer_socket& slot = g_peer_socks[index];
+    {
+        std::lock_guard<std::mutex> lk(g_peer_mutex);
+        if (gen != 0 && slot.generation != gen) return false;
+        slot.clear();
+    }
+    slot.Clink_socket::my_close();
+    return true;
+}
+
+int take_peer_slot(bool close_first) {
+    int chosen = -1;
+    bool evict = false;
+    {
+        std::lock_guard<std::mutex> lk(g_peer_mutex);
+        for (int i = 0; i < kPeerSlots; i++)
+            if (g_peer_socks[i].in_use == 0) {
+                chosen = i;
+                break;
+            }
+        if (chosen < 0) {
+            // The earliest-taken slot is evicted; ties go to the highest index.
+            uint32_t now = get_tick_count();
+            uint32_t min = now;
+            chosen = 0;
+            for (int i = 0; i < kPeerSlots; i++)
+                if (static_cast<int32_t>(g_peer_socks[i].taken_tick - min) <= 0) {
+                    min = g_peer_socks[i].taken_tick;
+                    chosen = i;
+                }
+            evict = true;
+        }
+        Cpeer_socket& slot = g_peer_socks[chosen];
+        slot.clear();
+        slot.in_use = 1;
+        slot.taken_tick = get_tick_count();
+        slot.generation = g_next_generation++;
+    }
+    // The evicted (or stale) connection closes outside the lock; its reader sees the new generation.
+    if (evict || close_first) g_peer_socks[chosen].Clink_socket::my_close();
+    return chosen;
+}
+
+int get_peer_sock_index(int peer_id) {
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    for (int i = 0; i < kPeerSlots; i++)
+        if (g_peer_socks[i].in_use == 1 && g_peer_socks[i].peer_id == peer_id) return i;
+    return -1;
+}
+
+int is_peer_connected(int peer_id) {
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    for (int i = 0; i < kPeerSlots; i++)
+        if (g_peer_socks[i].in_use == 1 && g_peer_socks[i].peer_id == peer_id &&
+            g_peer_socks[i].sock != 0)
+            return 1;
+    return 0;
+}
+
+int peer_slots_in_use() {
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    int n = 0;
+    for (const auto& slot : g_peer_socks) n += slot.in_use;
+    return n;
+}
+
+void send_identification(int index) {
+    char msg[kHeaderLen + 11];
+    std::snprintf(msg, sizeof(msg), "%4d:%4d:%4d:%4d:%10d", 0, 0, 200, 10, peer_my_user_id());
+    g_peer_socks[index].my_send_fixed_len(msg, kHeaderLen + 10);
+}
+
+namespace {
+// Sends a built message on the first slot of peer_id. Returns the send result, or -1 when the
+// peer has no slot.
+int send_to_peer(int peer_id, const char* msg, int len, const char* who) {
+    int index = get_peer_sock_index(peer_id);
+    if (index < 0) {
+        if (who) log_line("could not find peer sock index in %s: peer_id=%d\r\n", who, peer_id);
+        return -1;
+    }
+    return g_peer_socks[index].my_send_fixed_len(msg, len);
+}
+}  // namespace
+
+int general_command_to_peer(int peer_id, int command, int argument) {
+    char msg[kHeaderLen + 1];
+    build_header(msg, 0, argument, command, 0);
+    return send_to_peer(peer_id, msg, kHeaderLen, "general_command_to_peer");
+}
+
+int general_str_command_to_peer(int peer_id, int command, int argument, const char* text) {
+    char msg[kTextBuilderSize];
+    int len = build_message(msg, sizeof(msg), 0, argument, command, text,
+                            static_cast<int>(std::strlen(text)));
+    if (len < 0) {
+        log_line("text too long in general_str_command_to_peer: peer_id=%d\r\n", peer_id);
+        return -1;
+    }
+    return send_to_peer(peer_id, msg, len, "general_str_command_to_peer");
+}
+
+int general_buf_command_to_peer(int peer_id, int command, const void* bytes, int count) {
+    std::vector<char> msg(kPeerBufBuilderSize);
+    int len = build_message(msg.data(), kPeerBufBuilderSize, 0, 0, command, bytes, count);
+    if (len < 0) return -1;
+    return send_to_peer(peer_id, msg.data(), len, nullptr);
+}
+
+int connect_to_peer(int peer_id, const char* address) {
+    if (!address || address[0] == '\0') {
+        log_line("peer_address length=0 in connect_to_peer.\r\n");
+        return -1;
+    }
+    if (is_peer_connected(peer_id)) return 0;
+    if (peer_slave_socks_in_use() < 5) general_command_to_server(460);
+
+    int index = take_peer_slot(true);
+    Cpeer_socket& slot = g_peer_socks[index];
+    uint64_t gen;
+    {
+        std::lock_guard<std::mutex> lk(g_peer_mutex);
+        gen = slot.generation;
+        copy_text(slot.server_host, kPeerHostKept + 1, address);
+        slot.server_port = kPeerPort;
+    }
+    if (slot.connect_to_server() != 0) {
+        close_peer_slot(index, gen);
+        peer_request_connect_back(peer_id);
+        return -1;
+    }
+    {
+        std::lock_guard<std::mutex> lk(g_peer_mutex);
+        if (slot.generation != gen) return -1;  // evicted while connecting
+        slot.connected = 1;
+        slot.connect_tick = slot.taken_tick = get_tick_count();
+        copy_text(slot.peer_address, kPeerAddressKept + 1, address);
+        slot.peer_port = kPeerPort;
+        slot.peer_id = peer_id;
+        slot.id_sent = 1;
+    }
+    send_identification(index);
+    g_poller_wakeup.signal();
+    return 0;
+}
+
+int OnContactTextChat(int contact_id) {
+    char address[32];
+    if (peer_contact_address(contact_id, address, sizeof(address)) != 0) {
+        log_line("did not found contact(contact_id=%d) in OnContactTextChat\r\n", contact_id);
+        return -1;
+    }
+    return connect_to_peer(contact_id, address);
+}
+
+void peer_keepalive_pass() {
+    std::vector<std::pair<int, uint64_t>> silent;
+    {
+        std::lock_guard<std::mutex> lk(g_peer_mutex);
+        for (int i = 0; i < kPeerSlots; i++) {
+            Cpeer_socket& slot = g_peer_socks[i];
+            if (slot.in_use != 1) continue;
+            if (++slot.idle_count > kPeerIdleLimit) silent.emplace_back(i, slot.generation);
+        }
+    }
+    for (auto [index, gen] : silent) close_peer_slot(index, gen);
+    char msg[kHeaderLen + 1];
+    build_header(msg, 0, 0, 1001, 0);
+    for (int i = 0; i < kPeerSlots; i++) {
+        bool live;
+        {
+            std::lock_guard<std::mutex> lk(g_peer_mutex);
+            live = g_peer_socks[i].in_use == 1;
+        }
+        if (live) g_peer_socks[i].my_send_fixed_len(msg, kHeaderLen);
+    }
+}
+
+namespace {
+void listener_thread() {
+    for (;;) {
+        // stop_peer_service shuts the listening socket down, which wakes this wait at once.
+        struct pollfd fds[1] = {{g_listen_sock, POLLIN, 0}};
+        int r = poll(fds, 1, 1000);
+        if (g_stopping) return;
+        if (r == 0) continue;
+        socket_t s = r > 0 ? accept4(g_listen_sock, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        if (s < 0) {
+            if (g_stopping) return;
+            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE) {
+                sleep_ms(10);
+                continue;
+            }
+            log_line("accept failed in g_peer_server_thread.\n");
+            show_message("accept failed.");
+            return;
+        }
+        if (s == 0) {  // 0 means "closed" in the slot table
+            socket_t moved = fcntl(s, F_DUPFD_CLOEXEC, 1);
+            ::close(s);
+            s = moved;
+            if (s < 0) continue;
+        }
+        int index = take_peer_slot(false);
+        Cpeer_socket& slot = g_peer_socks[index];
+        char addr[32] = "";
+        uint16_t port = 0;
+        peer_address_of(s, addr, sizeof(addr), &port);
+        {
+            std::lock_guard<std::mutex> lk(g_peer_mutex);
+            slot.sock = s;
+            slot.connected = 1;
+            slot.connect_tick = slot.taken_tick = get_tick_count();
+            copy_text(slot.peer_address, kPeerAddressKept + 1, addr);
+            slot.peer_port = port;
+        }
+        g_poller_wakeup.signal();
+    }
+}
+
+void poller_thread() {
+    std::vector<struct pollfd> fds;
+    std::vector<std::pair<int, uint64_t>> owners;
+    for (;;) {
+        fds.clear();
+        owners.clear();
+        fds.push_back({g_poller_wakeup.fd(), POLLIN, 0});
+        {
+            std::lock_guard<std::mutex> lk(g_peer_mutex);
+            for (int i = 0; i < kPeerSlots; i++) {
+                Cpeer_socket& slot = g_peer_socks[i];
+                socket_t s = slot.sock;
+                if (slot.in_use != 1 || s == 0 || slot.busy != 0) continue;
+                bool dup = false;
+                for (size_t k = 1; k < fds.size(); k++) dup = dup || fds[k].fd == s;
+                if (dup) continue;
+                fds.push_back({s, POLLIN, 0});
+                owners.emplace_back(i, slot.generation);
+            }
+        }
+        // Every eligible connection is watched (poll has no 64-socket limit, and a cap would leave
+        // the later slots unread). Blocks until a connection has data or the table changes, so an
+        // idle client uses no CPU.
+        int r = poll(fds.data(), fds.size(), 1000);
+        if (g_stopping) return;
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            log_line("select error in g_peer_recv_thread.\n");
+            show_message("select error in g_peer_recv_thread.\n");
+            return;
+        }
+        if (fds[0].revents) g_poller_wakeup.drain();
+        for (size_t k = 1; k < fds.size(); k++) {
+            if (!fds[k].revents) continue;
+            auto [index, gen] = owners[k - 1];
+            {
+                std::lock_guard<std::mutex> lk(g_peer_mutex);
+                Cpeer_socket& slot = g_peer_socks[index];
+                if (slot.generation != gen || slot.busy) continue;
+                slot.busy = 1;
+            }
+            g_readers.start([index = index, gen = gen] { reader_thread(index, gen); });
+        }
+    }
+}
+
+// Reads and drops n bytes of a message that cannot be held. Returns false when the read failed.
+bool skip_bytes(Cpeer_socket& slot, int n) {
+    char scratch[2048];
+    while (n > 0) {
+        int chunk = n < static_cast<int>(sizeof(scratch)) ? n : static_cast<int>(sizeof(scratch));
+        if (slot.my_recv_fixed_len(scratch, chunk) < 0) return false;
+        n -= chunk;
+    }
+    return true;
+}
+
+void reader_thread(int index, uint64_t gen) {
+    if (index < 0 || index >= kPeerSlots) {
+        log_line("index:%d out of range 0-%d in g_peer_one_client_thread\n", index, kPeerSlots - 1);
+        return;
+    }
+    Cpeer_socket& slot = g_peer_socks[index];
+    std::vector<char> buffer(kRecvBufSize);
+    char* buf = buffer.data();
+    for (;;) {
+        int peer_id;
+        bool identify = false;
+        {
+            std::lock_guard<std::mutex> lk(g_peer_mutex);
+            if (slot.generation != gen) return;
+            peer_id = slot.peer_id;
+        }
+        std::memset(buf, 0, kRecvBufSize);
+        socket_t s = slot.sock;
+        if (s == 0) {
+            close_peer_slot(index, gen);
+            return;
+        }
+        int w = wait_readable(s, -1);
+        if (g_stopping) return;
+        if (w < 0) {
+            close_peer_slot(index, gen);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lk(g_peer_mutex);
+            if (slot.generation != gen) return;
+            if (slot.id_sent == 0) {
+                slot.id_sent = 1;
+                identify = true;
+            }
+        }
+        if (identify) send_identification(index);
+
+        // A peer that closed the connection ends the reader at once and frees the slot.
+        if (slot.my_recv_fixed_len(buf, kHeaderLen) < 0) {
+            close_peer_slot(index, gen);
+            return;
+        }
+        msg_header h;
+        int bad = parse_header(buf, &h);
+        if (bad != 0) {
+            buf[kHeaderLen] = '\0';
+            log_line("g_peer_one_client_thread command format error at:%d.\n", bad);
+            log_line("content is:%s.\n", buf);
+            slot.my_recv(buf + kHeaderLen, 2048);
+            continue;
+        }
+        if (h.len < 0 || h.len > kMaxRecvBody) {
+            // A length that cannot fit the buffer: drop the message (or the connection when the
+            // length says nothing about where the next message starts).
+            log_line("len:%d out of range in g_peer_one_client_thread, command:%d\n", h.len, h.command);
+            if (h.len < 0 || !skip_bytes(slot, h.len)) {
+                close_peer_slot(index, gen);
+                return;
+            }
+            continue;
+        }
+        if (slot.my_recv_fixed_len(buf + kHeaderLen, h.len) < 0) {
+            close_peer_slot(index, gen);
+            return;
+        }
+        xor_scramble(buf + kHeaderLen, h.len);
+        buf[kHeaderLen + h.len] = '\0';
+        {
+            std::lock_guard<std::mutex> lk(g_peer_mutex);
+            if (slot.generation != gen) return;
+            slot.idle_count = 0;
+        }
+        dispatch_peer_command(PEER_PATH_DIRECT, h.command, buf + kHeaderLen, h.len, h.board_num,
+                              peer_id, index);
+    }
+}
+
+void keepalive_thread() {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lk(g_keepalive_mutex);
+            if (g_keepalive_cv.wait_for(lk, std::chrono::milliseconds(kPeerKeepAliveMs),
+                                        [] { return g_stopping.load(); }))
+                return;
+        }
+        peer_keepalive_pass();
+    }
+}
+}  // namespace
+
+int start_peer_service(bool listen) {
+    g_stopping = false;
+    int result = 0;
+    g_listen_sock = listen ? tcp_listen(nullptr, kPeerPort, kPeerBacklog) : -1;
+    if (!listen) {
+        log_line("peer listener off: incoming peer connections are not accepted\r\n");
+    } else if (g_listen_sock < 0) {
+        log_line("peer socket server bind failed in g_peer_server_thread.");
+        show_message("peer socket server bind failed.");
+        result = -1;
+    } else {
+        g_listener = std::thread(listener_thread);
+    }
+    g_poller = std::thread(poller_thread);
+    g_keepalive = std::thread(keepalive_thread);
+    return result;
+}
+
+void stop_peer_service() {
+    g_stopping = true;
+    {
+        std::lock_guard<std::mutex> lk(g_keepalive_mutex);
+    }
+    g_keepalive_cv.notify_all();
+    g_poller_wakeup.signal();
+    if (g_listen_sock > 0) shutdown(g_listen_sock, SHUT_RDWR);
+    if (g_listener.joinable()) g_listener.join();
+    if (g_poller.joinable()) g_poller.join();
+    if (g_keepalive.joinable()) g_keepalive.join();
+    close_socket(g_listen_sock);
+    g_listen_sock = -1;
+    for (int i = 0; i < kPeerSlots; i++) close_peer_slot(i);
+    g_readers.wait(10000);
+}

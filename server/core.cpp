@@ -1,0 +1,894 @@
+#include "server/core.h"
+
+#include <sodium.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "server/commands.h"
+#include "server/password.h"
+
+namespace srv {
+
+namespace {
+
+std::string fd(int v) {
+    return std::to_string(v);
+}
+
+std::string f6(int v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%6d", v);
+    return buf;
+}
+
+std::string f10(int v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%10d", v);
+    return buf;
+}
+
+// Text of a fixed slot: up to the first zero byte or the slot's end.
+std::string slot_text(const std::string& body, size_t offset, size_t width) {
+    if (offset >= body.size()) return {};
+    size_t n = body.size() - offset < width ? body.size() - offset : width;
+    const char* p = body.data() + offset;
+    return std::string(p, strnlen(p, n));
+}
+
+std::string cut(std::string s, size_t n) {
+    if (s.size() > n) s.resize(n);
+    return s;
+}
+
+// Text up to the first zero byte (clients terminate their texts at len, a zero inside ends them).
+std::string c_text(const std::string& body) {
+    return std::string(body.c_str());
+}
+
+// A single blank-free word (clients read these fields with "%s").
+std::string first_word(const std::string& s) {
+    size_t start = s.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) return {};
+    size_t end = s.find_first_of(" \t\r\n", start);
+    return s.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+bool has_control(const std::string& s) {
+    for (unsigned char ch : s)
+        if (ch < 0x20 || ch == 0x7f) return true;
+    return false;
+}
+
+}  // namespace
+
+bool parse_int(std::string_view text, int* out) {
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ') i++;
+    bool neg = false;
+    if (i < text.size() && text[i] == '-') {
+        neg = true;
+        i++;
+    }
+    long long v = 0;
+    size_t digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        v = v * 10 + (text[i] - '0');
+        if (++digits > 10) return false;
+        i++;
+    }
+    while (i < text.size() && text[i] == ' ') i++;
+    if (digits == 0 || i != text.size()) return false;
+    if (neg) v = -v;
+    if (v < INT32_MIN || v > INT32_MAX) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+bool parse_field(std::string_view body, size_t offset, size_t width, int* out) {
+    if (offset >= body.size()) return false;
+    return parse_int(body.substr(offset, width), out);
+}
+
+std::string frame_message(int command, int board_num, std::string_view body) {
+    size_t n = body.size() > static_cast<size_t>(kMaxRecvBody) ? kMaxRecvBody : body.size();
+    std::string out(kHeaderLen + n, '\0');
+    char header[kHeaderLen + 1];
+    build_header(header, 0, board_num, command, static_cast<int>(n));
+    std::memcpy(out.data(), header, kHeaderLen);
+    if (n > 0) {
+        std::memcpy(out.data() + kHeaderLen, body.data(), n);
+        xor_scramble(out.data() + kHeaderLen, static_cast<long>(n));
+    }
+    return out;
+}
+
+Core::Core(Store& store, Transport& transport, Log& log, CoreOptions options, Offload offload)
+    : m_store(store),
+      m_transport(transport),
+      m_log(log),
+      m_options(std::move(options)),
+      m_offload(std::move(offload)) {}
+
+void Core::send(ConnId id, int command, std::string_view body, int board_num) {
+    m_transport.send(id, frame_message(command, board_num, body));
+}
+
+void Core::on_open(ConnId id, const std::string& peer_ip) {
+    Conn c;
+    c.peer_ip = peer_ip;
+    m_conns[id] = std::move(c);
+}
+
+void Core::on_close(ConnId id) {
+    auto it = m_conns.find(id);
+    if (it == m_conns.end()) return;
+    Conn& c = it->second;
+    if (c.off_open)
+        m_log.line("connection %llu closed inside an offline message from %d to %d; discarded",
+                   static_cast<unsigned long long>(id), c.off_from, c.off_to);
+    if (c.user_id != 0) end_presence(c.user_id, id, true);
+    m_conns.erase(it);
+}
+
+void Core::end_presence(int user, ConnId id, bool tell_watchers) {
+    auto it = m_online.find(user);
+    if (it == m_online.end() || it->second.conn != id) return;
+    std::string address = it->second.address;
+    m_online.erase(it);
+    if (tell_watchers) notify_watchers(user, kPresenceOffline, address);
+}
+
+void Core::on_message(ConnId id, const msg_header& header, std::string body) {
+    auto it = m_conns.find(id);
+    if (it == m_conns.end()) return;
+    Conn& c = it->second;
+    if (c.busy) {
+        // Kept in order behind the pending password check; a client never pipelines this much.
+        if (c.queued.size() >= 256) {
+            m_log.line("connection %llu: too many requests while signing in; closing",
+                       static_cast<unsigned long long>(id));
+            m_transport.close(id);
+            return;
+        }
+        c.queued.emplace_back(header, std::move(body));
+        return;
+    }
+    handle(id, c, header, body);
+}
+
+void Core::drain(ConnId id) {
+    for (;;) {
+        auto it = m_conns.find(id);
+        if (it == m_conns.end()) return;
+        Conn& c = it->second;
+        if (c.busy || c.queued.empty()) return;
+        auto [h, body] = std::move(c.queued.front());
+        c.queued.pop_front();
+        handle(id, c, h, body);
+    }
+}
+
+void Core::handle(ConnId id, Conn& c, const msg_header& h, const std::string& body) {
+    const int user = c.user_id;
+    auto need_login = [&](int refusal) {
+        if (user != 0) return true;
+        m_log.line("connection %llu: command %d before sign-in refused",
+                   static_cast<unsigned long long>(id), h.command);
+        if (refusal) send(id, refusal);
+        return false;
+    };
+    switch (h.command) {
+        case kCmdLogin:
+            do_login(id, c, body);
+            break;
+        case kCmdSignOut:
+            do_sign_out(id, c);
+            break;
+        case kCmdGetGroups:
+            if (need_login(0)) send_groups(id, user);
+            break;
+        case kCmdGetContacts:
+            if (need_login(0)) send_contacts(id, user);
+            break;
+        case kCmdLocalAddress:
+            if (need_login(0)) do_local_address(c, body);
+            break;
+        case kCmdRegister:
+            do_register(id, c, body);
+            break;
+        case kCmdSearchContact:
+            if (need_login(kRepSearchFailed)) do_search(id, body);
+            break;
+        case kCmdAddContact:
+            if (need_login(kRepAddFailed)) do_add_contact(id, user, body);
+            break;
+        case kCmdAddConfirmYes:
+        case kCmdAddConfirmNo:
+            if (need_login(0)) do_add_confirm(id, user, body, h.command == kCmdAddConfirmYes);
+            break;
+        case kCmdRemoveContact:
+            if (need_login(kRepRemoveFailed)) do_remove_contact(id, user, body);
+            break;
+        case kCmdRemoveConfirmYes:
+        case kCmdRemoveConfirmNo:
+            if (need_login(0)) do_remove_confirm(id, user, body, h.command == kCmdRemoveConfirmYes);
+            break;
+        case kCmdMoveContact:
+            if (need_login(0)) do_move_contact(user, body);
+            break;
+        case kCmdAddGroup:
+            if (need_login(kRepGroupAddFailed)) do_add_group(id, user, body);
+            break;
+        case kCmdRenameGroup:
+            if (need_login(kRepGroupRenameFailed)) do_rename_group(id, user, body);
+            break;
+        case kCmdRemoveGroup:
+            if (need_login(kRepGroupRemoveFailed)) do_remove_group(id, user, body);
+            break;
+        case kCmdOfflineCheck:
+            if (need_login(0) && m_store.has_offline(user)) send(id, kRepOfflineWaiting);
+            break;
+        case kCmdOfflineFetch:
+            if (need_login(0)) do_offline_fetch(id, user);
+            break;
+        case kCmdOfflineDelete:
+            if (need_login(0)) do_offline_delete(user, body);
+            break;
+        case kCmdSetPresence:
+            if (need_login(0)) do_presence(id, user, body);
+            break;
+        case kCmdSpeedStart:
+        case kCmdSpeedData:
+            break;
+        case kCmdSpeedEnd:
+            send(id, kRepSpeedBegin);
+            send(id, kRepSpeedEnd);
+            break;
+        case kCmdSpeedResult:
+            if (need_login(0)) do_stat(user, "speed", body);
+            break;
+        case kCmdRelayTraffic:
+            if (need_login(0)) do_stat(user, "relay_traffic", body);
+            break;
+        case kCmdRelayConnections:
+            if (need_login(0)) do_stat(user, "relay_connections", body);
+            break;
+        case kCmdKeepAlive:
+            break;
+        case kCmdQueryOnline:
+            do_query_online(id, body);
+            break;
+        case kCmdStatusToContact:
+            do_status_to_contact(body);
+            break;
+        case kCmdConnectBack:
+            do_connect_back(body);
+            break;
+        case kCmdOfflineBegin:
+            do_offline_begin(c, body);
+            break;
+        case kCmdOfflinePart:
+            do_offline_part(c, body);
+            break;
+        case kCmdOfflineEnd:
+            do_offline_end(c, body);
+            break;
+        default:
+            m_log.line("connection %llu: unknown command %d (len %d) ignored",
+                       static_cast<unsigned long long>(id), h.command, h.len);
+            break;
+    }
+}
+
+// ---- sign-in, registration, sign-out ----
+
+void Core::do_login(ConnId id, Conn& c, const std::string& body) {
+    std::string text = c_text(body);
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        m_log.line("connection %llu: login without ':' refused",
+                   static_cast<unsigned long long>(id));
+        send(id, kRepLoginFailed);
+        return;
+    }
+    std::string email = cut(text.substr(0, colon), kEmailMax);
+    std::string password = cut(text.substr(colon + 1), kLoginPasswordMax);
+    User user;
+    if (email.empty() || m_store.find_user_by_email(email, &user) != 0) {
+        m_log.line("connection %llu: login for unknown e-mail '%s'",
+                   static_cast<unsigned long long>(id), email.c_str());
+        send(id, kRepLoginFailed);
+        return;
+    }
+    c.busy = true;
+    auto ok = std::make_shared<bool>(false);
+    auto work = [ok, hash = user.pw_hash, password] { *ok = password_verify(hash, password); };
+    auto done = [this, id, ok, user] { finish_login(id, user, *ok); };
+    if (m_offload)
+        m_offload(std::move(work), std::move(done));
+    else {
+        work();
+        done();
+    }
+}
+
+void Core::finish_login(ConnId id, const User& user, bool ok) {
+    auto it = m_conns.find(id);
+    if (it == m_conns.end()) return;  // the connection went away meanwhile
+    Conn& c = it->second;
+    c.busy = false;
+    if (!ok) {
+        m_log.line("connection %llu: wrong password for %s", static_cast<unsigned long long>(id),
+                   user.email.c_str());
+        send(id, kRepLoginFailed);
+        drain(id);
+        return;
+    }
+    // A different user signing in on the same connection ends the first one's presence.
+    if (c.user_id != 0 && c.user_id != user.id) end_presence(c.user_id, id, true);
+    auto old = m_online.find(user.id);
+    if (old != m_online.end() && old->second.conn != id) {
+        ConnId old_id = old->second.conn;
+        m_log.line("user %d signed in again on connection %llu; closing connection %llu", user.id,
+                   static_cast<unsigned long long>(id), static_cast<unsigned long long>(old_id));
+        auto oc = m_conns.find(old_id);
+        if (oc != m_conns.end()) oc->second.user_id = 0;
+        send(old_id, kRepLoggedInElsewhere);
+        m_transport.close(old_id);
+        m_online.erase(old);
+    }
+    c.user_id = user.id;
+    c.session_id = static_cast<int>(randombytes_uniform(999999999U)) + 1;
+    m_online_index = m_online_index % 9999 + 1;
+    Presence& p = m_online[user.id];
+    p.conn = id;
+    p.state = kPresenceOffline;
+    p.address = c.peer_ip;
+
+    send(id, kRepSessionId, fd(c.session_id));
+    send(id, kRepUserId, fd(user.id));
+    send(id, kRepOnlineIndex, fd(m_online_index));
+    send(id, kRepName1, cut(user.first_name, 31));
+    send(id, kRepName2, cut(user.last_name, 31));
+    send(id, kRepName3, cut(user.nick_name, 31));
+    send(id, kRepLoginOk);
+    m_log.line("connection %llu: user %d (%s) signed in", static_cast<unsigned long long>(id),
+               user.id, user.email.c_str());
+    drain(id);
+}
+
+void Core::do_register(ConnId id, Conn& c, const std::string& body) {
+    if (body.size() != static_cast<size_t>(kRegisterRecordLen)) {
+        m_log.line("connection %llu: registration record of %zu bytes refused",
+                   static_cast<unsigned long long>(id), body.size());
+        send(id, kRepRegisterFailed);
+        return;
+    }
+    User u;
+    u.email = slot_text(body, 0, 127);
+    // The sign-in dialog sends at most 31 password characters, so only those can ever match.
+    std::string password = cut(slot_text(body, 128, 63), kLoginPasswordMax);
+    u.first_name = slot_text(body, 192, 31);
+    u.last_name = slot_text(body, 224, 31);
+    u.nick_name = slot_text(body, 256, 127);
+    u.phone = slot_text(body, 384, 63);
+    u.country = slot_text(body, 448, 63);
+    bool email_ok = !u.email.empty() && u.email.size() <= static_cast<size_t>(kEmailMax) &&
+                    u.email.find_first_of(": \t") == std::string::npos && !has_control(u.email);
+    if (!email_ok || password.empty() || has_control(u.first_name) || has_control(u.last_name) ||
+        has_control(u.nick_name)) {
+        m_log.line("connection %llu: registration with invalid fields refused",
+                   static_cast<unsigned long long>(id));
+        send(id, kRepRegisterFailed);
+        return;
+    }
+    User existing;
+    if (m_store.find_user_by_email(u.email, &existing) == 0) {
+        send(id, kRepRegisterEmailExists);
+        return;
+    }
+    c.busy = true;
+    auto hash = std::make_shared<std::string>();
+    auto rc = std::make_shared<int>(-1);
+    bool fast = m_options.fast_hash;
+    auto work = [hash, rc, password, fast] { *rc = password_hash(password, fast, hash.get()); };
+    auto done = [this, id, hash, rc, u]() mutable {
+        auto it = m_conns.find(id);
+        if (it == m_conns.end()) return;
+        it->second.busy = false;
+        int result = -1;
+        if (*rc == 0) {
+            u.pw_hash = *hash;
+            result = m_store.create_user(u);
+        }
+        if (result > 0) {
+            m_log.line("connection %llu: registered user %d (%s)",
+                       static_cast<unsigned long long>(id), result, u.email.c_str());
+            send(id, kRepRegisterOk);
+        } else if (result == Store::kEmailExists) {
+            send(id, kRepRegisterEmailExists);
+        } else {
+            m_log.line("registration of %s failed: %s", u.email.c_str(),
+                       m_store.last_error().c_str());
+            send(id, kRepRegisterFailed);
+        }
+        drain(id);
+    };
+    if (m_offload)
+        m_offload(std::move(work), std::move(done));
+    else {
+        work();
+        done();
+    }
+}
+
+void Core::do_sign_out(ConnId id, Conn& c) {
+    if (c.user_id == 0) return;
+    m_log.line("connection %llu: user %d signed out", static_cast<unsigned long long>(id),
+               c.user_id);
+    // The client announces its own offline state to its contacts; nothing to tell them here.
+    end_presence(c.user_id, id, false);
+    c.user_id = 0;
+}
+
+// ---- lists ----
+
+void Core::send_groups(ConnId id, int user) {
+    std::vector<Group> groups;
+    m_store.list_groups(user, &groups);
+    send(id, kRepGroupsBegin);
+    for (const Group& g : groups) send(id, kRepGroup, f10(g.id) + ":" + cut(g.name, 63));
+    send(id, kRepGroupsEnd);
+}
+
+void Core::send_contacts(ConnId id, int user) {
+    std::vector<ContactEntry> contacts;
+    m_store.list_contacts(user, &contacts);
+    send(id, kRepContactsBegin);
+    for (const ContactEntry& e : contacts) {
+        std::string name = e.contact.nick_name.empty() ? e.contact.email : e.contact.nick_name;
+        send(id, kRepContact, f10(e.contact_id) + ":" + f10(e.group_id) + ":" + cut(name, 63));
+    }
+    // The details come before the end of the list, so that a client acting on the complete list
+    // (asking about relation states 4 and 6, querying home servers) already has them.
+    for (const ContactEntry& e : contacts) {
+        std::string key = f10(e.contact_id) + ":";
+        send(id, kRepContactHomeServer, key + cut(m_options.advertise, 31));
+        send(id, kRepContactExtra, key + cut(first_word(e.contact.country), 31));
+        send(id, kRepContactFirstName, key + cut(e.contact.first_name, 63));
+        send(id, kRepContactLastName, key + cut(e.contact.last_name, 63));
+        send(id, kRepContactEmail, key + cut(e.contact.email, 127));
+        send(id, kRepContactRelation, key + fd(e.state));
+    }
+    send(id, kRepContactsEnd);
+}
+
+void Core::refresh_contacts_if_online(int user) {
+    auto it = m_online.find(user);
+    if (it != m_online.end()) send_contacts(it->second.conn, user);
+}
+
+void Core::do_local_address(Conn& c, const std::string& body) {
+    std::string addr = cut(first_word(c_text(body)), kAddressMax);
+    for (char ch : addr)
+        if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '.' || ch == ':' || ch == '-'))
+            return;
+    if (addr.empty()) return;
+    auto it = m_online.find(c.user_id);
+    if (it != m_online.end()) it->second.address = addr;
+}
+
+// ---- contacts ----
+
+void Core::do_search(ConnId id, const std::string& body) {
+    std::string email = cut(c_text(body), 127);
+    User u;
+    if (email.empty() || has_control(email)) {
+        send(id, kRepSearchFailed);
+        return;
+    }
+    if (m_store.find_user_by_email(email, &u) != 0) {
+        send(id, kRepSearchNotFound);
+        return;
+    }
+    send(id, kRepFoundId, fd(u.id));
+    send(id, kRepFoundFirstName, cut(u.first_name, 31));
+    send(id, kRepFoundLastName, cut(u.last_name, 31));
+    send(id, kRepFoundNick, cut(u.nick_name, 127));
+    send(id, kRepFoundEmail, cut(u.email, 127));
+}
+
+void Core::do_add_contact(ConnId id, int user, const std::string& body) {
+    int contact = 0, group = 0;
+    User other;
+    if (!parse_field(body, 0, 10, &contact) || body.size() < 21 || body[10] != ':' ||
+        !parse_field(body, 11, 10, &group) || contact == user ||
+        m_store.find_user(contact, &other) != 0) {
+        send(id, kRepAddFailed);
+        return;
+    }
+    if (m_store.get_relation(user, contact, nullptr, nullptr) == 0) {
+        send(id, kRepAddExists);
+        return;
+    }
+    if (group != 0 && !m_store.group_owned(user, group)) group = 0;
+    int their_state = 0, their_group = 0;
+    bool they_have_me = m_store.get_relation(contact, user, &their_state, &their_group) == 0;
+    if (m_store.count_contacts(user) >= kMaxContacts ||
+        (!they_have_me && m_store.count_contacts(contact) >= kMaxContacts)) {
+        send(id, kRepAddFailed);
+        return;
+    }
+    bool ok = m_store.begin() == 0;
+    ok = ok && m_store.set_relation(user, contact, kRelAdded, group) == 0;
+    if (!they_have_me)
+        ok = ok && m_store.set_relation(contact, user, kRelAskedToAdd, 0) == 0;
+    else if (their_state == kRelAskedToRemove)
+        ok = ok && m_store.set_relation_state(contact, user, kRelAdded) == 0;
+    ok = ok && m_store.commit() == 0;
+    if (!ok) {
+        m_store.rollback();
+        m_log.line("add contact %d -> %d failed: %s", user, contact, m_store.last_error().c_str());
+        send(id, kRepAddFailed);
+        return;
+    }
+    send(id, kRepAddOk);
+    if (!they_have_me || their_state == kRelAskedToRemove) refresh_contacts_if_online(contact);
+}
+
+void Core::do_add_confirm(ConnId id, int user, const std::string& body, bool yes) {
+    int contact = 0;
+    if (!parse_int(c_text(body), &contact)) {
+        send(id, kRepAddConfirmRefused, "0");
+        return;
+    }
+    int state = 0;
+    bool have = m_store.get_relation(user, contact, &state, nullptr) == 0;
+    if (yes) {
+        if (have && state != kRelAdded && m_store.set_relation_state(user, contact, kRelAdded) != 0)
+            have = false;
+        send(id, have ? kRepAddConfirmOk : kRepAddConfirmRefused, fd(contact));
+        // The user who asked learns the new contact's home server (and so can reach it at once)
+        // from a fresh list instead of only at the next sign-in.
+        if (have) refresh_contacts_if_online(contact);
+        return;
+    }
+    // Declined: the request disappears from this user's list; the other side keeps its entry.
+    if (have && state == kRelAskedToAdd) m_store.delete_relation(user, contact);
+    send(id, kRepAddConfirmRefused, fd(contact));
+}
+
+void Core::do_remove_contact(ConnId id, int user, const std::string& body) {
+    int contact = 0;
+    if (!parse_int(c_text(body), &contact)) {
+        send(id, kRepRemoveFailed);
+        return;
+    }
+    bool ok = m_store.begin() == 0;
+    ok = ok && m_store.delete_relation(user, contact) == 0;
+    int their_state = 0;
+    bool they_have_me = ok && m_store.get_relation(contact, user, &their_state, nullptr) == 0;
+    if (they_have_me) ok = m_store.set_relation_state(contact, user, kRelAskedToRemove) == 0;
+    ok = ok && m_store.commit() == 0;
+    if (!ok) {
+        m_store.rollback();
+        send(id, kRepRemoveFailed);
+        return;
+    }
+    send(id, kRepRemoveOk, fd(contact));
+    if (they_have_me) refresh_contacts_if_online(contact);
+}
+
+void Core::do_remove_confirm(ConnId id, int user, const std::string& body, bool yes) {
+    int contact = 0;
+    if (!parse_int(c_text(body), &contact)) return;
+    if (yes) {
+        m_store.delete_relation(user, contact);
+        send(id, kRepRemoveConfirmOk, fd(contact));
+    } else {
+        m_store.set_relation_state(user, contact, kRelRemoveDeclined);
+        send(id, kRepRemoveConfirmKept, fd(contact));
+    }
+}
+
+void Core::do_move_contact(int user, const std::string& body) {
+    int contact = 0, group = 0;
+    if (!parse_field(body, 0, 10, &contact) || body.size() < 21 || body[10] != ':' ||
+        !parse_field(body, 11, 10, &group))
+        return;
+    if (group != 0 && !m_store.group_owned(user, group)) {
+        m_log.line("user %d: move of contact %d to foreign group %d ignored", user, contact, group);
+        return;
+    }
+    m_store.move_contact(user, contact, group);
+}
+
+// ---- groups ----
+
+void Core::do_add_group(ConnId id, int user, const std::string& body) {
+    std::string name = cut(c_text(body), kGroupNameMax);
+    if (name.empty() || has_control(name) || m_store.count_groups(user) >= kMaxGroups) {
+        send(id, kRepGroupAddFailed);
+        return;
+    }
+    int gid = m_store.add_group(user, name);
+    if (gid <= 0) {
+        send(id, kRepGroupAddFailed);
+        return;
+    }
+    send(id, kRepGroupAddOk, fd(gid));
+}
+
+void Core::do_rename_group(ConnId id, int user, const std::string& body) {
+    int gid = 0;
+    std::string text = c_text(body);
+    std::string name = text.size() > 11 ? cut(text.substr(11), kGroupNameMax) : std::string();
+    if (!parse_field(text, 0, 10, &gid) || text.size() < 11 || text[10] != ':' || gid == 0 ||
+        name.empty() || has_control(name) || m_store.rename_group(user, gid, name) != 0) {
+        send(id, kRepGroupRenameFailed);
+        return;
+    }
+    send(id, kRepGroupRenameOk, f10(gid) + ":" + name);
+}
+
+void Core::do_remove_group(ConnId id, int user, const std::string& body) {
+    int gid = 0;
+    if (!parse_int(c_text(body), &gid) || gid == 0 || m_store.remove_group(user, gid) != 0) {
+        send(id, kRepGroupRemoveFailed);
+        return;
+    }
+    send(id, kRepGroupRemoveOk, fd(gid));
+}
+
+// ---- offline messages ----
+
+void Core::do_offline_fetch(ConnId id, int user) {
+    std::vector<OfflineMessage> messages;
+    m_store.list_offline(user, &messages);
+    auto& delivered = m_delivered[user];
+    for (const OfflineMessage& m : messages) {
+        send(id, kRepOfflineMsgBegin, fd(static_cast<int>(m.id)));
+        for (size_t pos = 0; pos < m.text.size(); pos += kOfflineChunk)
+            send(id, kRepOfflineMsgChunk, std::string_view(m.text).substr(pos, kOfflineChunk));
+        send(id, kRepOfflineMsgEnd, f10(m.sender));
+        int64_t& top = delivered[m.sender];
+        if (m.id > top) top = m.id;
+    }
+}
+
+void Core::do_offline_delete(int user, const std::string& body) {
+    int sender = 0;
+    if (!parse_int(c_text(body), &sender)) return;
+    // Only what the user has been shown goes: a message that arrived after the last fetch stays.
+    auto users = m_delivered.find(user);
+    if (users == m_delivered.end()) return;
+    auto it = users->second.find(sender);
+    if (it == users->second.end()) return;
+    if (m_store.delete_offline(user, sender, it->second) != 0)
+        m_log.line("deleting offline messages of %d for %d failed: %s", sender, user,
+                   m_store.last_error().c_str());
+    users->second.erase(it);
+}
+
+void Core::do_offline_begin(Conn& c, const std::string& body) {
+    int to = 0, from = 0;
+    User recipient;
+    if (c.off_open)
+        m_log.line("offline message from %d to %d replaced by a new one before its end", c.off_from,
+                   c.off_to);
+    c.off_open = false;
+    c.off_text.clear();
+    if (!parse_field(body, 0, 10, &to) || body.size() < 21 || body[10] != ':' ||
+        !parse_field(body, 11, 10, &from) || m_store.find_user(to, &recipient) != 0) {
+        m_log.line("offline message start with bad or unknown ids ignored");
+        return;
+    }
+    c.off_open = true;
+    c.off_to = to;
+    c.off_from = from;
+}
+
+void Core::do_offline_part(Conn& c, const std::string& body) {
+    if (!c.off_open) return;
+    size_t room = kOfflineMaxText - c.off_text.size();
+    if (body.size() > room) {
+        m_log.line("offline message from %d to %d longer than %d bytes; cut", c.off_from, c.off_to,
+                   kOfflineMaxText);
+        c.off_text.append(body, 0, room);
+        return;
+    }
+    c.off_text += body;
+}
+
+void Core::do_offline_end(Conn& c, const std::string& body) {
+    int to = 0, from = 0;
+    if (!c.off_open) return;
+    c.off_open = false;
+    if (!parse_field(body, 0, 10, &to) || body.size() < 21 || body[10] != ':' ||
+        !parse_field(body, 11, 10, &from) || to != c.off_to || from != c.off_from) {
+        m_log.line("offline message end does not match its start; discarded");
+        c.off_text.clear();
+        return;
+    }
+    if (m_store.add_offline(to, from, c.off_text) != 0)
+        m_log.line("storing offline message from %d to %d failed: %s", from, to,
+                   m_store.last_error().c_str());
+    else
+        m_log.line("offline message from %d to %d stored (%zu bytes)", from, to, c.off_text.size());
+    c.off_text.clear();
+}
+
+// ---- presence ----
+
+int Core::visible_state(int user) const {
+    auto it = m_online.find(user);
+    if (it == m_online.end() || it->second.state == kPresenceAppearOffline) return kPresenceOffline;
+    return it->second.state;
+}
+
+void Core::do_presence(ConnId id, int user, const std::string& body) {
+    int state = 0;
+    auto it = m_online.find(user);
+    if (it == m_online.end()) return;
+    if (parse_int(c_text(body), &state) && state >= 0 && state <= kPresenceMax)
+        it->second.state = state;
+    send(id, kRepPresence, fd(it->second.state));
+}
+
+void Core::do_stat(int user, const char* column, const std::string& body) {
+    int value = 0;
+    if (parse_int(c_text(body), &value)) m_store.set_stat(user, column, value);
+}
+
+void Core::notify_watchers(int user, int state, const std::string& address) {
+    std::vector<int> watchers;
+    m_store.list_watchers(user, &watchers);
+    std::string body = f10(user) + ":" + f6(state) + ":" + address;
+    for (int w : watchers) {
+        auto it = m_online.find(w);
+        if (it != m_online.end()) send(it->second.conn, kRepStatusNotify, body);
+    }
+}
+
+void Core::do_query_online(ConnId id, const std::string& body) {
+    int contact = 0;
+    if (!parse_int(c_text(body), &contact)) {
+        send(id, kRepOnlineEnd);
+        return;
+    }
+    int state = visible_state(contact);
+    send(id, kRepOnlineState, f10(contact), state);
+    auto it = m_online.find(contact);
+    if (state != kPresenceOffline && it != m_online.end())
+        send(id, kRepOnlineAddress, f10(contact) + ":" + it->second.address);
+    else
+        send(id, kRepOnlineEnd);
+}
+
+void Core::do_status_to_contact(const std::string& body) {
+    int contact = 0, sender = 0, state = 0;
+    std::string text = c_text(body);
+    if (!parse_field(text, 0, 10, &contact) || text.size() < 29 || text[10] != ':' ||
+        !parse_field(text, 11, 10, &sender) || text[21] != ':' ||
+        !parse_field(text, 22, 6, &state) || text[28] != ':' || state < 0 || state > kPresenceMax) {
+        m_log.line("status notice with a malformed body ignored");
+        return;
+    }
+    auto it = m_online.find(contact);
+    if (it == m_online.end()) return;
+    // Only to someone who keeps the sender in the list.
+    if (m_store.get_relation(contact, sender, nullptr, nullptr) != 0) return;
+    if (state == kPresenceAppearOffline) state = kPresenceOffline;
+    std::string address = cut(first_word(text.substr(29)), kAddressMax);
+    send(it->second.conn, kRepStatusNotify, f10(sender) + ":" + f6(state) + ":" + address);
+}
+
+// 380 "%10d:%10d:%s" (target, requester, requester's address): the requester could not reach the
+// target directly, so the target is asked to connect to the requester (381 "%10d:%s").
+void Core::do_connect_back(const std::string& body) {
+    int target = 0, requester = 0;
+    std::string text = c_text(body);
+    if (!parse_field(text, 0, 10, &target) || text.size() < 23 || text[10] != ':' ||
+        !parse_field(text, 11, 10, &requester) || text[21] != ':') {
+        m_log.line("connect-back request with a malformed body ignored");
+        return;
+    }
+    std::string address = cut(first_word(text.substr(22)), kAddressMax);
+    auto it = m_online.find(target);
+    if (it == m_online.end() || address.empty()) return;
+    // Only between users who keep each other in their lists.
+    if (m_store.get_relation(target, requester, nullptr, nullptr) != 0) return;
+    m_log.line("connect-back: user %d asked to connect to user %d at %s", target, requester,
+               address.c_str());
+    send(it->second.conn, kRepConnectToPeer, f10(requester) + ":" + address);
+}
+
+// ---- datagrams ----
+
+int Core::on_datagram(std::string_view d, std::string* ack) {
+    const size_t inner = kDatagramOuterLen + kHeaderLen;  // 66
+    if (d.size() < inner || d.size() > static_cast<size_t>(kDatagramMax)) return -1;
+    // The same checks the receiving client applies, so nothing is relayed that it would reject.
+    for (size_t i = 0; i < inner; i++)
+        if (!((d[i] >= '0' && d[i] <= '9') || d[i] == ' ' || d[i] == ':')) return -1;
+    if (d[12] != ':' || d[23] != ':' || d[34] != ':' || d[45] != ':') return -1;
+    int receiver = 0, sender = 0;
+    msg_header h;
+    if (!parse_field(d, 13, 10, &receiver) || !parse_field(d, 24, 10, &sender) ||
+        parse_header(d.data() + kDatagramOuterLen, &h) != 0 || h.len < 0 ||
+        inner + static_cast<size_t>(h.len) > d.size())
+        return -1;
+    ack->assign(d.substr(0, kDatagramOuterLen));
+    auto it = m_online.find(receiver);
+    if (it == m_online.end()) return 0;
+    std::string body(d.substr(0, inner + static_cast<size_t>(h.len)));
+    xor_scramble(body.data() + inner, h.len);
+    send(it->second.conn, kRepRelayedDatagram, body);
+    return 0;
+}
+
+// ---- notices and demo data ----
+
+int Core::broadcast_notice(int command, const std::string& text) {
+    std::string body = cut(text, kNoticeMax);
+    int n = 0;
+    for (auto& [user, p] : m_online) {
+        send(p.conn, command, body);
+        n++;
+    }
+    m_log.line("notice %d sent to %d users", command, n);
+    return n;
+}
+
+int Core::seed_demo() {
+    struct Demo {
+        const char* email;
+        const char* first;
+        const char* last;
+        const char* nick;
+        const char* country;
+    };
+    const Demo demos[] = {
+        {"alice@example.com", "Alice", "Archer", "alice", "World"},
+        {"bob@example.com", "Bob", "Baker", "bob", "World"},
+        {"carol@example.com", "Carol", "Carter", "carol", "World"},
+    };
+    User existing;
+    if (m_store.find_user_by_email(demos[0].email, &existing) == 0) return 0;
+    int ids[3] = {0, 0, 0};
+    if (m_store.begin() != 0) return -1;
+    for (int i = 0; i < 3; i++) {
+        User u;
+        u.email = demos[i].email;
+        u.first_name = demos[i].first;
+        u.last_name = demos[i].last;
+        u.nick_name = demos[i].nick;
+        u.country = demos[i].country;
+        if (password_hash(kDemoPassword, m_options.fast_hash, &u.pw_hash) != 0) {
+            m_store.rollback();
+            return -1;
+        }
+        ids[i] = m_store.create_user(u);
+        if (ids[i] <= 0) {
+            m_store.rollback();
+            return -1;
+        }
+    }
+    int friends = m_store.add_group(ids[0], "Friends");
+    bool ok = friends > 0 && m_store.set_relation(ids[0], ids[1], kRelAdded, friends) == 0 &&
+              m_store.set_relation(ids[1], ids[0], kRelAdded, 0) == 0 &&
+              m_store.set_relation(ids[1], ids[2], kRelAdded, 0) == 0 &&
+              m_store.set_relation(ids[2], ids[1], kRelAdded, 0) == 0;
+    if (!ok || m_store.commit() != 0) {
+        m_store.rollback();
+        return -1;
+    }
+    m_log.line("demo accounts created: %s, %s, %s (password %s)", demos[0].email, demos[1].email,
+               demos[2].email, kDemoPassword);
+    return 0;
+}
+
+}  // namespace srv

@@ -1,0 +1,146 @@
+// The messenger server's command logic, independent of sockets: it receives parsed messages for
+// numbered connections and answers through a Transport. The network layer (server.h) and the
+// tests and fuzzers drive the same object. Everything runs on one thread; only password hashing
+// may be handed to other threads through the Offload hook, whose continuation must come back on
+// the thread that drives the Core.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "protocol/framing.h"
+#include "server/log.h"
+#include "server/store.h"
+
+namespace srv {
+
+using ConnId = uint64_t;
+
+class Transport {
+public:
+    virtual ~Transport() = default;
+    // Queues one complete framed message for the connection.
+    virtual void send(ConnId id, std::string bytes) = 0;
+    // Closes the connection once its queued bytes are written. on_close follows later.
+    virtual void close(ConnId id) = 0;
+};
+
+// Runs work somewhere, then done on the Core's thread. Empty: both run at once, in order.
+using Offload = std::function<void(std::function<void()> work, std::function<void()> done)>;
+
+struct CoreOptions {
+    std::string advertise = "127.0.0.1";  // home-server address given to clients (174)
+    bool fast_hash = false;               // minimum Argon2id limits
+};
+
+// Frames one message as the server sends it: header and scrambled body.
+std::string frame_message(int command, int board_num, std::string_view body);
+
+class Core {
+public:
+    Core(Store& store, Transport& transport, Log& log, CoreOptions options, Offload offload = {});
+
+    void on_open(ConnId id, const std::string& peer_ip);
+    void on_message(ConnId id, const msg_header& header, std::string body);
+    void on_close(ConnId id);
+
+    // A chat datagram for a user homed here (46-character outer header, then a framed command
+    // with a scrambled body). Fills *ack with the acknowledgement to send back and returns 0, or
+    // returns -1 for a malformed datagram (no acknowledgement). A receiver that is signed in gets
+    // the datagram, its inner body unscrambled, as command 2000 on the main connection.
+    int on_datagram(std::string_view datagram, std::string* ack);
+
+    // Sends a notice text (998 or 999) to every signed-in user. Returns the number reached.
+    int broadcast_notice(int command, const std::string& text);
+    // Creates the demo accounts and their contacts unless they exist. Returns 0 or -1.
+    int seed_demo();
+
+    size_t connection_count() const { return m_conns.size(); }
+    size_t online_count() const { return m_online.size(); }
+
+    static constexpr const char* kDemoPassword = "demo1234";
+
+private:
+    struct Conn {
+        std::string peer_ip;
+        int user_id = 0;  // signed-in user on this (main) connection, 0 when none
+        int session_id = 0;
+        bool busy = false;  // a password check runs; later messages wait in `queued`
+        std::deque<std::pair<msg_header, std::string>> queued;
+        // Offline message being received (330, 331..., 332).
+        bool off_open = false;
+        int off_to = 0;
+        int off_from = 0;
+        std::string off_text;
+    };
+    struct Presence {
+        ConnId conn = 0;
+        int state = 0;
+        std::string address;
+    };
+
+    void handle(ConnId id, Conn& c, const msg_header& h, const std::string& body);
+    void drain(ConnId id);
+    void send(ConnId id, int command, std::string_view body = {}, int board_num = 0);
+
+    // Main connection.
+    void do_login(ConnId id, Conn& c, const std::string& body);
+    void finish_login(ConnId id, const User& user, bool ok);
+    void do_register(ConnId id, Conn& c, const std::string& body);
+    void do_sign_out(ConnId id, Conn& c);
+    void send_groups(ConnId id, int user);
+    void send_contacts(ConnId id, int user);
+    void do_local_address(Conn& c, const std::string& body);
+    void do_search(ConnId id, const std::string& body);
+    void do_add_contact(ConnId id, int user, const std::string& body);
+    void do_add_confirm(ConnId id, int user, const std::string& body, bool yes);
+    void do_remove_contact(ConnId id, int user, const std::string& body);
+    void do_remove_confirm(ConnId id, int user, const std::string& body, bool yes);
+    void do_move_contact(int user, const std::string& body);
+    void do_add_group(ConnId id, int user, const std::string& body);
+    void do_rename_group(ConnId id, int user, const std::string& body);
+    void do_remove_group(ConnId id, int user, const std::string& body);
+    void do_offline_fetch(ConnId id, int user);
+    void do_offline_delete(int user, const std::string& body);
+    void do_presence(ConnId id, int user, const std::string& body);
+    void do_stat(int user, const char* column, const std::string& body);
+
+    // One-shot home-server connection.
+    void do_query_online(ConnId id, const std::string& body);
+    void do_status_to_contact(const std::string& body);
+    void do_connect_back(const std::string& body);
+    void do_offline_begin(Conn& c, const std::string& body);
+    void do_offline_part(Conn& c, const std::string& body);
+    void do_offline_end(Conn& c, const std::string& body);
+
+    // Sends the fresh contact list to `user` when that user is signed in.
+    void refresh_contacts_if_online(int user);
+    // Tells the signed-in users who hold `user` in their lists about its presence.
+    void notify_watchers(int user, int state, const std::string& address);
+    void end_presence(int user, ConnId id, bool tell_watchers);
+    int visible_state(int user) const;
+
+    Store& m_store;
+    Transport& m_transport;
+    Log& m_log;
+    CoreOptions m_options;
+    Offload m_offload;
+    std::unordered_map<ConnId, Conn> m_conns;
+    std::unordered_map<int, Presence> m_online;  // user -> its main connection
+    // Highest offline message id shown to a user per sender; 348 deletes only up to it.
+    std::unordered_map<int, std::map<int, int64_t>> m_delivered;
+    int m_online_index = 0;
+};
+
+// Parsing helpers for the fixed-width bodies (exposed for tests).
+// Reads an integer from text that holds blanks, an optional '-' and digits, then optional blanks.
+bool parse_int(std::string_view text, int* out);
+// Reads the field of `width` characters at `offset` (cut at the body's end) as an integer.
+bool parse_field(std::string_view body, size_t offset, size_t width, int* out);
+
+}  // namespace srv

@@ -1,0 +1,389 @@
+#include "server/server.h"
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <deque>
+#include <fstream>
+#include <sstream>
+#include <unordered_map>
+#include <vector>
+
+#include <asio.hpp>
+
+#include "server/commands.h"
+#include "server/frame_reader.h"
+
+namespace srv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using asio::ip::tcp;
+using asio::ip::udp;
+
+struct Connection {
+    explicit Connection(tcp::socket s) : sock(std::move(s)) {}
+    tcp::socket sock;
+    ConnId id = 0;
+    std::string peer;
+    FrameReader reader;
+    std::array<char, 4096> rbuf{};
+    std::deque<std::string> wq;
+    size_t wq_bytes = 0;
+    bool writing = false;
+    bool closing = false;  // close once the queue is written
+    bool closed = false;
+    Clock::time_point last_active = Clock::now();
+};
+
+unsigned long long ull(ConnId id) {
+    return static_cast<unsigned long long>(id);
+}
+
+}  // namespace
+
+struct Server::Impl : Transport {
+    Impl(Store& store, Log& log, ServerOptions opts)
+        : m_log(log),
+          m_opts(std::move(opts)),
+          m_pool(static_cast<size_t>(m_opts.hash_threads > 0 ? m_opts.hash_threads : 1)),
+          m_core(store, *this, log, make_core_options(), make_offload()) {}
+
+    ~Impl() override {
+        // Hashing jobs post their continuations to the loop; let them finish first.
+        m_pool.join();
+    }
+
+    CoreOptions make_core_options() const {
+        CoreOptions o;
+        o.advertise = m_opts.advertise;
+        if (o.advertise.empty())
+            o.advertise =
+                (m_opts.listen == "0.0.0.0" || m_opts.listen == "::") ? "127.0.0.1" : m_opts.listen;
+        o.fast_hash = m_opts.fast_hash;
+        return o;
+    }
+
+    Offload make_offload() {
+        return [this](std::function<void()> work, std::function<void()> done) {
+            asio::post(m_pool, [this, work = std::move(work), done = std::move(done)]() mutable {
+                work();
+                asio::post(m_io, std::move(done));
+            });
+        };
+    }
+
+    int start() {
+        asio::error_code ec;
+        auto addr = asio::ip::make_address(m_opts.listen, ec);
+        if (ec) {
+            m_log.line("bad listen address '%s': %s", m_opts.listen.c_str(), ec.message().c_str());
+            return -1;
+        }
+        tcp::endpoint ep(addr, static_cast<unsigned short>(m_opts.port));
+        m_acceptor.open(ep.protocol(), ec);
+        if (!ec) m_acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+        if (!ec) m_acceptor.bind(ep, ec);
+        if (!ec) m_acceptor.listen(1024, ec);
+        if (ec) {
+            m_log.line("cannot listen on %s:%d: %s", m_opts.listen.c_str(), m_opts.port,
+                       ec.message().c_str());
+            return -1;
+        }
+        m_port = m_acceptor.local_endpoint().port();
+        udp::endpoint uep(addr, static_cast<unsigned short>(m_port));
+        m_udp.open(uep.protocol(), ec);
+        if (!ec) m_udp.bind(uep, ec);
+        if (ec) {
+            m_log.line("cannot bind UDP %s:%d: %s", m_opts.listen.c_str(), m_port,
+                       ec.message().c_str());
+            return -1;
+        }
+        if (m_opts.handle_signals) {
+            m_signals.add(SIGTERM);
+            m_signals.add(SIGINT);
+            m_signals.add(SIGUSR1);
+            m_signals.add(SIGUSR2);
+            wait_signal();
+        }
+        do_accept();
+        do_udp_receive();
+        arm_sweep();
+        m_log.line("listening on %s:%d (TCP and UDP), advertising %s", m_opts.listen.c_str(),
+                   m_port, make_core_options().advertise.c_str());
+        return 0;
+    }
+
+    void shutdown() {
+        if (m_stopping) return;
+        m_stopping = true;
+        asio::error_code ec;
+        m_acceptor.close(ec);
+        m_udp.close(ec);
+        m_signals.cancel(ec);
+        m_sweep.cancel();
+        m_accept_retry.cancel();
+        for (auto& [id, c] : m_conns) {
+            c->closed = true;
+            c->sock.close(ec);
+        }
+        m_conns.clear();
+        m_io.stop();
+    }
+
+    // ---- Transport ----
+
+    void send(ConnId id, std::string bytes) override {
+        auto it = m_conns.find(id);
+        if (it == m_conns.end()) return;
+        auto c = it->second;
+        if (c->closing || c->closed) return;
+        if (c->wq_bytes + bytes.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
+            m_log.line("connection %llu does not read its replies; closing", ull(id));
+            c->closing = true;
+            c->wq.clear();
+            c->wq_bytes = 0;
+            defer_finish(c, "write queue full");
+            return;
+        }
+        c->wq_bytes += bytes.size();
+        c->wq.push_back(std::move(bytes));
+        if (!c->writing) do_write(c);
+    }
+
+    void close(ConnId id) override {
+        auto it = m_conns.find(id);
+        if (it == m_conns.end()) return;
+        auto c = it->second;
+        if (c->closing || c->closed) return;
+        c->closing = true;
+        if (!c->writing) defer_finish(c, "closed by server");
+    }
+
+    // The Core may ask for a close while it handles a message of that very connection; the
+    // teardown (which calls back into the Core) therefore runs as a separate loop step.
+    void defer_finish(const std::shared_ptr<Connection>& c, const char* reason) {
+        asio::post(m_io, [this, c, reason] { finish(c, reason); });
+    }
+
+    void finish(const std::shared_ptr<Connection>& c, const std::string& reason) {
+        if (c->closed) return;
+        c->closed = true;
+        asio::error_code ec;
+        c->sock.shutdown(tcp::socket::shutdown_both, ec);
+        c->sock.close(ec);
+        m_conns.erase(c->id);
+        m_log.line("connection %llu from %s ended: %s", ull(c->id), c->peer.c_str(),
+                   reason.c_str());
+        m_core.on_close(c->id);
+    }
+
+    void do_write(const std::shared_ptr<Connection>& c) {
+        c->writing = true;
+        std::vector<asio::const_buffer> bufs;
+        size_t count = 0;
+        for (const std::string& s : c->wq) {
+            bufs.emplace_back(asio::buffer(s));
+            if (++count == 64) break;
+        }
+        asio::async_write(c->sock, bufs, [this, c, count](asio::error_code ec, size_t n) {
+            c->writing = false;
+            if (c->closed) return;
+            if (ec) {
+                finish(c, "write failed: " + ec.message());
+                return;
+            }
+            for (size_t i = 0; i < count; i++) c->wq.pop_front();
+            c->wq_bytes -= n;
+            if (!c->wq.empty())
+                do_write(c);
+            else if (c->closing)
+                finish(c, "closed by server");
+        });
+    }
+
+    // ---- accepting and reading ----
+
+    void do_accept() {
+        m_acceptor.async_accept([this](asio::error_code ec, tcp::socket s) {
+            if (m_stopping) return;
+            if (ec) {
+                if (ec == asio::error::operation_aborted) return;
+                // Out of descriptors and the like: wait a moment instead of spinning.
+                m_log.line("accept failed: %s", ec.message().c_str());
+                m_accept_retry.expires_after(std::chrono::milliseconds(100));
+                m_accept_retry.async_wait([this](asio::error_code e) {
+                    if (!e && !m_stopping) do_accept();
+                });
+                return;
+            }
+            auto c = std::make_shared<Connection>(std::move(s));
+            asio::error_code ignored;
+            c->sock.set_option(tcp::no_delay(true), ignored);
+            c->id = m_next_id++;
+            auto remote = c->sock.remote_endpoint(ignored);
+            c->peer = remote.address().to_string();
+            m_conns[c->id] = c;
+            m_log.line("connection %llu from %s:%u", ull(c->id), c->peer.c_str(),
+                       static_cast<unsigned>(remote.port()));
+            m_core.on_open(c->id, c->peer);
+            start_read(c);
+            do_accept();
+        });
+    }
+
+    void start_read(const std::shared_ptr<Connection>& c) {
+        c->sock.async_read_some(asio::buffer(c->rbuf), [this, c](asio::error_code ec, size_t n) {
+            if (c->closed) return;
+            if (ec) {
+                finish(c, ec == asio::error::eof ? std::string("closed by peer") : ec.message());
+                return;
+            }
+            c->last_active = Clock::now();
+            c->reader.feed(c->rbuf.data(), n);
+            msg_header h;
+            std::string body;
+            while (!c->closed && !c->closing) {
+                auto r = c->reader.next(&h, &body);
+                if (r == FrameReader::Result::kNeedMore) break;
+                if (r == FrameReader::Result::kMessage) {
+                    m_core.on_message(c->id, h, std::move(body));
+                } else if (r == FrameReader::Result::kFormatError) {
+                    std::string shown = c->reader.bad_header();
+                    for (char& ch : shown)
+                        if (static_cast<unsigned char>(ch) < 0x20 ||
+                            static_cast<unsigned char>(ch) > 0x7e)
+                            ch = '?';
+                    m_log.line("connection %llu: command format error at %d: '%s'", ull(c->id),
+                               c->reader.error_pos(), shown.c_str());
+                } else if (r == FrameReader::Result::kBadLength) {
+                    m_log.line("connection %llu: command %d with negative len %d ignored",
+                               ull(c->id), h.command, h.len);
+                } else if (r == FrameReader::Result::kOversized) {
+                    m_log.line("connection %llu: command %d with len %d too long; body skipped",
+                               ull(c->id), h.command, h.len);
+                } else {
+                    finish(c, "stream cannot be resynchronised");
+                    return;
+                }
+            }
+            if (!c->closed && !c->closing) start_read(c);
+        });
+    }
+
+    // ---- UDP ----
+
+    void do_udp_receive() {
+        m_udp.async_receive_from(
+            asio::buffer(m_udp_buf), m_udp_from, [this](asio::error_code ec, size_t n) {
+                if (m_stopping || ec == asio::error::operation_aborted) return;
+                if (!ec) {
+                    std::string ack;
+                    if (m_core.on_datagram(std::string_view(m_udp_buf.data(), n), &ack) == 0) {
+                        asio::error_code ignored;
+                        m_udp.send_to(asio::buffer(ack), m_udp_from, 0, ignored);
+                    } else {
+                        m_log.line("malformed datagram of %zu bytes from %s dropped", n,
+                                   m_udp_from.address().to_string().c_str());
+                    }
+                }
+                do_udp_receive();
+            });
+    }
+
+    // ---- timers and signals ----
+
+    void arm_sweep() {
+        m_sweep.expires_after(std::chrono::seconds(5));
+        m_sweep.async_wait([this](asio::error_code ec) {
+            if (ec || m_stopping) return;
+            auto limit = Clock::now() - std::chrono::seconds(m_opts.idle_seconds);
+            std::vector<std::shared_ptr<Connection>> idle;
+            for (auto& [id, c] : m_conns)
+                if (c->last_active < limit && !c->closed) idle.push_back(c);
+            for (auto& c : idle) finish(c, "idle");
+            arm_sweep();
+        });
+    }
+
+    void wait_signal() {
+        m_signals.async_wait([this](asio::error_code ec, int sig) {
+            if (ec) return;
+            if (sig == SIGUSR1 || sig == SIGUSR2) {
+                send_notice(sig == SIGUSR1 ? kRepNotice : kRepNotice2);
+                wait_signal();
+                return;
+            }
+            m_log.line("signal %d: shutting down", sig);
+            shutdown();
+        });
+    }
+
+    void send_notice(int command) {
+        if (m_opts.notice_file.empty()) {
+            m_log.line("notice signal without --notice-file ignored");
+            return;
+        }
+        std::ifstream in(m_opts.notice_file, std::ios::binary);
+        if (!in) {
+            m_log.line("cannot read notice file %s", m_opts.notice_file.c_str());
+            return;
+        }
+        std::string text(kNoticeMax + 1, '\0');
+        in.read(text.data(), kNoticeMax);
+        text.resize(static_cast<size_t>(in.gcount()));
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (text.empty()) {
+            m_log.line("notice file %s is empty", m_opts.notice_file.c_str());
+            return;
+        }
+        m_core.broadcast_notice(command, text);
+    }
+
+    Log& m_log;
+    ServerOptions m_opts;
+    asio::io_context m_io{1};
+    asio::thread_pool m_pool;
+    Core m_core;
+    tcp::acceptor m_acceptor{m_io};
+    udp::socket m_udp{m_io};
+    udp::endpoint m_udp_from;
+    std::array<char, 2048> m_udp_buf{};
+    asio::signal_set m_signals{m_io};
+    asio::steady_timer m_sweep{m_io};
+    asio::steady_timer m_accept_retry{m_io};
+    std::unordered_map<ConnId, std::shared_ptr<Connection>> m_conns;
+    ConnId m_next_id = 1;
+    int m_port = 0;
+    bool m_stopping = false;
+};
+
+Server::Server(Store& store, Log& log, ServerOptions options)
+    : m_impl(std::make_unique<Impl>(store, log, std::move(options))) {}
+
+Server::~Server() = default;
+
+int Server::start() {
+    return m_impl->start();
+}
+
+int Server::run() {
+    m_impl->m_io.run();
+    return 0;
+}
+
+void Server::stop() {
+    Impl* impl = m_impl.get();
+    asio::post(impl->m_io, [impl] { impl->shutdown(); });
+}
+
+int Server::port() const {
+    return m_impl->m_port;
+}
+
+Core& Server::core() {
+    return m_impl->m_core;
+}
+
+}  // namespace srv

@@ -1,0 +1,97 @@
+// The end-to-end fixture: the reference server and headless clients as separate processes on
+// loopback addresses, each client with its own home directory.
+#pragma once
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+
+namespace e2e {
+
+inline std::string make_temp_dir() {
+    char tmpl[] = "/tmp/parlo-e2e-XXXXXX";
+    char* d = mkdtemp(tmpl);
+    return d ? d : "";
+}
+
+// The number that follows "key": in a JSON line.
+inline int json_int(const std::string& line, const std::string& key) {
+    size_t at = line.find("\"" + key + "\":");
+    if (at == std::string::npos) return -1;
+    return std::atoi(line.c_str() + at + key.size() + 3);
+}
+
+class e2e_fixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef PARLO_SERVER_PATH
+        GTEST_SKIP() << "parlo-server is not part of this build";
+#else
+        m_dir = make_temp_dir();
+        ASSERT_FALSE(m_dir.empty());
+#endif
+    }
+    void TearDown() override {
+        // On failure, show what each process printed and the tail of each debug log.
+        if (HasFailure()) {
+            for (size_t i = 0; i < m_clients.size(); i++) {
+                std::fprintf(stderr, "---- client %zu output\n", i);
+                for (const auto& l : m_clients[i]->lines()) std::fprintf(stderr, "%.300s\n", l.c_str());
+            }
+            std::system(("tail -n 40 " + m_dir + "/*/dbg_log.txt " + m_dir + "/server.log 1>&2").c_str());
+        }
+        m_clients.clear();
+        m_server.reset();
+        if (!m_dir.empty()) std::system(("rm -rf " + m_dir).c_str());
+    }
+    void start_server(const std::string& address) {
+#ifdef PARLO_SERVER_PATH
+        m_server = std::make_unique<child_process>(
+            PARLO_SERVER_PATH, std::vector<std::string>{"--listen", address, "--db", m_dir + "/server.db",
+                                                        "--fast-hash", "--log", m_dir + "/server.log"});
+        ASSERT_TRUE(m_server->running());
+        usleep(300000);
+#endif
+    }
+    child_process& client(const std::string& server, const std::string& bind, const std::string& name,
+                          const std::vector<std::string>& extra = {}) {
+        std::string home = m_dir + "/" + name;
+        std::vector<std::string> args{"--server", server, "--bind", bind, "--home", home};
+        args.insert(args.end(), extra.begin(), extra.end());
+        m_clients.push_back(std::make_unique<child_process>(PARLO_CLI_PATH, args));
+        child_process& c = *m_clients.back();
+        EXPECT_FALSE(c.wait_line({"\"event\":\"ready\""}).empty());
+        return c;
+    }
+    // Registers and signs in; returns the user id from the welcome line.
+    int register_and_login(child_process& c, const std::string& email, const std::string& nick) {
+        c.write_line("register " + email + " pw-" + nick + " First" + nick + " Last" + nick + " " + nick);
+        EXPECT_FALSE(c.wait_line({"\"event\":\"register_success\""}).empty());
+        c.write_line("login " + email + " pw-" + nick + " --remember-email");
+        std::string welcome = c.wait_line({"\"event\":\"welcome\""});
+        EXPECT_FALSE(c.wait_line({"\"event\":\"contact_list\""}).empty());
+        return json_int(welcome, "user_id");
+    }
+    // a adds b (whose e-mail is b_email); b agrees; both then see each other online.
+    void befriend(child_process& a, int a_id, child_process& b, int b_id, const std::string& b_email) {
+        a.write_line("add-contact " + b_email);
+        ASSERT_FALSE(a.wait_line({"\"event\":\"contact_add_success\""}).empty());
+        ASSERT_FALSE(b.wait_line({"\"question\":\"added_me\""}).empty());
+        b.write_line("accept-contact " + std::to_string(a_id));
+        ASSERT_FALSE(b.wait_line({"\"event\":\"contact_add_confirm_success\""}).empty());
+        // Each learns that the other is online (and at which address).
+        ASSERT_FALSE(a.wait_line({"\"w\":" + std::to_string(b_id), "\"presence_text\":\"Online\""}, 15000).empty());
+        ASSERT_FALSE(b.wait_line({"\"w\":" + std::to_string(a_id), "\"presence_text\":\"Online\""}, 15000).empty());
+    }
+    std::string m_dir;
+    std::unique_ptr<child_process> m_server;
+    std::vector<std::unique_ptr<child_process>> m_clients;
+};
+
+}  // namespace e2e

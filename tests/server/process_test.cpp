@@ -1,0 +1,184 @@
+// The real parlo-server program: durability across SIGKILL, clean exit on SIGTERM, notices on
+// SIGUSR1, and its command line.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/server/server_fixture.h"
+
+namespace srvtest {
+namespace {
+
+// A listen address of this test process alone, so that the fixed port 9015 is free.
+std::string process_address() {
+    int pid = getpid();
+    return "127." + std::to_string(6 + (pid >> 16)) + "." + std::to_string((pid >> 8) & 255) + "." +
+           std::to_string((pid & 255) | 1);
+}
+
+class ServerProcess {
+public:
+    ServerProcess(const std::string& db, const std::string& log, std::vector<std::string> extra)
+        : m_addr(process_address()) {
+        std::vector<std::string> args = {PARLO_SERVER_BIN, "--listen", m_addr,       "--db", db,
+                                         "--log",          log,        "--fast-hash"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        m_pid = fork();
+        if (m_pid == 0) {
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~ServerProcess() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    // Waits until the server accepts connections.
+    bool wait_ready() {
+        for (int i = 0; i < 200; i++) {
+            RawClient probe;
+            if (probe.connect_to(m_addr, 9015)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return false;
+    }
+    std::unique_ptr<RawClient> login(const std::string& email) {
+        auto c = std::make_unique<RawClient>(m_addr, 9015);
+        c->send(130, email + ":demo1234");
+        auto msgs = c->until(131);
+        EXPECT_TRUE(!msgs.empty() && msgs.back().command == 131) << email;
+        return c;
+    }
+    std::unique_ptr<RawClient> connect() { return std::make_unique<RawClient>(m_addr, 9015); }
+    void signal(int sig) { kill(m_pid, sig); }
+    // Waits for the exit; returns the exit status, or -1 when it was killed or did not end.
+    int wait_exit() {
+        int status = 0;
+        for (int i = 0; i < 200; i++) {
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return -1;
+    }
+
+private:
+    std::string m_addr;
+    pid_t m_pid = -1;
+};
+
+struct TempFiles {
+    std::string db = temp_db_path("proc");
+    std::string log = db + ".log";
+    std::string notice = db + ".notice";
+    ~TempFiles() {
+        remove_db(db);
+        std::remove(log.c_str());
+        std::remove(notice.c_str());
+    }
+};
+
+int user_id(RawClient& c, const std::string& email) {
+    c.send(260, email);
+    auto msgs = c.until(265);
+    return msgs.empty() ? 0 : std::stoi(msgs.front().body);
+}
+
+TEST(ServerProcess, AcknowledgedDataSurvivesSigkill) {
+    TempFiles files;
+    int carol = 0, alice = 0;
+    {
+        ServerProcess p(files.db, files.log, {"--seed-demo"});
+        ASSERT_TRUE(p.wait_ready());
+        auto a = p.login("alice@example.com");
+        carol = user_id(*a, "carol@example.com");
+        alice = user_id(*a, "alice@example.com");
+        a->send(310, "Club");
+        ASSERT_EQ(a->recv().command, 311);
+        a->send(280, f10(carol) + ":" + f10(0));
+        ASSERT_EQ(a->recv().command, 281);
+        auto h = p.connect();
+        h->send(330, f10(carol) + ":" + f10(alice));
+        h->send(331, "kept across a crash");
+        h->send(332, f10(carol) + ":" + f10(alice));
+        h->send(185, f10(carol));  // answered only after the message was handled
+        ASSERT_EQ(h->until(188).back().command, 188);
+        p.signal(SIGKILL);
+        p.wait_exit();
+    }
+    ServerProcess p(files.db, files.log, {"--seed-demo"});
+    ASSERT_TRUE(p.wait_ready());
+    auto c = p.login("carol@example.com");
+    c->send(170);
+    auto list = c->until(173);
+    bool found = false;
+    for (const Msg& m : list)
+        if (m.command == 179 && m.body == f10(alice) + ":4") found = true;
+    EXPECT_TRUE(found) << "Alice's request to Carol was lost";
+    c->send(343);
+    auto msgs = c->until(347);
+    std::string text;
+    for (const Msg& m : msgs)
+        if (m.command == 346) text += m.body;
+    EXPECT_EQ(text, "kept across a crash");
+    auto a = p.login("alice@example.com");
+    a->send(160);
+    bool club = false;
+    for (const Msg& m : a->until(163))
+        if (m.command == 162 && m.body.substr(11) == "Club") club = true;
+    EXPECT_TRUE(club);
+}
+
+TEST(ServerProcess, NoticeSignalAndCleanShutdown) {
+    TempFiles files;
+    { std::ofstream(files.notice) << "Maintenance at noon\n"; }
+    ServerProcess p(files.db, files.log, {"--seed-demo", "--notice-file", files.notice});
+    ASSERT_TRUE(p.wait_ready());
+    auto a = p.login("alice@example.com");
+    auto b = p.login("bob@example.com");
+    p.signal(SIGUSR1);
+    Msg m = a->recv();
+    EXPECT_EQ(m.command, 998);
+    EXPECT_EQ(m.body, "Maintenance at noon");
+    EXPECT_EQ(b->recv().command, 998);
+    p.signal(SIGUSR2);
+    EXPECT_EQ(a->recv().command, 999);
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 0);
+    std::ifstream log(files.log);
+    std::stringstream all;
+    all << log.rdbuf();
+    EXPECT_NE(all.str().find("signed in"), std::string::npos);
+    EXPECT_NE(all.str().find("shutting down"), std::string::npos);
+}
+
+TEST(ServerProcess, CommandLine) {
+    FILE* f = popen((std::string(PARLO_SERVER_BIN) + " --help").c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char buf[4096];
+    size_t n = fread(buf, 1, sizeof buf - 1, f);
+    buf[n] = '\0';
+    EXPECT_EQ(pclose(f), 0);
+    std::string help(buf);
+    for (const char* flag : {"--listen", "--advertise", "--db", "--seed-demo", "--port",
+                             "--fast-hash", "--notice-file", "--log"})
+        EXPECT_NE(help.find(flag), std::string::npos) << flag;
+    int rc = system((std::string(PARLO_SERVER_BIN) + " --bogus 2>/dev/null").c_str());
+    EXPECT_NE(rc, 0);
+}
+
+}  // namespace
+}  // namespace srvtest
