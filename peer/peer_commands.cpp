@@ -137,12 +137,12 @@ void dispatch_peer_command(int path, int command, const char* body, int len, int
                 do_private_chat_indirect_from_peer(body, len, peer_id);
             break;
         case PEER_CHAT_ECHO: do_chat_echo(path, body, len, peer_id); break;
-        case PEER_FILE_OFFER: do_file_transfer_ask_permission_from_peer(body, len, peer_id); break;
+        case PEER_FILE_OFFER: do_file_transfer_ask_permission_from_peer(body, len, peer_id, path, index); break;
         case PEER_FILE_ACCEPTED: post_main(kNotifyFileAccepted, peer_id, 0); break;
         case PEER_FILE_REFUSED: post_main(kNotifyFileRefused, peer_id, 0); break;
-        case PEER_FILE_BEGIN: do_file_transfer_begin_from_peer(body, len, peer_id); break;
-        case PEER_FILE_DATA: do_file_transfer_cont_from_peer(body, len, peer_id); break;
-        case PEER_FILE_END: do_file_transfer_end_from_peer(body, len, peer_id); break;
+        case PEER_FILE_BEGIN: do_file_transfer_begin_from_peer(body, len, peer_id, path, index); break;
+        case PEER_FILE_DATA: do_file_transfer_cont_from_peer(body, len, peer_id, path, index); break;
+        case PEER_FILE_END: do_file_transfer_end_from_peer(body, len, peer_id, path, index); break;
         case PEER_KNOCK: post_main(kNotifyKnock, peer_id, 0); break;
         case PEER_KEEP_ALIVE: break;  // the reader already reset the idle count
         default:

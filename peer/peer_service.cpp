@@ -1,6 +1,10 @@
 #include "peer/peer_service.h"
 
+#include "peer/file_transfer.h"
 #include "peer/peer_socket.h"
+#include "peer/relay_server.h"
+#include "peer/slave_server.h"
+#include "peer/udp_packets.h"
 #include "platform/thread.h"
 #include "protocol/peer_dispatch.h"
 
@@ -15,6 +19,37 @@ public:
     void start_contact_text_chat(int contact_id) override {
         m_jobs.start([contact_id] { OnContactTextChat(contact_id); });
     }
+    // 462-470: the own slave servers.
+    int set_slave_server_address(int which, const char* address) override {
+        ::set_slave_server_address(which, address);
+        return 0;
+    }
+    int set_slave_server_port(int which, int slot, int port) override {
+        ::set_slave_server_port(which, slot, port);
+        return 0;
+    }
+    int connect_to_slave_servers() override { return connect_my_slave_servers(); }
+    // 480-482: routes to the peers' slave servers.
+    int do_request_slave_server_addr_from_server(int peer_id) override {
+        return do_request_slave_server_addr_to_peer(peer_id);
+    }
+    int do_peer_slave_server(int command, const char* body, int len) override {
+        return do_peer_slave_server_info_from_server(body, len);
+    }
+    void request_peer_slave_route(int contact_id) override {
+        ::request_peer_slave_route(contact_id);
+    }
+    void fifth_tick_duty() override { request_missing_slave_routes(); }
+    bool slave_server_known() override { return ::slave_server_known(); }
+    // 2000: a datagram relayed by the peer's home server.
+    int do_relay_peer_udp_from_server(const char* body, int len) override {
+        return ::do_relay_peer_udp_from_server(body, len, 0);
+    }
+    // The local relay server's part of the housekeeping reports (420-422, 451, 452).
+    bool relay_port_listening(int slot) override { return ::relay_port_listening(slot); }
+    int relay_traffic_sum() override { return ::relay_traffic_sum(); }
+    int relay_connection_count() override { return ::relay_connection_count(); }
+
     void wait_jobs() { m_jobs.wait(15000); }
 
 private:
@@ -26,11 +61,17 @@ peer_layer g_peer_layer;
 
 int start_peer_networking(bool listen) {
     set_peer_dispatch(&g_peer_layer);
+    start_relay_service();
+    start_slave_service();
     return start_peer_service(listen);
 }
 
 void stop_peer_networking() {
     set_peer_dispatch(nullptr);
     g_peer_layer.wait_jobs();
+    stop_file_transfers();
+    stop_slave_service();
+    wait_udp_jobs(15000);
+    stop_relay_service();
     stop_peer_service();
 }

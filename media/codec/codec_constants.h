@@ -7,13 +7,13 @@ namespace codec {
 
 // Voice: 8-bit mono PCM, transformed in blocks of 64 samples.
 constexpr int kVoiceBlockSamples = 64;
-constexpr int kVoiceMaxSamples = 20480;     // the largest call; the drivers' planes are this size
-constexpr int kVoiceBufferSamples = 960;    // one 120 ms buffer at 8000 samples per second
-constexpr int kVoiceQualityLevels = 3;      // quality levels 0, 1 and 2
-constexpr int kVoiceQualityTableSize = 128; // entries per quality table (64 used)
-constexpr int kVoiceDeflateCapacity = 8000; // deflated planes of one buffer, sender side
-constexpr int kVoiceInflateCapacity = 10230; // inflated planes, receiver side
-constexpr int kVoiceActiveLowByte = 2;      // an AC low byte above this makes a block active
+constexpr int kVoiceMaxSamples = 20480;       // the largest call; the drivers' planes are this size
+constexpr int kVoiceBufferSamples = 960;      // one 120 ms buffer at 8000 samples per second
+constexpr int kVoiceQualityLevels = 3;        // quality levels 0, 1 and 2
+constexpr int kVoiceQualityTableSize = 128;   // entries per quality table (64 used)
+constexpr int kVoiceDeflateCapacity = 8000;   // deflated planes of one buffer, sender side
+constexpr int kVoiceInflateCapacity = 10230;  // inflated planes, receiver side
+constexpr int kVoiceActiveLowByte = 2;        // an AC low byte above this makes a block active
 
 // Pictures: planes of signed bytes coded in 8x8 blocks.
 constexpr int kBlockSide = 8;
@@ -26,7 +26,7 @@ constexpr int kOverflowBytesPerBlock = 3;                // for zig-zag position
 constexpr int8_t kEndOfBlock = -127;                     // 0x81, never a coefficient byte
 constexpr int kCoefficientMin = -126;                    // range of a coefficient byte
 constexpr int kCoefficientMax = 127;
-constexpr int kDifferenceThreshold = 3;  // a block changes when a byte differs by more than this
+constexpr int kDifferenceThreshold = 3;     // a block changes when a byte differs by more than this
 constexpr int kKeyFrameChangePercent = 40;  // more changed Y blocks than this forces a key frame
 constexpr int kMaxDifferenceFrames = 20;    // a difference counter above this forces a key frame
 constexpr int kDefaultVideoQuality = 70;

@@ -15,14 +15,6 @@ using testsupport::temp_dir;
 namespace {
 constexpr int kMyId = 7777;
 
-// Each test case runs as its own process, possibly at the same time as the others, and the peer
-// listener's port is fixed: every case gets its own loopback block 127.6.N.x, N from its name.
-std::string test_block() {
-    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    unsigned h = 5381;
-    for (const char* p = name; *p; p++) h = h * 33 + static_cast<unsigned char>(*p);
-    return "127.6." + std::to_string(h % 250 + 1) + ".";
-}
 
 std::atomic<uint32_t> g_now{1000};
 uint32_t fake_tick() { return g_now.load(); }
@@ -30,7 +22,7 @@ uint32_t fake_tick() { return g_now.load(); }
 class PeerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        block = test_block();
+        block = test_block("127.6");
         own = block + "1";
         set_home_dir(home.path);
         ASSERT_EQ(open_debug_log(), 0);

@@ -145,6 +145,15 @@ struct raw_peer {
     }
 };
 
+// Each test case runs as its own process, possibly at the same time as the others, and the peer
+// listener's port is fixed: a case takes its own loopback block PREFIX.N.x, N from its name.
+inline std::string test_block(const char* prefix) {
+    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    unsigned h = 5381;
+    for (const char* p = name; *p; p++) h = h * 33 + static_cast<unsigned char>(*p);
+    return std::string(prefix) + "." + std::to_string(h % 250 + 1) + ".";
+}
+
 inline std::string id_body(int id) {
     char b[16];
     std::snprintf(b, sizeof(b), "%10d", id);

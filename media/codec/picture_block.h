@@ -1,0 +1,15 @@
+// Block-level entry points shared by the plane coder; the public ones are in picture_codec.h.
+#pragma once
+#include <cstdint>
+
+// Inverse-transforms a block given as integer coefficients in natural order (overflow bytes
+// already added) and writes centred samples. dc_only must be true exactly when coefficients
+// 1..63 are all zero; that case takes a shortcut with the same result.
+void decode_natural_block(const float* multipliers, const int32_t* natural, bool dc_only,
+                          int8_t* dst, int stride);
+
+// Whether the AVX2 block transforms are in use (they are by default where the processor has
+// AVX2), and a switch for tests that compare both paths. Returns false when the request cannot be
+// met (no AVX2 in this build or on this processor).
+bool picture_avx2_active();
+bool picture_avx2_enable(bool on);

@@ -1,0 +1,444 @@
+#include "peer/relay_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "peer/slave_header.h"
+#include "peer/slave_poller.h"
+#include "platform/message_box.h"
+#include "platform/text.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+#include "platform/wakeup.h"
+#include "protocol/debug_log.h"
+#include "protocol/framing.h"
+
+Cserver_socket g_server_socks[kRelaySlots];
+std::mutex g_relay_mutex;
+
+namespace {
+constexpr int kAddressKept = 28;
+constexpr int kBadHeaderDrop = 2048;
+
+std::atomic<bool> g_stopping{false};
+std::atomic<bool> g_listening[kRelayPortCount];
+std::mutex g_ports_mutex;
+uint16_t g_ports[kRelayPortCount] = {kRelayDefaultPorts[0], kRelayDefaultPorts[1],
+                                     kRelayDefaultPorts[2]};  // guarded by g_ports_mutex
+socket_t g_listen_socks[kRelayPortCount] = {-1, -1, -1};
+std::thread g_listeners[kRelayPortCount];
+std::thread g_poller;
+Cwakeup g_poller_wakeup;
+Cjob_group g_readers;
+uint64_t g_next_generation = 1;  // guarded by g_relay_mutex
+
+void reader_thread(int index, uint64_t gen);
+
+void close_relay_slot(int index, uint64_t gen) {
+    Cserver_socket& slot = g_server_socks[index];
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        if (gen != 0 && slot.generation != gen) return;
+        slot.clear();
+    }
+    slot.Clink_socket::my_close();
+}
+
+// Adds len to a window pair. Caller holds g_relay_mutex.
+int add_to_window(stat_window& old_w, stat_window& cur, int len, const char* who) {
+    if (len < 0) {
+        log_line("len:%d < 0 in Cserver_socket::%s.\r\n", len, who);
+        return -1;
+    }
+    if (len > kStatLargestAdd) {
+        log_line("len:%d too big in Cserver_socket:%s.\r\n", len, who);
+        return -1;
+    }
+    uint32_t now = get_tick_count();
+    if (cur.start_tick != 0 && now - cur.start_tick <= kStatWindowMs) {
+        cur.bytes += static_cast<uint32_t>(len);
+        cur.current_tick = now;
+        return 0;
+    }
+    if (cur.start_tick != 0) {
+        old_w.start_tick = cur.start_tick;
+        old_w.bytes = cur.bytes;
+        old_w.current_tick = now;
+    }
+    cur.bytes = static_cast<uint32_t>(len);
+    cur.start_tick = cur.current_tick = now;
+    return 0;
+}
+
+// Bytes per second of a window pair. Caller holds g_relay_mutex. The products are formed in 64
+// bits: 32 bits would overflow once a window holds more than about 4 MB.
+uint32_t window_avg(const stat_window& old_w, const stat_window& cur, const char* old_name,
+                    const char* who) {
+    uint32_t now = get_tick_count();
+    if (now - cur.current_tick > kStatWindowMs) return 0;
+    uint32_t age = now - cur.start_tick;
+    if (age >= kStatMinAgeMs) return static_cast<uint32_t>(uint64_t{cur.bytes} * 1000 / age);
+    if (old_w.current_tick > old_w.start_tick)
+        return static_cast<uint32_t>(uint64_t{old_w.bytes} * 1000 /
+                                     (old_w.current_tick - old_w.start_tick));
+    log_line("%s.current_tick:%d<=%s.start_tick:%d in %s()\r\n", old_name,
+             static_cast<int>(old_w.current_tick), old_name, static_cast<int>(old_w.start_tick),
+             who);
+    return 0;
+}
+}  // namespace
+
+Cserver_socket::Cserver_socket() {
+    copy_text(name, "relay_client");
+    // A forward to a connection that refuses it fails at once rather than holding the sending
+    // reader in the base class's retry loop.
+    retry_on_error = 0;
+    clear();
+}
+
+int Cserver_socket::my_close() {
+    Clink_socket::my_close();
+    std::lock_guard<std::mutex> lk(g_relay_mutex);
+    clear();
+    return 0;
+}
+
+void Cserver_socket::clear() {
+    user_id = 0;
+    in_use = 0;
+    connected = 0;
+    idle_count = 0;
+    reserved1 = 0;
+    busy = 0;
+    connect_tick = 0;
+    taken_tick = 0;
+    peer_address[0] = '\0';
+    peer_port = 0;
+    m_stat_recv_old = {0, 0, 0};
+    m_stat_recv = {0, 0, 0};
+    m_stat_send_old = {0, 0, 0};
+    m_stat_send = {0, 0, 0};
+    generation = 0;
+}
+
+int Cserver_socket::add_to_recv_traffic(int len) {
+    std::lock_guard<std::mutex> lk(g_relay_mutex);
+    return add_to_window(m_stat_recv_old, m_stat_recv, len, "add_to_recv_traffic");
+}
+
+int Cserver_socket::add_to_send_traffic(int len) {
+    std::lock_guard<std::mutex> lk(g_relay_mutex);
+    return add_to_window(m_stat_send_old, m_stat_send, len, "add_to_send_traffic");
+}
+
+uint32_t Cserver_socket::get_recv_avg() {
+    std::lock_guard<std::mutex> lk(g_relay_mutex);
+    return window_avg(m_stat_recv_old, m_stat_recv, "m_stat_recv_old", "get_recv_avg");
+}
+
+uint32_t Cserver_socket::get_send_avg() {
+    std::lock_guard<std::mutex> lk(g_relay_mutex);
+    return window_avg(m_stat_send_old, m_stat_send, "m_stat_send_old", "get_send_avg");
+}
+
+int Cserver_socket::counting_recv_fixed_len(char* buffer, int n) {
+    int r = my_recv_fixed_len(buffer, n);
+    if (r > 0) add_to_recv_traffic(n);
+    return r;
+}
+
+int Cserver_socket::counting_recv(char* buffer, int max) {
+    int r = my_recv(buffer, max);
+    if (r > 0) add_to_recv_traffic(r);
+    return r;
+}
+
+void clear_relay_table() {
+    std::lock_guard<std::mutex> lk(g_relay_mutex);
+    for (auto& slot : g_server_socks) slot.clear();
+}
+
+void set_relay_ports(const uint16_t* ports) {
+    std::lock_guard<std::mutex> lk(g_ports_mutex);
+    for (int i = 0; i < kRelayPortCount; i++) g_ports[i] = ports ? ports[i] : kRelayDefaultPorts[i];
+}
+
+bool relay_port_listening(int slot) {
+    return slot >= 0 && slot < kRelayPortCount && g_listening[slot].load();
+}
+
+int relay_connection_count() {
+    std::lock_guard<std::mutex> lk(g_relay_mutex);
+    int n = 0;
+    for (const auto& slot : g_server_socks) n += slot.in_use == 1;
+    return n;
+}
+
+int relay_traffic_sum() {
+    uint32_t sum = 0;
+    for (auto& slot : g_server_socks) {
+        bool live;
+        {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            live = slot.in_use == 1;
+        }
+        if (live) sum += slot.get_recv_avg() + slot.get_send_avg();
+    }
+    return static_cast<int>(sum);
+}
+
+void relay_aging_pass() {
+    std::vector<std::pair<int, uint64_t>> idle;
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        for (int i = 0; i < kRelaySlots; i++) {
+            Cserver_socket& slot = g_server_socks[i];
+            if (slot.in_use != 1) continue;
+            if (++slot.idle_count > kRelayIdleLimit) idle.emplace_back(i, slot.generation);
+        }
+    }
+    for (auto [index, gen] : idle) close_relay_slot(index, gen);
+}
+
+namespace {
+// First free slot, else the earliest taken (ties to the highest index), which is closed first.
+int take_relay_slot(socket_t s, const char* address, uint16_t port) {
+    int chosen = -1;
+    bool evict = false;
+    socket_t evicted = 0;
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        for (int i = 0; i < kRelaySlots; i++)
+            if (g_server_socks[i].in_use == 0) {
+                chosen = i;
+                break;
+            }
+        if (chosen < 0) {
+            uint32_t min = get_tick_count();
+            chosen = 0;
+            for (int i = 0; i < kRelaySlots; i++)
+                if (static_cast<int32_t>(g_server_socks[i].taken_tick - min) <= 0) {
+                    min = g_server_socks[i].taken_tick;
+                    chosen = i;
+                }
+            evict = true;
+        }
+        Cserver_socket& slot = g_server_socks[chosen];
+        if (evict) evicted = slot.sock.exchange(0);
+        slot.clear();
+        slot.in_use = 1;
+        slot.connected = 1;
+        slot.sock = s;
+        slot.connect_tick = slot.taken_tick = get_tick_count();
+        copy_text(slot.peer_address, kAddressKept + 1, address);
+        slot.peer_port = port;
+        slot.generation = g_next_generation++;
+    }
+    // The evicted connection's reader wakes on the closed socket and sees the new generation.
+    if (evict) close_socket(evicted);
+    return chosen;
+}
+
+void listener_thread(int which) {
+    socket_t ls = g_listen_socks[which];
+    for (;;) {
+        // stop_relay_service shuts the listening socket down, which wakes this wait at once.
+        struct pollfd fds[1] = {{ls, POLLIN, 0}};
+        int r = poll(fds, 1, 1000);
+        if (g_stopping) return;
+        if (r == 0) continue;
+        socket_t s = r > 0 ? accept4(ls, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        if (s < 0) {
+            if (g_stopping) return;
+            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE) {
+                sleep_ms(10);
+                continue;
+            }
+            g_listening[which] = false;
+            log_line("accept failed in g_server_thread.\n");
+            show_message("accept failed.in g_server_thread.");
+            return;
+        }
+        if (s == 0) {  // 0 means "no socket" in the slot table
+            socket_t moved = fcntl(s, F_DUPFD_CLOEXEC, 1);
+            ::close(s);
+            s = moved;
+            if (s < 0) continue;
+        }
+        char address[32] = "";
+        uint16_t port = 0;
+        peer_address_of(s, address, sizeof(address), &port);
+        take_relay_slot(s, address, port);
+        g_poller_wakeup.signal();
+    }
+}
+
+void poller_thread() {
+    run_slot_poller(
+        g_poller_wakeup, g_stopping, "g_server_recv_thread",
+        [](std::vector<poll_candidate>& out) {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            for (int i = 0; i < kRelaySlots; i++) {
+                const Cserver_socket& slot = g_server_socks[i];
+                socket_t s = slot.sock;
+                if (slot.in_use == 1 && s != 0 && slot.busy == 0)
+                    out.push_back({i, slot.generation, s});
+            }
+        },
+        [](int index, uint64_t gen) {
+            {
+                std::lock_guard<std::mutex> lk(g_relay_mutex);
+                Cserver_socket& slot = g_server_socks[index];
+                if (slot.generation != gen || slot.busy) return;
+                slot.busy = 1;
+            }
+            g_readers.start([index, gen] { reader_thread(index, gen); });
+        });
+}
+
+bool drain_counted(Cserver_socket& slot, int n) {
+    char scratch[2048];
+    while (n > 0) {
+        int chunk = n < static_cast<int>(sizeof(scratch)) ? n : static_cast<int>(sizeof(scratch));
+        if (slot.counting_recv_fixed_len(scratch, chunk) < 0) return false;
+        n -= chunk;
+    }
+    return true;
+}
+
+// Sends a message to the first connection registered as to_id; dropped when there is none.
+void forward(const char* msg, int length, int to_id) {
+    if (to_id == 0) return;  // only registration frames name no receiver
+    int dest = -1;
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        for (int i = 0; i < kRelaySlots; i++)
+            if (g_server_socks[i].in_use == 1 && g_server_socks[i].user_id == to_id) {
+                dest = i;
+                break;
+            }
+    }
+    if (dest < 0) return;
+    // The payload was unscrambled on reception and is scrambled again on the way out.
+    if (g_server_socks[dest].my_send_fixed_len_from(msg, length, kOuterHeaderLen) > 0)
+        g_server_socks[dest].add_to_send_traffic(length);
+}
+
+void reader_thread(int index, uint64_t gen) {
+    if (index < 0 || index >= kRelaySlots) {
+        log_line("index:%d out of range 0-%d in g_server_one_client_thread\n", index,
+                 kRelaySlots - 1);
+        return;
+    }
+    Cserver_socket& slot = g_server_socks[index];
+    std::vector<char> buffer(kRecvBufSize);
+    char* buf = buffer.data();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            if (slot.generation != gen) return;
+        }
+        std::memset(buf, 0, kRecvBufSize);
+        socket_t s = slot.sock;
+        if (s == 0) {
+            close_relay_slot(index, gen);
+            return;
+        }
+        int w = wait_readable(s, -1);
+        if (g_stopping) return;
+        if (w < 0 || slot.counting_recv_fixed_len(buf, kOuterHeaderLen) < 0) {
+            close_relay_slot(index, gen);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            if (slot.generation != gen) return;
+            slot.idle_count = 0;
+        }
+        int bad = check_outer_header(buf);
+        if (bad >= 0) {
+            buf[kOuterHeaderLen] = '\0';
+            log_line("g_server_one_client_thread command format error at:%d.\n", bad);
+            log_line("content is:%s.\n", buf);
+            slot.counting_recv(buf + kOuterHeaderLen, kBadHeaderDrop);
+            continue;
+        }
+        outer_header oh;
+        parse_outer_header(buf, &oh);
+        int want = oh.payload_len;
+        int excess = 0;
+        if (want > kOuterPayloadCap) {
+            excess = want - kOuterPayloadCap;
+            want = kOuterPayloadCap;
+        }
+        if ((want > 0 && slot.counting_recv_fixed_len(buf + kOuterHeaderLen, want) < 0) ||
+            (excess > 0 && !drain_counted(slot, excess))) {
+            close_relay_slot(index, gen);
+            return;
+        }
+        xor_scramble(buf + kOuterHeaderLen, want);
+        {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            if (slot.generation != gen) return;
+            slot.idle_count = 0;
+            if (oh.send_tick == 0) {
+                slot.user_id = oh.first_id;  // registration frame
+                continue;
+            }
+        }
+        if (excess > 0) {
+            // Its header announces bytes that were dropped here; passed on, the receiver would
+            // take the next message for the rest of this one.
+            log_line("payload_len:%d > %d in g_server_one_client_thread, message dropped\n",
+                     oh.payload_len, kOuterPayloadCap);
+            continue;
+        }
+        forward(buf, kOuterHeaderLen + want, oh.second_id);
+    }
+}
+}  // namespace
+
+int start_relay_service() {
+    g_stopping = false;
+    uint16_t ports[kRelayPortCount];
+    {
+        std::lock_guard<std::mutex> lk(g_ports_mutex);
+        std::memcpy(ports, g_ports, sizeof(ports));
+    }
+    for (int i = 0; i < kRelayPortCount; i++) {
+        g_listening[i] = false;
+        g_listen_socks[i] = tcp_listen(nullptr, ports[i], kRelayBacklog);
+        if (g_listen_socks[i] < 0) {
+            // Ports below 1024 need privileges; the other listeners go on without this one.
+            log_line("peer socket server bind failed in g_server_thread. port:%d\r\n", ports[i]);
+            continue;
+        }
+        g_listening[i] = true;
+        g_listeners[i] = std::thread(listener_thread, i);
+    }
+    g_poller = std::thread(poller_thread);
+    return 0;
+}
+
+void stop_relay_service() {
+    g_stopping = true;
+    g_poller_wakeup.signal();
+    for (int i = 0; i < kRelayPortCount; i++) {
+        if (g_listen_socks[i] > 0) shutdown(g_listen_socks[i], SHUT_RDWR);
+        if (g_listeners[i].joinable()) g_listeners[i].join();
+        close_socket(g_listen_socks[i]);
+        g_listen_socks[i] = -1;
+        g_listening[i] = false;
+    }
+    if (g_poller.joinable()) g_poller.join();
+    for (int i = 0; i < kRelaySlots; i++) close_relay_slot(i, 0);
+    g_readers.wait(10000);
+}

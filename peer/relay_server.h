@@ -1,0 +1,85 @@
+// The client's own relay server: it listens on TCP 80, 443 and 8199 (on the local bind address
+// when one is set) and relays outer-header messages between the clients connected to it, the
+// protocol that slave servers speak. A registration frame (tick 0) records the sender's id on its
+// connection; any other message goes to the first connection that registered the receiver's id.
+// Each connection keeps receive and send statistics over five-minute windows; the session's
+// housekeeping reports which ports listen (420-422), how many connections there are (452) and
+// their traffic (451).
+//
+// g_server_socks (200 slots) is shared by the three listeners, the poller, one reader per
+// connection and the aging in the slave keep-alive thread; its fields and statistics are guarded
+// by g_relay_mutex, never held across socket I/O.
+#pragma once
+#include <cstdint>
+#include <mutex>
+
+#include "protocol/link_socket.h"
+
+constexpr int kRelaySlots = 200;
+constexpr int kRelayPortCount = 3;
+constexpr uint16_t kRelayDefaultPorts[kRelayPortCount] = {80, 443, 8199};
+constexpr int kRelayBacklog = 5;
+constexpr uint32_t kStatWindowMs = 300000;
+constexpr uint32_t kStatMinAgeMs = 60000;
+constexpr int kStatLargestAdd = 20480;
+constexpr int kRelayIdleLimit = 6;
+
+struct stat_window {
+    uint32_t start_tick;
+    uint32_t current_tick;
+    uint32_t bytes;
+};
+
+class Cserver_socket : public Clink_socket {
+public:
+    Cserver_socket();
+    // Closes the socket and clears the fields.
+    int my_close() override;
+    // Clears the fields (not the socket). Caller holds g_relay_mutex.
+    void clear();
+
+    // Traffic windows; each takes g_relay_mutex.
+    int add_to_recv_traffic(int len);
+    int add_to_send_traffic(int len);
+    uint32_t get_recv_avg();
+    uint32_t get_send_avg();
+    // Exact and one-shot reads that count what they received.
+    int counting_recv_fixed_len(char* buffer, int n);
+    int counting_recv(char* buffer, int max);
+
+    int user_id = 0;
+    int in_use = 0;
+    int idle_count = 0;
+    int reserved1 = 0;
+    int busy = 0;
+    uint32_t connect_tick = 0;
+    uint32_t taken_tick = 0;
+    char peer_address[64];
+    int peer_port = 0;
+    stat_window m_stat_recv_old;
+    stat_window m_stat_recv;
+    stat_window m_stat_send_old;
+    stat_window m_stat_send;
+    uint64_t generation = 0;
+};
+
+extern Cserver_socket g_server_socks[kRelaySlots];
+extern std::mutex g_relay_mutex;
+
+// Starts the three listeners (a port that cannot be bound is logged and stays unreported), the
+// poller. Returns 0.
+int start_relay_service();
+void stop_relay_service();
+// Clears every slot without closing (program start, tests).
+void clear_relay_table();
+// Tests listen on other ports; nullptr restores 80, 443 and 8199. Takes effect at the next start.
+void set_relay_ports(const uint16_t* ports);
+
+// Slot 0, 1, 2 = the first, second, third port: true once its listener accepts connections.
+bool relay_port_listening(int slot);
+// Number of in-use relay connections (452).
+int relay_connection_count();
+// Sum over the in-use connections of receive plus send average, bytes per second (451).
+int relay_traffic_sum();
+// One aging pass (the slave keep-alive thread runs one every 10 s).
+void relay_aging_pass();

@@ -1,0 +1,545 @@
+#include "peer/slave_server.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "peer/peer_commands.h"
+#include "peer/peer_session.h"
+#include "peer/relay_server.h"
+#include "peer/slave_header.h"
+#include "peer/slave_poller.h"
+#include "platform/text.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+#include "platform/wakeup.h"
+#include "protocol/debug_log.h"
+#include "protocol/framing.h"
+
+Cpeer_socket_indirect g_slave_socks[kSlaveSlots];
+peer_slave_server g_peer_slave_servers[kRouteSlots];
+std::mutex g_slave_mutex;
+
+namespace {
+slave_assignment g_assignment;   // guarded by g_slave_mutex
+uint64_t g_next_generation = 1;  // guarded by g_slave_mutex
+
+std::atomic<bool> g_stopping{false};
+Cwakeup g_poller_wakeup;
+std::thread g_poller;
+std::thread g_slave_keepalive;
+std::thread g_route_keepalive;
+std::mutex g_sleep_mutex;
+std::condition_variable g_sleep_cv;
+Cjob_group g_readers;
+Cjob_group g_jobs;
+
+void reader_thread(int index, uint64_t gen);
+
+// Sleeps one keep-alive period; false when the service is stopping.
+bool keepalive_sleep() {
+    std::unique_lock<std::mutex> lk(g_sleep_mutex);
+    return !g_sleep_cv.wait_for(lk, std::chrono::milliseconds(kSlaveKeepAliveMs),
+                                [] { return g_stopping.load(); });
+}
+
+// Index of the first in-use connection to address. Caller holds g_slave_mutex.
+int find_slave_index_locked(const char* address) {
+    for (int i = 0; i < kSlaveSlots; i++)
+        if (g_slave_socks[i].in_use == 1 &&
+            std::strcmp(g_slave_socks[i].slave_address, address) == 0)
+            return i;
+    return -1;
+}
+
+void clear_route(peer_slave_server& r) {
+    r.in_use = 0;
+    r.idle_count = 0;
+    r.peer_id = 0;
+    r.slave_server_addr[0] = '\0';
+}
+
+// Closes slot index if it still belongs to generation gen (0: any).
+void close_slave_slot(int index, uint64_t gen) {
+    Cpeer_socket_indirect& slot = g_slave_socks[index];
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        if (gen != 0 && slot.generation != gen) return;
+        slot.clear();
+    }
+    slot.Clink_socket::my_close();
+}
+}  // namespace
+
+Cpeer_socket_indirect::Cpeer_socket_indirect() {
+    copy_text(name, "slave_server");
+    // A slave server that refuses a send is dropped at once (its routes go with it) instead of
+    // holding the sender in the base class's retry loop; an unknown host is a log line, not a box.
+    retry_on_error = 0;
+    report_resolve_error = 0;
+    clear();
+}
+
+int Cpeer_socket_indirect::my_close() {
+    Clink_socket::my_close();
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    clear();
+    return 0;
+}
+
+void Cpeer_socket_indirect::clear() {
+    peer_id = 0;
+    in_use = 0;
+    idle_count = 0;
+    reserved1 = 0;
+    busy = 0;
+    connect_tick = 0;
+    taken_tick = 0;
+    peer_address[0] = '\0';
+    peer_port = 0;
+    id_sent = 0;
+    slave_address[0] = '\0';
+    connecting = 0;
+    generation = 0;
+}
+
+void clear_slave_tables() {
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    for (auto& slot : g_slave_socks) slot.clear();
+    for (auto& r : g_peer_slave_servers) clear_route(r);
+    std::memset(&g_assignment, 0, sizeof(g_assignment));
+}
+
+// ---- own assignment -------------------------------------------------------------------------
+
+void set_slave_server_address(int which, const char* address) {
+    if (which < 0 || which > 1) return;
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    copy_text(g_assignment.address[which], kSlaveAddressKept + 1, address);
+}
+
+void set_slave_server_port(int which, int slot, int port) {
+    if (which < 0 || which > 1 || slot < 0 || slot > 2) return;
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    g_assignment.ports[which][slot] = port;
+}
+
+slave_assignment get_slave_assignment() {
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    return g_assignment;
+}
+
+bool slave_server_known() {
+    slave_assignment a = get_slave_assignment();
+    return a.address[0][0] != '\0' || a.address[1][0] != '\0';
+}
+
+namespace {
+int first_positive(const int ports[3]) {
+    for (int i = 0; i < 3; i++)
+        if (ports[i] > 0) return ports[i];
+    return 0;
+}
+
+}  // namespace
+
+void connect_slave_server_in_background(const char* address, int port) {
+    std::string host = address;
+    g_jobs.start([host, port] { connect_to_slave_server(host.c_str(), port); });
+}
+
+int connect_my_slave_servers() {
+    slave_assignment a = get_slave_assignment();
+    for (int which = 0; which < 2; which++) {
+        if (a.address[which][0] == '\0') continue;
+        int port = first_positive(a.ports[which]);
+        if (port > 0) connect_slave_server_in_background(a.address[which], port);
+    }
+    return 0;
+}
+
+// ---- connections and routes -----------------------------------------------------------------
+
+int connect_to_slave_server(const char* address, int port) {
+    if (!address) return -1;
+    char kept[kSlaveAddressKept + 1];
+    copy_text(kept, address);
+    if (std::strlen(kept) >= sizeof(Clink_socket::server_host)) {
+        // A host name that does not fit the connection's host field cannot be reached as given.
+        log_line("slave server address too long in connect_to_slave_server:%s\r\n", kept);
+        return -1;
+    }
+    int index = -1;
+    uint64_t gen = 0;
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        if (find_slave_index_locked(kept) >= 0) return 0;
+        for (int i = 0; i < kSlaveSlots; i++)
+            if (g_slave_socks[i].in_use == 0) {
+                index = i;
+                break;
+            }
+        if (index < 0) {
+            log_line("count not find vacant index in connect_to_slave_server.");
+            return -1;
+        }
+        Cpeer_socket_indirect& slot = g_slave_socks[index];
+        slot.clear();
+        copy_text(slot.slave_address, kept);
+        copy_text(slot.server_host, kept);
+        slot.server_port = static_cast<uint16_t>(port);
+        slot.peer_port = port;
+        slot.in_use = 1;
+        slot.connecting = 1;
+        slot.taken_tick = get_tick_count();
+        slot.generation = gen = g_next_generation++;
+    }
+    Cpeer_socket_indirect& slot = g_slave_socks[index];
+    // The slot is marked connecting, so no other thread frees or reuses it meanwhile.
+    int r = slot.connect_to_server();
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        if (slot.generation == gen) {
+            slot.connecting = 0;
+            if (r == 0) {
+                slot.connect_tick = get_tick_count();
+                copy_text(slot.peer_address, kept);
+                wake = true;
+            }
+        }
+    }
+    if (r != 0) log_line("could not connect to slave server %s:%d\r\n", kept, port);
+    if (wake) g_poller_wakeup.signal();
+    // A failed connect keeps the slot (without a socket) until the next keep-alive pass frees it.
+    return 0;
+}
+
+int add_peer_slave_server(int peer_id, const char* slave_server_addr) {
+    char kept[kSlaveAddressKept + 1];
+    copy_text(kept, slave_server_addr);
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    for (auto& r : g_peer_slave_servers)
+        if (r.in_use == 1 && r.peer_id == peer_id && std::strcmp(r.slave_server_addr, kept) == 0)
+            return 0;
+    for (auto& r : g_peer_slave_servers)
+        if (r.in_use == 0) {
+            r.in_use = 1;
+            r.peer_id = peer_id;
+            copy_text(r.slave_server_addr, kept);
+            r.idle_count = 0;
+            return 0;
+        }
+    log_line(
+        "could not find a vacant place to put peer in add_peer_slave_server. peer_id:%d, "
+        "slave_server_addr:%s\r\n",
+        peer_id, kept);
+    return -1;
+}
+
+int find_slave_server_index(const char* address) {
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    return find_slave_index_locked(address);
+}
+
+int find_peer_slave_sock(int peer_id) {
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    for (const auto& r : g_peer_slave_servers)
+        if (r.in_use == 1 && r.peer_id == peer_id)
+            return find_slave_index_locked(r.slave_server_addr);
+    return -1;
+}
+
+void refresh_peer_slave_server(int peer_id, const char* address) {
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    for (auto& r : g_peer_slave_servers)
+        if (r.in_use == 1 && r.peer_id == peer_id && std::strcmp(r.slave_server_addr, address) == 0)
+            r.idle_count = 0;
+}
+
+void reset_one_peer_connect_to_slave_server_info(const char* address) {
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    for (auto& r : g_peer_slave_servers)
+        if (r.in_use == 1 && std::strcmp(r.slave_server_addr, address) == 0) clear_route(r);
+}
+
+int peer_slave_routes_in_use() {
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    int n = 0;
+    for (const auto& r : g_peer_slave_servers) n += r.in_use;
+    return n;
+}
+
+int peer_slave_socks_in_use() {
+    std::lock_guard<std::mutex> lk(g_slave_mutex);
+    int n = 0;
+    for (const auto& slot : g_slave_socks) n += slot.in_use;
+    return n;
+}
+
+// ---- senders --------------------------------------------------------------------------------
+
+namespace {
+// Puts the outer header in front of payload and sends both on connection index, scrambling the
+// payload as one unit. Returns 0 (the send result does not matter to the callers).
+int send_relayed(int index, int peer_id, const char* payload, int payload_len) {
+    std::vector<char> msg(static_cast<size_t>(kOuterHeaderLen + payload_len + 1));
+    build_outer_header(msg.data(), outer_tick_field(get_tick_count()), peer_my_user_id(), peer_id,
+                       payload_len);
+    std::memcpy(msg.data() + kOuterHeaderLen, payload, static_cast<size_t>(payload_len));
+    g_slave_socks[index].my_send_fixed_len_from(msg.data(), kOuterHeaderLen + payload_len,
+                                                kOuterHeaderLen);
+    return 0;
+}
+
+int send_command_relayed(int index, int peer_id, int command, int board_num, const void* body,
+                         int count) {
+    std::vector<char> payload(static_cast<size_t>(kHeaderLen + count + 1));
+    build_message(payload.data(), static_cast<int>(payload.size()), 0, board_num, command, body,
+                  count);
+    return send_relayed(index, peer_id, payload.data(), kHeaderLen + count);
+}
+}  // namespace
+
+int general_str_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
+                                                     const char* text) {
+    int index = find_peer_slave_sock(peer_id);
+    if (index < 0) {
+        log_line("could not find peer slave sock, peer_id:%d\r\n", peer_id);
+        return -1;
+    }
+    size_t len = text ? std::strlen(text) : 0;
+    if (len > static_cast<size_t>(kSlaveTextLimit)) {
+        log_line("string length > 1000 in general_str_command_to_peer_through_slave_server\r\n");
+        return -1;
+    }
+    return send_command_relayed(index, peer_id, command, board_num, text ? text : "",
+                                static_cast<int>(len));
+}
+
+int general_buf_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
+                                                     const void* bytes, int count) {
+    int index = find_peer_slave_sock(peer_id);
+    if (index < 0) {
+        log_line("could not find peer slave sock, peer_id:%d\r\n", peer_id);
+        return -1;
+    }
+    if (count > kSlaveBufLimit) {
+        log_line("buf length > 1200 in general_buf_command_to_peer_through_slave_server\r\n");
+        return -1;
+    }
+    if (count < 0) return -1;
+    return send_command_relayed(index, peer_id, command, board_num, bytes, count);
+}
+
+int general_buf_to_peer_through_slave_server(int peer_id, const void* message, int length) {
+    int index = find_peer_slave_sock(peer_id);
+    if (index < 0) {
+        log_line(
+            "could not find peer slave sock in general_buf_to_peer_through_slave_server, "
+            "peer_id:%d\r\n",
+            peer_id);
+        return -1;
+    }
+    if (length > kSlaveBufLimit) {
+        log_line("buf length > 1200 in general_buf_to_peer_through_slave_server\r\n");
+        return -1;
+    }
+    if (length <= 0) return -1;
+    return send_relayed(index, peer_id, static_cast<const char*>(message), length);
+}
+
+// ---- keep-alive -----------------------------------------------------------------------------
+
+void slave_keepalive_pass() {
+    relay_aging_pass();
+    char frame[kOuterHeaderLen + 1];
+    // A registration frame: tick 0, our id, receiver 0, no payload.
+    std::snprintf(frame, sizeof(frame), "%12d:%10d:%10d:%10d:", 0, peer_my_user_id(), 0, 0);
+    for (int i = 0; i < kSlaveSlots; i++) {
+        uint64_t gen;
+        char address[kSlaveAddressKept + 1];
+        {
+            std::lock_guard<std::mutex> lk(g_slave_mutex);
+            const Cpeer_socket_indirect& slot = g_slave_socks[i];
+            if (slot.in_use != 1 || slot.connecting) continue;
+            gen = slot.generation;
+            copy_text(address, slot.slave_address);
+        }
+        if (g_slave_socks[i].my_send_fixed_len_from(frame, kOuterHeaderLen, kOuterHeaderLen) < 0) {
+            // The slave server is gone: no route through it can work any longer.
+            reset_one_peer_connect_to_slave_server_info(address);
+            close_slave_slot(i, gen);
+        }
+    }
+}
+
+void route_keepalive_pass() {
+    std::vector<int> live;
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        for (auto& r : g_peer_slave_servers) {
+            if (r.in_use != 1) continue;
+            if (++r.idle_count > kSlaveIdleLimit) clear_route(r);
+        }
+        for (const auto& r : g_peer_slave_servers)
+            if (r.in_use == 1) live.push_back(r.peer_id);
+    }
+    for (int peer_id : live)
+        general_str_command_to_peer_through_slave_server(peer_id, kRouteRefreshCommand, 0, "");
+}
+
+// ---- poller and reader ----------------------------------------------------------------------
+
+namespace {
+void poller_thread() {
+    run_slot_poller(
+        g_poller_wakeup, g_stopping, "g_peer_indirect_recv_thread",
+        [](std::vector<poll_candidate>& out) {
+            std::lock_guard<std::mutex> lk(g_slave_mutex);
+            for (int i = 0; i < kSlaveSlots; i++) {
+                const Cpeer_socket_indirect& slot = g_slave_socks[i];
+                socket_t s = slot.sock;
+                if (slot.in_use == 1 && s != 0 && slot.busy == 0 && slot.connecting == 0)
+                    out.push_back({i, slot.generation, s});
+            }
+        },
+        [](int index, uint64_t gen) {
+            {
+                std::lock_guard<std::mutex> lk(g_slave_mutex);
+                Cpeer_socket_indirect& slot = g_slave_socks[index];
+                if (slot.generation != gen || slot.busy) return;
+                slot.busy = 1;
+            }
+            g_readers.start([index, gen] { reader_thread(index, gen); });
+        });
+}
+
+// Reads and drops n bytes. Returns false when the read failed.
+bool drain_bytes(Clink_socket& link, int n) {
+    char scratch[2048];
+    while (n > 0) {
+        int chunk = n < static_cast<int>(sizeof(scratch)) ? n : static_cast<int>(sizeof(scratch));
+        if (link.my_recv_fixed_len(scratch, chunk) < 0) return false;
+        n -= chunk;
+    }
+    return true;
+}
+
+void reader_thread(int index, uint64_t gen) {
+    if (index < 0 || index >= kSlaveSlots) {
+        log_line("index:%d out of range 0-%d in g_peer_indirect_one_client_thread\n", index,
+                 kSlaveSlots - 1);
+        return;
+    }
+    Cpeer_socket_indirect& slot = g_slave_socks[index];
+    std::vector<char> buffer(kRecvBufSize);
+    char* buf = buffer.data();
+    char* payload = buf + kOuterHeaderLen;
+    for (;;) {
+        char address[kSlaveAddressKept + 1];
+        {
+            std::lock_guard<std::mutex> lk(g_slave_mutex);
+            if (slot.generation != gen) return;
+            copy_text(address, slot.slave_address);
+        }
+        std::memset(buf, 0, kRecvBufSize);
+        socket_t s = slot.sock;
+        if (s == 0) {
+            close_slave_slot(index, gen);
+            return;
+        }
+        int w = wait_readable(s, -1);
+        if (g_stopping) return;
+        if (w < 0 || slot.my_recv_fixed_len(buf, kOuterHeaderLen) < 0) {
+            close_slave_slot(index, gen);
+            return;
+        }
+        int bad = check_outer_header(buf);
+        if (bad >= 0) {
+            buf[kOuterHeaderLen] = '\0';
+            log_line("g_peer_indirect_one_client_thread command format error at:%d.\n", bad);
+            log_line("content is:%s.\n", buf);
+            slot.my_recv(payload, 2048);
+            continue;
+        }
+        outer_header oh;
+        parse_outer_header(buf, &oh);
+        int want = oh.payload_len;
+        int excess = 0;
+        if (want > kOuterPayloadCap) {
+            // Only 2000 bytes are kept; the rest is read and dropped so that it is not taken for
+            // the next outer header.
+            log_line("payload_len:%d > %d in g_peer_indirect_one_client_thread, rest dropped\n",
+                     want, kOuterPayloadCap);
+            excess = want - kOuterPayloadCap;
+            want = kOuterPayloadCap;
+        }
+        if ((want > 0 && slot.my_recv_fixed_len(payload, want) < 0) ||
+            (excess > 0 && !drain_bytes(slot, excess))) {
+            close_slave_slot(index, gen);
+            return;
+        }
+        xor_scramble(payload, want);
+        {
+            std::lock_guard<std::mutex> lk(g_slave_mutex);
+            if (slot.generation != gen) return;
+            slot.idle_count = 0;
+        }
+        if (want < kHeaderLen) continue;  // nothing to dispatch
+        msg_header h;
+        if (parse_header(payload, &h) != 0 || h.len < 0 || h.len > want - kHeaderLen) {
+            // A command that does not fit its payload would be cut; it is not dispatched.
+            log_line(
+                "payload command does not fit payload_len:%d in "
+                "g_peer_indirect_one_client_thread\n",
+                want);
+            continue;
+        }
+        payload[kHeaderLen + h.len] = '\0';
+        if (h.command == kRouteRefreshCommand) {
+            refresh_peer_slave_server(oh.first_id, address);
+            continue;
+        }
+        dispatch_peer_command(PEER_PATH_SLAVE, h.command, payload + kHeaderLen, h.len, h.board_num,
+                              oh.first_id, -1);
+    }
+}
+
+void slave_keepalive_thread() {
+    while (keepalive_sleep()) slave_keepalive_pass();
+}
+
+void route_keepalive_thread() {
+    while (keepalive_sleep()) route_keepalive_pass();
+}
+}  // namespace
+
+int start_slave_service() {
+    g_stopping = false;
+    g_poller = std::thread(poller_thread);
+    g_slave_keepalive = std::thread(slave_keepalive_thread);
+    g_route_keepalive = std::thread(route_keepalive_thread);
+    return 0;
+}
+
+void stop_slave_service() {
+    g_stopping = true;
+    { std::lock_guard<std::mutex> lk(g_sleep_mutex); }
+    g_sleep_cv.notify_all();
+    g_poller_wakeup.signal();
+    if (g_poller.joinable()) g_poller.join();
+    if (g_slave_keepalive.joinable()) g_slave_keepalive.join();
+    if (g_route_keepalive.joinable()) g_route_keepalive.join();
+    g_jobs.wait(15000);
+    for (int i = 0; i < kSlaveSlots; i++) close_slave_slot(i, 0);
+    g_readers.wait(10000);
+}
+
+Cjob_group& slave_job_group() {
+    return g_jobs;
+}

@@ -1,0 +1,216 @@
+// The local relay server: registration and forwarding, the receive and send windows, aging, and
+// the port reports of the housekeeping when one port cannot be bound.
+#include <algorithm>
+
+#include "peer/peer_service.h"
+#include "peer/relay_server.h"
+#include "peer/slave_server.h"
+#include "protocol/housekeeping.h"
+#include "protocol/requests.h"
+#include "protocol/server_link.h"
+#include "protocol/session_controller.h"
+#include "relay_test_support.h"
+
+using namespace relaytest;
+using testsupport::listener;
+
+namespace {
+constexpr int kMe = 7003;
+constexpr uint16_t kPorts[3] = {18080, 18443, 18199};
+
+std::atomic<uint32_t> g_now{1000};
+uint32_t fake_tick() {
+    return g_now.load();
+}
+
+class RelayTest : public relay_fixture {
+protected:
+    void start(const char* address) {
+        begin(address, kMe);
+        clear_relay_table();
+        set_relay_ports(kPorts);
+        ASSERT_EQ(start_relay_service(), 0);
+    }
+    void TearDown() override {
+        stop_relay_service();
+        set_relay_ports(nullptr);
+        clear_relay_table();
+        relay_fixture::TearDown();
+    }
+    // A client connected to the relay's third port, once the relay holds it.
+    std::unique_ptr<peertest::raw_peer> client(const char* address) {
+        int before = relay_connection_count();
+        auto c = std::make_unique<peertest::raw_peer>();
+        EXPECT_TRUE(c->connect_to(address, kPorts[2]));
+        EXPECT_TRUE(wait_until([&] { return relay_connection_count() == before + 1; }));
+        return c;
+    }
+    static bool registered(int user_id, int count) {
+        return wait_until([&] {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            int n = 0;
+            for (const auto& s : g_server_socks) n += s.in_use && s.user_id == user_id;
+            return n == count;
+        });
+    }
+};
+}  // namespace
+
+TEST_F(RelayTest, MessagesGoToTheLowerSlotRegisteredForTheReceiver) {
+    const char* addr = "127.0.7.50";
+    set_tick_source(fake_tick);
+    g_now = 1000;
+    start(addr);
+    auto c1 = client(addr);
+    auto c2 = client(addr);
+    auto c3 = client(addr);
+    ASSERT_TRUE(send_outer(c1->fd, 0, 42, 0, ""));
+    ASSERT_TRUE(registered(42, 1));
+    ASSERT_TRUE(send_outer(c2->fd, 0, 42, 0, ""));
+    ASSERT_TRUE(send_outer(c3->fd, 0, 43, 0, ""));
+    ASSERT_TRUE(registered(42, 2));
+    ASSERT_TRUE(registered(43, 1));
+
+    std::string payload = framed(210, "Cy:hello");
+    ASSERT_TRUE(send_outer(c3->fd, 777, 43, 42, payload));
+    outer_msg m;
+    ASSERT_TRUE(read_outer(c1->fd, &m));
+    EXPECT_EQ(m.header, outer(777, 43, 42, static_cast<int>(payload.size())));
+    EXPECT_EQ(m.payload, payload);
+    EXPECT_EQ(wait_readable(c2->fd, 100), 0) << "the second registration of 42 gets nothing";
+
+    // An oversized message is read to its end and dropped; the next one arrives intact.
+    ASSERT_TRUE(send_outer(c1->fd, 778, 42, 43, framed(410, "") + std::string(2980, 'x')));
+    ASSERT_TRUE(send_outer(c1->fd, 779, 42, 99, framed(410, "")));  // nobody registered 99
+    ASSERT_TRUE(send_outer(c1->fd, 780, 42, 43, framed(1001, "")));
+    ASSERT_TRUE(read_outer(c3->fd, &m));
+    EXPECT_EQ(m.h.send_tick, 780);
+    EXPECT_EQ(m.payload, framed(1001, ""));
+    EXPECT_TRUE(logged("payload_len:3000 > 2000 in g_server_one_client_thread"));
+
+    std::string bad = outer(1, 42, 43, 0);
+    bad[5] = '-';
+    ASSERT_TRUE(testsupport::write_all(c1->fd, bad.data(), bad.size()));
+    EXPECT_TRUE(wait_until(
+        [&] { return logged("g_server_one_client_thread command format error at:5."); }));
+    g_now = 70000;  // averages need a minute of window
+    EXPECT_GT(relay_traffic_sum(), 0) << "received and forwarded bytes count as traffic";
+}
+
+TEST_F(RelayTest, SilentConnectionsAgeOutAndRegisteredOnesStay) {
+    const char* addr = "127.0.7.52";
+    start(addr);
+    auto silent = client(addr);
+    auto live = client(addr);
+    for (int pass = 0; pass < 7; pass++) {
+        relay_aging_pass();
+        ASSERT_TRUE(send_outer(live->fd, 0, 55, 0, ""));
+        ASSERT_TRUE(wait_until([] {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            for (const auto& s : g_server_socks)
+                if (s.in_use && s.user_id == 55) return s.idle_count == 0;
+            return false;
+        }));
+    }
+    EXPECT_EQ(relay_connection_count(), 1);
+    char c;
+    ASSERT_GT(wait_readable(silent->fd, 2000), 0);
+    EXPECT_LE(recv(silent->fd, &c, 1, 0), 0) << "the silent connection was closed";
+}
+
+TEST(RelayWindows, RolloverAveragesAndLimits) {
+    set_tick_source(fake_tick);
+    Cserver_socket s;
+    g_now = 1000;
+    EXPECT_EQ(s.add_to_recv_traffic(-1), -1);
+    EXPECT_EQ(s.add_to_recv_traffic(kStatLargestAdd + 1), -1);
+    ASSERT_EQ(s.add_to_recv_traffic(100), 0);
+    g_now = 31000;
+    EXPECT_EQ(s.get_recv_avg(), 0u) << "no old window and a young current one";
+    for (int i = 0; i < 2; i++) ASSERT_EQ(s.add_to_recv_traffic(19950), 0);
+    g_now = 401000;  // 400000 ms after the window started
+    ASSERT_EQ(s.add_to_recv_traffic(100), 0);
+    EXPECT_EQ(s.m_stat_recv_old.start_tick, 1000u);
+    EXPECT_EQ(s.m_stat_recv_old.current_tick, 401000u);
+    EXPECT_EQ(s.m_stat_recv_old.bytes, 40000u);
+    EXPECT_EQ(s.m_stat_recv.start_tick, 401000u);
+    EXPECT_EQ(s.m_stat_recv.bytes, 100u);
+    g_now = 431000;
+    EXPECT_EQ(s.get_recv_avg(), 100u) << "30 s into a new window the old window's rate counts";
+    g_now = 461000;
+    EXPECT_EQ(s.get_recv_avg(), 1u) << "after 60 s the new window's own rate";
+    g_now = 761001;
+    EXPECT_EQ(s.get_recv_avg(), 0u) << "nothing for five minutes";
+
+    // A busy window: 5 MB in 100 s is 50000 bytes per second (32-bit products would overflow).
+    Cserver_socket busy;
+    g_now = 2000;
+    for (int i = 0; i < 250; i++) ASSERT_EQ(busy.add_to_recv_traffic(20000), 0);
+    g_now = 102000;
+    EXPECT_EQ(busy.get_recv_avg(), 50000u);
+    EXPECT_EQ(busy.get_send_avg(), 0u);
+    set_tick_source(nullptr);
+}
+
+TEST_F(RelayTest, UnbindablePortStaysUnreportedWhileTheOthersRepeatUntilConfirmed) {
+    const char* addr = "127.0.7.53";
+    socket_t taken = tcp_listen(addr, kPorts[0], 1);  // the first port is not available
+    ASSERT_GT(taken, 0);
+    begin(addr, kMe);
+    set_relay_ports(kPorts);
+    reset_relay_acks();
+    clear_slave_tables();
+    ASSERT_EQ(start_peer_networking(), 0);
+    EXPECT_FALSE(relay_port_listening(0));
+    EXPECT_TRUE(relay_port_listening(1));
+    EXPECT_TRUE(relay_port_listening(2));
+    EXPECT_TRUE(logged("peer socket server bind failed in g_server_thread. port:18080"));
+
+    listener server(addr);
+    copy_text(g_main_link.server_host, addr);
+    g_main_link.server_port = server.port;
+    ASSERT_EQ(g_main_link.connect_to_server(), 0);
+    socket_t srv = server.accept_one();
+    ASSERT_GT(srv, 0);
+    auto commands_of_tick = [&](housekeeping& hk, uint32_t now) {
+        hk.tick(now);
+        std::vector<int> seen;
+        char head[kHeaderLen + 1] = {};
+        while (testsupport::read_exact(srv, head, kHeaderLen, 300)) {
+            msg_header h;
+            if (parse_header(head, &h) != 0) break;
+            std::string body(static_cast<size_t>(h.len), '\0');
+            if (h.len > 0 && !testsupport::read_exact(srv, body.data(), body.size())) break;
+            seen.push_back(h.command);
+        }
+        return seen;
+    };
+    auto has = [](const std::vector<int>& v, int c) {
+        return std::find(v.begin(), v.end(), c) != v.end();
+    };
+    session_controller controller;
+    housekeeping hk(controller, nullptr);
+    hk.start(0);
+    for (uint32_t now : {5000u, 10000u}) {
+        auto seen = commands_of_tick(hk, now);
+        EXPECT_FALSE(has(seen, CMD_RELAY_PORT_80));
+        EXPECT_TRUE(has(seen, CMD_RELAY_PORT_443));
+        EXPECT_TRUE(has(seen, CMD_RELAY_PORT_8199));
+    }
+    char empty[1] = "";
+    dispatch_server_command(SRV_RELAY_ACK_443, empty, 0, 0);
+    auto seen = commands_of_tick(hk, 15000);
+    EXPECT_FALSE(has(seen, CMD_RELAY_PORT_443));
+    EXPECT_TRUE(has(seen, CMD_RELAY_PORT_8199));
+    dispatch_server_command(SRV_RELAY_ACK_8199, empty, 0, 0);
+    seen = commands_of_tick(hk, 20000);
+    EXPECT_FALSE(has(seen, CMD_RELAY_PORT_8199));
+    EXPECT_TRUE(has(seen, CMD_KEEP_ALIVE));
+
+    stop_peer_networking();
+    g_main_link.my_close();
+    close_socket(srv);
+    close_socket(taken);
+    set_relay_ports(nullptr);
+    reset_relay_acks();
+}
