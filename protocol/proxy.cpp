@@ -133,6 +133,12 @@ int Clink_socket::connect_through_proxy() {
 }
 
 int Clink_socket::connect_http_proxy() {
+    // Host names come from servers; one holding blanks or line breaks would add lines of its own
+    // to the request, so it is refused.
+    if (server_host[std::strcspn(server_host, " \t\r\n")] != '\0') {
+        log_line("bad host name for the proxy request in connect_http_proxy\r\n");
+        return -1;
+    }
     char request[512];
     int len = snprintf(request, sizeof(request), "CONNECT %s:%d HTTP/1.0\r\nHost: %s:%d\r\n\r\n",
                        server_host, server_port, server_host, server_port);

@@ -101,6 +101,8 @@ TEST(SettingsFile, RoundTripKeepsAwkwardValuesAndMode) {
     data["messenger_general"]["my_email"] = "a@b.c";
     data["proxy"]["use_proxy"] = "1";
     data["proxy"]["empty"] = "";
+    // Longer than any fixed line buffer, with characters an INI reader may treat specially.
+    data["proxy"]["proxy_user_name"] = std::string(300, 'u') + " ; # = [x] \\ \n line two\t";
     ASSERT_EQ(ini_save_atomic(path, data), 0);
 
     ini_data back;

@@ -108,6 +108,12 @@ TEST_F(ProxyHandshake, HttpSendsHostNameUnresolved) {
     expect_tunnel_works(proxy);
 }
 
+TEST_F(ProxyHandshake, HttpRefusesHostNamesThatWouldAddRequestLines) {
+    copy_text(link.server_host, "evil\r\nX-Injected: 1");
+    scripted_proxy proxy(kProxyAddress, {expect_eof()});
+    expect_refused(connect_via(0, proxy), proxy);
+}
+
 TEST_F(ProxyHandshake, ProxyClosingMidReplyEndsHandshake) {
     struct close_case {
         const char* what;

@@ -31,7 +31,7 @@ struct encoded {
 
 encoded encode(const std::vector<uint8_t>& samples, int quality) {
     encoded e;
-    e.planes.resize(2 * samples.size());
+    e.planes = std::vector<uint8_t>(2 * samples.size());
     e.active = do_one_dimentional_dct_quality(samples.data(), e.planes.data(),
                                               static_cast<int>(samples.size()), &e.length, quality);
     return e;
