@@ -27,6 +27,10 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
             if (!value(&out->password)) return -1;
         } else if (a == "--auto-accept") {
             out->auto_accept = true;
+        } else if (a == "--relay-ports") {
+            if (!value(&out->relay_ports)) return -1;
+        } else if (a == "--accept-files") {
+            if (!value(&out->accept_files_dir)) return -1;
         } else if (a == "--no-peer-listener") {
             out->peer_listener = false;
         } else if (a == "--help" || a == "-h") {
@@ -42,7 +46,8 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
 std::string usage_text() {
     std::string text =
         "Usage: parlo-cli [--server HOST] [--bind ADDR] [--home DIR] [--email E --password P]\n"
-        "                 [--auto-accept] [--no-peer-listener] [--help]\n"
+        "                 [--auto-accept] [--no-peer-listener] [--relay-ports A,B,C]\n"
+        "                 [--accept-files DIR] [--help]\n"
         "\n"
         "  --server HOST   messenger server (default: the \"server_host\" setting, else 127.0.0.1)\n"
         "  --bind ADDR     local address for every connection (several clients on one machine)\n"
@@ -51,6 +56,11 @@ std::string usage_text() {
         "  --auto-accept   answer Yes to every question (contact requests, waiting messages)\n"
         "  --no-peer-listener  accept no incoming peer connections, as behind a firewall: peers\n"
         "                  then reach this client by asking it to connect back, or through relays\n"
+        "  --relay-ports A,B,C  ports of this client's relay server for other clients (default\n"
+        "                  80,443,8199; the first two need privileges, a port that cannot be\n"
+        "                  opened is left unreported)\n"
+        "  --accept-files DIR  save every file a contact offers into DIR (as accept-files DIR);\n"
+        "                  without it each offer is printed as a question\n"
         "\n"
         "Commands, one per line on standard input; every event and notification is printed as one\n"
         "JSON object per line on standard output.\n\n";

@@ -11,6 +11,7 @@
 #include "cli/json_out.h"
 #include "cli/notify_sink.h"
 #include "peer/peer_service.h"
+#include "peer/relay_server.h"
 #include "platform/message_box.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -40,12 +41,30 @@ int cli_asker::ask_read_offline(const char* text) {
     return auto_accept ? ANSWER_YES : ANSWER_NO;
 }
 
+int cli_asker::ask_file_offer(const contact_record& c, const char* text, const char* offered_name,
+                              std::string* folder, std::string*) {
+    json_line j = question("file_offer", text);
+    j.add("id", c.contact_id).add("name", offered_name);
+    if (!accept_files_dir.empty()) {
+        j.add("answer", "accept").add("folder", accept_files_dir).print();
+        *folder = accept_files_dir;
+        return ANSWER_YES;
+    }
+    if (refuse_files) {
+        j.add("answer", "refuse").print();
+        return ANSWER_NO;
+    }
+    j.add_bool("auto_answered", false).print();
+    return ANSWER_CANCEL;
+}
+
 cli_app::cli_app(const cli_options& opts)
     : options(opts),
       controller(&asker),
       hk(controller, &idle),
       dispatcher([this](int n, intptr_t w, intptr_t l) { on_notification(*this, n, w, l); }) {
     asker.auto_accept = options.auto_accept;
+    if (!options.accept_files_dir.empty()) asker.accept_files_dir = absolute_path(options.accept_files_dir);
     controller.set_chat_factory(
         [this](int peer) -> chat_window* {
             m_chats.push_back(std::make_unique<cli_chat_window>(*this, peer));
@@ -101,10 +120,27 @@ int cli_app::run() {
     dispatcher.bind_to_current_thread();
     g_main_dlg = &dispatcher;
     if (session_start() != 0) return 1;
+    if (!options.relay_ports.empty()) {
+        uint16_t ports[3] = {80, 443, 8199};
+        int a = 0, b = 0, c = 0;
+        if (std::sscanf(options.relay_ports.c_str(), "%d,%d,%d", &a, &b, &c) == 3) {
+            ports[0] = static_cast<uint16_t>(a);
+            ports[1] = static_cast<uint16_t>(b);
+            ports[2] = static_cast<uint16_t>(c);
+            set_relay_ports(ports);
+        } else {
+            json_line().add("warning", "--relay-ports wants three ports: A,B,C").print();
+        }
+    }
     if (start_peer_networking(options.peer_listener) != 0)
         json_line().add("warning", "peer listener not available; only outgoing peer connections").print();
     idle.last = get_tick_count();
     hk.start(get_tick_count());
+    if (!asker.accept_files_dir.empty() && access(asker.accept_files_dir.c_str(), W_OK | X_OK) != 0) {
+        json_line().add("warning", "--accept-files: " + asker.accept_files_dir +
+                                       " is not a writable folder; offered files are asked").print();
+        asker.accept_files_dir.clear();
+    }
     json_line().add("event", "ready").print();
     if (!options.email.empty()) {
         auto r = session_controller::load_remembered();

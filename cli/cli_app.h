@@ -23,6 +23,12 @@ struct cli_asker : question_asker {
     int ask_added_me(const contact_record& c, const char* text) override;
     int ask_removed_me(const contact_record& c, const char* text) override;
     int ask_read_offline(const char* text) override;
+    // Offered files: saved into accept_files_dir when it is set, refused with refuse_files, else
+    // printed as a question that accept-file / refuse-file answer.
+    std::string accept_files_dir;
+    bool refuse_files = false;
+    int ask_file_offer(const contact_record& c, const char* text, const char* offered_name,
+                       std::string* folder, std::string* save_as) override;
 };
 
 // The user's commands count as input for the automatic Away.

@@ -1,5 +1,9 @@
 #include "cli/commands.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -315,6 +319,67 @@ int cmd_whoami(cli_app&, const std::vector<std::string>&, const std::string&) {
     return 0;
 }
 
+bool is_folder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int cmd_send_file(cli_app& app, const std::vector<std::string>& args, const std::string& rest) {
+    int id;
+    if (args.size() < 2 || !to_int(args[0], &id)) return fail("usage: send-file ID PATH");
+    std::string path = absolute_path(after_words(rest, 1));
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("no such file " + path);
+    if (app.controller.offer_file(id, path.c_str()) != 0)
+        return fail("file not offered: unknown contact, a path too long or no path to the contact");
+    json_line().add("ok", "send-file").add("id", id).add("path", path)
+        .add("size", static_cast<long long>(st.st_size)).print();
+    return 0;
+}
+
+int cmd_accept_files(cli_app& app, const std::vector<std::string>&, const std::string& rest) {
+    std::string dir = absolute_path(rest);
+    if (rest.empty() || !is_folder(dir)) return fail("usage: accept-files DIR (an existing folder)");
+    app.asker.accept_files_dir = dir;
+    app.asker.refuse_files = false;
+    json_line().add("ok", "accept-files").add("folder", dir).print();
+    return 0;
+}
+
+int cmd_refuse_files(cli_app& app, const std::vector<std::string>&, const std::string&) {
+    app.asker.accept_files_dir.clear();
+    app.asker.refuse_files = true;
+    return done("refuse-files");
+}
+
+int cmd_ask_files(cli_app& app, const std::vector<std::string>&, const std::string&) {
+    app.asker.accept_files_dir.clear();
+    app.asker.refuse_files = false;
+    return done("ask-files");
+}
+
+int cmd_accept_file(cli_app& app, const std::vector<std::string>& args, const std::string& rest) {
+    int id;
+    if (with_id(args, "accept-file ID [DIR]", &id) != 0) return -1;
+    std::string dir = after_words(rest, 1);
+    if (dir.empty()) dir = app.asker.accept_files_dir.empty() ? "." : app.asker.accept_files_dir;
+    dir = absolute_path(dir);
+    if (!is_folder(dir)) return fail("no such folder " + dir);
+    // A folder that cannot take the file refuses the offer (372), so the sender is not left
+    // waiting.
+    if (app.controller.answer_file_offer(id, true, dir.c_str()) != 0)
+        return fail("file not accepted (no offer waiting, or the folder cannot take it)");
+    json_line().add("ok", "accept-file").add("id", id).add("folder", dir).print();
+    return 0;
+}
+
+int cmd_refuse_file(cli_app& app, const std::vector<std::string>& args, const std::string&) {
+    int id;
+    if (with_id(args, "refuse-file ID", &id) != 0) return -1;
+    if (app.controller.answer_file_offer(id, false, nullptr) != 0) return fail("refusal not sent");
+    return done("refuse-file");
+}
+
 int cmd_quit(cli_app& app, const std::vector<std::string>&, const std::string&) {
     app.quit = true;
     return 0;
@@ -360,6 +425,22 @@ const std::vector<cli_command> kCommands = {
      cmd_save_offline},
     {"proxy", "proxy http|socks4|socks5 ADDR PORT [USER PASS] | proxy off",
      "connect through a proxy from the next connection on", cmd_proxy},
+    {"send-file", "send-file ID PATH",
+     "offer a file to a contact; once accepted it is sent and its progress printed "
+     "(file_send_progress with bytes and total, then file_sent or file_send_failed)",
+     cmd_send_file},
+    {"accept-files", "accept-files DIR",
+     "save every file offered from now on into DIR (the offered name, \"name (1)\" when taken)",
+     cmd_accept_files},
+    {"refuse-files", "refuse-files", "refuse every file offered from now on", cmd_refuse_files},
+    {"ask-files", "ask-files",
+     "print each offered file as a question (file_offer) again; the default", cmd_ask_files},
+    {"accept-file", "accept-file ID [DIR]",
+     "save the file the contact offers into DIR (default: the accept-files folder, else the "
+     "current folder); progress prints as file_recv_progress, the end as file_saved or "
+     "file_incomplete",
+     cmd_accept_file},
+    {"refuse-file", "refuse-file ID", "refuse the file the contact offers", cmd_refuse_file},
     {"whoami", "whoami", "show the session values", cmd_whoami},
     {"quit", "quit", "leave", cmd_quit},
 };
@@ -367,6 +448,15 @@ const std::vector<cli_command> kCommands = {
 }  // namespace
 
 const std::vector<cli_command>& command_table() { return kCommands; }
+
+std::string absolute_path(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof(cwd))) return path;
+    std::string base = cwd;
+    if (path == ".") return base;
+    return (base == "/" ? "" : base) + "/" + path;
+}
 
 std::string command_help() {
     std::string text;

@@ -17,5 +17,7 @@ struct cli_command {
 
 const std::vector<cli_command>& command_table();
 std::string command_help();
+// path made absolute against the current folder (files named in commands).
+std::string absolute_path(const std::string& path);
 // Splits and runs one line. Returns 0, or -1 (an error line was printed).
 int run_command(cli_app& app, const std::string& line);

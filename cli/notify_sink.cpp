@@ -4,10 +4,68 @@
 #include "cli/cli_chat.h"
 #include "cli/json_out.h"
 #include "protocol/commands.h"
+#include "protocol/file_dispatch.h"
 #include "protocol/session.h"
 #include "protocol/tables.h"
 
 namespace {
+// Numbers of the file-transfer progress and failure notifications.
+constexpr int kFileSendProgress = 60;
+constexpr int kFileRecvProgress = 61;
+constexpr int kFileRecvIncomplete = 62;
+constexpr int kFileSendFailed = 63;
+
+const char* incomplete_reason(intptr_t r) {
+    switch (r) {
+    case 1: return "connection closed";
+    case 2: return "no data for a minute";
+    case 3: return "write failed";
+    case 4: return "replaced by a new file";
+    case 5: return "stopped";
+    default: return "unknown";
+    }
+}
+
+const char* send_failure(intptr_t r) {
+    switch (r) {
+    case 1: return "file could not be opened";
+    case 2: return "connection failed";
+    case 3: return "read failed";
+    case 4: return "refused by the receiver";
+    case 5: return "stopped";
+    default: return "unknown";
+    }
+}
+
+// The transfer's name, path and counts (read after the controller handled the notification).
+void add_file_fields(cli_app& app, json_line& j, int n, int id, intptr_t lparam) {
+    bool sending = n == NM_FILE_ACCEPTED || n == NM_FILE_REFUSED || n == kFileSendProgress ||
+                   n == kFileSendFailed;
+    file_progress p;
+    if (n == NM_FILE_ASK) {
+        contact_record c;
+        if (contact_by_id(id, &c)) j.add("name", c.recv_file_name);
+        return;
+    }
+    if (!app.controller.file_transfer_progress(id, sending, &p)) return;
+    j.add("name", p.name).add("path", p.path);
+    switch (n) {
+    case kFileSendProgress:
+        j.add("bytes", static_cast<long long>(lparam)).add("total", static_cast<long long>(p.total));
+        j.add_bool("finished", p.finished && !p.active && p.bytes == lparam);
+        break;
+    case kFileRecvProgress: j.add("bytes", static_cast<long long>(lparam)); break;
+    case NM_FILE_DONE: j.add("bytes", static_cast<long long>(p.bytes)); break;
+    case kFileRecvIncomplete:
+        j.add("bytes", static_cast<long long>(p.bytes)).add("reason", incomplete_reason(lparam));
+        break;
+    case kFileSendFailed:
+        j.add("bytes", static_cast<long long>(p.bytes)).add("reason", send_failure(lparam));
+        break;
+    default: break;
+    }
+}
+
 const char* notification_name(int n) {
     switch (n) {
     case NM_LOGIN_SUCCESS: return "login_success";
@@ -49,6 +107,14 @@ const char* notification_name(int n) {
     case NM_SERVER_NOTICE: return "server_notice";
     case NM_SERVER_NOTICE2: return "server_notice2";
     case NM_KNOCK: return "knock";
+    case NM_FILE_ASK: return "file_offer";
+    case NM_FILE_ACCEPTED: return "file_accepted";
+    case NM_FILE_REFUSED: return "file_refused";
+    case NM_FILE_DONE: return "file_saved";
+    case kFileSendProgress: return "file_send_progress";
+    case kFileRecvProgress: return "file_recv_progress";
+    case kFileRecvIncomplete: return "file_incomplete";
+    case kFileSendFailed: return "file_send_failed";
     default: return "notification";
     }
 }
@@ -157,6 +223,14 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         add_contact_fields(j, id);
         break;
     case NM_OPEN_CHAT: j.add("peer", id); break;
+    case NM_FILE_ASK:
+    case NM_FILE_ACCEPTED:
+    case NM_FILE_REFUSED:
+    case NM_FILE_DONE:
+    case kFileSendProgress:
+    case kFileRecvProgress:
+    case kFileRecvIncomplete:
+    case kFileSendFailed: add_file_fields(app, j, n, id, lparam); break;
     case NM_SERVER_NOTICE: j.add("notice", get_server_notice(0)); break;
     case NM_SERVER_NOTICE2: j.add("notice", get_server_notice(1)); break;
     default: break;

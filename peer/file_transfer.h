@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/file_dispatch.h"
+
 enum file_transfer_notification : int {
     NM_FILE_SEND_PROGRESS = 60,
     NM_FILE_RECV_PROGRESS = 61,
@@ -114,14 +116,6 @@ std::string on_file_offer_accepted(int peer_id);  // 41: starts send_file_to_pee
 std::string on_file_offer_refused(int peer_id);   // 42: stops a streaming send; text 209
 std::string on_file_saved(int peer_id);           // 43: text 210; empties recv_file_path/name
 
-struct file_progress {
-    bool active = false;    // the transfer is running
-    bool finished = false;  // the last transfer ended with 375 (sent or saved)
-    int64_t bytes = 0;      // bytes sent or written
-    int64_t total = -1;     // size of the file being sent; -1 when receiving
-    std::string name;       // the file name
-    std::string path;       // full path (after a failure: the name the partial file now has)
-};
 // Progress of the outgoing / incoming transfer with the peer. false for an unknown contact or
 // when nothing was transferred with it yet.
 bool file_send_progress(int peer_id, file_progress* out);

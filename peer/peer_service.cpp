@@ -6,6 +6,7 @@
 #include "peer/slave_server.h"
 #include "peer/udp_packets.h"
 #include "platform/thread.h"
+#include "protocol/file_dispatch.h"
 #include "protocol/peer_dispatch.h"
 
 namespace {
@@ -47,6 +48,7 @@ public:
     }
     // The local relay server's part of the housekeeping reports (420-422, 451, 452).
     bool relay_port_listening(int slot) override { return ::relay_port_listening(slot); }
+    int relay_port(int slot) override { return ::relay_listen_port(slot); }
     int relay_traffic_sum() override { return ::relay_traffic_sum(); }
     int relay_connection_count() override { return ::relay_connection_count(); }
 
@@ -57,10 +59,34 @@ private:
 };
 
 peer_layer g_peer_layer;
+
+// The file transfers behind the session controller's file actions and notifications.
+class file_layer : public file_dispatch {
+public:
+    std::string handle_notification(int n, intptr_t wparam, intptr_t lparam) override {
+        return handle_file_notification(n, wparam, lparam);
+    }
+    int offer_question(int peer_id, std::string* question, std::string* offered_name) override {
+        return file_offer_question(peer_id, question, offered_name);
+    }
+    int offer_file(int peer_id, const char* path) override { return ::offer_file(peer_id, path); }
+    int answer_offer(int peer_id, bool accept, const char* folder) override {
+        return file_offer_answer(peer_id, accept, folder);
+    }
+    int accept_offer_as(int peer_id, const char* path) override {
+        return file_offer_accept_as(peer_id, path);
+    }
+    bool progress(int peer_id, bool sending, file_progress* out) override {
+        return sending ? file_send_progress(peer_id, out) : file_recv_progress(peer_id, out);
+    }
+};
+
+file_layer g_file_layer;
 }  // namespace
 
 int start_peer_networking(bool listen) {
     set_peer_dispatch(&g_peer_layer);
+    set_file_dispatch(&g_file_layer);
     start_relay_service();
     start_slave_service();
     return start_peer_service(listen);
@@ -69,6 +95,8 @@ int start_peer_networking(bool listen) {
 void stop_peer_networking() {
     set_peer_dispatch(nullptr);
     g_peer_layer.wait_jobs();
+    // The file layer stays installed: the notifications of transfers closed here may still be
+    // handled after the stop.
     stop_file_transfers();
     stop_slave_service();
     wait_udp_jobs(15000);

@@ -356,6 +356,9 @@ void reader_thread(int index, uint64_t gen) {
     Cpeer_socket& slot = g_peer_socks[index];
     std::vector<char> buffer(kRecvBufSize);
     char* buf = buffer.data();
+    // Every message is handed over in a buffer that is zero behind it, as if cleared whole; only
+    // the bytes the previous message wrote are cleared again (a file block is about 1 KB of 8).
+    int used = 0;
     for (;;) {
         int peer_id;
         bool identify = false;
@@ -364,7 +367,8 @@ void reader_thread(int index, uint64_t gen) {
             if (slot.generation != gen) return;
             peer_id = slot.peer_id;
         }
-        std::memset(buf, 0, kRecvBufSize);
+        std::memset(buf, 0, static_cast<size_t>(used));
+        used = 0;
         socket_t s = slot.sock;
         if (s == 0) {
             close_peer_slot(index, gen);
@@ -387,6 +391,7 @@ void reader_thread(int index, uint64_t gen) {
         if (identify) send_identification(index);
 
         // A peer that closed the connection ends the reader at once and frees the slot.
+        used = kHeaderLen;
         if (slot.my_recv_fixed_len(buf, kHeaderLen) < 0) {
             close_peer_slot(index, gen);
             return;
@@ -397,6 +402,7 @@ void reader_thread(int index, uint64_t gen) {
             buf[kHeaderLen] = '\0';
             log_line("g_peer_one_client_thread command format error at:%d.\n", bad);
             log_line("content is:%s.\n", buf);
+            used = kHeaderLen + 2048 + 1;
             slot.my_recv(buf + kHeaderLen, 2048);
             continue;
         }
@@ -410,6 +416,7 @@ void reader_thread(int index, uint64_t gen) {
             }
             continue;
         }
+        used = kHeaderLen + h.len + 1;
         if (slot.my_recv_fixed_len(buf + kHeaderLen, h.len) < 0) {
             close_peer_slot(index, gen);
             return;

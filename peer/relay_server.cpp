@@ -175,6 +175,12 @@ bool relay_port_listening(int slot) {
     return slot >= 0 && slot < kRelayPortCount && g_listening[slot].load();
 }
 
+int relay_listen_port(int slot) {
+    if (slot < 0 || slot >= kRelayPortCount) return 0;
+    std::lock_guard<std::mutex> lk(g_ports_mutex);
+    return g_ports[slot];
+}
+
 int relay_connection_count() {
     std::lock_guard<std::mutex> lk(g_relay_mutex);
     int n = 0;

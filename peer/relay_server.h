@@ -77,6 +77,8 @@ void set_relay_ports(const uint16_t* ports);
 
 // Slot 0, 1, 2 = the first, second, third port: true once its listener accepts connections.
 bool relay_port_listening(int slot);
+// The port that slot's listener uses (set_relay_ports, else 80, 443, 8199); 0 for a bad slot.
+int relay_listen_port(int slot);
 // Number of in-use relay connections (452).
 int relay_connection_count();
 // Sum over the in-use connections of receive plus send average, bytes per second (451).

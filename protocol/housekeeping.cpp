@@ -71,9 +71,21 @@ void housekeeping::on_housekeeping_tick(uint32_t now) {
     send_keep_alive();
     static const int kRelayCommands[3] = {CMD_RELAY_PORT_80, CMD_RELAY_PORT_443,
                                           CMD_RELAY_PORT_8199};
+    static const int kRelayDefaults[3] = {80, 443, 8199};
     for (int slot = 0; slot < 3; slot++)
-        if (peer().relay_port_listening(slot) && !relay_acked(slot))
-            general_command_to_server(kRelayCommands[slot]);
+        if (peer().relay_port_listening(slot) && !relay_acked(slot)) {
+            // A relay on another port than the usual one names it in board_num (0 otherwise),
+            // so that the server checks the port that really listens.
+            int port = peer().relay_port(slot);
+            int board = port > 0 && port != kRelayDefaults[slot] ? port : 0;
+            if (board > 9999) continue;  // the 4-digit board_num cannot carry it; never confirmed
+            if (board == 0) {
+                general_command_to_server(kRelayCommands[slot]);
+            } else {
+                general_str_command_with_board_to_socket(kRelayCommands[slot], board, "", &g_main_link);
+                g_recv_event.signal();
+            }
+        }
     if (speed_test_due(now, m_tick_count)) start_speed_test(now);
     if (m_tick_count % 2 == 0) {
         char body[16];

@@ -45,6 +45,7 @@ void peer_dispatch::request_peer_slave_route(int contact_id) {
     log_line("slave-server route of contact %d not handled yet (peer networking)\r\n", contact_id);
 }
 bool peer_dispatch::relay_port_listening(int) { return false; }
+int peer_dispatch::relay_port(int) { return 0; }
 int peer_dispatch::relay_traffic_sum() { return 0; }
 int peer_dispatch::relay_connection_count() { return 0; }
 // Without the peer layer no slave server can be known, so 460 keeps being asked, as it would be

@@ -29,6 +29,9 @@ struct peer_dispatch {
     virtual void request_peer_slave_route(int contact_id);
     // Housekeeping duties of the relay and slave-server layer.
     virtual bool relay_port_listening(int slot);  // slot 0, 1, 2 = ports 80, 443, 8199
+    // The port that slot's listener actually uses (it differs from the default in tests and for
+    // unprivileged users); 0 when unknown.
+    virtual int relay_port(int slot);
     virtual int relay_traffic_sum();
     virtual int relay_connection_count();
     virtual bool slave_server_known();

@@ -8,6 +8,7 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "protocol/debug_log.h"
+#include "protocol/file_dispatch.h"
 #include "protocol/housekeeping.h"
 #include "protocol/offline.h"
 #include "protocol/peer_dispatch.h"
@@ -56,6 +57,10 @@ int question_asker::ask_removed_me(const contact_record&, const char* text) {
     return ask_yes_no_cancel("%s", text);
 }
 int question_asker::ask_read_offline(const char* text) { return ask_yes_no("%s", text); }
+int question_asker::ask_file_offer(const contact_record&, const char* text, const char*,
+                                   std::string*, std::string*) {
+    return ask_yes_no("%s", text) == ANSWER_YES ? ANSWER_CANCEL : ANSWER_NO;
+}
 
 std::string notification_text(int n) {
     switch (n) {
@@ -230,8 +235,48 @@ std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) 
     case NM_PEER_STATUS: peer_status(id, static_cast<int>(lparam)); return "";
     case NM_OPEN_CHAT: open_chat(id); return "";
     case NM_KNOCK: return knock_text(id);
-    default: return notification_text(n);
+    case NM_FILE_ASK: return file_offered(id);
+    default:
+        if (is_file_notification(n)) return file_transfers().handle_notification(n, wparam, lparam);
+        return notification_text(n);
     }
+}
+
+std::string session_controller::file_offered(int peer_id) {
+    std::string question;
+    std::string offered;
+    if (file_transfers().offer_question(peer_id, &question, &offered) != 0) return "";
+    contact_record c;
+    if (!contact_by_id(peer_id, &c)) return "";
+    std::string folder;
+    std::string save_as;
+    int a = m_asker->ask_file_offer(c, question.c_str(), offered.c_str(), &folder, &save_as);
+    if (a == ANSWER_NO) {
+        answer_file_offer(peer_id, false, nullptr);
+    } else if (a == ANSWER_YES) {
+        if (!save_as.empty())
+            accept_file_as(peer_id, save_as.c_str());
+        else
+            answer_file_offer(peer_id, true, folder.c_str());
+    }
+    return question;
+}
+
+int session_controller::offer_file(int peer_id, const char* path) {
+    return file_transfers().offer_file(peer_id, path);
+}
+
+int session_controller::answer_file_offer(int peer_id, bool accept, const char* folder) {
+    return file_transfers().answer_offer(peer_id, accept, folder);
+}
+
+int session_controller::accept_file_as(int peer_id, const char* path) {
+    return file_transfers().accept_offer_as(peer_id, path);
+}
+
+bool session_controller::file_transfer_progress(int peer_id, bool sending,
+                                                file_progress* out) const {
+    return file_transfers().progress(peer_id, sending, out);
 }
 
 void session_controller::ask_pending_relations() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/file_dispatch.h"
 #include "protocol/requests.h"
 #include "protocol/tables.h"
 
@@ -25,6 +26,12 @@ struct question_asker {
     virtual int ask_removed_me(const contact_record& c, const char* text);
     // ANSWER_YES or ANSWER_NO.
     virtual int ask_read_offline(const char* text);
+    // 40: the contact offers a file named offered_name. ANSWER_YES with *save_as set to a full
+    // path (a save dialog, overwrite confirmed) or *folder set to a folder that takes the file
+    // under the offered name; ANSWER_NO refuses; ANSWER_CANCEL leaves the offer waiting for
+    // answer_file_offer. The default asks Yes/No; having no save dialog, it leaves a Yes waiting.
+    virtual int ask_file_offer(const contact_record& c, const char* text, const char* offered_name,
+                               std::string* folder, std::string* save_as);
 };
 
 struct offline_message {
@@ -96,6 +103,14 @@ public:
     std::string knock_text(int peer_id);
     int set_knock_blocked(int contact_id, bool blocked);
 
+    // File transfer: offers a file (370); answers a waiting offer by refusing (372) or by saving
+    // into folder under the offered name, or as a full path (371). 0 when the command went out.
+    int offer_file(int peer_id, const char* path);
+    int answer_file_offer(int peer_id, bool accept, const char* folder);
+    int accept_file_as(int peer_id, const char* path);
+    // Progress of the outgoing (sending) or incoming transfer with the peer.
+    bool file_transfer_progress(int peer_id, bool sending, file_progress* out) const;
+
     int selected_group() const { return m_selected_group_id; }
     void select_group(int group_id) { m_selected_group_id = group_id; }
 
@@ -103,6 +118,7 @@ private:
     void ask_pending_relations();
     void peer_status(int contact_id, int state);
     std::string contact_added();
+    std::string file_offered(int peer_id);
 
     chat_factory m_make_chat;
     chat_disposer m_dispose_chat;

@@ -32,6 +32,10 @@ constexpr int kCmdSpeedEnd = 442;
 constexpr int kCmdSpeedResult = 450;
 constexpr int kCmdRelayTraffic = 451;
 constexpr int kCmdRelayConnections = 452;
+constexpr int kCmdRelayPort80 = 420;  // the client's relay listens; board_num: its port if not 80
+constexpr int kCmdRelayPort443 = 421;
+constexpr int kCmdRelayPort8199 = 422;
+constexpr int kCmdSlaveServerRequest = 460;
 constexpr int kCmdKeepAlive = 1000;
 
 // Client requests on one-shot connections to a contact's home server.
@@ -41,6 +45,9 @@ constexpr int kCmdOfflinePart = 331;
 constexpr int kCmdOfflineEnd = 332;
 constexpr int kCmdStatusToContact = 400;
 constexpr int kCmdConnectBack = 380;
+constexpr int kCmdSlaveRouteRequest = 480;  // "%10d:%10d:" target, requester
+constexpr int kCmdSlaveRouteA = 481;        // "%10d:%10d:" target, sender, then the route text
+constexpr int kCmdSlaveRouteB = 482;
 
 // Server replies and pushes.
 constexpr int kRepLoginOk = 131;
@@ -101,6 +108,12 @@ constexpr int kRepLoggedInElsewhere = 390;
 constexpr int kRepStatusNotify = 401;
 constexpr int kRepSpeedBegin = 443;
 constexpr int kRepSpeedEnd = 445;
+constexpr int kRepRelayAck80 = 430;  // 431, 432 for the second and third port
+constexpr int kRepSlave1Address = 462;
+constexpr int kRepSlave1Port1 = 463;  // 464, 465: port in board_num
+constexpr int kRepSlave2Address = 466;
+constexpr int kRepSlave2Port1 = 467;  // 468, 469
+constexpr int kRepSlaveConnect = 470;
 constexpr int kRepRelayedDatagram = 2000;
 constexpr int kRepNotice = 998;
 constexpr int kRepNotice2 = 999;
@@ -132,5 +145,16 @@ constexpr int kMaxWriteQueueBytes = 4 * 1024 * 1024;  // a reader slower than th
 constexpr int kDatagramOuterLen = 46;                 // "%12d:%10d:%10d:%10d:"
 constexpr int kDatagramMax = 1024;                    // clients cut a datagram to this
 constexpr int kDefaultIdleSeconds = 90;  // main connections send a keep-alive every 5 s
+constexpr int kRelayPorts[3] = {80, 443, 8199};  // default ports of a client's relay server
+constexpr int kRelayProbeMs = 3000;              // connect attempt that confirms a relay port
+constexpr int kMaxBoardPort = 9999;  // a port travels in the 4-digit board_num of the header
+constexpr int kSlaveAddressMax = 127;            // client's slave-server address field
+constexpr int kRouteTextMax = 1000;              // client's text limit towards a home server
+// Built-in relay: outer header, payload cap and idle limit (clients register every 10 s).
+constexpr int kOuterHeaderLen = 46;
+constexpr int kOuterPayloadCap = 2000;
+constexpr int kRelayBadHeaderDrop = 2048;
+constexpr int kRelayIdleSeconds = 70;
+constexpr int kRelayMaxConnections = 1000;  // main connections send a keep-alive every 5 s
 
 }  // namespace srv

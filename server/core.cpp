@@ -2,10 +2,12 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "server/commands.h"
 #include "server/password.h"
@@ -257,6 +259,21 @@ void Core::handle(ConnId id, Conn& c, const msg_header& h, const std::string& bo
             if (need_login(0)) do_stat(user, "relay_connections", body);
             break;
         case kCmdKeepAlive:
+            break;
+        case kCmdRelayPort80:
+        case kCmdRelayPort443:
+        case kCmdRelayPort8199:
+            if (need_login(0)) do_relay_port(id, c, h.command - kCmdRelayPort80, h.board_num);
+            break;
+        case kCmdSlaveServerRequest:
+            if (need_login(0)) do_slave_request(id, user);
+            break;
+        case kCmdSlaveRouteRequest:
+            do_route_request(c, body);
+            break;
+        case kCmdSlaveRouteA:
+        case kCmdSlaveRouteB:
+            do_route_info(h.command, body);
             break;
         case kCmdQueryOnline:
             do_query_online(id, body);
@@ -786,6 +803,8 @@ void Core::do_status_to_contact(const std::string& body) {
     send(it->second.conn, kRepStatusNotify, f10(sender) + ":" + f6(state) + ":" + address);
 }
 
+constexpr std::chrono::seconds kConnectBackQuiet{10};
+
 // 380 "%10d:%10d:%s" (target, requester, requester's address): the requester could not reach the
 // target directly, so the target is asked to connect to the requester (381 "%10d:%s").
 void Core::do_connect_back(const std::string& body) {
@@ -801,9 +820,162 @@ void Core::do_connect_back(const std::string& body) {
     if (it == m_online.end() || address.empty()) return;
     // Only between users who keep each other in their lists.
     if (m_store.get_relation(target, requester, nullptr, nullptr) != 0) return;
+    // A client that fails to connect back asks the other side to connect back in turn; when
+    // neither accepts connections the two would bounce requests through the server without end.
+    // A request that answers one sent moments ago is therefore not passed on.
+    const auto now = std::chrono::steady_clock::now();
+    auto answered = m_connect_back_sent.find({requester, target});
+    if (answered != m_connect_back_sent.end() && now - answered->second < kConnectBackQuiet) {
+        m_log.line("connect-back: user %d cannot reach user %d either; not passed on", requester,
+                   target);
+        return;
+    }
+    if (m_connect_back_sent.size() >= 4096) {
+        for (auto e = m_connect_back_sent.begin(); e != m_connect_back_sent.end();)
+            e = now - e->second >= kConnectBackQuiet ? m_connect_back_sent.erase(e) : std::next(e);
+    }
+    m_connect_back_sent[{target, requester}] = now;
     m_log.line("connect-back: user %d asked to connect to user %d at %s", target, requester,
                address.c_str());
     send(it->second.conn, kRepConnectToPeer, f10(requester) + ":" + address);
+}
+
+// ---- relays ----
+
+// 420-422: the client's relay server listens on the slot's port (board_num names the port when
+// it is not the default). Confirmed with 430-432 only once the server has connected to it at the
+// client's address, so that nobody is handed a relay that cannot be reached.
+void Core::do_relay_port(ConnId id, Conn& c, int slot, int board_num) {
+    int port = board_num == 0 ? kRelayPorts[slot] : board_num;
+    if (port <= 0 || port > kMaxBoardPort) {
+        m_log.line("user %d: relay port %d refused", c.user_id, board_num);
+        return;
+    }
+    if (c.relay_port[slot] == port) {
+        send(id, kRepRelayAck80 + slot);
+        return;
+    }
+    if (c.relay_probing[slot]) return;  // the announcement repeats every 5 s; one check at a time
+    c.relay_probing[slot] = true;
+    const int user = c.user_id;
+    const std::string address = c.peer_ip;
+    m_transport.probe(address, port, [this, id, slot, port, user, address](bool ok) {
+        auto it = m_conns.find(id);
+        if (it == m_conns.end() || it->second.user_id != user) return;
+        it->second.relay_probing[slot] = false;
+        if (!ok) {
+            m_log.line("user %d: relay port %s:%d not reachable", user, address.c_str(), port);
+            return;
+        }
+        it->second.relay_port[slot] = port;
+        m_log.line("user %d: relay port %s:%d confirmed", user, address.c_str(), port);
+        send(id, kRepRelayAck80 + slot);
+    });
+}
+
+// 460: two relays for the requester, A and B. Relays of other signed-in users come first (lowest
+// id first), then the server's own relay, then the requester's own relay. Nothing is answered
+// while no relay is known; the client asks again every 5 s.
+void Core::do_slave_request(ConnId id, int user) {
+    struct Choice {
+        int user;
+        std::string address;
+        int ports[3];
+    };
+    std::vector<Choice> others;
+    std::vector<Choice> self;
+    for (const auto& [uid, p] : m_online) {
+        auto ci = m_conns.find(p.conn);
+        if (ci == m_conns.end()) continue;
+        const Conn& rc = ci->second;
+        if (rc.relay_port[0] == 0 && rc.relay_port[1] == 0 && rc.relay_port[2] == 0) continue;
+        Choice ch{uid, cut(rc.peer_ip, kSlaveAddressMax), {rc.relay_port[0], rc.relay_port[1],
+                                                          rc.relay_port[2]}};
+        (uid == user ? self : others).push_back(ch);
+    }
+    std::sort(others.begin(), others.end(),
+              [](const Choice& a, const Choice& b) { return a.user < b.user; });
+    std::vector<Choice> chosen = others;
+    if (m_options.relay_port > 0 && m_options.relay_port <= kMaxBoardPort)
+        chosen.push_back({0, cut(m_options.advertise, kSlaveAddressMax), {m_options.relay_port, 0, 0}});
+    chosen.insert(chosen.end(), self.begin(), self.end());
+    if (chosen.empty()) {
+        m_log.line("user %d asked for relays; none is known", user);
+        return;
+    }
+    if (chosen.size() > 2) chosen.resize(2);
+    for (size_t which = 0; which < 2; which++) {
+        const int address_cmd = which == 0 ? kRepSlave1Address : kRepSlave2Address;
+        const int port_cmd = which == 0 ? kRepSlave1Port1 : kRepSlave2Port1;
+        if (which < chosen.size()) {
+            send(id, address_cmd, chosen[which].address);
+            for (int k = 0; k < 3; k++) send(id, port_cmd + k, {}, chosen[which].ports[k]);
+        } else {
+            send(id, address_cmd);
+            for (int k = 0; k < 3; k++) send(id, port_cmd + k, {}, 0);
+        }
+    }
+    send(id, kRepSlaveConnect);
+    m_log.line("user %d given relay %s:%d%s%s", user, chosen[0].address.c_str(),
+               chosen[0].ports[0] ? chosen[0].ports[0]
+                                  : (chosen[0].ports[1] ? chosen[0].ports[1] : chosen[0].ports[2]),
+               chosen.size() > 1 ? " and " : "", chosen.size() > 1 ? chosen[1].address.c_str() : "");
+}
+
+namespace {
+// "%10d:%10d:" at the start of a home-server request: the target, then the sender.
+bool two_ids(const std::string& text, int* target, int* sender) {
+    return parse_field(text, 0, 10, target) && text.size() >= 22 && text[10] == ':' &&
+           parse_field(text, 11, 10, sender) && text[21] == ':';
+}
+}  // namespace
+
+// 480 "%10d:%10d:" (target, requester): the requester wants the target's relays; the target
+// answers with 481 and 482 through the requester's home server. A signed-in client may also name
+// only the target ("%d"); it is then the requester.
+void Core::do_route_request(const Conn& c, const std::string& body) {
+    int target = 0, requester = 0;
+    std::string text = c_text(body);
+    if (!two_ids(text, &target, &requester)) {
+        if (c.user_id == 0 || !parse_int(text, &target)) {
+            m_log.line("relay route request with a malformed body ignored");
+            return;
+        }
+        requester = c.user_id;
+    }
+    auto it = m_online.find(target);
+    if (it == m_online.end() || target == requester) return;
+    // Only between users who keep each other in their lists: the answer discloses addresses.
+    if (m_store.get_relation(target, requester, nullptr, nullptr) != 0) return;
+    send(it->second.conn, kCmdSlaveRouteRequest, f10(requester));
+}
+
+// 481/482 "%10d:%10d:" (target, sender), then "%10d:%6d:%6d:%6d:%s" (sender, three ports, relay
+// address): the sender's relay, forwarded to the target as the text alone.
+void Core::do_route_info(int command, const std::string& body) {
+    int target = 0, sender = 0;
+    std::string text = c_text(body);
+    if (!two_ids(text, &target, &sender)) {
+        m_log.line("relay route %d with a malformed body ignored", command);
+        return;
+    }
+    std::string route = cut(text.substr(22), kRouteTextMax);
+    int named = 0, port = 0;
+    bool ok = route.size() >= 32 && parse_field(route, 0, 10, &named) && route[10] == ':' &&
+              route[17] == ':' && route[24] == ':' && route[31] == ':' && named == sender;
+    for (size_t off = 11; ok && off < 32; off += 7)
+        ok = parse_field(route, off, 6, &port) && port >= 0 && port <= 65535;
+    if (!ok || has_control(route)) {
+        m_log.line("relay route %d from %d with a malformed text ignored", command, sender);
+        return;
+    }
+    // A route without an address would become the peer's first route and hide the usable ones
+    // that follow; it tells the target nothing, so it is not passed on.
+    if (first_word(route.substr(32)).empty()) return;
+    auto it = m_online.find(target);
+    if (it == m_online.end()) return;
+    if (m_store.get_relation(target, sender, nullptr, nullptr) != 0) return;
+    send(it->second.conn, command, route);
 }
 
 // ---- datagrams ----

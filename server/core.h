@@ -4,6 +4,7 @@
 // may be handed to other threads through the Offload hook, whose continuation must come back on
 // the thread that drives the Core.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -28,6 +29,13 @@ public:
     virtual void send(ConnId id, std::string bytes) = 0;
     // Closes the connection once its queued bytes are written. on_close follows later.
     virtual void close(ConnId id) = 0;
+    // Tries a TCP connection to address:port, bounded by a time-out, and reports whether it was
+    // accepted; done runs later on the Core's thread. Without a network nothing is reachable.
+    virtual void probe(const std::string& address, int port, std::function<void(bool)> done) {
+        (void)address;
+        (void)port;
+        done(false);
+    }
 };
 
 // Runs work somewhere, then done on the Core's thread. Empty: both run at once, in order.
@@ -36,6 +44,7 @@ using Offload = std::function<void(std::function<void()> work, std::function<voi
 struct CoreOptions {
     std::string advertise = "127.0.0.1";  // home-server address given to clients (174)
     bool fast_hash = false;               // minimum Argon2id limits
+    int relay_port = 0;  // the server's own relay listens on `advertise` at this port; 0: none
 };
 
 // Frames one message as the server sends it: header and scrambled body.
@@ -60,6 +69,9 @@ public:
     // Creates the demo accounts and their contacts unless they exist. Returns 0 or -1.
     int seed_demo();
 
+    // Port of the server's own relay (0: none); set when it starts listening.
+    void set_relay_port(int port) { m_options.relay_port = port; }
+
     size_t connection_count() const { return m_conns.size(); }
     size_t online_count() const { return m_online.size(); }
 
@@ -77,6 +89,10 @@ private:
         int off_to = 0;
         int off_from = 0;
         std::string off_text;
+        // Ports of this user's relay server that the server reached (0: not confirmed), and
+        // whether a check of that port is under way.
+        int relay_port[3] = {0, 0, 0};
+        bool relay_probing[3] = {false, false, false};
     };
     struct Presence {
         ConnId conn = 0;
@@ -118,6 +134,12 @@ private:
     void do_offline_part(Conn& c, const std::string& body);
     void do_offline_end(Conn& c, const std::string& body);
 
+    // Relays: port checks (420-422), the assignment (460) and the route exchange (480-482).
+    void do_relay_port(ConnId id, Conn& c, int slot, int board_num);
+    void do_slave_request(ConnId id, int user);
+    void do_route_request(const Conn& c, const std::string& body);
+    void do_route_info(int command, const std::string& body);
+
     // Sends the fresh contact list to `user` when that user is signed in.
     void refresh_contacts_if_online(int user);
     // Tells the signed-in users who hold `user` in their lists about its presence.
@@ -135,6 +157,8 @@ private:
     // Highest offline message id shown to a user per sender; 348 deletes only up to it.
     std::unordered_map<int, std::map<int, int64_t>> m_delivered;
     int m_online_index = 0;
+    // When each user was last asked (381) to connect to each other user: (target, requester).
+    std::map<std::pair<int, int>, std::chrono::steady_clock::time_point> m_connect_back_sent;
 };
 
 // Parsing helpers for the fixed-width bodies (exposed for tests).

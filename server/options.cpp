@@ -23,6 +23,9 @@ const char* usage_text() {
            "                      signed-in user as notice 998, on SIGUSR2 as notice 999\n"
            "  --idle-timeout S    close connections silent for S seconds (default 90)\n"
            "  --hash-threads N    threads that hash passwords off the event loop (default 2)\n"
+           "  --relay-port N      run a relay of the server's own on the listen address, port N\n"
+           "                      (1-9999), handed to clients that ask for relays while no\n"
+           "                      signed-in client offers one (default: no relay of its own)\n"
            "  --help              show this text\n"
            "\n"
            "SIGTERM or SIGINT stops the server; every acknowledged change is already on disk.\n";
@@ -87,6 +90,13 @@ int parse_command_line(int argc, char** argv, CommandLine* out, std::string* err
             if (!value(&v)) return -1;
             if (!to_int(v, 0, 65535, &out->server.port)) {
                 *error = "bad --port value";
+                return -1;
+            }
+        } else if (!std::strcmp(a, "--relay-port")) {
+            if (!value(&v)) return -1;
+            // The port is handed to clients in the header's 4-digit board_num.
+            if (!to_int(v, 1, 9999, &out->server.relay_port)) {
+                *error = "bad --relay-port value";
                 return -1;
             }
         } else if (!std::strcmp(a, "--idle-timeout")) {

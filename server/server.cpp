@@ -13,6 +13,7 @@
 
 #include "server/commands.h"
 #include "server/frame_reader.h"
+#include "server/relay.h"
 
 namespace srv {
 
@@ -92,6 +93,15 @@ struct Server::Impl : Transport {
             return -1;
         }
         m_port = m_acceptor.local_endpoint().port();
+        if (m_opts.relay_port >= 0) {
+            if (m_relay.start(m_opts.listen, m_opts.relay_port, kRelayIdleSeconds) != 0) return -1;
+            // The Core hands this relay out; it learns the port (an ephemeral one too) here.
+            m_relay_port = m_relay.port();
+            if (m_relay_port > kMaxBoardPort)
+                m_log.line("relay port %d does not fit the 4-digit field clients read; not handed out",
+                           m_relay_port);
+            m_core.set_relay_port(m_relay_port);
+        }
         udp::endpoint uep(addr, static_cast<unsigned short>(m_port));
         m_udp.open(uep.protocol(), ec);
         if (!ec) m_udp.bind(uep, ec);
@@ -124,6 +134,7 @@ struct Server::Impl : Transport {
         m_signals.cancel(ec);
         m_sweep.cancel();
         m_accept_retry.cancel();
+        m_relay.stop();
         for (auto& [id, c] : m_conns) {
             c->closed = true;
             c->sock.close(ec);
@@ -201,6 +212,34 @@ struct Server::Impl : Transport {
             else if (c->closing)
                 finish(c, "closed by server");
         });
+    }
+
+    // A connect attempt to a client's relay port, given up after kRelayProbeMs.
+    void probe(const std::string& address, int port, std::function<void(bool)> done) override {
+        asio::error_code ec;
+        auto addr = asio::ip::make_address(address, ec);
+        if (ec || port <= 0 || port > 65535) {
+            asio::post(m_io, [done = std::move(done)] { done(false); });
+            return;
+        }
+        struct Probe {
+            explicit Probe(asio::io_context& io) : sock(io), timer(io) {}
+            tcp::socket sock;
+            asio::steady_timer timer;
+        };
+        auto p = std::make_shared<Probe>(m_io);
+        p->timer.expires_after(std::chrono::milliseconds(kRelayProbeMs));
+        p->timer.async_wait([p](asio::error_code e) {
+            asio::error_code ignored;
+            if (!e) p->sock.close(ignored);  // ends the connect with operation_aborted
+        });
+        p->sock.async_connect(tcp::endpoint(addr, static_cast<unsigned short>(port)),
+                              [this, p, done = std::move(done)](asio::error_code e) {
+                                  p->timer.cancel();
+                                  asio::error_code ignored;
+                                  p->sock.close(ignored);
+                                  if (!m_stopping) done(!e);
+                              });
     }
 
     // ---- accepting and reading ----
@@ -354,8 +393,10 @@ struct Server::Impl : Transport {
     asio::steady_timer m_sweep{m_io};
     asio::steady_timer m_accept_retry{m_io};
     std::unordered_map<ConnId, std::shared_ptr<Connection>> m_conns;
+    Relay m_relay{m_io, m_log};
     ConnId m_next_id = 1;
     int m_port = 0;
+    int m_relay_port = 0;
     bool m_stopping = false;
 };
 
@@ -380,6 +421,10 @@ void Server::stop() {
 
 int Server::port() const {
     return m_impl->m_port;
+}
+
+int Server::relay_port() const {
+    return m_impl->m_relay_port;
 }
 
 Core& Server::core() {

@@ -23,6 +23,7 @@ struct ServerOptions {
     int idle_seconds = 90;
     int hash_threads = 2;
     bool handle_signals = true;  // in-process tests leave the signals to the test runner
+    int relay_port = -1;  // the server's own relay on the listen address: -1 none, 0 any port
 };
 
 class Server {
@@ -40,6 +41,8 @@ public:
     void stop();
     // Local TCP port actually bound (useful with port 0).
     int port() const;
+    // Port of the server's own relay, 0 when it does not run.
+    int relay_port() const;
     Core& core();
 
 private:

@@ -15,6 +15,7 @@ public:
     child_process(const std::string& program, const std::vector<std::string>& args);
     ~child_process();
     bool running() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
     void write_line(const std::string& line);
     // Waits at most ms for an output line (not yet taken) containing every one of the parts.
     // Returns the line, or an empty text on time-out. Lines before it stay available.

@@ -50,11 +50,13 @@ protected:
         m_server.reset();
         if (!m_dir.empty()) std::system(("rm -rf " + m_dir).c_str());
     }
-    void start_server(const std::string& address) {
+    // extra: further server flags (for example its own relay).
+    void start_server(const std::string& address, const std::vector<std::string>& extra = {}) {
 #ifdef PARLO_SERVER_PATH
-        m_server = std::make_unique<child_process>(
-            PARLO_SERVER_PATH, std::vector<std::string>{"--listen", address, "--db", m_dir + "/server.db",
-                                                        "--fast-hash", "--log", m_dir + "/server.log"});
+        std::vector<std::string> args{"--listen", address, "--db", m_dir + "/server.db",
+                                      "--fast-hash", "--log", m_dir + "/server.log"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        m_server = std::make_unique<child_process>(PARLO_SERVER_PATH, args);
         ASSERT_TRUE(m_server->running());
         usleep(300000);
 #endif

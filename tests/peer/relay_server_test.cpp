@@ -16,7 +16,9 @@ using testsupport::listener;
 
 namespace {
 constexpr int kMe = 7003;
-constexpr uint16_t kPorts[3] = {18080, 18443, 18199};
+// Unprivileged, and below 10000: a port other than the usual one is announced in the header's
+// 4-digit board_num. The third is the usual 8199, announced without one.
+constexpr uint16_t kPorts[3] = {7080, 7443, 8199};
 
 std::atomic<uint32_t> g_now{1000};
 uint32_t fake_tick() {
@@ -164,7 +166,7 @@ TEST_F(RelayTest, UnbindablePortStaysUnreportedWhileTheOthersRepeatUntilConfirme
     EXPECT_FALSE(relay_port_listening(0));
     EXPECT_TRUE(relay_port_listening(1));
     EXPECT_TRUE(relay_port_listening(2));
-    EXPECT_TRUE(logged("peer socket server bind failed in g_server_thread. port:18080"));
+    EXPECT_TRUE(logged("peer socket server bind failed in g_server_thread. port:7080"));
 
     listener server(addr);
     copy_text(g_main_link.server_host, addr);
@@ -182,6 +184,12 @@ TEST_F(RelayTest, UnbindablePortStaysUnreportedWhileTheOthersRepeatUntilConfirme
             std::string body(static_cast<size_t>(h.len), '\0');
             if (h.len > 0 && !testsupport::read_exact(srv, body.data(), body.size())) break;
             seen.push_back(h.command);
+            if (h.command == CMD_RELAY_PORT_443) {
+                EXPECT_EQ(h.board_num, 7443);
+            }
+            if (h.command == CMD_RELAY_PORT_8199) {
+                EXPECT_EQ(h.board_num, 0);
+            }
         }
         return seen;
     };

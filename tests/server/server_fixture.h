@@ -45,6 +45,7 @@ protected:
         o.fast_hash = true;
         o.handle_signals = false;
         o.advertise = "home.test";
+        adjust(o);
         m_server = std::make_unique<srv::Server>(m_store, m_log, o);
         ASSERT_EQ(m_server->core().seed_demo(), 0);
         ASSERT_EQ(m_server->start(), 0);
@@ -69,6 +70,9 @@ protected:
         m_store.close();
         remove_db(m_db);
     }
+
+    // Lets a derived fixture change the options before the server starts.
+    virtual void adjust(srv::ServerOptions&) {}
 
     std::unique_ptr<RawClient> connect() {
         auto c = std::make_unique<RawClient>();

@@ -31,9 +31,19 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    bool connect_to(const std::string& host, int port) {
+    // bind_address: the local address to connect from (empty: the system's choice).
+    bool connect_to(const std::string& host, int port, const std::string& bind_address = "") {
         close_socket();
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (!bind_address.empty()) {
+            sockaddr_in b{};
+            b.sin_family = AF_INET;
+            inet_pton(AF_INET, bind_address.c_str(), &b.sin_addr);
+            if (::bind(m_fd, reinterpret_cast<sockaddr*>(&b), sizeof b) != 0) {
+                close_socket();
+                return false;
+            }
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));

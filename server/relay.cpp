@@ -1,0 +1,287 @@
+#include "server/relay.h"
+
+#include <array>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "server/commands.h"
+
+namespace srv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using asio::ip::tcp;
+
+// A field of the outer header: leading blanks, then digits (a field without digits reads as 0).
+int header_field(const char* text, int from, int width) {
+    int i = from;
+    const int end = from + width;
+    while (i < end && text[i] == ' ') i++;
+    long long v = 0;
+    while (i < end && text[i] >= '0' && text[i] <= '9') {
+        v = v * 10 + (text[i] - '0');
+        if (v > 0x7fffffffLL) return 0x7fffffff;
+        i++;
+    }
+    return static_cast<int>(v);
+}
+
+struct RelayConn {
+    explicit RelayConn(tcp::socket s) : sock(std::move(s)) {}
+    tcp::socket sock;
+    uint64_t id = 0;
+    int user_id = 0;  // registered by a frame with tick 0
+    std::string peer;
+    std::string in;        // received, not yet handled
+    size_t discard = 0;    // bytes of a dropped message still to skip
+    std::array<char, 8192> rbuf{};
+    std::deque<std::string> wq;
+    size_t wq_bytes = 0;
+    bool writing = false;
+    bool closed = false;
+    Clock::time_point last_active = Clock::now();
+};
+
+}  // namespace
+
+int check_outer_header(const char* text) {
+    static const int kColons[4] = {12, 23, 34, 45};
+    for (int pos : kColons)
+        if (text[pos] != ':') return pos;
+    for (int i = 0; i < kOuterHeaderLen; i++) {
+        char c = text[i];
+        if (!(c >= '0' && c <= '9') && c != ':' && c != ' ') return i;
+    }
+    return -1;
+}
+
+struct Relay::Impl {
+    Impl(asio::io_context& io, Log& log) : m_io(io), m_log(log) {}
+
+    int start(const std::string& address, int port, int idle_seconds) {
+        asio::error_code ec;
+        auto addr = asio::ip::make_address(address, ec);
+        if (ec) {
+            m_log.line("relay: bad address '%s': %s", address.c_str(), ec.message().c_str());
+            return -1;
+        }
+        tcp::endpoint ep(addr, static_cast<unsigned short>(port));
+        m_acceptor.open(ep.protocol(), ec);
+        if (!ec) m_acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+        if (!ec) m_acceptor.bind(ep, ec);
+        if (!ec) m_acceptor.listen(128, ec);
+        if (ec) {
+            m_log.line("relay: cannot listen on %s:%d: %s", address.c_str(), port,
+                       ec.message().c_str());
+            return -1;
+        }
+        m_port = m_acceptor.local_endpoint().port();
+        m_idle = std::chrono::seconds(idle_seconds);
+        do_accept();
+        arm_sweep();
+        m_log.line("relay listening on %s:%d", address.c_str(), m_port);
+        return 0;
+    }
+
+    void stop() {
+        m_stopping = true;
+        asio::error_code ec;
+        m_acceptor.close(ec);
+        m_sweep.cancel();
+        for (auto& [id, c] : m_conns) {
+            c->closed = true;
+            c->sock.close(ec);
+        }
+        m_conns.clear();
+    }
+
+    void do_accept() {
+        m_acceptor.async_accept([this](asio::error_code ec, tcp::socket s) {
+            if (m_stopping || ec == asio::error::operation_aborted) return;
+            if (ec) {
+                m_log.line("relay: accept failed: %s", ec.message().c_str());
+                // Out of descriptors and the like: try again on the next sweep.
+                m_accept_paused = true;
+                return;
+            }
+            if (m_conns.size() >= static_cast<size_t>(kRelayMaxConnections)) {
+                asio::error_code ignored;
+                s.close(ignored);
+                m_log.line("relay: %d connections; a new one refused", kRelayMaxConnections);
+            } else {
+                auto c = std::make_shared<RelayConn>(std::move(s));
+                asio::error_code ignored;
+                c->sock.set_option(tcp::no_delay(true), ignored);
+                c->id = m_next_id++;
+                c->peer = c->sock.remote_endpoint(ignored).address().to_string();
+                m_conns[c->id] = c;
+                start_read(c);
+            }
+            do_accept();
+        });
+    }
+
+    void finish(const std::shared_ptr<RelayConn>& c, const char* reason) {
+        if (c->closed) return;
+        c->closed = true;
+        asio::error_code ec;
+        c->sock.close(ec);
+        m_conns.erase(c->id);
+        if (c->user_id != 0)
+            m_log.line("relay: connection of user %d from %s ended: %s", c->user_id,
+                       c->peer.c_str(), reason);
+    }
+
+    void start_read(const std::shared_ptr<RelayConn>& c) {
+        c->sock.async_read_some(asio::buffer(c->rbuf), [this, c](asio::error_code ec, size_t n) {
+            if (c->closed) return;
+            if (ec) {
+                finish(c, ec == asio::error::eof ? "closed by peer" : "read failed");
+                return;
+            }
+            c->last_active = Clock::now();
+            c->in.append(c->rbuf.data(), n);
+            handle_input(c);
+            if (!c->closed) start_read(c);
+        });
+    }
+
+    void handle_input(const std::shared_ptr<RelayConn>& c) {
+        size_t pos = 0;
+        for (;;) {
+            size_t avail = c->in.size() - pos;
+            if (c->discard > 0) {
+                size_t n = c->discard < avail ? c->discard : avail;
+                pos += n;
+                c->discard -= n;
+                if (c->discard > 0) break;
+                continue;
+            }
+            if (avail < static_cast<size_t>(kOuterHeaderLen)) break;
+            const char* h = c->in.data() + pos;
+            int bad = check_outer_header(h);
+            if (bad >= 0) {
+                std::string shown(h, kOuterHeaderLen);
+                for (char& ch : shown)
+                    if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) > 0x7e)
+                        ch = '?';
+                m_log.line("relay: outer header format error at %d: '%s'", bad, shown.c_str());
+                // As a client's relay does: the header and what follows, up to 2048 bytes, go.
+                size_t rest = avail - kOuterHeaderLen;
+                pos += kOuterHeaderLen + (rest < static_cast<size_t>(kRelayBadHeaderDrop)
+                                              ? rest
+                                              : static_cast<size_t>(kRelayBadHeaderDrop));
+                continue;
+            }
+            const int tick = header_field(h, 0, 12);
+            const int from = header_field(h, 13, 10);
+            const int to = header_field(h, 24, 10);
+            const size_t len = static_cast<size_t>(header_field(h, 35, 10));
+            if (tick == 0) {
+                c->user_id = from;  // registration frame; a payload behind it is skipped
+                pos += kOuterHeaderLen;
+                c->discard = len;
+                continue;
+            }
+            if (len > static_cast<size_t>(kOuterPayloadCap)) {
+                // Passed on cut, the receiver would read the next message as the rest of it.
+                m_log.line("relay: message of %zu bytes from %d to %d dropped", len, from, to);
+                pos += kOuterHeaderLen;
+                c->discard = len;
+                continue;
+            }
+            if (avail < kOuterHeaderLen + len) break;
+            forward(to, std::string(h, kOuterHeaderLen + len));
+            pos += kOuterHeaderLen + len;
+        }
+        c->in.erase(0, pos);
+    }
+
+    // The payload stays as it came: the scrambling starts at the payload's first byte, so
+    // unscrambling and scrambling again would give the same bytes.
+    void forward(int to, std::string message) {
+        if (to == 0) return;
+        for (auto& [id, d] : m_conns) {
+            if (d->user_id != to || d->closed) continue;
+            if (d->wq_bytes + message.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
+                auto keep = d;  // finish erases the map's copy
+                finish(keep, "does not read what is relayed to it");
+                return;
+            }
+            d->wq_bytes += message.size();
+            d->wq.push_back(std::move(message));
+            if (!d->writing) do_write(d);
+            return;
+        }
+    }
+
+    void do_write(const std::shared_ptr<RelayConn>& c) {
+        c->writing = true;
+        std::vector<asio::const_buffer> bufs;
+        size_t count = 0;
+        for (const std::string& s : c->wq) {
+            bufs.emplace_back(asio::buffer(s));
+            if (++count == 64) break;
+        }
+        asio::async_write(c->sock, bufs, [this, c, count](asio::error_code ec, size_t n) {
+            c->writing = false;
+            if (c->closed) return;
+            if (ec) {
+                finish(c, "write failed");
+                return;
+            }
+            for (size_t i = 0; i < count; i++) c->wq.pop_front();
+            c->wq_bytes -= n;
+            if (!c->wq.empty()) do_write(c);
+        });
+    }
+
+    void arm_sweep() {
+        m_sweep.expires_after(std::chrono::seconds(10));
+        m_sweep.async_wait([this](asio::error_code ec) {
+            if (ec || m_stopping) return;
+            auto limit = Clock::now() - m_idle;
+            std::vector<std::shared_ptr<RelayConn>> idle;
+            for (auto& [id, c] : m_conns)
+                if (c->last_active < limit) idle.push_back(c);
+            for (auto& c : idle) finish(c, "idle");
+            if (m_accept_paused) {
+                m_accept_paused = false;
+                do_accept();
+            }
+            arm_sweep();
+        });
+    }
+
+    asio::io_context& m_io;
+    Log& m_log;
+    tcp::acceptor m_acceptor{m_io};
+    asio::steady_timer m_sweep{m_io};
+    std::map<uint64_t, std::shared_ptr<RelayConn>> m_conns;  // in accept order
+    std::chrono::seconds m_idle{kRelayIdleSeconds};
+    uint64_t m_next_id = 1;
+    int m_port = 0;
+    bool m_stopping = false;
+    bool m_accept_paused = false;
+};
+
+Relay::Relay(asio::io_context& io, Log& log) : m_impl(std::make_unique<Impl>(io, log)) {}
+
+Relay::~Relay() = default;
+
+int Relay::start(const std::string& address, int port, int idle_seconds) {
+    return m_impl->start(address, port, idle_seconds);
+}
+
+void Relay::stop() {
+    m_impl->stop();
+}
+
+int Relay::port() const {
+    return m_impl->m_port;
+}
+
+}  // namespace srv

@@ -1,0 +1,40 @@
+// The server's own relay, for clients that know no relay of another user: a TCP listener that
+// speaks the slave-server protocol. Every message starts with the 46-character outer header
+// "%12d:%10d:%10d:%10d:" (tick, sender id, receiver id, payload length). A frame with tick 0
+// registers the sender's id on its connection; any other message is passed on unchanged to the
+// earliest connection that registered the receiver's id, or dropped when there is none. Payloads
+// above 2000 bytes are read and dropped whole, so the stream stays in step. Clients register every
+// 10 s; a connection silent for longer than the idle limit is closed.
+#pragma once
+#include <memory>
+#include <string>
+
+#include <asio.hpp>
+
+#include "server/log.h"
+
+namespace srv {
+
+// Checks ':' at 12, 23, 34 and 45, then that every character is a digit, ':' or a blank. Returns
+// -1 when the header is well formed, else the first bad position.
+int check_outer_header(const char* text);
+
+class Relay {
+public:
+    Relay(asio::io_context& io, Log& log);
+    ~Relay();
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    // Listens on address:port (0: any free port). Returns 0 or -1 (logged).
+    int start(const std::string& address, int port, int idle_seconds);
+    // Closes the listener and every connection. Runs on the loop's thread.
+    void stop();
+    int port() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace srv
