@@ -3,7 +3,10 @@
 // order, so both versions give identical results; only their speed differs.
 #pragma once
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+// Sanitizer builds take the baseline only: the load-time resolver runs before the sanitizer's
+// runtime is ready and crashes under the thread sanitizer.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define PARLO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define PARLO_VECTOR_CLONES
