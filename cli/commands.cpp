@@ -311,6 +311,22 @@ int cmd_proxy(cli_app&, const std::vector<std::string>& args, const std::string&
     return done("proxy");
 }
 
+int cmd_peers(cli_app&, const std::vector<std::string>&, const std::string&) {
+    std::string list = "[";
+    {
+        std::lock_guard<std::mutex> lk(g_peer_mutex);
+        for (int i = 0; i < kPeerSlots; i++) {
+            const Cpeer_socket& slot = g_peer_socks[i];
+            if (slot.in_use != 1 || slot.sock == 0) continue;
+            if (list.size() > 1) list += ",";
+            list += json_line().add("slot", i).add("peer", slot.peer_id).add("address", slot.peer_address)
+                        .add("port", slot.peer_port).add("idle", slot.idle_count).str();
+        }
+    }
+    json_line().add_raw("peers", list + "]").print();
+    return 0;
+}
+
 int cmd_whoami(cli_app&, const std::vector<std::string>&, const std::string&) {
     session_texts t = get_session_texts();
     json_line().add("user_id", g_user_id.load()).add("email", t.my_email).add("name1", t.my_name1)
@@ -441,6 +457,7 @@ const std::vector<cli_command> kCommands = {
      "file_incomplete",
      cmd_accept_file},
     {"refuse-file", "refuse-file ID", "refuse the file the contact offers", cmd_refuse_file},
+    {"peers", "peers", "list the open direct peer connections", cmd_peers},
     {"whoami", "whoami", "show the session values", cmd_whoami},
     {"quit", "quit", "leave", cmd_quit},
 };

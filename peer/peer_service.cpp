@@ -31,8 +31,8 @@ public:
     }
     int connect_to_slave_servers() override { return connect_my_slave_servers(); }
     // 480-482: routes to the peers' slave servers.
-    int do_request_slave_server_addr_from_server(int peer_id) override {
-        return do_request_slave_server_addr_to_peer(peer_id);
+    int do_request_slave_server_addr_from_server(const char* body, int len) override {
+        return ::do_request_slave_server_addr_from_server(body, len);
     }
     int do_peer_slave_server(int command, const char* body, int len) override {
         return do_peer_slave_server_info_from_server(body, len);

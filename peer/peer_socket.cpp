@@ -274,6 +274,7 @@ void listener_thread() {
             s = moved;
             if (s < 0) continue;
         }
+        set_no_delay(s);
         int index = take_peer_slot(false);
         Cpeer_socket& slot = g_peer_socks[index];
         char addr[32] = "";

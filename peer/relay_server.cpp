@@ -279,6 +279,7 @@ void listener_thread(int which) {
             s = moved;
             if (s < 0) continue;
         }
+        set_no_delay(s);
         char address[32] = "";
         uint16_t port = 0;
         peer_address_of(s, address, sizeof(address), &port);

@@ -111,7 +111,16 @@ void get_local_bind_address(char* out, int size) {
     copy_text(out, static_cast<size_t>(size), g_bind_address);
 }
 
-socket_t tcp_socket() { return new_socket(SOCK_STREAM); }
+socket_t tcp_socket() {
+    socket_t s = new_socket(SOCK_STREAM);
+    if (s > 0) set_no_delay(s);
+    return s;
+}
+
+int set_no_delay(socket_t sock) {
+    int one = 1;
+    return setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+}
 socket_t udp_socket() { return new_socket(SOCK_DGRAM); }
 
 int resolve_ipv4(const char* host, struct in_addr* out) {

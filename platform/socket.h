@@ -36,7 +36,8 @@ void set_local_bind_address(const char* dotted);
 // Copies the local bind address into out (at least 64 bytes); empty when none is set.
 void get_local_bind_address(char* out, int size);
 
-// A new IPv4 TCP socket (never handle 0), bound to the local bind address when one is set.
+// A new IPv4 TCP socket (never handle 0, no send delay), bound to the local bind address when
+// one is set.
 // Returns the handle or -1.
 socket_t tcp_socket();
 // A new IPv4 UDP socket bound like tcp_socket (port 0). Returns the handle or -1.
@@ -68,3 +69,7 @@ long send_bytes(socket_t sock, const void* data, long len);
 long recv_bytes(socket_t sock, void* data, long len);
 
 int set_socket_buffers(socket_t sock, int bytes);
+
+// Sends every message at once instead of holding small writes back while earlier bytes are
+// unacknowledged: a chat line, an echo or a relayed message is one small write each.
+int set_no_delay(socket_t sock);

@@ -94,7 +94,8 @@ void housekeeping::on_housekeeping_tick(uint32_t now) {
         std::snprintf(body, sizeof(body), "%12d", peer().relay_traffic_sum());
         general_str_command_to_server(CMD_RELAY_TRAFFIC, body);
     }
-    if (m_tick_count % 5 == 0) peer().fifth_tick_duty();
+    // The route exchange runs on the first tick and on every fifth after it.
+    if (m_tick_count % 5 == 1) peer().fifth_tick_duty();
     if (!peer().slave_server_known()) general_command_to_server(CMD_SLAVE_SERVER_REQUEST);
     auto_away(now);
 }

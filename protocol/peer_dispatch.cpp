@@ -33,7 +33,9 @@ int peer_dispatch::set_slave_server_port(int which, int slot, int) {
     return not_handled((which == 0 ? 463 : 467) + slot);
 }
 int peer_dispatch::connect_to_slave_servers() { return not_handled(470); }
-int peer_dispatch::do_request_slave_server_addr_from_server(int) { return not_handled(480); }
+int peer_dispatch::do_request_slave_server_addr_from_server(const char*, int) {
+    return not_handled(480);
+}
 int peer_dispatch::do_peer_slave_server(int command, const char*, int) {
     return not_handled(command);
 }

@@ -17,7 +17,8 @@ struct peer_dispatch {
     // 470: connect to every known slave server.
     virtual int connect_to_slave_servers();
     // 480: send this client's slave servers to that peer as 481 and 482.
-    virtual int do_request_slave_server_addr_from_server(int peer_id);
+    // body: the requester's id in its first ten characters (digits and blanks only).
+    virtual int do_request_slave_server_addr_from_server(const char* body, int len);
     // 481 and 482: a peer's slave server.
     virtual int do_peer_slave_server(int command, const char* body, int len);
     // 2000: a datagram relayed by the server.

@@ -430,7 +430,7 @@ void dispatch_server_command(int command, char* body, int len, int board_num) {
     case SRV_SLAVE2_PORT2:
     case SRV_SLAVE2_PORT3: peer().set_slave_server_port(1, command - SRV_SLAVE2_PORT1, board_num); break;
     case SRV_SLAVE_CONNECT: peer().connect_to_slave_servers(); break;
-    case SRV_SLAVE_ADDR_REQUEST: peer().do_request_slave_server_addr_from_server(body_int(body)); break;
+    case SRV_SLAVE_ADDR_REQUEST: peer().do_request_slave_server_addr_from_server(body, len); break;
     case SRV_PEER_SLAVE1:
     case SRV_PEER_SLAVE2: peer().do_peer_slave_server(command, body, len); break;
     case SRV_NOTICE1:

@@ -13,10 +13,27 @@ std::string id_field(int id) { return "\"peer\":" + std::to_string(id); }
 TEST_F(PeerE2E, ChatAndKnockOverTheDirectConnection) {
     start_server("127.0.12.1");
     child_process& ann = client("127.0.12.1", "127.0.12.2", "ann");
-    child_process& bob = client("127.0.12.1", "127.0.12.3", "bob");
+    child_process& first_bob = client("127.0.12.1", "127.0.12.3", "bob");
     int ann_id = register_and_login(ann, "ann@example.org", "ann");
-    int bob_id = register_and_login(bob, "bob@example.org", "bob");
-    befriend(ann, ann_id, bob, bob_id, "bob@example.org");
+    int bob_id = register_and_login(first_bob, "bob@example.org", "bob");
+    befriend(ann, ann_id, first_bob, bob_id, "bob@example.org");
+
+    // Bob leaves and comes back: Ann sees him go offline, then come online, which opens the
+    // direct connection to him.
+    first_bob.write_line("quit");
+    ASSERT_FALSE(first_bob.wait_line({"\"event\":\"bye\""}).empty());
+    ASSERT_FALSE(ann.wait_line({"\"event\":\"peer_status\"", "\"w\":" + std::to_string(bob_id), "\"l\":0"}).empty());
+    child_process& bob = client("127.0.12.1", "127.0.12.3", "bob");
+    bob.write_line("login bob@example.org pw-bob");
+    ASSERT_FALSE(bob.wait_line({"\"event\":\"welcome\""}).empty());
+    ASSERT_FALSE(ann.wait_line({"\"event\":\"peer_status\"", "\"w\":" + std::to_string(bob_id), "\"l\":1",
+                                "\"previous_presence\":0"}, 15000).empty());
+    std::string peers;
+    for (int i = 0; i < 50 && peers.empty(); i++) {
+        ann.write_line("peers");
+        peers = ann.wait_line({"\"peers\":[", "\"peer\":" + std::to_string(bob_id)}, 200);
+    }
+    ASSERT_FALSE(peers.empty()) << "presence did not open the direct connection";
 
     ann.write_line("chat " + std::to_string(bob_id) + " --color ff0000 --size 12 --style bi hello bob");
     std::string got = bob.wait_line({"\"event\":\"chat_received\"", "\"text\":\"hello bob\""}, 15000);

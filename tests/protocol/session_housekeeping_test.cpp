@@ -11,8 +11,10 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "protocol/commands.h"
+#include "protocol/peer_dispatch.h"
 #include "protocol/debug_log.h"
 #include "protocol/housekeeping.h"
+#include "protocol/peer_dispatch.h"
 #include "protocol/requests.h"
 #include "protocol/server_link.h"
 #include "protocol/session.h"
@@ -104,6 +106,31 @@ TEST_F(MainServerTest, EveryFiveSecondTickSendsKeepAliveAndTheRegularRequests) {
     EXPECT_EQ(count(second, CMD_RELAY_CONNECTIONS), 1);
     EXPECT_EQ(count(second, CMD_RELAY_TRAFFIC), 1);
     EXPECT_EQ(count(second, CMD_SPEED_START), 0);
+}
+
+namespace {
+// Counts the route exchanges the housekeeping asks the peer layer for.
+struct route_counter : peer_dispatch {
+    std::vector<uint32_t> ticks;
+    uint32_t now = 0;
+    void fifth_tick_duty() override { ticks.push_back(now); }
+};
+}  // namespace
+
+TEST_F(MainServerTest, RouteExchangeRunsOnTheFirstTickAndEveryFifthAfter) {
+    fake_server server("127.0.79.9");
+    use_main_server("127.0.79.9");
+    route_counter routes;
+    set_peer_dispatch(&routes);
+    session_controller controller;
+    housekeeping hk(controller, nullptr);
+    hk.start(0);
+    for (uint32_t t = 5000; t <= 55000; t += 5000) {
+        routes.now = t;
+        hk.tick(t);
+    }
+    set_peer_dispatch(nullptr);
+    EXPECT_EQ(routes.ticks, (std::vector<uint32_t>{5000, 30000, 55000}));
 }
 
 TEST_F(MainServerTest, SpeedTestRunsAgainOnlyAnHourAfterTheAnswer) {
