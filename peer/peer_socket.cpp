@@ -49,19 +49,11 @@ int Cpeer_socket::my_close() {
 }
 
 void Cpeer_socket::clear() {
+    clear_slot_fields();
     peer_id = 0;
-    in_use = 0;
     connected = 0;
-    idle_count = 0;
-    reserved1 = 0;
-    busy = 0;
-    connect_tick = 0;
-    taken_tick = 0;
-    peer_address[0] = '\0';
-    peer_port = 0;
     id_sent = 0;
     reserved2 = 0;
-    generation = 0;
 }
 
 void clear_peer_table() {

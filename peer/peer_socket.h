@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "peer/slot_fields.h"
 #include "protocol/link_socket.h"
 
 constexpr int kPeerSlots = 100;
@@ -22,7 +23,7 @@ constexpr int kPeerIdleLimit = 6;
 constexpr int kPeerAddressKept = 28;
 constexpr int kPeerHostKept = 49;
 
-class Cpeer_socket : public Clink_socket {
+class Cpeer_socket : public Clink_socket, public slot_fields {
 public:
     Cpeer_socket() { clear(); }
     // Closes the socket and clears the peer fields.
@@ -31,17 +32,8 @@ public:
     void clear();
 
     int peer_id = 0;
-    int in_use = 0;
-    int idle_count = 0;
-    int reserved1 = 0;
-    int busy = 0;
-    uint32_t connect_tick = 0;
-    uint32_t taken_tick = 0;
-    char peer_address[64];
-    int peer_port = 0;
     int id_sent = 0;
     int reserved2 = 0;
-    uint64_t generation = 0;
 };
 
 extern Cpeer_socket g_peer_socks[kPeerSlots];

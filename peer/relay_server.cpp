@@ -112,21 +112,13 @@ int Cserver_socket::my_close() {
 }
 
 void Cserver_socket::clear() {
+    clear_slot_fields();
     user_id = 0;
-    in_use = 0;
     connected = 0;
-    idle_count = 0;
-    reserved1 = 0;
-    busy = 0;
-    connect_tick = 0;
-    taken_tick = 0;
-    peer_address[0] = '\0';
-    peer_port = 0;
     m_stat_recv_old = {0, 0, 0};
     m_stat_recv = {0, 0, 0};
     m_stat_send_old = {0, 0, 0};
     m_stat_send = {0, 0, 0};
-    generation = 0;
 }
 
 int Cserver_socket::add_to_recv_traffic(int len) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "peer/slot_fields.h"
 #include "protocol/link_socket.h"
 
 constexpr int kRelaySlots = 200;
@@ -30,7 +31,7 @@ struct stat_window {
     uint32_t bytes;
 };
 
-class Cserver_socket : public Clink_socket {
+class Cserver_socket : public Clink_socket, public slot_fields {
 public:
     Cserver_socket();
     // Closes the socket and clears the fields.
@@ -48,19 +49,10 @@ public:
     int counting_recv(char* buffer, int max);
 
     int user_id = 0;
-    int in_use = 0;
-    int idle_count = 0;
-    int reserved1 = 0;
-    int busy = 0;
-    uint32_t connect_tick = 0;
-    uint32_t taken_tick = 0;
-    char peer_address[64];
-    int peer_port = 0;
     stat_window m_stat_recv_old;
     stat_window m_stat_recv;
     stat_window m_stat_send_old;
     stat_window m_stat_send;
-    uint64_t generation = 0;
 };
 
 extern Cserver_socket g_server_socks[kRelaySlots];

@@ -92,19 +92,11 @@ int Cpeer_socket_indirect::my_close() {
 }
 
 void Cpeer_socket_indirect::clear() {
+    clear_slot_fields();
     peer_id = 0;
-    in_use = 0;
-    idle_count = 0;
-    reserved1 = 0;
-    busy = 0;
-    connect_tick = 0;
-    taken_tick = 0;
-    peer_address[0] = '\0';
-    peer_port = 0;
     id_sent = 0;
     slave_address[0] = '\0';
     connecting = 0;
-    generation = 0;
 }
 
 void clear_slave_tables() {

@@ -20,6 +20,7 @@
 #include <mutex>
 
 #include "platform/thread.h"
+#include "peer/slot_fields.h"
 #include "protocol/link_socket.h"
 
 constexpr int kSlaveSlots = 100;
@@ -33,7 +34,7 @@ constexpr int kSlaveWantedConnections = 5;  // fewer in use: connect_to_peer ask
 constexpr int kPeerServerTextLimit = 1000;
 constexpr int kRouteRefreshCommand = 1002;
 
-class Cpeer_socket_indirect : public Clink_socket {
+class Cpeer_socket_indirect : public Clink_socket, public slot_fields {
 public:
     Cpeer_socket_indirect();
     // Closes the socket and clears the fields.
@@ -42,18 +43,9 @@ public:
     void clear();
 
     int peer_id = 0;
-    int in_use = 0;
-    int idle_count = 0;
-    int reserved1 = 0;
-    int busy = 0;
-    uint32_t connect_tick = 0;
-    uint32_t taken_tick = 0;
-    char peer_address[64];
-    int peer_port = 0;  // the slave server's port
     int id_sent = 0;
     char slave_address[128];
     int connecting = 0;  // a connect attempt is running; the keep-alive pass leaves the slot alone
-    uint64_t generation = 0;
 };
 
 struct peer_slave_server {
