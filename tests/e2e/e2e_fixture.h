@@ -90,6 +90,25 @@ protected:
         // Each learns that the other is online (and at which address).
         ASSERT_FALSE(a.wait_line({"\"w\":" + std::to_string(b_id), "\"presence_text\":\"Online\""}, 15000).empty());
         ASSERT_FALSE(b.wait_line({"\"w\":" + std::to_string(a_id), "\"presence_text\":\"Online\""}, 15000).empty());
+        // The address arrives in its own reply just after the state: wait until both know it.
+        ASSERT_TRUE(knows_address(a, b_id)) << "no address for " << b_id;
+        ASSERT_TRUE(knows_address(b, a_id)) << "no address for " << a_id;
+    }
+    // Asks c for its contacts until the record of id carries an address (at most about 10 s).
+    static bool knows_address(child_process& c, int id) {
+        const std::string record = "{\"id\":" + std::to_string(id) + ",";
+        for (int i = 0; i < 50; i++) {
+            c.write_line("contacts");
+            std::string line = c.wait_line({"\"contacts\":["}, 2000);
+            size_t at = line.find(record);
+            if (at != std::string::npos) {
+                size_t addr = line.find("\"address\":\"", at);
+                size_t end = line.find('}', at);
+                if (addr != std::string::npos && addr < end && line[addr + 11] != '"') return true;
+            }
+            usleep(200000);
+        }
+        return false;
     }
     std::string m_dir;
     std::unique_ptr<child_process> m_server;
