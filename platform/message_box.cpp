@@ -10,7 +10,7 @@ std::atomic<message_box_handler*> g_handler{nullptr};
 std::atomic<message_log_sink> g_sink{nullptr};
 std::atomic<int> g_default_answer{ANSWER_NO};
 
-std::string format_text(const char* format, va_list ap) {
+__attribute__((format(printf, 1, 0))) std::string format_text(const char* format, va_list ap) {
     char buf[4096];
     vsnprintf(buf, sizeof(buf), format, ap);
     return buf;

@@ -10,7 +10,12 @@
 // below give that floor for every u, v in -128..127 (the tests compare all 2^24 inputs).
 #include "media/codec/colour_convert.h"
 
+#include "media/codec/picture_block.h"
 #include "media/codec/vector_clones.h"
+
+#if defined(PARLO_CODEC_AVX2)
+#include "media/codec/colour_convert_avx2.h"
+#endif
 
 namespace {
 inline uint8_t limit_byte(int32_t x) {
@@ -44,7 +49,12 @@ void yuv_to_rgb_loop(const int8_t* y, const int8_t* u, const int8_t* v, int pixe
 
 int convert_rgb_to_yuv(const uint8_t* rgb, int pixels, int8_t* y, int8_t* u, int8_t* v) {
     if (rgb == nullptr || y == nullptr || u == nullptr || v == nullptr || pixels < 0) return -1;
-    rgb_to_yuv_loop(rgb, pixels, y, u, v);
+    int done = 0;
+#if defined(PARLO_CODEC_AVX2)
+    // The vector path shares the picture codec's switch, so tests can compare both.
+    if (picture_avx2_active()) done = rgb_to_yuv_avx2(rgb, pixels, y, u, v);
+#endif
+    rgb_to_yuv_loop(rgb + 3 * done, pixels - done, y + done, u + done, v + done);
     return 0;
 }
 

@@ -49,25 +49,94 @@ inline void transpose_8x8(v8a* r) {
 
 int encode_picture_block_avx2(const float* divisors, const int8_t* src, int stride, int8_t* zigzag,
                               int8_t* overflow) {
-    v8a r[8];
-    for (int k = 0; k < 8; ++k) {
-        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + k * stride));
-        r[k].v = _mm256_cvtepi32_ps(_mm256_cvtepi8_epi32(bytes));
+    // Transpose the 8x8 bytes first (cheaper than transposing floats): column k's bytes end up
+    // in the low or high half of cols[k / 2].
+    __m128i rows[8];
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k)
+        rows[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + k * stride));
+    const __m128i a0 = _mm_unpacklo_epi8(rows[0], rows[1]);
+    const __m128i a1 = _mm_unpacklo_epi8(rows[2], rows[3]);
+    const __m128i a2 = _mm_unpacklo_epi8(rows[4], rows[5]);
+    const __m128i a3 = _mm_unpacklo_epi8(rows[6], rows[7]);
+    const __m128i b0 = _mm_unpacklo_epi16(a0, a1);  // columns 0-3 of rows 0-3
+    const __m128i b1 = _mm_unpackhi_epi16(a0, a1);  // columns 4-7 of rows 0-3
+    const __m128i b2 = _mm_unpacklo_epi16(a2, a3);  // columns 0-3 of rows 4-7
+    const __m128i b3 = _mm_unpackhi_epi16(a2, a3);  // columns 4-7 of rows 4-7
+    const __m128i cols[4] = {_mm_unpacklo_epi32(b0, b2), _mm_unpackhi_epi32(b0, b2),
+                             _mm_unpacklo_epi32(b1, b3), _mm_unpackhi_epi32(b1, b3)};
+    v8a r[8];  // r[k] holds column k: the row pass runs on all rows at once
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+        r[2 * k].v = _mm256_cvtepi32_ps(_mm256_cvtepi8_epi32(cols[k]));
+        r[2 * k + 1].v =
+            _mm256_cvtepi32_ps(_mm256_cvtepi8_epi32(_mm_unpackhi_epi64(cols[k], cols[k])));
     }
-    transpose_8x8(r);  // r[k] holds column k: the row pass runs on all rows at once
     forward_8(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
     transpose_8x8(r);  // r[k] holds row k: the column pass runs on all columns at once
     forward_8(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
-    alignas(32) int32_t c[kBlockSize];
+    // Quantise and narrow to 16 bits (the coefficients of 8-bit samples are far inside that
+    // range). The packs work within 128-bit lanes: w[j] holds rows 2j and 2j+1 as
+    // [row 2j cols 0-3, row 2j+1 cols 0-3 | row 2j cols 4-7, row 2j+1 cols 4-7].
     const __m256 half = _mm256_set1_ps(16384.5f);
     const __m256i bias = _mm256_set1_epi32(16384);
+    __m256i q[8];
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        const __m256 q =
+        const __m256 x =
             _mm256_add_ps(_mm256_mul_ps(r[k].v, _mm256_loadu_ps(divisors + 8 * k)), half);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(c + 8 * k),
-                           _mm256_sub_epi32(_mm256_cvttps_epi32(q), bias));
+        q[k] = _mm256_sub_epi32(_mm256_cvttps_epi32(x), bias);
     }
-    return pack_block(c, zigzag, overflow);
+    __m256i w[4];
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) w[j] = _mm256_packs_epi32(q[2 * j], q[2 * j + 1]);
+
+    // Overflow of zig-zag positions 0, 1, 2 (natural 0, 1, 8: words 0, 1 and 4 of w[0]): a value
+    // outside -126..127 keeps its low 7 bits and sends v >> 7 as the overflow byte.
+    const __m256i v = w[0];
+    const __m256i outside =
+        _mm256_or_si256(_mm256_cmpgt_epi16(v, _mm256_set1_epi16(codec::kCoefficientMax)),
+                        _mm256_cmpgt_epi16(_mm256_set1_epi16(codec::kCoefficientMin), v));
+    const __m256i first_three =
+        _mm256_setr_epi16(-1, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i high =
+        _mm256_and_si256(_mm256_srai_epi16(v, 7), _mm256_and_si256(outside, first_three));
+    w[0] = _mm256_sub_epi16(v, _mm256_slli_epi16(high, 7));
+    const __m128i high_words = _mm256_castsi256_si128(high);
+    overflow[0] = static_cast<int8_t>(_mm_extract_epi16(high_words, 0));
+    overflow[1] = static_cast<int8_t>(_mm_extract_epi16(high_words, 1));
+    overflow[2] = static_cast<int8_t>(_mm_extract_epi16(high_words, 4));
+
+    // Clamp to -126..127 (the saturating byte pack gives the upper bound) and put the bytes in
+    // natural order: after the packs, dword k of each register is a 4-byte run of rows.
+    const __m256i low = _mm256_set1_epi16(codec::kCoefficientMin);
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i n0 = _mm256_permutevar8x32_epi32(
+        _mm256_packs_epi16(_mm256_max_epi16(w[0], low), _mm256_max_epi16(w[1], low)), order);
+    const __m256i n1 = _mm256_permutevar8x32_epi32(
+        _mm256_packs_epi16(_mm256_max_epi16(w[2], low), _mm256_max_epi16(w[3], low)), order);
+    const __m128i natural[4] = {_mm256_castsi256_si128(n0), _mm256_extracti128_si256(n0, 1),
+                                _mm256_castsi256_si128(n1), _mm256_extracti128_si256(n1, 1)};
+
+    // Zig-zag order, and the last non-zero byte from a bit mask.
+    uint64_t nonzero = 0;
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        __m128i out = _mm_setzero_si128();
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i) {
+            if (!kZigZagSources[j][i]) continue;
+            const __m128i mask =
+                _mm_load_si128(reinterpret_cast<const __m128i*>(kZigZagMasks.m[j][i]));
+            out = _mm_or_si128(out, _mm_shuffle_epi8(natural[i], mask));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(zigzag + 16 * j), out);
+        const unsigned zero =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(out, _mm_setzero_si128())));
+        nonzero |= static_cast<uint64_t>(~zero & 0xFFFFu) << (16 * j);
+    }
+    const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
+    return last < kBlockSize - 1 ? last + 2 : kBlockSize;
 }
 
 void decode_natural_block_avx2(const float* multipliers, const int32_t* natural, int8_t* dst,

@@ -117,6 +117,23 @@ constexpr zigzag_masks make_zigzag_masks() {
 
 alignas(16) constexpr zigzag_masks kZigZagMasks = make_zigzag_masks();
 
+// Whether natural chunk i contributes to zig-zag chunk j at all (skips shuffles that select none).
+struct zigzag_sources {
+    bool used[4][4];
+    constexpr const bool* operator[](int j) const { return used[j]; }
+};
+
+constexpr zigzag_sources make_zigzag_sources() {
+    zigzag_sources z{};
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i)
+            for (int k = 0; k < 16; ++k)
+                z.used[j][i] = z.used[j][i] || kZigZagMasks.m[j][i][k] >= 0;
+    return z;
+}
+
+constexpr zigzag_sources kZigZagSources = make_zigzag_sources();
+
 inline void zigzag_shuffle(const int8_t* natural, int8_t* zigzag) {
     __m128i n[4];
     for (int i = 0; i < 4; ++i)

@@ -14,13 +14,14 @@ using codec::kBlockSide;
 using codec::kBlockSize;
 using codec::kOverflowBytesPerBlock;
 
-// Appends a coded block: its first length - 1 bytes and the end marker, or all 64 bytes.
+// Appends a coded block: its first length - 1 bytes and the end marker, or all 64 bytes. Always
+// copies 64 bytes (a fixed-size copy is two vector moves, a variable one a library call); the
+// bytes past the block are overwritten by the next one or lie beyond the stream's length. The
+// callers' capacity of 64 bytes per block (66 with the position bytes) keeps every copy inside
+// the buffer, since no earlier block took more than that.
 inline uint8_t* put_block(uint8_t* out, const int8_t* zigzag, int length) {
-    if (length == kBlockSize) {
-        std::memcpy(out, zigzag, kBlockSize);
-        return out + kBlockSize;
-    }
-    std::memcpy(out, zigzag, static_cast<size_t>(length - 1));
+    std::memcpy(out, zigzag, kBlockSize);
+    if (length == kBlockSize) return out + kBlockSize;
     out[length - 1] = static_cast<uint8_t>(codec::kEndOfBlock);
     return out + length;
 }

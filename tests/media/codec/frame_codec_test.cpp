@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "media/codec/colour_convert.h"
 #include "media/codec/deflate_stream.h"
 #include "media/codec/frame_record.h"
+#include "media/codec/picture_block.h"
 #include "tests/media/codec/reference_codec.h"
 #include "tests/media/codec/test_inputs.h"
 
@@ -37,7 +39,9 @@ TEST(ColourConvert, DocumentedPixels) {
 }
 
 TEST(ColourConvert, EveryValueMatchesTheFormulas) {
-    // Every 24-bit colour forwards, and every (y, u, v) triple backwards.
+    // Every 24-bit colour forwards, on the AVX2 and the baseline path where both exist, with
+    // counts that leave a remainder for the pixel-by-pixel tail; every (y, u, v) triple backwards.
+    const bool avx2_default = picture_avx2_active();
     std::vector<uint8_t> rgb(256 * 256 * 3);
     std::vector<int8_t> y(256 * 256), u(y.size()), v(y.size());
     std::vector<int8_t> ry(y.size()), ru(y.size()), rv(y.size());
@@ -47,11 +51,23 @@ TEST(ColourConvert, EveryValueMatchesTheFormulas) {
             rgb[3 * i + 1] = static_cast<uint8_t>(i >> 8);
             rgb[3 * i + 2] = static_cast<uint8_t>(i);
         }
-        convert_rgb_to_yuv(rgb.data(), 256 * 256, y.data(), u.data(), v.data());
         ref::rgb_to_yuv(rgb.data(), 256 * 256, ry.data(), ru.data(), rv.data());
-        ASSERT_EQ(ry, y) << b0;
-        ASSERT_EQ(ru, u) << b0;
-        ASSERT_EQ(rv, v) << b0;
+        for (const bool avx2 : {true, false}) {
+            if (!picture_avx2_enable(avx2)) continue;
+            // Pixels past the count must stay untouched.
+            const int count = 256 * 256 - b0 % 17;
+            std::fill(y.begin(), y.end(), int8_t{5});
+            std::fill(u.begin(), u.end(), int8_t{5});
+            std::fill(v.begin(), v.end(), int8_t{5});
+            convert_rgb_to_yuv(rgb.data(), count, y.data(), u.data(), v.data());
+            for (int i = 0; i < 256 * 256; ++i) {
+                const bool in = i < count;
+                ASSERT_EQ(in ? ry[i] : 5, y[i]) << b0 << " " << i << " avx2 " << avx2;
+                ASSERT_EQ(in ? ru[i] : 5, u[i]) << b0 << " " << i << " avx2 " << avx2;
+                ASSERT_EQ(in ? rv[i] : 5, v[i]) << b0 << " " << i << " avx2 " << avx2;
+            }
+        }
+        picture_avx2_enable(avx2_default);
 
         for (int i = 0; i < 256 * 256; ++i) {
             y[i] = static_cast<int8_t>(b0 - 128);
