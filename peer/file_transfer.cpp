@@ -826,8 +826,10 @@ int file_offer_accept_as(int peer_id, const char* path) {
     }
     std::string p = path ? path : "";
     std::string name = safe_file_name(p.c_str(), kRecvFileNameMax);
-    std::string dir = p.find('/') == std::string::npos ? "." : p.substr(0, p.find_last_of('/'));
-    if (dir.empty()) dir = "/";
+    size_t slash = p.find_last_of('/');
+    std::string dir = slash == std::string::npos ? std::string(".")
+                      : slash == 0                ? std::string("/")
+                                                  : std::string(p, 0, slash);
     bool usable = !name.empty() && p.size() <= static_cast<size_t>(kFilePathMax);
     if (usable) {
         struct stat st;
