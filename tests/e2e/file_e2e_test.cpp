@@ -334,16 +334,21 @@ TEST_F(FileTransferE2E, FilesOfEverySizeArriveIdenticalThroughARelay) {
     bob_id = register_and_login(*bob, "bob@example.org", "bob");
     befriend(*ann, ann_id, *bob, bob_id, "bob@example.org");
 
-    // Routes through the relay come with the periodic exchange; until then lines go as datagrams.
-    bool relayed = false;
-    for (int i = 0; i < 25 && !relayed; i++) {
-        std::string text = "route " + std::to_string(i);
-        ann->write_line("chat " + std::to_string(bob_id) + " " + text);
-        std::string got = bob->wait_line({quoted("event", "chat_received"), quoted("text", text)}, 3000);
-        relayed = got.find(quoted("path", "slave")) != std::string::npos;
-        if (!relayed) usleep(2000000);
-    }
-    ASSERT_TRUE(relayed) << "no route through the relay";
+    // Routes through the relay come with the periodic exchange, one direction at a time; until then
+    // lines go as datagrams. The answer to an offer (371) travels back the other way, so both
+    // directions must have their route before a file is offered.
+    auto route_between = [&](child_process& from, int to_id, child_process& to, const char* tag) {
+        for (int i = 0; i < 25; i++) {
+            std::string text = std::string(tag) + " " + std::to_string(i);
+            from.write_line("chat " + std::to_string(to_id) + " " + text);
+            std::string got = to.wait_line({quoted("event", "chat_received"), quoted("text", text)}, 3000);
+            if (got.find(quoted("path", "slave")) != std::string::npos) return true;
+            usleep(2000000);
+        }
+        return false;
+    };
+    ASSERT_TRUE(route_between(*ann, bob_id, *bob, "route a")) << "no route from ann through the relay";
+    ASSERT_TRUE(route_between(*bob, ann_id, *ann, "route b")) << "no route from bob through the relay";
 
     const std::vector<std::pair<std::string, size_t>> files = {
         {"r0.bin", 0}, {"r1.bin", 1}, {"r1000.bin", 1000}, {"r1001.bin", 1001}, {"r50m.bin", 50u << 20}};
