@@ -330,17 +330,6 @@ void poller_thread() {
     }
 }
 
-// Reads and drops n bytes of a message that cannot be held. Returns false when the read failed.
-bool skip_bytes(Cpeer_socket& slot, int n) {
-    char scratch[2048];
-    while (n > 0) {
-        int chunk = n < static_cast<int>(sizeof(scratch)) ? n : static_cast<int>(sizeof(scratch));
-        if (slot.my_recv_fixed_len(scratch, chunk) < 0) return false;
-        n -= chunk;
-    }
-    return true;
-}
-
 void reader_thread(int index, uint64_t gen) {
     if (index < 0 || index >= kPeerSlots) {
         log_line("index:%d out of range 0-%d in g_peer_one_client_thread\n", index, kPeerSlots - 1);
@@ -403,7 +392,7 @@ void reader_thread(int index, uint64_t gen) {
             // A length that cannot fit the buffer: drop the message (or the connection when the
             // length says nothing about where the next message starts).
             log_line("len:%d out of range in g_peer_one_client_thread, command:%d\n", h.len, h.command);
-            if (h.len < 0 || !skip_bytes(slot, h.len)) {
+            if (h.len < 0 || slot.skip_fixed_len(h.len) != 0) {
                 close_peer_slot(index, gen);
                 return;
             }

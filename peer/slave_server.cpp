@@ -411,17 +411,6 @@ void poller_thread() {
         });
 }
 
-// Reads and drops n bytes. Returns false when the read failed.
-bool drain_bytes(Clink_socket& link, int n) {
-    char scratch[2048];
-    while (n > 0) {
-        int chunk = n < static_cast<int>(sizeof(scratch)) ? n : static_cast<int>(sizeof(scratch));
-        if (link.my_recv_fixed_len(scratch, chunk) < 0) return false;
-        n -= chunk;
-    }
-    return true;
-}
-
 void reader_thread(int index, uint64_t gen) {
     if (index < 0 || index >= kSlaveSlots) {
         log_line("index:%d out of range 0-%d in g_peer_indirect_one_client_thread\n", index,
@@ -472,7 +461,7 @@ void reader_thread(int index, uint64_t gen) {
             want = kOuterPayloadCap;
         }
         if ((want > 0 && slot.my_recv_fixed_len(payload, want) < 0) ||
-            (excess > 0 && !drain_bytes(slot, excess))) {
+            (excess > 0 && slot.skip_fixed_len(excess) != 0)) {
             close_slave_slot(index, gen);
             return;
         }

@@ -228,6 +228,16 @@ int Clink_socket::recv_exact(char* buffer, int n, bool show_failure) {
     return static_cast<int>(r);
 }
 
+int Clink_socket::skip_fixed_len(int n) {
+    char scratch[2048];
+    while (n > 0) {
+        int chunk = n < static_cast<int>(sizeof(scratch)) ? n : static_cast<int>(sizeof(scratch));
+        if (recv_exact(scratch, chunk, false) < 0) return -1;
+        n -= chunk;
+    }
+    return 0;
+}
+
 int Clink_socket::my_recv_fixed_len(char* buffer, int n) {
     if (n == 0) return 0;
     if (n < 0) return -1;

@@ -37,6 +37,9 @@ public:
     // Reads exactly n bytes. Returns the count of the final receive (positive), 0 for n = 0, or a
     // negative value on failure, including the peer closing before all n bytes arrived.
     int my_recv_fixed_len(char* buffer, int n);
+    // Reads and throws away exactly n bytes (the body of a message that cannot be held), so the
+    // stream stays in step. Returns 0, or -1 when the connection failed first.
+    int skip_fixed_len(int n);
     // Sends length bytes exactly as given (no scrambling): proxy handshakes. Returns the count
     // sent or a negative value.
     int send_raw(const char* data, int length);

@@ -27,13 +27,7 @@ int read_server_message(Clink_socket& link, char* buffer, msg_header* header) {
         // The buffer cannot hold this body: skip its bytes so the stream stays in step, and drop it.
         log_line("g_recv_thread bad body length:%d for command:%d, skipped.\n", header->len,
                  header->command);
-        int left = header->len > 0 ? header->len : 0;
-        char discard[2048];
-        while (left > 0) {
-            int n = std::min(left, static_cast<int>(sizeof(discard)));
-            if (link.my_recv_fixed_len(discard, n) < 0) return READ_BROKEN;
-            left -= n;
-        }
+        if (link.skip_fixed_len(header->len > 0 ? header->len : 0) < 0) return READ_BROKEN;
         return READ_BAD_LEN;
     }
     if (link.my_recv_fixed_len(buffer + kHeaderLen, header->len) < 0) {

@@ -30,11 +30,15 @@ protected:
     }
     // Sends numbered lines from Ann until one reaches Bob by `path`; each line is awaited on its
     // own. Returns Bob's line, or an empty text when none did within the attempts.
-    std::string chat_until_path(const std::string& path, const std::string& tag, int attempts) {
+    std::string chat_until_path(const std::string& path, const std::string& tag, int attempts,
+                                bool from_bob = false) {
+        child_process& from = from_bob ? *m_bob : *m_ann;
+        child_process& to = from_bob ? *m_ann : *m_bob;
+        int to_id = from_bob ? m_ann_id : m_bob_id;
         for (int i = 0; i < attempts; i++) {
             std::string text = tag + " " + std::to_string(i);
-            m_ann->write_line("chat " + std::to_string(m_bob_id) + " " + text);
-            std::string got = m_bob->wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 3000);
+            from.write_line("chat " + std::to_string(to_id) + " " + text);
+            std::string got = to.wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 3000);
             if (got.find("\"path\":\"" + path + "\"") != std::string::npos) {
                 m_last_text = text;
                 return got;
@@ -68,7 +72,9 @@ TEST_F(RelayE2E, ChatAndKnockThroughAnotherClientsRelay) {
     register_and_login(cat, "cat@example.org", "cat");
     start_pair("127.0.21");
 
-    // Routes come with the periodic exchange; until then lines go as datagrams.
+    // Routes come with the periodic exchange, one direction at a time; until then lines go as
+    // datagrams. Echoes travel back, so Bob's route to Ann must be there too.
+    ASSERT_FALSE(chat_until_path("slave", "bob via cat", 25, true).empty()) << "no route from bob";
     std::string got = chat_until_path("slave", "via cat", 25);
     ASSERT_FALSE(got.empty()) << "no line went through the relay";
     EXPECT_NE(got.find("\"sender\":\"ann\""), std::string::npos) << got;
@@ -88,6 +94,7 @@ TEST_F(RelayE2E, ChatAndKnockThroughTheServersOwnRelay) {
     start_server("127.0.22.1", {"--relay-port", "7099"});
     start_pair("127.0.22");
 
+    ASSERT_FALSE(chat_until_path("slave", "bob via server", 25, true).empty()) << "no route from bob";
     std::string got = chat_until_path("slave", "via server", 25);
     ASSERT_FALSE(got.empty()) << "no line went through the server's relay";
     std::string echo = echo_of_last();
