@@ -67,8 +67,11 @@ chat_window* find_or_open_chat(int peer_id) {
 // Sends 211 with the received body back on the path the 210 came from.
 void echo_chat(int path, const char* body, int len, int peer_id, int index) {
     if (path == PEER_PATH_SLAVE) {
-        general_buf_command_to_peer_through_slave_server(peer_id, PEER_CHAT_ECHO, 0, body, len);
-        return;
+        if (general_buf_command_to_peer_through_slave_server(peer_id, PEER_CHAT_ECHO, 0, body, len) >= 0)
+            return;
+        // Routes are learnt one direction at a time: with none back to the sender yet, the echo
+        // goes as a datagram, so the sender still learns that the line arrived.
+        index = -1;
     }
     std::vector<char> msg(static_cast<size_t>(kHeaderLen + len));
     build_message(msg.data(), static_cast<int>(msg.size()), 0, 0, PEER_CHAT_ECHO, body, len);

@@ -124,6 +124,7 @@ TEST_F(RelayE2E, WhenTheRelayDiesTheNextLineGoesAsADatagram) {
     child_process& cat = client("127.0.24.1", "127.0.24.4", "cat", kRelayFlags);
     register_and_login(cat, "cat@example.org", "cat");
     start_pair("127.0.24");
+    ASSERT_FALSE(chat_until_path("slave", "bob before", 25, true).empty()) << "no route from bob";
     ASSERT_FALSE(chat_until_path("slave", "before", 25).empty()) << "no line went through the relay";
     ASSERT_FALSE(echo_of_last().empty());
 

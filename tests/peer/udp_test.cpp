@@ -117,6 +117,26 @@ TEST_F(UdpTest, ChatWithoutAnyRouteGoesAsADatagramCutTo950Bytes) {
     EXPECT_TRUE(logged("use_proxy is set: datagram to peer 801 not sent"));
 }
 
+TEST_F(UdpTest, EchoOfALineFromASlaveServerGoesAsADatagramWhenNoRouteLeadsBack) {
+    const char* addr = "127.0.7.34";
+    start(addr);
+    udp_server server(addr, kServerPort);
+    ASSERT_GE(server.fd, 0);
+    add_contact(802, addr);
+    const std::string body("Al:hi\0\1\2\3\4\5", 11);
+    EXPECT_EQ(do_private_chat_indirect_from_peer(body.data(), static_cast<int>(body.size()), 802), 0);
+    std::string got;
+    ASSERT_TRUE(server.recv(&got, 5000)) << "the echo was lost";
+    outer_header h;
+    parse_outer_header(got.data(), &h);
+    EXPECT_EQ(h.first_id, 802);
+    EXPECT_EQ(got.substr(46, 20), "   0:   0: 211:  11:");
+    std::string echoed = got.substr(66);
+    xor_scramble(echoed.data(), static_cast<long>(echoed.size()));
+    EXPECT_EQ(echoed, body);
+    wait_udp_jobs(5000);
+}
+
 TEST_F(UdpTest, RelayedChatIsShownOnceEchoedAsADatagramAndMalformedPacketsAreRejected) {
     const char* addr = "127.0.7.32";
     start(addr);
