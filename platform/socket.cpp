@@ -204,6 +204,10 @@ int peer_address_of(socket_t sock, char* out, int size, uint16_t* port) {
 int wait_readable(socket_t sock, int ms) { return wait_for(sock, POLLIN, ms); }
 int wait_writable(socket_t sock, int ms) { return wait_for(sock, POLLOUT, ms); }
 
+void shutdown_socket(socket_t sock) {
+    if (sock > 0) shutdown(sock, SHUT_RDWR);
+}
+
 void close_socket(socket_t sock) {
     if (sock <= 0) return;
     // shutdown first: it wakes any thread blocked on this socket, which close alone does not.

@@ -63,6 +63,9 @@ int wait_writable(socket_t sock, int ms);
 
 // Closes a handle (0 and negative handles are ignored).
 void close_socket(socket_t sock);
+// Ends both directions of a connection without closing the handle: every thread blocked on it
+// wakes with an error or end of stream.
+void shutdown_socket(socket_t sock);
 
 // Sends without raising SIGPIPE. Returns the count or -1.
 long send_bytes(socket_t sock, const void* data, long len);

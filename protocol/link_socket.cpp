@@ -22,7 +22,11 @@ Clink_socket::~Clink_socket() = default;
 int Clink_socket::my_close() {
     socket_t s = sock.exchange(0);
     if (s != 0) {
-        close_socket(s);
+        shutdown_socket(s);
+        {
+            std::unique_lock<std::shared_mutex> lk(m_fd_lock);
+            close_socket(s);
+        }
         connected = 0;
         tried_times = 0;
     }
@@ -128,8 +132,12 @@ int Clink_socket::send_raw(const char* data, int length) {
         while (!lock_for(send_lock, kSendLockWaitMs))
             log_line("send lock wait timed out in my_send_fixed_len (%s), waiting on\n", name);
 
-        socket_t s = sock;
-        int sel = s != 0 ? wait_send_ready(s, kSendSelectMs) : 1;
+        int sel;
+        {
+            std::shared_lock<std::shared_mutex> fd(m_fd_lock);
+            socket_t s = sock;
+            sel = s != 0 ? wait_send_ready(s, kSendSelectMs) : 1;
+        }
         if (sel < 0) {
             if (retry_on_error == 1 && tried_times < kSendRetryLimit) {
                 retry_count++;
@@ -153,14 +161,20 @@ int Clink_socket::send_raw(const char* data, int length) {
         }
         if (sel == 0) log_line("wait time out in Clink_socket::my_send_fixed_len!!!!!!\n");
 
-        s = sock;
-        if (s == 0) {
+        long r = 0;
+        bool closed;
+        {
+            std::shared_lock<std::shared_mutex> fd(m_fd_lock);
+            socket_t s = sock;
+            closed = s == 0;
+            if (!closed) r = send_bytes(s, data + sent, length - sent);
+        }
+        if (closed) {
             my_close();
             send_lock.unlock();
             log_socket_error();
             return -1;
         }
-        long r = send_bytes(s, data + sent, length - sent);
         if (r < 0) {
             if (retry_on_error == 1 && tried_times < kSendRetryLimit) {
                 retry_count++;
@@ -207,7 +221,12 @@ int Clink_socket::my_recv(char* buffer, int max) {
         show_message("recv max_len<=0 at Clink_socket::my_recv!");
         return -1;
     }
-    long r = recv_bytes(sock, buffer, max);
+    long r;
+    {
+        std::shared_lock<std::shared_mutex> fd(m_fd_lock);
+        socket_t s = sock;
+        r = s != 0 ? recv_bytes(s, buffer, max) : -1;
+    }
     if (r < 0) show_message("Receiving data from server failed, may need reconnect.");
     return static_cast<int>(r);
 }
@@ -216,7 +235,11 @@ int Clink_socket::recv_exact(char* buffer, int n, bool show_failure) {
     int got = 0;
     long r = 0;
     while (got < n) {
-        r = recv_bytes(sock, buffer + got, n - got);
+        {
+            std::shared_lock<std::shared_mutex> fd(m_fd_lock);
+            socket_t s = sock;
+            r = s != 0 ? recv_bytes(s, buffer + got, n - got) : -1;
+        }
         if (r < 0) {
             if (show_failure) show_message("Receiving data from server failed, may need reconnect.");
             return static_cast<int>(r);

@@ -4,11 +4,14 @@
 // reads.
 //
 // Threads: any number of threads may send on one instance (send_lock serialises the attempts);
-// exactly one thread receives. my_close may run on the receiving thread while another sends; the
-// sender then sees sock 0 or a failed send.
+// exactly one thread receives. my_close may run on any thread while others send or receive: it
+// takes the handle away and shuts the connection down (which wakes them), then closes the handle
+// only once no send or receive call is inside it, so no call ever runs on a closed handle or on
+// one the system has already given to another connection.
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <shared_mutex>
 
 #include "platform/socket.h"
 #include "platform/sync.h"
@@ -81,6 +84,8 @@ protected:
     virtual int wait_send_ready(socket_t s, int ms);
 
 private:
+    // Held shared around each send and receive call on the handle, exclusively around its close.
+    std::shared_mutex m_fd_lock;
     int send_scrambled(const char* data, int length, int from);
     // Reads exactly n bytes without scrambling logic; shared by the exact-length and proxy reads.
     int recv_exact(char* buffer, int n, bool show_failure);
