@@ -146,10 +146,11 @@ constexpr int kMaxWriteQueueBytes = 4 * 1024 * 1024;  // a reader slower than th
 // What a connection may queue while its password is checked; more closes it.
 constexpr int kMaxQueuedBeforeSignIn = 64;
 constexpr int kMaxQueuedBytesBeforeSignIn = 64 * 1024;
-// Password checks that may run at once for one source address and for one account; more are
-// refused at once, so that a flood of guesses cannot keep the hashing threads from real users.
+// Password checks that may run at once for one source address (more wait their turn) and for
+// one account (more are refused), so that a flood of guesses cannot keep the hashing threads
+// from real users.
 constexpr int kMaxChecksPerAddress = 2;
-constexpr int kMaxChecksPerAccount = 2;
+constexpr int kMaxChecksPerAccount = 4;
 // Offline messages kept for one recipient: more are refused until some are read.
 constexpr int kOfflineQuotaMessages = 1000;
 constexpr int64_t kOfflineQuotaBytes = 10 * 1024 * 1024;

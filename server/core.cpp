@@ -189,24 +189,50 @@ bool Core::claim_ok(int claimed, const std::string& peer_ip, const char* what) {
     return false;
 }
 
-bool Core::begin_check(const std::string& address, int user) {
-    int& by_address = m_checks_by_address[address];
-    int& by_user = m_checks_by_user[user];
-    if (by_address >= kMaxChecksPerAddress || (user != 0 && by_user >= kMaxChecksPerAccount)) {
-        if (by_address == 0) m_checks_by_address.erase(address);
-        if (by_user == 0) m_checks_by_user.erase(user);
-        return false;
-    }
-    by_address++;
-    if (user != 0) by_user++;
-    return true;
+void Core::queue_check(const std::string& address, CheckJob job) {
+    m_checks_by_address[address].waiting.push_back(std::move(job));
+    start_checks(address);
 }
 
-void Core::end_check(const std::string& address, int user) {
-    auto a = m_checks_by_address.find(address);
-    if (a != m_checks_by_address.end() && --a->second <= 0) m_checks_by_address.erase(a);
-    auto u = m_checks_by_user.find(user);
-    if (u != m_checks_by_user.end() && --u->second <= 0) m_checks_by_user.erase(u);
+void Core::start_checks(const std::string& address) {
+    for (;;) {
+        // Looked up again each round: a check that completes at once (no hashing threads) comes
+        // back here before this returns.
+        auto it = m_checks_by_address.find(address);
+        if (it == m_checks_by_address.end()) return;
+        AddressChecks& a = it->second;
+        if (a.waiting.empty()) {
+            if (a.running == 0) m_checks_by_address.erase(it);
+            return;
+        }
+        if (a.running >= kMaxChecksPerAddress) return;
+        CheckJob job = std::move(a.waiting.front());
+        a.waiting.pop_front();
+        if (m_conns.find(job.id) == m_conns.end()) continue;  // gone while it waited
+        if (job.account != 0) {
+            auto acc = m_checks_by_account.find(job.account);
+            if (acc != m_checks_by_account.end() && acc->second >= kMaxChecksPerAccount) {
+                job.refused();
+                continue;
+            }
+            m_checks_by_account[job.account]++;
+        }
+        a.running++;
+        auto done = [this, address, account = job.account, next = std::move(job.done)] {
+            auto ai = m_checks_by_address.find(address);
+            if (ai != m_checks_by_address.end()) ai->second.running--;
+            auto acc = m_checks_by_account.find(account);
+            if (acc != m_checks_by_account.end() && --acc->second <= 0) m_checks_by_account.erase(acc);
+            next();
+            start_checks(address);
+        };
+        if (m_offload) {
+            m_offload(std::move(job.work), std::move(done));
+        } else {
+            job.work();
+            done();
+        }
+    }
 }
 
 void Core::drain(ConnId id) {
@@ -371,25 +397,22 @@ void Core::do_login(ConnId id, Conn& c, const std::string& body) {
         send(id, kRepLoginFailed);
         return;
     }
-    if (!begin_check(c.peer_ip, user.id)) {
-        note("connection %llu: sign-in for %s from %s refused: too many password checks at once",
-             static_cast<unsigned long long>(id), email.c_str(), c.peer_ip.c_str());
-        send(id, kRepLoginFailed);
-        return;
-    }
     c.busy = true;
     auto ok = std::make_shared<bool>(false);
-    auto work = [ok, hash = user.pw_hash, password] { *ok = password_verify(hash, password); };
-    auto done = [this, id, ok, user, address = c.peer_ip] {
-        end_check(address, user.id);
-        finish_login(id, user, *ok);
+    CheckJob job;
+    job.id = id;
+    job.account = user.id;
+    job.work = [ok, hash = user.pw_hash, password] { *ok = password_verify(hash, password); };
+    job.done = [this, id, ok, user] { finish_login(id, user, *ok); };
+    job.refused = [this, id, email] {
+        note("connection %llu: sign-in for %s refused: too many password checks for it at once",
+             static_cast<unsigned long long>(id), email.c_str());
+        auto it = m_conns.find(id);
+        if (it != m_conns.end()) it->second.busy = false;
+        send(id, kRepLoginFailed);
+        drain(id);
     };
-    if (m_offload)
-        m_offload(std::move(work), std::move(done));
-    else {
-        work();
-        done();
-    }
+    queue_check(c.peer_ip, std::move(job));
 }
 
 void Core::finish_login(ConnId id, const User& user, bool ok) {
@@ -467,19 +490,14 @@ void Core::do_register(ConnId id, Conn& c, const std::string& body) {
         send(id, kRepRegisterEmailExists);
         return;
     }
-    if (!begin_check(c.peer_ip, 0)) {
-        note("connection %llu: registration from %s refused: too many password checks at once",
-             static_cast<unsigned long long>(id), c.peer_ip.c_str());
-        send(id, kRepRegisterFailed);
-        return;
-    }
     c.busy = true;
     auto hash = std::make_shared<std::string>();
     auto rc = std::make_shared<int>(-1);
     bool fast = m_options.fast_hash;
-    auto work = [hash, rc, password, fast] { *rc = password_hash(password, fast, hash.get()); };
-    auto done = [this, id, hash, rc, u, address = c.peer_ip]() mutable {
-        end_check(address, 0);
+    CheckJob job;
+    job.id = id;
+    job.work = [hash, rc, password, fast] { *rc = password_hash(password, fast, hash.get()); };
+    job.done = [this, id, hash, rc, u]() mutable {
         auto it = m_conns.find(id);
         if (it == m_conns.end()) return;
         it->second.busy = false;
@@ -501,12 +519,7 @@ void Core::do_register(ConnId id, Conn& c, const std::string& body) {
         }
         drain(id);
     };
-    if (m_offload)
-        m_offload(std::move(work), std::move(done));
-    else {
-        work();
-        done();
-    }
+    queue_check(c.peer_ip, std::move(job));
 }
 
 void Core::do_sign_out(ConnId id, Conn& c) {

@@ -111,9 +111,19 @@ private:
     // homed here only from the address of its signed-in main connection; an id not homed here
     // as it comes. `what` names the request in the log line of a refusal.
     bool claim_ok(int claimed, const std::string& peer_ip, const char* what);
-    // Counts a password check for the address and the account; false when either has too many.
-    bool begin_check(const std::string& address, int user);
-    void end_check(const std::string& address, int user);
+    // A password check (sign-in or registration) of a connection: work runs on the hashing
+    // threads, done back here. Checks of one source address run at most kMaxChecksPerAddress at
+    // a time, the others wait in order; a sign-in (account != 0) that would pass
+    // kMaxChecksPerAccount for its account is refused instead (refused runs).
+    struct CheckJob {
+        ConnId id = 0;
+        int account = 0;
+        std::function<void()> work;
+        std::function<void()> done;
+        std::function<void()> refused;
+    };
+    void queue_check(const std::string& address, CheckJob job);
+    void start_checks(const std::string& address);
     void drain(ConnId id);
     void send(ConnId id, int command, std::string_view body = {}, int board_num = 0);
 
@@ -172,9 +182,13 @@ private:
     int m_online_index = 0;
     // When each user was last asked (381) to connect to each other user: (target, requester).
     std::map<std::pair<int, int>, std::chrono::steady_clock::time_point> m_connect_back_sent;
-    // Password checks under way (sign-in and registration) per source address and per account.
-    std::unordered_map<std::string, int> m_checks_by_address;
-    std::unordered_map<int, int> m_checks_by_user;
+    // Password checks per source address (running, waiting) and running per account.
+    struct AddressChecks {
+        int running = 0;
+        std::deque<CheckJob> waiting;
+    };
+    std::unordered_map<std::string, AddressChecks> m_checks_by_address;
+    std::unordered_map<int, int> m_checks_by_account;
     ConnId m_current = 0;    // connection whose message is being handled, 0 outside handle()
     LineBudget m_budget;     // lines from input without a connection (datagrams)
 };
