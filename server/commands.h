@@ -149,7 +149,7 @@ constexpr int kMaxQueuedBytesBeforeSignIn = 64 * 1024;
 // Password checks that may run at once for one source address (more wait their turn) and for
 // one account (more are refused), so that a flood of guesses cannot keep the hashing threads
 // from real users.
-constexpr int kMaxChecksPerAddress = 2;
+constexpr int kMaxChecksPerAddress = 1;  // less than the hashing threads (2 by default)
 constexpr int kMaxChecksPerAccount = 4;
 // Offline messages kept for one recipient: more are refused until some are read.
 constexpr int kOfflineQuotaMessages = 1000;
