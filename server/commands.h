@@ -1,6 +1,7 @@
 // Command numbers and limits of the messenger server: what clients send on their main connection,
 // what they send on one-shot home-server connections, and what the server sends back.
 #pragma once
+#include <cstdint>
 
 namespace srv {
 
@@ -142,6 +143,17 @@ constexpr int kOfflineMaxText = 32768;  // one stored offline message (header, t
 constexpr int kNoticeMax = 1023;        // client's pop-up text buffer
 constexpr int kAddressMax = 49;         // client's local address text
 constexpr int kMaxWriteQueueBytes = 4 * 1024 * 1024;  // a reader slower than this is dropped
+// What a connection may queue while its password is checked; more closes it.
+constexpr int kMaxQueuedBeforeSignIn = 64;
+constexpr int kMaxQueuedBytesBeforeSignIn = 64 * 1024;
+// Password checks that may run at once for one source address (more wait their turn) and for
+// one account (more are refused), so that a flood of guesses cannot keep the hashing threads
+// from real users.
+constexpr int kMaxChecksPerAddress = 1;  // less than the hashing threads (2 by default)
+constexpr int kMaxChecksPerAccount = 4;
+// Offline messages kept for one recipient: more are refused until some are read.
+constexpr int kOfflineQuotaMessages = 1000;
+constexpr int64_t kOfflineQuotaBytes = 10 * 1024 * 1024;
 constexpr int kDatagramOuterLen = 46;                 // "%12d:%10d:%10d:%10d:"
 constexpr int kDatagramMax = 1024;                    // clients cut a datagram to this
 constexpr int kDefaultIdleSeconds = 90;  // main connections send a keep-alive every 5 s

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -149,16 +150,89 @@ void Core::on_message(ConnId id, const msg_header& header, std::string body) {
     Conn& c = it->second;
     if (c.busy) {
         // Kept in order behind the pending password check; a client never pipelines this much.
-        if (c.queued.size() >= 256) {
+        if (c.queued.size() >= static_cast<size_t>(kMaxQueuedBeforeSignIn) ||
+            c.queued_bytes + body.size() > static_cast<size_t>(kMaxQueuedBytesBeforeSignIn)) {
             m_log.line("connection %llu: too many requests while signing in; closing",
                        static_cast<unsigned long long>(id));
+            c.queued.clear();
+            c.queued_bytes = 0;
             m_transport.close(id);
             return;
         }
+        c.queued_bytes += body.size();
         c.queued.emplace_back(header, std::move(body));
         return;
     }
     handle(id, c, header, body);
+}
+
+void Core::note(const char* fmt, ...) {
+    auto it = m_conns.find(m_current);
+    LineBudget& budget = it != m_conns.end() ? it->second.budget : m_budget;
+    va_list args;
+    va_start(args, fmt);
+    m_log.vlimited(budget, fmt, args);
+    va_end(args);
+}
+
+bool Core::claim_ok(int claimed, const std::string& peer_ip, const char* what) {
+    auto on = m_online.find(claimed);
+    if (on != m_online.end()) {
+        auto mc = m_conns.find(on->second.conn);
+        if (mc != m_conns.end() && mc->second.peer_ip == peer_ip) return true;
+    } else {
+        User u;
+        if (m_store.find_user(claimed, &u) != 0) return true;  // not one of ours: as it comes
+    }
+    note("%s claiming to come from user %d refused: sent from %s, where that user is not signed in",
+         what, claimed, peer_ip.c_str());
+    return false;
+}
+
+void Core::queue_check(const std::string& address, CheckJob job) {
+    m_checks_by_address[address].waiting.push_back(std::move(job));
+    start_checks(address);
+}
+
+void Core::start_checks(const std::string& address) {
+    for (;;) {
+        // Looked up again each round: a check that completes at once (no hashing threads) comes
+        // back here before this returns.
+        auto it = m_checks_by_address.find(address);
+        if (it == m_checks_by_address.end()) return;
+        AddressChecks& a = it->second;
+        if (a.waiting.empty()) {
+            if (a.running == 0) m_checks_by_address.erase(it);
+            return;
+        }
+        if (a.running >= kMaxChecksPerAddress) return;
+        CheckJob job = std::move(a.waiting.front());
+        a.waiting.pop_front();
+        if (m_conns.find(job.id) == m_conns.end()) continue;  // gone while it waited
+        if (job.account != 0) {
+            auto acc = m_checks_by_account.find(job.account);
+            if (acc != m_checks_by_account.end() && acc->second >= kMaxChecksPerAccount) {
+                job.refused();
+                continue;
+            }
+            m_checks_by_account[job.account]++;
+        }
+        a.running++;
+        auto done = [this, address, account = job.account, next = std::move(job.done)] {
+            auto ai = m_checks_by_address.find(address);
+            if (ai != m_checks_by_address.end()) ai->second.running--;
+            auto acc = m_checks_by_account.find(account);
+            if (acc != m_checks_by_account.end() && --acc->second <= 0) m_checks_by_account.erase(acc);
+            next();
+            start_checks(address);
+        };
+        if (m_offload) {
+            m_offload(std::move(job.work), std::move(done));
+        } else {
+            job.work();
+            done();
+        }
+    }
 }
 
 void Core::drain(ConnId id) {
@@ -169,16 +243,19 @@ void Core::drain(ConnId id) {
         if (c.busy || c.queued.empty()) return;
         auto [h, body] = std::move(c.queued.front());
         c.queued.pop_front();
+        c.queued_bytes -= body.size();
         handle(id, c, h, body);
     }
 }
 
 void Core::handle(ConnId id, Conn& c, const msg_header& h, const std::string& body) {
     const int user = c.user_id;
+    const ConnId outer = m_current;  // a synchronous sign-in handles queued messages inside
+    m_current = id;
     auto need_login = [&](int refusal) {
         if (user != 0) return true;
-        m_log.line("connection %llu: command %d before sign-in refused",
-                   static_cast<unsigned long long>(id), h.command);
+        note("connection %llu: command %d before sign-in refused",
+             static_cast<unsigned long long>(id), h.command);
         if (refusal) send(id, refusal);
         return false;
     };
@@ -276,13 +353,13 @@ void Core::handle(ConnId id, Conn& c, const msg_header& h, const std::string& bo
             do_route_info(h.command, body);
             break;
         case kCmdQueryOnline:
-            do_query_online(id, body);
+            do_query_online(id, c, body);
             break;
         case kCmdStatusToContact:
-            do_status_to_contact(body);
+            do_status_to_contact(c, body);
             break;
         case kCmdConnectBack:
-            do_connect_back(body);
+            do_connect_back(c, body);
             break;
         case kCmdOfflineBegin:
             do_offline_begin(c, body);
@@ -294,10 +371,11 @@ void Core::handle(ConnId id, Conn& c, const msg_header& h, const std::string& bo
             do_offline_end(c, body);
             break;
         default:
-            m_log.line("connection %llu: unknown command %d (len %d) ignored",
-                       static_cast<unsigned long long>(id), h.command, h.len);
+            note("connection %llu: unknown command %d (len %d) ignored",
+                 static_cast<unsigned long long>(id), h.command, h.len);
             break;
     }
+    m_current = outer;
 }
 
 // ---- sign-in, registration, sign-out ----
@@ -306,8 +384,7 @@ void Core::do_login(ConnId id, Conn& c, const std::string& body) {
     std::string text = c_text(body);
     size_t colon = text.find(':');
     if (colon == std::string::npos) {
-        m_log.line("connection %llu: login without ':' refused",
-                   static_cast<unsigned long long>(id));
+        note("connection %llu: login without ':' refused", static_cast<unsigned long long>(id));
         send(id, kRepLoginFailed);
         return;
     }
@@ -315,21 +392,27 @@ void Core::do_login(ConnId id, Conn& c, const std::string& body) {
     std::string password = cut(text.substr(colon + 1), kLoginPasswordMax);
     User user;
     if (email.empty() || m_store.find_user_by_email(email, &user) != 0) {
-        m_log.line("connection %llu: login for unknown e-mail '%s'",
-                   static_cast<unsigned long long>(id), email.c_str());
+        note("connection %llu: login for unknown e-mail '%s'", static_cast<unsigned long long>(id),
+             email.c_str());
         send(id, kRepLoginFailed);
         return;
     }
     c.busy = true;
     auto ok = std::make_shared<bool>(false);
-    auto work = [ok, hash = user.pw_hash, password] { *ok = password_verify(hash, password); };
-    auto done = [this, id, ok, user] { finish_login(id, user, *ok); };
-    if (m_offload)
-        m_offload(std::move(work), std::move(done));
-    else {
-        work();
-        done();
-    }
+    CheckJob job;
+    job.id = id;
+    job.account = user.id;
+    job.work = [ok, hash = user.pw_hash, password] { *ok = password_verify(hash, password); };
+    job.done = [this, id, ok, user] { finish_login(id, user, *ok); };
+    job.refused = [this, id, email] {
+        note("connection %llu: sign-in for %s refused: too many password checks for it at once",
+             static_cast<unsigned long long>(id), email.c_str());
+        auto it = m_conns.find(id);
+        if (it != m_conns.end()) it->second.busy = false;
+        send(id, kRepLoginFailed);
+        drain(id);
+    };
+    queue_check(c.peer_ip, std::move(job));
 }
 
 void Core::finish_login(ConnId id, const User& user, bool ok) {
@@ -338,8 +421,8 @@ void Core::finish_login(ConnId id, const User& user, bool ok) {
     Conn& c = it->second;
     c.busy = false;
     if (!ok) {
-        m_log.line("connection %llu: wrong password for %s", static_cast<unsigned long long>(id),
-                   user.email.c_str());
+        m_log.limited(c.budget, "connection %llu: wrong password for %s",
+                      static_cast<unsigned long long>(id), user.email.c_str());
         send(id, kRepLoginFailed);
         drain(id);
         return;
@@ -379,8 +462,8 @@ void Core::finish_login(ConnId id, const User& user, bool ok) {
 
 void Core::do_register(ConnId id, Conn& c, const std::string& body) {
     if (body.size() != static_cast<size_t>(kRegisterRecordLen)) {
-        m_log.line("connection %llu: registration record of %zu bytes refused",
-                   static_cast<unsigned long long>(id), body.size());
+        note("connection %llu: registration record of %zu bytes refused",
+             static_cast<unsigned long long>(id), body.size());
         send(id, kRepRegisterFailed);
         return;
     }
@@ -397,8 +480,8 @@ void Core::do_register(ConnId id, Conn& c, const std::string& body) {
                     u.email.find_first_of(": \t") == std::string::npos && !has_control(u.email);
     if (!email_ok || password.empty() || has_control(u.first_name) || has_control(u.last_name) ||
         has_control(u.nick_name)) {
-        m_log.line("connection %llu: registration with invalid fields refused",
-                   static_cast<unsigned long long>(id));
+        note("connection %llu: registration with invalid fields refused",
+             static_cast<unsigned long long>(id));
         send(id, kRepRegisterFailed);
         return;
     }
@@ -411,8 +494,10 @@ void Core::do_register(ConnId id, Conn& c, const std::string& body) {
     auto hash = std::make_shared<std::string>();
     auto rc = std::make_shared<int>(-1);
     bool fast = m_options.fast_hash;
-    auto work = [hash, rc, password, fast] { *rc = password_hash(password, fast, hash.get()); };
-    auto done = [this, id, hash, rc, u]() mutable {
+    CheckJob job;
+    job.id = id;
+    job.work = [hash, rc, password, fast] { *rc = password_hash(password, fast, hash.get()); };
+    job.done = [this, id, hash, rc, u]() mutable {
         auto it = m_conns.find(id);
         if (it == m_conns.end()) return;
         it->second.busy = false;
@@ -434,20 +519,16 @@ void Core::do_register(ConnId id, Conn& c, const std::string& body) {
         }
         drain(id);
     };
-    if (m_offload)
-        m_offload(std::move(work), std::move(done));
-    else {
-        work();
-        done();
-    }
+    queue_check(c.peer_ip, std::move(job));
 }
 
 void Core::do_sign_out(ConnId id, Conn& c) {
     if (c.user_id == 0) return;
     m_log.line("connection %llu: user %d signed out", static_cast<unsigned long long>(id),
                c.user_id);
-    // The client announces its own offline state to its contacts; nothing to tell them here.
-    end_presence(c.user_id, id, false);
+    // The client's own announcement of its offline state comes from a user no longer signed
+    // in, which is not taken; the server tells the contacts itself.
+    end_presence(c.user_id, id, true);
     c.user_id = 0;
 }
 
@@ -617,7 +698,7 @@ void Core::do_move_contact(int user, const std::string& body) {
         !parse_field(body, 11, 10, &group))
         return;
     if (group != 0 && !m_store.group_owned(user, group)) {
-        m_log.line("user %d: move of contact %d to foreign group %d ignored", user, contact, group);
+        note("user %d: move of contact %d to foreign group %d ignored", user, contact, group);
         return;
     }
     m_store.move_contact(user, contact, group);
@@ -692,15 +773,39 @@ void Core::do_offline_delete(int user, const std::string& body) {
 
 void Core::do_offline_begin(Conn& c, const std::string& body) {
     int to = 0, from = 0;
-    User recipient;
+    User recipient, sender;
     if (c.off_open)
-        m_log.line("offline message from %d to %d replaced by a new one before its end", c.off_from,
-                   c.off_to);
+        note("offline message from %d to %d replaced by a new one before its end", c.off_from,
+             c.off_to);
     c.off_open = false;
     c.off_text.clear();
     if (!parse_field(body, 0, 10, &to) || body.size() < 21 || body[10] != ':' ||
         !parse_field(body, 11, 10, &from) || m_store.find_user(to, &recipient) != 0) {
-        m_log.line("offline message start with bad or unknown ids ignored");
+        note("offline message start with bad or unknown ids ignored");
+        return;
+    }
+    // Stored only from registered users, signed in where the message comes from.
+    if (m_store.find_user(from, &sender) != 0) {
+        note("offline message to %d from %d refused: the sender is not a registered user", to,
+             from);
+        return;
+    }
+    if (!claim_ok(from, c.peer_ip, "offline message")) return;
+    int count = 0;
+    int64_t bytes = 0;
+    if (m_store.offline_usage(to, &count, &bytes) != 0 || count >= kOfflineQuotaMessages ||
+        bytes >= kOfflineQuotaBytes) {
+        note("offline message from %d to %d refused: %d messages (%lld bytes) already wait", from,
+             to, count, static_cast<long long>(bytes));
+        // The sending client reads nothing on this connection; its user learns of the refusal
+        // on the main connection.
+        auto on = m_online.find(from);
+        if (on != m_online.end())
+            send(on->second.conn, kRepNotice2,
+                 "Your offline message to " + cut(recipient.nick_name.empty() ? recipient.email
+                                                                              : recipient.nick_name,
+                                                  127) +
+                     " was not delivered: too many messages are waiting for this user.");
         return;
     }
     c.off_open = true;
@@ -712,8 +817,8 @@ void Core::do_offline_part(Conn& c, const std::string& body) {
     if (!c.off_open) return;
     size_t room = kOfflineMaxText - c.off_text.size();
     if (body.size() > room) {
-        m_log.line("offline message from %d to %d longer than %d bytes; cut", c.off_from, c.off_to,
-                   kOfflineMaxText);
+        note("offline message from %d to %d longer than %d bytes; cut", c.off_from, c.off_to,
+             kOfflineMaxText);
         c.off_text.append(body, 0, room);
         return;
     }
@@ -726,7 +831,7 @@ void Core::do_offline_end(Conn& c, const std::string& body) {
     c.off_open = false;
     if (!parse_field(body, 0, 10, &to) || body.size() < 21 || body[10] != ':' ||
         !parse_field(body, 11, 10, &from) || to != c.off_to || from != c.off_from) {
-        m_log.line("offline message end does not match its start; discarded");
+        note("offline message end does not match its start; discarded");
         c.off_text.clear();
         return;
     }
@@ -734,7 +839,7 @@ void Core::do_offline_end(Conn& c, const std::string& body) {
         m_log.line("storing offline message from %d to %d failed: %s", from, to,
                    m_store.last_error().c_str());
     else
-        m_log.line("offline message from %d to %d stored (%zu bytes)", from, to, c.off_text.size());
+        note("offline message from %d to %d stored (%zu bytes)", from, to, c.off_text.size());
     c.off_text.clear();
 }
 
@@ -770,13 +875,24 @@ void Core::notify_watchers(int user, int state, const std::string& address) {
     }
 }
 
-void Core::do_query_online(ConnId id, const std::string& body) {
+void Core::do_query_online(ConnId id, const Conn& c, const std::string& body) {
     int contact = 0;
     if (!parse_int(c_text(body), &contact)) {
         send(id, kRepOnlineEnd);
         return;
     }
-    int state = visible_state(contact);
+    // Presence and address go only to a user signed in from the asking address who keeps the
+    // contact in the list; anyone else learns what an offline user shows.
+    bool entitled = false;
+    for (const auto& [uid, p] : m_online) {
+        auto mc = m_conns.find(p.conn);
+        if (mc == m_conns.end() || mc->second.peer_ip != c.peer_ip) continue;
+        if (m_store.get_relation(uid, contact, nullptr, nullptr) == 0) {
+            entitled = true;
+            break;
+        }
+    }
+    int state = entitled ? visible_state(contact) : kPresenceOffline;
     send(id, kRepOnlineState, f10(contact), state);
     auto it = m_online.find(contact);
     if (state != kPresenceOffline && it != m_online.end())
@@ -785,17 +901,18 @@ void Core::do_query_online(ConnId id, const std::string& body) {
         send(id, kRepOnlineEnd);
 }
 
-void Core::do_status_to_contact(const std::string& body) {
+void Core::do_status_to_contact(const Conn& c, const std::string& body) {
     int contact = 0, sender = 0, state = 0;
     std::string text = c_text(body);
     if (!parse_field(text, 0, 10, &contact) || text.size() < 29 || text[10] != ':' ||
         !parse_field(text, 11, 10, &sender) || text[21] != ':' ||
         !parse_field(text, 22, 6, &state) || text[28] != ':' || state < 0 || state > kPresenceMax) {
-        m_log.line("status notice with a malformed body ignored");
+        note("status notice with a malformed body ignored");
         return;
     }
     auto it = m_online.find(contact);
     if (it == m_online.end()) return;
+    if (!claim_ok(sender, c.peer_ip, "status notice")) return;
     // Only to someone who keeps the sender in the list.
     if (m_store.get_relation(contact, sender, nullptr, nullptr) != 0) return;
     if (state == kPresenceAppearOffline) state = kPresenceOffline;
@@ -807,17 +924,18 @@ constexpr std::chrono::seconds kConnectBackQuiet{10};
 
 // 380 "%10d:%10d:%s" (target, requester, requester's address): the requester could not reach the
 // target directly, so the target is asked to connect to the requester (381 "%10d:%s").
-void Core::do_connect_back(const std::string& body) {
+void Core::do_connect_back(const Conn& c, const std::string& body) {
     int target = 0, requester = 0;
     std::string text = c_text(body);
     if (!parse_field(text, 0, 10, &target) || text.size() < 23 || text[10] != ':' ||
         !parse_field(text, 11, 10, &requester) || text[21] != ':') {
-        m_log.line("connect-back request with a malformed body ignored");
+        note("connect-back request with a malformed body ignored");
         return;
     }
     std::string address = cut(first_word(text.substr(22)), kAddressMax);
     auto it = m_online.find(target);
     if (it == m_online.end() || address.empty()) return;
+    if (!claim_ok(requester, c.peer_ip, "connect-back request")) return;
     // Only between users who keep each other in their lists.
     if (m_store.get_relation(target, requester, nullptr, nullptr) != 0) return;
     // A client that fails to connect back asks the other side to connect back in turn; when
@@ -826,7 +944,7 @@ void Core::do_connect_back(const std::string& body) {
     const auto now = std::chrono::steady_clock::now();
     auto answered = m_connect_back_sent.find({requester, target});
     if (answered != m_connect_back_sent.end() && now - answered->second < kConnectBackQuiet) {
-        m_log.line("connect-back: user %d cannot reach user %d either; not passed on", requester,
+        note("connect-back: user %d cannot reach user %d either; not passed on", requester,
                    target);
         return;
     }
@@ -835,7 +953,7 @@ void Core::do_connect_back(const std::string& body) {
             e = now - e->second >= kConnectBackQuiet ? m_connect_back_sent.erase(e) : std::next(e);
     }
     m_connect_back_sent[{target, requester}] = now;
-    m_log.line("connect-back: user %d asked to connect to user %d at %s", target, requester,
+    note("connect-back: user %d asked to connect to user %d at %s", target, requester,
                address.c_str());
     send(it->second.conn, kRepConnectToPeer, f10(requester) + ":" + address);
 }
@@ -848,7 +966,7 @@ void Core::do_connect_back(const std::string& body) {
 void Core::do_relay_port(ConnId id, Conn& c, int slot, int board_num) {
     int port = board_num == 0 ? kRelayPorts[slot] : board_num;
     if (port <= 0 || port > kMaxBoardPort) {
-        m_log.line("user %d: relay port %d refused", c.user_id, board_num);
+        note("user %d: relay port %d refused", c.user_id, board_num);
         return;
     }
     if (c.relay_port[slot] == port) {
@@ -900,7 +1018,7 @@ void Core::do_slave_request(ConnId id, int user) {
         chosen.push_back({0, cut(m_options.advertise, kSlaveAddressMax), {m_options.relay_port, 0, 0}});
     chosen.insert(chosen.end(), self.begin(), self.end());
     if (chosen.empty()) {
-        m_log.line("user %d asked for relays; none is known", user);
+        note("user %d asked for relays; none is known", user);
         return;
     }
     if (chosen.size() > 2) chosen.resize(2);
@@ -938,7 +1056,7 @@ void Core::do_route_request(const Conn& c, const std::string& body) {
     std::string text = c_text(body);
     if (!two_ids(text, &target, &requester)) {
         if (c.user_id == 0 || !parse_int(text, &target)) {
-            m_log.line("relay route request with a malformed body ignored");
+            note("relay route request with a malformed body ignored");
             return;
         }
         requester = c.user_id;
@@ -956,7 +1074,7 @@ void Core::do_route_info(int command, const std::string& body) {
     int target = 0, sender = 0;
     std::string text = c_text(body);
     if (!two_ids(text, &target, &sender)) {
-        m_log.line("relay route %d with a malformed body ignored", command);
+        note("relay route %d with a malformed body ignored", command);
         return;
     }
     std::string route = cut(text.substr(22), kRouteTextMax);
@@ -966,7 +1084,7 @@ void Core::do_route_info(int command, const std::string& body) {
     for (size_t off = 11; ok && off < 32; off += 7)
         ok = parse_field(route, off, 6, &port) && port >= 0 && port <= 65535;
     if (!ok || has_control(route)) {
-        m_log.line("relay route %d from %d with a malformed text ignored", command, sender);
+        note("relay route %d from %d with a malformed text ignored", command, sender);
         return;
     }
     // A route without an address would become the peer's first route and hide the usable ones
@@ -980,7 +1098,7 @@ void Core::do_route_info(int command, const std::string& body) {
 
 // ---- datagrams ----
 
-int Core::on_datagram(std::string_view d, std::string* ack) {
+int Core::on_datagram(std::string_view d, const std::string& from_ip, std::string* ack) {
     const size_t inner = kDatagramOuterLen + kHeaderLen;  // 66
     if (d.size() < inner || d.size() > static_cast<size_t>(kDatagramMax)) return -1;
     // The same checks the receiving client applies, so nothing is relayed that it would reject.
@@ -993,8 +1111,9 @@ int Core::on_datagram(std::string_view d, std::string* ack) {
         parse_header(d.data() + kDatagramOuterLen, &h) != 0 || h.len < 0 ||
         inner + static_cast<size_t>(h.len) > d.size())
         return -1;
-    ack->assign(d.substr(0, kDatagramOuterLen));
     auto it = m_online.find(receiver);
+    if (it != m_online.end() && !claim_ok(sender, from_ip, "datagram")) return -2;
+    ack->assign(d.substr(0, kDatagramOuterLen));
     if (it == m_online.end()) return 0;
     std::string body(d.substr(0, inner + static_cast<size_t>(h.len)));
     xor_scramble(body.data() + inner, h.len);

@@ -60,9 +60,11 @@ public:
 
     // A chat datagram for a user homed here (46-character outer header, then a framed command
     // with a scrambled body). Fills *ack with the acknowledgement to send back and returns 0, or
-    // returns -1 for a malformed datagram (no acknowledgement). A receiver that is signed in gets
+    // returns -1 for a malformed datagram, -2 for one whose sender may not send from from_ip
+    // (logged here); neither is acknowledged. A receiver that is signed in gets
     // the datagram, its inner body unscrambled, as command 2000 on the main connection.
-    int on_datagram(std::string_view datagram, std::string* ack);
+    // from_ip: the datagram's source address; a sender homed here must be signed in from it.
+    int on_datagram(std::string_view datagram, const std::string& from_ip, std::string* ack);
 
     // Sends a notice text (998 or 999) to every signed-in user. Returns the number reached.
     int broadcast_notice(int command, const std::string& text);
@@ -84,6 +86,8 @@ private:
         int session_id = 0;
         bool busy = false;  // a password check runs; later messages wait in `queued`
         std::deque<std::pair<msg_header, std::string>> queued;
+        size_t queued_bytes = 0;
+        LineBudget budget;  // lines this connection's input may cause
         // Offline message being received (330, 331..., 332).
         bool off_open = false;
         int off_to = 0;
@@ -101,6 +105,25 @@ private:
     };
 
     void handle(ConnId id, Conn& c, const msg_header& h, const std::string& body);
+    // A log line caused by the input of the connection being handled, within its line budget.
+    void note(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    // Whether a request that names `claimed` as its sender may be taken from `peer_ip`: a user
+    // homed here only from the address of its signed-in main connection; an id not homed here
+    // as it comes. `what` names the request in the log line of a refusal.
+    bool claim_ok(int claimed, const std::string& peer_ip, const char* what);
+    // A password check (sign-in or registration) of a connection: work runs on the hashing
+    // threads, done back here. Checks of one source address run at most kMaxChecksPerAddress at
+    // a time, the others wait in order; a sign-in (account != 0) that would pass
+    // kMaxChecksPerAccount for its account is refused instead (refused runs).
+    struct CheckJob {
+        ConnId id = 0;
+        int account = 0;
+        std::function<void()> work;
+        std::function<void()> done;
+        std::function<void()> refused;
+    };
+    void queue_check(const std::string& address, CheckJob job);
+    void start_checks(const std::string& address);
     void drain(ConnId id);
     void send(ConnId id, int command, std::string_view body = {}, int board_num = 0);
 
@@ -127,9 +150,9 @@ private:
     void do_stat(int user, const char* column, const std::string& body);
 
     // One-shot home-server connection.
-    void do_query_online(ConnId id, const std::string& body);
-    void do_status_to_contact(const std::string& body);
-    void do_connect_back(const std::string& body);
+    void do_query_online(ConnId id, const Conn& c, const std::string& body);
+    void do_status_to_contact(const Conn& c, const std::string& body);
+    void do_connect_back(const Conn& c, const std::string& body);
     void do_offline_begin(Conn& c, const std::string& body);
     void do_offline_part(Conn& c, const std::string& body);
     void do_offline_end(Conn& c, const std::string& body);
@@ -159,6 +182,15 @@ private:
     int m_online_index = 0;
     // When each user was last asked (381) to connect to each other user: (target, requester).
     std::map<std::pair<int, int>, std::chrono::steady_clock::time_point> m_connect_back_sent;
+    // Password checks per source address (running, waiting) and running per account.
+    struct AddressChecks {
+        int running = 0;
+        std::deque<CheckJob> waiting;
+    };
+    std::unordered_map<std::string, AddressChecks> m_checks_by_address;
+    std::unordered_map<int, int> m_checks_by_account;
+    ConnId m_current = 0;    // connection whose message is being handled, 0 outside handle()
+    LineBudget m_budget;     // lines from input without a connection (datagrams)
 };
 
 // Parsing helpers for the fixed-width bodies (exposed for tests).

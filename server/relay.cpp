@@ -41,6 +41,7 @@ struct RelayConn {
     std::deque<std::string> wq;
     size_t wq_bytes = 0;
     bool writing = false;
+    LineBudget budget;  // lines this connection's input may cause
     bool closed = false;
     Clock::time_point last_active = Clock::now();
 };
@@ -168,7 +169,8 @@ struct Relay::Impl {
                 for (char& ch : shown)
                     if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) > 0x7e)
                         ch = '?';
-                m_log.line("relay: outer header format error at %d: '%s'", bad, shown.c_str());
+                m_log.limited(c->budget, "relay: outer header format error at %d: '%s'", bad,
+                              shown.c_str());
                 // As a client's relay does: the header and what follows, up to 2048 bytes, go.
                 size_t rest = avail - kOuterHeaderLen;
                 pos += kOuterHeaderLen + (rest < static_cast<size_t>(kRelayBadHeaderDrop)
@@ -188,7 +190,8 @@ struct Relay::Impl {
             }
             if (len > static_cast<size_t>(kOuterPayloadCap)) {
                 // Passed on cut, the receiver would read the next message as the rest of it.
-                m_log.line("relay: message of %zu bytes from %d to %d dropped", len, from, to);
+                m_log.limited(c->budget, "relay: message of %zu bytes from %d to %d dropped", len,
+                              from, to);
                 pos += kOuterHeaderLen;
                 c->discard = len;
                 continue;

@@ -32,10 +32,12 @@ struct Connection {
     std::array<char, 4096> rbuf{};
     std::deque<std::string> wq;
     size_t wq_bytes = 0;
+    size_t in_flight = 0;  // messages at the front of wq that the running write reads
     bool writing = false;
     bool closing = false;  // close once the queue is written
     bool closed = false;
     Clock::time_point last_active = Clock::now();
+    LineBudget budget;  // lines this connection's input may cause
 };
 
 unsigned long long ull(ConnId id) {
@@ -153,8 +155,9 @@ struct Server::Impl : Transport {
         if (c->wq_bytes + bytes.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
             m_log.line("connection %llu does not read its replies; closing", ull(id));
             c->closing = true;
-            c->wq.clear();
-            c->wq_bytes = 0;
+            // What the running write reads stays until its handler runs (aborted by the close);
+            // the rest is dropped now.
+            c->wq.erase(c->wq.begin() + static_cast<std::ptrdiff_t>(c->in_flight), c->wq.end());
             defer_finish(c, "write queue full");
             return;
         }
@@ -198,8 +201,10 @@ struct Server::Impl : Transport {
             bufs.emplace_back(asio::buffer(s));
             if (++count == 64) break;
         }
+        c->in_flight = count;
         asio::async_write(c->sock, bufs, [this, c, count](asio::error_code ec, size_t n) {
             c->writing = false;
+            c->in_flight = 0;
             if (c->closed) return;
             if (ec) {
                 finish(c, "write failed: " + ec.message());
@@ -294,14 +299,15 @@ struct Server::Impl : Transport {
                         if (static_cast<unsigned char>(ch) < 0x20 ||
                             static_cast<unsigned char>(ch) > 0x7e)
                             ch = '?';
-                    m_log.line("connection %llu: command format error at %d: '%s'", ull(c->id),
-                               c->reader.error_pos(), shown.c_str());
+                    m_log.limited(c->budget, "connection %llu: command format error at %d: '%s'",
+                                  ull(c->id), c->reader.error_pos(), shown.c_str());
                 } else if (r == FrameReader::Result::kBadLength) {
-                    m_log.line("connection %llu: command %d with negative len %d ignored",
-                               ull(c->id), h.command, h.len);
+                    m_log.limited(c->budget, "connection %llu: command %d with negative len %d ignored",
+                                  ull(c->id), h.command, h.len);
                 } else if (r == FrameReader::Result::kOversized) {
-                    m_log.line("connection %llu: command %d with len %d too long; body skipped",
-                               ull(c->id), h.command, h.len);
+                    m_log.limited(c->budget,
+                                  "connection %llu: command %d with len %d too long; body skipped",
+                                  ull(c->id), h.command, h.len);
                 } else {
                     finish(c, "stream cannot be resynchronised");
                     return;
@@ -319,12 +325,14 @@ struct Server::Impl : Transport {
                 if (m_stopping || ec == asio::error::operation_aborted) return;
                 if (!ec) {
                     std::string ack;
-                    if (m_core.on_datagram(std::string_view(m_udp_buf.data(), n), &ack) == 0) {
+                    const std::string from = m_udp_from.address().to_string();
+                    const int rc = m_core.on_datagram(std::string_view(m_udp_buf.data(), n), from, &ack);
+                    if (rc == 0) {
                         asio::error_code ignored;
                         m_udp.send_to(asio::buffer(ack), m_udp_from, 0, ignored);
-                    } else {
-                        m_log.line("malformed datagram of %zu bytes from %s dropped", n,
-                                   m_udp_from.address().to_string().c_str());
+                    } else if (rc == -1) {
+                        m_log.limited(m_udp_budget, "malformed datagram of %zu bytes from %s dropped",
+                                      n, from.c_str());
                     }
                 }
                 do_udp_receive();
@@ -389,6 +397,7 @@ struct Server::Impl : Transport {
     udp::socket m_udp{m_io};
     udp::endpoint m_udp_from;
     std::array<char, 2048> m_udp_buf{};
+    LineBudget m_udp_budget;
     asio::signal_set m_signals{m_io};
     asio::steady_timer m_sweep{m_io};
     asio::steady_timer m_accept_retry{m_io};

@@ -1,7 +1,11 @@
 #include "server/store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace srv {
@@ -109,8 +113,31 @@ sqlite3_stmt* Store::prepare(const char* sql) {
     return stmt;
 }
 
+namespace {
+// The database holds password hashes and messages: the file and its journals are for the owner
+// alone. The file is made here (SQLite would follow the umask) and the journals take its mode.
+int make_private(const std::string& path) {
+    if (path.empty() || path == ":memory:" || path.compare(0, 5, "file:") == 0) return 0;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    struct stat st {};
+    int rc = fstat(fd, &st) == 0 && ((st.st_mode & 0777) == 0600 || fchmod(fd, 0600) == 0) ? 0 : -1;
+    ::close(fd);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string journal = path + suffix;
+        if (stat(journal.c_str(), &st) == 0 && (st.st_mode & 0777) != 0600)
+            chmod(journal.c_str(), 0600);
+    }
+    return rc;
+}
+}  // namespace
+
 int Store::open(const std::string& path) {
     close();
+    if (make_private(path) != 0) {
+        m_error = "cannot create " + path + " for its owner alone: " + std::strerror(errno);
+        return -1;
+    }
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
         fail("open");
@@ -377,6 +404,17 @@ bool Store::has_offline(int recipient) {
     if (!s) return false;
     s.bind(1, recipient);
     return s.step() == SQLITE_ROW;
+}
+
+int Store::offline_usage(int recipient, int* count, int64_t* bytes) {
+    Stmt s(prepare(
+        "SELECT COUNT(*), COALESCE(SUM(LENGTH(body)), 0) FROM offline_messages WHERE recipient = ?"));
+    if (!s) return -1;
+    s.bind(1, recipient);
+    if (s.step() != SQLITE_ROW) return fail("offline_usage");
+    *count = s.col_int(0);
+    *bytes = s.col_int64(1);
+    return 0;
 }
 
 int Store::list_offline(int recipient, std::vector<OfflineMessage>* out) {

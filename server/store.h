@@ -86,6 +86,8 @@ public:
     // Offline messages.
     int add_offline(int recipient, int sender, const std::string& text);
     bool has_offline(int recipient);
+    // Number and total size of the messages waiting for recipient. Returns 0 or -1.
+    int offline_usage(int recipient, int* count, int64_t* bytes);
     int list_offline(int recipient, std::vector<OfflineMessage>* out);
     // Deletes sender's messages to recipient with an id up to max_id.
     int delete_offline(int recipient, int sender, int64_t max_id);

@@ -1,7 +1,8 @@
 // N simulated clients against a parlo-server child process on loopback: each signs in, fetches
 // its group and contact lists and sets its presence. Reports sign-ins per second, the 99th
 // percentile of the reply latency (request sent to its last reply read) and the server's memory
-// per connection (VmRSS growth divided by N).
+// per connection (VmRSS growth divided by N). A second benchmark times a real sign-in while
+// another address floods the server with wrong passwords.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -54,8 +55,18 @@ std::string register_record(const std::string& email) {
     return r;
 }
 
-int connect_blocking() {
+// from: local address to connect from (nullptr: the system's choice).
+int connect_blocking(const char* from = nullptr) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (from != nullptr) {
+        sockaddr_in b{};
+        b.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &b.sin_addr);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&b), sizeof b) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(kPort);
@@ -112,13 +123,18 @@ struct Child {
     }
 };
 
-bool start_server(Child& c) {
+// real_hashes: the demo accounts with the normal Argon2id limits instead of fast test hashes.
+bool start_server(Child& c, bool real_hashes = false) {
     c.db = "/tmp/parlo-server-bench-" + std::to_string(getpid()) + ".db";
     for (const char* s : {"", "-wal", "-shm"}) std::remove((c.db + s).c_str());
     c.pid = fork();
     if (c.pid == 0) {
-        execl(PARLO_SERVER_BIN, PARLO_SERVER_BIN, "--listen", kAddr, "--db", c.db.c_str(),
-              "--fast-hash", "--log", "/dev/null", static_cast<char*>(nullptr));
+        if (real_hashes)
+            execl(PARLO_SERVER_BIN, PARLO_SERVER_BIN, "--listen", kAddr, "--db", c.db.c_str(),
+                  "--seed-demo", "--log", "/dev/null", static_cast<char*>(nullptr));
+        else
+            execl(PARLO_SERVER_BIN, PARLO_SERVER_BIN, "--listen", kAddr, "--db", c.db.c_str(),
+                  "--fast-hash", "--log", "/dev/null", static_cast<char*>(nullptr));
         _exit(127);
     }
     for (int i = 0; i < 200; i++) {
@@ -132,13 +148,13 @@ bool start_server(Child& c) {
     return false;
 }
 
-// Registers n accounts over one connection, 100 requests in flight at a time.
+// Registers n accounts over one connection, 50 requests in flight at a time.
 bool register_users(int n) {
     int fd = connect_blocking();
     if (fd < 0) return false;
     std::string buf;
     for (int done = 0; done < n;) {
-        int batch = std::min(100, n - done);
+        int batch = std::min(50, n - done);  // what a connection may queue before sign-in
         std::string out;
         for (int i = 0; i < batch; i++)
             out += frame(250, register_record("user" + std::to_string(done + i) + "@bench.test"));
@@ -257,6 +273,88 @@ void BM_SignInListsPresence(benchmark::State& state) {
         state.counters["server_rss_mb"] = static_cast<double>(rss_after) / 1024.0;
     }
 }
+
+// Reads from fd until `command` arrives; false after 30 s or a closed connection.
+bool wait_for(int fd, int command) {
+    std::string buf;
+    std::vector<int> cmds;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 30000) <= 0) return false;
+        char tmp[4096];
+        ssize_t r = recv(fd, tmp, sizeof tmp, 0);
+        if (r <= 0) return false;
+        buf.append(tmp, static_cast<size_t>(r));
+        take_messages(buf, cmds);
+        if (std::find(cmds.begin(), cmds.end(), command) != cmds.end()) return true;
+    }
+}
+
+// 150 connections from one address send wrong passwords for Alice; then a real user signs in
+// from another address: Bob (range 0) or Alice herself (range 1). Reports the real sign-in's
+// time and how long the server took to answer every guess.
+void BM_RealSignInDuringGuessFlood(benchmark::State& state) {
+    constexpr int kGuesses = 150;
+    const bool same_account = state.range(0) == 1;
+    raise_fd_limit();
+    for (auto _ : state) {
+        Child server;
+        if (!start_server(server, true)) {
+            state.SkipWithError("server did not start");
+            return;
+        }
+        // The same sign-in without a flood, for comparison on this machine.
+        int quiet = connect_blocking("127.0.7.201");
+        std::string carol = frame(130, "carol@example.com:demo1234");
+        const auto quiet_start = Clock::now();
+        send(quiet, carol.data(), carol.size(), MSG_NOSIGNAL);
+        const bool quiet_ok = wait_for(quiet, 131);
+        const auto quiet_end = Clock::now();
+        close(quiet);
+        std::vector<int> flood;
+        for (int i = 0; i < kGuesses; i++) {
+            int fd = connect_blocking("127.0.7.100");
+            if (fd < 0) {
+                state.SkipWithError("flood connect failed");
+                return;
+            }
+            std::string guess = frame(130, "alice@example.com:guess" + std::to_string(i));
+            send(fd, guess.data(), guess.size(), MSG_NOSIGNAL);
+            flood.push_back(fd);
+        }
+        const auto flood_start = Clock::now();
+        int real = connect_blocking("127.0.7.200");
+        std::string login = frame(130, same_account ? "alice@example.com:demo1234"
+                                                    : "bob@example.com:demo1234");
+        const auto start = Clock::now();
+        send(real, login.data(), login.size(), MSG_NOSIGNAL);
+        const bool ok = wait_for(real, 131);
+        const auto signed_in = Clock::now();
+        int answered = 0;
+        for (int fd : flood) answered += wait_for(fd, 132) ? 1 : 0;
+        const auto flood_end = Clock::now();
+        close(real);
+        for (int fd : flood) close(fd);
+        if (!ok || !quiet_ok) {
+            state.SkipWithError("the real sign-in failed");
+            return;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(signed_in - start).count());
+        state.counters["real_signin_ms"] =
+            std::chrono::duration<double, std::milli>(signed_in - start).count();
+        state.counters["quiet_signin_ms"] =
+            std::chrono::duration<double, std::milli>(quiet_end - quiet_start).count();
+        state.counters["guesses_answered"] = answered;
+        state.counters["flood_s"] = std::chrono::duration<double>(flood_end - flood_start).count();
+    }
+}
+
+BENCHMARK(BM_RealSignInDuringGuessFlood)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_SignInListsPresence)
     ->Arg(100)

@@ -21,7 +21,9 @@ using codec::kOverflowBytesPerBlock;
 // the buffer, since no earlier block took more than that.
 inline uint8_t* put_block(uint8_t* out, const int8_t* zigzag, int length) {
     std::memcpy(out, zigzag, kBlockSize);
-    if (length == kBlockSize) return out + kBlockSize;
+    // A length of 64 stands both for a last non-zero byte at position 62 (63 bytes and the
+    // marker) and at position 63 (64 bytes, no marker); the last byte tells them apart.
+    if (length == kBlockSize && zigzag[kBlockSize - 1] != 0) return out + kBlockSize;
     out[length - 1] = static_cast<uint8_t>(codec::kEndOfBlock);
     return out + length;
 }

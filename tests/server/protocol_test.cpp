@@ -264,7 +264,8 @@ TEST_F(Proto, PresenceQueriesAndPushes) {
     a->send(360, f10(42));  // out of range: the state stays
     EXPECT_EQ(a->recv().body, "2");
 
-    // One-shot home-server connection asking about Alice and Carol (offline).
+    // One-shot home-server connection from Bob's address asking about Alice and Carol (offline).
+    auto b = login("bob@example.com");
     auto q = connect();
     q->send(185, f10(alice));
     Msg s1 = q->recv();
@@ -305,8 +306,10 @@ TEST_F(Proto, DroppedConnectionTellsWatchersOffline) {
         b->send(180, "127.0.0.99");
         b->send(360, f10(1));
         b->recv();
-        b->send(133);  // signs out: no push
-        EXPECT_TRUE(a->quiet());
+        b->send(133);  // signs out: the server tells Alice, the client's own notice is not taken
+        Msg out = a->recv();
+        EXPECT_EQ(out.command, 401);
+        EXPECT_EQ(out.body.substr(0, 18), f10(bob) + ":     0:");
         b->send(130, "bob@example.com:demo1234");
         b->until(131);
     }  // Bob's connection drops without 133
@@ -320,6 +323,7 @@ TEST_F(Proto, OfflineMessagesStoredFetchedAndDeleted) {
     std::string text(2500, 'x');
     text[0] = 'A';
     text[2499] = 'Z';
+    auto b = login("bob@example.com");  // messages are taken only from signed-in senders
     {
         auto h = connect();  // one-shot connection to Alice's home server
         h->send(330, f10(alice) + ":" + f10(bob));
@@ -368,6 +372,7 @@ TEST_F(Proto, OfflineMessagesStoredFetchedAndDeleted) {
 }
 
 TEST_F(Proto, IncompleteOrMismatchedOfflineMessagesAreNotStored) {
+    auto b = login("bob@example.com");
     {
         auto h = connect();
         h->send(330, f10(alice) + ":" + f10(bob));
@@ -409,6 +414,7 @@ TEST_F(Proto, SpeedTestAndReports) {
 
 TEST_F(Proto, ChatDatagramsAreAcknowledgedAndRelayed) {
     auto b = login("bob@example.com");
+    auto a = login("alice@example.com");  // the sender, signed in where the datagram comes from
     int udp = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;

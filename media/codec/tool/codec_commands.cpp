@@ -68,7 +68,8 @@ bool plane_size_ok(const tool_options& o) {
 }
 
 int picture_quality(const tool_options& o) {
-    return o.quality < 0 ? codec::kDefaultVideoQuality : o.quality;
+    // A given quality goes to the library as it is (which snaps a negative one to 50).
+    return o.quality_given ? o.quality : codec::kDefaultVideoQuality;
 }
 
 int voice_quality(const tool_options& o) {

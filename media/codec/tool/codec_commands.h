@@ -5,7 +5,8 @@
 #include <vector>
 
 struct tool_options {
-    int quality = -1;  // -1: the command's default
+    int quality = 0;
+    bool quality_given = false;  // -q seen; otherwise the command's default
     int width = 160;
     int height = 120;
     int chroma = 0;

@@ -82,6 +82,7 @@ bool parse_options(int argc, char** argv, tool_options* o) {
             o->chroma = 1;
         } else if (a == "-q" && has_value) {
             if (!parse_int(argv[++i], &o->quality)) return false;
+            o->quality_given = true;
         } else if (a == "-t" && has_value) {
             if (!parse_int(argv[++i], &o->threshold)) return false;
         } else if (a == "-s" && has_value) {

@@ -165,26 +165,39 @@ TEST(PictureBlock, HigherCoefficientsAreClamped) {
     }
 }
 
-TEST(PictureBlock, FullBlockHasNoEndMarker) {
+// A block whose last non-zero coefficient is at position 63 is 64 bytes without a marker; one
+// that ends at 62 is bytes 0-62 and the marker, also 64 bytes. Both block paths, both against
+// the literal coder, and both decode as the literal decoder does.
+TEST(PictureBlock, BlocksEndingAtTheLastTwoPositions) {
     const picture_tables t = tables_for(100);
-    testdata::rng random(5);
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::vector<int8_t> plane(64);
-        for (auto& v : plane) v = static_cast<int8_t>(random.range(-128, 127));
-        plane_coder coder;
-        std::vector<int8_t> reference;
-        const owned_streams s = coder.key(t, plane, 8, 8, 0, &reference);
-        if (reference[63] == 0) continue;
-        ASSERT_EQ(64u, s.coefficients.size());
-        std::vector<int8_t> out(64);
-        EXPECT_EQ(1, decode_key(t, s, 8, 8, 0, out.data()));
-        std::vector<int8_t> expected(64);
-        ref::decode_block(ref::make_tables(100).multipliers[0], reference.data(),
-                          reinterpret_cast<const int8_t*>(s.overflow.data()), expected.data(), 8);
-        EXPECT_EQ(expected, out);
-        return;
+    const ref::tables r = ref::make_tables(100);
+    const bool avx2_default = picture_avx2_active();
+    for (const bool avx2 : {true, false}) {
+        if (!picture_avx2_enable(avx2)) continue;
+        testdata::rng random(5);
+        bool seen[2] = {false, false};  // last non-zero at 62, at 63
+        for (int attempt = 0; attempt < 5000 && !(seen[0] && seen[1]); ++attempt) {
+            std::vector<int8_t> plane(64);
+            for (auto& v : plane) v = static_cast<int8_t>(random.range(-128, 127));
+            plane_coder coder;
+            std::vector<int8_t> reference, ref_reference;
+            const owned_streams s = coder.key(t, plane, 8, 8, 0, &reference);
+            const int last = reference[63] != 0 ? 63 : (reference[62] != 0 ? 62 : -1);
+            if (last < 0) continue;
+            seen[last - 62] = true;
+            const ref::streams rs = ref::encode_key_plane(r, plane.data(), 8, 8, 0, &ref_reference);
+            ASSERT_EQ(rs.coefficients, s.coefficients) << "last " << last << " avx2 " << avx2;
+            ASSERT_EQ(64u, s.coefficients.size());
+            EXPECT_EQ(last == 62 ? 0x81 : static_cast<uint8_t>(reference[63]), s.coefficients[63]);
+            std::vector<int8_t> out(64), expected(64);
+            EXPECT_EQ(1, decode_key(t, s, 8, 8, 0, out.data()));
+            ref::decode_block(r.multipliers[0], reference.data(),
+                              reinterpret_cast<const int8_t*>(s.overflow.data()), expected.data(), 8);
+            EXPECT_EQ(expected, out);
+        }
+        EXPECT_TRUE(seen[0] && seen[1]) << "no block ending at 62 or at 63";
     }
-    FAIL() << "no block with a non-zero last coefficient";
+    picture_avx2_enable(avx2_default);
 }
 
 TEST(PictureBlock, MatchesTheLiteralTransformOnManyBlocks) {

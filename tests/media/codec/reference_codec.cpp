@@ -180,9 +180,13 @@ int read_coded(const std::vector<uint8_t>& s, size_t* pos, int8_t* zigzag) {
     return 0;
 }
 
-void append_block(std::vector<uint8_t>* out, const int8_t* zigzag, int length) {
-    for (int p = 0; p < length && p < 64; ++p)
-        out->push_back(p == length - 1 && length < 64 ? 0x81 : static_cast<uint8_t>(zigzag[p]));
+// Bytes 0..k up to the last non-zero position k, then the end marker unless k is 63.
+void append_block(std::vector<uint8_t>* out, const int8_t* zigzag) {
+    int k = 0;
+    for (int p = 0; p < 64; ++p)
+        if (zigzag[p] != 0) k = p;
+    for (int p = 0; p <= k; ++p) out->push_back(static_cast<uint8_t>(zigzag[p]));
+    if (k < 63) out->push_back(0x81);
 }
 }  // namespace
 
@@ -311,9 +315,8 @@ streams encode_key_plane(const tables& t, const int8_t* plane, int w, int h, int
     for (int r = 0; r < h / 8; ++r) {
         for (int c = 0; c < w / 8; ++c, ++b) {
             int8_t zig[64], ovf[3];
-            const int len =
-                encode_block(t.divisors[chroma], plane + 8 * r * w + 8 * c, w, zig, ovf);
-            append_block(&s.coefficients, zig, len);
+            encode_block(t.divisors[chroma], plane + 8 * r * w + 8 * c, w, zig, ovf);
+            append_block(&s.coefficients, zig);
             for (int k = 0; k < 3; ++k) s.overflow.push_back(static_cast<uint8_t>(ovf[k]));
             for (int k = 0; k < 64; ++k) (*reference)[64 * b + k] = zig[k];
         }
@@ -329,8 +332,7 @@ streams encode_difference_plane(const tables& t, const int8_t* plane, int w, int
     for (int r = 0; r < h / 8; ++r) {
         for (int c = 0; c < w / 8; ++c, ++b) {
             int8_t zig[64], ovf[3];
-            const int len =
-                encode_block(t.divisors[chroma], plane + 8 * r * w + 8 * c, w, zig, ovf);
+            encode_block(t.divisors[chroma], plane + 8 * r * w + 8 * c, w, zig, ovf);
             bool differs = false;
             for (int k = 0; k < 64 && !differs; ++k)
                 differs = std::abs(zig[k] - reference[64 * b + k]) > threshold;
@@ -341,7 +343,7 @@ streams encode_difference_plane(const tables& t, const int8_t* plane, int w, int
             ++changed;
             s.coefficients.push_back(static_cast<uint8_t>(r));
             s.coefficients.push_back(static_cast<uint8_t>(c));
-            append_block(&s.coefficients, zig, len);
+            append_block(&s.coefficients, zig);
             for (int k = 0; k < 3; ++k) s.overflow.push_back(static_cast<uint8_t>(ovf[k]));
         }
     }
