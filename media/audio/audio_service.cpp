@@ -52,5 +52,6 @@ void stop_audio() {
 }
 
 std::vector<std::string> list_audio_devices(const audio_config& cfg) {
+    snd_lib_error_set_handler(alsa_to_log);
     return make_audio_backend(cfg)->list_devices();
 }
