@@ -213,7 +213,6 @@ void start_players(audio_backend& backend) {
             g_play_sound_threads[i] = g_players_owned[i].get();
             set_sound_player(i, g_players_owned[i].get());
         }
-        g_players_owned[i]->m_slot_index = i;
         g_players_owned[i]->post(kMsgStartPlayback, 0, 0);
     }
 }

@@ -53,7 +53,7 @@ public:
     // Volume: low word left, high word right (0-65535 each); applied to every buffer written.
     void set_volume(uint32_t left_right) { m_volume.store(left_right); }
     uint32_t volume() const { return m_volume.load(); }
-    int m_slot_index;
+    const int m_slot_index;  // 0-9 in g_play_sound_threads
     // Buffers written to the device since the start (statistics).
     std::atomic<int> m_written{0};
 
