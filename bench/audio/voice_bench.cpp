@@ -108,8 +108,8 @@ struct bench {
     }
 };
 
-std::string write_signal(const std::string& dir, uint32_t seed) {
-    std::vector<uint8_t> s = voicetest::speech_like(84, seed);
+std::string write_signal(const std::string& dir, uint32_t seed, bool pauses = true) {
+    std::vector<uint8_t> s = voicetest::speech_like(84, seed, pauses);
     std::string path = dir + "/talk" + std::to_string(seed) + ".wav";
     SF_INFO info{};
     info.samplerate = 8000;
@@ -122,20 +122,20 @@ std::string write_signal(const std::string& dir, uint32_t seed) {
     return path;
 }
 
-// "K tick crc" lines of a trace, by crc (the first tick of each).
-std::map<std::string, long long> read_trace(const std::string& path, char kind) {
-    std::map<std::string, long long> out;
+// "K tick crc" lines of a trace: every tick of each crc (the file loops, so a buffer recurs).
+std::map<std::string, std::vector<long long>> read_trace(const std::string& path, char kind) {
+    std::map<std::string, std::vector<long long>> out;
     std::ifstream f(path);
     std::string k, crc;
     long long tick;
     while (f >> k >> tick >> crc)
-        if (k[0] == kind && !out.count(crc)) out[crc] = tick;
+        if (k[0] == kind) out[crc].push_back(tick);
     return out;
 }
 
-void mouth_to_ear(int seconds) {
+void mouth_to_ear(int seconds, bool pauses) {
     bench b;
-    std::string sig = write_signal(b.dir, 1);
+    std::string sig = write_signal(b.dir, 1, pauses);
     mkdir((b.dir + "/out").c_str(), 0755);
     child_process& a = b.add(0, {"--audio-backend", "wav", "--audio-in", sig}, b.dir + "/a.trace");
     child_process& l = b.add(1, {"--audio-backend", "wav", "--audio-out", b.dir + "/out"}, b.dir + "/b.trace");
@@ -148,9 +148,16 @@ void mouth_to_ear(int seconds) {
     auto sent = read_trace(b.dir + "/a.trace", 'S');
     auto played = read_trace(b.dir + "/b.trace", 'P');
     std::vector<long long> delays;
-    for (const auto& [crc, tick] : played) {
+    for (const auto& [crc, ticks] : played) {
         auto it = sent.find(crc);
-        if (it != sent.end()) delays.push_back(tick - it->second + 120);  // + the capture buffer itself
+        if (it == sent.end()) continue;
+        for (long long p : ticks) {
+            // The latest capture of that buffer before it was played.
+            long long best = -1;
+            for (long long s : it->second)
+                if (s <= p && s > best) best = s;
+            if (best >= 0) delays.push_back(p - best + 120);  // + the capture buffer itself
+        }
     }
     std::sort(delays.begin(), delays.end());
     if (delays.empty()) {
@@ -158,9 +165,10 @@ void mouth_to_ear(int seconds) {
         return;
     }
     auto pct = [&](double p) { return delays[std::min(delays.size() - 1, static_cast<size_t>(p * static_cast<double>(delays.size())))]; };
-    std::printf("mouth-to-ear over %zu buffers: median %lld ms, p99 %lld ms, max %lld ms; floor 120 + 3 x 120 = 480 ms "
+    std::printf("%s: mouth-to-ear over %zu buffers: median %lld ms, p99 %lld ms, max %lld ms; floor 120 + 3 x 120 = 480 ms "
                 "(capture buffer, then three buffers waiting at depth 2)\n",
-                delays.size(), pct(0.5), pct(0.99), delays.back());
+                pauses ? "speech with pauses" : "continuous speech", delays.size(), pct(0.5), pct(0.99),
+                delays.back());
 }
 
 void ten_speakers(int seconds) {
@@ -189,10 +197,12 @@ void ten_speakers(int seconds) {
                 100.0 * (c1 - c0) / (t1 - t0), t1 - t0, 100.0 * (tc1 - tc0) / (t1 - t0) / 10, stats.c_str());
 }
 
-void idle_client(int seconds) {
+void idle_client(int seconds, bool sound) {
     bench b;
-    child_process& c = b.add(0, {"--audio-backend", "null"});
-    child_process& d = b.add(1, {"--audio-backend", "null"});
+    std::vector<std::string> flags{"--audio-backend", "null"};
+    if (!sound) flags = {"--no-audio"};
+    child_process& c = b.add(0, flags);
+    child_process& d = b.add(1, flags);
     b.befriend(c, b.ids[0], d, b.ids[1], "u1@example.org");
     sleep(2);
     double c0 = process_cpu_s(c.pid()), t0 = now_s();
@@ -200,16 +210,23 @@ void idle_client(int seconds) {
     double c1 = process_cpu_s(c.pid()), t1 = now_s();
     c.write_line("audio-stats");
     std::string stats = c.wait_line({"\"audio_stats\":"});
-    std::printf("idle signed-in client with devices open: CPU %.3f%% of one core over %.1f s; %s\n",
-                100.0 * (c1 - c0) / (t1 - t0), t1 - t0, stats.c_str());
+    std::printf("idle signed-in client %s: CPU %.3f%% of one core over %.1f s; %s\n",
+                sound ? "with devices open" : "without sound threads", 100.0 * (c1 - c0) / (t1 - t0), t1 - t0,
+                stats.c_str());
 }
 }  // namespace
 
 int main(int argc, char** argv) {
     int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
     std::string only = argc > 2 ? argv[2] : "";
-    if (only.empty() || only == "delay") mouth_to_ear(seconds);
+    if (only.empty() || only == "delay") {
+        mouth_to_ear(seconds, true);
+        mouth_to_ear(seconds, false);
+    }
     if (only.empty() || only == "ten") ten_speakers(seconds);
-    if (only.empty() || only == "idle") idle_client(2 * seconds);
+    if (only.empty() || only == "idle") {
+        idle_client(2 * seconds, true);
+        idle_client(2 * seconds, false);
+    }
     return 0;
 }

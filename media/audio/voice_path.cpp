@@ -140,7 +140,7 @@ int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int acti
 void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int length, int active,
                             uint32_t capture_tick) {
     post_mic_levels(samples, kBufferBytes);
-    if (active && capture_tick) {
+    if (active && capture_tick && !listening_peers().empty()) {
         std::lock_guard<std::mutex> lk(g_trace_mutex);
         if (g_trace) {
             // The body's crc is known only after deflating; deflate once more for the note (only

@@ -16,7 +16,8 @@ namespace voicetest {
 
 constexpr int kBuffer = 960;
 
-inline std::vector<uint8_t> speech_like(int buffers, uint32_t seed = 12345) {
+// pauses false: syllables follow each other without a gap (continuous speech).
+inline std::vector<uint8_t> speech_like(int buffers, uint32_t seed = 12345, bool pauses = true) {
     std::vector<uint8_t> s(static_cast<size_t>(buffers) * kBuffer, 128);
     uint32_t r = seed;
     auto rnd = [&r]() {
@@ -42,7 +43,8 @@ inline std::vector<uint8_t> speech_like(int buffers, uint32_t seed = 12345) {
             long x = std::lround(128 + v);
             s[at + i] = static_cast<uint8_t>(x < 0 ? 0 : x > 255 ? 255 : x);
         }
-        at += len + static_cast<size_t>(8000 * (0.25 + 0.45 * rnd()));
+        double gap = 8000 * (0.25 + 0.45 * rnd());
+        at += len + (pauses ? static_cast<size_t>(gap) : 0);
     }
     return s;
 }
