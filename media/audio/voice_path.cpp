@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "media/audio/audio_constants.h"
@@ -195,8 +196,18 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
         g_voice_counters.dropped++;
         return 0;
     }
-    auto* b = new wave_buffer;
-    b->data.assign(samples, samples + n);
+    auto* b = new (std::nothrow) wave_buffer;
+    if (!b) {
+        log_line("lpHdr is NULL in do_talk_data_dct_z_from_sever\n");
+        return -1;
+    }
+    try {
+        b->data.assign(samples, samples + n);
+    } catch (const std::bad_alloc&) {
+        delete b;
+        log_line("sound_data is NULL in do_talk_data_dct_z_from_sever\n");
+        return -1;
+    }
     b->peer_id = peer_id;
     b->tag = tag_of(body, len);
     sound_add_to_queue(player, b);
