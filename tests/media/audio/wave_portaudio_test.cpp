@@ -7,6 +7,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "media/audio/volume.h"
 #include "media/audio/wave_device.h"
 #include "tests/media/audio/audio_test_support.h"
 
@@ -97,4 +98,21 @@ TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
     EXPECT_EQ(error, "Invalid device");
 }
 
+}  // namespace
+
+namespace {
+class no_mixer : public portaudio_device {};
+
+TEST_F(no_mixer, WithoutAMixerTheMicrophoneVolumeIsUnavailableAndChangesNothing) {
+    auto v = create_microphone_volume();
+    EXPECT_FALSE(v->is_available());
+    EXPECT_EQ(v->get_volume(), -1);
+    EXPECT_EQ(v->get_maximum(), -1);
+    v->set_volume(10);  // ignored
+    EXPECT_NE(log_text().find("EnumerateInputLines failed 1 in CWndMySliderMic OnCreate.\n"), std::string::npos);
+    EXPECT_NE(log_text().find("failed to create IVolume, please check your microphone device."), std::string::npos);
+    // No player: the speaker slider starts at 8191 and setting it touches nothing.
+    EXPECT_EQ(speaker_volume_start(), 8191u);
+    EXPECT_EQ(set_speaker_volume(30000), 0);
+}
 }  // namespace
