@@ -10,7 +10,7 @@
 
 #include "media/audio/audio_constants.h"
 #include "media/audio/wave_paced.h"
-#include "platform/text.h"
+#include "platform/paths.h"
 #include "protocol/debug_log.h"
 #include "protocol/settings_store.h"
 
@@ -181,7 +181,10 @@ private:
 class wav_backend : public audio_backend {
 public:
     explicit wav_backend(const audio_config& cfg) : m_cfg(cfg) {
-        if (!cfg.output_dir.empty()) m_sinks = std::make_shared<wav_sinks>(cfg.output_dir);
+        if (!cfg.output_dir.empty()) {
+            make_dirs(cfg.output_dir);
+            m_sinks = std::make_shared<wav_sinks>(cfg.output_dir);
+        }
     }
     const char* name() const override { return "wav"; }
     std::unique_ptr<wave_in> make_input() override {
