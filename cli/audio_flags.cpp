@@ -20,11 +20,14 @@ int parse_audio_flag(int argc, char** argv, int* i, cli_audio_options* out, std:
 }
 
 const char* audio_flags_usage() {
-    return "  --audio-backend portaudio|wav|null  sound devices (default: the [media] audio_backend\n"
-           "                  setting, else portaudio; devices by name in audio_input/audio_output)\n"
+    return "  --audio-backend portaudio|wav|null  sound devices (default: the [media] "
+           "audio_backend\n"
+           "                  setting, else portaudio; devices by name in "
+           "audio_input/audio_output)\n"
            "  --audio-in FILE  wav backend: the microphone reads FILE in real time, looping\n"
            "  --audio-in-once  play the file once, then silence\n"
-           "  --audio-out DIR  wav backend: what each speaker's player plays goes to DIR/peer_ID.wav\n"
+           "  --audio-out DIR  wav backend: what each speaker's player plays goes to "
+           "DIR/peer_ID.wav\n"
            "  --list-devices   print the sound devices of the backend and leave\n"
            "  --no-audio       start no sound threads\n";
 }

@@ -3,10 +3,11 @@
 #include <string>
 
 struct cli_audio_options {
-    std::string backend;      // --audio-backend portaudio|wav|null (default: the setting, else portaudio)
-    std::string input_file;   // --audio-in FILE (wav backend)
-    bool input_once = false;  // --audio-in-once: play the file once, then silence
-    std::string output_dir;   // --audio-out DIR (wav backend)
+    std::string
+        backend;  // --audio-backend portaudio|wav|null (default: the setting, else portaudio)
+    std::string input_file;     // --audio-in FILE (wav backend)
+    bool input_once = false;    // --audio-in-once: play the file once, then silence
+    std::string output_dir;     // --audio-out DIR (wav backend)
     bool list_devices = false;  // --list-devices
     bool no_audio = false;      // --no-audio: start no sound threads at all
 };

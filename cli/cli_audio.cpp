@@ -89,8 +89,10 @@ int cmd_mic_volume(cli_app&, const std::vector<std::string>& args, const std::st
         g_mic_volume->enable_line();
         g_mic_volume->set_volume(v);
     }
-    j.add("mic_volume", g_mic_volume->get_volume()).add("min", g_mic_volume->get_minimum())
-        .add("max", g_mic_volume->get_maximum()).print();
+    j.add("mic_volume", g_mic_volume->get_volume())
+        .add("min", g_mic_volume->get_minimum())
+        .add("max", g_mic_volume->get_maximum())
+        .print();
     return 0;
 }
 
@@ -108,7 +110,8 @@ int cmd_speaker_volume(cli_app&, const std::vector<std::string>& args, const std
 }
 
 int cmd_levels(cli_app&, const std::vector<std::string>& args, const std::string&) {
-    if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) return fail("usage: levels on|off");
+    if (args.size() != 1 || (args[0] != "on" && args[0] != "off"))
+        return fail("usage: levels on|off");
     g_levels = args[0] == "on";
     json_line().add("ok", "levels").add_bool("levels", g_levels).print();
     return 0;
@@ -118,11 +121,17 @@ int cmd_audio_stats(cli_app&, const std::vector<std::string>&, const std::string
     const voice_counters& c = g_voice_counters;
     CRecordSound* rec = capture_thread();
     json_line j;
-    j.add("audio_stats", "voice").add("sent_data", c.sent_data.load()).add("sent_silence", c.sent_silence.load())
-        .add("relayed", c.relayed.load()).add("relay_refused", c.relay_refused.load())
-        .add("relay_failed", c.relay_failed.load()).add("received_data", c.received_data.load())
-        .add("received_silence", c.received_silence.load()).add("queued", c.queued.load())
-        .add("dropped", c.dropped.load()).add("captured", rec ? rec->buffers_done() : 0)
+    j.add("audio_stats", "voice")
+        .add("sent_data", c.sent_data.load())
+        .add("sent_silence", c.sent_silence.load())
+        .add("relayed", c.relayed.load())
+        .add("relay_refused", c.relay_refused.load())
+        .add("relay_failed", c.relay_failed.load())
+        .add("received_data", c.received_data.load())
+        .add("received_silence", c.received_silence.load())
+        .add("queued", c.queued.load())
+        .add("dropped", c.dropped.load())
+        .add("captured", rec ? rec->buffers_done() : 0)
         .add_bool("recording", rec && rec->recording());
     int open = 0, written = 0;
     for (auto& slot : g_play_sound_threads)
@@ -136,15 +145,21 @@ int cmd_audio_stats(cli_app&, const std::vector<std::string>&, const std::string
 
 const std::vector<cli_command> kAudioCommands = {
     {"talk", "talk ID on|off", "send my voice to the contact (opens the chat session)", cmd_talk},
-    {"listen", "listen ID on|off", "play the contact's voice (on when a session opens)", cmd_listen},
-    {"mic-volume", "mic-volume [N]", "show or set the microphone's recording volume", cmd_mic_volume},
-    {"speaker-volume", "speaker-volume [0-65535]", "show or set the volume of every player", cmd_speaker_volume},
-    {"levels", "levels on|off", "print the sound level samples (ten per 120 ms buffer)", cmd_levels},
+    {"listen", "listen ID on|off", "play the contact's voice (on when a session opens)",
+     cmd_listen},
+    {"mic-volume", "mic-volume [N]", "show or set the microphone's recording volume",
+     cmd_mic_volume},
+    {"speaker-volume", "speaker-volume [0-65535]", "show or set the volume of every player",
+     cmd_speaker_volume},
+    {"levels", "levels on|off", "print the sound level samples (ten per 120 ms buffer)",
+     cmd_levels},
     {"audio-stats", "audio-stats", "counts of the voice path and the players", cmd_audio_stats},
 };
 }  // namespace
 
-const std::vector<cli_command>& audio_commands() { return kAudioCommands; }
+const std::vector<cli_command>& audio_commands() {
+    return kAudioCommands;
+}
 
 int cli_audio_start(const cli_audio_options& options) {
     if (options.no_audio) return 0;
@@ -162,7 +177,8 @@ int cli_list_devices(const cli_audio_options& options) {
     audio_config cfg = config_from(options);
     json_line j;
     std::string items;
-    for (const std::string& line : list_audio_devices(cfg)) items += (items.empty() ? "" : ",") + json_escape(line);
+    for (const std::string& line : list_audio_devices(cfg))
+        items += (items.empty() ? "" : ",") + json_escape(line);
     j.add("backend", cfg.backend).add_raw("devices", "[" + items + "]").print();
     return 0;
 }
@@ -173,14 +189,23 @@ bool cli_audio_notification(int n, intptr_t wparam, intptr_t lparam) {
         case kNotifyMicLevel:
         case kNotifyPeerLevel:
             if (g_levels)
-                json_line().add("n", n).add("event", n == kNotifyMicLevel ? "mic_level" : "peer_level")
-                    .add("peer", static_cast<long long>(wparam)).add("level", static_cast<long long>(lparam)).print();
+                json_line()
+                    .add("n", n)
+                    .add("event", n == kNotifyMicLevel ? "mic_level" : "peer_level")
+                    .add("peer", static_cast<long long>(wparam))
+                    .add("level", static_cast<long long>(lparam))
+                    .print();
             return true;
         case kNotifyPlayerStarted:
         case kNotifyPlayerStopped:
-            json_line().add("n", n).add("event", n == kNotifyPlayerStarted ? "player_started" : "player_stopped")
-                .add("player", static_cast<long long>(wparam)).add("peer", static_cast<long long>(lparam)).print();
+            json_line()
+                .add("n", n)
+                .add("event", n == kNotifyPlayerStarted ? "player_started" : "player_stopped")
+                .add("player", static_cast<long long>(wparam))
+                .add("peer", static_cast<long long>(lparam))
+                .print();
             return true;
-        default: return false;
+        default:
+            return false;
     }
 }

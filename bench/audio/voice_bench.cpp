@@ -48,7 +48,8 @@ double process_cpu_s(pid_t pid) {
 }
 
 double now_s() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 int json_int(const std::string& line, const std::string& key) {
@@ -66,8 +67,9 @@ struct bench {
         char tmpl[] = "/tmp/parlo-voice-bench-XXXXXX";
         dir = mkdtemp(tmpl) ? tmpl : "";
         server = std::make_unique<child_process>(
-            PARLO_SERVER_PATH, std::vector<std::string>{"--listen", std::string(kNet) + "1", "--db", dir + "/s.db",
-                                                        "--fast-hash", "--log", dir + "/server.log"});
+            PARLO_SERVER_PATH,
+            std::vector<std::string>{"--listen", std::string(kNet) + "1", "--db", dir + "/s.db",
+                                     "--fast-hash", "--log", dir + "/server.log"});
         usleep(300000);
     }
     ~bench() {
@@ -78,8 +80,9 @@ struct bench {
     // Starts, registers and signs in client number k; env is set for the child only.
     child_process& add(int k, std::vector<std::string> flags, const std::string& trace = "") {
         std::string name = "u" + std::to_string(k);
-        std::vector<std::string> args{"--server", std::string(kNet) + "1", "--bind", std::string(kNet) + std::to_string(k + 2),
-                                      "--home", dir + "/" + name};
+        std::vector<std::string> args{"--server", std::string(kNet) + "1",
+                                      "--bind",   std::string(kNet) + std::to_string(k + 2),
+                                      "--home",   dir + "/" + name};
         args.insert(args.end(), flags.begin(), flags.end());
         if (!trace.empty()) setenv("PARLO_VOICE_TRACE", trace.c_str(), 1);
         clients.push_back(std::make_unique<child_process>(PARLO_CLI_PATH, args));
@@ -96,7 +99,8 @@ struct bench {
         return c;
     }
     // a adds b; b agrees; waits until a knows b's address.
-    void befriend(child_process& a, int a_id, child_process& b, int b_id, const std::string& b_email) {
+    void befriend(child_process& a, int a_id, child_process& b, int b_id,
+                  const std::string& b_email) {
         a.write_line("add-contact " + b_email);
         a.wait_line({"\"event\":\"contact_add_success\""});
         b.wait_line({"\"question\":\"added_me\""});
@@ -138,7 +142,8 @@ void mouth_to_ear(int seconds, bool pauses) {
     std::string sig = write_signal(b.dir, 1, pauses);
     mkdir((b.dir + "/out").c_str(), 0755);
     child_process& a = b.add(0, {"--audio-backend", "wav", "--audio-in", sig}, b.dir + "/a.trace");
-    child_process& l = b.add(1, {"--audio-backend", "wav", "--audio-out", b.dir + "/out"}, b.dir + "/b.trace");
+    child_process& l =
+        b.add(1, {"--audio-backend", "wav", "--audio-out", b.dir + "/out"}, b.dir + "/b.trace");
     b.befriend(a, b.ids[0], l, b.ids[1], "u1@example.org");
     l.write_line("listen " + std::to_string(b.ids[0]) + " on");
     a.write_line("talk " + std::to_string(b.ids[1]) + " on");
@@ -161,14 +166,20 @@ void mouth_to_ear(int seconds, bool pauses) {
     }
     std::sort(delays.begin(), delays.end());
     if (delays.empty()) {
-        std::printf("mouth-to-ear: no buffer matched (sent %zu, played %zu)\n", sent.size(), played.size());
+        std::printf("mouth-to-ear: no buffer matched (sent %zu, played %zu)\n", sent.size(),
+                    played.size());
         return;
     }
-    auto pct = [&](double p) { return delays[std::min(delays.size() - 1, static_cast<size_t>(p * static_cast<double>(delays.size())))]; };
-    std::printf("%s: mouth-to-ear over %zu buffers: median %lld ms, p99 %lld ms, max %lld ms; floor 120 + 3 x 120 = 480 ms "
-                "(capture buffer, then three buffers waiting at depth 2)\n",
-                pauses ? "speech with pauses" : "continuous speech", delays.size(), pct(0.5), pct(0.99),
-                delays.back());
+    auto pct = [&](double p) {
+        return delays[std::min(delays.size() - 1,
+                               static_cast<size_t>(p * static_cast<double>(delays.size())))];
+    };
+    std::printf(
+        "%s: mouth-to-ear over %zu buffers: median %lld ms, p99 %lld ms, max %lld ms; floor 120 + "
+        "3 x 120 = 480 ms "
+        "(capture buffer, then three buffers waiting at depth 2)\n",
+        pauses ? "speech with pauses" : "continuous speech", delays.size(), pct(0.5), pct(0.99),
+        delays.back());
 }
 
 void ten_speakers(int seconds) {
@@ -177,12 +188,14 @@ void ten_speakers(int seconds) {
     mkdir((b.dir + "/out").c_str(), 0755);
     std::vector<child_process*> talkers;
     for (int k = 1; k <= 10; k++) {
-        child_process& t = b.add(k, {"--audio-backend", "wav", "--audio-in", write_signal(b.dir, static_cast<uint32_t>(k))});
+        child_process& t = b.add(k, {"--audio-backend", "wav", "--audio-in",
+                                     write_signal(b.dir, static_cast<uint32_t>(k))});
         b.befriend(t, b.ids[static_cast<size_t>(k)], l, b.ids[0], "u0@example.org");
         l.write_line("listen " + std::to_string(b.ids[static_cast<size_t>(k)]) + " on");
         talkers.push_back(&t);
     }
-    for (int k = 1; k <= 10; k++) talkers[static_cast<size_t>(k - 1)]->write_line("talk " + std::to_string(b.ids[0]) + " on");
+    for (int k = 1; k <= 10; k++)
+        talkers[static_cast<size_t>(k - 1)]->write_line("talk " + std::to_string(b.ids[0]) + " on");
     sleep(2);
     double c0 = process_cpu_s(l.pid()), t0 = now_s();
     double tc0 = 0;
@@ -193,8 +206,10 @@ void ten_speakers(int seconds) {
     for (auto* t : talkers) tc1 += process_cpu_s(t->pid());
     l.write_line("audio-stats");
     std::string stats = l.wait_line({"\"audio_stats\":"});
-    std::printf("ten speakers: listener CPU %.2f%% of one core over %.1f s (talkers %.2f%% each); %s\n",
-                100.0 * (c1 - c0) / (t1 - t0), t1 - t0, 100.0 * (tc1 - tc0) / (t1 - t0) / 10, stats.c_str());
+    std::printf(
+        "ten speakers: listener CPU %.2f%% of one core over %.1f s (talkers %.2f%% each); %s\n",
+        100.0 * (c1 - c0) / (t1 - t0), t1 - t0, 100.0 * (tc1 - tc0) / (t1 - t0) / 10,
+        stats.c_str());
 }
 
 void idle_client(int seconds, bool sound) {
@@ -211,8 +226,8 @@ void idle_client(int seconds, bool sound) {
     c.write_line("audio-stats");
     std::string stats = c.wait_line({"\"audio_stats\":"});
     std::printf("idle signed-in client %s: CPU %.3f%% of one core over %.1f s; %s\n",
-                sound ? "with devices open" : "without sound threads", 100.0 * (c1 - c0) / (t1 - t0), t1 - t0,
-                stats.c_str());
+                sound ? "with devices open" : "without sound threads",
+                100.0 * (c1 - c0) / (t1 - t0), t1 - t0, stats.c_str());
 }
 }  // namespace
 

@@ -16,8 +16,9 @@ std::unique_ptr<audio_backend> g_backend;  // front end's thread only
 
 // The sound library's complaints (a machine without a card has many) go to the debug log, not
 // to the terminal.
-__attribute__((format(printf, 5, 6))) void alsa_to_log(const char* file, int line, const char* function, int err,
-                                                        const char* fmt, ...) {
+__attribute__((format(printf, 5, 6))) void alsa_to_log(const char* file, int line,
+                                                       const char* function, int err,
+                                                       const char* fmt, ...) {
     char text[512];
     va_list ap;
     va_start(ap, fmt);

@@ -73,7 +73,8 @@ void jitter_update(play_pacing& p, uint32_t now) {
 }
 
 void check_ready(play_pacing& p, uint32_t now) {
-    if (p.queued > p.depth || (p.queued > 0 && now - p.last_arrival_time > kReadyAfterMs)) p.playing = 1;
+    if (p.queued > p.depth || (p.queued > 0 && now - p.last_arrival_time > kReadyAfterMs))
+        p.playing = 1;
 }
 
 void remove_entry(queue_entry& e) {
@@ -131,7 +132,8 @@ int pass_locked(uint32_t now, player_notice* notices, int* count) {
         hand_over(e, now, notices, count);
         g_time_outs++;
         if (g_time_outs % 50 == 0)
-            log_line("removing from queue time_out, index:%d, pos:%d, count:%d\r\n", player, pos, g_time_outs);
+            log_line("removing from queue time_out, index:%d, pos:%d, count:%d\r\n", player, pos,
+                     g_time_outs);
         remove_entry(e);
     }
     // Compact: used entries to the front, in order.
@@ -263,7 +265,8 @@ int sound_add_to_queue_at(int index, wave_buffer* buffer, uint32_t now) {
         log_line("sound queue full in sound_add_to_queue.\n");
         if (g_overflows++ % 10 == 0)
             for (int q = 0; q < kQueueEntries; q++)
-                log_line("q:%d, used:%d, index:%d, lpHdr:%d\n", q, g_queue[q].used, g_queue[q].player,
+                log_line("q:%d, used:%d, index:%d, lpHdr:%d\n", q, g_queue[q].used,
+                         g_queue[q].player,
                          static_cast<int>(reinterpret_cast<intptr_t>(g_queue[q].buffer)));
     }
     g_mutex_sound.unlock();
@@ -314,7 +317,9 @@ void stop_sound_master_thread() {
     g_sound_master_thread.join();
 }
 
-int get_play_sound_slot(int peer_id) { return get_play_sound_slot_at(peer_id, get_tick_count()); }
+int get_play_sound_slot(int peer_id) {
+    return get_play_sound_slot_at(peer_id, get_tick_count());
+}
 
 int get_play_sound_slot_at(int peer_id, uint32_t now) {
     if (!lock_sound("get_play_sound_slot")) return -1;

@@ -21,24 +21,35 @@ std::unique_ptr<CPlaySound> g_players_owned[kPlayers];
 std::mutex g_app_mutex;  // start/stop calls from more than one thread stay in order
 }  // namespace
 
-void set_play_observer(play_observer fn) { g_play_observer.store(fn); }
+void set_play_observer(play_observer fn) {
+    g_play_observer.store(fn);
+}
 
 // ---- capture ------------------------------------------------------------------------------
 
 CRecordSound::CRecordSound(audio_backend& backend, capture_consumer consumer)
     : m_backend(backend), m_consumer(std::move(consumer)) {}
 
-CRecordSound::~CRecordSound() { join(); }
+CRecordSound::~CRecordSound() {
+    join();
+}
 
 bool CRecordSound::on_message(int msg, intptr_t, intptr_t lparam) {
     switch (msg) {
-        case kMsgStartRecording: on_start(); break;
-        case kMsgStopRecording: on_stop(); break;
-        case kMsgWimData: on_data(reinterpret_cast<wave_buffer*>(lparam)); break;
+        case kMsgStartRecording:
+            on_start();
+            break;
+        case kMsgStopRecording:
+            on_stop();
+            break;
+        case kMsgWimData:
+            on_data(reinterpret_cast<wave_buffer*>(lparam));
+            break;
         case kMsgQuitRecording:
             on_stop();
             return false;
-        default: break;
+        default:
+            break;
     }
     return true;
 }
@@ -61,7 +72,8 @@ void CRecordSound::on_start() {
     if (m_recording.load()) return;
     if (!m_device) m_device = m_backend.make_input();
     std::string error;
-    int rc = m_device->open([this](wave_buffer* b) { post(kMsgWimData, 0, reinterpret_cast<intptr_t>(b)); }, &error);
+    int rc = m_device->open(
+        [this](wave_buffer* b) { post(kMsgWimData, 0, reinterpret_cast<intptr_t>(b)); }, &error);
     if (rc != 0) {
         show_message("WAVEIN:%x:%s", static_cast<unsigned>(rc), error.c_str());
         m_device.reset();
@@ -106,9 +118,12 @@ void CRecordSound::on_data(wave_buffer* b) {
 
 // ---- playback -----------------------------------------------------------------------------
 
-CPlaySound::CPlaySound(audio_backend& backend, int slot_index) : m_slot_index(slot_index), m_backend(backend) {}
+CPlaySound::CPlaySound(audio_backend& backend, int slot_index)
+    : m_slot_index(slot_index), m_backend(backend) {}
 
-CPlaySound::~CPlaySound() { join(); }
+CPlaySound::~CPlaySound() {
+    join();
+}
 
 void CPlaySound::post_write(wave_buffer* buffer) {
     post(kMsgWriteSoundData, 0, reinterpret_cast<intptr_t>(buffer));
@@ -116,9 +131,15 @@ void CPlaySound::post_write(wave_buffer* buffer) {
 
 bool CPlaySound::on_message(int msg, intptr_t, intptr_t lparam) {
     switch (msg) {
-        case kMsgStartPlayback: on_start(); break;
-        case kMsgStopPlayback: on_stop(); break;
-        case kMsgWriteSoundData: on_write(reinterpret_cast<wave_buffer*>(lparam)); break;
+        case kMsgStartPlayback:
+            on_start();
+            break;
+        case kMsgStopPlayback:
+            on_stop();
+            break;
+        case kMsgWriteSoundData:
+            on_write(reinterpret_cast<wave_buffer*>(lparam));
+            break;
         case kMsgWomDone:
             delete reinterpret_cast<wave_buffer*>(lparam);
             sound_player_buffer_done(m_slot_index);
@@ -126,20 +147,23 @@ bool CPlaySound::on_message(int msg, intptr_t, intptr_t lparam) {
         case kMsgQuitPlayback:
             on_stop();
             return false;
-        default: break;
+        default:
+            break;
     }
     return true;
 }
 
 void CPlaySound::drop_message(int msg, intptr_t, intptr_t lparam) {
-    if (msg == kMsgWriteSoundData || msg == kMsgWomDone) delete reinterpret_cast<wave_buffer*>(lparam);
+    if (msg == kMsgWriteSoundData || msg == kMsgWomDone)
+        delete reinterpret_cast<wave_buffer*>(lparam);
 }
 
 void CPlaySound::on_start() {
     if (m_opened.load()) return;
     m_device = m_backend.make_output(m_slot_index);
     std::string error;
-    int rc = m_device->open([this](wave_buffer* b) { post(kMsgWomDone, 0, reinterpret_cast<intptr_t>(b)); }, &error);
+    int rc = m_device->open(
+        [this](wave_buffer* b) { post(kMsgWomDone, 0, reinterpret_cast<intptr_t>(b)); }, &error);
     if (rc != 0) {
         show_message("WAVEOUT:%x:%s", static_cast<unsigned>(rc), error.c_str());
         m_device.reset();

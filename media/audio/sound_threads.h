@@ -16,8 +16,8 @@
 
 // Receives every captured buffer: its 960 samples, the encoded planes, their length, the activity
 // flag and the tick when the device finished the buffer (voice_capture_consumer in a client).
-using capture_consumer = std::function<void(const uint8_t* samples, const uint8_t* planes, int length, int active,
-                                            uint32_t capture_tick)>;
+using capture_consumer = std::function<void(const uint8_t* samples, const uint8_t* planes,
+                                            int length, int active, uint32_t capture_tick)>;
 
 class CRecordSound : public msg_thread {
 public:

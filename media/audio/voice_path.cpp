@@ -71,8 +71,12 @@ std::vector<int> listening_peers() {
     return peers;
 }
 
-void on_talk_silence(int, const char*, int, int, int peer_id) { do_talk_silence_from_peer(peer_id); }
-void on_talk_data(int, const char* body, int len, int, int peer_id) { do_talk_data_dct_z_from_sever(body, len, peer_id); }
+void on_talk_silence(int, const char*, int, int, int peer_id) {
+    do_talk_silence_from_peer(peer_id);
+}
+void on_talk_data(int, const char* body, int len, int, int peer_id) {
+    do_talk_data_dct_z_from_sever(body, len, peer_id);
+}
 
 void on_play(uint32_t tick, const wave_buffer& b) {
     if (b.tag != 0) trace('P', tick, b.tag);
@@ -114,20 +118,23 @@ int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int acti
     }
     char msg[kHeaderLen + kQualityFieldLen + kDeflateCapacity + 1];
     int deflated = 0;
-    if (deflate_stream(planes, length, reinterpret_cast<uint8_t*>(msg + kHeaderLen + kQualityFieldLen),
+    if (deflate_stream(planes, length,
+                       reinterpret_cast<uint8_t*>(msg + kHeaderLen + kQualityFieldLen),
                        kDeflateCapacity, &deflated) != 0) {
         log_line("compress failed in do_talk_send_data_dct_z_to_peers, len:%d\r\n", length);
         return 0;
     }
     char head[64];  // 25 characters: the header and the quality field
-    std::snprintf(head, sizeof(head), "%4d:%4d:%4d:%4d:%4d:", 0, 0, PEER_TALK_DATA, deflated + kQualityFieldLen, 0);
+    std::snprintf(head, sizeof(head), "%4d:%4d:%4d:%4d:%4d:", 0, 0, PEER_TALK_DATA,
+                  deflated + kQualityFieldLen, 0);
     std::memcpy(msg, head, kHeaderLen + kQualityFieldLen);
     const int total = kHeaderLen + kQualityFieldLen + deflated;
     for (int p : peers) {
         uint64_t gen = 0;
         int index = find_peer_sock(p, &gen);
         if (index < 0) {
-            log_line("failed to find peer sock in do_talk_send_data_dct_z_to_peers, peer_id:%d.\r\n", p);
+            log_line(
+                "failed to find peer sock in do_talk_send_data_dct_z_to_peers, peer_id:%d.\r\n", p);
             send_relayed(p, msg, total);
         } else if (g_peer_socks[index].my_send_fixed_len(msg, total) <= 0) {
             close_peer_slot(index, gen);
@@ -149,7 +156,8 @@ void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int l
             uint8_t body[kQualityFieldLen + kDeflateCapacity];
             int deflated = 0;
             std::memcpy(body, "   0:", kQualityFieldLen);
-            if (deflate_stream(planes, length, body + kQualityFieldLen, kDeflateCapacity, &deflated) == 0)
+            if (deflate_stream(planes, length, body + kQualityFieldLen, kDeflateCapacity,
+                               &deflated) == 0)
                 std::fprintf(g_trace, "S %u %08x\n", capture_tick,
                              tag_of(reinterpret_cast<char*>(body), deflated + kQualityFieldLen));
             std::fflush(g_trace);
@@ -176,8 +184,9 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
         return -1;
     }
     uint8_t samples[kInflateCapacity / 2];
-    int n = voice_inflate_and_decode(reinterpret_cast<const uint8_t*>(body + kQualityFieldLen), len - kQualityFieldLen,
-                                     quality, samples, static_cast<int>(sizeof(samples)));
+    int n = voice_inflate_and_decode(reinterpret_cast<const uint8_t*>(body + kQualityFieldLen),
+                                     len - kQualityFieldLen, quality, samples,
+                                     static_cast<int>(sizeof(samples)));
     if (n < 0) {
         g_voice_counters.dropped++;
         return -1;

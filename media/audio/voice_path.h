@@ -29,15 +29,15 @@ void post_mic_levels(const uint8_t* samples, int n);
 
 // What went through the voice path since the start.
 struct voice_counters {
-    std::atomic<int> sent_data{0};       // 221 messages sent (one per listening peer)
-    std::atomic<int> sent_silence{0};    // 220 messages sent
-    std::atomic<int> relayed{0};         // messages that went through a relay
-    std::atomic<int> relay_refused{0};   // talk data longer than the relay's limit (lost)
-    std::atomic<int> relay_failed{0};    // no route to the peer either (lost)
-    std::atomic<int> received_data{0};   // 221 messages received
+    std::atomic<int> sent_data{0};      // 221 messages sent (one per listening peer)
+    std::atomic<int> sent_silence{0};   // 220 messages sent
+    std::atomic<int> relayed{0};        // messages that went through a relay
+    std::atomic<int> relay_refused{0};  // talk data longer than the relay's limit (lost)
+    std::atomic<int> relay_failed{0};   // no route to the peer either (lost)
+    std::atomic<int> received_data{0};  // 221 messages received
     std::atomic<int> received_silence{0};
-    std::atomic<int> queued{0};          // decoded buffers queued for a player
-    std::atomic<int> dropped{0};         // received and not played (no player, switch off, bad body)
+    std::atomic<int> queued{0};   // decoded buffers queued for a player
+    std::atomic<int> dropped{0};  // received and not played (no player, switch off, bad body)
 };
 extern voice_counters g_voice_counters;
 

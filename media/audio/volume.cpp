@@ -26,7 +26,8 @@ bool has_capture_volume(snd_mixer_elem_t* e) {
 }
 
 std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 }  // namespace
@@ -64,7 +65,8 @@ int find_microphone_line() {
 
 std::unique_ptr<IVolume> create_microphone_volume() {
     auto v = std::make_unique<CVolumeInXXX>(find_microphone_line());
-    if (!v->is_available()) show_message("failed to create IVolume, please check your microphone device.");
+    if (!v->is_available())
+        show_message("failed to create IVolume, please check your microphone device.");
     return v;
 }
 
@@ -103,10 +105,12 @@ void CVolumeInXXX::enable_line() {
             int items = snd_mixer_selem_get_enum_items(e);
             for (int i = 0; i < items; i++) {
                 char name[64];
-                if (snd_mixer_selem_get_enum_item_name(e, static_cast<unsigned>(i), sizeof(name), name) == 0 &&
+                if (snd_mixer_selem_get_enum_item_name(e, static_cast<unsigned>(i), sizeof(name),
+                                                       name) == 0 &&
                     lower(name) == lower(m_name)) {
                     for (int c = 0; c <= SND_MIXER_SCHN_LAST; c++)
-                        snd_mixer_selem_set_enum_item(e, static_cast<snd_mixer_selem_channel_id_t>(c),
+                        snd_mixer_selem_set_enum_item(e,
+                                                      static_cast<snd_mixer_selem_channel_id_t>(c),
                                                       static_cast<unsigned>(i));
                 }
             }
@@ -116,13 +120,16 @@ void CVolumeInXXX::enable_line() {
     if (snd_mixer_selem_has_capture_switch(mine)) snd_mixer_selem_set_capture_switch_all(mine, 1);
 }
 
-long CVolumeInXXX::get_steps() const { return m_available ? m_max - m_min + 1 : -1; }
+long CVolumeInXXX::get_steps() const {
+    return m_available ? m_max - m_min + 1 : -1;
+}
 
 long CVolumeInXXX::get_volume() const {
     if (!m_available) return -1;
     snd_mixer_handle_events(static_cast<snd_mixer_t*>(m_mixer));
     long v = 0;
-    if (snd_mixer_selem_get_capture_volume(static_cast<snd_mixer_elem_t*>(m_elem), SND_MIXER_SCHN_FRONT_LEFT, &v) < 0)
+    if (snd_mixer_selem_get_capture_volume(static_cast<snd_mixer_elem_t*>(m_elem),
+                                           SND_MIXER_SCHN_FRONT_LEFT, &v) < 0)
         return -1;
     return v;
 }

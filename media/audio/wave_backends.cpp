@@ -40,32 +40,36 @@ int load_as_voice(const std::string& path, std::vector<uint8_t>* out, std::strin
     }
     out->clear();
     if (info.samplerate == audio::kSampleRate && info.channels == 1 &&
-        (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8 && (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+        (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8 &&
+        (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
         out->resize(static_cast<size_t>(info.frames));
         sf_count_t got = sf_read_raw(f, out->data(), info.frames);
         out->resize(static_cast<size_t>(std::max<sf_count_t>(got, 0)));
         sf_close(f);
         return 0;
     }
-    std::vector<float> frames(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
+    std::vector<float> frames(static_cast<size_t>(info.frames) *
+                              static_cast<size_t>(info.channels));
     sf_count_t got = sf_readf_float(f, frames.data(), info.frames);
     sf_close(f);
     std::vector<float> mono(static_cast<size_t>(std::max<sf_count_t>(got, 0)));
     for (size_t i = 0; i < mono.size(); i++) {
         float sum = 0;
-        for (int c = 0; c < info.channels; c++) sum += frames[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
+        for (int c = 0; c < info.channels; c++)
+            sum += frames[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
         mono[i] = sum / static_cast<float>(info.channels);
     }
     std::vector<float> resampled;
     if (info.samplerate != audio::kSampleRate) {
         int err = 0;
-        SpeexResamplerState* rs = speex_resampler_init(1, static_cast<spx_uint32_t>(info.samplerate),
-                                                       audio::kSampleRate, 5, &err);
+        SpeexResamplerState* rs = speex_resampler_init(
+            1, static_cast<spx_uint32_t>(info.samplerate), audio::kSampleRate, 5, &err);
         if (!rs) {
             *error = std::string("resampler: ") + speex_resampler_strerror(err);
             return -1;
         }
-        resampled.resize(mono.size() * audio::kSampleRate / static_cast<size_t>(info.samplerate) + 64);
+        resampled.resize(mono.size() * audio::kSampleRate / static_cast<size_t>(info.samplerate) +
+                         64);
         spx_uint32_t in_len = static_cast<spx_uint32_t>(mono.size());
         spx_uint32_t out_len = static_cast<spx_uint32_t>(resampled.size());
         speex_resampler_process_float(rs, 0, mono.data(), &in_len, resampled.data(), &out_len);
@@ -191,10 +195,14 @@ public:
         if (m_cfg.input_file.empty()) return std::make_unique<null_in>();
         return std::make_unique<wav_in>(m_cfg.input_file, m_cfg.input_loop);
     }
-    std::unique_ptr<wave_out> make_output(int) override { return std::make_unique<wav_out>(m_sinks); }
+    std::unique_ptr<wave_out> make_output(int) override {
+        return std::make_unique<wav_out>(m_sinks);
+    }
     std::vector<std::string> list_devices() override {
-        return {"wav input: " + (m_cfg.input_file.empty() ? std::string("(silence)") : m_cfg.input_file),
-                "wav output folder: " + (m_cfg.output_dir.empty() ? std::string("(discarded)") : m_cfg.output_dir)};
+        return {"wav input: " +
+                    (m_cfg.input_file.empty() ? std::string("(silence)") : m_cfg.input_file),
+                "wav output folder: " +
+                    (m_cfg.output_dir.empty() ? std::string("(discarded)") : m_cfg.output_dir)};
     }
 
 private:
@@ -219,8 +227,12 @@ void load_audio_settings(audio_config* cfg) {
     if (!(v = setting("audio_out_dir")).empty()) cfg->output_dir = v;
 }
 
-std::unique_ptr<audio_backend> make_null_backend() { return std::make_unique<null_backend>(); }
-std::unique_ptr<audio_backend> make_wav_backend(const audio_config& cfg) { return std::make_unique<wav_backend>(cfg); }
+std::unique_ptr<audio_backend> make_null_backend() {
+    return std::make_unique<null_backend>();
+}
+std::unique_ptr<audio_backend> make_wav_backend(const audio_config& cfg) {
+    return std::make_unique<wav_backend>(cfg);
+}
 
 std::unique_ptr<audio_backend> make_audio_backend(const audio_config& cfg) {
     if (cfg.backend == "wav") return make_wav_backend(cfg);

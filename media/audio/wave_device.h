@@ -15,10 +15,10 @@
 // One sound buffer with its sample data. Whoever holds the pointer owns both.
 struct wave_buffer {
     std::vector<uint8_t> data;
-    int recorded = 0;          // bytes filled by a capture device
-    uint32_t capture_tick = 0; // tick when the capture device finished it (0: unknown)
-    int peer_id = 0;           // the remote speaker whose sound this is (playback)
-    uint32_t tag = 0;          // identifies the message the sound came from (traces)
+    int recorded = 0;           // bytes filled by a capture device
+    uint32_t capture_tick = 0;  // tick when the capture device finished it (0: unknown)
+    int peer_id = 0;            // the remote speaker whose sound this is (playback)
+    uint32_t tag = 0;           // identifies the message the sound came from (traces)
 };
 
 using wave_notice = std::function<void(wave_buffer*)>;
@@ -61,11 +61,11 @@ public:
 
 struct audio_config {
     std::string backend = "portaudio";  // "portaudio", "wav" or "null"
-    std::string input_device;            // portaudio: device name ("" = default)
+    std::string input_device;           // portaudio: device name ("" = default)
     std::string output_device;
-    std::string input_file;              // wav: the capture file
-    bool input_loop = true;              // wav: start again at the end (else silence follows)
-    std::string output_dir;              // wav: one file per remote speaker
+    std::string input_file;  // wav: the capture file
+    bool input_loop = true;  // wav: start again at the end (else silence follows)
+    std::string output_dir;  // wav: one file per remote speaker
 };
 
 // Reads [media] audio_backend, audio_input, audio_output, audio_in_file, audio_out_dir from the

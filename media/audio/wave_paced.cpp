@@ -5,7 +5,9 @@
 
 using clock_type = std::chrono::steady_clock;
 
-paced_wave_in::~paced_wave_in() { close(); }
+paced_wave_in::~paced_wave_in() {
+    close();
+}
 
 int paced_wave_in::open(wave_notice filled, std::string* error) {
     if (int rc = prepare(error)) return rc;
@@ -95,7 +97,9 @@ void paced_wave_in::run() {
     }
 }
 
-paced_wave_out::~paced_wave_out() { close(); }
+paced_wave_out::~paced_wave_out() {
+    close();
+}
 
 int paced_wave_out::open(wave_notice done, std::string*) {
     std::lock_guard<std::mutex> lk(m_mutex);
@@ -163,7 +167,8 @@ void paced_wave_out::run() {
         lk.lock();
         auto now = clock_type::now();
         if (free_at < now) free_at = now;
-        free_at += std::chrono::milliseconds(static_cast<int>(b->data.size()) * 1000 / audio::kSampleRate);
+        free_at +=
+            std::chrono::milliseconds(static_cast<int>(b->data.size()) * 1000 / audio::kSampleRate);
         m_wake.wait_until(lk, free_at, [this] { return m_quit || m_flush; });
         if (m_quit) {
             delete b;

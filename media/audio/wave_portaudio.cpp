@@ -30,7 +30,8 @@ PaDeviceIndex find_device(const std::string& name, bool input) {
 }
 
 // Opens a one-channel 8-bit stream at 8 kHz; returns paNoError or the error.
-PaError open_stream(PaStream** s, const std::string& name, bool input, PaStreamCallback* cb, void* user) {
+PaError open_stream(PaStream** s, const std::string& name, bool input, PaStreamCallback* cb,
+                    void* user) {
     PaDeviceIndex dev = find_device(name, input);
     if (dev == paNoDevice) return paInvalidDevice;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(dev);
@@ -40,7 +41,8 @@ PaError open_stream(PaStream** s, const std::string& name, bool input, PaStreamC
     p.sampleFormat = paUInt8;
     p.suggestedLatency = input ? info->defaultLowInputLatency : info->defaultLowOutputLatency;
     return Pa_OpenStream(s, input ? &p : nullptr, input ? nullptr : &p, audio::kSampleRate,
-                         input ? audio::kBufferBytes : paFramesPerBufferUnspecified, paClipOff, cb, user);
+                         input ? audio::kBufferBytes : paFramesPerBufferUnspecified, paClipOff, cb,
+                         user);
 }
 
 int fail(PaError err, std::string* error) {
@@ -79,7 +81,8 @@ public:
     }
     int stop() override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
-        if (m_stream && Pa_IsStreamActive(m_stream) == 1) return Pa_StopStream(m_stream) == paNoError ? 0 : -1;
+        if (m_stream && Pa_IsStreamActive(m_stream) == 1)
+            return Pa_StopStream(m_stream) == paNoError ? 0 : -1;
         return 0;
     }
     int reset() override {
@@ -108,8 +111,8 @@ public:
     }
 
 private:
-    static int callback(const void* in, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                        PaStreamCallbackFlags, void* user) {
+    static int callback(const void* in, void*, unsigned long frames,
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
         static_cast<pa_in*>(user)->take(static_cast<const uint8_t*>(in), static_cast<int>(frames));
         return paContinue;
     }
@@ -193,8 +196,8 @@ public:
     }
 
 private:
-    static int callback(const void*, void* out, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                        PaStreamCallbackFlags, void* user) {
+    static int callback(const void*, void* out, unsigned long frames,
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
         static_cast<pa_out*>(user)->give(static_cast<uint8_t*>(out), static_cast<int>(frames));
         return paContinue;
     }
@@ -234,8 +237,12 @@ class pa_backend : public audio_backend {
 public:
     explicit pa_backend(const audio_config& cfg) : m_cfg(cfg) {}
     const char* name() const override { return "portaudio"; }
-    std::unique_ptr<wave_in> make_input() override { return std::make_unique<pa_in>(m_cfg.input_device); }
-    std::unique_ptr<wave_out> make_output(int) override { return std::make_unique<pa_out>(m_cfg.output_device); }
+    std::unique_ptr<wave_in> make_input() override {
+        return std::make_unique<pa_in>(m_cfg.input_device);
+    }
+    std::unique_ptr<wave_out> make_output(int) override {
+        return std::make_unique<pa_out>(m_cfg.output_device);
+    }
     std::vector<std::string> list_devices() override {
         std::vector<std::string> lines;
         std::lock_guard<std::mutex> g(g_pa_mutex);

@@ -52,7 +52,9 @@ int run_length(const std::vector<uint8_t>& out, const std::vector<expected_buffe
     }
     int n = static_cast<int>(out.size() / kBuffer);
     if (n == 0) return 0;
-    auto chunk = [&](int k) { return std::vector<uint8_t>(out.begin() + k * kBuffer, out.begin() + (k + 1) * kBuffer); };
+    auto chunk = [&](int k) {
+        return std::vector<uint8_t>(out.begin() + k * kBuffer, out.begin() + (k + 1) * kBuffer);
+    };
     int start = -1;
     for (size_t j = 0; j < order.size() && start < 0; j++)
         if (exp[static_cast<size_t>(order[j])].played == chunk(0)) start = static_cast<int>(j);
@@ -85,7 +87,9 @@ protected:
         sf_write_raw(f, s.data(), static_cast<sf_count_t>(s.size()));
         sf_close(f);
     }
-    std::vector<std::string> talker_flags() { return {"--audio-backend", "wav", "--audio-in", m_signal_path}; }
+    std::vector<std::string> talker_flags() {
+        return {"--audio-backend", "wav", "--audio-in", m_signal_path};
+    }
     std::vector<std::string> listener_flags(const std::string& name) {
         std::string out = m_dir + "/" + name + "-out";
         mkdir(out.c_str(), 0755);
@@ -123,8 +127,12 @@ protected:
     std::string m_signal_path;
 };
 
-bool any_active(const expected_buffer& e) { return e.active; }
-bool fits_relay(const expected_buffer& e) { return e.active && e.message_length <= 1200; }
+bool any_active(const expected_buffer& e) {
+    return e.active;
+}
+bool fits_relay(const expected_buffer& e) {
+    return e.active && e.message_length <= 1200;
+}
 
 TEST_F(VoiceE2E, CallDeliversTheDecodedSoundInOrderToEveryListener) {
     write_signal();
@@ -175,7 +183,9 @@ TEST_F(VoiceE2E, CallDeliversTheDecodedSoundInOrderToEveryListener) {
     ASSERT_GE(cat_out.size(), static_cast<size_t>(kBuffer));
     size_t at = std::string::npos;
     for (size_t k = 0; k + kBuffer <= bob_out.size() && at == std::string::npos; k += kBuffer)
-        if (std::equal(cat_out.begin(), cat_out.begin() + kBuffer, bob_out.begin() + static_cast<long>(k))) at = k;
+        if (std::equal(cat_out.begin(), cat_out.begin() + kBuffer,
+                       bob_out.begin() + static_cast<long>(k)))
+            at = k;
     ASSERT_NE(at, std::string::npos) << "cat's first buffer never reached bob";
     size_t common = std::min(cat_out.size(), bob_out.size() - at);
     EXPECT_GE(common, static_cast<size_t>(kTalkBuffers - 4) * kBuffer);
@@ -201,7 +211,8 @@ TEST_F(VoiceE2E, ThroughARelayEveryBufferThatFitsArrivesAndTheOthersAreCounted) 
     for (int i = 0; i < 25 && !routed; i++) {
         std::string text = "route " + std::to_string(i);
         ann.write_line("chat " + std::to_string(bob_id) + " " + text);
-        std::string got = bob.wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 3000);
+        std::string got =
+            bob.wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 3000);
         routed = got.find("\"path\":\"slave\"") != std::string::npos;
         if (!routed) usleep(2000000);
     }
@@ -214,7 +225,8 @@ TEST_F(VoiceE2E, ThroughARelayEveryBufferThatFitsArrivesAndTheOthersAreCounted) 
     ann.write_line("talk " + std::to_string(bob_id) + " off");
     ASSERT_FALSE(ann.wait_line({"\"ok\":\"talk\"", "\"my_audio\":false"}).empty());
 
-    int sent = stat(ann, "sent_data"), refused = stat(ann, "relay_refused"), failed = stat(ann, "relay_failed");
+    int sent = stat(ann, "sent_data"), refused = stat(ann, "relay_refused"),
+        failed = stat(ann, "relay_failed");
     EXPECT_GT(refused, 0) << "the signal has buffers too large for the relay";
     EXPECT_EQ(stat(ann, "relayed"), sent - refused - failed);
     EXPECT_EQ(wait_stat(bob, "received_data", sent - refused - failed), sent - refused - failed);

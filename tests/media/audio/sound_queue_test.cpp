@@ -80,7 +80,8 @@ TEST_F(sound_queue, TheEightyFirstBufferIsDroppedWithItsLogLines) {
 }
 
 TEST_F(sound_queue, EleventhSpeakerWaitsForThreeSecondsOfSilenceOnOnePlayer) {
-    for (int peer = 1; peer <= 10; peer++) EXPECT_EQ(get_play_sound_slot_at(100 + peer, 0), peer - 1);
+    for (int peer = 1; peer <= 10; peer++)
+        EXPECT_EQ(get_play_sound_slot_at(100 + peer, 0), peer - 1);
     EXPECT_EQ(get_play_sound_slot_at(105, 10), 4);  // a known speaker keeps its player
     EXPECT_EQ(get_play_sound_slot_at(111, 1000), -1);
     for (int peer = 2; peer <= 10; peer++) get_play_sound_slot_at(100 + peer, 2000);
@@ -92,13 +93,15 @@ TEST_F(sound_queue, EleventhSpeakerWaitsForThreeSecondsOfSilenceOnOnePlayer) {
     players[3]->open = false;
     EXPECT_EQ(get_play_sound_slot_at(112, 3002), -1);
     rest_one_play_sound(10);
-    EXPECT_NE(log_text().find("rest_one_play_sound index:10 out of range 0-9.\n"), std::string::npos);
+    EXPECT_NE(log_text().find("rest_one_play_sound index:10 out of range 0-9.\n"),
+              std::string::npos);
 }
 
 TEST_F(sound_queue, StuckDeviceIsStillFedEvery125Milliseconds) {
     fake_player& p = *players[5];
     uint32_t t = 0;
-    for (int i = 0; i < 8; i++) sound_add_to_queue_at(5, buffer_of(static_cast<uint8_t>(i)), t += 120);
+    for (int i = 0; i < 8; i++)
+        sound_add_to_queue_at(5, buffer_of(static_cast<uint8_t>(i)), t += 120);
     std::vector<uint32_t> handed;
     for (uint32_t now = t; now < t + 600; now++) {
         size_t before = p.got.size();

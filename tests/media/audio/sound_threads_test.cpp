@@ -106,26 +106,32 @@ TEST_F(sound_threads, CaptureKeepsTwentyFiveBuffersInFlightAndHandsOnEncodedSoun
     std::mutex m;
     std::vector<std::vector<uint8_t>> planes_seen;
     std::vector<int> active_seen;
-    CRecordSound rec(backend, [&](const uint8_t*, const uint8_t* planes, int length, int active, uint32_t) {
-        std::lock_guard<std::mutex> lk(m);
-        planes_seen.emplace_back(planes, planes + length);
-        active_seen.push_back(active);
-    });
+    CRecordSound rec(backend,
+                     [&](const uint8_t*, const uint8_t* planes, int length, int active, uint32_t) {
+                         std::lock_guard<std::mutex> lk(m);
+                         planes_seen.emplace_back(planes, planes + length);
+                         active_seen.push_back(active);
+                     });
     ASSERT_EQ(rec.start(), 0);
     rec.post(audio::kMsgStartRecording, 0, 0);
     rec.post(audio::kMsgStartRecording, 0, 0);  // a second start while recording does nothing
-    ASSERT_TRUE(eventually([&] { return rec.recording() == 1 && backend.in && backend.in->in_flight() == 25; }));
+    ASSERT_TRUE(eventually(
+        [&] { return rec.recording() == 1 && backend.in && backend.in->in_flight() == 25; }));
     EXPECT_EQ(backend.in->opens.load(), 1);
 
     std::vector<uint8_t> tone(audio::kBufferBytes);
-    for (int i = 0; i < audio::kBufferBytes; i++) tone[i] = static_cast<uint8_t>(128 + ((i / 8) % 2 ? 60 : -60));
+    for (int i = 0; i < audio::kBufferBytes; i++)
+        tone[i] = static_cast<uint8_t>(128 + ((i / 8) % 2 ? 60 : -60));
     backend.in->fill_one(tone);
     backend.in->fill_one(std::vector<uint8_t>(audio::kBufferBytes, 128));
     ASSERT_TRUE(eventually([&] { return rec.buffers_done() == 2; }));
-    EXPECT_TRUE(eventually([&] { return backend.in->in_flight() == 25; })) << "each handled buffer is replaced";
+    EXPECT_TRUE(eventually([&] { return backend.in->in_flight() == 25; }))
+        << "each handled buffer is replaced";
     std::vector<uint8_t> want(2 * audio::kBufferBytes);
     int length = 0;
-    ASSERT_EQ(do_one_dimentional_dct_quality(tone.data(), want.data(), audio::kBufferBytes, &length, 0), 1);
+    ASSERT_EQ(
+        do_one_dimentional_dct_quality(tone.data(), want.data(), audio::kBufferBytes, &length, 0),
+        1);
     {
         std::lock_guard<std::mutex> lk(m);
         ASSERT_EQ(planes_seen.size(), 2u);

@@ -28,7 +28,8 @@ std::string talk_body(double freq, std::vector<uint8_t>* decoded) {
     EXPECT_EQ(deflate_stream(planes, length, deflated, sizeof(deflated), &n), 0);
     decoded->assign(audio::kBufferBytes, 0);
     do_one_dimentional_idct_quality(planes, decoded->data(), audio::kBufferBytes, 0);
-    return std::string("   0:") + std::string(reinterpret_cast<char*>(deflated), static_cast<size_t>(n));
+    return std::string("   0:") +
+           std::string(reinterpret_cast<char*>(deflated), static_cast<size_t>(n));
 }
 
 class voice_path : public sound_fixture {
@@ -47,13 +48,16 @@ TEST_F(voice_path, BadBodiesAreDroppedWithoutQueueing) {
     std::vector<uint8_t> decoded;
     std::string body = talk_body(440, &decoded);
     int dropped = g_voice_counters.dropped.load();
-    EXPECT_EQ(do_talk_data_dct_z_from_sever("   0", 4, kPeer), -1);  // shorter than the quality field
+    EXPECT_EQ(do_talk_data_dct_z_from_sever("   0", 4, kPeer),
+              -1);  // shorter than the quality field
     EXPECT_EQ(do_talk_data_dct_z_from_sever(nullptr, 0, kPeer), -1);
     std::string broken = body;
     broken[7] ^= 0x55;  // the deflate stream no longer checks out
     broken.resize(broken.size() - 3);
-    EXPECT_EQ(do_talk_data_dct_z_from_sever(broken.data(), static_cast<int>(broken.size()), kPeer), -1);
-    EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), static_cast<int>(body.size()), kPeer + 1), -1)
+    EXPECT_EQ(do_talk_data_dct_z_from_sever(broken.data(), static_cast<int>(broken.size()), kPeer),
+              -1);
+    EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), static_cast<int>(body.size()), kPeer + 1),
+              -1)
         << "no chat session with that peer";
     EXPECT_EQ(sound_queue_used(), 0);
     EXPECT_EQ(g_voice_counters.dropped.load() - dropped, 4);
@@ -80,11 +84,13 @@ TEST_F(voice_path, PeerAudioSwitchDecidesWhetherTheDecodedSoundIsPlayed) {
 
 TEST_F(voice_path, QualityFieldSelectsTheDecodingTable) {
     uint8_t samples[audio::kBufferBytes], planes[2 * audio::kBufferBytes], deflated[8000];
-    for (int i = 0; i < audio::kBufferBytes; i++) samples[i] = static_cast<uint8_t>((i * 37) & 0xFF);
+    for (int i = 0; i < audio::kBufferBytes; i++)
+        samples[i] = static_cast<uint8_t>((i * 37) & 0xFF);
     int length = 0, n = 0;
     do_one_dimentional_dct_quality(samples, planes, audio::kBufferBytes, &length, 2);
     deflate_stream(planes, length, deflated, sizeof(deflated), &n);
-    std::string body = std::string("   2:") + std::string(reinterpret_cast<char*>(deflated), static_cast<size_t>(n));
+    std::string body = std::string("   2:") +
+                       std::string(reinterpret_cast<char*>(deflated), static_cast<size_t>(n));
     std::vector<uint8_t> want(audio::kBufferBytes);
     do_one_dimentional_idct_quality(planes, want.data(), audio::kBufferBytes, 2);
     ASSERT_EQ(do_talk_data_dct_z_from_sever(body.data(), static_cast<int>(body.size()), kPeer), 0);

@@ -42,7 +42,8 @@ TEST_F(wave_backends, WavCaptureConvertsRateWidthAndChannelsThenFallsSilentWhenP
     ASSERT_NE(f, nullptr);
     std::vector<short> frames(2 * 2400);
     for (int i = 0; i < 2400; i++)
-        frames[2 * i] = frames[2 * i + 1] = static_cast<short>(16384 * std::sin(2 * M_PI * 500 * i / 16000.0));
+        frames[2 * i] = frames[2 * i + 1] =
+            static_cast<short>(16384 * std::sin(2 * M_PI * 500 * i / 16000.0));
     sf_writef_short(f, frames.data(), 2400);
     sf_close(f);
 
@@ -70,7 +71,8 @@ TEST_F(wave_backends, WavCaptureConvertsRateWidthAndChannelsThenFallsSilentWhenP
     const auto& first = r.got[0]->data;
     EXPECT_EQ(r.got[0]->recorded, audio::kBufferBytes);
     int lo = 255, hi = 0;
-    for (int i = 100; i < 900; i++) lo = std::min<int>(lo, first[i]), hi = std::max<int>(hi, first[i]);
+    for (int i = 100; i < 900; i++)
+        lo = std::min<int>(lo, first[i]), hi = std::max<int>(hi, first[i]);
     EXPECT_NEAR(hi, 192, 4);  // half scale around the middle value 128
     EXPECT_NEAR(lo, 64, 4);
     // 1200 samples at 8 kHz: the second buffer holds 240 of them, then silence.
@@ -87,7 +89,8 @@ TEST_F(wave_backends, WavPlaybackWritesOneFilePerSpeakerInPlayingOrder) {
     returned r;
     std::string error;
     ASSERT_EQ(out->open(r.notice(), &error), 0);
-    for (int i = 0; i < 3; i++) out->write(audiotest::buffer_of(static_cast<uint8_t>(10 + i), i == 1 ? 9 : 7));
+    for (int i = 0; i < 3; i++)
+        out->write(audiotest::buffer_of(static_cast<uint8_t>(10 + i), i == 1 ? 9 : 7));
     ASSERT_TRUE(r.wait_for(3));
     out->close();
     backend.reset();
@@ -103,7 +106,8 @@ TEST_F(wave_backends, WavPlaybackWritesOneFilePerSpeakerInPlayingOrder) {
         sf_close(f);
         return bytes;
     };
-    std::vector<uint8_t> seven = read_all(m_dir + "/peer_7.wav"), nine = read_all(m_dir + "/peer_9.wav");
+    std::vector<uint8_t> seven = read_all(m_dir + "/peer_7.wav"),
+                         nine = read_all(m_dir + "/peer_9.wav");
     ASSERT_EQ(seven.size(), 2u * audio::kBufferBytes);
     ASSERT_EQ(nine.size(), 1u * audio::kBufferBytes);
     EXPECT_EQ(seven[0], 10);

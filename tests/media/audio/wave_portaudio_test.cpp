@@ -86,7 +86,8 @@ TEST_F(portaudio_device, PlaybackPlaysEveryWrittenBufferAndHandsItBack) {
     std::string played = ss.str();
     size_t at = played.find(pattern);
     ASSERT_NE(at, std::string::npos) << "the buffer never reached the device";
-    EXPECT_EQ(played.substr(at + pattern.size(), audio::kBufferBytes), std::string(audio::kBufferBytes, '\3'));
+    EXPECT_EQ(played.substr(at + pattern.size(), audio::kBufferBytes),
+              std::string(audio::kBufferBytes, '\3'));
 }
 
 TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
@@ -109,8 +110,10 @@ TEST_F(no_mixer, WithoutAMixerTheMicrophoneVolumeIsUnavailableAndChangesNothing)
     EXPECT_EQ(v->get_volume(), -1);
     EXPECT_EQ(v->get_maximum(), -1);
     v->set_volume(10);  // ignored
-    EXPECT_NE(log_text().find("EnumerateInputLines failed 1 in CWndMySliderMic OnCreate.\n"), std::string::npos);
-    EXPECT_NE(log_text().find("failed to create IVolume, please check your microphone device."), std::string::npos);
+    EXPECT_NE(log_text().find("EnumerateInputLines failed 1 in CWndMySliderMic OnCreate.\n"),
+              std::string::npos);
+    EXPECT_NE(log_text().find("failed to create IVolume, please check your microphone device."),
+              std::string::npos);
     // No player: the speaker slider starts at 8191 and setting it touches nothing.
     EXPECT_EQ(speaker_volume_start(), 8191u);
     EXPECT_EQ(set_speaker_volume(30000), 0);
