@@ -8,6 +8,7 @@
 //  3. CPU of an idle signed-in client with its devices open (null backend: capture running, ten
 //     players open), over 20 seconds.
 // Usage: voice_bench [seconds of talk, default 10]
+#include <dirent.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,35 @@ double process_cpu_s(pid_t pid) {
         }
     }
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of each thread of a process, summed by thread name.
+std::map<std::string, double> thread_cpu_s(pid_t pid) {
+    std::map<std::string, double> out;
+    std::string base = "/proc/" + std::to_string(pid) + "/task";
+    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(base.c_str()), closedir);
+    if (!d) return out;
+    while (dirent* e = readdir(d.get())) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream f(base + "/" + e->d_name + "/stat");
+        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        size_t open = text.find('('), close = text.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::string name = text.substr(open + 1, close - open - 1);
+        if (name.rfind("snd-play-", 0) == 0) name = "snd-play-*";
+        std::istringstream rest(text.substr(close + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; rest >> field; i++) {
+            if (i == 14) utime = std::stoull(field);
+            if (i == 15) {
+                stime = std::stoull(field);
+                break;
+            }
+        }
+        out[name] += static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return out;
 }
 
 double now_s() {
@@ -198,10 +228,12 @@ void ten_speakers(int seconds) {
         talkers[static_cast<size_t>(k - 1)]->write_line("talk " + std::to_string(b.ids[0]) + " on");
     sleep(2);
     double c0 = process_cpu_s(l.pid()), t0 = now_s();
+    auto threads0 = thread_cpu_s(l.pid());
     double tc0 = 0;
     for (auto* t : talkers) tc0 += process_cpu_s(t->pid());
     sleep(static_cast<unsigned>(seconds));
     double c1 = process_cpu_s(l.pid()), t1 = now_s();
+    auto threads1 = thread_cpu_s(l.pid());
     double tc1 = 0;
     for (auto* t : talkers) tc1 += process_cpu_s(t->pid());
     l.write_line("audio-stats");
@@ -210,6 +242,10 @@ void ten_speakers(int seconds) {
         "ten speakers: listener CPU %.2f%% of one core over %.1f s (talkers %.2f%% each); %s\n",
         100.0 * (c1 - c0) / (t1 - t0), t1 - t0, 100.0 * (tc1 - tc0) / (t1 - t0) / 10,
         stats.c_str());
+    for (const auto& [name, cpu] : threads1) {
+        double used = cpu - threads0[name];
+        if (used > 0) std::printf("  listener thread %-16s %.2f%%\n", name.c_str(), 100.0 * used / (t1 - t0));
+    }
 }
 
 void idle_client(int seconds, bool sound) {

@@ -1,9 +1,12 @@
 #include "media/audio/msg_thread.h"
 
-int msg_thread::start() {
+#include <pthread.h>
+
+int msg_thread::start(const char* name) {
     if (m_thread.joinable()) return 0;
     try {
         m_thread = std::thread([this] { run(); });
+        if (name) pthread_setname_np(m_thread.native_handle(), name);
     } catch (...) {
         return -1;
     }

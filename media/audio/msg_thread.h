@@ -10,7 +10,8 @@
 class msg_thread {
 public:
     virtual ~msg_thread() = default;
-    int start();
+    // Starts the loop on a new thread named name (at most 15 characters, shown by ps and top).
+    int start(const char* name = nullptr);
     void post(int msg, intptr_t wparam, intptr_t lparam);
     // Waits for the message loop to end (after a quit message).
     void join();

@@ -303,6 +303,7 @@ int start_sound_master_thread() {
     g_master_stop = false;
     try {
         g_sound_master_thread = std::thread(master_main);
+        pthread_setname_np(g_sound_master_thread.native_handle(), "snd-master");
     } catch (...) {
         log_line("could not start g_sound_master_thread\n");
         return -1;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "media/audio/audio_constants.h"
 #include "media/codec/voice_codec.h"
@@ -207,7 +208,7 @@ int start_capture(audio_backend& backend, capture_consumer consumer) {
     std::lock_guard<std::mutex> lk(g_app_mutex);
     if (!g_record_sound) {
         g_record_sound = std::make_unique<CRecordSound>(backend, std::move(consumer));
-        if (g_record_sound->start() != 0) {
+        if (g_record_sound->start("snd-record") != 0) {
             g_record_sound.reset();
             return -1;
         }
@@ -232,7 +233,8 @@ void start_players(audio_backend& backend) {
     for (int i = 0; i < kPlayers; i++) {
         if (!g_players_owned[i]) {
             auto p = std::make_unique<CPlaySound>(backend, i);
-            if (p->start() != 0) continue;
+            std::string name = "snd-play-" + std::to_string(i);
+            if (p->start(name.c_str()) != 0) continue;
             g_players_owned[i] = std::move(p);
             g_play_sound_threads[i] = g_players_owned[i].get();
             set_sound_player(i, g_players_owned[i].get());
