@@ -162,6 +162,13 @@ TEST_F(VoiceE2E, CallDeliversTheDecodedSoundInOrderToEveryListener) {
     bob.write_line("listen " + ann_s + " on");
     ASSERT_FALSE(bob.wait_line({"\"ok\":\"listen\"", "\"peer_audio\":true"}).empty());
     ann.write_line("talk " + std::to_string(cat_id) + " on");
+    // Level samples reach the front end while sound flows, when asked for.
+    bob.write_line("levels on");
+    EXPECT_FALSE(bob.wait_line({"\"event\":\"peer_level\"", "\"peer\":" + ann_s}).empty());
+    bob.write_line("levels off");
+    ann.write_line("levels on");
+    EXPECT_FALSE(ann.wait_line({"\"event\":\"mic_level\"", "\"peer\":" + std::to_string(cat_id)}).empty());
+    ann.write_line("levels off");
     ASSERT_GE(wait_stat(cat, "queued", kTalkBuffers), kTalkBuffers);
     EXPECT_FALSE(bob.wait_line({"\"event\":\"player_started\"", "\"peer\":" + ann_s}).empty());
     ann.write_line("talk " + std::to_string(bob_id) + " off");

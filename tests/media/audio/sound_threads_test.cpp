@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "media/audio/volume.h"
 #include "media/codec/voice_codec.h"
 #include "platform/message_box.h"
 #include "tests/media/audio/audio_test_support.h"
@@ -170,4 +171,24 @@ TEST_F(sound_threads, PlayerWhoseDeviceFailsShowsTheTextAndIsNeverChosen) {
     set_message_box_handler(nullptr);
 }
 
+}  // namespace
+
+namespace {
+TEST_F(sound_threads, SpeakerVolumeReachesBothChannelsOfEveryOpenPlayer) {
+    for (int i = 0; i < audio::kPlayers; i++) set_sound_player(i, nullptr);
+    auto backend = make_null_backend();
+    start_players(*backend);
+    ASSERT_TRUE(eventually([] {
+        for (auto& p : g_play_sound_threads)
+            if (!p.load() || !p.load()->device_open()) return false;
+        return true;
+    }));
+    EXPECT_EQ(speaker_volume_start(), 65535u);  // a fresh player plays at full volume
+    EXPECT_EQ(set_speaker_volume(30000), audio::kPlayers);
+    for (auto& p : g_play_sound_threads) EXPECT_EQ(p.load()->volume(), 30000u | (30000u << 16));
+    EXPECT_EQ(speaker_volume_start(), 30000u);
+    stop_players();
+    end_sound_threads();
+    for (auto& p : g_play_sound_threads) EXPECT_EQ(p.load(), nullptr);
+}
 }  // namespace
