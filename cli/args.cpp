@@ -35,6 +35,8 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
             out->peer_listener = false;
         } else if (a == "--help" || a == "-h") {
             out->help = true;
+        } else if (int r = parse_audio_flag(argc, argv, &i, &out->audio, error)) {
+            if (r < 0) return -1;
         } else {
             *error = "unknown flag " + a;
             return -1;
@@ -61,6 +63,9 @@ std::string usage_text() {
         "                  opened is left unreported)\n"
         "  --accept-files DIR  save every file a contact offers into DIR (as accept-files DIR);\n"
         "                  without it each offer is printed as a question\n"
+        "\n";
+    text += audio_flags_usage();
+    text +=
         "\n"
         "Commands, one per line on standard input; every event and notification is printed as one\n"
         "JSON object per line on standard output.\n\n";

@@ -2,6 +2,8 @@
 #pragma once
 #include <string>
 
+#include "cli/audio_flags.h"
+
 struct cli_options {
     std::string server;    // messenger server host (--server)
     std::string bind;      // local address for every socket (--bind)
@@ -12,6 +14,7 @@ struct cli_options {
     bool peer_listener = true;  // accept incoming peer connections on 8188 (--no-peer-listener)
     std::string relay_ports;    // "A,B,C": ports of the local relay server instead of 80,443,8199
     std::string accept_files_dir;  // save every offered file into this folder (--accept-files)
+    cli_audio_options audio;  // sound flags
     bool help = false;
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/cli_audio.h"
 #include "cli/cli_chat.h"
 #include "cli/commands.h"
 #include "cli/json_out.h"
@@ -134,6 +135,8 @@ int cli_app::run() {
     }
     if (start_peer_networking(options.peer_listener) != 0)
         json_line().add("warning", "peer listener not available; only outgoing peer connections").print();
+    if (cli_audio_start(options.audio) != 0)
+        json_line().add("warning", "sound threads could not be started; going on without sound").print();
     idle.last = get_tick_count();
     hk.start(get_tick_count());
     if (!asker.accept_files_dir.empty() && access(asker.accept_files_dir.c_str(), W_OK | X_OK) != 0) {
@@ -171,6 +174,7 @@ int cli_app::run() {
     wait_for_jobs(2000);
     // Release a receive thread waiting on a sent notification before joining it.
     dispatcher.stop();
+    cli_audio_stop();
     stop_peer_networking();
     session_stop();
     take_all_chat_dlgs();

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "cli/cli_audio.h"
 #include "cli/cli_chat.h"
 #include "cli/json_out.h"
 #include "cli/notify_sink.h"
@@ -477,7 +478,9 @@ std::string absolute_path(const std::string& path) {
 
 std::string command_help() {
     std::string text;
-    for (const auto& c : kCommands) {
+    std::vector<cli_command> all = kCommands;
+    all.insert(all.end(), audio_commands().begin(), audio_commands().end());
+    for (const auto& c : all) {
         text += "  ";
         text += c.usage;
         text += "\n      ";
@@ -495,6 +498,8 @@ int run_command(cli_app& app, const std::string& line) {
     for (std::string w; in >> w;) args.push_back(w);
     std::string rest = after_words(line, 1);
     for (const auto& c : kCommands)
+        if (name == c.name) return c.run(app, args, rest);
+    for (const auto& c : audio_commands())
         if (name == c.name) return c.run(app, args, rest);
     return fail("unknown command " + name + " (try help)");
 }

@@ -4,6 +4,7 @@
 
 #include "cli/args.h"
 #include "cli/cli_app.h"
+#include "cli/cli_audio.h"
 #include "cli/json_out.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
         std::fputs(usage_text().c_str(), stdout);
         return 0;
     }
+    if (options.audio.list_devices) return cli_list_devices(options.audio);
     if (options.home.empty()) {
         if (const char* env = std::getenv("PARLO_HOME")) options.home = env;
     }

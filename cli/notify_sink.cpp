@@ -1,6 +1,7 @@
 #include "cli/notify_sink.h"
 
 #include "cli/cli_app.h"
+#include "cli/cli_audio.h"
 #include "cli/cli_chat.h"
 #include "cli/json_out.h"
 #include "protocol/commands.h"
@@ -147,6 +148,7 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         print_chat_event(*reinterpret_cast<const cli_chat_event*>(wparam));
         return;
     }
+    if (cli_audio_notification(n, wparam, lparam)) return;
     json_line j;
     j.add("n", n).add("w", static_cast<long long>(wparam)).add("l", static_cast<long long>(lparam));
     j.add("event", notification_name(n));

@@ -1,0 +1,19 @@
+// The headless client's sound flags: the backend, the capture file, the output folder.
+#pragma once
+#include <string>
+
+struct cli_audio_options {
+    std::string
+        backend;  // --audio-backend portaudio|wav|null (default: the setting, else portaudio)
+    std::string input_file;     // --audio-in FILE (wav backend)
+    bool input_once = false;    // --audio-in-once: play the file once, then silence
+    std::string output_dir;     // --audio-out DIR (wav backend)
+    bool list_devices = false;  // --list-devices
+    bool no_audio = false;      // --no-audio: start no sound threads at all
+};
+
+// Consumes the sound flag at argv[*i] (and its value). Returns 1 when it was one, 0 when not,
+// -1 with *error set for a missing value.
+int parse_audio_flag(int argc, char** argv, int* i, cli_audio_options* out, std::string* error);
+// The flags' lines of the --help text.
+const char* audio_flags_usage();

@@ -1,0 +1,211 @@
+#include "cli/cli_audio.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "cli/cli_app.h"
+#include "cli/json_out.h"
+#include "media/audio/audio_constants.h"
+#include "media/audio/audio_service.h"
+#include "media/audio/sound_queue.h"
+#include "media/audio/sound_threads.h"
+#include "media/audio/voice_path.h"
+#include "media/audio/volume.h"
+#include "peer/peer_socket.h"
+#include "platform/paths.h"
+#include "protocol/chat_session.h"
+
+namespace {
+// Main thread only.
+bool g_levels = false;
+bool g_started = false;
+std::unique_ptr<IVolume> g_mic_volume;
+
+audio_config config_from(const cli_audio_options& o) {
+    audio_config cfg;
+    load_audio_settings(&cfg);
+    if (!o.backend.empty()) cfg.backend = o.backend;
+    if (!o.input_file.empty()) cfg.input_file = absolute_path(o.input_file);
+    if (!o.output_dir.empty()) cfg.output_dir = absolute_path(o.output_dir);
+    cfg.input_loop = !o.input_once;
+    // Files given without a backend mean the wav one.
+    if (o.backend.empty() && (!o.input_file.empty() || !o.output_dir.empty())) cfg.backend = "wav";
+    return cfg;
+}
+
+int fail(const std::string& message) {
+    json_line().add("error", message).print();
+    return -1;
+}
+
+bool parse_switch(const std::vector<std::string>& args, const char* usage, int* id, int* on) {
+    char* end = nullptr;
+    if (args.size() == 2) {
+        *id = static_cast<int>(std::strtol(args[0].c_str(), &end, 10));
+        if (*end == '\0' && *id > 0 && (args[1] == "on" || args[1] == "off")) {
+            *on = args[1] == "on";
+            return true;
+        }
+    }
+    fail(std::string("usage: ") + usage);
+    return false;
+}
+
+// Opens the chat session with the peer (as a chat window does) when none is open.
+bool ensure_session(cli_app& app, int id) {
+    chat_media_state s;
+    if (chat_session_get(id, &s)) return true;
+    app.controller.open_chat(id);
+    return chat_session_get(id, &s);
+}
+
+int cmd_talk(cli_app& app, const std::vector<std::string>& args, const std::string&) {
+    int id, on;
+    if (!parse_switch(args, "talk ID on|off", &id, &on)) return -1;
+    if (!ensure_session(app, id)) return fail("no chat session for " + std::to_string(id));
+    if (on) OnContactTextChat(id);
+    chat_session_update(id, [on](chat_media_state& s) { s.my_audio = on; });
+    json_line().add("ok", "talk").add("peer", id).add_bool("my_audio", on).print();
+    return 0;
+}
+
+int cmd_listen(cli_app& app, const std::vector<std::string>& args, const std::string&) {
+    int id, on;
+    if (!parse_switch(args, "listen ID on|off", &id, &on)) return -1;
+    if (!ensure_session(app, id)) return fail("no chat session for " + std::to_string(id));
+    chat_session_update(id, [on](chat_media_state& s) { s.peer_audio = on; });
+    json_line().add("ok", "listen").add("peer", id).add_bool("peer_audio", on).print();
+    return 0;
+}
+
+int cmd_mic_volume(cli_app&, const std::vector<std::string>& args, const std::string&) {
+    if (!g_mic_volume) g_mic_volume = create_microphone_volume();
+    json_line j;
+    if (!g_mic_volume->is_available()) return fail("no microphone volume control");
+    if (!args.empty()) {
+        char* end = nullptr;
+        long v = std::strtol(args[0].c_str(), &end, 10);
+        if (*end != '\0') return fail("usage: mic-volume [N]");
+        g_mic_volume->enable_line();
+        g_mic_volume->set_volume(v);
+    }
+    j.add("mic_volume", g_mic_volume->get_volume())
+        .add("min", g_mic_volume->get_minimum())
+        .add("max", g_mic_volume->get_maximum())
+        .print();
+    return 0;
+}
+
+int cmd_speaker_volume(cli_app&, const std::vector<std::string>& args, const std::string&) {
+    if (!args.empty()) {
+        char* end = nullptr;
+        long v = std::strtol(args[0].c_str(), &end, 10);
+        if (*end != '\0' || v < 0 || v > 65535) return fail("usage: speaker-volume [0-65535]");
+        int n = set_speaker_volume(static_cast<uint32_t>(v));
+        json_line().add("speaker_volume", v).add("players", n).print();
+        return 0;
+    }
+    json_line().add("speaker_volume", static_cast<long long>(speaker_volume_start())).print();
+    return 0;
+}
+
+int cmd_levels(cli_app&, const std::vector<std::string>& args, const std::string&) {
+    if (args.size() != 1 || (args[0] != "on" && args[0] != "off"))
+        return fail("usage: levels on|off");
+    g_levels = args[0] == "on";
+    json_line().add("ok", "levels").add_bool("levels", g_levels).print();
+    return 0;
+}
+
+int cmd_audio_stats(cli_app&, const std::vector<std::string>&, const std::string&) {
+    const voice_counters& c = g_voice_counters;
+    CRecordSound* rec = capture_thread();
+    json_line j;
+    j.add("audio_stats", "voice")
+        .add("sent_data", c.sent_data.load())
+        .add("sent_silence", c.sent_silence.load())
+        .add("relayed", c.relayed.load())
+        .add("relay_refused", c.relay_refused.load())
+        .add("relay_failed", c.relay_failed.load())
+        .add("received_data", c.received_data.load())
+        .add("received_silence", c.received_silence.load())
+        .add("queued", c.queued.load())
+        .add("dropped", c.dropped.load())
+        .add("captured", rec ? rec->buffers_done() : 0)
+        .add_bool("recording", rec && rec->recording());
+    int open = 0, written = 0;
+    for (auto& slot : g_play_sound_threads)
+        if (CPlaySound* p = slot.load()) {
+            open += p->device_open();
+            written += p->m_written.load();
+        }
+    j.add("players_open", open).add("played", written).print();
+    return 0;
+}
+
+const std::vector<cli_command> kAudioCommands = {
+    {"talk", "talk ID on|off", "send my voice to the contact (opens the chat session)", cmd_talk},
+    {"listen", "listen ID on|off", "play the contact's voice (on when a session opens)",
+     cmd_listen},
+    {"mic-volume", "mic-volume [N]", "show or set the microphone's recording volume",
+     cmd_mic_volume},
+    {"speaker-volume", "speaker-volume [0-65535]", "show or set the volume of every player",
+     cmd_speaker_volume},
+    {"levels", "levels on|off", "print the sound level samples (ten per 120 ms buffer)",
+     cmd_levels},
+    {"audio-stats", "audio-stats", "counts of the voice path and the players", cmd_audio_stats},
+};
+}  // namespace
+
+const std::vector<cli_command>& audio_commands() {
+    return kAudioCommands;
+}
+
+int cli_audio_start(const cli_audio_options& options) {
+    if (options.no_audio) return 0;
+    g_started = true;
+    return start_audio(config_from(options));
+}
+
+void cli_audio_stop() {
+    g_mic_volume.reset();
+    if (g_started) stop_audio();
+    g_started = false;
+}
+
+int cli_list_devices(const cli_audio_options& options) {
+    audio_config cfg = config_from(options);
+    json_line j;
+    std::string items;
+    for (const std::string& line : list_audio_devices(cfg))
+        items += (items.empty() ? "" : ",") + json_escape(line);
+    j.add("backend", cfg.backend).add_raw("devices", "[" + items + "]").print();
+    return 0;
+}
+
+bool cli_audio_notification(int n, intptr_t wparam, intptr_t lparam) {
+    using namespace audio;
+    switch (n) {
+        case kNotifyMicLevel:
+        case kNotifyPeerLevel:
+            if (g_levels)
+                json_line()
+                    .add("n", n)
+                    .add("event", n == kNotifyMicLevel ? "mic_level" : "peer_level")
+                    .add("peer", static_cast<long long>(wparam))
+                    .add("level", static_cast<long long>(lparam))
+                    .print();
+            return true;
+        case kNotifyPlayerStarted:
+        case kNotifyPlayerStopped:
+            json_line()
+                .add("n", n)
+                .add("event", n == kNotifyPlayerStarted ? "player_started" : "player_stopped")
+                .add("player", static_cast<long long>(wparam))
+                .add("peer", static_cast<long long>(lparam))
+                .print();
+            return true;
+        default:
+            return false;
+    }
+}

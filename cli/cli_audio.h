@@ -1,0 +1,21 @@
+// Sound in the headless client: starting and ending the sound threads with the client, the
+// talk/listen/volume/levels commands, and the JSON lines of the sound notifications.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/audio_flags.h"
+#include "cli/commands.h"
+
+class cli_app;
+
+// Starts the sound threads with the chosen backend (flags over settings). Returns 0 or -1.
+int cli_audio_start(const cli_audio_options& options);
+void cli_audio_stop();
+// Prints the devices of the chosen backend; returns the exit code.
+int cli_list_devices(const cli_audio_options& options);
+// Prints a sound notification; false when n is not one.
+bool cli_audio_notification(int n, intptr_t wparam, intptr_t lparam);
+// talk, listen, mic-volume, speaker-volume, levels, audio-stats.
+const std::vector<cli_command>& audio_commands();

@@ -1,0 +1,237 @@
+#include "media/audio/voice_path.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "media/audio/audio_constants.h"
+#include "media/audio/sound_queue.h"
+#include "media/audio/sound_threads.h"
+#include "media/codec/deflate_stream.h"
+#include "media/codec/voice_codec.h"
+#include "peer/peer_commands.h"
+#include "peer/peer_socket.h"
+#include "peer/slave_server.h"
+#include "platform/tick.h"
+#include "protocol/chat_session.h"
+#include "protocol/debug_log.h"
+#include "protocol/framing.h"
+#include "protocol/notify.h"
+
+using namespace audio;
+
+voice_counters g_voice_counters;
+
+namespace {
+std::mutex g_trace_mutex;  // guards g_trace (lines are short buffered writes)
+FILE* g_trace = nullptr;
+
+void trace(char kind, uint32_t tick, uint32_t crc) {
+    std::lock_guard<std::mutex> lk(g_trace_mutex);
+    if (!g_trace) return;
+    std::fprintf(g_trace, "%c %u %08x\n", kind, tick, crc);
+    std::fflush(g_trace);
+}
+
+uint32_t body_crc(const void* p, int n) {
+    return static_cast<uint32_t>(crc32(0L, static_cast<const Bytef*>(p), static_cast<uInt>(n)));
+}
+
+// The direct connection of a peer and the slot's generation, or -1.
+int find_peer_sock(int peer_id, uint64_t* gen) {
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    for (int i = 0; i < kPeerSlots; i++)
+        if (g_peer_socks[i].in_use == 1 && g_peer_socks[i].peer_id == peer_id) {
+            *gen = g_peer_socks[i].generation;
+            return i;
+        }
+    return -1;
+}
+
+// Through the slave-server relay; counts what the relay refuses or cannot carry.
+void send_relayed(int peer_id, const char* msg, int len) {
+    if (general_buf_to_peer_through_slave_server(peer_id, msg, len) >= 0) {
+        g_voice_counters.relayed++;
+        return;
+    }
+    if (len > kSlaveBufLimit)
+        g_voice_counters.relay_refused++;
+    else
+        g_voice_counters.relay_failed++;
+}
+
+std::vector<int> listening_peers() {
+    std::vector<int> peers;
+    for (const chat_media_state& s : chat_session_all())
+        if (s.my_audio) peers.push_back(s.peer_id);
+    return peers;
+}
+
+void on_talk_silence(int, const char*, int, int, int peer_id) {
+    do_talk_silence_from_peer(peer_id);
+}
+void on_talk_data(int, const char* body, int len, int, int peer_id) {
+    do_talk_data_dct_z_from_sever(body, len, peer_id);
+}
+
+void on_play(uint32_t tick, const wave_buffer& b) {
+    if (b.tag != 0) trace('P', tick, b.tag);
+}
+
+// The trace tag of a queued buffer: the crc of the message body it came from (never 0).
+uint32_t tag_of(const char* body, int len) {
+    uint32_t c = body_crc(body, len);
+    return c ? c : 1;
+}
+}  // namespace
+
+void set_voice_trace_file(const char* path) {
+    std::lock_guard<std::mutex> lk(g_trace_mutex);
+    if (g_trace) std::fclose(g_trace);
+    g_trace = path && *path ? std::fopen(path, "w") : nullptr;
+    set_play_observer(g_trace ? on_play : nullptr);
+}
+
+void post_mic_levels(const uint8_t* samples, int n) {
+    std::vector<int> peers = listening_peers();
+    for (int peer : peers)
+        for (int i = 0; i < n; i += kLevelStep) post_main(kNotifyMicLevel, peer, samples[i]);
+}
+
+int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int active) {
+    std::vector<int> peers = listening_peers();
+    if (peers.empty()) return 0;
+    if (active == 0) {
+        for (int p : peers) {
+            if (general_command_to_peer(p, PEER_TALK_SILENCE, 0) < 0 &&
+                general_str_command_to_peer_through_slave_server(p, PEER_TALK_SILENCE, 0, "") < 0) {
+                g_voice_counters.relay_failed++;
+                continue;
+            }
+            g_voice_counters.sent_silence++;
+        }
+        return 0;
+    }
+    char msg[kHeaderLen + kQualityFieldLen + kDeflateCapacity + 1];
+    int deflated = 0;
+    if (deflate_stream(planes, length,
+                       reinterpret_cast<uint8_t*>(msg + kHeaderLen + kQualityFieldLen),
+                       kDeflateCapacity, &deflated) != 0) {
+        log_line("compress failed in do_talk_send_data_dct_z_to_peers, len:%d\r\n", length);
+        return 0;
+    }
+    char head[64];  // 25 characters: the header and the quality field
+    std::snprintf(head, sizeof(head), "%4d:%4d:%4d:%4d:%4d:", 0, 0, PEER_TALK_DATA,
+                  deflated + kQualityFieldLen, 0);
+    std::memcpy(msg, head, kHeaderLen + kQualityFieldLen);
+    const int total = kHeaderLen + kQualityFieldLen + deflated;
+    for (int p : peers) {
+        uint64_t gen = 0;
+        int index = find_peer_sock(p, &gen);
+        if (index < 0) {
+            log_line(
+                "failed to find peer sock in do_talk_send_data_dct_z_to_peers, peer_id:%d.\r\n", p);
+            send_relayed(p, msg, total);
+        } else if (g_peer_socks[index].my_send_fixed_len(msg, total) <= 0) {
+            close_peer_slot(index, gen);
+            send_relayed(p, msg, total);
+        }
+        g_voice_counters.sent_data++;
+    }
+    return 0;
+}
+
+void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int length, int active,
+                            uint32_t capture_tick) {
+    post_mic_levels(samples, kBufferBytes);
+    if (active && capture_tick && !listening_peers().empty()) {
+        std::lock_guard<std::mutex> lk(g_trace_mutex);
+        if (g_trace) {
+            // The body's crc is known only after deflating; deflate once more for the note (only
+            // when tracing).
+            uint8_t body[kQualityFieldLen + kDeflateCapacity];
+            int deflated = 0;
+            std::memcpy(body, "   0:", kQualityFieldLen);
+            if (deflate_stream(planes, length, body + kQualityFieldLen, kDeflateCapacity,
+                               &deflated) == 0)
+                std::fprintf(g_trace, "S %u %08x\n", capture_tick,
+                             tag_of(reinterpret_cast<char*>(body), deflated + kQualityFieldLen));
+            std::fflush(g_trace);
+        }
+    }
+    do_talk_send_data_dct_z_to_peers(planes, length, active);
+}
+
+int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
+    g_voice_counters.received_data++;
+    if (!body || len < kQualityFieldLen) {
+        log_line("talk data too short in do_talk_data_dct_z_from_sever, len:%d\n", len);
+        g_voice_counters.dropped++;
+        return -1;
+    }
+    int quality = 0;
+    char field[kQualityFieldLen + 1];
+    std::memcpy(field, body, kQualityFieldLen);
+    field[kQualityFieldLen] = '\0';
+    if (std::sscanf(field, "%4d:", &quality) != 1) quality = 0;
+    int player = get_play_sound_slot(peer_id);
+    if (player < 0) {
+        g_voice_counters.dropped++;
+        return -1;
+    }
+    uint8_t samples[kInflateCapacity / 2];
+    int n = voice_inflate_and_decode(reinterpret_cast<const uint8_t*>(body + kQualityFieldLen),
+                                     len - kQualityFieldLen, quality, samples,
+                                     static_cast<int>(sizeof(samples)));
+    if (n < 0) {
+        g_voice_counters.dropped++;
+        return -1;
+    }
+    chat_media_state s;
+    if (!chat_session_get(peer_id, &s)) {
+        g_voice_counters.dropped++;
+        return -1;
+    }
+    if (!s.peer_audio) {
+        g_voice_counters.dropped++;
+        return 0;
+    }
+    for (int i = 0; i < n; i += kLevelStep) post_main(kNotifyPeerLevel, peer_id, samples[i]);
+    if (!all_sound_players_exist()) {
+        g_voice_counters.dropped++;
+        return 0;
+    }
+    auto* b = new (std::nothrow) wave_buffer;
+    if (!b) {
+        log_line("lpHdr is NULL in do_talk_data_dct_z_from_sever\n");
+        return -1;
+    }
+    try {
+        b->data.assign(samples, samples + n);
+    } catch (const std::bad_alloc&) {
+        delete b;
+        log_line("sound_data is NULL in do_talk_data_dct_z_from_sever\n");
+        return -1;
+    }
+    b->peer_id = peer_id;
+    b->tag = tag_of(body, len);
+    sound_add_to_queue(player, b);
+    g_voice_counters.queued++;
+    return 0;
+}
+
+int do_talk_silence_from_peer(int peer_id) {
+    g_voice_counters.received_silence++;
+    int player = get_play_sound_slot(peer_id);
+    if (player >= 0) sound_player_silence(player);
+    return 0;
+}
+
+void register_voice_commands() {
+    register_peer_command_handler(PEER_TALK_SILENCE, on_talk_silence);
+    register_peer_command_handler(PEER_TALK_DATA, on_talk_data);
+}

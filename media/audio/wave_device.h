@@ -1,0 +1,83 @@
+// The wave device layer: capture and playback devices that take and return 960-byte buffers of
+// 8 kHz 8-bit mono in order, behind one interface with three backends ("portaudio", "wav",
+// "null"). A device reports every finished buffer through the notice function given at open;
+// the notice is called on a device thread and must only hand the buffer over (post a message).
+//
+// Threads: open, add, write, start, stop, reset and close are called by the one thread that owns
+// the device (its capture or playback thread); notices arrive on the device's own thread.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One sound buffer with its sample data. Whoever holds the pointer owns both.
+struct wave_buffer {
+    std::vector<uint8_t> data;
+    int recorded = 0;           // bytes filled by a capture device
+    uint32_t capture_tick = 0;  // tick when the capture device finished it (0: unknown)
+    int peer_id = 0;            // the remote speaker whose sound this is (playback)
+    uint32_t tag = 0;           // identifies the message the sound came from (traces)
+};
+
+using wave_notice = std::function<void(wave_buffer*)>;
+
+class wave_in {
+public:
+    virtual ~wave_in() = default;
+    // Opens the device; 0, or a nonzero backend error code with its text in *error.
+    virtual int open(wave_notice filled, std::string* error) = 0;
+    // Queues an empty buffer to be filled. 0 or an error code.
+    virtual int add_buffer(wave_buffer* buffer) = 0;
+    virtual int start(std::string* error) = 0;
+    virtual int stop() = 0;
+    // Returns every queued buffer through the notice (recorded 0 for unfilled ones). 0 or error.
+    virtual int reset() = 0;
+    virtual void close() = 0;
+};
+
+class wave_out {
+public:
+    virtual ~wave_out() = default;
+    virtual int open(wave_notice done, std::string* error) = 0;
+    // Plays the buffer after those already written; it comes back through the notice.
+    virtual int write(wave_buffer* buffer) = 0;
+    // Returns every written buffer at once through the notice. 0 or error.
+    virtual int reset() = 0;
+    virtual void close() = 0;
+};
+
+// A backend makes the devices. Names select devices in the settings ("" = the default one).
+class audio_backend {
+public:
+    virtual ~audio_backend() = default;
+    virtual const char* name() const = 0;
+    virtual std::unique_ptr<wave_in> make_input() = 0;
+    virtual std::unique_ptr<wave_out> make_output(int player_index) = 0;
+    // Human-readable device lines (for --list-devices).
+    virtual std::vector<std::string> list_devices() { return {}; }
+};
+
+struct audio_config {
+    std::string backend = "portaudio";  // "portaudio", "wav" or "null"
+    std::string input_device;           // portaudio: device name ("" = default)
+    std::string output_device;
+    std::string input_file;  // wav: the capture file
+    bool input_loop = true;  // wav: start again at the end (else silence follows)
+    std::string output_dir;  // wav: one file per remote speaker
+};
+
+// Reads [media] audio_backend, audio_input, audio_output, audio_in_file, audio_out_dir from the
+// settings over the defaults; fields already set in *cfg by flags win when override_* is true.
+void load_audio_settings(audio_config* cfg);
+
+// Makes the chosen backend; an unknown name gives the null backend after a log line.
+std::unique_ptr<audio_backend> make_audio_backend(const audio_config& cfg);
+std::unique_ptr<audio_backend> make_null_backend();
+std::unique_ptr<audio_backend> make_wav_backend(const audio_config& cfg);
+std::unique_ptr<audio_backend> make_portaudio_backend(const audio_config& cfg);
+
+// Applies a player volume (0-65535, the same on both channels) to 8-bit samples in place:
+// 65535 leaves them unchanged, 0 gives silence (128).
+void apply_gain(uint8_t* samples, int n, uint32_t volume);

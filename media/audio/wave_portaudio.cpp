@@ -1,0 +1,276 @@
+// The "portaudio" backend: real devices, the default ones or those named in the settings. The
+// stream callbacks copy samples in and out of the queued buffers and hand finished ones back
+// through the notice; they never wait on anything but the device's own short lock.
+#include <portaudio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+#include "media/audio/audio_constants.h"
+#include "media/audio/wave_device.h"
+#include "platform/tick.h"
+#include "protocol/debug_log.h"
+
+namespace {
+// PortAudio's set-up calls are not thread-safe; ten players open their devices at once.
+std::mutex g_pa_mutex;
+
+// Finds a device by name (input or output), or the default one for an empty name.
+PaDeviceIndex find_device(const std::string& name, bool input) {
+    if (name.empty()) return input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+    int n = Pa_GetDeviceCount();
+    for (int i = 0; i < n; i++) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (!info || (input ? info->maxInputChannels : info->maxOutputChannels) < 1) continue;
+        if (name == info->name) return i;
+    }
+    return paNoDevice;
+}
+
+// Opens a one-channel 8-bit stream at 8 kHz; returns paNoError or the error.
+PaError open_stream(PaStream** s, const std::string& name, bool input, PaStreamCallback* cb,
+                    void* user) {
+    PaDeviceIndex dev = find_device(name, input);
+    if (dev == paNoDevice) return paInvalidDevice;
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(dev);
+    PaStreamParameters p{};
+    p.device = dev;
+    p.channelCount = 1;
+    p.sampleFormat = paUInt8;
+    p.suggestedLatency = input ? info->defaultLowInputLatency : info->defaultLowOutputLatency;
+    return Pa_OpenStream(s, input ? &p : nullptr, input ? nullptr : &p, audio::kSampleRate,
+                         input ? audio::kBufferBytes : paFramesPerBufferUnspecified, paClipOff, cb,
+                         user);
+}
+
+int fail(PaError err, std::string* error) {
+    *error = Pa_GetErrorText(err);
+    return err == 0 ? -1 : err;
+}
+
+class pa_in : public wave_in {
+public:
+    explicit pa_in(std::string name) : m_name(std::move(name)) {}
+    ~pa_in() override { close(); }
+    int open(wave_notice filled, std::string* error) override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        if (m_stream) return 0;
+        PaError err = Pa_Initialize();
+        if (err != paNoError) return fail(err, error);
+        m_filled = std::move(filled);
+        err = open_stream(&m_stream, m_name, true, &pa_in::callback, this);
+        if (err != paNoError) {
+            m_stream = nullptr;
+            Pa_Terminate();
+            return fail(err, error);
+        }
+        return 0;
+    }
+    int add_buffer(wave_buffer* b) override {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        if (!m_stream) return -1;
+        m_queued.push_back(b);
+        return 0;
+    }
+    int start(std::string* error) override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        PaError err = m_stream ? Pa_StartStream(m_stream) : paBadStreamPtr;
+        return err == paNoError ? 0 : fail(err, error);
+    }
+    int stop() override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        if (m_stream && Pa_IsStreamActive(m_stream) == 1)
+            return Pa_StopStream(m_stream) == paNoError ? 0 : -1;
+        return 0;
+    }
+    int reset() override {
+        std::deque<wave_buffer*> back;
+        {
+            std::lock_guard<std::mutex> lk(m_mutex);
+            back.swap(m_queued);
+            m_fill = 0;
+        }
+        for (wave_buffer* b : back) {
+            b->recorded = 0;
+            m_filled(b);
+        }
+        return 0;
+    }
+    void close() override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        if (!m_stream) return;
+        Pa_AbortStream(m_stream);  // the callback has returned for good after this
+        Pa_CloseStream(m_stream);
+        m_stream = nullptr;
+        Pa_Terminate();
+        std::lock_guard<std::mutex> lk(m_mutex);
+        for (wave_buffer* b : m_queued) delete b;
+        m_queued.clear();
+    }
+
+private:
+    static int callback(const void* in, void*, unsigned long frames,
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
+        static_cast<pa_in*>(user)->take(static_cast<const uint8_t*>(in), static_cast<int>(frames));
+        return paContinue;
+    }
+    void take(const uint8_t* in, int frames) {
+        while (in && frames > 0) {
+            wave_buffer* done = nullptr;
+            {
+                std::lock_guard<std::mutex> lk(m_mutex);
+                if (m_queued.empty()) return;  // no buffer queued: this sound is lost
+                wave_buffer* b = m_queued.front();
+                int n = std::min(frames, static_cast<int>(b->data.size()) - m_fill);
+                std::memcpy(b->data.data() + m_fill, in, static_cast<size_t>(n));
+                m_fill += n;
+                in += n;
+                frames -= n;
+                if (m_fill >= static_cast<int>(b->data.size())) {
+                    m_queued.pop_front();
+                    b->recorded = m_fill;
+                    b->capture_tick = get_tick_count();
+                    m_fill = 0;
+                    done = b;
+                }
+            }
+            if (done) m_filled(done);
+        }
+    }
+    std::string m_name;
+    PaStream* m_stream = nullptr;
+    wave_notice m_filled;
+    std::mutex m_mutex;  // the queue, shared with the callback
+    std::deque<wave_buffer*> m_queued;
+    int m_fill = 0;
+};
+
+class pa_out : public wave_out {
+public:
+    explicit pa_out(std::string name) : m_name(std::move(name)) {}
+    ~pa_out() override { close(); }
+    int open(wave_notice done, std::string* error) override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        if (m_stream) return 0;
+        PaError err = Pa_Initialize();
+        if (err != paNoError) return fail(err, error);
+        m_done = std::move(done);
+        err = open_stream(&m_stream, m_name, false, &pa_out::callback, this);
+        if (err == paNoError) err = Pa_StartStream(m_stream);
+        if (err != paNoError) {
+            if (m_stream) Pa_CloseStream(m_stream);
+            m_stream = nullptr;
+            Pa_Terminate();
+            return fail(err, error);
+        }
+        return 0;
+    }
+    int write(wave_buffer* b) override {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        if (!m_stream) return -1;
+        m_written.push_back(b);
+        return 0;
+    }
+    int reset() override {
+        std::deque<wave_buffer*> back;
+        {
+            std::lock_guard<std::mutex> lk(m_mutex);
+            back.swap(m_written);
+            m_pos = 0;
+        }
+        for (wave_buffer* b : back) m_done(b);
+        return 0;
+    }
+    void close() override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        if (!m_stream) return;
+        Pa_AbortStream(m_stream);
+        Pa_CloseStream(m_stream);
+        m_stream = nullptr;
+        Pa_Terminate();
+        std::lock_guard<std::mutex> lk(m_mutex);
+        for (wave_buffer* b : m_written) delete b;
+        m_written.clear();
+    }
+
+private:
+    static int callback(const void*, void* out, unsigned long frames,
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
+        static_cast<pa_out*>(user)->give(static_cast<uint8_t*>(out), static_cast<int>(frames));
+        return paContinue;
+    }
+    void give(uint8_t* out, int frames) {
+        while (frames > 0) {
+            wave_buffer* done = nullptr;
+            {
+                std::lock_guard<std::mutex> lk(m_mutex);
+                if (m_written.empty()) {
+                    std::memset(out, 128, static_cast<size_t>(frames));  // nothing to play: silence
+                    return;
+                }
+                wave_buffer* b = m_written.front();
+                int n = std::min(frames, static_cast<int>(b->data.size()) - m_pos);
+                std::memcpy(out, b->data.data() + m_pos, static_cast<size_t>(n));
+                m_pos += n;
+                out += n;
+                frames -= n;
+                if (m_pos >= static_cast<int>(b->data.size())) {
+                    m_written.pop_front();
+                    m_pos = 0;
+                    done = b;
+                }
+            }
+            if (done) m_done(done);
+        }
+    }
+    std::string m_name;
+    PaStream* m_stream = nullptr;
+    wave_notice m_done;
+    std::mutex m_mutex;
+    std::deque<wave_buffer*> m_written;
+    int m_pos = 0;
+};
+
+class pa_backend : public audio_backend {
+public:
+    explicit pa_backend(const audio_config& cfg) : m_cfg(cfg) {}
+    const char* name() const override { return "portaudio"; }
+    std::unique_ptr<wave_in> make_input() override {
+        return std::make_unique<pa_in>(m_cfg.input_device);
+    }
+    std::unique_ptr<wave_out> make_output(int) override {
+        return std::make_unique<pa_out>(m_cfg.output_device);
+    }
+    std::vector<std::string> list_devices() override {
+        std::vector<std::string> lines;
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        PaError err = Pa_Initialize();
+        if (err != paNoError) {
+            lines.push_back(std::string("portaudio: ") + Pa_GetErrorText(err));
+            return lines;
+        }
+        PaDeviceIndex din = Pa_GetDefaultInputDevice(), dout = Pa_GetDefaultOutputDevice();
+        for (int i = 0; i < Pa_GetDeviceCount(); i++) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+            if (!info) continue;
+            std::string kind;
+            if (info->maxInputChannels > 0) kind += i == din ? "input (default) " : "input ";
+            if (info->maxOutputChannels > 0) kind += i == dout ? "output (default) " : "output ";
+            if (kind.empty()) continue;
+            const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+            lines.push_back(kind + "\t" + info->name + "\t(" + (api ? api->name : "?") + ")");
+        }
+        Pa_Terminate();
+        return lines;
+    }
+
+private:
+    audio_config m_cfg;
+};
+}  // namespace
+
+std::unique_ptr<audio_backend> make_portaudio_backend(const audio_config& cfg) {
+    return std::make_unique<pa_backend>(cfg);
+}
