@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli_chat.h"
+#include "cli/cli_video.h"
 #include "cli/commands.h"
 #include "cli/json_out.h"
 #include "cli/notify_sink.h"
@@ -141,6 +142,7 @@ int cli_app::run() {
                                        " is not a writable folder; offered files are asked").print();
         asker.accept_files_dir.clear();
     }
+    cli_video_start(options);
     json_line().add("event", "ready").print();
     if (!options.email.empty()) {
         auto r = session_controller::load_remembered();
@@ -171,6 +173,7 @@ int cli_app::run() {
     wait_for_jobs(2000);
     // Release a receive thread waiting on a sent notification before joining it.
     dispatcher.stop();
+    cli_video_stop();
     stop_peer_networking();
     session_stop();
     take_all_chat_dlgs();

@@ -10,6 +10,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_chat.h"
+#include "cli/cli_video.h"
 #include "cli/json_out.h"
 #include "cli/notify_sink.h"
 #include "peer/peer_commands.h"
@@ -484,6 +485,7 @@ std::string command_help() {
         text += c.help;
         text += "\n";
     }
+    for (const auto& c : video_command_table()) text += std::string("  ") + c.usage + "\n      " + c.help + "\n";
     return text;
 }
 
@@ -495,6 +497,8 @@ int run_command(cli_app& app, const std::string& line) {
     for (std::string w; in >> w;) args.push_back(w);
     std::string rest = after_words(line, 1);
     for (const auto& c : kCommands)
+        if (name == c.name) return c.run(app, args, rest);
+    for (const auto& c : video_command_table())
         if (name == c.name) return c.run(app, args, rest);
     return fail("unknown command " + name + " (try help)");
 }
