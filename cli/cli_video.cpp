@@ -12,7 +12,6 @@
 #include "peer/peer_socket.h"
 #include "protocol/chat_session.h"
 #include "protocol/commands.h"
-#include "protocol/settings_store.h"
 
 namespace {
 
@@ -146,12 +145,8 @@ const std::vector<cli_command> kVideoCommands = {
 const std::vector<cli_command>& video_command_table() { return kVideoCommands; }
 
 void cli_video_start(const cli_options& options) {
-    std::string input = options.video_input;
-    if (input.empty()) {
-        char text[512] = "";
-        if (reg_read("media", "video_input", text, sizeof(text)) == 0) input = text;
-    }
-    if (!input.empty()) video_set_input(input);
+    if (options.video_input.empty()) video_load_input_setting();
+    else video_set_input(options.video_input);
     if (!options.video_dump_dir.empty()) video_set_record_dump_dir(absolute_path(options.video_dump_dir));
     video_exchange_start();
 }

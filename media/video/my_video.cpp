@@ -15,6 +15,7 @@
 #include "platform/tick.h"
 #include "protocol/commands.h"
 #include "protocol/debug_log.h"
+#include "protocol/settings_store.h"
 #include "protocol/tables.h"
 
 namespace {
@@ -170,6 +171,11 @@ void video_set_input(const std::string& spec) {
 std::string video_input() {
     std::lock_guard<std::mutex> lk(g_control_mutex);
     return g_input;
+}
+
+void video_load_input_setting() {
+    char text[512] = "";
+    if (reg_read("media", "video_input", text, sizeof(text)) == 0 && text[0] != '\0') video_set_input(text);
 }
 
 int video_start_capture() {

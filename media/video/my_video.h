@@ -43,6 +43,8 @@ int video_set_size_index(int size_index);
 // Which source the next capture start opens ("v4l2[:DEV]", "pattern", "y4m:FILE").
 void video_set_input(const std::string& spec);
 std::string video_input();
+// Takes the source from the [media] video_input setting when one is set.
+void video_load_input_setting();
 // Starts capture unless it runs. Returns 0, or -1 when no device opened ("no video device
 // found." in the log; the next call tries again).
 int video_start_capture();

@@ -146,6 +146,7 @@ int video_set_rate(int peer_id, int rate) {
 }
 
 void peer_video_timer_pass(uint32_t now) {
+    prune_video_receivers();
     std::vector<int> due;
     {
         std::lock_guard<std::mutex> lk(g_timer_mutex);

@@ -34,6 +34,9 @@ int video_set_peer_video(int peer_id, bool on);
 // The notification rate of the session (frames per second, 1..50). 0 or -1.
 int video_set_rate(int peer_id, int rate);
 
+// Frees the reassembly state of peers whose chat session has closed (the timer does it).
+void prune_video_receivers();
+
 // One pass of the peer-video timer at tick now: 231 to each watched peer whose 2000 ms are up.
 void peer_video_timer_pass(uint32_t now);
 

@@ -59,6 +59,15 @@ int chat_index(int peer_id, const char* who, bool need_window) {
 
 }  // namespace
 
+void prune_video_receivers() {
+    std::lock_guard<std::mutex> lk(g_receivers_mutex);
+    for (auto it = g_receivers.begin(); it != g_receivers.end();) {
+        chat_media_state s;
+        if (chat_session_get(it->first, &s)) ++it;
+        else it = g_receivers.erase(it);
+    }
+}
+
 int do_video_reply_begin_from_peer(const char* body, int len, int peer_id) {
     if (chat_index(peer_id, "do_video_reply_begin_from_peer", true) < 0) return -1;
     auto r = receiver_of(peer_id);
