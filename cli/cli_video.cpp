@@ -38,7 +38,8 @@ bool to_int(const std::string& s, int* out) {
 
 // "CMD ID on|off": the id and the switch.
 int id_and_switch(const std::vector<std::string>& args, const char* usage, int* id, bool* on) {
-    if (args.size() != 2 || !to_int(args[0], id) || *id <= 0 || (args[1] != "on" && args[1] != "off"))
+    if (args.size() != 2 || !to_int(args[0], id) || *id <= 0 ||
+        (args[1] != "on" && args[1] != "off"))
         return fail(std::string("usage: ") + usage);
     *on = args[1] == "on";
     return 0;
@@ -58,8 +59,12 @@ int cmd_video(cli_app& app, const std::vector<std::string>& args, const std::str
     int r = video_set_my_video(id, on);
     if (r == -2) return fail("Maximun videos reached.");
     if (r != 0) return fail("no chat session with " + args[0]);
-    json_line().add("ok", "video").add("id", id).add_bool("on", on)
-        .add_bool("capturing", video_capture_running()).print();
+    json_line()
+        .add("ok", "video")
+        .add("id", id)
+        .add_bool("on", on)
+        .add_bool("capturing", video_capture_running())
+        .print();
     return 0;
 }
 
@@ -114,44 +119,57 @@ int cmd_snapshot(cli_app&, const std::vector<std::string>& args, const std::stri
         pic = my_video_picture();
     } else {
         chat_media_state s;
-        if (!to_int(args[0], &id) || !chat_session_get(id, &s)) return fail("no chat session with " + args[0]);
+        if (!to_int(args[0], &id) || !chat_session_get(id, &s))
+            return fail("no chat session with " + args[0]);
         pic = s.picture;
     }
     if (!pic || pic->width <= 0) return fail("no picture yet");
     std::string path = absolute_path(args[1]);
-    if (write_png(path, pic->rgb.data(), pic->width, pic->height) != 0) return fail("could not write " + path);
+    if (write_png(path, pic->rgb.data(), pic->width, pic->height) != 0)
+        return fail("could not write " + path);
     json_line j;
     j.add("ok", "snapshot").add("file", path).add("width", pic->width).add("height", pic->height);
-    if (id) j.add("key_version", pic->key_version).add("partial_version", pic->partial_version)
-              .add("type", pic->frame_type == 1 ? "key" : "difference");
+    if (id)
+        j.add("key_version", pic->key_version)
+            .add("partial_version", pic->partial_version)
+            .add("type", pic->frame_type == 1 ? "key" : "difference");
     j.print();
     return 0;
 }
 
 const std::vector<cli_command> kVideoCommands = {
-    {"video", "video ID on|off", "let the contact receive my video (at most two at a time)", cmd_video},
+    {"video", "video ID on|off", "let the contact receive my video (at most two at a time)",
+     cmd_video},
     {"watch", "watch ID on|off",
      "ask for and show the contact's video; each decoded picture prints as video_frame", cmd_watch},
     {"video-size", "video-size 0|1|2", "capture size: 160x120, 320x240 or 640x480", cmd_video_size},
     {"video-quality", "video-quality N", "picture quality 50-100 in steps of 10 (default 70)",
      cmd_video_quality},
-    {"video-rate", "video-rate ID N", "frame notices a second to the contact (default 10)", cmd_video_rate},
-    {"snapshot", "snapshot ID|me FILE.png", "write the contact's last picture (or my own frame) as PNG",
-     cmd_snapshot},
+    {"video-rate", "video-rate ID N", "frame notices a second to the contact (default 10)",
+     cmd_video_rate},
+    {"snapshot", "snapshot ID|me FILE.png",
+     "write the contact's last picture (or my own frame) as PNG", cmd_snapshot},
 };
 
 }  // namespace
 
-const std::vector<cli_command>& video_command_table() { return kVideoCommands; }
+const std::vector<cli_command>& video_command_table() {
+    return kVideoCommands;
+}
 
 void cli_video_start(const cli_options& options) {
-    if (options.video_input.empty()) video_load_input_setting();
-    else video_set_input(options.video_input);
-    if (!options.video_dump_dir.empty()) video_set_record_dump_dir(absolute_path(options.video_dump_dir));
+    if (options.video_input.empty())
+        video_load_input_setting();
+    else
+        video_set_input(options.video_input);
+    if (!options.video_dump_dir.empty())
+        video_set_record_dump_dir(absolute_path(options.video_dump_dir));
     video_exchange_start();
 }
 
-void cli_video_stop() { video_exchange_stop(); }
+void cli_video_stop() {
+    video_exchange_stop();
+}
 
 bool cli_video_notice(cli_app& app, int peer_id, int n, intptr_t, intptr_t) {
     if (n == NM_OWN_VIDEO) return true;  // the preview is read by snapshot me

@@ -15,8 +15,9 @@ int write_png(const std::string& path, const uint8_t* rgb, int width, int height
     volatile bool ok = false;
     if (png && info && setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, f);
-        png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
+                     8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
         for (int y = 0; y < height; y++)
             png_write_row(png, const_cast<png_bytep>(rgb + static_cast<size_t>(y) * width * 3));

@@ -21,7 +21,8 @@ constexpr const char* kBlock = "127.0.163.";
 constexpr double kWindowS = 10.0;
 
 double now_s() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 double process_cpu_s(pid_t pid) {
@@ -68,26 +69,32 @@ struct video_pair {
         dir = mkdtemp(tmpl) ? tmpl : "";
         std::string b = kBlock;
         server = std::make_unique<child_process>(
-            PARLO_SERVER_PATH, std::vector<std::string>{"--listen", b + "1", "--db", dir + "/server.db", "--fast-hash",
-                                                        "--log", dir + "/server.log", "--relay-port", "7163"});
+            PARLO_SERVER_PATH,
+            std::vector<std::string>{"--listen", b + "1", "--db", dir + "/server.db", "--fast-hash",
+                                     "--log", dir + "/server.log", "--relay-port", "7163"});
         usleep(300000);
         auto cli = [&](const std::string& name, const std::string& host) {
             return std::make_unique<child_process>(
-                PARLO_CLI_PATH, std::vector<std::string>{"--server", b + "1", "--bind", b + host, "--home",
-                                                         dir + "/" + name, "--video-in", "pattern", "--relay-ports",
-                                                         "19080,19443,19199"});
+                PARLO_CLI_PATH,
+                std::vector<std::string>{"--server", b + "1", "--bind", b + host, "--home",
+                                         dir + "/" + name, "--video-in", "pattern", "--relay-ports",
+                                         "19080,19443,19199"});
         };
         ann = cli("ann", "2");
         bob = cli("bob", "3");
-        if (ann->wait_line({"\"event\":\"ready\""}).empty() || bob->wait_line({"\"event\":\"ready\""}).empty())
+        if (ann->wait_line({"\"event\":\"ready\""}).empty() ||
+            bob->wait_line({"\"event\":\"ready\""}).empty())
             return fail("clients did not start");
         ann_id = sign_in(*ann, "ann@example.org", "ann");
         bob_id = sign_in(*bob, "bob@example.org", "bob");
         if (ann_id <= 0 || bob_id <= 0) return fail("sign-in failed");
         ann->write_line("add-contact bob@example.org");
-        if (bob->wait_line({"\"question\":\"added_me\""}).empty()) return fail("no contact request");
+        if (bob->wait_line({"\"question\":\"added_me\""}).empty())
+            return fail("no contact request");
         bob->write_line("accept-contact " + std::to_string(ann_id));
-        if (ann->wait_line({"\"w\":" + std::to_string(bob_id), "\"presence_text\":\"Online\""}, 15000).empty())
+        if (ann->wait_line({"\"w\":" + std::to_string(bob_id), "\"presence_text\":\"Online\""},
+                           15000)
+                .empty())
             return fail("Bob not seen online");
         // Both watch each other until pictures flow both ways: the relay routes are there.
         ann->write_line("video " + std::to_string(bob_id) + " on");
@@ -127,8 +134,9 @@ int count_frames(child_process& c, int from, double seconds, long long* bytes) {
     int frames = 0;
     double end = now_s() + seconds;
     for (double left; (left = end - now_s()) > 0;) {
-        std::string l = c.wait_line({"\"event\":\"video_frame\"", "\"peer\":" + std::to_string(from) + ","},
-                                    static_cast<int>(left * 1000) + 1);
+        std::string l =
+            c.wait_line({"\"event\":\"video_frame\"", "\"peer\":" + std::to_string(from) + ","},
+                        static_cast<int>(left * 1000) + 1);
         if (l.empty()) break;
         frames++;
         *bytes += json_int(l, "bytes");
@@ -156,8 +164,11 @@ void BM_WatchedFramesThroughRelay(benchmark::State& state) {
     p.ann->write_line("video-rate " + b + " " + std::to_string(rate));
     drain(*p.bob, p.ann_id);
     // Skip frames of the old size.
-    p.bob->wait_line({"\"event\":\"video_frame\"", "\"width\":" + std::to_string(size == 0 ? 160 : size == 1 ? 320 : 640)},
-                     20000);
+    p.bob->wait_line(
+        {"\"event\":\"video_frame\"", "\"width\":" + std::to_string(size == 0   ? 160
+                                                                    : size == 1 ? 320
+                                                                                : 640)},
+        20000);
     long long bytes = 0;
     int frames = 0;
     for (auto _ : state) {

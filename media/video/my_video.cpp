@@ -111,8 +111,8 @@ int handle_video_data(const uint8_t* frame, int bytes) {
         std::lock_guard<std::mutex> capture(g_capture_mutex);
         std::memcpy(g_my_rgbs, frame, static_cast<size_t>(bytes));
         // The planes belong to the capture side; the request handler reads only stored frames.
-        convert_rgb_to_yuv(g_my_rgbs, width * height, store.encoder->planes[0], store.encoder->planes[1],
-                           store.encoder->planes[2]);
+        convert_rgb_to_yuv(g_my_rgbs, width * height, store.encoder->planes[0],
+                           store.encoder->planes[1], store.encoder->planes[2]);
         publish_preview(width, height);
         if (!store.mutex.try_lock_for(std::chrono::milliseconds(kVideoMutexWaitMs))) {
             log_line("wait failed in handle_video_data.\n");
@@ -129,7 +129,9 @@ int handle_video_data(const uint8_t* frame, int bytes) {
         partial = store.partial_version;
         store.mutex.unlock();
         if (type < 0) {
-            log_line("a stream of the frame did not fit its buffer in handle_video_data; frame dropped\r\n");
+            log_line(
+                "a stream of the frame did not fit its buffer in handle_video_data; frame "
+                "dropped\r\n");
             return -1;
         }
     }
@@ -137,8 +139,12 @@ int handle_video_data(const uint8_t* frame, int bytes) {
     return 0;
 }
 
-int video_size_index() { return g_size_index.load(); }
-int video_quality() { return g_quality.load(); }
+int video_size_index() {
+    return g_size_index.load();
+}
+int video_quality() {
+    return g_quality.load();
+}
 
 void video_set_quality(int quality) {
     if (quality < 1) quality = 1;
@@ -154,7 +160,8 @@ int video_set_size_index(int size_index) {
     g_source->stop();
     int width, height;
     video_size_of_index(size_index, &width, &height);
-    if (g_source->start(width, height, [](const uint8_t* f, int n) { handle_video_data(f, n); }) != 0) {
+    if (g_source->start(width, height, [](const uint8_t* f, int n) { handle_video_data(f, n); }) !=
+        0) {
         log_line("no video device found.\r\n");
         g_source.reset();
         g_running = false;
@@ -163,9 +170,9 @@ int video_set_size_index(int size_index) {
     return 0;
 }
 
-void video_set_input(const std::string& spec) {
+void video_set_input(const std::string& input) {
     std::lock_guard<std::mutex> lk(g_control_mutex);
-    g_input = spec.empty() ? "v4l2" : spec;
+    g_input = input.empty() ? "v4l2" : input;
 }
 
 std::string video_input() {
@@ -175,7 +182,8 @@ std::string video_input() {
 
 void video_load_input_setting() {
     char text[512] = "";
-    if (reg_read("media", "video_input", text, sizeof(text)) == 0 && text[0] != '\0') video_set_input(text);
+    if (reg_read("media", "video_input", text, sizeof(text)) == 0 && text[0] != '\0')
+        video_set_input(text);
 }
 
 int video_start_capture() {
@@ -185,7 +193,9 @@ int video_start_capture() {
     g_source = make_video_source(g_input, &error);
     int width, height;
     video_size_of_index(g_size_index.load(), &width, &height);
-    if (!g_source || g_source->start(width, height, [](const uint8_t* f, int n) { handle_video_data(f, n); }) != 0) {
+    if (!g_source || g_source->start(width, height, [](const uint8_t* f, int n) {
+            handle_video_data(f, n);
+        }) != 0) {
         if (!error.empty()) log_line("%s\r\n", error.c_str());
         log_line("no video device found.\r\n");
         g_source.reset();
@@ -195,7 +205,9 @@ int video_start_capture() {
     return 0;
 }
 
-bool video_capture_running() { return g_running.load(); }
+bool video_capture_running() {
+    return g_running.load();
+}
 
 void video_stop_capture() {
     std::lock_guard<std::mutex> lk(g_control_mutex);
@@ -205,7 +217,8 @@ void video_stop_capture() {
 }
 
 int video_set_my_video(int peer_id, bool on) {
-    if (!on) return chat_session_update(peer_id, [](chat_media_state& m) { m.my_video = 0; }) ? 0 : -1;
+    if (!on)
+        return chat_session_update(peer_id, [](chat_media_state& m) { m.my_video = 0; }) ? 0 : -1;
     chat_media_state mine;
     if (!chat_session_get(peer_id, &mine)) return -1;
     if (mine.my_video) return 0;

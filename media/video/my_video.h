@@ -41,7 +41,7 @@ void video_set_quality(int quality);
 int video_set_size_index(int size_index);
 
 // Which source the next capture start opens ("v4l2[:DEV]", "pattern", "y4m:FILE").
-void video_set_input(const std::string& spec);
+void video_set_input(const std::string& input);
 std::string video_input();
 // Takes the source from the [media] video_input setting when one is set.
 void video_load_input_setting();

@@ -2,7 +2,9 @@
 
 #include <chrono>
 
-paced_source::~paced_source() { stop(); }
+paced_source::~paced_source() {
+    stop();
+}
 
 int paced_source::start(int width, int height, frame_sink sink) {
     stop();

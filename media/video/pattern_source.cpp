@@ -47,4 +47,6 @@ void draw_pattern_frame(uint32_t n, int width, int height, uint8_t* rgb) {
     }
 }
 
-std::unique_ptr<video_source> make_pattern_source() { return std::make_unique<pattern_source>(); }
+std::unique_ptr<video_source> make_pattern_source() {
+    return std::make_unique<pattern_source>();
+}

@@ -62,7 +62,8 @@ private:
         fmt.fmt.pix.height = static_cast<uint32_t>(height);
         fmt.fmt.pix.pixelformat = V4L2_PIX_FMT_RGB24;
         fmt.fmt.pix.field = V4L2_FIELD_NONE;
-        if (xioctl(m_fd, VIDIOC_S_FMT, &fmt) != 0 || fmt.fmt.pix.pixelformat != V4L2_PIX_FMT_RGB24) {
+        if (xioctl(m_fd, VIDIOC_S_FMT, &fmt) != 0 ||
+            fmt.fmt.pix.pixelformat != V4L2_PIX_FMT_RGB24) {
             log_line("capSetVideoFormat failed\r\n");
             return -1;
         }
@@ -89,7 +90,8 @@ private:
             b.memory = V4L2_MEMORY_MMAP;
             b.index = i;
             if (xioctl(m_fd, VIDIOC_QUERYBUF, &b) != 0) return -1;
-            void* p = v4l2_mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, b.m.offset);
+            void* p =
+                v4l2_mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, b.m.offset);
             if (p == MAP_FAILED) return -1;
             m_maps.push_back({p, b.length});
             if (xioctl(m_fd, VIDIOC_QBUF, &b) != 0) return -1;
@@ -114,7 +116,8 @@ private:
                 log_line("camera stopped delivering frames: %s\r\n", std::strerror(errno));
                 return;
             }
-            if (b.index < m_maps.size()) deliver(static_cast<const uint8_t*>(m_maps[b.index].first), b.bytesused);
+            if (b.index < m_maps.size())
+                deliver(static_cast<const uint8_t*>(m_maps[b.index].first), b.bytesused);
             xioctl(m_fd, VIDIOC_QBUF, &b);
         }
     }
@@ -129,7 +132,8 @@ private:
         for (int y = 0; y < m_want_h; y++) {
             const uint8_t* src = data + static_cast<size_t>(y * m_height / m_want_h) * m_stride;
             uint8_t* dst = m_frame.data() + static_cast<size_t>(y) * m_want_w * 3;
-            for (int x = 0; x < m_want_w; x++) std::memcpy(dst + x * 3, src + (x * m_width / m_want_w) * 3, 3);
+            for (int x = 0; x < m_want_w; x++)
+                std::memcpy(dst + x * 3, src + (x * m_width / m_want_w) * 3, 3);
         }
         m_sink(m_frame.data(), static_cast<int>(m_frame.size()));
     }

@@ -39,11 +39,21 @@ std::map<int, uint32_t> g_last_request;
 bool g_timer_stop = false;
 std::thread g_timer;
 
-void on_230(int p, const char* b, int l, int n, int id) { (void)p, (void)n, do_video_change_notify_from_peer(b, l, id); }
-void on_231(int p, const char* b, int l, int n, int id) { (void)p, (void)n, do_video_request_from_peer(b, l, id); }
-void on_232(int p, const char* b, int l, int n, int id) { (void)p, (void)n, do_video_reply_begin_from_peer(b, l, id); }
-void on_233(int p, const char* b, int l, int n, int id) { (void)p, (void)n, do_video_reply_cont_from_peer(b, l, id); }
-void on_234(int p, const char* b, int l, int n, int id) { (void)p, (void)n, do_video_reply_end_from_peer(b, l, id); }
+void on_230(int p, const char* b, int l, int n, int id) {
+    (void)p, (void)n, do_video_change_notify_from_peer(b, l, id);
+}
+void on_231(int p, const char* b, int l, int n, int id) {
+    (void)p, (void)n, do_video_request_from_peer(b, l, id);
+}
+void on_232(int p, const char* b, int l, int n, int id) {
+    (void)p, (void)n, do_video_reply_begin_from_peer(b, l, id);
+}
+void on_233(int p, const char* b, int l, int n, int id) {
+    (void)p, (void)n, do_video_reply_cont_from_peer(b, l, id);
+}
+void on_234(int p, const char* b, int l, int n, int id) {
+    (void)p, (void)n, do_video_reply_end_from_peer(b, l, id);
+}
 
 void timer_main() {
     std::unique_lock<std::mutex> lk(g_timer_mutex);
@@ -133,16 +143,20 @@ void video_exchange_stop() {
 }
 
 int video_set_peer_video(int peer_id, bool on) {
-    if (!chat_session_update(peer_id, [on](chat_media_state& m) { m.peer_video = on ? 1 : 0; })) return -1;
+    if (!chat_session_update(peer_id, [on](chat_media_state& m) { m.peer_video = on ? 1 : 0; }))
+        return -1;
     std::lock_guard<std::mutex> lk(g_timer_mutex);
-    if (on) g_last_request[peer_id] = get_tick_count();
-    else g_last_request.erase(peer_id);
+    if (on)
+        g_last_request[peer_id] = get_tick_count();
+    else
+        g_last_request.erase(peer_id);
     return 0;
 }
 
 int video_set_rate(int peer_id, int rate) {
     if (rate < 1 || rate > 50) return -1;
-    return chat_session_update(peer_id, [rate](chat_media_state& m) { m.video_rate = rate; }) ? 0 : -1;
+    return chat_session_update(peer_id, [rate](chat_media_state& m) { m.video_rate = rate; }) ? 0
+                                                                                              : -1;
 }
 
 void peer_video_timer_pass(uint32_t now) {
@@ -205,15 +219,19 @@ int do_video_request_from_peer(const char* body, int len, int peer_id) {
     }
     if (k == K && p == P) {
         store.mutex.unlock();
-        log_line("minor_version_from_peer==g_my_video_partial_version in do_video_request_from_peer, but "
-                 "probably fine.\r\n");
+        log_line(
+            "minor_version_from_peer==g_my_video_partial_version in do_video_request_from_peer, "
+            "but "
+            "probably fine.\r\n");
         return -1;
     }
-    const deflated_frame& frame = k == K ? *store.encoder->difference_frame : *store.encoder->key_frame;
+    const deflated_frame& frame =
+        k == K ? *store.encoder->difference_frame : *store.encoder->key_frame;
     const int total = frame.record_length();
     if (total > codec::kFrameRecordMaxBytes) {
         const bool key = frame.type == codec::kFrameTypeKey;
-        log_line(key ? "video size:%d too big in do_video_request_from_peer, g_my_y_len_c:%d, g_my_u_len_c:%d, "
+        log_line(key ? "video size:%d too big in do_video_request_from_peer, g_my_y_len_c:%d, "
+                       "g_my_u_len_c:%d, "
                        "g_my_v_len_c:%d, header:%d\n"
                      : "video size:%d too big2 in do_video_request_from_peer, g_my_y_p_len_c:%d, "
                        "g_my_u_p_len_c:%d, g_my_v_p_len_c:%d, header:%d\n",
@@ -223,7 +241,8 @@ int do_video_request_from_peer(const char* body, int len, int peer_id) {
         return -1;
     }
     const int type = frame.type;
-    const int length = build_frame_record_from(frame, record.data(), static_cast<int>(record.size()));
+    const int length =
+        build_frame_record_from(frame, record.data(), static_cast<int>(record.size()));
     store.mutex.unlock();
     if (length < 0) return -1;
     dump_record(record.data(), length, K, P, type);

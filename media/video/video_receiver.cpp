@@ -63,8 +63,10 @@ void prune_video_receivers() {
     std::lock_guard<std::mutex> lk(g_receivers_mutex);
     for (auto it = g_receivers.begin(); it != g_receivers.end();) {
         chat_media_state s;
-        if (chat_session_get(it->first, &s)) ++it;
-        else it = g_receivers.erase(it);
+        if (chat_session_get(it->first, &s))
+            ++it;
+        else
+            it = g_receivers.erase(it);
     }
 }
 
@@ -86,7 +88,8 @@ int do_video_reply_cont_from_peer(const char* body, int len, int peer_id) {
     if (!r) return -1;
     std::lock_guard<std::mutex> lk(r->mutex);
     if (r->pos + len > codec::kPeerVideoBufferBytes) {
-        log_line("g_chat_dlgs[%d].dlg_chat->m_peer_video_buf_pos + len:%d too big.\n", index, r->pos + len);
+        log_line("g_chat_dlgs[%d].dlg_chat->m_peer_video_buf_pos + len:%d too big.\n", index,
+                 r->pos + len);
         log_line("m_peer_video_buf_pos:%d, len:%d\n", r->pos, len);
         r->pos = 0;
         r->broken = true;
@@ -107,21 +110,23 @@ int do_video_reply_end_from_peer(const char* body, int len, int peer_id) {
     const int received = r->pos;
     r->pos = 0;
     if (r->broken) {
-        log_line("video frame from peer %d dropped: the receive buffer restarted inside it\r\n", peer_id);
+        log_line("video frame from peer %d dropped: the receive buffer restarted inside it\r\n",
+                 peer_id);
         r->broken = false;
         return -1;
     }
     frame_record_view view;
     if (parse_frame_record(r->buffer.data(), received, &view) != 0) {
-        log_line("video frame from peer %d dropped: header does not match the %d bytes received\r\n", peer_id,
-                 received);
+        log_line(
+            "video frame from peer %d dropped: header does not match the %d bytes received\r\n",
+            peer_id, received);
         return -1;
     }
     frame_decoder& dec = *r->decoder;
     int type = decode_video_frame(&dec, r->buffer.data(), received);
     if (type < 0) {
-        log_line("video frame from peer %d dropped: it does not decode (type %d, %dx%d)\r\n", peer_id, view.type,
-                 view.width, view.height);
+        log_line("video frame from peer %d dropped: it does not decode (type %d, %dx%d)\r\n",
+                 peer_id, view.type, view.width, view.height);
         return -1;
     }
     // The versions recorded are those of the frame received (its begin message), not the newer

@@ -25,7 +25,7 @@ public:
 
 // "v4l2" or "v4l2:/dev/videoN", "pattern", "y4m:FILE". Returns null with a reason in error for a
 // text that names no source.
-std::unique_ptr<video_source> make_video_source(const std::string& spec, std::string* error);
+std::unique_ptr<video_source> make_video_source(const std::string& input, std::string* error);
 
 std::unique_ptr<video_source> make_v4l2_source(const std::string& device);
 std::unique_ptr<video_source> make_pattern_source();

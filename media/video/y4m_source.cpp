@@ -12,7 +12,9 @@
 
 namespace {
 
-uint8_t clamp255(double v) { return v < 0 ? 0 : v > 255 ? 255 : static_cast<uint8_t>(v); }
+uint8_t clamp255(double v) {
+    return v < 0 ? 0 : v > 255 ? 255 : static_cast<uint8_t>(v);
+}
 
 class y4m_source : public paced_source {
 public:
@@ -27,7 +29,8 @@ protected:
         m_file = std::fopen(m_path.c_str(), "rb");
         if (!m_file) return -1;
         char header[256];
-        if (!std::fgets(header, sizeof(header), m_file) || std::strncmp(header, "YUV4MPEG2", 9) != 0)
+        if (!std::fgets(header, sizeof(header), m_file) ||
+            std::strncmp(header, "YUV4MPEG2", 9) != 0)
             return fail("not a YUV4MPEG2 file");
         m_w = m_h = 0;
         m_cw = m_ch = 0;
@@ -38,11 +41,16 @@ protected:
             if (tok[0] == 'C') chroma = tok + 1;
         }
         if (m_w <= 0 || m_h <= 0 || m_w > 8192 || m_h > 8192) return fail("bad picture size");
-        if (chroma.rfind("420", 0) == 0) m_cw = (m_w + 1) / 2, m_ch = (m_h + 1) / 2;
-        else if (chroma == "422") m_cw = (m_w + 1) / 2, m_ch = m_h;
-        else if (chroma == "444") m_cw = m_w, m_ch = m_h;
-        else if (chroma == "mono") m_cw = m_ch = 0;
-        else return fail("unsupported chroma layout");
+        if (chroma.rfind("420", 0) == 0)
+            m_cw = (m_w + 1) / 2, m_ch = (m_h + 1) / 2;
+        else if (chroma == "422")
+            m_cw = (m_w + 1) / 2, m_ch = m_h;
+        else if (chroma == "444")
+            m_cw = m_w, m_ch = m_h;
+        else if (chroma == "mono")
+            m_cw = m_ch = 0;
+        else
+            return fail("unsupported chroma layout");
         m_data_start = std::ftell(m_file);
         size_t luma = static_cast<size_t>(m_w) * m_h, plane = static_cast<size_t>(m_cw) * m_ch;
         m_planes.assign(luma + 2 * plane, 128);
@@ -67,7 +75,8 @@ protected:
                 int sx = static_cast<int>(static_cast<long>(x) * m_w / width);
                 double Y = yp[static_cast<size_t>(sy) * m_w + sx], U = 0, V = 0;
                 if (m_cw > 0) {
-                    size_t c = static_cast<size_t>(sy * m_ch / m_h) * m_cw + static_cast<size_t>(sx * m_cw / m_w);
+                    size_t c = static_cast<size_t>(sy * m_ch / m_h) * m_cw +
+                               static_cast<size_t>(sx * m_cw / m_w);
                     U = up[c] - 128.0;
                     V = vp[c] - 128.0;
                 }
@@ -88,7 +97,8 @@ private:
     }
     int read_frame() {
         char line[256];
-        if (!std::fgets(line, sizeof(line), m_file) || std::strncmp(line, "FRAME", 5) != 0) return -1;
+        if (!std::fgets(line, sizeof(line), m_file) || std::strncmp(line, "FRAME", 5) != 0)
+            return -1;
         size_t want = m_planes.size();
         if (m_cw == 0) want = static_cast<size_t>(m_w) * m_h;
         return std::fread(m_planes.data(), 1, want, m_file) == want ? 0 : -1;

@@ -3,8 +3,8 @@
 // the frame records the owner sent (the owner writes them with --video-dump); a size change
 // reaches the watcher; with the owner's my-video off the watcher gets nothing.
 #include <dirent.h>
-#include <sys/stat.h>
 #include <png.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <memory>
@@ -22,7 +22,8 @@ std::vector<uint8_t> read_file(const std::string& path) {
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
         uint8_t buf[65536];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+        while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
+            bytes.insert(bytes.end(), buf, buf + n);
         std::fclose(f);
     }
     return bytes;
@@ -42,7 +43,8 @@ std::vector<uint8_t> read_png(const std::string& path, int* width, int* height) 
 }
 
 // The first file of dir whose name starts with prefix and ends with suffix.
-std::string find_record(const std::string& dir, const std::string& prefix, const std::string& suffix) {
+std::string find_record(const std::string& dir, const std::string& prefix,
+                        const std::string& suffix) {
     std::string found;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d)) {
@@ -68,12 +70,14 @@ protected:
     child_process& video_client(const std::string& net, const std::string& name, int host) {
         std::string dump = m_dir + "/" + name + "-sent";
         mkdir(dump.c_str(), 0700);
-        return client(net + ".1", net + "." + std::to_string(host), name,
-                      {"--video-in", "pattern", "--video-dump", dump, "--relay-ports", "19080,19443,19199"});
+        return client(
+            net + ".1", net + "." + std::to_string(host), name,
+            {"--video-in", "pattern", "--video-dump", dump, "--relay-ports", "19080,19443,19199"});
     }
     // Takes the watcher's snapshot of owner_id and compares it with the decoder's picture of the
     // owner's records: the key record of that key version, then the difference record if any.
-    void expect_picture_matches(child_process& watcher, int owner_id, const std::string& owner_name) {
+    void expect_picture_matches(child_process& watcher, int owner_id,
+                                const std::string& owner_name) {
         std::string png = m_dir + "/snap-" + std::to_string(owner_id) + ".png";
         watcher.write_line("snapshot " + std::to_string(owner_id) + " " + png);
         std::string snap = watcher.wait_line({"\"ok\":\"snapshot\"", png});
@@ -86,10 +90,12 @@ protected:
         std::vector<uint8_t> rec = read_file(key_rec);
         ASSERT_EQ(decode_video_frame(decoder.get(), rec.data(), static_cast<int>(rec.size())), 1);
         if (json_text(snap, "type") == "difference") {
-            std::string diff = dir + "/sent-" + std::to_string(key) + "-" + std::to_string(partial) + "-0.rec";
+            std::string diff =
+                dir + "/sent-" + std::to_string(key) + "-" + std::to_string(partial) + "-0.rec";
             rec = read_file(diff);
             ASSERT_FALSE(rec.empty()) << diff;
-            ASSERT_EQ(decode_video_frame(decoder.get(), rec.data(), static_cast<int>(rec.size())), 0);
+            ASSERT_EQ(decode_video_frame(decoder.get(), rec.data(), static_cast<int>(rec.size())),
+                      0);
         }
         int w = 0, h = 0;
         std::vector<uint8_t> got = read_png(png, &w, &h);
@@ -123,7 +129,8 @@ TEST_F(VideoE2E, TwoWayVideoThroughTheRelayMatchesTheOwnersFrames) {
     ASSERT_FALSE(bob.wait_line(from_ann, 120000).empty()) << "bob saw no picture of ann";
     ASSERT_FALSE(ann.wait_line(from_bob, 120000).empty()) << "ann saw no picture of bob";
     // A few more, so that difference frames take part.
-    std::string diff = bob.wait_line({"\"event\":\"video_frame\"", "\"peer\":" + a, "\"type\":\"difference\""}, 30000);
+    std::string diff = bob.wait_line(
+        {"\"event\":\"video_frame\"", "\"peer\":" + a, "\"type\":\"difference\""}, 30000);
     EXPECT_FALSE(diff.empty()) << "no difference frame reached bob";
     EXPECT_NE(diff.find("\"width\":160,\"height\":120"), std::string::npos) << diff;
     expect_picture_matches(bob, ann_id, "ann");
@@ -132,7 +139,10 @@ TEST_F(VideoE2E, TwoWayVideoThroughTheRelayMatchesTheOwnersFrames) {
     // A size change on Ann's side reaches Bob as a new picture size.
     ann.write_line("video-size 1");
     ASSERT_FALSE(ann.wait_line({"\"ok\":\"video-size\"", "\"width\":320"}).empty());
-    ASSERT_FALSE(bob.wait_line({"\"event\":\"video_frame\"", "\"peer\":" + a, "\"width\":320,\"height\":240"}, 30000).empty());
+    ASSERT_FALSE(bob.wait_line({"\"event\":\"video_frame\"", "\"peer\":" + a,
+                                "\"width\":320,\"height\":240"},
+                               30000)
+                     .empty());
     expect_picture_matches(bob, ann_id, "ann");
 
     // With Ann's my-video off, Bob gets nothing more (after what was already on its way).
@@ -141,7 +151,8 @@ TEST_F(VideoE2E, TwoWayVideoThroughTheRelayMatchesTheOwnersFrames) {
     usleep(1500000);
     while (!bob.wait_line(from_ann, 10).empty()) {
     }
-    EXPECT_TRUE(bob.wait_line(from_ann, 5000).empty()) << "a picture came after my-video was switched off";
+    EXPECT_TRUE(bob.wait_line(from_ann, 5000).empty())
+        << "a picture came after my-video was switched off";
     // Ann still receives Bob's pictures.
     EXPECT_FALSE(ann.wait_line(from_bob, 10000).empty());
 }

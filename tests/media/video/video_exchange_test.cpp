@@ -33,7 +33,8 @@ std::string reply_record(const std::vector<sent_command>& sent) {
     std::string record;
     EXPECT_GE(sent.size(), 3u);
     for (size_t i = 0; i < sent.size(); i++) {
-        EXPECT_TRUE(sent[i].relay) << "command " << sent[i].command << " did not go through the relay";
+        EXPECT_TRUE(sent[i].relay)
+            << "command " << sent[i].command << " did not go through the relay";
         int want = i == 0 ? 232 : i + 1 == sent.size() ? 234 : 233;
         EXPECT_EQ(sent[i].command, want);
         if (sent[i].command == 233) record += sent[i].body;
@@ -90,7 +91,8 @@ TEST_F(VideoExchange, TheOwnerAnswersWithWhatTheRequesterLacks) {
     EXPECT_EQ(sent.front().body, versions_body(1, 2));
     EXPECT_EQ(sent.back().body, versions_body(1, 2));
     frame_record_view view;
-    ASSERT_EQ(0, parse_frame_record(reinterpret_cast<const uint8_t*>(diff.data()), static_cast<int>(diff.size()), &view));
+    ASSERT_EQ(0, parse_frame_record(reinterpret_cast<const uint8_t*>(diff.data()),
+                                    static_cast<int>(diff.size()), &view));
     EXPECT_EQ(view.type, 0);
     EXPECT_EQ(view.quality, 70);
 
@@ -98,7 +100,8 @@ TEST_F(VideoExchange, TheOwnerAnswersWithWhatTheRequesterLacks) {
         req = versions_body(other, 2);
         ASSERT_EQ(0, do_video_request_from_peer(req.c_str(), 17, kOwner));
         std::string key = reply_record(take_sent());
-        ASSERT_EQ(0, parse_frame_record(reinterpret_cast<const uint8_t*>(key.data()), static_cast<int>(key.size()), &view));
+        ASSERT_EQ(0, parse_frame_record(reinterpret_cast<const uint8_t*>(key.data()),
+                                        static_cast<int>(key.size()), &view));
         EXPECT_EQ(view.type, 1);
     }
 
@@ -107,7 +110,8 @@ TEST_F(VideoExchange, TheOwnerAnswersWithWhatTheRequesterLacks) {
     EXPECT_EQ(0, do_video_request_from_peer(req.c_str(), 17, kOwner));
     EXPECT_EQ(-1, do_video_request_from_peer(req.c_str(), 17, 999));
     EXPECT_TRUE(take_sent().empty());
-    EXPECT_NE(log_text().find("could not find peer_dlg in do_video_request_from_peer\r\n"), std::string::npos);
+    EXPECT_NE(log_text().find("could not find peer_dlg in do_video_request_from_peer\r\n"),
+              std::string::npos);
 }
 
 TEST_F(VideoExchange, ARecordOf1801BytesTravelsAsThreePieces) {

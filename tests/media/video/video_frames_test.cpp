@@ -38,7 +38,8 @@ int inflated_y_difference() {
     uLongf n = out.size();
     s.mutex.lock();
     const deflated_frame& f = *s.encoder->difference_frame;
-    int r = uncompress(out.data(), &n, f.stream(kStreamYCoefficients), static_cast<uLong>(f.length[kStreamYCoefficients]));
+    int r = uncompress(out.data(), &n, f.stream(kStreamYCoefficients),
+                       static_cast<uLong>(f.length[kStreamYCoefficients]));
     s.mutex.unlock();
     return r == Z_OK ? static_cast<int>(n) : -1;
 }
@@ -82,11 +83,13 @@ TEST_F(VideoFrames, CapturedPixelsConvertAsTheWireRequiresAndOversizedFramesAreC
     for (int i = 0; i < 160 * 120; i++)
         for (int c = 0; c < 3; c++) frame[static_cast<size_t>(i) * 3 + c] = px[i % 3][c];
     ASSERT_EQ(0, handle_video_data(frame.data(), static_cast<int>(frame.size())));
-    EXPECT_NE(log_text().find("size:1000000 > sizeof(g_my_rgbs):921600 in handle_video_data.\r\n"), std::string::npos);
+    EXPECT_NE(log_text().find("size:1000000 > sizeof(g_my_rgbs):921600 in handle_video_data.\r\n"),
+              std::string::npos);
     const frame_encoder& e = *my_video().encoder;
     const int want[3][3] = {{-128, 0, 0}, {127, 0, 0}, {-52, -44, 127}};
     for (int i = 0; i < 3; i++)
-        for (int p = 0; p < 3; p++) EXPECT_EQ(e.planes[p][i], want[i][p]) << "pixel " << i << " plane " << p;
+        for (int p = 0; p < 3; p++)
+            EXPECT_EQ(e.planes[p][i], want[i][p]) << "pixel " << i << " plane " << p;
     EXPECT_EQ(versions(), std::make_pair(1, 0));
     // The preview is my frame at capture size.
     auto me = my_video_picture();
@@ -138,7 +141,8 @@ TEST_F(VideoFrames, AThirdSessionIsRefusedAndNoticesFollowEachSessionsRate) {
     video_set_rate(31, 1);
     video_set_rate(32, 50);
     uint32_t now = get_tick_count();
-    for (int p : {31, 32}) chat_session_update(p, [now](chat_media_state& m) { m.last_change_notice = now - 5000; });
+    for (int p : {31, 32})
+        chat_session_update(p, [now](chat_media_state& m) { m.last_change_notice = now - 5000; });
     for (uint32_t n = 0; n < 3; n++) {
         auto f = pattern(n);
         ASSERT_EQ(0, handle_video_data(f.data(), static_cast<int>(f.size())));

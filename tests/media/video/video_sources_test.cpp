@@ -50,7 +50,9 @@ TEST(VideoSources, PatternAndY4mDeliverFramesOfTheCaptureSize) {
     auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(0, pattern->start(320, 240, c.sink()));
     ASSERT_TRUE(c.wait_for(10));
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
     pattern->stop();
     EXPECT_EQ(c.bytes, 320 * 240 * 3);
     EXPECT_GE(ms, 400) << "ten frames at 20 per second take about half a second";

@@ -19,11 +19,16 @@ bool g_direct_fails = false;
 int record(bool relay, int peer_id, int command, const void* body, int len) {
     std::lock_guard<std::mutex> lk(g_sent_mutex);
     if (!relay && g_direct_fails) return -1;
-    g_sent.push_back({relay, peer_id, command, std::string(static_cast<const char*>(body), static_cast<size_t>(len))});
+    g_sent.push_back({relay, peer_id, command,
+                      std::string(static_cast<const char*>(body), static_cast<size_t>(len))});
     return len;
 }
-int direct(int peer_id, int command, const void* body, int len) { return record(false, peer_id, command, body, len); }
-int relay(int peer_id, int command, const void* body, int len) { return record(true, peer_id, command, body, len); }
+int direct(int peer_id, int command, const void* body, int len) {
+    return record(false, peer_id, command, body, len);
+}
+int relay(int peer_id, int command, const void* body, int len) {
+    return record(true, peer_id, command, body, len);
+}
 const video_transport kRecorder{direct, relay};
 }  // namespace
 
@@ -43,7 +48,9 @@ void install_recorder(bool direct_fails) {
     set_video_transport(&kRecorder);
 }
 
-void remove_recorder() { set_video_transport(nullptr); }
+void remove_recorder() {
+    set_video_transport(nullptr);
+}
 
 void open_test_log() {
     char tmpl[] = "/tmp/parlo-video-log-XXXXXX";
