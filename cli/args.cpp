@@ -33,6 +33,10 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
             if (!value(&out->accept_files_dir)) return -1;
         } else if (a == "--no-peer-listener") {
             out->peer_listener = false;
+        } else if (a == "--video-in") {
+            if (!value(&out->video_input)) return -1;
+        } else if (a == "--video-dump") {
+            if (!value(&out->video_dump_dir)) return -1;
         } else if (a == "--help" || a == "-h") {
             out->help = true;
         } else if (int r = parse_audio_flag(argc, argv, &i, &out->audio, error)) {
@@ -49,7 +53,7 @@ std::string usage_text() {
     std::string text =
         "Usage: parlo-cli [--server HOST] [--bind ADDR] [--home DIR] [--email E --password P]\n"
         "                 [--auto-accept] [--no-peer-listener] [--relay-ports A,B,C]\n"
-        "                 [--accept-files DIR] [--help]\n"
+        "                 [--accept-files DIR] [--video-in SOURCE] [--help]\n"
         "\n"
         "  --server HOST   messenger server (default: the \"server_host\" setting, else 127.0.0.1)\n"
         "  --bind ADDR     local address for every connection (several clients on one machine)\n"
@@ -63,6 +67,9 @@ std::string usage_text() {
         "                  opened is left unreported)\n"
         "  --accept-files DIR  save every file a contact offers into DIR (as accept-files DIR);\n"
         "                  without it each offer is printed as a question\n"
+        "  --video-in SOURCE  camera: v4l2[:/dev/videoN] (default), pattern (a moving test\n"
+        "                  picture) or y4m:FILE (a YUV4MPEG2 file, looped)\n"
+        "  --video-dump DIR  write every video frame record sent into DIR (for tests)\n"
         "\n";
     text += audio_flags_usage();
     text +=

@@ -15,6 +15,8 @@ struct cli_options {
     std::string relay_ports;    // "A,B,C": ports of the local relay server instead of 80,443,8199
     std::string accept_files_dir;  // save every offered file into this folder (--accept-files)
     cli_audio_options audio;  // sound flags
+    std::string video_input;     // camera source (--video-in), else the [media] video_input setting
+    std::string video_dump_dir;  // test aid: write every frame record sent into this folder
     bool help = false;
 };
 

@@ -8,6 +8,7 @@
 
 #include "cli/cli_audio.h"
 #include "cli/cli_chat.h"
+#include "cli/cli_video.h"
 #include "cli/commands.h"
 #include "cli/json_out.h"
 #include "cli/notify_sink.h"
@@ -144,6 +145,7 @@ int cli_app::run() {
                                        " is not a writable folder; offered files are asked").print();
         asker.accept_files_dir.clear();
     }
+    cli_video_start(options);
     json_line().add("event", "ready").print();
     if (!options.email.empty()) {
         auto r = session_controller::load_remembered();
@@ -175,6 +177,7 @@ int cli_app::run() {
     // Release a receive thread waiting on a sent notification before joining it.
     dispatcher.stop();
     cli_audio_stop();
+    cli_video_stop();
     stop_peer_networking();
     session_stop();
     take_all_chat_dlgs();

@@ -5,11 +5,13 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "cli/cli_video.h"
 #include "cli/json_out.h"
 #include "peer/peer_commands.h"
 #include "protocol/tables.h"
 
 void cli_chat_window::post(int n, intptr_t wparam, intptr_t lparam) {
+    if (cli_video_notice(m_app, m_peer, n, wparam, lparam)) return;
     m_app.dispatcher.post(n, wparam, lparam);
 }
 

@@ -11,6 +11,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_audio.h"
 #include "cli/cli_chat.h"
+#include "cli/cli_video.h"
 #include "cli/json_out.h"
 #include "cli/notify_sink.h"
 #include "peer/peer_commands.h"
@@ -487,6 +488,7 @@ std::string command_help() {
         text += c.help;
         text += "\n";
     }
+    for (const auto& c : video_command_table()) text += std::string("  ") + c.usage + "\n      " + c.help + "\n";
     return text;
 }
 
@@ -500,6 +502,8 @@ int run_command(cli_app& app, const std::string& line) {
     for (const auto& c : kCommands)
         if (name == c.name) return c.run(app, args, rest);
     for (const auto& c : audio_commands())
+        if (name == c.name) return c.run(app, args, rest);
+    for (const auto& c : video_command_table())
         if (name == c.name) return c.run(app, args, rest);
     return fail("unknown command " + name + " (try help)");
 }

@@ -3,6 +3,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_audio.h"
 #include "cli/cli_chat.h"
+#include "cli/cli_video.h"
 #include "cli/json_out.h"
 #include "protocol/commands.h"
 #include "protocol/file_dispatch.h"
@@ -144,6 +145,10 @@ std::string contact_json(const contact_record& c) {
 }
 
 void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
+    if (n == kCliVideoFrame) {
+        cli_video_print_pending();
+        return;
+    }
     if (n == kCliChatShow) {
         print_chat_event(*reinterpret_cast<const cli_chat_event*>(wparam));
         return;

@@ -22,6 +22,8 @@ struct peer_picture {
     int key_version = 0;
     int partial_version = 0;
     uint32_t serial = 0;       // grows with every published picture of the session
+    int frame_type = -1;       // 1 key frame, 0 difference frame (-1: not a received frame)
+    int record_bytes = 0;      // size of the frame record it was decoded from
 };
 
 struct chat_media_state {

@@ -1,0 +1,31 @@
+// Video in the headless client: the commands (video, watch, video-size, video-quality,
+// video-rate, snapshot), the camera choice at start, and one JSON line per decoded peer frame.
+//
+// Threads: cli_video_notice runs on the thread that decoded a frame (inside a chat window's
+// post); it queues the frame's facts and wakes the main thread, which prints them in
+// cli_video_print_pending. Everything else runs on the client's main thread.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+
+class cli_app;
+struct cli_options;
+
+// Internal notification under which queued video events are printed.
+constexpr int kCliVideoFrame = 1008;
+
+const std::vector<cli_command>& video_command_table();
+// Picks the camera (--video-in, else the [media] video_input setting), registers the video
+// commands with the peer layer and starts the request timer.
+void cli_video_start(const cli_options& options);
+void cli_video_stop();
+// Handles notices 10 and 11 of the chat window of peer_id; false for any other notice.
+bool cli_video_notice(cli_app& app, int peer_id, int n, intptr_t wparam, intptr_t lparam);
+void cli_video_print_pending();
+
+// Writes width x height pixels of 3 bytes (R, G, B, top row first) as an 8-bit RGB PNG.
+// Returns 0, or -1 with nothing left behind.
+int write_png(const std::string& path, const uint8_t* rgb, int width, int height);
