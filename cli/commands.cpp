@@ -241,7 +241,8 @@ int cmd_chat(cli_app& app, const std::vector<std::string>&, const std::string& r
     app.controller.open_chat(req.peer_id);
     OnContactTextChat(req.peer_id);
     session_texts t = get_session_texts();
-    send_chat_text(req.peer_id, t.my_name3, req.text.c_str(), req.attrs);
+    if (send_chat_text(req.peer_id, t.my_name3, req.text.c_str(), req.attrs) != 0)
+        return fail("chat not sent: no path to the contact");
     return done("chat");
 }
 

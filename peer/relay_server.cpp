@@ -206,6 +206,16 @@ void relay_aging_pass() {
     for (auto [index, gen] : idle) close_relay_slot(index, gen);
 }
 
+void close_relay_connections() {
+    std::vector<std::pair<int, uint64_t>> chosen;
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        for (int i = 0; i < kRelaySlots; i++)
+            if (g_server_socks[i].in_use == 1) chosen.emplace_back(i, g_server_socks[i].generation);
+    }
+    for (auto [index, gen] : chosen) close_relay_slot(index, gen);
+}
+
 namespace {
 // First free slot, else the earliest taken (ties to the highest index), which is closed first.
 int take_relay_slot(socket_t s, const char* address, uint16_t port) {

@@ -68,6 +68,8 @@ extern std::mutex g_slave_mutex;
 int start_slave_service();
 // Stops the threads, waits for the jobs, closes every slave connection.
 void stop_slave_service();
+// Closes every slave-server connection and forgets every route (signing out).
+void close_slave_connections();
 // Clears both tables and the own assignment without closing (program start, tests).
 void clear_slave_tables();
 
