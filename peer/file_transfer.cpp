@@ -65,6 +65,7 @@ incoming g_in[kMaxContacts];
 struct outgoing {
     int peer_id = 0;
     bool offered = false;  // an offer is waiting for its answer; 371 starts it once
+    uint32_t offered_tick = 0;
     bool running = false;
     bool finished = false;
     bool ever = false;
@@ -548,6 +549,11 @@ void end_send(int idx, int peer_id, bool finished) {
     g_out[idx].finished = finished;
 }
 
+bool receiver_online(int peer_id) {
+    contact_record c;
+    return contact_by_id(peer_id, &c) && c.presence != PS_OFFLINE;
+}
+
 int fail_send(int idx, int peer_id, int reason) {
     end_send(idx, peer_id, false);
     post_main(NM_FILE_SEND_FAILED, peer_id, reason);
@@ -603,6 +609,8 @@ int send_file_to_peer_thread(int peer_id) {
 
     // The path is chosen once: a connection that opens or closes later does not move the file.
     bool direct = get_peer_sock_index(peer_id) >= 0;
+    // A receiver seen online now and offline later has gone: the send ends as failed.
+    bool was_online = receiver_online(peer_id);
     log_line("sending file %s to peer_id:%d %s\r\n", path.c_str(), peer_id,
              direct ? "directly" : "through the slave server");
 
@@ -675,10 +683,21 @@ int send_file_to_peer_thread(int peer_id) {
         uint32_t now = get_tick_count();
         if (now - last_report >= kFileProgressMs) {
             last_report = now;
+            // A relay takes the blocks whether or not the receiver is still there: a receiver
+            // that went offline ends the send as failed.
+            if (was_online && !receiver_online(peer_id)) {
+                log_line("peer_id:%d went offline after %lld bytes in send_file_to_peer_thread\r\n",
+                         peer_id, static_cast<long long>(sent));
+                return finish(FILE_SEND_PATH_FAILED);
+            }
             publish_send(idx, peer_id, sent);
         }
     }
     std::fclose(fp);
+    if (was_online && !receiver_online(peer_id)) {
+        log_line("peer_id:%d went offline before the end in send_file_to_peer_thread\r\n", peer_id);
+        return fail_send(idx, peer_id, FILE_SEND_PATH_FAILED);
+    }
     r = direct ? general_command_to_peer(peer_id, PEER_FILE_END, 0)
                : general_str_command_to_peer_through_slave_server(peer_id, PEER_FILE_END, 0, "");
     if (r < 0) {
@@ -723,6 +742,18 @@ int offer_file(int peer_id, const char* path) {
         log_line("no file name in path %s in offer_file\r\n", path);
         return -1;
     }
+    {
+        // One transfer per contact: while a file streams, or an offer waits for its answer (for
+        // at most the idle limit), a further offer is refused before it changes anything.
+        std::lock_guard<std::mutex> lk(g_ft_mutex);
+        const outgoing& tx = g_out[idx];
+        if (tx.peer_id == peer_id &&
+            (tx.running || (tx.offered && get_tick_count() - tx.offered_tick < kFileIdleLimitMs))) {
+            log_line("a file transfer with peer_id:%d is still going on, %s not offered\r\n", peer_id,
+                     path);
+            return kFileOfferBusy;
+        }
+    }
     char address[32];
     {
         tables_guard lk(tables_mutex());
@@ -741,6 +772,7 @@ int offer_file(int peer_id, const char* path) {
         }
         tx.peer_id = peer_id;
         tx.offered = true;
+        tx.offered_tick = get_tick_count();
         tx.ever = true;
         tx.name = name;
         tx.path = path;
