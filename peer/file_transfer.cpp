@@ -16,6 +16,8 @@
 
 #include "peer/peer_commands.h"
 #include "peer/peer_socket.h"
+#include "peer/slave_header.h"
+#include "peer/slave_server.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -629,7 +631,9 @@ int send_file_to_peer_thread(int peer_id) {
     publish_send(idx, peer_id, 0);
 
     // One buffer for the whole file: blocks are read straight behind their headers.
-    std::vector<char> batch(static_cast<size_t>(kBlocksPerSend * kBlockMessageBytes + 1));
+    // On the slave-server path each block also carries the outer header.
+    const int head = direct ? kHeaderLen : kOuterHeaderLen + kHeaderLen;
+    std::vector<char> batch(static_cast<size_t>(kBlocksPerSend * (kOuterHeaderLen + kBlockMessageBytes) + 1));
     char header[kHeaderLen + 1];
     int64_t sent = 0;
     uint32_t last_report = get_tick_count();
@@ -646,7 +650,7 @@ int send_file_to_peer_thread(int peer_id) {
         int64_t bytes = 0;
         for (int b = 0; b < kBlocksPerSend; b++) {
             char* block = batch.data() + used;
-            size_t n = std::fread(block + kHeaderLen, 1, kFileBlockBytes, fp);
+            size_t n = std::fread(block + head, 1, kFileBlockBytes, fp);
             if (n == 0) {
                 if (std::ferror(fp)) {
                     log_line(
@@ -659,9 +663,7 @@ int send_file_to_peer_thread(int peer_id) {
             }
             int count = static_cast<int>(n);
             if (!direct) {
-                r = general_buf_command_to_peer_through_slave_server(peer_id, PEER_FILE_DATA, 0,
-                                                                     block + kHeaderLen, count);
-                if (r < 0) break;
+                used += frame_relayed_in_place(block, peer_id, PEER_FILE_DATA, count);
                 bytes += count;
                 continue;
             }
@@ -671,7 +673,9 @@ int send_file_to_peer_thread(int peer_id) {
             used += kHeaderLen + count;
             bytes += count;
         }
-        if (direct && used > 0) r = send_direct(peer_id, batch.data(), used);
+        if (used > 0)
+            r = direct ? send_direct(peer_id, batch.data(), used)
+                       : send_framed_through_slave_server(peer_id, batch.data(), used);
         if (r < 0) {
             log_line(
                 "sending a block failed in send_file_to_peer_thread, peer_id:%d, after %lld "

@@ -351,12 +351,41 @@ int send_relayed(int index, int peer_id, const char* payload, int payload_len) {
 
 int send_command_relayed(int index, int peer_id, int command, int board_num, const void* body,
                          int count) {
-    std::vector<char> payload(static_cast<size_t>(kHeaderLen + count + 1));
-    build_message(payload.data(), static_cast<int>(payload.size()), 0, board_num, command, body,
-                  count);
-    return send_relayed(index, peer_id, payload.data(), kHeaderLen + count);
+    char payload[kHeaderLen + kSlaveBufLimit + 1];
+    build_message(payload, sizeof(payload), 0, board_num, command, body, count);
+    return send_relayed(index, peer_id, payload, kHeaderLen + count);
 }
 }  // namespace
+
+int frame_relayed_in_place(char* message, int peer_id, int command, int count) {
+    build_outer_header(message, outer_tick_field(get_tick_count()), peer_my_user_id(), peer_id,
+                       kHeaderLen + count);
+    char header[kHeaderLen + 1];
+    build_header(header, 0, 0, command, count);
+    std::memcpy(message + kOuterHeaderLen, header, kHeaderLen);
+    xor_scramble(message + kOuterHeaderLen, kHeaderLen + count);
+    return kOuterHeaderLen + kHeaderLen + count;
+}
+
+int send_framed_through_slave_server(int peer_id, const char* messages, int length) {
+    int index = find_peer_slave_sock(peer_id);
+    if (index < 0) {
+        log_line("could not find peer slave sock, peer_id:%d\r\n", peer_id);
+        return -1;
+    }
+    char address[kSlaveAddressKept + 1];
+    uint64_t gen;
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        copy_text(address, g_slave_socks[index].slave_address);
+        gen = g_slave_socks[index].generation;
+    }
+    if (g_slave_socks[index].send_raw(messages, length) >= 0) return 0;
+    log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
+    reset_one_peer_connect_to_slave_server_info(address);
+    close_slave_slot(index, gen);
+    return -1;
+}
 
 int general_str_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
                                                      const char* text) {
