@@ -349,7 +349,9 @@ int cmd_send_file(cli_app& app, const std::vector<std::string>& args, const std:
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("no such file " + path);
     int offered = app.controller.offer_file(id, path.c_str());
     if (offered == -2)
-        return fail("file not offered: a file to this contact is still being offered or sent; offer it when that one ends");
+        return fail(
+            "file not offered: a file to this contact is still being offered or sent; offer it "
+            "when that one ends");
     if (offered != 0)
         return fail("file not offered: unknown contact, a path too long or no path to the contact");
     json_line().add("ok", "send-file").add("id", id).add("path", path)

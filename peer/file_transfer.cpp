@@ -633,7 +633,8 @@ int send_file_to_peer_thread(int peer_id) {
     // One buffer for the whole file: blocks are read straight behind their headers.
     // On the slave-server path each block also carries the outer header.
     const int head = direct ? kHeaderLen : kOuterHeaderLen + kHeaderLen;
-    std::vector<char> batch(static_cast<size_t>(kBlocksPerSend * (kOuterHeaderLen + kBlockMessageBytes) + 1));
+    std::vector<char> batch(
+        static_cast<size_t>(kBlocksPerSend * (kOuterHeaderLen + kBlockMessageBytes) + 1));
     char header[kHeaderLen + 1];
     int64_t sent = 0;
     uint32_t last_report = get_tick_count();
@@ -753,8 +754,8 @@ int offer_file(int peer_id, const char* path) {
         const outgoing& tx = g_out[idx];
         if (tx.peer_id == peer_id &&
             (tx.running || (tx.offered && get_tick_count() - tx.offered_tick < kFileIdleLimitMs))) {
-            log_line("a file transfer with peer_id:%d is still going on, %s not offered\r\n", peer_id,
-                     path);
+            log_line("a file transfer with peer_id:%d is still going on, %s not offered\r\n",
+                     peer_id, path);
             return kFileOfferBusy;
         }
     }

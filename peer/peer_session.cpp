@@ -19,9 +19,13 @@ std::atomic<bool> g_closed_on_sign_out{false};
 
 int peer_my_user_id() { return g_user_id.load(); }
 
-bool peer_signed_out() { return g_closed_on_sign_out.load() && g_logged_in.load() == 0; }
+bool peer_signed_out() {
+    return g_closed_on_sign_out.load() && g_logged_in.load() == 0;
+}
 
-void peer_mark_signed_out() { g_closed_on_sign_out = true; }
+void peer_mark_signed_out() {
+    g_closed_on_sign_out = true;
+}
 
 int peer_contact_address(int contact_id, char* out, int size) {
     contact_record c;

@@ -328,7 +328,8 @@ void forward(const char* msg, int length, int to_id) {
     if (dest < 0) return;
     // The payload goes on as it came, still scrambled: unscrambling and scrambling it again with
     // the same key from the same offset would give the same bytes.
-    if (g_server_socks[dest].send_raw(msg, length) > 0) g_server_socks[dest].add_to_send_traffic(length);
+    if (g_server_socks[dest].send_raw(msg, length) > 0)
+        g_server_socks[dest].add_to_send_traffic(length);
 }
 
 // What one connection has received ahead of the message being handled: one receive takes

@@ -339,9 +339,11 @@ int send_relayed(int index, int peer_id, const char* payload, int payload_len) {
         large.resize(static_cast<size_t>(kOuterHeaderLen + payload_len + 1));
         msg = large.data();
     }
-    build_outer_header(msg, outer_tick_field(get_tick_count()), peer_my_user_id(), peer_id, payload_len);
+    build_outer_header(msg, outer_tick_field(get_tick_count()), peer_my_user_id(), peer_id,
+                       payload_len);
     std::memcpy(msg + kOuterHeaderLen, payload, static_cast<size_t>(payload_len));
-    if (g_slave_socks[index].my_send_fixed_len_from(msg, kOuterHeaderLen + payload_len, kOuterHeaderLen) >= 0)
+    if (g_slave_socks[index].my_send_fixed_len_from(msg, kOuterHeaderLen + payload_len,
+                                                    kOuterHeaderLen) >= 0)
         return 0;
     log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
     reset_one_peer_connect_to_slave_server_info(address);

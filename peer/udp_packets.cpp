@@ -90,12 +90,14 @@ void sender_loop() {
 int shorten_chat_message(const char* message, int length, char* out) {
     msg_header h;
     if (length < kHeaderLen || parse_header(message, &h) != 0 ||
-        (h.command != PEER_CHAT_TEXT && h.command != PEER_CHAT_ECHO) || h.len != length - kHeaderLen)
+        (h.command != PEER_CHAT_TEXT && h.command != PEER_CHAT_ECHO) ||
+        h.len != length - kHeaderLen)
         return -1;
     const char* body = message + kHeaderLen;
     int text_len = static_cast<int>(strnlen(body, static_cast<size_t>(h.len)));
     unsigned char attrs[kChatAttrBytes] = {0, 0, 0, 10, 0};
-    if (h.len >= text_len + 1 + kChatAttrBytes) std::memcpy(attrs, body + text_len + 1, kChatAttrBytes);
+    if (h.len >= text_len + 1 + kChatAttrBytes)
+        std::memcpy(attrs, body + text_len + 1, kChatAttrBytes);
     constexpr int kTextRoom = kUdpMessageMax - kHeaderLen - 1 - kChatAttrBytes;
     int keep = text_len > kTextRoom ? utf8_cut(body, kTextRoom) : text_len;
     char shortened[kUdpMessageMax];
@@ -150,7 +152,8 @@ int send_udp_packet_to_peer_server(int peer_id, const void* message, int length)
     }
     packet->peer_id = peer_id;
     if (length > kUdpMessageMax) {
-        packet->len = shorten_chat_message(static_cast<const char*>(message), length, packet->message);
+        packet->len =
+            shorten_chat_message(static_cast<const char*>(message), length, packet->message);
         if (packet->len < 0) {
             log_line("message of %d bytes does not fit a datagram to peer %d\r\n", length, peer_id);
             return -1;

@@ -45,7 +45,8 @@ struct key_words {
     uint64_t w[kKeyLen];
     key_words() {
         unsigned char bytes[kPeriod];
-        for (long i = 0; i < kPeriod; i++) bytes[i] = static_cast<unsigned char>(kScrambleKey[i % kKeyLen]);
+        for (long i = 0; i < kPeriod; i++)
+            bytes[i] = static_cast<unsigned char>(kScrambleKey[i % kKeyLen]);
         std::memcpy(w, bytes, sizeof(w));
     }
 };

@@ -248,7 +248,8 @@ int do_status_notify_by_peer(const char* body, int len) {
         tables_guard lk(tables_mutex());
         for (auto& c : g_contact)
             if (c.in_use != 0 && c.contact_id == id) {
-                if (c.address[0] != '\0' && address[0] != '\0' && std::strcmp(c.address, address) != 0)
+                if (c.address[0] != '\0' && address[0] != '\0' &&
+                    std::strcmp(c.address, address) != 0)
                     moved = true;
                 copy_text(c.address, address);
                 found++;

@@ -37,7 +37,8 @@ protected:
         for (const std::string& l : to.lines())
             if (l.find("chat_received") != std::string::npos) {
                 size_t at = l.find("\"text\":\"" + tag + " ");
-                if (at != std::string::npos) order += std::to_string(std::atoi(l.c_str() + at + 9 + tag.size())) + ",";
+                if (at != std::string::npos)
+                    order += std::to_string(std::atoi(l.c_str() + at + 9 + tag.size())) + ",";
             }
         for (int i = 0; i < n; i++) want += std::to_string(i) + ",";
         EXPECT_EQ(order, want) << tag;
@@ -76,10 +77,12 @@ TEST_F(DeliveryE2E, KnockAndLongLineBetweenContactsOnlineAtSignIn) {
     EXPECT_FALSE(bob.wait_line({"\"event\":\"knock\"", "Knock from Firstann"}).empty());
 
     // "ann:" + 1995 x + two 3-byte characters: the 2000-byte cut falls inside the first one.
-    ann.write_line("chat " + std::to_string(m_bob_id) + " " + std::string(1995, 'x') + "\xe2\x82\xac\xe2\x82\xac");
+    ann.write_line("chat " + std::to_string(m_bob_id) + " " + std::string(1995, 'x') +
+                   "\xe2\x82\xac\xe2\x82\xac");
     std::string got = bob.wait_line({"\"event\":\"chat_received\"", "\"length\":2005"}, 15000);
     ASSERT_FALSE(got.empty());
-    EXPECT_NE(got.find("\"text\":\"" + std::string(1995, 'x') + "\""), std::string::npos) << got.substr(0, 80);
+    EXPECT_NE(got.find("\"text\":\"" + std::string(1995, 'x') + "\""), std::string::npos)
+        << got.substr(0, 80);
 }
 
 // Without any relay every line goes as a datagram: a burst arrives complete, in order and once,
@@ -93,14 +96,18 @@ TEST_F(DeliveryE2E, DatagramBurstAndLongLine) {
     expect_lines_in_order(*m_bob, "burst", n);
     // The echoes come back as datagrams too, each once.
     for (int i = 0; i < n; i++)
-        ASSERT_FALSE(m_ann->wait_line({"\"event\":\"chat_delivered\"", "\"text\":\"burst " + std::to_string(i) + "\""}, 20000)
+        ASSERT_FALSE(m_ann
+                         ->wait_line({"\"event\":\"chat_delivered\"",
+                                      "\"text\":\"burst " + std::to_string(i) + "\""},
+                                     20000)
                          .empty())
             << "echo " << i;
 
     std::string word;
     for (int i = 0; i < 600; i++) word += "\xc3\xa9";  // 1200 bytes of two-byte characters
     m_ann->write_line("chat " + std::to_string(m_bob_id) + " " + word);
-    std::string got = m_bob->wait_line({"\"event\":\"chat_received\"", "\"path\":\"datagram\"", "\xc3\xa9\xc3\xa9"}, 15000);
+    std::string got = m_bob->wait_line(
+        {"\"event\":\"chat_received\"", "\"path\":\"datagram\"", "\xc3\xa9\xc3\xa9"}, 15000);
     ASSERT_FALSE(got.empty()) << "the long line was lost";
     // 950 bytes of message: 20 header, "ann:" and the text, a zero byte, five attributes.
     std::string text = word.substr(0, 920);
@@ -114,7 +121,8 @@ TEST_F(DeliveryE2E, DatagramBurstAndLongLine) {
 // a dead relay connection falls through to the datagram path.
 TEST_F(DeliveryE2E, RelayedLinesFromSignInAndAfterTheRelayQuits) {
     start_server("127.0.33.1");
-    child_process& cat = client("127.0.33.1", "127.0.33.4", "cat", {"--relay-ports", "7080,7443,8199"});
+    child_process& cat =
+        client("127.0.33.1", "127.0.33.4", "cat", {"--relay-ports", "7080,7443,8199"});
     register_and_login(cat, "cat@example.org", "cat");
     start_pair("127.0.33", {"--no-peer-listener", "--relay-ports", "19080,19443,19199"});
 
@@ -140,7 +148,9 @@ TEST_F(DeliveryE2E, SecondSignInTakesOverThePeerConnections) {
     start_server("127.0.34.1");
     start_pair("127.0.34");
     ASSERT_TRUE(chat(*m_ann, m_bob_id, "to the first"));
-    ASSERT_FALSE(m_bob->wait_line({"\"event\":\"chat_received\"", "\"text\":\"to the first\""}, 15000).empty());
+    ASSERT_FALSE(
+        m_bob->wait_line({"\"event\":\"chat_received\"", "\"text\":\"to the first\""}, 15000)
+            .empty());
 
     child_process& second = client("127.0.34.1", "127.0.34.5", "bob2");
     second.write_line("login bob@example.org pw-bob");
@@ -158,7 +168,9 @@ TEST_F(DeliveryE2E, SecondSignInTakesOverThePeerConnections) {
     for (int i = 0; i < 50 && !reached; i++) {
         std::string text = "to the second " + std::to_string(i);
         chat(*m_ann, m_bob_id, text);
-        reached = !second.wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 1000).empty();
+        reached =
+            !second.wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 1000)
+                 .empty();
     }
     EXPECT_TRUE(m_bob->wait_line({"\"event\":\"chat_received\"", "to the second"}, 1).empty())
         << "a line reached the signed-out process";

@@ -381,15 +381,19 @@ TEST_F(FileTransferE2E, FurtherOffersWhileAFileGoesAreRefusedAtOnce) {
         {"a.bin", 8u << 20}, {"b.bin", 3000}, {"c.bin", 5000}};
     unsigned seed = 21;
     for (const auto& f : files) write_random_file(outbox + "/" + f.first, f.second, seed++);
-    for (const auto& f : files) ann->write_line("send-file " + std::to_string(bob_id) + " " + outbox + "/" + f.first);
+    for (const auto& f : files)
+        ann->write_line("send-file " + std::to_string(bob_id) + " " + outbox + "/" + f.first);
     ASSERT_FALSE(ann->wait_line({quoted("ok", "send-file"), "a.bin"}).empty());
     for (int i = 0; i < 2; i++) {
-        std::string refused = ann->wait_line({"\"error\":\"file not offered: a file to this contact is still"});
+        std::string refused =
+            ann->wait_line({"\"error\":\"file not offered: a file to this contact is still"});
         EXPECT_FALSE(refused.empty()) << "offer " << i + 2 << " was not refused";
     }
-    ASSERT_FALSE(bob->wait_line({quoted("event", "file_saved"), quoted("name", "a.bin")}, 60000).empty());
+    ASSERT_FALSE(
+        bob->wait_line({quoted("event", "file_saved"), quoted("name", "a.bin")}, 60000).empty());
     EXPECT_EQ(sha256_of_file(inbox + "/a.bin"), sha256_of_file(outbox + "/a.bin"));
-    ASSERT_FALSE(ann->wait_line({quoted("event", "file_send_progress"), "\"finished\":true"}, 60000).empty());
+    ASSERT_FALSE(ann->wait_line({quoted("event", "file_send_progress"), "\"finished\":true"}, 60000)
+                     .empty());
     for (const auto& l : ann->lines())
         if (l.find(quoted("event", "file_send_progress")) != std::string::npos) {
             EXPECT_NE(l.find(quoted("name", "a.bin")), std::string::npos) << l;
@@ -410,18 +414,22 @@ protected:
         outbox = m_dir + "/outbox";
         mkdir(inbox.c_str(), 0755);
         mkdir(outbox.c_str(), 0755);
-        child_process& cat = client(block + "1", block + "4", "cat", {"--relay-ports", "7080,7443,8199"});
+        child_process& cat =
+            client(block + "1", block + "4", "cat", {"--relay-ports", "7080,7443,8199"});
         register_and_login(cat, "cat@example.org", "cat");
         ann = &client(block + "1", block + "2", "ann", {"--no-peer-listener"});
-        bob = &client(block + "1", block + "3", "bob", {"--no-peer-listener", "--accept-files", inbox});
+        bob = &client(block + "1", block + "3", "bob",
+                      {"--no-peer-listener", "--accept-files", inbox});
         ann_id = register_and_login(*ann, "ann@example.org", "ann");
         bob_id = register_and_login(*bob, "bob@example.org", "bob");
         befriend(*ann, ann_id, *bob, bob_id, "bob@example.org");
-        auto route_between = [&](child_process& from, int to_id, child_process& to, const char* tag) {
+        auto route_between = [&](child_process& from, int to_id, child_process& to,
+                                 const char* tag) {
             for (int i = 0; i < 25; i++) {
                 std::string text = std::string(tag) + " " + std::to_string(i);
                 from.write_line("chat " + std::to_string(to_id) + " " + text);
-                std::string got = to.wait_line({quoted("event", "chat_received"), quoted("text", text)}, 3000);
+                std::string got =
+                    to.wait_line({quoted("event", "chat_received"), quoted("text", text)}, 3000);
                 if (got.find(quoted("path", "slave")) != std::string::npos) return true;
                 usleep(2000000);
             }
@@ -453,7 +461,8 @@ TEST_F(RelayedFileE2E, SenderStopsWhenTheReceiverQuits) {
     std::string failed = ann->wait_line({quoted("event", "file_send_failed")}, 30000);
     ASSERT_FALSE(failed.empty()) << "the sender did not notice the receiver leaving";
     EXPECT_NE(failed.find("stopped before the end"), std::string::npos) << failed;
-    EXPECT_TRUE(ann->wait_line({quoted("event", "file_send_progress"), "\"finished\":true"}, 1).empty());
+    EXPECT_TRUE(
+        ann->wait_line({quoted("event", "file_send_progress"), "\"finished\":true"}, 1).empty());
 }
 
 // The sender dies mid-file: no connection of the receiver ends, yet it closes the transfer as

@@ -108,7 +108,8 @@ TEST(Framing, ScramblingTwiceRestoresAndUsesKeyCyclically) {
             std::fill(big.begin(), big.end(), 0);
             xor_scramble(big.data() + start, len);
             for (long j = 0; j < len; j++)
-                ASSERT_EQ(big[start + j], static_cast<unsigned char>(kScrambleKey[j % 23])) << start << " " << len << " " << j;
+                ASSERT_EQ(big[start + j], static_cast<unsigned char>(kScrambleKey[j % 23]))
+                    << start << " " << len << " " << j;
             EXPECT_EQ(big[start + len], 0);
         }
 }
