@@ -48,6 +48,9 @@ std::condition_variable g_queue_cv;
 std::deque<std::unique_ptr<udp_packet>> g_queue;  // guarded by g_queue_mutex
 bool g_sender_running = false;                    // guarded by g_queue_mutex
 bool g_sender_release = false;                    // guarded by g_queue_mutex: stop lingering
+// Shutdown: what is still queued goes out once each, without waiting for acknowledgements, so a
+// home server that does not answer cannot hold the stop for four waits per queued datagram.
+std::atomic<bool> g_flushing{false};
 uint32_t g_last_tick = 0;                         // guarded by g_queue_mutex
 
 bool proxy_configured() {
@@ -118,8 +121,10 @@ bool wait_udp_jobs(uint32_t ms) {
         std::lock_guard<std::mutex> lk(g_queue_mutex);
         g_sender_release = true;
     }
+    g_flushing = true;
     g_queue_cv.notify_all();
     bool done = g_udp_jobs.wait(ms);
+    g_flushing = false;
     std::lock_guard<std::mutex> lk(g_queue_mutex);
     g_sender_release = false;
     return done;
@@ -232,6 +237,10 @@ int send_udp_packet(const char* host, const char* datagram, int length) {
             log_line("cannot send data in send_udp_packet %.66s \n", copy);
             close_socket(s);
             return -1;
+        }
+        if (g_flushing) {
+            close_socket(s);
+            return 0;
         }
         std::memset(reply.data(), 0, reply.size());
         // The wait is bounded, so a server that never answers costs four time-outs, not a thread.
