@@ -243,7 +243,8 @@ int cmd_chat(cli_app& app, const std::vector<std::string>&, const std::string& r
     app.controller.open_chat(req.peer_id);
     OnContactTextChat(req.peer_id);
     session_texts t = get_session_texts();
-    send_chat_text(req.peer_id, t.my_name3, req.text.c_str(), req.attrs);
+    if (send_chat_text(req.peer_id, t.my_name3, req.text.c_str(), req.attrs) != 0)
+        return fail("chat not sent: no path to the contact");
     return done("chat");
 }
 
@@ -348,7 +349,12 @@ int cmd_send_file(cli_app& app, const std::vector<std::string>& args, const std:
     std::string path = absolute_path(after_words(rest, 1));
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("no such file " + path);
-    if (app.controller.offer_file(id, path.c_str()) != 0)
+    int offered = app.controller.offer_file(id, path.c_str());
+    if (offered == -2)
+        return fail(
+            "file not offered: a file to this contact is still being offered or sent; offer it "
+            "when that one ends");
+    if (offered != 0)
         return fail("file not offered: unknown contact, a path too long or no path to the contact");
     json_line().add("ok", "send-file").add("id", id).add("path", path)
         .add("size", static_cast<long long>(st.st_size)).print();

@@ -20,7 +20,7 @@ constexpr int kFileSendFailed = 63;
 const char* incomplete_reason(intptr_t r) {
     switch (r) {
     case 1: return "connection closed";
-    case 2: return "no data for a minute";
+    case 2: return "no data for 15 seconds";
     case 3: return "write failed";
     case 4: return "replaced by a new file";
     case 5: return "stopped";

@@ -16,6 +16,8 @@
 
 #include "peer/peer_commands.h"
 #include "peer/peer_socket.h"
+#include "peer/slave_header.h"
+#include "peer/slave_server.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -65,6 +67,7 @@ incoming g_in[kMaxContacts];
 struct outgoing {
     int peer_id = 0;
     bool offered = false;  // an offer is waiting for its answer; 371 starts it once
+    uint32_t offered_tick = 0;
     bool running = false;
     bool finished = false;
     bool ever = false;
@@ -548,6 +551,11 @@ void end_send(int idx, int peer_id, bool finished) {
     g_out[idx].finished = finished;
 }
 
+bool receiver_online(int peer_id) {
+    contact_record c;
+    return contact_by_id(peer_id, &c) && c.presence != PS_OFFLINE;
+}
+
 int fail_send(int idx, int peer_id, int reason) {
     end_send(idx, peer_id, false);
     post_main(NM_FILE_SEND_FAILED, peer_id, reason);
@@ -603,6 +611,8 @@ int send_file_to_peer_thread(int peer_id) {
 
     // The path is chosen once: a connection that opens or closes later does not move the file.
     bool direct = get_peer_sock_index(peer_id) >= 0;
+    // A receiver seen online now and offline later has gone: the send ends as failed.
+    bool was_online = receiver_online(peer_id);
     log_line("sending file %s to peer_id:%d %s\r\n", path.c_str(), peer_id,
              direct ? "directly" : "through the slave server");
 
@@ -621,7 +631,10 @@ int send_file_to_peer_thread(int peer_id) {
     publish_send(idx, peer_id, 0);
 
     // One buffer for the whole file: blocks are read straight behind their headers.
-    std::vector<char> batch(static_cast<size_t>(kBlocksPerSend * kBlockMessageBytes + 1));
+    // On the slave-server path each block also carries the outer header.
+    const int head = direct ? kHeaderLen : kOuterHeaderLen + kHeaderLen;
+    std::vector<char> batch(
+        static_cast<size_t>(kBlocksPerSend * (kOuterHeaderLen + kBlockMessageBytes) + 1));
     char header[kHeaderLen + 1];
     int64_t sent = 0;
     uint32_t last_report = get_tick_count();
@@ -638,7 +651,7 @@ int send_file_to_peer_thread(int peer_id) {
         int64_t bytes = 0;
         for (int b = 0; b < kBlocksPerSend; b++) {
             char* block = batch.data() + used;
-            size_t n = std::fread(block + kHeaderLen, 1, kFileBlockBytes, fp);
+            size_t n = std::fread(block + head, 1, kFileBlockBytes, fp);
             if (n == 0) {
                 if (std::ferror(fp)) {
                     log_line(
@@ -651,9 +664,7 @@ int send_file_to_peer_thread(int peer_id) {
             }
             int count = static_cast<int>(n);
             if (!direct) {
-                r = general_buf_command_to_peer_through_slave_server(peer_id, PEER_FILE_DATA, 0,
-                                                                     block + kHeaderLen, count);
-                if (r < 0) break;
+                used += frame_relayed_in_place(block, peer_id, PEER_FILE_DATA, count);
                 bytes += count;
                 continue;
             }
@@ -663,7 +674,9 @@ int send_file_to_peer_thread(int peer_id) {
             used += kHeaderLen + count;
             bytes += count;
         }
-        if (direct && used > 0) r = send_direct(peer_id, batch.data(), used);
+        if (used > 0)
+            r = direct ? send_direct(peer_id, batch.data(), used)
+                       : send_framed_through_slave_server(peer_id, batch.data(), used);
         if (r < 0) {
             log_line(
                 "sending a block failed in send_file_to_peer_thread, peer_id:%d, after %lld "
@@ -675,10 +688,21 @@ int send_file_to_peer_thread(int peer_id) {
         uint32_t now = get_tick_count();
         if (now - last_report >= kFileProgressMs) {
             last_report = now;
+            // A relay takes the blocks whether or not the receiver is still there: a receiver
+            // that went offline ends the send as failed.
+            if (was_online && !receiver_online(peer_id)) {
+                log_line("peer_id:%d went offline after %lld bytes in send_file_to_peer_thread\r\n",
+                         peer_id, static_cast<long long>(sent));
+                return finish(FILE_SEND_PATH_FAILED);
+            }
             publish_send(idx, peer_id, sent);
         }
     }
     std::fclose(fp);
+    if (was_online && !receiver_online(peer_id)) {
+        log_line("peer_id:%d went offline before the end in send_file_to_peer_thread\r\n", peer_id);
+        return fail_send(idx, peer_id, FILE_SEND_PATH_FAILED);
+    }
     r = direct ? general_command_to_peer(peer_id, PEER_FILE_END, 0)
                : general_str_command_to_peer_through_slave_server(peer_id, PEER_FILE_END, 0, "");
     if (r < 0) {
@@ -723,6 +747,18 @@ int offer_file(int peer_id, const char* path) {
         log_line("no file name in path %s in offer_file\r\n", path);
         return -1;
     }
+    {
+        // One transfer per contact: while a file streams, or an offer waits for its answer (for
+        // at most the idle limit), a further offer is refused before it changes anything.
+        std::lock_guard<std::mutex> lk(g_ft_mutex);
+        const outgoing& tx = g_out[idx];
+        if (tx.peer_id == peer_id &&
+            (tx.running || (tx.offered && get_tick_count() - tx.offered_tick < kFileIdleLimitMs))) {
+            log_line("a file transfer with peer_id:%d is still going on, %s not offered\r\n",
+                     peer_id, path);
+            return kFileOfferBusy;
+        }
+    }
     char address[32];
     {
         tables_guard lk(tables_mutex());
@@ -741,6 +777,7 @@ int offer_file(int peer_id, const char* path) {
         }
         tx.peer_id = peer_id;
         tx.offered = true;
+        tx.offered_tick = get_tick_count();
         tx.ever = true;
         tx.name = name;
         tx.path = path;

@@ -40,7 +40,7 @@ enum file_transfer_notification : int {
 
 enum file_incomplete_reason : int {
     FILE_INCOMPLETE_PATH_FAILED = 1,   // the direct connection that carried it was closed
-    FILE_INCOMPLETE_NO_DATA = 2,       // nothing arrived for a minute
+    FILE_INCOMPLETE_NO_DATA = 2,       // nothing arrived for kFileIdleLimitMs
     FILE_INCOMPLETE_WRITE_FAILED = 3,  // the disk refused the data (full, removed, ...)
     FILE_INCOMPLETE_REPLACED = 4,      // a new file began before this one ended
     FILE_INCOMPLETE_STOPPED = 5,       // the program stopped the transfer (shutdown)
@@ -58,7 +58,7 @@ constexpr int kFileBlockBytes = 1000;         // body of one 374
 constexpr int kFilePathMax = 255;             // send_file_path and recv_file_path
 constexpr int kSendFileNameMax = 128;         // send_file_name
 constexpr int kRecvFileNameMax = 127;         // recv_file_name
-constexpr uint32_t kFileIdleLimitMs = 60000;  // an incoming file without data this long is closed
+constexpr uint32_t kFileIdleLimitMs = 15000;  // an incoming file without data this long is closed
 constexpr uint32_t kFileProgressMs = 250;     // least time between two progress notifications
 constexpr uint32_t kFileWatchdogMs = 1000;    // period of the watchdog thread
 constexpr const char* kIncompleteSuffix = ".incomplete";
@@ -69,7 +69,7 @@ constexpr int kFilePathUnknown = -1;
 // Handlers of 370, 373, 374 and 375 (reader threads). body is zero-terminated at len. path and
 // index name the path the command came on (index: the direct connection's slot); with them a
 // transfer on a direct connection is closed as soon as that connection ends, without them only
-// after a minute without data. Return 0, or -1 after a log line.
+// after kFileIdleLimitMs without data. Return 0, or -1 after a log line.
 int do_file_transfer_ask_permission_from_peer(const char* body, int len, int peer_id,
                                               int path = kFilePathUnknown, int index = -1);
 int do_file_transfer_begin_from_peer(const char* body, int len, int peer_id,
@@ -87,8 +87,10 @@ int send_file_to_peer_thread(int peer_id);
 
 // The offering steps after the user chose the file and confirmed: stores the path and name in the
 // contact record, connects to the peer when possible and sends 370 (directly, else through the
-// slave server). Returns 0 when 370 went out, -1 otherwise (unknown contact, a path longer than
-// 255 characters, no path to the peer).
+// slave server). Returns 0 when 370 went out, kFileOfferBusy while a file to that contact streams
+// or its offer still waits for an answer (nothing changes), -1 otherwise (unknown contact, a path
+// longer than 255 characters, no path to the peer).
+constexpr int kFileOfferBusy = -2;
 int offer_file(int peer_id, const char* path);
 
 // Texts of the offering dialog: 221 (no contact selected) and 222 (the confirmation question).

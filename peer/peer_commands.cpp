@@ -156,11 +156,29 @@ void dispatch_peer_command(int path, int command, const char* body, int len, int
     }
 }
 
+int utf8_cut(const char* text, int limit) {
+    int n = limit;
+    // Step back over continuation bytes (10xxxxxx) to the lead byte of the character that would
+    // be split, and cut before it unless the character ends exactly at the limit.
+    int lead = n;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) lead--;
+    return lead;
+}
+
 int build_chat_body(char* out, const char* display_name, const char* text, const unsigned char attrs[5]) {
     // "name:text", cut to 2000 bytes.
     int n = std::snprintf(out, kChatTextMax + 1, "%s:%s", display_name, text);
     if (n < 0) n = 0;
-    if (n > kChatTextMax) n = kChatTextMax;
+    if (n > kChatTextMax) {
+        // snprintf wrote only the first 2000 bytes: the byte after them tells whether the last
+        // character was split.
+        int name_len = static_cast<int>(std::strlen(display_name));
+        if (kChatTextMax < name_len)
+            out[kChatTextMax] = display_name[kChatTextMax];
+        else if (kChatTextMax > name_len)
+            out[kChatTextMax] = text[kChatTextMax - name_len - 1];
+        n = utf8_cut(out, kChatTextMax);
+    }
     out[n] = '\0';
     std::memcpy(out + n + 1, attrs, kChatAttrBytes);
     return n + 1 + kChatAttrBytes;
@@ -174,16 +192,21 @@ int send_chat_text(int peer_id, const char* display_name, const char* text, cons
     std::memcpy(msg, header, kHeaderLen);
     int total = kHeaderLen + body_len;
 
+    // Each path in turn until one takes the line: a failed send falls through to the next.
     int index = get_peer_sock_index(peer_id);
     if (index >= 0 && g_peer_socks[index].my_send_fixed_len(msg, total) > 0) return 0;
     if (general_buf_command_to_peer_through_slave_server(peer_id, PEER_CHAT_TEXT, 0, msg + kHeaderLen,
                                                          body_len) >= 0)
         return 0;
-    send_udp_packet_to_peer_server(peer_id, msg, total);
-    return 0;
+    if (send_udp_packet_to_peer_server(peer_id, msg, total) == 0) return 0;
+    log_line("chat text to peer %d not sent on any path\r\n", peer_id);
+    return -1;
 }
 
 int OnContactKnockPeer(int contact_id) {
+    // As a chat line does: connect first when no direct connection is open (contacts that were
+    // online before we signed in have none yet), then the slave server.
+    if (!is_peer_connected(contact_id)) OnContactTextChat(contact_id);
     if (general_command_to_peer(contact_id, PEER_KNOCK, 0) >= 0) return 0;
     return general_str_command_to_peer_through_slave_server(contact_id, PEER_KNOCK, 0, "") >= 0 ? 0 : -1;
 }

@@ -46,15 +46,20 @@ peer_dispatch_info current_peer_dispatch();
 using peer_command_handler = void (*)(int path, const char* body, int len, int board_num, int peer_id);
 void register_peer_command_handler(int command, peer_command_handler handler);
 
+// Where to cut text (at least limit + 1 bytes readable) so that it keeps at most limit bytes and
+// no character is split: limit itself, or the start of the character that crosses it.
+int utf8_cut(const char* text, int limit);
+
 // Builds the chat-text body: "name:text" cut to 2000 bytes, a zero byte, the five attribute bytes
 // (red, green, blue, size, style). Returns the body length (text length + 6).
 int build_chat_body(char* out, const char* display_name, const char* text, const unsigned char attrs[5]);
 
 // Sends one 210 to the peer: directly, else through its slave server, else as a datagram through
-// its home server. Always returns 0.
+// its home server. Returns 0 when a path took the line, -1 when none did.
 int send_chat_text(int peer_id, const char* display_name, const char* text, const unsigned char attrs[5]);
 
-// Sends the knock 410 directly, or through the slave server when no direct connection exists.
+// Sends the knock 410 directly (connecting first when no connection is open), or through the
+// slave server when no direct connection comes about.
 // Returns 0 when it went out on either path.
 int OnContactKnockPeer(int contact_id);
 

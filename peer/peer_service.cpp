@@ -1,6 +1,7 @@
 #include "peer/peer_service.h"
 
 #include "peer/file_transfer.h"
+#include "peer/peer_session.h"
 #include "peer/peer_socket.h"
 #include "peer/relay_server.h"
 #include "peer/slave_server.h"
@@ -41,6 +42,13 @@ public:
         ::request_peer_slave_route(contact_id);
     }
     void fifth_tick_duty() override { request_missing_slave_routes(); }
+    void close_connections() override {
+        peer_mark_signed_out();
+        close_peer_connections(0);
+        close_slave_connections();
+        close_relay_connections();
+    }
+    void contact_address_changed(int contact_id) override { close_peer_connections(contact_id); }
     bool slave_server_known() override { return ::slave_server_known(); }
     // 2000: a datagram relayed by the peer's home server.
     int do_relay_peer_udp_from_server(const char* body, int len) override {

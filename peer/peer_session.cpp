@@ -1,5 +1,6 @@
 #include "peer/peer_session.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -13,9 +14,18 @@
 
 namespace {
 constexpr int kConnectBackBodyMax = 900;
-}
+std::atomic<bool> g_closed_on_sign_out{false};
+}  // namespace
 
 int peer_my_user_id() { return g_user_id.load(); }
+
+bool peer_signed_out() {
+    return g_closed_on_sign_out.load() && g_logged_in.load() == 0;
+}
+
+void peer_mark_signed_out() {
+    g_closed_on_sign_out = true;
+}
 
 int peer_contact_address(int contact_id, char* out, int size) {
     contact_record c;

@@ -73,6 +73,17 @@ bool close_peer_slot(int index, uint64_t gen) {
     return true;
 }
 
+void close_peer_connections(int peer_id) {
+    std::vector<std::pair<int, uint64_t>> chosen;
+    {
+        std::lock_guard<std::mutex> lk(g_peer_mutex);
+        for (int i = 0; i < kPeerSlots; i++)
+            if (g_peer_socks[i].in_use == 1 && (peer_id == 0 || g_peer_socks[i].peer_id == peer_id))
+                chosen.emplace_back(i, g_peer_socks[i].generation);
+    }
+    for (auto [index, gen] : chosen) close_peer_slot(index, gen);
+}
+
 int take_peer_slot(bool close_first) {
     int chosen = -1;
     bool evict = false;
@@ -178,6 +189,7 @@ int connect_to_peer(int peer_id, const char* address) {
         return -1;
     }
     if (is_peer_connected(peer_id)) return 0;
+    if (peer_signed_out()) return -1;
     if (peer_slave_socks_in_use() < 5) general_command_to_server(460);
 
     int index = take_peer_slot(true);
@@ -265,6 +277,10 @@ void listener_thread() {
             ::close(s);
             s = moved;
             if (s < 0) continue;
+        }
+        if (peer_signed_out()) {
+            ::close(s);
+            continue;
         }
         set_no_delay(s);
         int index = take_peer_slot(false);

@@ -62,6 +62,9 @@ void send_identification(int index);
 // Closes slot index if it still belongs to generation gen (0: any). Returns true when closed.
 bool close_peer_slot(int index, uint64_t gen = 0);
 
+// Closes the direct connections to peer_id (0: every connection), in use or being connected.
+void close_peer_connections(int peer_id);
+
 // One keep-alive pass (the thread runs one every 10 s; tests call it directly).
 void peer_keepalive_pass();
 

@@ -206,6 +206,16 @@ void relay_aging_pass() {
     for (auto [index, gen] : idle) close_relay_slot(index, gen);
 }
 
+void close_relay_connections() {
+    std::vector<std::pair<int, uint64_t>> chosen;
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        for (int i = 0; i < kRelaySlots; i++)
+            if (g_server_socks[i].in_use == 1) chosen.emplace_back(i, g_server_socks[i].generation);
+    }
+    for (auto [index, gen] : chosen) close_relay_slot(index, gen);
+}
+
 namespace {
 // First free slot, else the earliest taken (ties to the highest index), which is closed first.
 int take_relay_slot(socket_t s, const char* address, uint16_t port) {
@@ -303,16 +313,6 @@ void poller_thread() {
         });
 }
 
-bool drain_counted(Cserver_socket& slot, int n) {
-    char scratch[2048];
-    while (n > 0) {
-        int chunk = n < static_cast<int>(sizeof(scratch)) ? n : static_cast<int>(sizeof(scratch));
-        if (slot.counting_recv_fixed_len(scratch, chunk) < 0) return false;
-        n -= chunk;
-    }
-    return true;
-}
-
 // Sends a message to the first connection registered as to_id; dropped when there is none.
 void forward(const char* msg, int length, int to_id) {
     if (to_id == 0) return;  // only registration frames name no receiver
@@ -326,9 +326,50 @@ void forward(const char* msg, int length, int to_id) {
             }
     }
     if (dest < 0) return;
-    // The payload was unscrambled on reception and is scrambled again on the way out.
-    if (g_server_socks[dest].my_send_fixed_len_from(msg, length, kOuterHeaderLen) > 0)
+    // The payload goes on as it came, still scrambled: unscrambling and scrambling it again with
+    // the same key from the same offset would give the same bytes.
+    if (g_server_socks[dest].send_raw(msg, length) > 0)
         g_server_socks[dest].add_to_send_traffic(length);
+}
+
+// What one connection has received ahead of the message being handled: one receive takes
+// whatever has arrived, often many messages, instead of two receives per message.
+constexpr int kReadAheadBytes = 16 * 1024;  // below what one traffic count may add
+struct read_ahead {
+    std::vector<char> data = std::vector<char>(kReadAheadBytes);
+    int start = 0;
+    int end = 0;
+    int available() const { return end - start; }
+    char* at() { return data.data() + start; }
+};
+
+// Makes at least n bytes available (n at most kReadAheadBytes). False when the connection ended
+// or the service is stopping.
+bool fill(Cserver_socket& slot, read_ahead& in, int n) {
+    while (in.available() < n) {
+        if (in.start > 0) {
+            std::memmove(in.data.data(), in.at(), static_cast<size_t>(in.available()));
+            in.end -= in.start;
+            in.start = 0;
+        }
+        socket_t s = slot.sock;
+        if (s == 0 || wait_readable(s, -1) < 0 || g_stopping) return false;
+        int r = slot.counting_recv(in.data.data() + in.end, kReadAheadBytes - in.end);
+        if (r <= 0) return false;
+        in.end += r;
+    }
+    return true;
+}
+
+// Drops n bytes of the stream.
+bool skip(Cserver_socket& slot, read_ahead& in, int n) {
+    while (n > 0) {
+        if (in.available() == 0 && !fill(slot, in, 1)) return false;
+        int take = n < in.available() ? n : in.available();
+        in.start += take;
+        n -= take;
+    }
+    return true;
 }
 
 void reader_thread(int index, uint64_t gen) {
@@ -338,23 +379,19 @@ void reader_thread(int index, uint64_t gen) {
         return;
     }
     Cserver_socket& slot = g_server_socks[index];
-    std::vector<char> buffer(kRecvBufSize);
-    char* buf = buffer.data();
+    read_ahead in;
+    // Messages to one receiver that lie back to back in the read-ahead go out as one send.
+    int span_start = 0;
+    int span_len = 0;
+    int span_to = 0;
+    auto flush = [&] {
+        if (span_len > 0) forward(in.data.data() + span_start, span_len, span_to);
+        span_len = 0;
+    };
     for (;;) {
-        {
-            std::lock_guard<std::mutex> lk(g_relay_mutex);
-            if (slot.generation != gen) return;
-        }
-        std::memset(buf, 0, kRecvBufSize);
-        socket_t s = slot.sock;
-        if (s == 0) {
-            close_relay_slot(index, gen);
-            return;
-        }
-        int w = wait_readable(s, -1);
-        if (g_stopping) return;
-        if (w < 0 || slot.counting_recv_fixed_len(buf, kOuterHeaderLen) < 0) {
-            close_relay_slot(index, gen);
+        if (in.available() < kOuterHeaderLen) flush();
+        if (!fill(slot, in, kOuterHeaderLen)) {
+            if (!g_stopping) close_relay_slot(index, gen);
             return;
         }
         {
@@ -362,45 +399,57 @@ void reader_thread(int index, uint64_t gen) {
             if (slot.generation != gen) return;
             slot.idle_count = 0;
         }
-        int bad = check_outer_header(buf);
+        char* head = in.at();
+        int bad = check_outer_header(head);
         if (bad >= 0) {
-            buf[kOuterHeaderLen] = '\0';
+            flush();
+            char shown[kOuterHeaderLen + 1];
+            std::memcpy(shown, head, kOuterHeaderLen);
+            shown[kOuterHeaderLen] = '\0';
             log_line("g_server_one_client_thread command format error at:%d.\n", bad);
-            log_line("content is:%s.\n", buf);
-            slot.counting_recv(buf + kOuterHeaderLen, kBadHeaderDrop);
+            log_line("content is:%s.\n", shown);
+            // The header and what came with it (at most a drop's worth) are discarded.
+            in.start += kOuterHeaderLen;
+            in.start += in.available() < kBadHeaderDrop ? in.available() : kBadHeaderDrop;
             continue;
         }
         outer_header oh;
-        parse_outer_header(buf, &oh);
+        parse_outer_header(head, &oh);
         int want = oh.payload_len;
-        int excess = 0;
+        if (want < 0) want = 0;
         if (want > kOuterPayloadCap) {
-            excess = want - kOuterPayloadCap;
-            want = kOuterPayloadCap;
-        }
-        if ((want > 0 && slot.counting_recv_fixed_len(buf + kOuterHeaderLen, want) < 0) ||
-            (excess > 0 && !drain_counted(slot, excess))) {
-            close_relay_slot(index, gen);
-            return;
-        }
-        xor_scramble(buf + kOuterHeaderLen, want);
-        {
-            std::lock_guard<std::mutex> lk(g_relay_mutex);
-            if (slot.generation != gen) return;
-            slot.idle_count = 0;
-            if (oh.send_tick == 0) {
-                slot.user_id = oh.first_id;  // registration frame
-                continue;
-            }
-        }
-        if (excess > 0) {
-            // Its header announces bytes that were dropped here; passed on, the receiver would
-            // take the next message for the rest of this one.
+            // Its header announces more than is kept; passed on, the receiver would take the
+            // next message for the rest of this one. The whole message is dropped.
+            flush();
             log_line("payload_len:%d > %d in g_server_one_client_thread, message dropped\n",
                      oh.payload_len, kOuterPayloadCap);
+            if (!skip(slot, in, kOuterHeaderLen + want)) {
+                if (!g_stopping) close_relay_slot(index, gen);
+                return;
+            }
             continue;
         }
-        forward(buf, kOuterHeaderLen + want, oh.second_id);
+        if (in.available() < kOuterHeaderLen + want) flush();
+        if (!fill(slot, in, kOuterHeaderLen + want)) {
+            if (!g_stopping) close_relay_slot(index, gen);
+            return;
+        }
+        int at = in.start;
+        in.start += kOuterHeaderLen + want;
+        if (oh.send_tick == 0) {
+            flush();
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            if (slot.generation != gen) return;
+            slot.user_id = oh.first_id;  // registration frame
+            continue;
+        }
+        if (oh.second_id == 0) continue;  // only registration frames name no receiver
+        if (span_len > 0 && (span_to != oh.second_id || span_start + span_len != at)) flush();
+        if (span_len == 0) {
+            span_start = at;
+            span_to = oh.second_id;
+        }
+        span_len += kOuterHeaderLen + want;
     }
 }
 }  // namespace

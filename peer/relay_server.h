@@ -75,5 +75,7 @@ int relay_listen_port(int slot);
 int relay_connection_count();
 // Sum over the in-use connections of receive plus send average, bytes per second (451).
 int relay_traffic_sum();
+// Closes every connection of the relay server (signing out); the listeners stay.
+void close_relay_connections();
 // One aging pass (the slave keep-alive thread runs one every 10 s).
 void relay_aging_pass();

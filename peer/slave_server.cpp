@@ -106,6 +106,38 @@ void clear_slave_tables() {
     std::memset(&g_assignment, 0, sizeof(g_assignment));
 }
 
+namespace {
+// Sends the registration frame (tick 0, our id, receiver 0, no payload) on slot index of
+// generation gen. A failed send means the slave server is gone: the slot and every route through
+// it are dropped.
+void send_registration(int index, uint64_t gen) {
+    char frame[kOuterHeaderLen + 1];
+    std::snprintf(frame, sizeof(frame), "%12d:%10d:%10d:%10d:", 0, peer_my_user_id(), 0, 0);
+    char address[kSlaveAddressKept + 1];
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        if (g_slave_socks[index].generation != gen) return;
+        copy_text(address, g_slave_socks[index].slave_address);
+    }
+    if (g_slave_socks[index].my_send_fixed_len_from(frame, kOuterHeaderLen, kOuterHeaderLen) < 0) {
+        reset_one_peer_connect_to_slave_server_info(address);
+        close_slave_slot(index, gen);
+    }
+}
+}  // namespace
+
+void close_slave_connections() {
+    std::vector<std::pair<int, uint64_t>> chosen;
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        for (auto& r : g_peer_slave_servers) clear_route(r);
+        for (int i = 0; i < kSlaveSlots; i++)
+            if (g_slave_socks[i].in_use == 1 && g_slave_socks[i].connecting == 0)
+                chosen.emplace_back(i, g_slave_socks[i].generation);
+    }
+    for (auto [index, gen] : chosen) close_slave_slot(index, gen);
+}
+
 // ---- own assignment -------------------------------------------------------------------------
 
 void set_slave_server_address(int which, const char* address) {
@@ -205,9 +237,17 @@ int connect_to_slave_server(const char* address, int port) {
             }
         }
     }
-    if (r != 0) log_line("could not connect to slave server %s:%d\r\n", kept, port);
+    if (r != 0) {
+        // A failed connect is no route: the slot is freed at once, so the address is tried
+        // afresh when the peer's route comes again.
+        log_line("could not connect to slave server %s:%d\r\n", kept, port);
+        close_slave_slot(index, gen);
+        return 0;
+    }
+    // Register at once: the slave server drops whatever comes for an id it does not know, and a
+    // contact may already route lines through it.
+    send_registration(index, gen);
     if (wake) g_poller_wakeup.signal();
-    // A failed connect keeps the slot (without a socket) until the next keep-alive pass frees it.
     return 0;
 }
 
@@ -240,9 +280,14 @@ int find_slave_server_index(const char* address) {
 
 int find_peer_slave_sock(int peer_id) {
     std::lock_guard<std::mutex> lk(g_slave_mutex);
-    for (const auto& r : g_peer_slave_servers)
-        if (r.in_use == 1 && r.peer_id == peer_id)
-            return find_slave_index_locked(r.slave_server_addr);
+    // Only a connection that is up counts: a slot still connecting, or whose connect failed, is
+    // no route, and the next route of the peer (or the next path) is tried instead.
+    for (const auto& r : g_peer_slave_servers) {
+        if (r.in_use != 1 || r.peer_id != peer_id) continue;
+        int index = find_slave_index_locked(r.slave_server_addr);
+        if (index >= 0 && g_slave_socks[index].connecting == 0 && g_slave_socks[index].sock != 0)
+            return index;
+    }
     return -1;
 }
 
@@ -277,25 +322,72 @@ int peer_slave_socks_in_use() {
 
 namespace {
 // Puts the outer header in front of payload and sends both on connection index, scrambling the
-// payload as one unit. Returns 0 (the send result does not matter to the callers).
+// payload as one unit. Returns 0, or -1 when the send failed: the connection is gone, and so are
+// the routes through it, so the caller tries the next path.
 int send_relayed(int index, int peer_id, const char* payload, int payload_len) {
-    std::vector<char> msg(static_cast<size_t>(kOuterHeaderLen + payload_len + 1));
-    build_outer_header(msg.data(), outer_tick_field(get_tick_count()), peer_my_user_id(), peer_id,
+    char address[kSlaveAddressKept + 1];
+    uint64_t gen;
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        copy_text(address, g_slave_socks[index].slave_address);
+        gen = g_slave_socks[index].generation;
+    }
+    char small[kOuterHeaderLen + kHeaderLen + kSlaveBufLimit + 1];
+    std::vector<char> large;
+    char* msg = small;
+    if (payload_len > kHeaderLen + kSlaveBufLimit) {
+        large.resize(static_cast<size_t>(kOuterHeaderLen + payload_len + 1));
+        msg = large.data();
+    }
+    build_outer_header(msg, outer_tick_field(get_tick_count()), peer_my_user_id(), peer_id,
                        payload_len);
-    std::memcpy(msg.data() + kOuterHeaderLen, payload, static_cast<size_t>(payload_len));
-    g_slave_socks[index].my_send_fixed_len_from(msg.data(), kOuterHeaderLen + payload_len,
-                                                kOuterHeaderLen);
-    return 0;
+    std::memcpy(msg + kOuterHeaderLen, payload, static_cast<size_t>(payload_len));
+    if (g_slave_socks[index].my_send_fixed_len_from(msg, kOuterHeaderLen + payload_len,
+                                                    kOuterHeaderLen) >= 0)
+        return 0;
+    log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
+    reset_one_peer_connect_to_slave_server_info(address);
+    close_slave_slot(index, gen);
+    return -1;
 }
 
 int send_command_relayed(int index, int peer_id, int command, int board_num, const void* body,
                          int count) {
-    std::vector<char> payload(static_cast<size_t>(kHeaderLen + count + 1));
-    build_message(payload.data(), static_cast<int>(payload.size()), 0, board_num, command, body,
-                  count);
-    return send_relayed(index, peer_id, payload.data(), kHeaderLen + count);
+    char payload[kHeaderLen + kSlaveBufLimit + 1];
+    build_message(payload, sizeof(payload), 0, board_num, command, body, count);
+    return send_relayed(index, peer_id, payload, kHeaderLen + count);
 }
 }  // namespace
+
+int frame_relayed_in_place(char* message, int peer_id, int command, int count) {
+    build_outer_header(message, outer_tick_field(get_tick_count()), peer_my_user_id(), peer_id,
+                       kHeaderLen + count);
+    char header[kHeaderLen + 1];
+    build_header(header, 0, 0, command, count);
+    std::memcpy(message + kOuterHeaderLen, header, kHeaderLen);
+    xor_scramble(message + kOuterHeaderLen, kHeaderLen + count);
+    return kOuterHeaderLen + kHeaderLen + count;
+}
+
+int send_framed_through_slave_server(int peer_id, const char* messages, int length) {
+    int index = find_peer_slave_sock(peer_id);
+    if (index < 0) {
+        log_line("could not find peer slave sock, peer_id:%d\r\n", peer_id);
+        return -1;
+    }
+    char address[kSlaveAddressKept + 1];
+    uint64_t gen;
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        copy_text(address, g_slave_socks[index].slave_address);
+        gen = g_slave_socks[index].generation;
+    }
+    if (g_slave_socks[index].send_raw(messages, length) >= 0) return 0;
+    log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
+    reset_one_peer_connect_to_slave_server_info(address);
+    close_slave_slot(index, gen);
+    return -1;
+}
 
 int general_str_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
                                                      const char* text) {
@@ -349,24 +441,15 @@ int general_buf_to_peer_through_slave_server(int peer_id, const void* message, i
 
 void slave_keepalive_pass() {
     relay_aging_pass();
-    char frame[kOuterHeaderLen + 1];
-    // A registration frame: tick 0, our id, receiver 0, no payload.
-    std::snprintf(frame, sizeof(frame), "%12d:%10d:%10d:%10d:", 0, peer_my_user_id(), 0, 0);
     for (int i = 0; i < kSlaveSlots; i++) {
         uint64_t gen;
-        char address[kSlaveAddressKept + 1];
         {
             std::lock_guard<std::mutex> lk(g_slave_mutex);
             const Cpeer_socket_indirect& slot = g_slave_socks[i];
             if (slot.in_use != 1 || slot.connecting) continue;
             gen = slot.generation;
-            copy_text(address, slot.slave_address);
         }
-        if (g_slave_socks[i].my_send_fixed_len_from(frame, kOuterHeaderLen, kOuterHeaderLen) < 0) {
-            // The slave server is gone: no route through it can work any longer.
-            reset_one_peer_connect_to_slave_server_info(address);
-            close_slave_slot(i, gen);
-        }
+        send_registration(i, gen);
     }
 }
 

@@ -68,6 +68,8 @@ extern std::mutex g_slave_mutex;
 int start_slave_service();
 // Stops the threads, waits for the jobs, closes every slave connection.
 void stop_slave_service();
+// Closes every slave-server connection and forgets every route (signing out).
+void close_slave_connections();
 // Clears both tables and the own assignment without closing (program start, tests).
 void clear_slave_tables();
 
@@ -100,6 +102,12 @@ int general_str_command_to_peer_through_slave_server(int peer_id, int command, i
 int general_buf_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
                                                      const void* bytes, int count);
 int general_buf_to_peer_through_slave_server(int peer_id, const void* message, int length);
+// Bulk senders (file blocks): message holds room for the outer and command headers, then count
+// body bytes at message + 66; frames and scrambles it in place and returns its whole length.
+int frame_relayed_in_place(char* message, int peer_id, int command, int count);
+// Sends messages framed that way, back to back, on the connection that routes to peer_id.
+// Returns 0, or -1 after dropping a connection whose send failed (and its routes).
+int send_framed_through_slave_server(int peer_id, const char* messages, int length);
 
 // One pass of each keep-alive thread (the threads run one every 10 s; tests call them directly).
 void slave_keepalive_pass();

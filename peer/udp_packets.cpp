@@ -4,8 +4,11 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -36,10 +39,76 @@ std::mutex g_ring_mutex;
 dup_entry g_ring[kUdpDupRing];  // guarded by g_ring_mutex
 int g_ring_pos = 0;             // guarded by g_ring_mutex
 
+// The sending queue: one sender thread takes the datagrams in the order they were queued, so a
+// receiver sees one sender's lines in the order they were typed. The thread stays a moment after
+// the queue runs empty (a burst does not start a thread per line) and then ends.
+constexpr int kSenderLingerMs = 2000;
+std::mutex g_queue_mutex;
+std::condition_variable g_queue_cv;
+std::deque<std::unique_ptr<udp_packet>> g_queue;  // guarded by g_queue_mutex
+bool g_sender_running = false;                    // guarded by g_queue_mutex
+bool g_sender_release = false;                    // guarded by g_queue_mutex: stop lingering
+// Shutdown: what is still queued goes out once each, without waiting for acknowledgements, so a
+// home server that does not answer cannot hold the stop for four waits per queued datagram.
+std::atomic<bool> g_flushing{false};
+uint32_t g_last_tick = 0;                         // guarded by g_queue_mutex
+
 bool proxy_configured() {
     int use_proxy = 0;
     reg_read_int("proxy", "use_proxy", &use_proxy);
     return use_proxy == 1;
+}
+
+// A receiver knows a datagram by (sender, tick), so no two datagrams of this process may share a
+// tick: the clock, or one past the last tick when the clock has not moved since. Caller holds
+// g_queue_mutex.
+int next_tick_locked() {
+    uint32_t now = get_tick_count();
+    if (g_last_tick != 0 && static_cast<int32_t>(now - g_last_tick) <= 0) now = g_last_tick + 1;
+    g_last_tick = now;
+    return outer_tick_field(now);
+}
+
+void sender_loop() {
+    std::unique_lock<std::mutex> lk(g_queue_mutex);
+    for (;;) {
+        if (g_queue.empty() &&
+            (!g_queue_cv.wait_for(lk, std::chrono::milliseconds(kSenderLingerMs),
+                                  [] { return !g_queue.empty() || g_sender_release; }) ||
+             g_queue.empty())) {
+            g_sender_running = false;
+            return;
+        }
+        std::unique_ptr<udp_packet> packet = std::move(g_queue.front());
+        g_queue.pop_front();
+        lk.unlock();
+        send_udp_packet_thread(packet.release());
+        lk.lock();
+    }
+}
+
+// A chat line (210) or its echo (211) longer than one datagram carries: the text is shortened at
+// a whole character so that header, text, terminator and attributes stay consistent. Returns the
+// new length in out, or -1 for any other command (it cannot be shortened safely).
+int shorten_chat_message(const char* message, int length, char* out) {
+    msg_header h;
+    if (length < kHeaderLen || parse_header(message, &h) != 0 ||
+        (h.command != PEER_CHAT_TEXT && h.command != PEER_CHAT_ECHO) ||
+        h.len != length - kHeaderLen)
+        return -1;
+    const char* body = message + kHeaderLen;
+    int text_len = static_cast<int>(strnlen(body, static_cast<size_t>(h.len)));
+    unsigned char attrs[kChatAttrBytes] = {0, 0, 0, 10, 0};
+    if (h.len >= text_len + 1 + kChatAttrBytes)
+        std::memcpy(attrs, body + text_len + 1, kChatAttrBytes);
+    constexpr int kTextRoom = kUdpMessageMax - kHeaderLen - 1 - kChatAttrBytes;
+    int keep = text_len > kTextRoom ? utf8_cut(body, kTextRoom) : text_len;
+    char shortened[kUdpMessageMax];
+    std::memcpy(shortened, body, static_cast<size_t>(keep));
+    shortened[keep] = '\0';
+    std::memcpy(shortened + keep + 1, attrs, kChatAttrBytes);
+    return build_message(out, kUdpRecordRoom, h.session, h.board_num, h.command, shortened,
+                         keep + 1 + kChatAttrBytes);
 }
 }  // namespace
 
@@ -48,7 +117,17 @@ void set_udp_ack_wait_ms(int ms) {
 }
 
 bool wait_udp_jobs(uint32_t ms) {
-    return g_udp_jobs.wait(ms);
+    {
+        std::lock_guard<std::mutex> lk(g_queue_mutex);
+        g_sender_release = true;
+    }
+    g_flushing = true;
+    g_queue_cv.notify_all();
+    bool done = g_udp_jobs.wait(ms);
+    g_flushing = false;
+    std::lock_guard<std::mutex> lk(g_queue_mutex);
+    g_sender_release = false;
+    return done;
 }
 
 void clear_udp_duplicate_ring() {
@@ -66,18 +145,40 @@ int send_udp_packet_to_peer_server(int peer_id, const void* message, int length)
         return -1;
     }
     if (!message || length <= 0) return -1;
-    auto* packet = new (std::nothrow) udp_packet;
+    contact_record c;
+    if (!contact_by_id(peer_id, &c) || c.home_server[0] == '\0') {
+        log_line("no home server for contact id:%d in send_udp_packet_to_peer_server\r\n", peer_id);
+        return -1;
+    }
+    auto packet = std::unique_ptr<udp_packet>(new (std::nothrow) udp_packet);
     if (!packet) {
         log_line("could not alloc udp_packet in send_udp_packet_to_peer_server.");
         return -1;
     }
     packet->peer_id = peer_id;
-    packet->len = length < kUdpMessageMax ? length : kUdpMessageMax;
-    std::memcpy(packet->message, message, static_cast<size_t>(packet->len));
-    if (g_udp_jobs.start([packet] { send_udp_packet_thread(packet); }) != 0) {
-        delete packet;
+    if (length > kUdpMessageMax) {
+        packet->len =
+            shorten_chat_message(static_cast<const char*>(message), length, packet->message);
+        if (packet->len < 0) {
+            log_line("message of %d bytes does not fit a datagram to peer %d\r\n", length, peer_id);
+            return -1;
+        }
+    } else {
+        packet->len = length;
+        std::memcpy(packet->message, message, static_cast<size_t>(length));
+    }
+    std::lock_guard<std::mutex> lk(g_queue_mutex);
+    packet->tick = next_tick_locked();
+    g_queue.push_back(std::move(packet));
+    if (g_sender_running) {
+        g_queue_cv.notify_one();
+        return 0;
+    }
+    if (g_udp_jobs.start(sender_loop) != 0) {
+        g_queue.pop_back();
         return -1;
     }
+    g_sender_running = true;
     return 0;
 }
 
@@ -97,8 +198,8 @@ int send_udp_packet_thread(udp_packet* packet) {
     }
     int len = packet->len < kUdpMessageMax ? packet->len : kUdpMessageMax;
     char datagram[kOuterHeaderLen + kUdpRecordRoom + 1];
-    build_outer_header(datagram, outer_tick_field(get_tick_count()), packet->peer_id,
-                       peer_my_user_id(), len);
+    int tick = packet->tick > 0 ? packet->tick : outer_tick_field(get_tick_count());
+    build_outer_header(datagram, tick, packet->peer_id, peer_my_user_id(), len);
     std::memcpy(datagram + kOuterHeaderLen, packet->message, static_cast<size_t>(len));
     // The command header stays readable for the server; the body is scrambled.
     if (len > kHeaderLen) xor_scramble(datagram + kOuterHeaderLen + kHeaderLen, len - kHeaderLen);
@@ -136,6 +237,10 @@ int send_udp_packet(const char* host, const char* datagram, int length) {
             log_line("cannot send data in send_udp_packet %.66s \n", copy);
             close_socket(s);
             return -1;
+        }
+        if (g_flushing) {
+            close_socket(s);
+            return 0;
         }
         std::memset(reply.data(), 0, reply.size());
         // The wait is bounded, so a server that never answers costs four time-outs, not a thread.

@@ -5,8 +5,8 @@
 // the peer inside server command 2000. The receiving side rejects malformed packets, drops
 // duplicates (a sender repeats a datagram that was not acknowledged) and dispatches 210 and 211.
 //
-// Each datagram is sent from a job thread of its own, which owns its record. The duplicate ring
-// is guarded by its own mutex.
+// One sender thread sends the queued datagrams in order; each datagram of this process carries a
+// tick of its own (strictly increasing). The queue and the duplicate ring have their own mutexes.
 #pragma once
 #include <cstdint>
 
@@ -21,12 +21,14 @@ constexpr int kUdpInnerBodyOffset = 66;  // outer header and command header
 
 struct udp_packet {
     int peer_id;
+    int tick;  // the outer header's tick; 0: the clock when it is sent
     int len;
     char message[kUdpRecordRoom];
 };
 
-// Copies at most 950 bytes of the framed message and starts send_udp_packet_thread. Returns 0;
-// -1 when no record could be made, or when the user configured a proxy (a datagram cannot go
+// Queues the framed message for the sender thread (a chat line over 950 bytes is shortened at a
+// whole character first). Returns 0; -1 when the contact has no home server, the message cannot
+// be made to fit, no record could be made, or the user configured a proxy (a datagram cannot go
 // through it, and nothing is sent around it).
 int send_udp_packet_to_peer_server(int peer_id, const void* message, int length);
 // Builds and sends one datagram to the peer's home server; frees the record on every path.
@@ -37,7 +39,8 @@ int send_udp_packet(const char* host, const char* datagram, int length);
 // Server command 2000: one datagram with its inner body in plain text.
 int do_relay_peer_udp_from_server(const char* body, int len, int board_num);
 
-// Waits for the datagram threads (shutdown). True when none is left.
+// Lets the queued datagrams go out and waits for the sender thread to end (shutdown). True when
+// none is left.
 bool wait_udp_jobs(uint32_t ms);
 // Empties the duplicate ring (program start, tests).
 void clear_udp_duplicate_ring();

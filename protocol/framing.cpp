@@ -1,5 +1,6 @@
 #include "protocol/framing.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,14 +36,36 @@ int parse_header(const char* text, msg_header* out) {
     return 0;
 }
 
-int xor_scramble(void* buffer, long length) {
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    const auto* key = reinterpret_cast<const unsigned char*>(kScrambleKey);
-    // Whole key-length runs, so the inner loop has no modulo.
-    for (long j = 0; j < length; j += 23) {
-        long n = length - j < 23 ? length - j : 23;
-        for (long k = 0; k < n; k++) bytes[j + k] ^= key[k];
+namespace {
+constexpr long kKeyLen = 23;
+constexpr long kPeriod = kKeyLen * 8;  // 184 bytes: whole keys in whole 64-bit words
+
+// The key repeated over one period, as 23 machine words.
+struct key_words {
+    uint64_t w[kKeyLen];
+    key_words() {
+        unsigned char bytes[kPeriod];
+        for (long i = 0; i < kPeriod; i++)
+            bytes[i] = static_cast<unsigned char>(kScrambleKey[i % kKeyLen]);
+        std::memcpy(w, bytes, sizeof(w));
     }
+};
+}  // namespace
+
+int xor_scramble(void* buffer, long length) {
+    static const key_words key_period;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    // Whole periods a word at a time (the byte order of the words does not matter: each byte
+    // meets the key byte at its own offset), then the tail byte by byte.
+    long j = 0;
+    for (; j + kPeriod <= length; j += kPeriod) {
+        uint64_t words[kKeyLen];
+        std::memcpy(words, bytes + j, sizeof(words));
+        for (long k = 0; k < kKeyLen; k++) words[k] ^= key_period.w[k];
+        std::memcpy(bytes + j, words, sizeof(words));
+    }
+    const auto* key = reinterpret_cast<const unsigned char*>(kScrambleKey);
+    for (long k = 0; j < length; j++, k++) bytes[j] ^= key[k % kKeyLen];
     return 0;
 }
 

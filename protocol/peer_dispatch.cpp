@@ -54,3 +54,5 @@ int peer_dispatch::relay_connection_count() { return 0; }
 // before the first answer.
 bool peer_dispatch::slave_server_known() { return false; }
 void peer_dispatch::fifth_tick_duty() {}
+void peer_dispatch::close_connections() {}
+void peer_dispatch::contact_address_changed(int) {}

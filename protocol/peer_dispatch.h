@@ -39,6 +39,11 @@ struct peer_dispatch {
     // Every fifth housekeeping tick: 480 to the home server of each online contact without a
     // slave-server connection.
     virtual void fifth_tick_duty();
+    // Signing out (or signed out elsewhere): close the peer, slave-server and relay connections,
+    // so that nothing meant for the user reaches a process no longer signed in.
+    virtual void close_connections();
+    // A contact's address changed (it signed in elsewhere): its old direct connections go.
+    virtual void contact_address_changed(int contact_id);
 };
 
 // The installed implementation (the logging defaults until one is set). nullptr restores them.

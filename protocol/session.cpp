@@ -230,6 +230,7 @@ int login(const char* email, const char* password) {
 int sign_out() {
     int r = general_command_to_server(CMD_SIGN_OUT);
     g_logged_in = 0;
+    peer().close_connections();
     return r;
 }
 
@@ -242,14 +243,19 @@ int do_status_notify_by_peer(const char* body, int len) {
     }
     (void)len;
     int found = 0;
+    bool moved = false;
     {
         tables_guard lk(tables_mutex());
         for (auto& c : g_contact)
             if (c.in_use != 0 && c.contact_id == id) {
+                if (c.address[0] != '\0' && address[0] != '\0' &&
+                    std::strcmp(c.address, address) != 0)
+                    moved = true;
                 copy_text(c.address, address);
                 found++;
             }
     }
+    if (moved) peer().contact_address_changed(id);
     if (found == 0) {
         log_line("did not find contact_id:%d in do_status_notify_by_peer\r\n", id);
         return -1;

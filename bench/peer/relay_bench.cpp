@@ -330,6 +330,57 @@ void BM_RelayForwarding(benchmark::State& state) {
     set_relay_ports(nullptr);
 }
 BENCHMARK(BM_RelayForwarding)->Arg(1)->Arg(10)->Arg(50)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The anchor for one pair: the same messages through a plain relay with a thread per connection
+// that reads each message (outer header, then its payload) and writes it to the receiver, with no
+// other protocol work, measured the same way.
+void BM_PlainRelayForwarding(benchmark::State& state) {
+    constexpr int kPerPair = 200;
+    constexpr int kPayload = 1000;
+    testsupport::listener relay("127.0.9.25");
+    socket_t receiver = connect_to("127.0.9.25", relay.port);
+    socket_t receiver_end = relay.accept_one();
+    socket_t sender = connect_to("127.0.9.25", relay.port);
+    socket_t sender_end = relay.accept_one();
+    if (receiver < 0 || receiver_end < 0 || sender < 0 || sender_end < 0) {
+        state.SkipWithError("no connection");
+        return;
+    }
+    set_no_delay(receiver_end);
+    std::thread copier([sender_end, receiver_end] {
+        std::vector<char> buf(kOuterHeaderLen + kOuterPayloadCap);
+        outer_header oh;
+        while (testsupport::read_exact(sender_end, buf.data(), kOuterHeaderLen, 20000)) {
+            parse_outer_header(buf.data(), &oh);
+            size_t len = static_cast<size_t>(oh.payload_len);
+            if (!testsupport::read_exact(sender_end, buf.data() + kOuterHeaderLen, len, 20000) ||
+                !testsupport::write_all(receiver_end, buf.data(), kOuterHeaderLen + len))
+                return;
+        }
+    });
+    std::string msg = outer(1000, 30000, 20000, kPayload) + std::string(kPayload, 'p');
+    std::string batch;
+    for (int k = 0; k < kPerPair; k++) batch += msg;
+    long delivered = 0;
+    for (auto _ : state) {
+        std::thread writer([&] { testsupport::write_all(sender, batch.data(), batch.size()); });
+        std::vector<char> buf(batch.size());
+        bool ok = testsupport::read_exact(receiver, buf.data(), buf.size(), 20000);
+        writer.join();
+        if (!ok) {
+            state.SkipWithError("messages lost");
+            break;
+        }
+        delivered += kPerPair;
+    }
+    state.SetItemsProcessed(delivered);
+    state.SetBytesProcessed(delivered * kPayload);
+    shutdown(sender, SHUT_RDWR);
+    shutdown(sender_end, SHUT_RDWR);
+    copier.join();
+    for (socket_t s : {sender, sender_end, receiver, receiver_end}) close_socket(s);
+}
+BENCHMARK(BM_PlainRelayForwarding)->UseRealTime()->Unit(benchmark::kMillisecond);
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -372,3 +372,106 @@ TEST_F(FileTransferE2E, FilesOfEverySizeArriveIdenticalThroughARelay) {
     std::fclose(log);
     EXPECT_TRUE(through_relay) << "the file did not take the relay";
 }
+
+// Three files offered at once: one transfer per contact, so the later two are refused at once
+// with a message, and the one that goes keeps its own name and size in every progress line.
+TEST_F(FileTransferE2E, FurtherOffersWhileAFileGoesAreRefusedAtOnce) {
+    start_pair("127.0.44.", true);
+    const std::vector<std::pair<std::string, size_t>> files = {
+        {"a.bin", 8u << 20}, {"b.bin", 3000}, {"c.bin", 5000}};
+    unsigned seed = 21;
+    for (const auto& f : files) write_random_file(outbox + "/" + f.first, f.second, seed++);
+    for (const auto& f : files)
+        ann->write_line("send-file " + std::to_string(bob_id) + " " + outbox + "/" + f.first);
+    ASSERT_FALSE(ann->wait_line({quoted("ok", "send-file"), "a.bin"}).empty());
+    for (int i = 0; i < 2; i++) {
+        std::string refused =
+            ann->wait_line({"\"error\":\"file not offered: a file to this contact is still"});
+        EXPECT_FALSE(refused.empty()) << "offer " << i + 2 << " was not refused";
+    }
+    ASSERT_FALSE(
+        bob->wait_line({quoted("event", "file_saved"), quoted("name", "a.bin")}, 60000).empty());
+    EXPECT_EQ(sha256_of_file(inbox + "/a.bin"), sha256_of_file(outbox + "/a.bin"));
+    ASSERT_FALSE(ann->wait_line({quoted("event", "file_send_progress"), "\"finished\":true"}, 60000)
+                     .empty());
+    for (const auto& l : ann->lines())
+        if (l.find(quoted("event", "file_send_progress")) != std::string::npos) {
+            EXPECT_NE(l.find(quoted("name", "a.bin")), std::string::npos) << l;
+            EXPECT_NE(l.find("\"total\":8388608"), std::string::npos) << l;
+        }
+    // Once it ended the next one goes.
+    send_and_wait("b.bin");
+    EXPECT_EQ(sha256_of_file(inbox + "/b.bin"), sha256_of_file(outbox + "/b.bin"));
+}
+
+// Ann and Bob without peer listeners, a third client's relay between them, routes both ways;
+// Bob saves into inbox. Then Ann starts an 8 GB sparse file and waits until bytes arrive.
+class RelayedFileE2E : public FileTransferE2E {
+protected:
+    void start_relayed_transfer(const std::string& block) {
+        start_server(block + "1");
+        inbox = m_dir + "/inbox";
+        outbox = m_dir + "/outbox";
+        mkdir(inbox.c_str(), 0755);
+        mkdir(outbox.c_str(), 0755);
+        child_process& cat =
+            client(block + "1", block + "4", "cat", {"--relay-ports", "7080,7443,8199"});
+        register_and_login(cat, "cat@example.org", "cat");
+        ann = &client(block + "1", block + "2", "ann", {"--no-peer-listener"});
+        bob = &client(block + "1", block + "3", "bob",
+                      {"--no-peer-listener", "--accept-files", inbox});
+        ann_id = register_and_login(*ann, "ann@example.org", "ann");
+        bob_id = register_and_login(*bob, "bob@example.org", "bob");
+        befriend(*ann, ann_id, *bob, bob_id, "bob@example.org");
+        auto route_between = [&](child_process& from, int to_id, child_process& to,
+                                 const char* tag) {
+            for (int i = 0; i < 25; i++) {
+                std::string text = std::string(tag) + " " + std::to_string(i);
+                from.write_line("chat " + std::to_string(to_id) + " " + text);
+                std::string got =
+                    to.wait_line({quoted("event", "chat_received"), quoted("text", text)}, 3000);
+                if (got.find(quoted("path", "slave")) != std::string::npos) return true;
+                usleep(2000000);
+            }
+            return false;
+        };
+        ASSERT_TRUE(route_between(*ann, bob_id, *bob, "route a"));
+        ASSERT_TRUE(route_between(*bob, ann_id, *ann, "route b"));
+
+        std::string big = outbox + "/big.bin";
+        int fd = open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 8LL << 30), 0);
+        close(fd);
+        ann->write_line("send-file " + std::to_string(bob_id) + " " + big);
+        bool moving = false;
+        for (int i = 0; i < 200 && !moving; i++) {
+            std::string l = bob->wait_line({quoted("event", "file_recv_progress")}, 15000);
+            ASSERT_FALSE(l.empty()) << "no progress from the receiver";
+            moving = json_int(l, "bytes") > 0;
+        }
+        ASSERT_TRUE(moving);
+    }
+};
+
+// The receiver quits mid-file: the sender stops and says so instead of reporting the file sent.
+TEST_F(RelayedFileE2E, SenderStopsWhenTheReceiverQuits) {
+    start_relayed_transfer("127.0.45.");
+    ASSERT_EQ(kill(bob->pid(), SIGKILL), 0);
+    std::string failed = ann->wait_line({quoted("event", "file_send_failed")}, 30000);
+    ASSERT_FALSE(failed.empty()) << "the sender did not notice the receiver leaving";
+    EXPECT_NE(failed.find("stopped before the end"), std::string::npos) << failed;
+    EXPECT_TRUE(
+        ann->wait_line({quoted("event", "file_send_progress"), "\"finished\":true"}, 1).empty());
+}
+
+// The sender dies mid-file: no connection of the receiver ends, yet it closes the transfer as
+// incomplete well before a minute of silence.
+TEST_F(RelayedFileE2E, ReceiverClosesASilentTransfer) {
+    start_relayed_transfer("127.0.46.");
+    ASSERT_EQ(kill(ann->pid(), SIGKILL), 0);
+    std::string inc = bob->wait_line({quoted("event", "file_incomplete")}, 35000);
+    ASSERT_FALSE(inc.empty()) << "the receiver did not close the transfer";
+    EXPECT_NE(inc.find(quoted("path", inbox + "/big.bin.incomplete")), std::string::npos) << inc;
+    EXPECT_EQ(open_handles(bob->pid(), inbox), 0) << "the receiver still holds the file open";
+}

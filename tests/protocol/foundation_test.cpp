@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -100,6 +101,17 @@ TEST(Framing, ScramblingTwiceRestoresAndUsesKeyCyclically) {
     xor_scramble(copy.data(), 0);
     xor_scramble(copy.data(), -3);
     EXPECT_EQ(copy, text);
+    // Word-wise runs and the byte tail meet the key at every offset, from any start address.
+    std::vector<unsigned char> big(1200 + 8, 0);
+    for (long start : {0L, 1L, 5L})
+        for (long len : {183L, 184L, 185L, 1000L, 1200L}) {
+            std::fill(big.begin(), big.end(), 0);
+            xor_scramble(big.data() + start, len);
+            for (long j = 0; j < len; j++)
+                ASSERT_EQ(big[start + j], static_cast<unsigned char>(kScrambleKey[j % 23]))
+                    << start << " " << len << " " << j;
+            EXPECT_EQ(big[start + len], 0);
+        }
 }
 
 TEST_F(LinkTest, BuildersEnforceTheThousandByteLimit) {
