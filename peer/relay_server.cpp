@@ -44,12 +44,14 @@ void reader_thread(int index, uint64_t gen);
 
 void close_relay_slot(int index, uint64_t gen) {
     Cserver_socket& slot = g_server_socks[index];
+    socket_t s;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
         if (gen != 0 && slot.generation != gen) return;
         slot.clear();
+        s = slot.take_handle();
     }
-    slot.Clink_socket::my_close();
+    slot.close_taken(s);
 }
 
 // Adds len to a window pair. Caller holds g_relay_mutex.
@@ -207,11 +209,12 @@ void relay_aging_pass() {
 }
 
 namespace {
-// First free slot, else the earliest taken (ties to the highest index), which is closed first.
-int take_relay_slot(socket_t s, const char* address, uint16_t port) {
+// First free slot, else the earliest taken (ties to the highest index). The handle the slot held
+// is shut down and closed before the new one goes in, so its reader wakes and ends.
+void take_relay_slot(socket_t s, const char* address, uint16_t port) {
     int chosen = -1;
-    bool evict = false;
-    socket_t evicted = 0;
+    uint64_t gen;
+    socket_t old;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
         for (int i = 0; i < kRelaySlots; i++)
@@ -227,22 +230,27 @@ int take_relay_slot(socket_t s, const char* address, uint16_t port) {
                     min = g_server_socks[i].taken_tick;
                     chosen = i;
                 }
-            evict = true;
         }
         Cserver_socket& slot = g_server_socks[chosen];
-        if (evict) evicted = slot.sock.exchange(0);
+        old = slot.take_handle();
         slot.clear();
         slot.in_use = 1;
-        slot.connected = 1;
-        slot.sock = s;
         slot.connect_tick = slot.taken_tick = get_tick_count();
         copy_text(slot.peer_address, kAddressKept + 1, address);
         slot.peer_port = port;
-        slot.generation = g_next_generation++;
+        slot.generation = gen = g_next_generation++;
     }
-    // The evicted connection's reader wakes on the closed socket and sees the new generation.
-    if (evict) close_socket(evicted);
-    return chosen;
+    Cserver_socket& slot = g_server_socks[chosen];
+    slot.close_taken(old);
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        if (slot.generation == gen && slot.sock == 0) {
+            slot.sock = s;
+            slot.connected = 1;
+            return;
+        }
+    }
+    close_socket(s);  // the slot was taken by another listener meanwhile
 }
 
 void listener_thread(int which) {
@@ -293,6 +301,7 @@ void poller_thread() {
             }
         },
         [](int index, uint64_t gen) {
+            if (!g_readers.wait_below(2 * kRelaySlots, 1000)) return;
             {
                 std::lock_guard<std::mutex> lk(g_relay_mutex);
                 Cserver_socket& slot = g_server_socks[index];
@@ -338,6 +347,7 @@ void reader_thread(int index, uint64_t gen) {
         return;
     }
     Cserver_socket& slot = g_server_socks[index];
+    slot.bind_reader();  // before the generation check: see the peer reader
     std::vector<char> buffer(kRecvBufSize);
     char* buf = buffer.data();
     for (;;) {
@@ -346,12 +356,7 @@ void reader_thread(int index, uint64_t gen) {
             if (slot.generation != gen) return;
         }
         std::memset(buf, 0, kRecvBufSize);
-        socket_t s = slot.sock;
-        if (s == 0) {
-            close_relay_slot(index, gen);
-            return;
-        }
-        int w = wait_readable(s, -1);
+        int w = slot.wait_readable_for(-1);
         if (g_stopping) return;
         if (w < 0 || slot.counting_recv_fixed_len(buf, kOuterHeaderLen) < 0) {
             close_relay_slot(index, gen);

@@ -59,6 +59,21 @@ public:
     // Takes over an accepted connection (listeners of the peer and relay servers).
     void attach(socket_t accepted);
 
+    // Closing in two steps, for tables that must take the handle out under their own lock:
+    // take_handle empties the connection (readers bound to it fail from then on) and returns the
+    // handle; close_taken shuts it down, waits until no call is inside it and closes it.
+    socket_t take_handle();
+    void close_taken(socket_t s);
+
+    // Binds the calling thread as the reader of the handle this connection holds now. From then
+    // on this thread's receive calls and waits fail once that handle was taken away, even when
+    // the connection holds a newer handle by then (a table slot taken by another connection), so
+    // a reader never waits on or reads from a handle that is not its own.
+    void bind_reader();
+    // Waits until the bound handle (or the current one, for an unbound thread) has data or was
+    // shut down: 1 ready, 0 time-out, -1 closed or failed.
+    int wait_readable_for(int ms);
+
     char name[256];
     char server_host[100];
     char local_address[100];
@@ -74,6 +89,9 @@ public:
     char proxy_password[128];
     int proxy_type = 0;
     int report_resolve_error = 1;
+    // Whether a failed receive reaches the user (once per connection) or is only logged. Only
+    // the main server connection reports; peer, relay and slave connections fail quietly.
+    int report_receive_failure = 0;
     int retry_on_error = 1;
     std::atomic<int> tried_times{0};
     std::atomic<int> retry_count{0};
@@ -86,9 +104,17 @@ protected:
 private:
     // Held shared around each send and receive call on the handle, exclusively around its close.
     std::shared_mutex m_fd_lock;
+    // Changes whenever a handle is taken away; a bound reader compares it with its own.
+    std::atomic<uint64_t> m_handle_serial{1};
+    // The handle the calling thread may use: the current one, or 0 when the thread is bound to
+    // a handle that was taken away. Called with m_fd_lock held shared.
+    socket_t usable_handle() const;
     int send_scrambled(const char* data, int length, int from);
     // Reads exactly n bytes without scrambling logic; shared by the exact-length and proxy reads.
     int recv_exact(char* buffer, int n, bool show_failure);
     void clear_after_failed_connect(socket_t s);
+    // Logs a failed receive and, on a reporting connection, tells the user once per handle.
+    void receive_failed();
+    std::atomic<uint64_t> m_failure_reported{0};  // serial of the handle whose failure was shown
     friend class proxy_reader;
 };

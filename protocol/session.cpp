@@ -180,6 +180,7 @@ int session_start() {
     reset_relay_acks();
     g_recv_event.reset();
     copy_text(g_main_link.name, "main server");
+    g_main_link.report_receive_failure = 1;
     if (g_main_link.sock.load() == 0) {
         deployment_server_host(g_main_link.server_host, sizeof(g_main_link.server_host));
         g_main_link.server_port = kServerPort;
