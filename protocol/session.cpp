@@ -251,12 +251,11 @@ int do_status_notify_by_peer(const char* body, int len) {
                 found++;
             }
     }
-    if (found == 0) {
-        log_line("did not find contact_id:%d in do_status_notify_by_peer\r\n", id);
-        return -1;
-    }
+    // An unknown peer is logged; the notification goes out all the same (its handler finds no
+    // contact and changes nothing).
+    if (found == 0) log_line("could not find peer_id in do_status_notify_by_peer, peer_id:%d\r\n", id);
     post_main(NM_PEER_STATUS, id, state);
-    return 0;
+    return found == 0 ? -1 : 0;
 }
 
 void dispatch_server_command(int command, char* body, int len, int board_num) {

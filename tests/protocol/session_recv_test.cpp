@@ -169,6 +169,7 @@ TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
     server.send(SRV_GROUP_RENAME_OK, "         7:New name");
     server.send(SRV_NOTICE1, std::string(1500, 'z'));  // a notice cut to 1024 characters
     server.send(SRV_STATUS_SET, "3");
+    server.send(SRV_PEER_STATUS, "        22:     1:10.9.9.9");  // not a contact
     server.send(SRV_LOGGED_IN_ELSEWHERE);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGGED_IN_ELSEWHERE));
     recorder::note n;
@@ -187,6 +188,14 @@ TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
     EXPECT_EQ(get_server_notice(0), std::string(1024, 'z'));
     ASSERT_TRUE(m_rec.wait_for(NM_SET_MY_STATUS, 100, &n));
     EXPECT_EQ(n.w, 3);
+    // A presence change about someone who is not a contact is logged and still notified.
+    std::vector<intptr_t> status_ids;
+    for (const auto& x : m_rec.notes())
+        if (x.n == NM_PEER_STATUS) status_ids.push_back(x.w);
+    EXPECT_EQ(status_ids, (std::vector<intptr_t>{21, 22}));
+    EXPECT_NE(session_test::read_log().find(
+                  "could not find peer_id in do_status_notify_by_peer, peer_id:22\r\n"),
+              std::string::npos);
 }
 
 TEST_F(SessionTest, OfflineChunksAreSentSoEachIsReadBeforeTheNextArrives) {
