@@ -52,6 +52,12 @@ public:
     int relay_traffic_sum() override { return ::relay_traffic_sum(); }
     int relay_connection_count() override { return ::relay_connection_count(); }
 
+    void session_signing_in() override {
+        close_all_peer_connections();
+        close_all_slave_connections();
+        close_all_relay_connections();
+    }
+
     void wait_jobs() { m_jobs.wait(15000); }
 
 private:

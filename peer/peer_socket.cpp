@@ -61,6 +61,10 @@ void clear_peer_table() {
     for (auto& slot : g_peer_socks) slot.clear();
 }
 
+void close_all_peer_connections() {
+    for (int i = 0; i < kPeerSlots; i++) close_peer_slot(i);
+}
+
 bool close_peer_slot(int index, uint64_t gen) {
     if (index < 0 || index >= kPeerSlots) return false;
     Cpeer_socket& slot = g_peer_socks[index];

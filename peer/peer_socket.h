@@ -46,8 +46,10 @@ extern std::mutex g_peer_mutex;
 int start_peer_service(bool listen = true);
 // Stops every peer thread and closes every connection; joins the threads.
 void stop_peer_service();
-// Clears every slot without closing (program start and login).
+// Clears every slot without closing (program start).
 void clear_peer_table();
+// Closes every direct connection and clears its slot (a new sign-in).
+void close_all_peer_connections();
 
 int connect_to_peer(int peer_id, const char* address);
 int OnContactTextChat(int contact_id);

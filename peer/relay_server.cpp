@@ -155,6 +155,10 @@ int Cserver_socket::counting_recv(char* buffer, int max) {
     return r;
 }
 
+void close_all_relay_connections() {
+    for (int i = 0; i < kRelaySlots; i++) close_relay_slot(i, 0);
+}
+
 void clear_relay_table() {
     std::lock_guard<std::mutex> lk(g_relay_mutex);
     for (auto& slot : g_server_socks) slot.clear();

@@ -101,6 +101,11 @@ void Cpeer_socket_indirect::clear() {
     connecting = 0;
 }
 
+void close_all_slave_connections() {
+    for (int i = 0; i < kSlaveSlots; i++) close_slave_slot(i, 0);
+    clear_slave_tables();
+}
+
 void clear_slave_tables() {
     std::lock_guard<std::mutex> lk(g_slave_mutex);
     for (auto& slot : g_slave_socks) slot.clear();

@@ -22,7 +22,7 @@ void advance(uint32_t& next, uint32_t period, uint32_t now) {
 }
 
 std::string main_local_address() {
-    std::string address(g_main_link.local_address);
+    std::string address = g_main_link.local_address_text();
     if (address.size() > static_cast<size_t>(kLocalAddressChars)) address.resize(kLocalAddressChars);
     return address;
 }

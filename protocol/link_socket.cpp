@@ -96,7 +96,70 @@ void Clink_socket::clear_after_failed_connect(socket_t s) {
     connected = 0;
 }
 
+bool Clink_socket::join_or_claim_connect(std::unique_lock<std::mutex>& lk, int* result) {
+    if (m_connecting) {
+        uint64_t round = m_connect_round;
+        m_connect_done.wait(lk, [&] { return m_connect_round != round; });
+        *result = m_connect_result;
+        return true;
+    }
+    m_connecting = true;
+    return false;
+}
+
+void Clink_socket::finish_connect(int result) {
+    std::lock_guard<std::mutex> lk(m_connect_mutex);
+    m_connecting = false;
+    m_connect_round++;
+    m_connect_result = result;
+    m_connect_done.notify_all();
+}
+
 int Clink_socket::connect_to_server() {
+    int r;
+    {
+        std::unique_lock<std::mutex> lk(m_connect_mutex);
+        if (join_or_claim_connect(lk, &r)) return r;
+    }
+    r = connect_now();
+    finish_connect(r);
+    return r;
+}
+
+int Clink_socket::ensure_connected(const char* host, uint16_t port) {
+    int r;
+    {
+        std::unique_lock<std::mutex> lk(m_connect_mutex);
+        if (m_connecting) {
+            join_or_claim_connect(lk, &r);
+            return r;
+        }
+        if (sock.load() != 0) return 0;
+        m_connecting = true;
+    }
+    if (host) {
+        std::lock_guard<std::mutex> lk(m_address_mutex);
+        copy_text(server_host, host);
+        server_port = port;
+    }
+    r = connect_now();
+    finish_connect(r);
+    return r;
+}
+
+std::string Clink_socket::local_address_text() {
+    std::lock_guard<std::mutex> lk(m_address_mutex);
+    return local_address;
+}
+
+void Clink_socket::set_local_address_from(socket_t s) {
+    char text[sizeof(local_address)];
+    local_address_of(s, text, 51);
+    std::lock_guard<std::mutex> lk(m_address_mutex);
+    copy_text(local_address, text);
+}
+
+int Clink_socket::connect_now() {
     load_proxy_settings();
     if (use_proxy == 1) {
         if (connect_through_proxy() != 0) {
@@ -128,7 +191,7 @@ int Clink_socket::connect_to_server() {
     sock = s;
     connected = 1;
     set_buffer_sizes();
-    local_address_of(s, local_address, 51);
+    set_local_address_from(s);
     return 0;
 }
 
@@ -258,11 +321,24 @@ int Clink_socket::send_raw(const char* data, int length) {
 }
 
 void Clink_socket::send_with_reconnect(const char* data, int length) {
-    if (my_send_fixed_len(data, length) < 0) {
-        my_close();
-        connect_to_server();
-        my_send_fixed_len(data, length);
+    uint64_t before = m_handle_serial.load();
+    if (my_send_fixed_len(data, length) >= 0) return;
+    bool mine = false;
+    {
+        std::unique_lock<std::mutex> lk(m_connect_mutex);
+        // Another thread reconnected after this send started: send on its connection. A connect
+        // under way is waited for; otherwise this thread reconnects.
+        bool reconnected = sock.load() != 0 && m_handle_serial.load() != before;
+        int joined;
+        if (!reconnected) mine = !join_or_claim_connect(lk, &joined);
     }
+    if (mine) {
+        my_close();
+        int r = connect_now();
+        if (reconnect_hook hook = on_reconnect.load()) hook(*this, r == 0);
+        finish_connect(r);
+    }
+    my_send_fixed_len(data, length);
 }
 
 int Clink_socket::my_recv(char* buffer, int max) {

@@ -39,6 +39,9 @@ struct peer_dispatch {
     // Every fifth housekeeping tick: 480 to the home server of each online contact without a
     // slave-server connection.
     virtual void fifth_tick_duty();
+    // A sign-in starts a new session: the direct, slave-server and relay connections of the
+    // previous one are closed and their tables cleared.
+    virtual void session_signing_in() {}
 };
 
 // The installed implementation (the logging defaults until one is set). nullptr restores them.

@@ -127,7 +127,7 @@ int Clink_socket::connect_through_proxy() {
         return -1;
     }
     set_buffer_sizes();
-    local_address_of(sock, local_address, 51);
+    set_local_address_from(sock);
     connected = 1;
     return 0;
 }

@@ -56,7 +56,7 @@ int request_contacts() { return general_command_to_server(CMD_GET_CONTACTS); }
 
 int send_local_address() {
     char address[kLocalAddressChars + 1];
-    copy_text(address, g_main_link.local_address);
+    copy_text(address, g_main_link.local_address_text().c_str());
     return general_str_command_to_server(CMD_LOCAL_ADDRESS, address);
 }
 

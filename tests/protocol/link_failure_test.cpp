@@ -4,11 +4,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "protocol/debug_log.h"
+#include "protocol/framing.h"
 #include "protocol/link_socket.h"
 #include "proxy_test_support.h"
 #include "tests/support/loopback.h"
@@ -96,5 +99,37 @@ TEST_F(LinkFailureTest, BoundReaderNeverReadsTheConnectionThatReplacedItsOwn) {
     EXPECT_EQ(read_by_new_owner, "hello") << "the new connection's bytes are all still there";
     link.my_close();
     close_socket(first);
+    close_socket(second);
+}
+
+namespace {
+std::atomic<int> g_reconnects{0};
+void count_reconnect(Clink_socket&, bool connected) { g_reconnects += connected ? 1 : 100; }
+}  // namespace
+
+TEST_F(LinkFailureTest, SendersOfABrokenConnectionMakeOneNewConnectionTogether) {
+    Clink_socket link;
+    link.on_reconnect = count_reconnect;
+    socket_t first = connect(link);
+    ASSERT_GT(first, 0);
+    link.my_close();  // broken; every sender below finds it closed
+    close_socket(first);
+
+    constexpr int kSenders = 8;
+    char msg[kSenders][kHeaderLen + 1];
+    std::vector<std::thread> senders;
+    for (int i = 0; i < kSenders; i++) {
+        build_header(msg[i], 0, i, 1001, 0);
+        senders.emplace_back([&link, &msg, i] { link.send_with_reconnect(msg[i], kHeaderLen); });
+    }
+    for (auto& t : senders) t.join();
+    socket_t second = server.accept_one(2000);
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(server.accept_one(300), -1) << "one connection for all the senders";
+    EXPECT_EQ(g_reconnects.load(), 1);
+    char got[kSenders * kHeaderLen];
+    EXPECT_TRUE(testsupport::read_exact(second, got, sizeof(got))) << "every message went on it";
+    EXPECT_EQ(link.local_address_text(), "127.0.0.1");
+    link.my_close();
     close_socket(second);
 }

@@ -1,12 +1,15 @@
-// Connection churn against the peer listener and a relay port: many short connections, more at
-// once than there are slots, must not leave reader threads behind.
+// How long connections and their readers live: churn against the peer listener and a relay port
+// must not leave reader threads behind, and a sign-in ends the previous session's connections.
 #include <dirent.h>
 
 #include <fcntl.h>
 
 #include <deque>
 
+#include "peer/peer_service.h"
 #include "peer/relay_server.h"
+#include "protocol/session.h"
+#include "protocol/settings_store.h"
 #include "relay_test_support.h"
 
 using namespace relaytest;
@@ -111,4 +114,29 @@ TEST_F(ChurnTest, PeerAndRelayReadersEndWithTheirConnections) {
     stop_peer_service();
     set_relay_ports(nullptr);
     clear_relay_table();
+}
+
+TEST_F(ChurnTest, SignInClosesThePreviousSessionsPeerAndRelayConnections) {
+    const char* addr = "127.0.7.91";
+    begin(addr, 7091);
+    set_relay_ports(kRelayPorts);
+    set_server_host_override(addr);  // nothing listens there: the login itself goes nowhere
+    ASSERT_EQ(start_peer_networking(), 0);
+    peertest::raw_peer peer, relay_client;
+    ASSERT_TRUE(peer.connect_to(addr, kPeerPort));
+    ASSERT_TRUE(peer.send_cmd(200, peertest::id_body(4243)));
+    ASSERT_TRUE(peer.expect(200));
+    ASSERT_TRUE(relay_client.connect_to(addr, kRelayPorts[2]));
+    ASSERT_TRUE(wait_until([] { return peer_slots_in_use() == 1 && relay_connection_count() == 1; }));
+
+    login("ann@example.org", "secret");
+    EXPECT_EQ(peer_slots_in_use(), 0);
+    EXPECT_EQ(relay_connection_count(), 0);
+    char c;
+    EXPECT_TRUE(wait_readable(peer.fd, 5000) > 0 && recv(peer.fd, &c, 1, 0) == 0);
+    EXPECT_TRUE(wait_readable(relay_client.fd, 5000) > 0 && recv(relay_client.fd, &c, 1, 0) == 0);
+
+    stop_peer_networking();
+    set_server_host_override("");
+    set_relay_ports(nullptr);
 }
