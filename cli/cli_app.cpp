@@ -16,6 +16,7 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "protocol/debug_log.h"
+#include "protocol/proxy.h"
 #include "protocol/session.h"
 
 namespace {
@@ -132,6 +133,7 @@ int cli_app::run() {
             json_line().add("warning", "--relay-ports wants three ports: A,B,C").print();
         }
     }
+    if (!options.proxy_everything.empty()) save_proxy_everything(options.proxy_everything == "on");
     if (start_peer_networking(options.peer_listener) != 0)
         json_line().add("warning", "peer listener not available; only outgoing peer connections").print();
     idle.last = get_tick_count();

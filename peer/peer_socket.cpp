@@ -21,6 +21,7 @@
 #include "platform/wakeup.h"
 #include "protocol/debug_log.h"
 #include "protocol/framing.h"
+#include "protocol/proxy.h"
 #include "protocol/server_link.h"
 
 Cpeer_socket g_peer_socks[kPeerSlots];
@@ -186,6 +187,12 @@ int connect_to_peer(int peer_id, const char* address) {
         return -1;
     }
     if (is_peer_connected(peer_id)) return 0;
+    if (proxy_everything()) {
+        // A direct connection would go around the proxy; the peer is reached through relays.
+        log_line("no direct connection to peer_id=%d: everything goes through the proxy\r\n",
+                 peer_id);
+        return -1;
+    }
     if (peer_slave_socks_in_use() < 5) general_command_to_server(460);
 
     int index = take_peer_slot();

@@ -8,6 +8,7 @@
 
 #include "peer/peer_service.h"
 #include "peer/relay_server.h"
+#include "protocol/proxy.h"
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "relay_test_support.h"
@@ -138,5 +139,29 @@ TEST_F(ChurnTest, SignInClosesThePreviousSessionsPeerAndRelayConnections) {
 
     stop_peer_networking();
     set_server_host_override("");
+    set_relay_ports(nullptr);
+}
+
+TEST_F(ChurnTest, ThroughAProxyThatCarriesEverythingNothingListensAndNoPeerIsDialled) {
+    const char* addr = "127.0.7.92";
+    begin(addr, 7092);
+    set_relay_ports(kRelayPorts);
+    EXPECT_FALSE(proxy_everything()) << "without a proxy";
+    ASSERT_EQ(save_proxy_settings(1, 2, "127.0.7.93", 1080, "", ""), 0);
+    EXPECT_TRUE(proxy_everything()) << "on by default once a proxy is set";
+    start_peer_networking();
+    peertest::raw_peer probe, relay_probe, direct;
+    EXPECT_FALSE(probe.connect_to(addr, kPeerPort)) << "no peer listener";
+    EXPECT_FALSE(relay_probe.connect_to(addr, kRelayPorts[2])) << "no relay port";
+    testsupport::listener peer_side("127.0.7.94");
+    EXPECT_EQ(connect_to_peer(55, "127.0.7.94"), -1);
+    EXPECT_EQ(peer_side.accept_one(300), -1) << "no direct connection around the proxy";
+    stop_peer_networking();
+
+    ASSERT_EQ(save_proxy_everything(false), 0);
+    EXPECT_FALSE(proxy_everything());
+    ASSERT_EQ(start_peer_networking(), 0);
+    EXPECT_TRUE(direct.connect_to(addr, kPeerPort)) << "switched off: the listener is back";
+    stop_peer_networking();
     set_relay_ports(nullptr);
 }
