@@ -282,7 +282,8 @@ int do_status_notify_by_peer(const char* body, int len) {
     }
     // An unknown peer is logged; the notification goes out all the same (its handler finds no
     // contact and changes nothing).
-    if (found == 0) log_line("could not find peer_id in do_status_notify_by_peer, peer_id:%d\r\n", id);
+    if (found == 0)
+        log_line("could not find peer_id in do_status_notify_by_peer, peer_id:%d\r\n", id);
     post_main(NM_PEER_STATUS, id, state);
     return found == 0 ? -1 : 0;
 }

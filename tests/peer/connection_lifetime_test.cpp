@@ -128,7 +128,8 @@ TEST_F(ChurnTest, SignInClosesThePreviousSessionsPeerAndRelayConnections) {
     ASSERT_TRUE(peer.send_cmd(200, peertest::id_body(4243)));
     ASSERT_TRUE(peer.expect(200));
     ASSERT_TRUE(relay_client.connect_to(addr, kRelayPorts[2]));
-    ASSERT_TRUE(wait_until([] { return peer_slots_in_use() == 1 && relay_connection_count() == 1; }));
+    ASSERT_TRUE(
+        wait_until([] { return peer_slots_in_use() == 1 && relay_connection_count() == 1; }));
 
     login("ann@example.org", "secret");
     EXPECT_EQ(peer_slots_in_use(), 0);
