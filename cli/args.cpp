@@ -31,6 +31,12 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
             if (!value(&out->relay_ports)) return -1;
         } else if (a == "--accept-files") {
             if (!value(&out->accept_files_dir)) return -1;
+        } else if (a == "--proxy-everything") {
+            if (!value(&out->proxy_everything)) return -1;
+            if (out->proxy_everything != "on" && out->proxy_everything != "off") {
+                *error = "--proxy-everything wants on or off";
+                return -1;
+            }
         } else if (a == "--no-peer-listener") {
             out->peer_listener = false;
         } else if (a == "--video-in") {
@@ -53,6 +59,7 @@ std::string usage_text() {
     std::string text =
         "Usage: parlo-cli [--server HOST] [--bind ADDR] [--home DIR] [--email E --password P]\n"
         "                 [--auto-accept] [--no-peer-listener] [--relay-ports A,B,C]\n"
+        "                 [--proxy-everything on|off]\n"
         "                 [--accept-files DIR] [--video-in SOURCE] [--help]\n"
         "\n"
         "  --server HOST   messenger server (default: the \"server_host\" setting, else 127.0.0.1)\n"
@@ -60,6 +67,9 @@ std::string usage_text() {
         "  --home DIR      directory for settings and debug logs (also PARLO_HOME)\n"
         "  --email E --password P   sign in at start\n"
         "  --auto-accept   answer Yes to every question (contact requests, waiting messages)\n"
+        "  --proxy-everything  with a proxy set: on (the default) makes no connection outside the\n"
+        "                 proxy and takes none (no peer listener, no relay ports, no own address\n"
+        "                 announced; peers through relays); off also uses direct peer connections\n"
         "  --no-peer-listener  accept no incoming peer connections, as behind a firewall: peers\n"
         "                  then reach this client by asking it to connect back, or through relays\n"
         "  --relay-ports A,B,C  ports of this client's relay server for other clients (default\n"

@@ -11,6 +11,7 @@ struct cli_options {
     std::string email;     // sign in at start when given (--email, --password)
     std::string password;
     bool auto_accept = false;  // answer Yes to every question the GUI would ask
+    std::string proxy_everything;  // "on" or "off": stored before the start (--proxy-everything)
     bool peer_listener = true;  // accept incoming peer connections on 8188 (--no-peer-listener)
     std::string relay_ports;    // "A,B,C": ports of the local relay server instead of 80,443,8199
     std::string accept_files_dir;  // save every offered file into this folder (--accept-files)

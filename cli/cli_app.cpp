@@ -18,6 +18,7 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "protocol/debug_log.h"
+#include "protocol/proxy.h"
 #include "protocol/session.h"
 
 namespace {
@@ -134,6 +135,7 @@ int cli_app::run() {
             json_line().add("warning", "--relay-ports wants three ports: A,B,C").print();
         }
     }
+    if (!options.proxy_everything.empty()) save_proxy_everything(options.proxy_everything == "on");
     if (start_peer_networking(options.peer_listener) != 0)
         json_line().add("warning", "peer listener not available; only outgoing peer connections").print();
     if (cli_audio_start(options.audio) != 0)

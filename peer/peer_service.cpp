@@ -9,6 +9,7 @@
 #include "platform/thread.h"
 #include "protocol/file_dispatch.h"
 #include "protocol/peer_dispatch.h"
+#include "protocol/proxy.h"
 
 namespace {
 class peer_layer : public peer_dispatch {
@@ -60,6 +61,12 @@ public:
     int relay_traffic_sum() override { return ::relay_traffic_sum(); }
     int relay_connection_count() override { return ::relay_connection_count(); }
 
+    void session_signing_in() override {
+        close_all_peer_connections();
+        close_all_slave_connections();
+        close_all_relay_connections();
+    }
+
     void wait_jobs() { m_jobs.wait(15000); }
 
 private:
@@ -95,9 +102,11 @@ file_layer g_file_layer;
 int start_peer_networking(bool listen) {
     set_peer_dispatch(&g_peer_layer);
     set_file_dispatch(&g_file_layer);
-    start_relay_service();
+    // Through a proxy that carries everything, nothing listens: peers come through relays.
+    bool hidden = proxy_everything();
+    if (!hidden) start_relay_service();
     start_slave_service();
-    return start_peer_service(listen);
+    return start_peer_service(listen && !hidden);
 }
 
 void stop_peer_networking() {

@@ -40,7 +40,7 @@ int peer_request_connect_back(int peer_id) {
     char local[64];
     {
         // The main connection's local address is the one the peer can reach us on.
-        copy_text(local, g_main_link.local_address);
+        copy_text(local, g_main_link.local_address_text().c_str());
     }
     char body[kConnectBackBodyMax + 1];
     int len = std::snprintf(body, sizeof(body), "%10d:%10d:%s", c.contact_id, g_user_id.load(), local);

@@ -21,6 +21,7 @@
 #include "platform/wakeup.h"
 #include "protocol/debug_log.h"
 #include "protocol/framing.h"
+#include "protocol/proxy.h"
 #include "protocol/server_link.h"
 
 Cpeer_socket g_peer_socks[kPeerSlots];
@@ -61,15 +62,21 @@ void clear_peer_table() {
     for (auto& slot : g_peer_socks) slot.clear();
 }
 
+void close_all_peer_connections() {
+    for (int i = 0; i < kPeerSlots; i++) close_peer_slot(i);
+}
+
 bool close_peer_slot(int index, uint64_t gen) {
     if (index < 0 || index >= kPeerSlots) return false;
     Cpeer_socket& slot = g_peer_socks[index];
+    socket_t s;
     {
         std::lock_guard<std::mutex> lk(g_peer_mutex);
         if (gen != 0 && slot.generation != gen) return false;
         slot.clear();
+        s = slot.take_handle();
     }
-    slot.Clink_socket::my_close();
+    slot.close_taken(s);
     return true;
 }
 
@@ -84,9 +91,9 @@ void close_peer_connections(int peer_id) {
     for (auto [index, gen] : chosen) close_peer_slot(index, gen);
 }
 
-int take_peer_slot(bool close_first) {
+int take_peer_slot(uint64_t* gen_out) {
     int chosen = -1;
-    bool evict = false;
+    socket_t old = 0;
     {
         std::lock_guard<std::mutex> lk(g_peer_mutex);
         for (int i = 0; i < kPeerSlots; i++)
@@ -104,16 +111,18 @@ int take_peer_slot(bool close_first) {
                     min = g_peer_socks[i].taken_tick;
                     chosen = i;
                 }
-            evict = true;
         }
         Cpeer_socket& slot = g_peer_socks[chosen];
         slot.clear();
         slot.in_use = 1;
         slot.taken_tick = get_tick_count();
         slot.generation = g_next_generation++;
+        if (gen_out) *gen_out = slot.generation;
+        old = slot.take_handle();
     }
-    // The evicted (or stale) connection closes outside the lock; its reader sees the new generation.
-    if (evict || close_first) g_peer_socks[chosen].Clink_socket::my_close();
+    // The evicted (or stale) connection closes outside the lock; its reader sees the new
+    // generation, and its handle is never read again.
+    g_peer_socks[chosen].close_taken(old);
     return chosen;
 }
 
@@ -190,9 +199,15 @@ int connect_to_peer(int peer_id, const char* address) {
     }
     if (is_peer_connected(peer_id)) return 0;
     if (peer_signed_out()) return -1;
+    if (proxy_everything()) {
+        // A direct connection would go around the proxy; the peer is reached through relays.
+        log_line("no direct connection to peer_id=%d: everything goes through the proxy\r\n",
+                 peer_id);
+        return -1;
+    }
     if (peer_slave_socks_in_use() < 5) general_command_to_server(460);
 
-    int index = take_peer_slot(true);
+    int index = take_peer_slot();
     Cpeer_socket& slot = g_peer_socks[index];
     uint64_t gen;
     {
@@ -283,13 +298,19 @@ void listener_thread() {
             continue;
         }
         set_no_delay(s);
-        int index = take_peer_slot(false);
+        uint64_t gen = 0;
+        int index = take_peer_slot(&gen);
         Cpeer_socket& slot = g_peer_socks[index];
         char addr[32] = "";
         uint16_t port = 0;
         peer_address_of(s, addr, sizeof(addr), &port);
         {
             std::lock_guard<std::mutex> lk(g_peer_mutex);
+            if (slot.generation != gen || slot.sock != 0) {
+                // Taken again by a connect while this one was being set up.
+                close_socket(s);
+                continue;
+            }
             slot.sock = s;
             slot.connected = 1;
             slot.connect_tick = slot.taken_tick = get_tick_count();
@@ -335,6 +356,9 @@ void poller_thread() {
         for (size_t k = 1; k < fds.size(); k++) {
             if (!fds[k].revents) continue;
             auto [index, gen] = owners[k - 1];
+            // Readers of evicted connections end as soon as their handle is shut down; until
+            // they have, no more than kPeerMaxReaders run.
+            if (!g_readers.wait_below(kPeerMaxReaders, 1000)) continue;
             {
                 std::lock_guard<std::mutex> lk(g_peer_mutex);
                 Cpeer_socket& slot = g_peer_socks[index];
@@ -352,6 +376,9 @@ void reader_thread(int index, uint64_t gen) {
         return;
     }
     Cpeer_socket& slot = g_peer_socks[index];
+    // Bound before the first generation check: while the slot still has this generation, the
+    // handle bound here is this connection's, and no later one is ever read.
+    slot.bind_reader();
     std::vector<char> buffer(kRecvBufSize);
     char* buf = buffer.data();
     // Every message is handed over in a buffer that is zero behind it, as if cleared whole; only
@@ -367,12 +394,7 @@ void reader_thread(int index, uint64_t gen) {
         }
         std::memset(buf, 0, static_cast<size_t>(used));
         used = 0;
-        socket_t s = slot.sock;
-        if (s == 0) {
-            close_peer_slot(index, gen);
-            return;
-        }
-        int w = wait_readable(s, -1);
+        int w = slot.wait_readable_for(-1);
         if (g_stopping) return;
         if (w < 0) {
             close_peer_slot(index, gen);

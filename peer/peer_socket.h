@@ -22,6 +22,8 @@ constexpr int kPeerKeepAliveMs = 10000;
 constexpr int kPeerIdleLimit = 6;
 constexpr int kPeerAddressKept = 28;
 constexpr int kPeerHostKept = 49;
+// Reader threads: one per connection, plus readers of evicted connections on their way out.
+constexpr int kPeerMaxReaders = 2 * kPeerSlots;
 
 class Cpeer_socket : public Clink_socket, public slot_fields {
 public:
@@ -44,8 +46,10 @@ extern std::mutex g_peer_mutex;
 int start_peer_service(bool listen = true);
 // Stops every peer thread and closes every connection; joins the threads.
 void stop_peer_service();
-// Clears every slot without closing (program start and login).
+// Clears every slot without closing (program start).
 void clear_peer_table();
+// Closes every direct connection and clears its slot (a new sign-in).
+void close_all_peer_connections();
 
 int connect_to_peer(int peer_id, const char* address);
 int OnContactTextChat(int contact_id);
@@ -68,9 +72,10 @@ void close_peer_connections(int peer_id);
 // One keep-alive pass (the thread runs one every 10 s; tests call it directly).
 void peer_keepalive_pass();
 
-// Takes a slot for a new connection (first free, else evicts the earliest-taken). Returns its
-// index with in_use set and a new generation.
-int take_peer_slot(bool close_first);
+// Takes a slot for a new connection (first free, else evicts the earliest-taken) and closes the
+// handle it held. Returns its index with in_use set and a new generation (also stored in
+// *gen_out when given).
+int take_peer_slot(uint64_t* gen_out = nullptr);
 
 // Number of slots in use (tests and statistics).
 int peer_slots_in_use();

@@ -44,12 +44,14 @@ void reader_thread(int index, uint64_t gen);
 
 void close_relay_slot(int index, uint64_t gen) {
     Cserver_socket& slot = g_server_socks[index];
+    socket_t s;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
         if (gen != 0 && slot.generation != gen) return;
         slot.clear();
+        s = slot.take_handle();
     }
-    slot.Clink_socket::my_close();
+    slot.close_taken(s);
 }
 
 // Adds len to a window pair. Caller holds g_relay_mutex.
@@ -153,6 +155,10 @@ int Cserver_socket::counting_recv(char* buffer, int max) {
     return r;
 }
 
+void close_all_relay_connections() {
+    for (int i = 0; i < kRelaySlots; i++) close_relay_slot(i, 0);
+}
+
 void clear_relay_table() {
     std::lock_guard<std::mutex> lk(g_relay_mutex);
     for (auto& slot : g_server_socks) slot.clear();
@@ -217,11 +223,12 @@ void close_relay_connections() {
 }
 
 namespace {
-// First free slot, else the earliest taken (ties to the highest index), which is closed first.
-int take_relay_slot(socket_t s, const char* address, uint16_t port) {
+// First free slot, else the earliest taken (ties to the highest index). The handle the slot held
+// is shut down and closed before the new one goes in, so its reader wakes and ends.
+void take_relay_slot(socket_t s, const char* address, uint16_t port) {
     int chosen = -1;
-    bool evict = false;
-    socket_t evicted = 0;
+    uint64_t gen;
+    socket_t old;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
         for (int i = 0; i < kRelaySlots; i++)
@@ -237,22 +244,27 @@ int take_relay_slot(socket_t s, const char* address, uint16_t port) {
                     min = g_server_socks[i].taken_tick;
                     chosen = i;
                 }
-            evict = true;
         }
         Cserver_socket& slot = g_server_socks[chosen];
-        if (evict) evicted = slot.sock.exchange(0);
+        old = slot.take_handle();
         slot.clear();
         slot.in_use = 1;
-        slot.connected = 1;
-        slot.sock = s;
         slot.connect_tick = slot.taken_tick = get_tick_count();
         copy_text(slot.peer_address, kAddressKept + 1, address);
         slot.peer_port = port;
-        slot.generation = g_next_generation++;
+        slot.generation = gen = g_next_generation++;
     }
-    // The evicted connection's reader wakes on the closed socket and sees the new generation.
-    if (evict) close_socket(evicted);
-    return chosen;
+    Cserver_socket& slot = g_server_socks[chosen];
+    slot.close_taken(old);
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        if (slot.generation == gen && slot.sock == 0) {
+            slot.sock = s;
+            slot.connected = 1;
+            return;
+        }
+    }
+    close_socket(s);  // the slot was taken by another listener meanwhile
 }
 
 void listener_thread(int which) {
@@ -303,6 +315,7 @@ void poller_thread() {
             }
         },
         [](int index, uint64_t gen) {
+            if (!g_readers.wait_below(2 * kRelaySlots, 1000)) return;
             {
                 std::lock_guard<std::mutex> lk(g_relay_mutex);
                 Cserver_socket& slot = g_server_socks[index];
@@ -352,8 +365,8 @@ bool fill(Cserver_socket& slot, read_ahead& in, int n) {
             in.end -= in.start;
             in.start = 0;
         }
-        socket_t s = slot.sock;
-        if (s == 0 || wait_readable(s, -1) < 0 || g_stopping) return false;
+        // The reader waits on its own handle only: a slot taken over ends the wait.
+        if (slot.wait_readable_for(-1) < 0 || g_stopping) return false;
         int r = slot.counting_recv(in.data.data() + in.end, kReadAheadBytes - in.end);
         if (r <= 0) return false;
         in.end += r;
@@ -379,6 +392,11 @@ void reader_thread(int index, uint64_t gen) {
         return;
     }
     Cserver_socket& slot = g_server_socks[index];
+    slot.bind_reader();  // before the generation check: see the peer reader
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        if (slot.generation != gen) return;
+    }
     read_ahead in;
     // Messages to one receiver that lie back to back in the read-ahead go out as one send.
     int span_start = 0;

@@ -64,6 +64,8 @@ int start_relay_service();
 void stop_relay_service();
 // Clears every slot without closing (program start, tests).
 void clear_relay_table();
+// Closes every connection to the local relay server and clears its slot (a new sign-in).
+void close_all_relay_connections();
 // Tests listen on other ports; nullptr restores 80, 443 and 8199. Takes effect at the next start.
 void set_relay_ports(const uint16_t* ports);
 

@@ -66,12 +66,14 @@ void clear_route(peer_slave_server& r) {
 // Closes slot index if it still belongs to generation gen (0: any).
 void close_slave_slot(int index, uint64_t gen) {
     Cpeer_socket_indirect& slot = g_slave_socks[index];
+    socket_t s;
     {
         std::lock_guard<std::mutex> lk(g_slave_mutex);
         if (gen != 0 && slot.generation != gen) return;
         slot.clear();
+        s = slot.take_handle();
     }
-    slot.Clink_socket::my_close();
+    slot.close_taken(s);
 }
 }  // namespace
 
@@ -97,6 +99,11 @@ void Cpeer_socket_indirect::clear() {
     id_sent = 0;
     slave_address[0] = '\0';
     connecting = 0;
+}
+
+void close_all_slave_connections() {
+    for (int i = 0; i < kSlaveSlots; i++) close_slave_slot(i, 0);
+    clear_slave_tables();
 }
 
 void clear_slave_tables() {
@@ -484,6 +491,7 @@ void poller_thread() {
             }
         },
         [](int index, uint64_t gen) {
+            if (!g_readers.wait_below(2 * kSlaveSlots, 1000)) return;
             {
                 std::lock_guard<std::mutex> lk(g_slave_mutex);
                 Cpeer_socket_indirect& slot = g_slave_socks[index];
@@ -501,6 +509,7 @@ void reader_thread(int index, uint64_t gen) {
         return;
     }
     Cpeer_socket_indirect& slot = g_slave_socks[index];
+    slot.bind_reader();  // before the generation check: see the peer reader
     std::vector<char> buffer(kRecvBufSize);
     char* buf = buffer.data();
     char* payload = buf + kOuterHeaderLen;
@@ -512,12 +521,7 @@ void reader_thread(int index, uint64_t gen) {
             copy_text(address, slot.slave_address);
         }
         std::memset(buf, 0, kRecvBufSize);
-        socket_t s = slot.sock;
-        if (s == 0) {
-            close_slave_slot(index, gen);
-            return;
-        }
-        int w = wait_readable(s, -1);
+        int w = slot.wait_readable_for(-1);
         if (g_stopping) return;
         if (w < 0 || slot.my_recv_fixed_len(buf, kOuterHeaderLen) < 0) {
             close_slave_slot(index, gen);

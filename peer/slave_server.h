@@ -72,6 +72,9 @@ void stop_slave_service();
 void close_slave_connections();
 // Clears both tables and the own assignment without closing (program start, tests).
 void clear_slave_tables();
+// Closes every slave-server connection, then clears the connection, route and assignment tables
+// (a new sign-in).
+void close_all_slave_connections();
 
 // Own assignment (462-470).
 void set_slave_server_address(int which, const char* address);

@@ -56,7 +56,8 @@ int Cjob_group::start(std::function<void()> fn) {
     }
     auto ended = [this] {
         std::lock_guard<std::mutex> lk(m_mutex);
-        if (--m_count == 0) m_done.notify_all();
+        --m_count;
+        m_done.notify_all();
     };
     try {
         std::thread t([f = std::move(fn), ended]() {
@@ -74,6 +75,12 @@ int Cjob_group::start(std::function<void()> fn) {
 bool Cjob_group::wait(uint32_t ms) {
     std::unique_lock<std::mutex> lk(m_mutex);
     return m_done.wait_for(lk, std::chrono::milliseconds(ms), [this] { return m_count == 0; });
+}
+
+bool Cjob_group::wait_below(int limit, uint32_t ms) {
+    std::unique_lock<std::mutex> lk(m_mutex);
+    return m_done.wait_for(lk, std::chrono::milliseconds(ms),
+                           [this, limit] { return m_count < limit; });
 }
 
 int Cjob_group::running() {

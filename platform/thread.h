@@ -28,6 +28,8 @@ public:
     // Waits until every thread of the group has ended or ms passed; true when none is left.
     bool wait(uint32_t ms);
     int running();
+    // Waits until fewer than limit threads of the group run or ms passed; true when below.
+    bool wait_below(int limit, uint32_t ms);
 
 private:
     std::mutex m_mutex;

@@ -1,6 +1,7 @@
 #include "protocol/housekeeping.h"
 
 #include "protocol/commands.h"
+#include "protocol/proxy.h"
 #include "protocol/peer_dispatch.h"
 #include "protocol/requests.h"
 #include "protocol/server_link.h"
@@ -22,7 +23,8 @@ void advance(uint32_t& next, uint32_t period, uint32_t now) {
 }
 
 std::string main_local_address() {
-    std::string address(g_main_link.local_address);
+    if (proxy_everything()) return "";  // see send_local_address
+    std::string address = g_main_link.local_address_text();
     if (address.size() > static_cast<size_t>(kLocalAddressChars)) address.resize(kLocalAddressChars);
     return address;
 }

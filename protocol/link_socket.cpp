@@ -19,18 +19,67 @@ Clink_socket::Clink_socket() {
 
 Clink_socket::~Clink_socket() = default;
 
-int Clink_socket::my_close() {
-    socket_t s = sock.exchange(0);
-    if (s != 0) {
-        shutdown_socket(s);
-        {
-            std::unique_lock<std::shared_mutex> lk(m_fd_lock);
-            close_socket(s);
-        }
-        connected = 0;
-        tried_times = 0;
+namespace {
+// The connection the calling thread reads as a bound reader, and the serial of its handle.
+thread_local const Clink_socket* t_bound_to = nullptr;
+thread_local uint64_t t_bound_serial = 0;
+}  // namespace
+
+void Clink_socket::receive_failed() {
+    static const char kText[] = "Receiving data from server failed, may need reconnect.";
+    log_line("%s (%s)\n", kText, name);
+    // A receive on a connection closed on purpose (sign-out, another thread's close) is no news.
+    if (report_receive_failure != 1 || sock.load() == 0) return;
+    // One box per broken connection: the handle's serial is remembered, and a later connection
+    // has a new one.
+    uint64_t serial = m_handle_serial.load();
+    if (m_failure_reported.exchange(serial) != serial) show_message("%s", kText);
+}
+
+socket_t Clink_socket::take_handle() {
+    // The serial changes before the handle goes: a bound reader loads the handle first and the
+    // serial second, so it either sees its own handle or learns that it is gone.
+    m_handle_serial.fetch_add(1);
+    return sock.exchange(0);
+}
+
+void Clink_socket::close_taken(socket_t s) {
+    if (s == 0) return;
+    shutdown_socket(s);
+    {
+        std::unique_lock<std::shared_mutex> lk(m_fd_lock);
+        close_socket(s);
     }
+    connected = 0;
+    tried_times = 0;
+}
+
+int Clink_socket::my_close() {
+    close_taken(take_handle());
     return 0;
+}
+
+void Clink_socket::bind_reader() {
+    std::shared_lock<std::shared_mutex> fd(m_fd_lock);
+    socket_t s = sock.load();
+    t_bound_to = this;
+    t_bound_serial = s != 0 ? m_handle_serial.load() : 0;
+}
+
+socket_t Clink_socket::usable_handle() const {
+    socket_t s = sock.load();
+    if (t_bound_to == this && t_bound_serial != m_handle_serial.load()) return 0;
+    return s;
+}
+
+int Clink_socket::wait_readable_for(int ms) {
+    // Held shared, the handle cannot be closed during the wait; closing shuts it down first,
+    // which ends the wait.
+    std::shared_lock<std::shared_mutex> fd(m_fd_lock);
+    socket_t s = usable_handle();
+    if (s == 0) return -1;
+    int r = wait_readable(s, ms);
+    return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
 void Clink_socket::attach(socket_t accepted) {
@@ -47,7 +96,70 @@ void Clink_socket::clear_after_failed_connect(socket_t s) {
     connected = 0;
 }
 
+bool Clink_socket::join_or_claim_connect(std::unique_lock<std::mutex>& lk, int* result) {
+    if (m_connecting) {
+        uint64_t round = m_connect_round;
+        m_connect_done.wait(lk, [&] { return m_connect_round != round; });
+        *result = m_connect_result;
+        return true;
+    }
+    m_connecting = true;
+    return false;
+}
+
+void Clink_socket::finish_connect(int result) {
+    std::lock_guard<std::mutex> lk(m_connect_mutex);
+    m_connecting = false;
+    m_connect_round++;
+    m_connect_result = result;
+    m_connect_done.notify_all();
+}
+
 int Clink_socket::connect_to_server() {
+    int r;
+    {
+        std::unique_lock<std::mutex> lk(m_connect_mutex);
+        if (join_or_claim_connect(lk, &r)) return r;
+    }
+    r = connect_now();
+    finish_connect(r);
+    return r;
+}
+
+int Clink_socket::ensure_connected(const char* host, uint16_t port) {
+    int r;
+    {
+        std::unique_lock<std::mutex> lk(m_connect_mutex);
+        if (m_connecting) {
+            join_or_claim_connect(lk, &r);
+            return r;
+        }
+        if (sock.load() != 0) return 0;
+        m_connecting = true;
+    }
+    if (host) {
+        std::lock_guard<std::mutex> lk(m_address_mutex);
+        copy_text(server_host, host);
+        server_port = port;
+    }
+    r = connect_now();
+    finish_connect(r);
+    return r;
+}
+
+std::string Clink_socket::local_address_text() {
+    std::lock_guard<std::mutex> lk(m_address_mutex);
+    return local_address;
+}
+
+void Clink_socket::set_local_address_from(socket_t s) {
+    char text[sizeof(local_address)];
+    local_address_of(s, text, 51);
+    std::lock_guard<std::mutex> lk(m_address_mutex);
+    copy_text(local_address, text);
+}
+
+int Clink_socket::connect_now() {
     load_proxy_settings();
     if (use_proxy == 1) {
         if (connect_through_proxy() != 0) {
@@ -79,7 +191,7 @@ int Clink_socket::connect_to_server() {
     sock = s;
     connected = 1;
     set_buffer_sizes();
-    local_address_of(s, local_address, 51);
+    set_local_address_from(s);
     return 0;
 }
 
@@ -209,11 +321,24 @@ int Clink_socket::send_raw(const char* data, int length) {
 }
 
 void Clink_socket::send_with_reconnect(const char* data, int length) {
-    if (my_send_fixed_len(data, length) < 0) {
-        my_close();
-        connect_to_server();
-        my_send_fixed_len(data, length);
+    uint64_t before = m_handle_serial.load();
+    if (my_send_fixed_len(data, length) >= 0) return;
+    bool mine = false;
+    {
+        std::unique_lock<std::mutex> lk(m_connect_mutex);
+        // Another thread reconnected after this send started: send on its connection. A connect
+        // under way is waited for; otherwise this thread reconnects.
+        bool reconnected = sock.load() != 0 && m_handle_serial.load() != before;
+        int joined;
+        if (!reconnected) mine = !join_or_claim_connect(lk, &joined);
     }
+    if (mine) {
+        my_close();
+        int r = connect_now();
+        if (reconnect_hook hook = on_reconnect.load()) hook(*this, r == 0);
+        finish_connect(r);
+    }
+    my_send_fixed_len(data, length);
 }
 
 int Clink_socket::my_recv(char* buffer, int max) {
@@ -224,10 +349,10 @@ int Clink_socket::my_recv(char* buffer, int max) {
     long r;
     {
         std::shared_lock<std::shared_mutex> fd(m_fd_lock);
-        socket_t s = sock;
+        socket_t s = usable_handle();
         r = s != 0 ? recv_bytes(s, buffer, max) : -1;
     }
-    if (r < 0) show_message("Receiving data from server failed, may need reconnect.");
+    if (r < 0) receive_failed();
     return static_cast<int>(r);
 }
 
@@ -237,11 +362,11 @@ int Clink_socket::recv_exact(char* buffer, int n, bool show_failure) {
     while (got < n) {
         {
             std::shared_lock<std::shared_mutex> fd(m_fd_lock);
-            socket_t s = sock;
+            socket_t s = usable_handle();
             r = s != 0 ? recv_bytes(s, buffer + got, n - got) : -1;
         }
         if (r < 0) {
-            if (show_failure) show_message("Receiving data from server failed, may need reconnect.");
+            if (show_failure) receive_failed();
             return static_cast<int>(r);
         }
         // Zero bytes after a blocking receive means the other side closed the connection.

@@ -10,8 +10,11 @@
 // one the system has already given to another connection.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <shared_mutex>
+#include <string>
 
 #include "platform/socket.h"
 #include "platform/sync.h"
@@ -31,7 +34,20 @@ public:
 
     virtual int my_close();
 
+    // Connects (closing a previous connection first). Connects on one instance never overlap: a
+    // call made while another thread connects waits for that connect and returns its result, so
+    // no handle is made and then lost.
     int connect_to_server();
+    // Connects unless connected already, serialised as above; host and port (when host is given)
+    // are set inside the serialised part, where every connect reads them.
+    int ensure_connected(const char* host = nullptr, uint16_t port = 0);
+    // The local address of the current connection (guarded: connects write it).
+    std::string local_address_text();
+    // Called on the thread of send_with_reconnect after it connected again (connected true) or
+    // failed to (false), before the failed message is sent again and before any other thread's
+    // send that waited for this connect. Set before the connection is shared between threads.
+    using reconnect_hook = void (*)(Clink_socket& link, bool connected);
+    std::atomic<reconnect_hook> on_reconnect{nullptr};
     int my_send_fixed_len(const char* data, int length);
     int my_send(const char* data, int length) { return my_send_fixed_len(data, length); }
     int my_send_fixed_len_from(const char* data, int length, int from);
@@ -59,6 +75,21 @@ public:
     // Takes over an accepted connection (listeners of the peer and relay servers).
     void attach(socket_t accepted);
 
+    // Closing in two steps, for tables that must take the handle out under their own lock:
+    // take_handle empties the connection (readers bound to it fail from then on) and returns the
+    // handle; close_taken shuts it down, waits until no call is inside it and closes it.
+    socket_t take_handle();
+    void close_taken(socket_t s);
+
+    // Binds the calling thread as the reader of the handle this connection holds now. From then
+    // on this thread's receive calls and waits fail once that handle was taken away, even when
+    // the connection holds a newer handle by then (a table slot taken by another connection), so
+    // a reader never waits on or reads from a handle that is not its own.
+    void bind_reader();
+    // Waits until the bound handle (or the current one, for an unbound thread) has data or was
+    // shut down: 1 ready, 0 time-out, -1 closed or failed.
+    int wait_readable_for(int ms);
+
     char name[256];
     char server_host[100];
     char local_address[100];
@@ -74,6 +105,9 @@ public:
     char proxy_password[128];
     int proxy_type = 0;
     int report_resolve_error = 1;
+    // Whether a failed receive reaches the user (once per connection) or is only logged. Only
+    // the main server connection reports; peer, relay and slave connections fail quietly.
+    int report_receive_failure = 0;
     int retry_on_error = 1;
     std::atomic<int> tried_times{0};
     std::atomic<int> retry_count{0};
@@ -86,9 +120,31 @@ protected:
 private:
     // Held shared around each send and receive call on the handle, exclusively around its close.
     std::shared_mutex m_fd_lock;
+    // Connect serialisation: one connect at a time, the others wait for its round to end.
+    std::mutex m_connect_mutex;
+    std::condition_variable m_connect_done;
+    bool m_connecting = false;
+    uint64_t m_connect_round = 0;
+    int m_connect_result = -1;
+    // Guards local_address (and server_host/server_port when set through ensure_connected).
+    std::mutex m_address_mutex;
+    // Under m_connect_mutex: waits for a connect in progress and returns true with its result
+    // in *result, or claims the next connect (false).
+    bool join_or_claim_connect(std::unique_lock<std::mutex>& lk, int* result);
+    void finish_connect(int result);
+    int connect_now();
+    void set_local_address_from(socket_t s);
+    // Changes whenever a handle is taken away; a bound reader compares it with its own.
+    std::atomic<uint64_t> m_handle_serial{1};
+    // The handle the calling thread may use: the current one, or 0 when the thread is bound to
+    // a handle that was taken away. Called with m_fd_lock held shared.
+    socket_t usable_handle() const;
     int send_scrambled(const char* data, int length, int from);
     // Reads exactly n bytes without scrambling logic; shared by the exact-length and proxy reads.
     int recv_exact(char* buffer, int n, bool show_failure);
     void clear_after_failed_connect(socket_t s);
+    // Logs a failed receive and, on a reporting connection, tells the user once per handle.
+    void receive_failed();
+    std::atomic<uint64_t> m_failure_reported{0};  // serial of the handle whose failure was shown
     friend class proxy_reader;
 };

@@ -44,6 +44,9 @@ struct peer_dispatch {
     virtual void close_connections();
     // A contact's address changed (it signed in elsewhere): its old direct connections go.
     virtual void contact_address_changed(int contact_id);
+    // A sign-in starts a new session: the direct, slave-server and relay connections of the
+    // previous one are closed and their tables cleared.
+    virtual void session_signing_in() {}
 };
 
 // The installed implementation (the logging defaults until one is set). nullptr restores them.

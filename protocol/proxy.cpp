@@ -127,7 +127,7 @@ int Clink_socket::connect_through_proxy() {
         return -1;
     }
     set_buffer_sizes();
-    local_address_of(sock, local_address, 51);
+    set_local_address_from(sock);
     connected = 1;
     return 0;
 }
@@ -291,3 +291,15 @@ int save_proxy_settings(int use, int type, const char* address, int port, const 
 }
 
 int disable_proxy() { return reg_write_int(kProxySection, "use_proxy", 0); }
+
+bool proxy_everything() {
+    int use = 0;
+    reg_read_int(kProxySection, "use_proxy", &use);
+    char text[20];
+    reg_read(kProxySection, "proxy_everything", text, sizeof(text));
+    return use == 1 && (text[0] == '\0' || std::atoi(text) != 0);
+}
+
+int save_proxy_everything(bool on) {
+    return reg_write_int(kProxySection, "proxy_everything", on ? 1 : 0);
+}

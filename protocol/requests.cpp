@@ -13,6 +13,7 @@
 #include "protocol/framing.h"
 #include "protocol/message_reader.h"
 #include "protocol/notify.h"
+#include "protocol/proxy.h"
 #include "protocol/server_link.h"
 #include "protocol/session.h"
 #include "protocol/tables.h"
@@ -55,8 +56,11 @@ int request_groups() { return general_command_to_server(CMD_GET_GROUPS); }
 int request_contacts() { return general_command_to_server(CMD_GET_CONTACTS); }
 
 int send_local_address() {
+    // Through a proxy that carries everything, the address the server sees is the proxy's; the
+    // address behind it is not told.
+    if (proxy_everything()) return 0;
     char address[kLocalAddressChars + 1];
-    copy_text(address, g_main_link.local_address);
+    copy_text(address, g_main_link.local_address_text().c_str());
     return general_str_command_to_server(CMD_LOCAL_ADDRESS, address);
 }
 

@@ -36,6 +36,8 @@ char g_searched_email[128];
 
 std::thread g_recv_thread;
 std::atomic<bool> g_recv_stop{false};
+// A login was sent and no sign-out since: a new main connection repeats the login.
+std::atomic<bool> g_login_wanted{false};
 
 int body_int(const char* body) {
     int v = 0;
@@ -172,6 +174,32 @@ void reset_session_values() {
     g_searched_email[0] = '\0';
 }
 
+namespace {
+// The main connection broke and a send made it again: the server no longer has this client
+// signed in, so the login goes out first (its reply brings the requests that follow a login).
+// The user hears when that cannot happen; a refused login arrives as the usual reply.
+void relogin_after_reconnect(Clink_socket& link, bool connected) {
+    if (!g_login_wanted.load()) return;
+    g_logged_in = 0;
+    if (connected) {
+        session_texts t = get_session_texts();
+        char body[kTextBuilderSize];
+        std::snprintf(body, sizeof(body), "%s:%s", t.my_email, t.my_passwd);
+        char msg[kTextBuilderSize + kHeaderLen];
+        int len = build_message(msg, sizeof(msg), 0, 0, CMD_LOGIN, body,
+                                static_cast<int>(std::strlen(body)));
+        // Sent without the reconnecting send: this runs inside a reconnect.
+        if (len > 0 && link.my_send_fixed_len(msg, len) > 0) {
+            log_line("main connection made again, login repeated\r\n");
+            g_recv_event.signal();
+            return;
+        }
+    }
+    log_line("main connection lost and not made again, signed out\r\n");
+    post_main(NM_LOGIN_FAILED);
+}
+}  // namespace
+
 int session_start() {
     if (g_recv_thread.joinable()) return 0;
     reset_session_values();
@@ -180,6 +208,8 @@ int session_start() {
     reset_relay_acks();
     g_recv_event.reset();
     copy_text(g_main_link.name, "main server");
+    g_main_link.report_receive_failure = 1;
+    g_main_link.on_reconnect = relogin_after_reconnect;
     if (g_main_link.sock.load() == 0) {
         deployment_server_host(g_main_link.server_host, sizeof(g_main_link.server_host));
         g_main_link.server_port = kServerPort;
@@ -203,12 +233,9 @@ void session_stop() {
 }
 
 int ensure_main_connection() {
-    int r = 0;
-    if (g_main_link.sock.load() == 0) {
-        deployment_server_host(g_main_link.server_host, sizeof(g_main_link.server_host));
-        g_main_link.server_port = kServerPort;
-        r = g_main_link.connect_to_server();
-    }
+    char host[sizeof(g_main_link.server_host)];
+    deployment_server_host(host, sizeof(host));
+    int r = g_main_link.ensure_connected(host, kServerPort);
     g_recv_event.signal();
     return r;
 }
@@ -219,7 +246,9 @@ int login(const char* email, const char* password) {
         copy_text(g_texts.my_email, email);
         copy_text(g_texts.my_passwd, password);
     }
+    g_login_wanted = true;
     g_logged_in = 0;
+    peer().session_signing_in();
     ensure_main_connection();
     session_texts t = get_session_texts();
     char body[kTextBuilderSize];
@@ -228,6 +257,7 @@ int login(const char* email, const char* password) {
 }
 
 int sign_out() {
+    g_login_wanted = false;
     int r = general_command_to_server(CMD_SIGN_OUT);
     g_logged_in = 0;
     peer().close_connections();
@@ -256,12 +286,12 @@ int do_status_notify_by_peer(const char* body, int len) {
             }
     }
     if (moved) peer().contact_address_changed(id);
-    if (found == 0) {
-        log_line("did not find contact_id:%d in do_status_notify_by_peer\r\n", id);
-        return -1;
-    }
+    // An unknown peer is logged; the notification goes out all the same (its handler finds no
+    // contact and changes nothing).
+    if (found == 0)
+        log_line("could not find peer_id in do_status_notify_by_peer, peer_id:%d\r\n", id);
     post_main(NM_PEER_STATUS, id, state);
-    return 0;
+    return found == 0 ? -1 : 0;
 }
 
 void dispatch_server_command(int command, char* body, int len, int board_num) {

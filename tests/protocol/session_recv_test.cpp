@@ -1,5 +1,6 @@
 // The login exchange and the receive loop against a scripted server: bytes in, table state and
 // notifications out.
+#include <memory>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -139,24 +140,39 @@ TEST_F(SessionTest, UnknownCommandsAndBadHeadersAreSkippedAndTheConnectionKept) 
     EXPECT_NE(g_main_link.sock.load(), 0);
 }
 
-TEST_F(SessionTest, ServerClosingThenKeepAliveReconnectsWithoutANewLogin) {
-    fake_server server("127.0.77.4");
+TEST_F(SessionTest, MainConnectionMadeAgainRepeatsTheLoginAndTellsWhenItFails) {
+    auto server = std::make_unique<fake_server>("127.0.77.4");
     start("127.0.77.4");
-    ASSERT_TRUE(login_to(server));
-    server.send(SRV_LOGIN_OK);
+    ASSERT_TRUE(login_to(*server));
+    server->send(SRV_LOGIN_OK);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_SUCCESS));
-    server.close_connection();
-    for (int i = 0; i < 100 && g_main_link.sock.load() != 0; i++) sleep_ms(20);
-    ASSERT_EQ(g_main_link.sock.load(), 0);  // the receive thread closed its end
-
-    send_keep_alive();
-    ASSERT_TRUE(server.accept());
     message m;
-    ASSERT_TRUE(server.read(&m));
-    EXPECT_EQ(m.command, CMD_KEEP_ALIVE);  // not a new login
-    server.send(SRV_USER_ID, "99");         // and reading has resumed
-    for (int i = 0; i < 100 && g_user_id.load() != 99; i++) sleep_ms(20);
-    EXPECT_EQ(g_user_id.load(), 99);
+    // The server restarts twice: once it takes the repeated login, once it refuses it.
+    for (int reply : {SRV_LOGIN_OK, SRV_LOGIN_FAILED}) {
+        server->close_connection();
+        for (int i = 0; i < 250 && g_main_link.sock.load() != 0; i++) sleep_ms(20);
+        ASSERT_EQ(g_main_link.sock.load(), 0);  // the receive thread closed its end
+
+        send_keep_alive();
+        ASSERT_TRUE(server->accept());
+        ASSERT_TRUE(server->read(&m));
+        EXPECT_EQ(m.command, CMD_LOGIN) << "the login goes first on the new connection";
+        EXPECT_EQ(m.body, "ann@example.org:secret");
+        EXPECT_EQ(g_logged_in.load(), 0) << "not signed in until the server says so";
+        ASSERT_TRUE(server->read(&m));
+        EXPECT_EQ(m.command, CMD_KEEP_ALIVE);
+        server->send(reply);
+    }
+    ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_FAILED));
+    EXPECT_EQ(m_rec.count(NM_LOGIN_SUCCESS), 2);
+    EXPECT_EQ(g_logged_in.load(), 0);
+
+    // The server is gone: the user hears that the session could not be made again.
+    server.reset();
+    for (int i = 0; i < 250 && g_main_link.sock.load() != 0; i++) sleep_ms(20);
+    send_keep_alive();
+    for (int i = 0; i < 250 && m_rec.count(NM_LOGIN_FAILED) < 2; i++) sleep_ms(20);
+    EXPECT_EQ(m_rec.count(NM_LOGIN_FAILED), 2);
 }
 
 TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
@@ -169,6 +185,7 @@ TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
     server.send(SRV_GROUP_RENAME_OK, "         7:New name");
     server.send(SRV_NOTICE1, std::string(1500, 'z'));  // a notice cut to 1024 characters
     server.send(SRV_STATUS_SET, "3");
+    server.send(SRV_PEER_STATUS, "        22:     1:10.9.9.9");  // not a contact
     server.send(SRV_LOGGED_IN_ELSEWHERE);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGGED_IN_ELSEWHERE));
     recorder::note n;
@@ -187,6 +204,14 @@ TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
     EXPECT_EQ(get_server_notice(0), std::string(1024, 'z'));
     ASSERT_TRUE(m_rec.wait_for(NM_SET_MY_STATUS, 100, &n));
     EXPECT_EQ(n.w, 3);
+    // A presence change about someone who is not a contact is logged and still notified.
+    std::vector<intptr_t> status_ids;
+    for (const auto& x : m_rec.notes())
+        if (x.n == NM_PEER_STATUS) status_ids.push_back(x.w);
+    EXPECT_EQ(status_ids, (std::vector<intptr_t>{21, 22}));
+    EXPECT_NE(session_test::read_log().find(
+                  "could not find peer_id in do_status_notify_by_peer, peer_id:22\r\n"),
+              std::string::npos);
 }
 
 TEST_F(SessionTest, OfflineChunksAreSentSoEachIsReadBeforeTheNextArrives) {
