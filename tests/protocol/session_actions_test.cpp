@@ -212,9 +212,10 @@ TEST(WorkLanes, OneLaneInOrderOthersAlongsideAndStopDropsQueued) {
     EXPECT_EQ(order, (std::vector<int>{10, 1, 2}));
 
     // Stop while a job runs: the job queued behind it is dropped, new work refused.
-    gate hold2;
+    gate hold2, started;
     std::atomic<bool> dropped_ran{false};
-    ASSERT_EQ(lanes.run(3, [&] { hold2.wait(); }), 0);
+    ASSERT_EQ(lanes.run(3, [&] { started.release(); hold2.wait(); }), 0);
+    ASSERT_TRUE(started.wait());
     ASSERT_EQ(lanes.run(3, [&] { dropped_ran = true; }), 0);
     std::atomic<bool> stopped{false};
     std::thread stopper([&] { stopped = lanes.stop(10000); });
