@@ -99,7 +99,7 @@ void cli_app::reader_main() {
         if (n <= 0) {
             if (!pending.empty()) m_lines.push_back(pending);
             m_eof = true;
-            dispatcher.post(kCliInput, 0, 0);
+            dispatcher.post(NM_CLI_INPUT, 0, 0);
             return;
         }
         pending.append(buf, static_cast<size_t>(n));
@@ -113,7 +113,7 @@ void cli_app::reader_main() {
             got = true;
         }
         // Wakes the main loop, which takes the lines after the notification ran.
-        if (got) dispatcher.post(kCliInput, 0, 0);
+        if (got) dispatcher.post(NM_CLI_INPUT, 0, 0);
     }
 }
 

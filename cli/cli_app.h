@@ -13,6 +13,7 @@
 
 #include "cli/args.h"
 #include "protocol/housekeeping.h"
+#include "protocol/commands.h"
 #include "protocol/notify.h"
 #include "protocol/session_controller.h"
 
@@ -32,9 +33,6 @@ struct cli_asker : question_asker {
     int ask_file_offer(const contact_record& c, const user_text& text, const char* offered_name,
                        std::string* folder, std::string* save_as) override;
 };
-
-// Internal notification: the standard-input reader queued lines (it only wakes the main loop).
-constexpr int kCliInput = 1008;
 
 // The user's commands count as input for the automatic Away.
 struct cli_idle : input_idle_source {

@@ -29,14 +29,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/commands.h"
 #include "protocol/file_dispatch.h"
-
-enum file_transfer_notification : int {
-    NM_FILE_SEND_PROGRESS = 60,
-    NM_FILE_RECV_PROGRESS = 61,
-    NM_FILE_RECV_INCOMPLETE = 62,
-    NM_FILE_SEND_FAILED = 63,
-};
 
 enum file_incomplete_reason : int {
     FILE_INCOMPLETE_PATH_FAILED = 1,   // the direct connection that carried it was closed

@@ -7,19 +7,16 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/commands.h"
 #include "protocol/texts.h"
 
 // Notifications of file transfer to the main window, each with the peer id as wparam: 40 an offer
 // arrived, 41 the peer accepted, 42 the peer refused, 43 the file was saved, and 60 send progress
 // (lparam: bytes sent), 61 receive progress (lparam: bytes written), 62 an incoming file ended
 // incomplete (lparam: the reason), 63 a send failed (lparam: the reason).
-constexpr int kFileNotifyAsk = 40;
-constexpr int kFileNotifySaved = 43;
-constexpr int kFileNotifySendProgress = 60;
-constexpr int kFileNotifySendFailed = 63;
 inline bool is_file_notification(int n) {
-    return (n >= kFileNotifyAsk && n <= kFileNotifySaved) ||
-           (n >= kFileNotifySendProgress && n <= kFileNotifySendFailed);
+    return (n >= NM_FILE_ASK && n <= NM_FILE_DONE) ||
+           (n >= NM_FILE_SEND_PROGRESS && n <= NM_FILE_SEND_FAILED);
 }
 
 struct file_progress {
