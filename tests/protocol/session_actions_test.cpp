@@ -19,6 +19,7 @@
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
 #include "protocol/work_lanes.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -170,7 +171,7 @@ TEST_F(ActionsTest, FailuresComeBackAsTextsOfTheAction) {
     // A home server nobody listens on: the worker reports 190, the caller never waited.
     {
         tables_guard lk(tables_mutex());
-        copy_text(g_contact[get_contact_index(52)].home_server, "127.0.83.201");
+        copy_text(g_contact[get_contact_index(52)].home_server, testsupport::loopback_address(201).c_str());
     }
     ASSERT_EQ(m_controller.send_offline_message(52, "hi"), 0);
     ASSERT_TRUE(next_action(&r, &text));

@@ -14,6 +14,7 @@
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
+#include "tests/support/loopback.h"
 #include "tests/protocol/proxy_test_support.h"
 #include "tests/protocol/session_test_support.h"
 
@@ -55,9 +56,9 @@ protected:
 };
 
 TEST_F(SessionTest, LoginAcceptedBeforeTheNumbersStillLogsIn) {
-    fake_server server("127.0.77.1");
+    fake_server server(testsupport::loopback_address(1).c_str());
     ASSERT_TRUE(server.listening());
-    start("127.0.77.1");
+    start(testsupport::loopback_address(1).c_str());
     ASSERT_TRUE(login_to(server));
     server.send(SRV_LOGIN_OK);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_SUCCESS));
@@ -84,8 +85,8 @@ TEST_F(SessionTest, LoginAcceptedBeforeTheNumbersStillLogsIn) {
 }
 
 TEST_F(SessionTest, ListsFillTheTablesAndContactListClearsAllRecords) {
-    fake_server server("127.0.77.2");
-    start("127.0.77.2");
+    fake_server server(testsupport::loopback_address(2).c_str());
+    start(testsupport::loopback_address(2).c_str());
     // Records left from before, including one beyond the ones the new list fills.
     for (int i = 0; i < 100; i++) add_one_contact(5000 + i, 0, "old");
     ASSERT_TRUE(login_to(server));
@@ -122,8 +123,8 @@ TEST_F(SessionTest, ListsFillTheTablesAndContactListClearsAllRecords) {
 }
 
 TEST_F(SessionTest, UnknownCommandsAndBadHeadersAreSkippedAndTheConnectionKept) {
-    fake_server server("127.0.77.3");
-    start("127.0.77.3");
+    fake_server server(testsupport::loopback_address(3).c_str());
+    start(testsupport::loopback_address(3).c_str());
     ASSERT_TRUE(login_to(server));
     server.send(777, std::string(300, 'x'));  // unknown: its body is consumed
     // Bad separator at position 9; the bytes behind it are what the one discarding read takes.
@@ -140,8 +141,8 @@ TEST_F(SessionTest, UnknownCommandsAndBadHeadersAreSkippedAndTheConnectionKept) 
 }
 
 TEST_F(SessionTest, ServerClosingThenKeepAliveReconnectsWithoutANewLogin) {
-    fake_server server("127.0.77.4");
-    start("127.0.77.4");
+    fake_server server(testsupport::loopback_address(4).c_str());
+    start(testsupport::loopback_address(4).c_str());
     ASSERT_TRUE(login_to(server));
     server.send(SRV_LOGIN_OK);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_SUCCESS));
@@ -160,8 +161,8 @@ TEST_F(SessionTest, ServerClosingThenKeepAliveReconnectsWithoutANewLogin) {
 }
 
 TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
-    fake_server server("127.0.77.5");
-    start("127.0.77.5");
+    fake_server server(testsupport::loopback_address(5).c_str());
+    start(testsupport::loopback_address(5).c_str());
     add_one_contact(21, 0, "Dee");
     ASSERT_TRUE(login_to(server));
     server.send(SRV_PEER_STATUS, "        21:     1:10.1.2.3");
@@ -190,8 +191,8 @@ TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
 }
 
 TEST_F(SessionTest, OfflineChunksAreSentSoEachIsReadBeforeTheNextArrives) {
-    fake_server server("127.0.77.6");
-    start("127.0.77.6");
+    fake_server server(testsupport::loopback_address(6).c_str());
+    start(testsupport::loopback_address(6).c_str());
     ASSERT_TRUE(login_to(server));
     server.send(SRV_OFFLINE_BEGIN, "1");
     server.send(SRV_OFFLINE_TEXT, std::string(2047, 'a'));
@@ -207,8 +208,8 @@ TEST_F(SessionTest, OfflineChunksAreSentSoEachIsReadBeforeTheNextArrives) {
 }
 
 TEST_F(SessionTest, StopEndsTheReceiveThreadWhileTheServerIsSilent) {
-    fake_server server("127.0.77.7");
-    start("127.0.77.7");
+    fake_server server(testsupport::loopback_address(7).c_str());
+    start(testsupport::loopback_address(7).c_str());
     ASSERT_TRUE(login_to(server));
     // TearDown joins the thread, which is blocked waiting for data; it must return promptly.
 }
