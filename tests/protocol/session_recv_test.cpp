@@ -129,10 +129,12 @@ TEST_F(SessionTest, UnknownCommandsAndBadHeadersAreSkippedAndTheConnectionKept) 
     server.send(777, std::string(300, 'x'));  // unknown: its body is consumed
     // Bad separator at position 9; the bytes behind it are what the one discarding read takes.
     server.send_raw("   0:   0;1000:   0:junkjunk");
-    for (int i = 0; i < 50 && session_test::read_log().find("format error") == std::string::npos; i++)
+    // The next message goes only once the receive thread dealt with the bad header.
+    for (int i = 0; i < 1000 && session_test::read_log().find("format error") == std::string::npos; i++)
         sleep_ms(20);
+    ASSERT_NE(session_test::read_log().find("format error"), std::string::npos);
     server.send(SRV_USER_ID, "4321");
-    for (int i = 0; i < 100 && g_user_id.load() != 4321; i++) sleep_ms(20);
+    for (int i = 0; i < 1000 && g_user_id.load() != 4321; i++) sleep_ms(20);
     EXPECT_EQ(g_user_id.load(), 4321);
     std::string log = session_test::read_log();
     EXPECT_NE(log.find("g_recv_thread command format error at:9."), std::string::npos);
@@ -147,7 +149,7 @@ TEST_F(SessionTest, ServerClosingThenKeepAliveReconnectsWithoutANewLogin) {
     server.send(SRV_LOGIN_OK);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_SUCCESS));
     server.close_connection();
-    for (int i = 0; i < 100 && g_main_link.sock.load() != 0; i++) sleep_ms(20);
+    for (int i = 0; i < 1000 && g_main_link.sock.load() != 0; i++) sleep_ms(20);
     ASSERT_EQ(g_main_link.sock.load(), 0);  // the receive thread closed its end
 
     send_keep_alive();
@@ -156,7 +158,7 @@ TEST_F(SessionTest, ServerClosingThenKeepAliveReconnectsWithoutANewLogin) {
     ASSERT_TRUE(server.read(&m));
     EXPECT_EQ(m.command, CMD_KEEP_ALIVE);  // not a new login
     server.send(SRV_USER_ID, "99");         // and reading has resumed
-    for (int i = 0; i < 100 && g_user_id.load() != 99; i++) sleep_ms(20);
+    for (int i = 0; i < 1000 && g_user_id.load() != 99; i++) sleep_ms(20);
     EXPECT_EQ(g_user_id.load(), 99);
 }
 
