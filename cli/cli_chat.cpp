@@ -23,13 +23,13 @@ void cli_chat_window::send(int n, intptr_t wparam, intptr_t lparam) {
     peer_dispatch_info info = current_peer_dispatch();
     cli_chat_event ev{m_peer, reinterpret_cast<const char*>(wparam), static_cast<int>(lparam), info.path,
                       info.command};
-    m_app.dispatcher.send(kCliChatShow, reinterpret_cast<intptr_t>(&ev), 0);
+    m_app.dispatcher.send(NM_CLI_CHAT_SHOW, reinterpret_cast<intptr_t>(&ev), 0);
 }
 
 void print_chat_event(const cli_chat_event& ev) {
     static const char* const kPaths[] = {"direct", "slave", "datagram"};
     json_line j;
-    j.add("n", NM_CHAT_TEXT).add("event", ev.command == 211 ? "chat_delivered" : "chat_received");
+    j.add("n", NM_CHAT_TEXT).add("event", ev.command == PEER_CHAT_ECHO ? "chat_delivered" : "chat_received");
     j.add("peer", ev.peer_id);
     if (ev.path >= 0 && ev.path <= 2) j.add("path", kPaths[ev.path]);
     // Body: "name:text", a zero byte, then red, green, blue, size and style.

@@ -8,12 +8,10 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/commands.h"
 #include "protocol/notify.h"
 
 class cli_app;
-
-// Internal notification number under which a chat window forwards "show chat text".
-constexpr int kCliChatShow = 1007;
 
 struct cli_chat_event {
     int peer_id;

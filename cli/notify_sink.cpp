@@ -11,12 +11,6 @@
 #include "protocol/tables.h"
 
 namespace {
-// Numbers of the file-transfer progress and failure notifications.
-constexpr int kFileSendProgress = 60;
-constexpr int kFileRecvProgress = 61;
-constexpr int kFileRecvIncomplete = 62;
-constexpr int kFileSendFailed = 63;
-
 const char* incomplete_reason(intptr_t r) {
     switch (r) {
     case 1: return "connection closed";
@@ -41,8 +35,8 @@ const char* send_failure(intptr_t r) {
 
 // The transfer's name, path and counts (read after the controller handled the notification).
 void add_file_fields(cli_app& app, json_line& j, int n, int id, intptr_t lparam) {
-    bool sending = n == NM_FILE_ACCEPTED || n == NM_FILE_REFUSED || n == kFileSendProgress ||
-                   n == kFileSendFailed;
+    bool sending = n == NM_FILE_ACCEPTED || n == NM_FILE_REFUSED || n == NM_FILE_SEND_PROGRESS ||
+                   n == NM_FILE_SEND_FAILED;
     file_progress p;
     if (n == NM_FILE_ASK) {
         contact_record c;
@@ -52,72 +46,37 @@ void add_file_fields(cli_app& app, json_line& j, int n, int id, intptr_t lparam)
     if (!app.controller.file_transfer_progress(id, sending, &p)) return;
     j.add("name", p.name).add("path", p.path);
     switch (n) {
-    case kFileSendProgress:
+    case NM_FILE_SEND_PROGRESS:
         j.add("bytes", static_cast<long long>(lparam)).add("total", static_cast<long long>(p.total));
         j.add_bool("finished", p.finished && !p.active && p.bytes == lparam);
         break;
-    case kFileRecvProgress: j.add("bytes", static_cast<long long>(lparam)); break;
+    case NM_FILE_RECV_PROGRESS: j.add("bytes", static_cast<long long>(lparam)); break;
     case NM_FILE_DONE: j.add("bytes", static_cast<long long>(p.bytes)); break;
-    case kFileRecvIncomplete:
+    case NM_FILE_RECV_INCOMPLETE:
         j.add("bytes", static_cast<long long>(p.bytes)).add("reason", incomplete_reason(lparam));
         break;
-    case kFileSendFailed:
+    case NM_FILE_SEND_FAILED:
         j.add("bytes", static_cast<long long>(p.bytes)).add("reason", send_failure(lparam));
         break;
     default: break;
     }
 }
 
-const char* notification_name(int n) {
-    switch (n) {
-    case NM_LOGIN_SUCCESS: return "login_success";
-    case NM_LOGIN_FAILED: return "login_failed";
-    case NM_LOGIN_CLOSED: return "login_closed";
-    case NM_GROUP_LIST: return "group_list";
-    case NM_CONTACT_LIST: return "contact_list";
-    case NM_CONTACT_STATUS: return "contact_status";
-    case NM_OPEN_CHAT: return "open_chat";
-    case NM_WELCOME: return "welcome";
-    case NM_REGISTER_SUCCESS: return "register_success";
-    case NM_REGISTER_ERROR: return "register_error";
-    case NM_REGISTER_EMAIL_EXISTS: return "register_email_exists";
-    case NM_CONTACT_FOUND: return "contact_found";
-    case NM_CONTACT_SEARCH_FAILED: return "contact_search_failed";
-    case NM_CONTACT_NOT_FOUND: return "contact_not_found";
-    case NM_CONTACT_ADD_SUCCESS: return "contact_add_success";
-    case NM_CONTACT_ADD_FAILED: return "contact_add_failed";
-    case NM_CONTACT_ALREADY_EXISTS: return "contact_already_exists";
-    case NM_CONTACT_REMOVE_SUCCESS: return "contact_remove_success";
-    case NM_CONTACT_REMOVE_FAILED: return "contact_remove_failed";
-    case NM_CONTACT_ADD_CONFIRM_SUCCESS: return "contact_add_confirm_success";
-    case NM_CONTACT_NOT_ADDED: return "contact_not_added";
-    case NM_CONTACT_REMOVE_CONFIRM_SUCCESS: return "contact_remove_confirm_success";
-    case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS: return "contact_remove_confirm_no_success";
-    case NM_GROUP_REMOVE_SUCCESS: return "group_remove_success";
-    case NM_GROUP_ADD_SUCCESS: return "group_add_success";
-    case NM_GROUP_ADD_FAILED: return "group_add_failed";
-    case NM_GROUP_REMOVE_FAILED: return "group_remove_failed";
-    case NM_GROUP_UPDATE_SUCCESS: return "group_update_success";
-    case NM_GROUP_UPDATE_FAILED: return "group_update_failed";
-    case NM_OFFLINE_WAITING: return "offline_waiting";
-    case NM_OFFLINE_BEGIN: return "offline_begin";
-    case NM_OFFLINE_TEXT: return "offline_text";
-    case NM_OFFLINE_END: return "offline_end";
-    case NM_SET_MY_STATUS: return "my_status";
-    case NM_LOGGED_IN_ELSEWHERE: return "logged_in_elsewhere";
-    case NM_PEER_STATUS: return "peer_status";
-    case NM_SERVER_NOTICE: return "server_notice";
-    case NM_SERVER_NOTICE2: return "server_notice2";
-    case NM_KNOCK: return "knock";
-    case NM_FILE_ASK: return "file_offer";
-    case NM_FILE_ACCEPTED: return "file_accepted";
-    case NM_FILE_REFUSED: return "file_refused";
-    case NM_FILE_DONE: return "file_saved";
-    case kFileSendProgress: return "file_send_progress";
-    case kFileRecvProgress: return "file_recv_progress";
-    case kFileRecvIncomplete: return "file_incomplete";
-    case kFileSendFailed: return "file_send_failed";
-    default: return "notification";
+// The event name of notification n: its name in the command table.
+const char* event_name(int n) {
+    const char* name = notification_name(n);
+    return name ? name : "notification";
+}
+
+const char* action_name(int action) {
+    switch (action) {
+    case ACTION_SIGN_IN: return "sign_in";
+    case ACTION_SIGN_OUT: return "sign_out";
+    case ACTION_CHAT_LINE: return "chat";
+    case ACTION_KNOCK: return "knock";
+    case ACTION_OFFLINE_MESSAGE: return "offline";
+    case ACTION_FILE_OFFER: return "send_file";
+    default: return "unknown";
     }
 }
 
@@ -149,14 +108,15 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         cli_video_print_pending();
         return;
     }
-    if (n == kCliChatShow) {
+    if (n == NM_CLI_CHAT_SHOW) {
         print_chat_event(*reinterpret_cast<const cli_chat_event*>(wparam));
         return;
     }
+    if (n == NM_CLI_INPUT) return;
     if (cli_audio_notification(n, wparam, lparam)) return;
     json_line j;
     j.add("n", n).add("w", static_cast<long long>(wparam)).add("l", static_cast<long long>(lparam));
-    j.add("event", notification_name(n));
+    j.add("event", event_name(n));
     int id = static_cast<int>(wparam);
     // Fields that must be read before the controller changes or drops the record.
     if (n == NM_CONTACT_REMOVE_SUCCESS || n == NM_CONTACT_REMOVE_CONFIRM_SUCCESS) add_contact_fields(j, id);
@@ -165,7 +125,7 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         if (contact_by_id(id, &c)) j.add("previous_presence", c.presence);
     }
 
-    std::string text = app.controller.handle(n, wparam, lparam);
+    user_text text = app.controller.handle(n, wparam, lparam);
 
     switch (n) {
     case NM_CONTACT_STATUS:
@@ -175,13 +135,11 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         j.add("state_text", presence_word(static_cast<int>(lparam)));
         add_contact_fields(j, id);
         break;
-    case NM_WELCOME: {
-        session_texts t = get_session_texts();
-        char title[200];
-        std::snprintf(title, sizeof(title), "Welcome (%s, %s) %s!", t.my_name1, t.my_name2, t.my_name3);
-        j.add("title", title).add("user_id", g_user_id.load());
+    case NM_WELCOME:
+        // The window title; not a text to show in a box.
+        j.add("title", english(text)).add("title_id", text.id).add("user_id", g_user_id.load());
+        text = {};
         break;
-    }
     case NM_CONTACT_FOUND: {
         found_contact f = get_found_contact();
         j.add("id", f.id).add("first", f.first_name).add("last", f.last_name)
@@ -234,14 +192,19 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
     case NM_FILE_ACCEPTED:
     case NM_FILE_REFUSED:
     case NM_FILE_DONE:
-    case kFileSendProgress:
-    case kFileRecvProgress:
-    case kFileRecvIncomplete:
-    case kFileSendFailed: add_file_fields(app, j, n, id, lparam); break;
+    case NM_FILE_SEND_PROGRESS:
+    case NM_FILE_RECV_PROGRESS:
+    case NM_FILE_RECV_INCOMPLETE:
+    case NM_FILE_SEND_FAILED: add_file_fields(app, j, n, id, lparam); break;
+    case NM_ACTION_DONE: {
+        const action_result& r = app.controller.last_action();
+        j.add("action", action_name(r.action)).add("peer", r.peer_id).add_bool("ok", r.code == 0);
+        break;
+    }
     case NM_SERVER_NOTICE: j.add("notice", get_server_notice(0)); break;
     case NM_SERVER_NOTICE2: j.add("notice", get_server_notice(1)); break;
     default: break;
     }
-    if (!text.empty()) j.add("text", text);
+    if (!text.empty()) j.add("text", english(text)).add("text_id", text.id);
     j.print();
 }

@@ -1,30 +1,9 @@
 // The peer command set: dispatch of commands that arrive on a path (direct connection, slave
 // server, server-relayed datagram), the chat text with its echo, and the knock.
 #pragma once
+#include "protocol/commands.h"  // the peer command numbers
 
 enum peer_path { PEER_PATH_DIRECT = 0, PEER_PATH_SLAVE = 1, PEER_PATH_UDP = 2 };
-
-enum peer_command : int {
-    PEER_IDENTIFY = 200,
-    PEER_CHAT_TEXT = 210,
-    PEER_CHAT_ECHO = 211,
-    PEER_TALK_SILENCE = 220,
-    PEER_TALK_DATA = 221,
-    PEER_VIDEO_CHANGE = 230,
-    PEER_VIDEO_REQUEST = 231,
-    PEER_VIDEO_BEGIN = 232,
-    PEER_VIDEO_CONT = 233,
-    PEER_VIDEO_END = 234,
-    PEER_FILE_OFFER = 370,
-    PEER_FILE_ACCEPTED = 371,
-    PEER_FILE_REFUSED = 372,
-    PEER_FILE_BEGIN = 373,
-    PEER_FILE_DATA = 374,
-    PEER_FILE_END = 375,
-    PEER_KNOCK = 410,
-    PEER_KEEP_ALIVE = 1001,
-    PEER_ROUTE_KEEP_ALIVE = 1002,
-};
 
 constexpr int kChatTextMax = 2000;
 constexpr int kChatAttrBytes = 5;

@@ -1,5 +1,7 @@
 #include "protocol/settings_store.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -16,10 +18,50 @@ const char* const kDefaultServerHost = "127.0.0.1";
 const char* const kDefaultWebBase = "http://127.0.0.1";
 
 namespace {
-// Serialises the read-modify-write of the file within this process.
+// Serialises the read-modify-write of the file within this process and guards the cache.
 std::mutex g_settings_mutex;
 std::string g_server_override;
 std::string g_web_override;
+
+// The parsed file, kept while the file on disk is the one it was parsed from (same path, device,
+// inode, size and modification time; the atomic rewrite always makes a new inode).
+struct settings_cache {
+    bool valid = false;
+    bool exists = false;
+    std::string path;
+    struct stat st {};
+    ini_data data;
+};
+settings_cache g_cache;
+int g_loads = 0;
+
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// The current contents of the settings file (g_settings_mutex held). 0, or -1 when it cannot be
+// read (the cache is then dropped).
+int load_cached(const std::string& path, ini_data** out) {
+    struct stat st {};
+    bool exists = stat(path.c_str(), &st) == 0;
+    if (g_cache.valid && g_cache.path == path && g_cache.exists == exists &&
+        (!exists || same_file(g_cache.st, st))) {
+        *out = &g_cache.data;
+        return 0;
+    }
+    g_cache.valid = false;
+    ini_data data;
+    g_loads++;
+    if (ini_load(path, data) != 0) return -1;
+    g_cache.data = std::move(data);
+    g_cache.path = path;
+    g_cache.exists = exists;
+    g_cache.st = st;
+    g_cache.valid = true;
+    *out = &g_cache.data;
+    return 0;
+}
 
 std::string dir_of(const std::string& path) {
     size_t cut = path.find_last_of('/');
@@ -30,13 +72,26 @@ std::string dir_of(const std::string& path) {
 int reg_write(const char* section, const char* name, const char* text) {
     std::lock_guard<std::mutex> lk(g_settings_mutex);
     std::string path = settings_file_path();
-    ini_data data;
-    if (make_dirs(dir_of(path)) != 0 || ini_load(path, data) != 0) {
+    ini_data* cached = nullptr;
+    if (make_dirs(dir_of(path)) != 0 || load_cached(path, &cached) != 0) {
         show_message("create key failed in reg_write!\n");
         return 0;
     }
+    ini_data data = *cached;
     data[section][name] = text ? text : "";
-    if (ini_save_atomic(path, data) != 0) show_message("set value failed in reg_write.");
+    if (ini_save_atomic(path, data) != 0) {
+        g_cache.valid = false;  // the next read looks at the file again
+        show_message("set value failed in reg_write.");
+        return 0;
+    }
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        g_cache.data = std::move(data);
+        g_cache.exists = true;
+        g_cache.st = st;
+    } else {
+        g_cache.valid = false;
+    }
     return 0;
 }
 
@@ -44,17 +99,23 @@ int reg_read(const char* section, const char* name, char* buffer, int size) {
     if (size <= 0) return 0;
     buffer[0] = '\0';
     std::lock_guard<std::mutex> lk(g_settings_mutex);
-    ini_data data;
-    if (ini_load(settings_file_path(), data) != 0) {
+    ini_data* cached = nullptr;
+    if (load_cached(settings_file_path(), &cached) != 0) {
         show_message("create key failed in reg read!\n");
         return 0;
     }
+    const ini_data& data = *cached;
     auto sec = data.find(section);
     if (sec == data.end()) return 0;
     auto val = sec->second.find(name);
     if (val == sec->second.end()) return 0;
     copy_text(buffer, static_cast<size_t>(size), val->second.c_str());
     return 0;
+}
+
+int settings_file_loads() {
+    std::lock_guard<std::mutex> lk(g_settings_mutex);
+    return g_loads;
 }
 
 int reg_write_int(const char* section, const char* name, int value) {

@@ -1,6 +1,8 @@
 // The settings store: string values in named sections, kept in one INI file (see platform/paths.h
 // for where). Integers are stored as decimal text. The file is rewritten atomically with mode 0600
-// since it may hold the remembered password.
+// since it may hold the remembered password. The parsed file is kept in memory and parsed again
+// only when the file changed (another process, an edit by hand); reads are then cheap enough for
+// any thread.
 #pragma once
 
 // Sets value `name` of `section` to text. Returns 0.
@@ -11,6 +13,8 @@ int reg_read(const char* section, const char* name, char* buffer, int size);
 int reg_write_int(const char* section, const char* name, int value);
 // Empty or missing text gives 0, otherwise the decimal number at the start of the text.
 int reg_read_int(const char* section, const char* name, int* out);
+// How many times the settings file was parsed in this process (for tests and diagnostics).
+int settings_file_loads();
 
 // Deployment values that a build for one site would fix, kept as settings with defaults and
 // overridable by command-line flags (section "deployment").

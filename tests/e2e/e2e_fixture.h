@@ -1,11 +1,15 @@
 // The end-to-end fixture: the reference server and headless clients as separate processes on
 // loopback addresses, each client with its own home directory.
 #pragma once
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,7 +52,8 @@ protected:
         }
         m_clients.clear();
         m_server.reset();
-        if (!m_dir.empty()) std::system(("rm -rf " + m_dir).c_str());
+        std::error_code ec;
+        if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
     }
     // extra: further server flags (for example its own relay).
     void start_server(const std::string& address, const std::vector<std::string>& extra = {}) {
@@ -58,8 +63,23 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         m_server = std::make_unique<child_process>(PARLO_SERVER_PATH, args);
         ASSERT_TRUE(m_server->running());
-        usleep(300000);
+        ASSERT_TRUE(server_accepts(address)) << "parlo-server did not come up on " << address;
 #endif
+    }
+    // Waits (at most 20 s) until the server accepts connections on its main port.
+    static bool server_accepts(const std::string& address) {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(9015);
+        if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) return false;
+        for (int i = 0; i < 800; i++) {
+            int fd = socket(AF_INET, SOCK_STREAM, 0);
+            bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
+            if (fd >= 0) close(fd);
+            if (ok) return true;
+            usleep(25000);
+        }
+        return false;
     }
     child_process& client(const std::string& server, const std::string& bind, const std::string& name,
                           const std::vector<std::string>& extra = {}) {

@@ -20,6 +20,15 @@
 #include "tests/e2e/e2e_fixture.h"
 
 namespace {
+// The big file through the relay: full size in the plain build; under a sanitizer, which slows
+// every byte through three processes, a smaller one that still spans many blocks and progress
+// reports.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr size_t kRelayBigFile = 8u << 20;
+#else
+constexpr size_t kRelayBigFile = 50u << 20;
+#endif
+
 using namespace e2e;
 
 std::string sha256_of_file(const std::string& path) {
@@ -351,7 +360,7 @@ TEST_F(FileTransferE2E, FilesOfEverySizeArriveIdenticalThroughARelay) {
     ASSERT_TRUE(route_between(*bob, ann_id, *ann, "route b")) << "no route from bob through the relay";
 
     const std::vector<std::pair<std::string, size_t>> files = {
-        {"r0.bin", 0}, {"r1.bin", 1}, {"r1000.bin", 1000}, {"r1001.bin", 1001}, {"r50m.bin", 50u << 20}};
+        {"r0.bin", 0}, {"r1.bin", 1}, {"r1000.bin", 1000}, {"r1001.bin", 1001}, {"r50m.bin", kRelayBigFile}};
     unsigned seed = 11;
     for (const auto& f : files) {
         write_random_file(outbox + "/" + f.first, f.second, seed++);
@@ -386,7 +395,7 @@ TEST_F(FileTransferE2E, FurtherOffersWhileAFileGoesAreRefusedAtOnce) {
     ASSERT_FALSE(ann->wait_line({quoted("ok", "send-file"), "a.bin"}).empty());
     for (int i = 0; i < 2; i++) {
         std::string refused =
-            ann->wait_line({"\"error\":\"file not offered: a file to this contact is still"});
+            ann->wait_line({quoted("action", "send_file"), "\"ok\":false", "is still being offered or sent"});
         EXPECT_FALSE(refused.empty()) << "offer " << i + 2 << " was not refused";
     }
     ASSERT_FALSE(

@@ -323,6 +323,29 @@ TEST_F(LinkTest, SettingsStoreRoundTripAndMissingValues) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST_F(LinkTest, SettingsFileIsParsedAgainOnlyWhenItChanged) {
+    reg_write("messenger_general", "my_email", "a@example.org");
+    int loads = settings_file_loads();
+    char buf[128];
+    for (int i = 0; i < 20; i++) reg_read("messenger_general", "my_email", buf, sizeof(buf));
+    reg_write("messenger_general", "my_passwd", "p");  // our own write updates the kept copy
+    reg_read("messenger_general", "my_passwd", buf, sizeof(buf));
+    EXPECT_STREQ(buf, "p");
+    EXPECT_EQ(settings_file_loads(), loads);
+    // Changed behind our back (another instance, an edit by hand): read again.
+    {
+        std::ofstream f(settings_file_path(), std::ios::trunc);
+        f << "[messenger_general]\nmy_email=b@example.org\n";
+    }
+    reg_read("messenger_general", "my_email", buf, sizeof(buf));
+    EXPECT_STREQ(buf, "b@example.org");
+    EXPECT_EQ(settings_file_loads(), loads + 1);
+    // Removed: values are gone, not served from memory.
+    ASSERT_EQ(unlink(settings_file_path().c_str()), 0);
+    reg_read("messenger_general", "my_email", buf, sizeof(buf));
+    EXPECT_STREQ(buf, "");
+}
+
 TEST_F(LinkTest, LogPrefixHasNoZeroPaddingAndLinesNeverTear) {
     EXPECT_EQ(log_prefix(6, 9, 5, 3, 7), "6 9:5:3 7 ");
     EXPECT_EQ(log_prefix(31, 23, 59, 59, 999), "31 23:59:59 999 ");

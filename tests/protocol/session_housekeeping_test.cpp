@@ -20,6 +20,7 @@
 #include "protocol/session.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
+#include "tests/support/loopback.h"
 #include "tests/protocol/proxy_test_support.h"
 #include "tests/protocol/session_test_support.h"
 
@@ -82,8 +83,8 @@ protected:
 };
 
 TEST_F(MainServerTest, EveryFiveSecondTickSendsKeepAliveAndTheRegularRequests) {
-    fake_server server("127.0.79.1");
-    use_main_server("127.0.79.1");
+    fake_server server(testsupport::loopback_address(1).c_str());
+    use_main_server(testsupport::loopback_address(1).c_str());
     session_controller controller;
     housekeeping hk(controller, nullptr);
     hk.start(0);
@@ -118,8 +119,8 @@ struct route_counter : peer_dispatch {
 }  // namespace
 
 TEST_F(MainServerTest, RouteExchangeRunsOnTheFirstTickAndEveryFifthAfter) {
-    fake_server server("127.0.79.9");
-    use_main_server("127.0.79.9");
+    fake_server server(testsupport::loopback_address(9).c_str());
+    use_main_server(testsupport::loopback_address(9).c_str());
     route_counter routes;
     set_peer_dispatch(&routes);
     session_controller controller;
@@ -134,8 +135,8 @@ TEST_F(MainServerTest, RouteExchangeRunsOnTheFirstTickAndEveryFifthAfter) {
 }
 
 TEST_F(MainServerTest, SpeedTestRunsAgainOnlyAnHourAfterTheAnswer) {
-    fake_server server("127.0.79.3");
-    use_main_server("127.0.79.3");
+    fake_server server(testsupport::loopback_address(3).c_str());
+    use_main_server(testsupport::loopback_address(3).c_str());
     EXPECT_TRUE(speed_test_due(5000, 1));
     g_fake_now = 5000;
     start_speed_test(5000);
@@ -155,8 +156,8 @@ TEST_F(MainServerTest, SpeedTestRunsAgainOnlyAnHourAfterTheAnswer) {
 }
 
 TEST_F(MainServerTest, AutomaticAwayAndBackButBusyAndChosenAwayStay) {
-    fake_server server("127.0.79.4");
-    use_main_server("127.0.79.4");
+    fake_server server(testsupport::loopback_address(4).c_str());
+    use_main_server(testsupport::loopback_address(4).c_str());
     session_controller controller;
     fake_idle idle;
     housekeeping hk(controller, &idle);
@@ -191,13 +192,13 @@ TEST_F(MainServerTest, AutomaticAwayAndBackButBusyAndChosenAwayStay) {
 }
 
 TEST_F(MainServerTest, StatusBroadcastFiresFiveSecondsAfterTheFirstRequestOnly) {
-    fake_server main_server("127.0.79.5");
-    fake_server home("127.0.79.6");
-    use_main_server("127.0.79.5");
+    fake_server main_server(testsupport::loopback_address(5).c_str());
+    fake_server home(testsupport::loopback_address(6).c_str());
+    use_main_server(testsupport::loopback_address(5).c_str());
     add_one_contact(71, 0, "h");
     {
         tables_guard lk(tables_mutex());
-        std::strcpy(g_contact[0].home_server, "127.0.79.6");
+        std::strcpy(g_contact[0].home_server, testsupport::loopback_address(6).c_str());
     }
     session_controller controller;
     housekeeping hk(controller, nullptr);
@@ -225,14 +226,14 @@ struct scripted_asker : question_asker {
     int removed = ANSWER_NO;
     int offline = ANSWER_YES;
     int asked = 0;
-    int ask_added_me(const contact_record&, const char*) override { return asked++, added; }
-    int ask_removed_me(const contact_record&, const char*) override { return asked++, removed; }
-    int ask_read_offline(const char*) override { return offline; }
+    int ask_added_me(const contact_record&, const user_text&) override { return asked++, added; }
+    int ask_removed_me(const contact_record&, const user_text&) override { return asked++, removed; }
+    int ask_read_offline(const user_text&) override { return offline; }
 };
 
 TEST_F(MainServerTest, ContactListAsksPendingQuestionsOnceAndAnswers) {
-    fake_server server("127.0.79.7");
-    use_main_server("127.0.79.7");
+    fake_server server(testsupport::loopback_address(7).c_str());
+    use_main_server(testsupport::loopback_address(7).c_str());
     add_one_contact(81, 0, "a");
     add_one_contact(82, 0, "b");
     add_one_contact(83, 0, "c");
@@ -271,8 +272,8 @@ TEST_F(MainServerTest, ContactListAsksPendingQuestionsOnceAndAnswers) {
 }
 
 TEST_F(MainServerTest, LoginSuccessRequestsListsAndOnline) {
-    fake_server server("127.0.79.8");
-    use_main_server("127.0.79.8");
+    fake_server server(testsupport::loopback_address(8).c_str());
+    use_main_server(testsupport::loopback_address(8).c_str());
     session_controller controller;
     // By the time the server confirms a login, the main connection is up (the login went on it).
     ASSERT_EQ(g_main_link.connect_to_server(), 0);
@@ -303,13 +304,12 @@ TEST_F(MainServerTest, TableNotificationsChangeTheRecords) {
     ASSERT_TRUE(contact_by_id(91, &c));
     EXPECT_EQ(c.relation_state, REL_REMOVAL_DECLINED);
     EXPECT_EQ(c.presence, 0);
-    EXPECT_EQ(controller.handle(NM_CONTACT_ADD_CONFIRM_SUCCESS, 92, 0),
-              "Contact is added to your list.");
+    EXPECT_EQ(controller.handle(NM_CONTACT_ADD_CONFIRM_SUCCESS, 92, 0).id, TXT_CONTACT_ADDED);
     ASSERT_TRUE(contact_by_id(92, &c));
     EXPECT_EQ(c.relation_state, REL_ADDED);
     controller.handle(NM_CONTACT_REMOVE_SUCCESS, 91, 0);
     EXPECT_EQ(get_contact_index(91), -1);
-    EXPECT_EQ(controller.handle(NM_CONTACT_REMOVE_CONFIRM_SUCCESS, 92, 0), "");
+    EXPECT_TRUE(controller.handle(NM_CONTACT_REMOVE_CONFIRM_SUCCESS, 92, 0).empty());
     EXPECT_NE(session_test::read_log().find("something goes wrong in OnMyMsgContactRemoveConfirmSuccess"),
               std::string::npos);
 
@@ -327,8 +327,8 @@ TEST_F(MainServerTest, TableNotificationsChangeTheRecords) {
 }
 
 TEST_F(MainServerTest, OfflineMessagesAccumulateAndAreDiscardedOrSaved) {
-    fake_server server("127.0.79.9");
-    use_main_server("127.0.79.9");
+    fake_server server(testsupport::loopback_address(9).c_str());
+    use_main_server(testsupport::loopback_address(9).c_str());
     session_controller controller;
     char chunk1[] = "Hello ";
     char chunk2[] = "world";

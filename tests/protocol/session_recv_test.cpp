@@ -15,6 +15,7 @@
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
+#include "tests/support/loopback.h"
 #include "tests/protocol/proxy_test_support.h"
 #include "tests/protocol/session_test_support.h"
 
@@ -56,9 +57,9 @@ protected:
 };
 
 TEST_F(SessionTest, LoginAcceptedBeforeTheNumbersStillLogsIn) {
-    fake_server server("127.0.77.1");
+    fake_server server(testsupport::loopback_address(1).c_str());
     ASSERT_TRUE(server.listening());
-    start("127.0.77.1");
+    start(testsupport::loopback_address(1).c_str());
     ASSERT_TRUE(login_to(server));
     server.send(SRV_LOGIN_OK);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_SUCCESS));
@@ -85,8 +86,8 @@ TEST_F(SessionTest, LoginAcceptedBeforeTheNumbersStillLogsIn) {
 }
 
 TEST_F(SessionTest, ListsFillTheTablesAndContactListClearsAllRecords) {
-    fake_server server("127.0.77.2");
-    start("127.0.77.2");
+    fake_server server(testsupport::loopback_address(2).c_str());
+    start(testsupport::loopback_address(2).c_str());
     // Records left from before, including one beyond the ones the new list fills.
     for (int i = 0; i < 100; i++) add_one_contact(5000 + i, 0, "old");
     ASSERT_TRUE(login_to(server));
@@ -123,16 +124,18 @@ TEST_F(SessionTest, ListsFillTheTablesAndContactListClearsAllRecords) {
 }
 
 TEST_F(SessionTest, UnknownCommandsAndBadHeadersAreSkippedAndTheConnectionKept) {
-    fake_server server("127.0.77.3");
-    start("127.0.77.3");
+    fake_server server(testsupport::loopback_address(3).c_str());
+    start(testsupport::loopback_address(3).c_str());
     ASSERT_TRUE(login_to(server));
     server.send(777, std::string(300, 'x'));  // unknown: its body is consumed
     // Bad separator at position 9; the bytes behind it are what the one discarding read takes.
     server.send_raw("   0:   0;1000:   0:junkjunk");
-    for (int i = 0; i < 50 && session_test::read_log().find("format error") == std::string::npos; i++)
+    // The next message goes only once the receive thread dealt with the bad header.
+    for (int i = 0; i < 1000 && session_test::read_log().find("format error") == std::string::npos; i++)
         sleep_ms(20);
+    ASSERT_NE(session_test::read_log().find("format error"), std::string::npos);
     server.send(SRV_USER_ID, "4321");
-    for (int i = 0; i < 100 && g_user_id.load() != 4321; i++) sleep_ms(20);
+    for (int i = 0; i < 1000 && g_user_id.load() != 4321; i++) sleep_ms(20);
     EXPECT_EQ(g_user_id.load(), 4321);
     std::string log = session_test::read_log();
     EXPECT_NE(log.find("g_recv_thread command format error at:9."), std::string::npos);
@@ -141,8 +144,9 @@ TEST_F(SessionTest, UnknownCommandsAndBadHeadersAreSkippedAndTheConnectionKept) 
 }
 
 TEST_F(SessionTest, MainConnectionMadeAgainRepeatsTheLoginAndTellsWhenItFails) {
-    auto server = std::make_unique<fake_server>("127.0.77.4");
-    start("127.0.77.4");
+    const std::string address = testsupport::loopback_address(4);
+    auto server = std::make_unique<fake_server>(address.c_str());
+    start(address.c_str());
     ASSERT_TRUE(login_to(*server));
     server->send(SRV_LOGIN_OK);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_SUCCESS));
@@ -176,8 +180,8 @@ TEST_F(SessionTest, MainConnectionMadeAgainRepeatsTheLoginAndTellsWhenItFails) {
 }
 
 TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
-    fake_server server("127.0.77.5");
-    start("127.0.77.5");
+    fake_server server(testsupport::loopback_address(5).c_str());
+    start(testsupport::loopback_address(5).c_str());
     add_one_contact(21, 0, "Dee");
     ASSERT_TRUE(login_to(server));
     server.send(SRV_PEER_STATUS, "        21:     1:10.1.2.3");
@@ -215,8 +219,8 @@ TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {
 }
 
 TEST_F(SessionTest, OfflineChunksAreSentSoEachIsReadBeforeTheNextArrives) {
-    fake_server server("127.0.77.6");
-    start("127.0.77.6");
+    fake_server server(testsupport::loopback_address(6).c_str());
+    start(testsupport::loopback_address(6).c_str());
     ASSERT_TRUE(login_to(server));
     server.send(SRV_OFFLINE_BEGIN, "1");
     server.send(SRV_OFFLINE_TEXT, std::string(2047, 'a'));
@@ -232,8 +236,8 @@ TEST_F(SessionTest, OfflineChunksAreSentSoEachIsReadBeforeTheNextArrives) {
 }
 
 TEST_F(SessionTest, StopEndsTheReceiveThreadWhileTheServerIsSilent) {
-    fake_server server("127.0.77.7");
-    start("127.0.77.7");
+    fake_server server(testsupport::loopback_address(7).c_str());
+    start(testsupport::loopback_address(7).c_str());
     ASSERT_TRUE(login_to(server));
     // TearDown joins the thread, which is blocked waiting for data; it must return promptly.
 }

@@ -13,6 +13,7 @@
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
+#include "tests/support/loopback.h"
 #include "tests/protocol/proxy_test_support.h"
 #include "tests/protocol/session_test_support.h"
 
@@ -50,9 +51,9 @@ protected:
 };
 
 TEST_F(HomeServerTest, TenContactsOnOneServerShareOneQueryConnection) {
-    fake_server server("127.0.78.1");
-    for (int i = 0; i < 10; i++) add_homed(100 + i, "127.0.78.1");
-    add_homed(200, "127.0.78.99");  // another server: not on this connection
+    fake_server server(testsupport::loopback_address(1).c_str());
+    for (int i = 0; i < 10; i++) add_homed(100 + i, testsupport::loopback_address(1).c_str());
+    add_homed(200, testsupport::loopback_address(99).c_str());  // another server: not on this connection
     int result = -2;
     std::thread worker([&] { result = one_retrieving_thread(0); });
     ASSERT_TRUE(server.accept());
@@ -81,11 +82,11 @@ TEST_F(HomeServerTest, TenContactsOnOneServerShareOneQueryConnection) {
 }
 
 TEST_F(HomeServerTest, PassStartsOneThreadPerHomeServer) {
-    fake_server a("127.0.78.2");
-    fake_server b("127.0.78.3");
-    add_homed(1, "127.0.78.2");
-    add_homed(2, "127.0.78.3");
-    add_homed(3, "127.0.78.2");
+    fake_server a(testsupport::loopback_address(2).c_str());
+    fake_server b(testsupport::loopback_address(3).c_str());
+    add_homed(1, testsupport::loopback_address(2).c_str());
+    add_homed(2, testsupport::loopback_address(3).c_str());
+    add_homed(3, testsupport::loopback_address(2).c_str());
     add_homed(4, "");  // no home server: never queried
     EXPECT_EQ(start_retrieving_pass(), 2);
     ASSERT_TRUE(a.accept());
@@ -103,9 +104,9 @@ TEST_F(HomeServerTest, PassStartsOneThreadPerHomeServer) {
 }
 
 TEST_F(HomeServerTest, BadRepliesAreDroppedAndAddressesCut) {
-    fake_server server("127.0.78.4");
-    add_homed(31, "127.0.78.4");
-    add_homed(32, "127.0.78.4");
+    fake_server server(testsupport::loopback_address(4).c_str());
+    add_homed(31, testsupport::loopback_address(4).c_str());
+    add_homed(32, testsupport::loopback_address(4).c_str());
     std::thread worker([] { one_retrieving_thread(0); });
     ASSERT_TRUE(server.accept());
     message m;
@@ -129,9 +130,9 @@ TEST_F(HomeServerTest, BadRepliesAreDroppedAndAddressesCut) {
 }
 
 TEST_F(HomeServerTest, SilentOrMissingServerEndsTheQueryThread) {
-    fake_server server("127.0.78.5");
-    add_homed(41, "127.0.78.5");
-    add_homed(42, "127.0.78.6");  // nothing listens there
+    fake_server server(testsupport::loopback_address(5).c_str());
+    add_homed(41, testsupport::loopback_address(5).c_str());
+    add_homed(42, testsupport::loopback_address(6).c_str());  // nothing listens there
     std::thread worker([] { EXPECT_EQ(one_retrieving_thread(0), -1); });
     ASSERT_TRUE(server.accept());
     message m;
@@ -144,10 +145,10 @@ TEST_F(HomeServerTest, SilentOrMissingServerEndsTheQueryThread) {
 }
 
 TEST_F(HomeServerTest, StatusPassSendsOneStatusPerContact) {
-    fake_server server("127.0.78.7");
+    fake_server server(testsupport::loopback_address(7).c_str());
     g_user_id = 555;
-    add_homed(51, "127.0.78.7");
-    add_homed(52, "127.0.78.7");
+    add_homed(51, testsupport::loopback_address(7).c_str());
+    add_homed(52, testsupport::loopback_address(7).c_str());
     EXPECT_EQ(start_sending_status_pass(3, "192.168.10.20"), 1);
     ASSERT_TRUE(server.accept());
     message m;
@@ -182,9 +183,9 @@ std::vector<std::string> read_offline_sequence(fake_server& server) {
 }
 
 TEST_F(HomeServerTest, OfflineMessageWireSequence) {
-    fake_server server("127.0.78.8");
+    fake_server server(testsupport::loopback_address(8).c_str());
     g_user_id = 777;
-    add_homed(61, "127.0.78.8");
+    add_homed(61, testsupport::loopback_address(8).c_str());
     // The names arrive at login; here they are set the same way.
     char n1[] = "Ann", n2[] = "Lee", n3[] = "ann";
     dispatch_server_command(SRV_NAME1, n1, 3, 0);
@@ -193,7 +194,7 @@ TEST_F(HomeServerTest, OfflineMessageWireSequence) {
 
     for (size_t size : {size_t{0}, size_t{2500}, size_t{10000}}) {
         std::string text(size, 'm');
-        ASSERT_EQ(send_offline_to_contact(61, text), 0);
+        ASSERT_EQ(send_offline_to_contact(61, text, nullptr), 0);
         ASSERT_TRUE(server.accept());
         auto pieces = read_offline_sequence(server);
         ASSERT_FALSE(pieces.empty());
@@ -210,14 +211,16 @@ TEST_F(HomeServerTest, OfflineMessageWireSequence) {
         for (auto& p : pieces) joined += p;
         EXPECT_EQ(joined, text);
     }
-    EXPECT_EQ(send_offline_to_contact(61, std::string(10001, 'm')), -1);
+    user_text error;
+    EXPECT_EQ(send_offline_to_contact(61, std::string(10001, 'm'), &error), -1);
     EXPECT_FALSE(server.accept(300));
-    auto texts = m_boxes.take();
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(texts.back(), "Could not input more than 10000 charactors.");
-    EXPECT_EQ(send_offline_to_contact(62, "hi"), -1);
-    EXPECT_EQ(m_boxes.take().back(),
-              "failed to send offline message, did not find contact in contact list.");
+    EXPECT_EQ(english(error), "Could not input more than 10000 charactors.");
+    EXPECT_EQ(send_offline_to_contact(62, "hi", &error), -1);
+    EXPECT_EQ(error.id, TXT_OFFLINE_CONTACT_UNKNOWN);
+    EXPECT_EQ(send_offline_to_contact(0, "hi", &error), -1);
+    EXPECT_EQ(error.id, TXT_OFFLINE_NO_CONTACT);
+    // No message box from the sending side: the caller shows the text.
+    EXPECT_TRUE(m_boxes.take().empty());
 }
 
 TEST(OfflineHeader, FormatsNamesAndTime) {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -156,8 +158,20 @@ TEST(QueuedDispatcher, SendWaitsForTheFrontEndThreadAndPostsKeepTheirOrder) {
 TEST(QueuedDispatcher, StopReleasesAWaitingSender) {
     queued_dispatcher d([](int, intptr_t, intptr_t) {});
     d.bind_to_current_thread();
+    std::mutex m;
+    std::condition_variable cv;
+    bool queued = false;
+    d.set_wakeup([&] {
+        std::lock_guard<std::mutex> lk(m);
+        queued = true;
+        cv.notify_all();
+    });
     std::thread worker([&] { d.send(5, 0, 0); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    {
+        // The worker's send is queued (it waits for the handler from then on).
+        std::unique_lock<std::mutex> lk(m);
+        ASSERT_TRUE(cv.wait_for(lk, std::chrono::seconds(10), [&] { return queued; }));
+    }
     d.stop();
     worker.join();  // would hang if stop left the sender waiting
     d.post(6, 0, 0);

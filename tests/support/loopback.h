@@ -1,16 +1,42 @@
 // Loopback helpers for socket tests: a listener on a port the test owns and a temporary home.
 #pragma once
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/socket.h"
 
 namespace testsupport {
+
+// The loopback block of this test process, "127.A.B" (A from 200 up): claimed with a lock file
+// that the process holds until it exits, so tests that ctest runs in parallel (each test is a
+// process of its own) never share an address. Hand-picked addresses stay below 127.200.
+inline const std::string& loopback_block() {
+    static const std::string block = [] {
+        const char* dir = "/tmp/parlo-loopback-locks";
+        mkdir(dir, 0777);
+        for (int a = 200; a < 255; a++)
+            for (int b = 0; b < 256; b++) {
+                std::string name = std::to_string(a) + "." + std::to_string(b);
+                int fd = open((std::string(dir) + "/" + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+                if (fd < 0) continue;
+                if (flock(fd, LOCK_EX | LOCK_NB) == 0) return "127." + name;  // fd stays open
+                close(fd);
+            }
+        return std::string("127.0.0");
+    }();
+    return block;
+}
+// Address host (1-254) of this process's block.
+inline std::string loopback_address(int host) { return loopback_block() + "." + std::to_string(host); }
 
 // A listening socket on address with a kernel-chosen port.
 struct listener {
@@ -62,8 +88,8 @@ struct temp_dir {
         path = made ? made : "/tmp";
     }
     ~temp_dir() {
-        std::string cmd = "rm -rf '" + path + "'";
-        if (path.rfind("/tmp/parlo-test-", 0) == 0) (void)!std::system(cmd.c_str());
+        std::error_code ec;
+        if (path.rfind("/tmp/parlo-test-", 0) == 0) std::filesystem::remove_all(path, ec);
     }
 };
 
