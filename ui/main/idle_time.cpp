@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QTimer>
 
 #include "platform/tick.h"
 
@@ -12,15 +13,14 @@ static long display_idle_ms();
 gui_idle_source::gui_idle_source(QObject* parent) : QObject(parent), m_last_input(get_tick_count()) {
     m_xss = display_idle_ms() >= 0;
     if (qGuiApp) qGuiApp->installEventFilter(this);
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, &gui_idle_source::sample);
+    if (m_xss) m_timer->start(1000);
 }
 
-uint32_t gui_idle_source::last_input_tick() {
-    uint32_t now = get_tick_count();
-    if (m_xss) {
-        long idle = display_idle_ms();
-        if (idle >= 0) return now - static_cast<uint32_t>(idle);
-    }
-    return m_last_input;
+void gui_idle_source::sample() {
+    long idle = display_idle_ms();
+    if (idle >= 0) m_last_input = get_tick_count() - static_cast<uint32_t>(idle);
 }
 
 bool gui_idle_source::eventFilter(QObject* watched, QEvent* event) {

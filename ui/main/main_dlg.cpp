@@ -9,21 +9,20 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "platform/thread.h"
 #include "platform/tick.h"
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "ui/common/event_popup.h"
 #include "ui/common/texts.h"
-#include "ui/main/gui_dispatcher.h"
 #include "ui/main/idle_time.h"
+#include "ui/main/session_worker.h"
 #include "ui/signin/login_dlg.h"
 #include "ui/skin/controls.h"
 #include "ui/skin/palette.h"
 
 namespace {
-// The periodic duties run from one timer; the housekeeping keeps the 5 s, 120 s, 30 min and
-// status-broadcast schedules.
+// The session thread looks at the duties this often; the housekeeping keeps the 5 s, 120 s,
+// 30 min and status-broadcast schedules.
 constexpr int kDutyPeriodMs = 250;
 constexpr int kTrayClickMs = 200;
 // Title bar and strip: the links' positions are in the client area below them.
@@ -59,8 +58,9 @@ CParloDlg::CParloDlg(QWidget* parent)
       m_idle(std::make_unique<gui_idle_source>()),
       m_hk(m_controller, m_idle.get()) {
     m_controller.attach_housekeeping(&m_hk);
-    m_dispatcher = std::make_unique<gui_dispatcher>(
-        this, [this](int n, intptr_t w, intptr_t l) { on_notification(n, w, l); });
+    m_worker = std::make_unique<session_worker>(
+        [this](int n, intptr_t w, intptr_t l) { on_notification(n, w, l); },
+        [this] { m_hk.tick(get_tick_count()); }, kDutyPeriodMs);
     setWindowTitle(ui_text(T_CAPTION));
     setWindowIcon(QIcon(resource_image(128)));
     setMinimumSize(220, 420);
@@ -85,8 +85,6 @@ CParloDlg::CParloDlg(QWidget* parent)
     connect(link(LINK_MENU), &CMyStatic::clicked, this,
             [this] { show_menu_under(make_main_menu(), link(LINK_MENU)); });
 
-    m_duty_timer = new QTimer(this);
-    connect(m_duty_timer, &QTimer::timeout, this, [this] { m_hk.tick(get_tick_count()); });
     m_click_timer = new QTimer(this);
     m_click_timer->setSingleShot(true);
     connect(m_click_timer, &QTimer::timeout, this, &CParloDlg::popup_tray_menu);
@@ -96,7 +94,9 @@ CParloDlg::CParloDlg(QWidget* parent)
 
 CParloDlg::~CParloDlg() { stop(); }
 
-notify_target* CParloDlg::notifications() { return m_dispatcher.get(); }
+notify_target* CParloDlg::notifications() { return m_worker.get(); }
+
+void CParloDlg::run_in_session(std::function<void()> fn) { m_worker->run(std::move(fn)); }
 
 CMyStatic* CParloDlg::link(int control_id) const {
     for (int i = 0; i < 6; i++)
@@ -105,8 +105,8 @@ CMyStatic* CParloDlg::link(int control_id) const {
 }
 
 void CParloDlg::start() {
-    m_hk.start(get_tick_count());
-    m_duty_timer->start(kDutyPeriodMs);
+    run_in_session([this] { m_hk.start(get_tick_count()); });
+    m_worker->set_duties(true);
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(this);
         m_tray->setIcon(QIcon(resource_image(128)));
@@ -126,8 +126,7 @@ void CParloDlg::start() {
 void CParloDlg::stop() {
     if (m_stopped) return;
     m_stopped = true;
-    m_dispatcher->stop();
-    m_duty_timer->stop();
+    m_worker->stop();
     m_click_timer->stop();
     if (m_tray) m_tray->hide();
 }
@@ -194,25 +193,19 @@ void CParloDlg::open_sign_in() {
 void CParloDlg::sign_in(const QString& email, const QString& password, bool remember_email,
                         bool remember_passwd) {
     std::string e = email.toStdString(), p = password.toStdString();
-    session_controller* c = &m_controller;
-    QPointer<CParloDlg> self(this);
-    // Connecting and sending 130 may wait on the network: a job thread does it.
-    start_job([c, e, p, remember_email, remember_passwd, self] {
-        int r = c->sign_in(e.c_str(), p.c_str(), remember_email, remember_passwd);
+    // Connecting and sending 130 may wait on the network: the session thread does it. When the
+    // server cannot be reached the user hears so (no answer would ever come).
+    run_in_session([this, e, p, remember_email, remember_passwd] {
+        int r = m_controller.sign_in(e.c_str(), p.c_str(), remember_email, remember_passwd);
         if (r != 0)
             QMetaObject::invokeMethod(
-                qApp,
-                [self] {
-                    if (self && !self->m_stopped) self->show_notification_message(ui_text(T_LOGIN_FAILED));
-                },
-                Qt::QueuedConnection);
+                this, [this] { show_notification_message(ui_text(T_LOGIN_FAILED)); }, Qt::QueuedConnection);
     });
 }
 
 void CParloDlg::sign_out() {
-    session_controller* c = &m_controller;
-    // 133 goes out on a job thread; the window shows the signed-out state at once.
-    start_job([c] { c->sign_out(); });
+    // 133 goes out on the session thread; the window shows the signed-out state at once.
+    run_in_session([this] { m_controller.sign_out(); });
     g_logged_in = 0;
     m_hooks->signed_out();
     lay_out();

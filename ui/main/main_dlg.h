@@ -2,14 +2,18 @@
 // the periodic duties and the menus. It owns the session controller and the housekeeping; the
 // application (CParloApp) publishes notifications() as g_main_dlg before the session starts.
 //
-// Threads: everything here runs on the GUI thread. Worker threads reach it only through
-// notifications(). Nothing here waits on a socket: sign-in, sign-out and the status broadcast
-// run on job threads and report back through notifications.
+// Threads: the window runs on the GUI thread. The controller and the housekeeping belong to the
+// session thread (session_worker): notifications() queues there, the protocol side runs there,
+// and the visible side comes back to the GUI thread as a queued call. User actions that reach the
+// network go through run_in_session(), so nothing on the GUI thread waits on a socket. The
+// contact tree and dialogs (contact_ui_hooks) call the controller the same way.
 #pragma once
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "protocol/housekeeping.h"
 #include "protocol/session_controller.h"
@@ -21,8 +25,8 @@ class CMyStatic;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
-class gui_dispatcher;
 class gui_idle_source;
+class session_worker;
 
 class CParloDlg : public Cgood_dlg_resize_main {
     Q_OBJECT
@@ -40,16 +44,34 @@ public:
     explicit CParloDlg(QWidget* parent = nullptr);
     ~CParloDlg() override;
 
+    // Session thread only (through run_in_session).
     session_controller& controller() { return m_controller; }
     housekeeping& duties() { return m_hk; }
+    // Runs fn on the session thread, behind what is already queued there.
+    void run_in_session(std::function<void()> fn);
     notify_target* notifications();
     // Starts the periodic duties and adds the tray icon (after the session started).
     void start();
-    // Releases waiting senders, stops the duties and the tray icon. Called once at exit.
+    // Runs what is queued for the session thread, ends it (releasing waiting senders), stops
+    // the tray icon. Called once at exit; the caller first releases waits on dialogs.
     void stop();
 
-    // The handler of notification n (visible side; the protocol side is the controller's).
+    // What notification n shows, computed on the session thread after the controller handled
+    // it, and shown on the GUI thread.
+    struct visible_event {
+        int n;
+        intptr_t wparam;
+        intptr_t lparam;
+        std::string text;         // the controller's refusal or confirmation text
+        int before_presence = -1;  // 45: the contact's state before the change
+    };
+    // Session thread: the protocol side of notification n, then the visible side queued.
     void on_notification(int n, intptr_t wparam, intptr_t lparam);
+    // GUI thread: the visible side.
+    void show_notification(const visible_event& e);
+    // How many visible sides ran (tests wait on it).
+    int notifications_shown() const { return m_shown; }
+    int last_notification_shown() const { return m_last_shown; }
     // A menu command by id (one place for every menu).
     void on_command(int command_id);
     void set_contact_hooks(contact_ui_hooks* hooks) { m_hooks = hooks; }
@@ -100,7 +122,6 @@ private:
     void show_notification_message(const QString& text);
     void popup(const QString& text);
     void knock(int peer_id);
-    void logged_in_elsewhere();
     void open_web_page(const char* path);
     void show_menu_under(QMenu* menu, CMyStatic* link);
     void popup_tray_menu();
@@ -108,7 +129,6 @@ private:
     session_controller m_controller;
     std::unique_ptr<gui_idle_source> m_idle;
     housekeeping m_hk;
-    std::unique_ptr<gui_dispatcher> m_dispatcher;
     contact_ui_hooks m_no_hooks;
     contact_ui_hooks* m_hooks = &m_no_hooks;
 
@@ -118,13 +138,16 @@ private:
     bool m_tray_icon_added = false;
     QString m_tray_tip;
     int m_tray_icon_number = 128;
-    QTimer* m_duty_timer;
     QTimer* m_click_timer;
     QPointer<CDlgEvent> m_last_popup;
     int m_popups_opened = 0;
     QString m_last_message;
     bool m_show_messages = true;
     bool m_stopped = false;
+    int m_shown = 0;
+    int m_last_shown = 0;
+    // Last member: the session thread ends before the controller and housekeeping go.
+    std::unique_ptr<session_worker> m_worker;
 };
 
 // Text ids and tray icons of the presence states 0-7.

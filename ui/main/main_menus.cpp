@@ -37,7 +37,7 @@ QMenu* CParloDlg::make_status_menu() {
 
 QMenu* CParloDlg::make_main_menu() {
     if (g_logged_in.load() != 1) return nullptr;
-    m_controller.select_group(0);
+    run_in_session([this] { m_controller.select_group(0); });
     auto* menu = new QMenu(this);
     add_command(menu, this, T_ADD_GROUP, ID_ADD_GROUP);
     add_command(menu, this, T_ADD_CONTACT, ID_ADD_CONTACT);
@@ -70,7 +70,8 @@ void CParloDlg::on_command(int command_id) {
     for (const auto& s : kStatusCommands)
         if (s.command == command_id) {
             // Online clears a chosen Away, Away marks it; the display waits for the server.
-            m_controller.request_my_status(s.state, s.state == 1 || s.state == 3);
+            int state = s.state;
+            run_in_session([this, state] { m_controller.request_my_status(state, state == 1 || state == 3); });
             return;
         }
     // The tree and the contact dialogs take their commands first.
