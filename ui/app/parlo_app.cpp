@@ -61,6 +61,11 @@ int CParloApp::run() {
         return 1;
     }
     m_dlg->show();
+    if (!m_options.email.empty()) {
+        auto r = session_controller::load_remembered();
+        m_dlg->sign_in(QString::fromStdString(m_options.email), QString::fromStdString(m_options.password),
+                       r.remember_email, r.remember_passwd);
+    }
     // Only "Exit" ends the main window.
     m_dlg->exec();
     shutdown();
