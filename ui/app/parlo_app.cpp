@@ -14,6 +14,7 @@
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "ui/common/gui_call.h"
+#include "ui/common/texts.h"
 #include "ui/main/main_dlg.h"
 
 void apply_app_options(const app_options& options) {
@@ -56,7 +57,7 @@ int CParloApp::start() {
 
 int CParloApp::run() {
     if (start() != 0) {
-        show_message_text(QString::fromUtf8("The session could not start; see the debug log."));
+        show_message_text(ui_text(T_SOCKETS_FAILED));
         shutdown();
         return 1;
     }
