@@ -19,29 +19,35 @@
 #include "protocol/session.h"
 
 namespace {
-json_line question(const char* kind, const char* text) {
+json_line question(const char* kind, const user_text& text) {
     json_line j;
-    j.add("question", kind).add("text", text);
+    j.add("question", kind).add("text", english(text)).add("text_id", text.id);
     return j;
 }
 }  // namespace
 
-int cli_asker::ask_added_me(const contact_record& c, const char* text) {
+void cli_asker::show_text(const user_text& text) {
+    std::string words = english(text);
+    log_line("message: %s\r\n", words.c_str());
+    json_line().add("message", words).add("text_id", text.id).print();
+}
+
+int cli_asker::ask_added_me(const contact_record& c, const user_text& text) {
     question("added_me", text).add("id", c.contact_id).add_bool("auto_answered", auto_accept).print();
     return auto_accept ? ANSWER_YES : ANSWER_CANCEL;
 }
 
-int cli_asker::ask_removed_me(const contact_record& c, const char* text) {
+int cli_asker::ask_removed_me(const contact_record& c, const user_text& text) {
     question("removed_me", text).add("id", c.contact_id).add_bool("auto_answered", auto_accept).print();
     return auto_accept ? ANSWER_YES : ANSWER_CANCEL;
 }
 
-int cli_asker::ask_read_offline(const char* text) {
+int cli_asker::ask_read_offline(const user_text& text) {
     question("offline_waiting", text).add_bool("auto_answered", auto_accept).print();
     return auto_accept ? ANSWER_YES : ANSWER_NO;
 }
 
-int cli_asker::ask_file_offer(const contact_record& c, const char* text, const char* offered_name,
+int cli_asker::ask_file_offer(const contact_record& c, const user_text& text, const char* offered_name,
                               std::string* folder, std::string*) {
     json_line j = question("file_offer", text);
     j.add("id", c.contact_id).add("name", offered_name);
@@ -93,16 +99,21 @@ void cli_app::reader_main() {
         if (n <= 0) {
             if (!pending.empty()) m_lines.push_back(pending);
             m_eof = true;
+            dispatcher.post(kCliInput, 0, 0);
             return;
         }
         pending.append(buf, static_cast<size_t>(n));
         size_t at;
+        bool got = false;
         while ((at = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, at);
             if (!line.empty() && line.back() == '\r') line.pop_back();
             m_lines.push_back(line);
             pending.erase(0, at + 1);
+            got = true;
         }
+        // Wakes the main loop, which takes the lines after the notification ran.
+        if (got) dispatcher.post(kCliInput, 0, 0);
     }
 }
 
@@ -149,7 +160,8 @@ int cli_app::run() {
     }
     m_reader = std::thread([this] { reader_main(); });
     while (!quit) {
-        dispatcher.wait_and_run(100);
+        // Sleeps until a notification or an input line arrives or a duty is due.
+        dispatcher.wait_and_run(hk.ms_until_due(get_tick_count()));
         std::vector<std::string> lines;
         bool eof;
         {
@@ -167,7 +179,7 @@ int cli_app::run() {
         hk.tick(get_tick_count());
     }
     // Every home server learns that this user went offline; the threads get two seconds.
-    hk.broadcast_offline();
+    controller.shutdown(2000);
     wait_for_jobs(2000);
     // Release a receive thread waiting on a sent notification before joining it.
     dispatcher.stop();

@@ -5,67 +5,46 @@
 
 namespace {
 std::mutex g_out_mutex;
+
+std::string dump(const nlohmann::ordered_json& j) {
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-std::string json_escape(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof(esc), "\\u%04x", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
+nlohmann::ordered_json parse_or_text(const std::string& json) {
+    nlohmann::ordered_json j = nlohmann::ordered_json::parse(json, nullptr, false);
+    return j.is_discarded() ? nlohmann::ordered_json(json) : j;
 }
+}  // namespace
+
+std::string json_escape(const std::string& text) { return dump(nlohmann::ordered_json(text)); }
 
 std::string json_array(const std::initializer_list<std::string>& items) {
-    std::string out = "[";
-    for (const auto& i : items) {
-        if (out.size() > 1) out += ",";
-        out += i;
-    }
-    return out + "]";
-}
-
-void json_line::key(const char* k) {
-    if (!m_body.empty()) m_body += ",";
-    m_body += json_escape(k) + ":";
+    nlohmann::ordered_json a = nlohmann::ordered_json::array();
+    for (const auto& i : items) a.push_back(parse_or_text(i));
+    return dump(a);
 }
 
 json_line& json_line::add(const char* k, long long value) {
-    key(k);
-    m_body += std::to_string(value);
+    m_body[k] = value;
     return *this;
 }
 
 json_line& json_line::add(const char* k, const std::string& value) {
-    key(k);
-    m_body += json_escape(value);
+    m_body[k] = value;
     return *this;
 }
 
 json_line& json_line::add_bool(const char* k, bool value) {
-    key(k);
-    m_body += value ? "true" : "false";
+    m_body[k] = value;
     return *this;
 }
 
 json_line& json_line::add_raw(const char* k, const std::string& json) {
-    key(k);
-    m_body += json;
+    m_body[k] = parse_or_text(json);
     return *this;
 }
+
+std::string json_line::str() const { return dump(m_body); }
 
 void json_line::print() const {
     std::string line = str() + "\n";

@@ -115,7 +115,20 @@ const char* notification_name(int n) {
     case kFileRecvProgress: return "file_recv_progress";
     case kFileRecvIncomplete: return "file_incomplete";
     case kFileSendFailed: return "file_send_failed";
+    case NM_ACTION_DONE: return "action_done";
     default: return "notification";
+    }
+}
+
+const char* action_name(int action) {
+    switch (action) {
+    case ACTION_SIGN_IN: return "sign_in";
+    case ACTION_SIGN_OUT: return "sign_out";
+    case ACTION_CHAT_LINE: return "chat";
+    case ACTION_KNOCK: return "knock";
+    case ACTION_OFFLINE_MESSAGE: return "offline";
+    case ACTION_FILE_OFFER: return "send_file";
+    default: return "unknown";
     }
 }
 
@@ -147,6 +160,7 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         print_chat_event(*reinterpret_cast<const cli_chat_event*>(wparam));
         return;
     }
+    if (n == kCliInput) return;
     json_line j;
     j.add("n", n).add("w", static_cast<long long>(wparam)).add("l", static_cast<long long>(lparam));
     j.add("event", notification_name(n));
@@ -158,7 +172,7 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         if (contact_by_id(id, &c)) j.add("previous_presence", c.presence);
     }
 
-    std::string text = app.controller.handle(n, wparam, lparam);
+    user_text text = app.controller.handle(n, wparam, lparam);
 
     switch (n) {
     case NM_CONTACT_STATUS:
@@ -168,13 +182,11 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         j.add("state_text", presence_word(static_cast<int>(lparam)));
         add_contact_fields(j, id);
         break;
-    case NM_WELCOME: {
-        session_texts t = get_session_texts();
-        char title[200];
-        std::snprintf(title, sizeof(title), "Welcome (%s, %s) %s!", t.my_name1, t.my_name2, t.my_name3);
-        j.add("title", title).add("user_id", g_user_id.load());
+    case NM_WELCOME:
+        // The window title; not a text to show in a box.
+        j.add("title", english(text)).add("title_id", text.id).add("user_id", g_user_id.load());
+        text = {};
         break;
-    }
     case NM_CONTACT_FOUND: {
         found_contact f = get_found_contact();
         j.add("id", f.id).add("first", f.first_name).add("last", f.last_name)
@@ -231,10 +243,15 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
     case kFileRecvProgress:
     case kFileRecvIncomplete:
     case kFileSendFailed: add_file_fields(app, j, n, id, lparam); break;
+    case NM_ACTION_DONE: {
+        const action_result& r = app.controller.last_action();
+        j.add("action", action_name(r.action)).add("peer", r.peer_id).add_bool("ok", r.code == 0);
+        break;
+    }
     case NM_SERVER_NOTICE: j.add("notice", get_server_notice(0)); break;
     case NM_SERVER_NOTICE2: j.add("notice", get_server_notice(1)); break;
     default: break;
     }
-    if (!text.empty()) j.add("text", text);
+    if (!text.empty()) j.add("text", english(text)).add("text_id", text.id);
     j.print();
 }

@@ -434,14 +434,44 @@
         <translation>Start Web Conference</translation>
     </message>
     <message>
-        <source>Parlo</source>
-        <comment>2001</comment>
-        <translation>Parlo</translation>
+        <source>Knock from %s %s(%s)</source>
+        <comment>1001</comment>
+        <translation>Knock from %s %s(%s)</translation>
     </message>
     <message>
         <source>Welcome (%s, %s) %s!</source>
-        <comment>2002</comment>
+        <comment>1002</comment>
         <translation>Welcome (%s, %s) %s!</translation>
+    </message>
+    <message>
+        <source>The file %s from %s %s(%s) did not arrive completely; the part received is kept as %s.</source>
+        <comment>1003</comment>
+        <translation>The file %s from %s %s(%s) did not arrive completely; the part received is kept as %s.</translation>
+    </message>
+    <message>
+        <source>Could not open file %s to send it to %s %s(%s).</source>
+        <comment>1004</comment>
+        <translation>Could not open file %s to send it to %s %s(%s).</translation>
+    </message>
+    <message>
+        <source>Sending file %s to %s %s(%s) stopped before the end.</source>
+        <comment>1005</comment>
+        <translation>Sending file %s to %s %s(%s) stopped before the end.</translation>
+    </message>
+    <message>
+        <source>Your line to %s %s(%s) could not be sent.</source>
+        <comment>1006</comment>
+        <translation>Your line to %s %s(%s) could not be sent.</translation>
+    </message>
+    <message>
+        <source>Could not offer file %s to %s %s(%s).</source>
+        <comment>1007</comment>
+        <translation>Could not offer file %s to %s %s(%s).</translation>
+    </message>
+    <message>
+        <source>Parlo</source>
+        <comment>2001</comment>
+        <translation>Parlo</translation>
     </message>
     <message>
         <source>Register</source>
@@ -547,11 +577,6 @@
         <source>Remember My Password on this machine</source>
         <comment>2023</comment>
         <translation>Remember My Password on this machine</translation>
-    </message>
-    <message>
-        <source>Knock from %s %s(%s)</source>
-        <comment>2024</comment>
-        <translation>Knock from %s %s(%s)</translation>
     </message>
     <message>
         <source>Unknown</source>

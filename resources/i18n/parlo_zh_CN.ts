@@ -434,14 +434,44 @@
         <translation>开始网络会议</translation>
     </message>
     <message>
-        <source>Parlo</source>
-        <comment>2001</comment>
-        <translation>Vorlane即时通</translation>
+        <source>Knock from %s %s(%s)</source>
+        <comment>1001</comment>
+        <translation>%s %s(%s) 敲门提醒</translation>
     </message>
     <message>
         <source>Welcome (%s, %s) %s!</source>
-        <comment>2002</comment>
+        <comment>1002</comment>
         <translation>欢迎 (%s, %s) %s!</translation>
+    </message>
+    <message>
+        <source>The file %s from %s %s(%s) did not arrive completely; the part received is kept as %s.</source>
+        <comment>1003</comment>
+        <translation>文件 %s (来自 %s %s(%s)) 没有完整收到; 已收到的部分保存为 %s.</translation>
+    </message>
+    <message>
+        <source>Could not open file %s to send it to %s %s(%s).</source>
+        <comment>1004</comment>
+        <translation>无法打开文件 %s 以发送给 %s %s(%s).</translation>
+    </message>
+    <message>
+        <source>Sending file %s to %s %s(%s) stopped before the end.</source>
+        <comment>1005</comment>
+        <translation>发送文件 %s 给 %s %s(%s) 中途停止.</translation>
+    </message>
+    <message>
+        <source>Your line to %s %s(%s) could not be sent.</source>
+        <comment>1006</comment>
+        <translation>您给 %s %s(%s) 的消息无法发送.</translation>
+    </message>
+    <message>
+        <source>Could not offer file %s to %s %s(%s).</source>
+        <comment>1007</comment>
+        <translation>无法提供文件 %s 给 %s %s(%s).</translation>
+    </message>
+    <message>
+        <source>Parlo</source>
+        <comment>2001</comment>
+        <translation>Vorlane即时通</translation>
     </message>
     <message>
         <source>Register</source>
@@ -547,11 +577,6 @@
         <source>Remember My Password on this machine</source>
         <comment>2023</comment>
         <translation>在本机记住我的口令</translation>
-    </message>
-    <message>
-        <source>Knock from %s %s(%s)</source>
-        <comment>2024</comment>
-        <translation>%s %s(%s) 敲门提醒</translation>
     </message>
     <message>
         <source>Unknown</source>

@@ -5,6 +5,14 @@
 #include "cli/cli_app.h"
 #include "cli/commands.h"
 #include "cli/json_out.h"
+#include "cli/notify_sink.h"
+#include "platform/text.h"
+#include "protocol/commands.h"
+#include "protocol/tables.h"
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <vector>
 
 namespace {
 
@@ -30,6 +38,59 @@ TEST(CliJson, EscapesControlCharactersAndQuotes) {
     EXPECT_EQ(json_escape("a\"b\\c\r\n\x01"), "\"a\\\"b\\\\c\\r\\n\\u0001\"");
     EXPECT_EQ(json_line().add("n", 5).add("t", "x").add_bool("b", false).str(),
               "{\"n\":5,\"t\":\"x\",\"b\":false}");
+}
+
+TEST(CliJson, TextInAnotherEncodingStillGivesValidJson) {
+    // Latin-1 "café", a lone continuation byte, a cut multi-byte sequence; then valid UTF-8.
+    std::string bad = "caf\xe9 \x80 \xe4\xbd";
+    std::string line = json_line().add("text", bad).add("zh", "\xe4\xbd\xa0\xe5\xa5\xbd").str();
+    auto j = nlohmann::json::parse(line);  // throws on invalid JSON
+    EXPECT_EQ(j["text"], "caf\xef\xbf\xbd \xef\xbf\xbd \xef\xbf\xbd");
+    EXPECT_EQ(j["zh"], "\xe4\xbd\xa0\xe5\xa5\xbd");  // valid UTF-8 passes unchanged
+    // Nested lists built from lines stay structured.
+    std::string nested = json_line().add_raw("list", json_array({json_line().add("a", bad).str()})).str();
+    EXPECT_TRUE(nlohmann::json::parse(nested)["list"][0]["a"].is_string());
+}
+
+// The events a script reads: numbers, event name, readable fields, the text and its id.
+TEST(CliEvents, FieldsOfNotifications) {
+    clear_all_tables();
+    add_one_contact(31, 0, "ann");
+    {
+        tables_guard lk(tables_mutex());
+        contact_record& c = g_contact[get_contact_index(31)];
+        copy_text(c.first_name, "Ann");
+        copy_text(c.last_name, "Lee");
+        copy_text(c.email, "ann@example.org");
+    }
+    cli_options o;
+    cli_app app(o);
+    testing::internal::CaptureStdout();
+    on_notification(app, NM_LOGIN_FAILED, 0, 0);
+    on_notification(app, NM_KNOCK, 31, 0);
+    app.controller.set_knock_blocked(31, true);
+    on_notification(app, NM_KNOCK, 31, 0);
+    on_notification(app, NM_PEER_STATUS, 31, PS_ONLINE);
+    std::vector<nlohmann::json> ev;
+    std::istringstream out(testing::internal::GetCapturedStdout());
+    for (std::string l; std::getline(out, l);) ev.push_back(nlohmann::json::parse(l));
+    ASSERT_EQ(ev.size(), 4u);
+    EXPECT_EQ(ev[0], nlohmann::json::parse(
+                         R"({"n":2,"w":0,"l":0,"event":"login_failed","text":"Login failed.","text_id":191})"));
+    EXPECT_EQ(ev[1]["event"], "knock");
+    EXPECT_EQ(ev[1]["shown"], true);
+    EXPECT_EQ(ev[1]["text"], "Knock from Ann Lee(ann@example.org)");
+    EXPECT_EQ(ev[1]["text_id"], 1001);
+    EXPECT_EQ(ev[1]["email"], "ann@example.org");
+    EXPECT_EQ(ev[2]["shown"], false);
+    EXPECT_FALSE(ev[2].contains("text"));
+    EXPECT_EQ(ev[3]["event"], "peer_status");
+    EXPECT_EQ(ev[3]["previous_presence"], PS_OFFLINE);
+    EXPECT_EQ(ev[3]["state_text"], "Online");
+    EXPECT_EQ(ev[3]["text"], "ann(ann@example.org) become online.");
+    EXPECT_EQ(ev[3]["text_id"], 225);
+    app.controller.shutdown(1000);
+    clear_all_tables();
 }
 
 TEST(CliCommands, EveryCommandIsInTheHelpAndUnknownOnesFail) {

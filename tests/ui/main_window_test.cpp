@@ -111,6 +111,7 @@ private slots:
 
     void caption_after_welcome() {
         CParloDlg d;
+        d.set_show_messages(false);
         QCOMPARE(d.windowTitle(), QStringLiteral("Parlo"));
         server_says(SRV_NAME1, "Alice");
         server_says(SRV_NAME2, "Archer");
@@ -121,6 +122,7 @@ private slots:
 
     void status_link_and_tray_tip() {
         CParloDlg d;
+        d.set_show_messages(false);
         QCOMPARE(d.tray_tip(), QStringLiteral("Vorlane Messenger (Offline)"));
         deliver(d, NM_SET_MY_STATUS, PS_ONLINE, 0);
         QCOMPARE(d.link(CParloDlg::LINK_STATUS)->text(), QStringLiteral("OnLine"));
@@ -141,6 +143,7 @@ private slots:
 
     void knock_shown_and_blocked_knock_not() {
         CParloDlg d;
+        d.set_show_messages(false);
         int played = 0;
         set_knock_player([&](const QString& path) {
             QVERIFY(path.endsWith(QLatin1String("knock_door.wav")));
@@ -161,6 +164,7 @@ private slots:
 
     void peer_online_pop_up_only_on_change() {
         CParloDlg d;
+        d.set_show_messages(false);
         deliver(d, NM_PEER_STATUS, kBob, PS_BUSY);
         QCOMPARE(d.popups_opened(), 0);
         deliver(d, NM_PEER_STATUS, kBob, PS_ONLINE);
@@ -184,6 +188,7 @@ private slots:
 
     void server_notice_is_plain_text() {
         CParloDlg d;
+        d.set_show_messages(false);
         const char* notice = "Maintenance at 100%s %n %d <b>tonight</b>";
         server_says(SRV_NOTICE1, notice);
         deliver(d, NM_SERVER_NOTICE, 0, 0);
@@ -196,6 +201,7 @@ private slots:
 
     void escape_and_close_box_keep_the_window() {
         CParloDlg d;
+        d.set_show_messages(false);
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
         QSignalSpy finished(&d, &QDialog::finished);
@@ -236,6 +242,7 @@ private slots:
 
     void tray_clicks_and_menus() {
         CParloDlg d;
+        d.set_show_messages(false);
         QSignalSpy menu(&d, &CParloDlg::tray_menu_requested);
         d.tray_single_click();
         QVERIFY(d.tray_click_pending());

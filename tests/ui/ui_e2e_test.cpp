@@ -185,6 +185,10 @@ private slots:
         dlg->run_in_session([&] { signed_out = true; });  // behind the 133
         QVERIFY(QTest::qWaitFor([&] { return signed_out.load(); }, 10000));
 
+        // Signed in again, so that the exit tells the contacts.
+        dlg->sign_in(QStringLiteral("alice@example.com"), QStringLiteral("demo1234"), false, false);
+        QVERIFY(QTest::qWaitFor([&] { return g_logged_in.load() == 1 && dlg->tree_area()->isVisible(); }, 20000));
+
         watchdog.stop();
         answerer.stop();
         qInfo("longest GUI event-loop stall: %lld ms", static_cast<long long>(watchdog.longest()));

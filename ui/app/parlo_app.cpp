@@ -79,12 +79,8 @@ uint32_t CParloApp::shutdown(uint32_t wait_ms) {
     m_dlg->hide();
     // Every home server learns that this user went offline; the threads that tell them are
     // waited for, but never longer than wait_ms.
-    if (m_started) {
-        CParloDlg* dlg = m_dlg.get();
-        dlg->run_in_session([dlg] { dlg->duties().broadcast_offline(); });
-    }
-    // A session thread waiting for a dialog gets its default answer; then it runs the broadcast
-    // and ends.
+    // A session thread waiting for a dialog gets its default answer; then it tells the servers
+    // (when signed in), waits a bounded time for the controller's workers and ends.
     stop_gui_calls();
     m_dlg->stop();
     if (!wait_for_jobs(wait_ms)) log_line("shutdown: %d job threads still running\r\n", running_jobs());

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTranslator>
+#include <algorithm>
 
 namespace {
 struct text_entry {
@@ -13,15 +14,23 @@ constexpr text_entry kTexts[] = {
 };
 }  // namespace
 
-const char* ui_english(int id) {
+const char* ui_table_english(int id) {
     for (const auto& t : kTexts)
         if (t.id == id) return t.english;
     return nullptr;
 }
 
+const char* ui_english(int id) {
+    const char* core = text_english(id);
+    if (core && core[0] != '\0') return core;
+    return ui_table_english(id);
+}
+
 std::vector<int> ui_text_ids() {
-    std::vector<int> ids;
-    for (const auto& t : kTexts) ids.push_back(t.id);
+    std::vector<int> ids = all_text_ids();
+    for (const auto& t : kTexts)
+        if (std::find(ids.begin(), ids.end(), t.id) == ids.end()) ids.push_back(t.id);
+    std::sort(ids.begin(), ids.end());
     return ids;
 }
 
@@ -58,6 +67,12 @@ QString fill_placeholders(const QString& pattern, const QStringList& args) {
 }
 
 QString ui_text(int id, const QStringList& args) { return fill_placeholders(ui_text(id), args); }
+
+QString ui_text(const user_text& text) {
+    QStringList args;
+    for (const auto& a : text.args) args << QString::fromUtf8(a.c_str());
+    return ui_text(text.id, args);
+}
 
 QString pick_language(const QString& lang_flag, const QString& locale_name) {
     QString l = lang_flag.isEmpty() ? locale_name : lang_flag;

@@ -1,11 +1,14 @@
-// User texts of the desktop application. Every text has an id: 101-231 the string table, 2001 up
-// the captions and labels of the windows. The English words are in text_table.inc and the
-// translations in resources/i18n/*.ts (both generated from resources/i18n/texts.tsv); the
-// language is chosen once at start-up by install_language().
+// User texts of the desktop application. Every text has an id: 101-231 the string table, 1001 up
+// the core's own texts (protocol/texts.h), 2001 up the captions and labels of the windows. The
+// English words are the core's where it has them, else those of text_table.inc; the translations
+// are in resources/i18n/*.ts (both generated from resources/i18n/texts.tsv). The language is
+// chosen once at start-up by install_language().
 #pragma once
 #include <QString>
 #include <QStringList>
 #include <vector>
+
+#include "protocol/texts.h"
 
 class QCoreApplication;
 
@@ -32,7 +35,7 @@ enum ui_text_id {
     T_SEND_FEEDBACK = 230,
     T_WEB_CONFERENCE = 231,
     T_CAPTION = 2001,
-    T_WELCOME = 2002,
+    T_WELCOME = 1002,
     T_REGISTER = 2003,
     T_STATUS = 2004,
     T_MENU = 2005,
@@ -54,19 +57,23 @@ enum ui_text_id {
     T_PASSWORD_LABEL = 2021,
     T_REMEMBER_EMAIL = 2022,
     T_REMEMBER_PASSWD = 2023,
-    T_KNOCK_FROM = 2024,
+    T_KNOCK_FROM = 1001,
     T_UNKNOWN = 2025,
 };
 
 // The English words of an id, or nullptr for an unknown id.
 const char* ui_english(int id);
-// Every id of the table.
+// Every id: the core's and the windows'.
 std::vector<int> ui_text_ids();
 // The text of id in the chosen language (the English words when no translation is installed).
 QString ui_text(int id);
 // The text of id with each %s or %d replaced by the next argument, in order; "%%" is "%". The
 // arguments are inserted as they are: a '%' inside an argument is never read as a format.
 QString ui_text(int id, const QStringList& args);
+// A text the core handed out (its arguments are UTF-8).
+QString ui_text(const user_text& text);
+// The English words of an id in the window table (text_table.inc) only.
+const char* ui_table_english(int id);
 QString fill_placeholders(const QString& pattern, const QStringList& args);
 
 // Language code for the locale or --lang value: "zh" for zh*, else "en".

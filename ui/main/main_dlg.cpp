@@ -15,6 +15,8 @@
 #include "ui/common/event_popup.h"
 #include "ui/common/texts.h"
 #include "ui/main/idle_time.h"
+#include "ui/common/gui_call.h"
+#include "ui/common/message_boxes.h"
 #include "ui/main/session_worker.h"
 #include "ui/signin/login_dlg.h"
 #include "ui/skin/controls.h"
@@ -37,6 +39,26 @@ constexpr link_def kLinks[6] = {{CParloDlg::LINK_SIGN_IN, T_SIGN_IN},   {CParloD
                                 {CParloDlg::LINK_MENU, T_MENU},         {CParloDlg::LINK_FORGET, T_FORGET_PASSWD}};
 }  // namespace
 
+void gui_asker::show_text(const user_text& text) {
+    QString t = ui_text(text);
+    run_on_gui([t] { return show_message_text(t); }, 1);
+}
+
+int gui_asker::ask_added_me(const contact_record&, const user_text& text) {
+    QString t = ui_text(text);
+    return run_on_gui([t] { return ask_yes_no_cancel_text(t); }, ANSWER_CANCEL);
+}
+
+int gui_asker::ask_removed_me(const contact_record&, const user_text& text) {
+    QString t = ui_text(text);
+    return run_on_gui([t] { return ask_yes_no_cancel_text(t); }, ANSWER_CANCEL);
+}
+
+int gui_asker::ask_read_offline(const user_text& text) {
+    QString t = ui_text(text);
+    return run_on_gui([t] { return ask_yes_no_text(t); }, ANSWER_NO);
+}
+
 int presence_link_text_id(int state) {
     static const int ids[8] = {153, T_STATUS_ONLINE, 154, 155, 156, 157, 158, 159};
     return state >= 0 && state <= 7 ? ids[state] : 153;
@@ -54,13 +76,14 @@ int presence_tray_icon(int state) {
 
 CParloDlg::CParloDlg(QWidget* parent)
     : Cgood_dlg_resize_main(parent),
-      m_controller(nullptr),
+      m_controller(&m_asker),
       m_idle(std::make_unique<gui_idle_source>()),
       m_hk(m_controller, m_idle.get()) {
     m_controller.attach_housekeeping(&m_hk);
     m_worker = std::make_unique<session_worker>(
         [this](int n, intptr_t w, intptr_t l) { on_notification(n, w, l); },
         [this] { m_hk.tick(get_tick_count()); }, kDutyPeriodMs);
+    run_in_session([this] { m_controller.bind_to_current_thread(); });
     setWindowTitle(ui_text(T_CAPTION));
     setWindowIcon(QIcon(resource_image(128)));
     setMinimumSize(220, 420);
@@ -126,6 +149,9 @@ void CParloDlg::start() {
 void CParloDlg::stop() {
     if (m_stopped) return;
     m_stopped = true;
+    // The status broadcast (when signed in) and a bounded wait for the controller's workers,
+    // then the session thread ends.
+    run_in_session([this] { m_controller.shutdown(3000); });
     m_worker->stop();
     m_click_timer->stop();
     if (m_tray) m_tray->hide();
@@ -193,18 +219,14 @@ void CParloDlg::open_sign_in() {
 void CParloDlg::sign_in(const QString& email, const QString& password, bool remember_email,
                         bool remember_passwd) {
     std::string e = email.toStdString(), p = password.toStdString();
-    // Connecting and sending 130 may wait on the network: the session thread does it. When the
-    // server cannot be reached the user hears so (no answer would ever come).
+    // The controller connects and sends 130 on a worker; a failure comes back as a notification.
     run_in_session([this, e, p, remember_email, remember_passwd] {
-        int r = m_controller.sign_in(e.c_str(), p.c_str(), remember_email, remember_passwd);
-        if (r != 0)
-            QMetaObject::invokeMethod(
-                this, [this] { show_notification_message(ui_text(T_LOGIN_FAILED)); }, Qt::QueuedConnection);
+        m_controller.sign_in(e.c_str(), p.c_str(), remember_email, remember_passwd);
     });
 }
 
 void CParloDlg::sign_out() {
-    // 133 goes out on the session thread; the window shows the signed-out state at once.
+    // 133 goes out on a worker; the window shows the signed-out state at once.
     run_in_session([this] { m_controller.sign_out(); });
     g_logged_in = 0;
     m_hooks->signed_out();

@@ -28,6 +28,15 @@ class QTimer;
 class gui_idle_source;
 class session_worker;
 
+// The controller's questions and refusals as the program's message boxes, asked from the session
+// thread and answered on the GUI thread.
+struct gui_asker : question_asker {
+    void show_text(const user_text& text) override;
+    int ask_added_me(const contact_record& c, const user_text& text) override;
+    int ask_removed_me(const contact_record& c, const user_text& text) override;
+    int ask_read_offline(const user_text& text) override;
+};
+
 class CParloDlg : public Cgood_dlg_resize_main {
     Q_OBJECT
 public:
@@ -62,8 +71,8 @@ public:
         int n;
         intptr_t wparam;
         intptr_t lparam;
-        std::string text;         // the controller's refusal or confirmation text
-        int before_presence = -1;  // 45: the contact's state before the change
+        user_text text;            // what the controller says to show (refusal, confirmation)
+        std::string notice;        // 46, 47: the server's words
     };
     // Session thread: the protocol side of notification n, then the visible side queued.
     void on_notification(int n, intptr_t wparam, intptr_t lparam);
@@ -121,11 +130,11 @@ private:
     void set_my_status_display(int state);
     void show_notification_message(const QString& text);
     void popup(const QString& text);
-    void knock(int peer_id);
     void open_web_page(const char* path);
     void show_menu_under(QMenu* menu, CMyStatic* link);
     void popup_tray_menu();
 
+    gui_asker m_asker;
     session_controller m_controller;
     std::unique_ptr<gui_idle_source> m_idle;
     housekeeping m_hk;

@@ -18,28 +18,16 @@ QString utf8(const char* s) { return QString::fromUtf8(s); }
 }  // namespace
 
 void CParloDlg::on_notification(int n, intptr_t wparam, intptr_t lparam) {
-    visible_event e{n, wparam, lparam, std::string(), -1};
+    visible_event e{n, wparam, lparam, user_text(), std::string()};
     int id = static_cast<int>(wparam);
     switch (n) {
-    case NM_LOGGED_IN_ELSEWHERE:
-        // Sign-out's 133 and closing the main connection, here on the session thread.
-        ::sign_out();
-        g_main_link.my_close();
-        e.text = notification_text(n);
-        break;
     case NM_KNOCK:
         // Empty for an unknown contact (logged) and for a blocked one: nothing is shown or heard.
         e.text = m_controller.knock_text(id);
         if (e.text.empty()) return;
         break;
-    case NM_PEER_STATUS: {
-        contact_record c;
-        if (contact_by_id(id, &c)) e.before_presence = c.presence;
-        m_controller.handle(n, wparam, lparam);
-        break;
-    }
     case NM_SERVER_NOTICE:
-    case NM_SERVER_NOTICE2: e.text = get_server_notice(n == NM_SERVER_NOTICE ? 0 : 1); break;
+    case NM_SERVER_NOTICE2: e.notice = get_server_notice(n == NM_SERVER_NOTICE ? 0 : 1); break;
     default: e.text = m_controller.handle(n, wparam, lparam); break;
     }
     QMetaObject::invokeMethod(this, [this, e] { show_notification(e); }, Qt::QueuedConnection);
@@ -55,12 +43,6 @@ void CParloDlg::popup(const QString& text) {
     m_last_popup = show_event_popup(text);
 }
 
-void CParloDlg::knock(int peer_id) {
-    contact_record c;
-    if (!contact_by_id(peer_id, &c)) return;
-    popup(ui_text(T_KNOCK_FROM, {utf8(c.first_name), utf8(c.last_name), utf8(c.email)}));
-    play_knock_sound();
-}
 
 void CParloDlg::show_notification(const visible_event& e) {
     if (m_stopped) return;
@@ -74,35 +56,43 @@ void CParloDlg::show_notification(const visible_event& e) {
         lay_out();
         break;
     case NM_WELCOME: {
+        // The caption, never a message box.
         session_texts t = get_session_texts();
-        setWindowTitle(ui_text(T_WELCOME, {utf8(t.my_name1), utf8(t.my_name2), utf8(t.my_name3)}));
-        break;
+        setWindowTitle(e.text.empty() ? ui_text(T_WELCOME, {utf8(t.my_name1), utf8(t.my_name2), utf8(t.my_name3)})
+                                      : ui_text(e.text));
+        m_hooks->notification(e.n, e.wparam, e.lparam, QString());
+        return;
     }
     case NM_SET_MY_STATUS:
         if (id >= 0 && id <= 7) set_my_status_display(id);
         break;
     case NM_LOGGED_IN_ELSEWHERE:
+        // The controller signs out and closes the connection on a worker; the window shows the
+        // signed-out state now.
+        g_logged_in = 0;
         m_hooks->signed_out();
         lay_out();
         break;
-    case NM_KNOCK: knock(id); return;
+    case NM_KNOCK:
+        popup(ui_text(e.text));
+        play_knock_sound();
+        return;
     case NM_SERVER_NOTICE:
     case NM_SERVER_NOTICE2:
         // Words from the server, shown as they are: never read as a format, at most 512.
-        popup(QString::fromUtf8(e.text.c_str()).left(512));
+        popup(QString::fromUtf8(e.notice.c_str()).left(512));
         return;
     case NM_PEER_STATUS:
-        if (e.lparam == PS_ONLINE && e.before_presence >= 0 && e.before_presence != PS_ONLINE) {
-            contact_record c;
-            if (contact_by_id(id, &c)) popup(ui_text(T_BECOME_ONLINE, {utf8(c.display_name), utf8(c.email)}));
-        }
-        break;
+        // The controller's text when the contact came online: a pop-up, not a message box.
+        if (!e.text.empty()) popup(ui_text(e.text));
+        m_hooks->notification(e.n, e.wparam, e.lparam, QString());
+        return;
     default: break;
     }
     // Refusals and confirmations; the rest of what a notification shows is the tree's and the
     // dialogs' (hooks).
     if (!e.text.empty()) {
-        shown = core_text(e.text.c_str());
+        shown = ui_text(e.text);
         show_notification_message(shown);
     }
     m_hooks->notification(e.n, e.wparam, e.lparam, shown);
