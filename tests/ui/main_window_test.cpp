@@ -36,7 +36,10 @@ void deliver(CParloDlg& d, int n, intptr_t w = 0, intptr_t l = 0) {
     d.notifications()->post(n, w, l);
     d.notifications()->post(NM_LOGIN_CLOSED, 0, 0);
     QVERIFY(QTest::qWaitFor(
-        [&] { return d.notifications_shown() > before && d.last_notification_shown() == NM_LOGIN_CLOSED; },
+        [&] {
+            return d.notifications_shown() > before &&
+                   d.last_notification_shown() == NM_LOGIN_CLOSED;
+        },
         5000));
 }
 
@@ -50,7 +53,9 @@ void in_session(CParloDlg& d, std::function<void()> fn) {
     QVERIFY(QTest::qWaitFor([&] { return done.load(); }, 5000));
 }
 
-bool shown(CParloDlg& d, int link_id) { return d.link(link_id)->isVisibleTo(&d); }
+bool shown(CParloDlg& d, int link_id) {
+    return d.link(link_id)->isVisibleTo(&d);
+}
 
 void close_popups() {
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -182,8 +187,9 @@ private slots:
         deliver(d, NM_LOGGED_IN_ELSEWHERE, 0, 0);
         QCOMPARE(g_logged_in.load(), 0);
         QVERIFY(shown(d, CParloDlg::LINK_SIGN_IN));
-        QCOMPARE(d.last_message(),
-                 QStringLiteral("You logged in at another location, this connection is disconnected."));
+        QCOMPARE(
+            d.last_message(),
+            QStringLiteral("You logged in at another location, this connection is disconnected."));
     }
 
     void server_notice_is_plain_text() {
@@ -272,7 +278,8 @@ private slots:
         QCOMPARE(main_menu->actions().last()->text(), QStringLiteral("Exit"));
         std::unique_ptr<QMenu> status(d.make_status_menu());
         QCOMPARE(status->actions().size(), 7);
-        for (QAction* a : status->actions()) QCOMPARE(a->isChecked(), a->text() == QStringLiteral("Busy"));
+        for (QAction* a : status->actions())
+            QCOMPARE(a->isChecked(), a->text() == QStringLiteral("Busy"));
         tray.reset(d.make_tray_menu());
         QCOMPARE(tray->actions().at(1)->text(), QStringLiteral("Sign Out"));
         QVERIFY(tray->actions().last()->menu());
@@ -282,6 +289,8 @@ private slots:
 };
 }  // namespace
 
-QObject* make_main_window_test() { return new main_window_test; }
+QObject* make_main_window_test() {
+    return new main_window_test;
+}
 
 #include "main_window_test.moc"

@@ -10,14 +10,17 @@
 #include "ui/skin/controls.h"
 
 namespace {
-void press_escape(QDialog* d) { QTest::keyClick(d, Qt::Key_Escape); }
+void press_escape(QDialog* d) {
+    QTest::keyClick(d, Qt::Key_Escape);
+}
 
 class message_box_test : public QObject {
     Q_OBJECT
 private slots:
     void show_message_returns_one() {
-        QCOMPARE(answer_modal<CDlgMessage>([] { return show_message_text(QStringLiteral("Login failed.")); },
-                                           [](CDlgMessage* d) { d->first_button()->click(); }),
+        QCOMPARE(answer_modal<CDlgMessage>(
+                     [] { return show_message_text(QStringLiteral("Login failed.")); },
+                     [](CDlgMessage* d) { d->first_button()->click(); }),
                  1);
         QCOMPARE(answer_modal<CDlgMessage>([] { return show_message_text(QStringLiteral("x")); },
                                            [](CDlgMessage* d) {
@@ -31,22 +34,35 @@ private slots:
     }
 
     void ask_yes_no_values() {
-        auto ask = [] { return ask_yes_no_text(QStringLiteral("You have offline message, do you want to read now?")); };
-        QCOMPARE(answer_modal<CDlgMessage>(ask, [](CDlgMessage* d) {
-                     QCOMPARE(d->first_button()->text(), QStringLiteral("YES"));
-                     d->first_button()->click();
-                 }),
+        auto ask = [] {
+            return ask_yes_no_text(
+                QStringLiteral("You have offline message, do you want to read now?"));
+        };
+        QCOMPARE(answer_modal<CDlgMessage>(ask,
+                                           [](CDlgMessage* d) {
+                                               QCOMPARE(d->first_button()->text(),
+                                                        QStringLiteral("YES"));
+                                               d->first_button()->click();
+                                           }),
                  6);
-        QCOMPARE(answer_modal<CDlgMessage>(ask, [](CDlgMessage* d) { d->second_button()->click(); }), 7);
+        QCOMPARE(
+            answer_modal<CDlgMessage>(ask, [](CDlgMessage* d) { d->second_button()->click(); }), 7);
         QCOMPARE(answer_modal<CDlgMessage>(ask, [](CDlgMessage* d) { press_escape(d); }), 7);
     }
 
     void ask_yes_no_cancel_values() {
         auto ask = [] { return ask_yes_no_cancel_text(QStringLiteral("Save?")); };
-        QCOMPARE(answer_modal<CDlgYesNoCancel>(ask, [](CDlgYesNoCancel* d) { d->yes_button()->click(); }), 6);
-        QCOMPARE(answer_modal<CDlgYesNoCancel>(ask, [](CDlgYesNoCancel* d) { d->no_button()->click(); }), 7);
-        QCOMPARE(answer_modal<CDlgYesNoCancel>(ask, [](CDlgYesNoCancel* d) { d->cancel_button()->click(); }), 2);
-        QCOMPARE(answer_modal<CDlgYesNoCancel>(ask, [](CDlgYesNoCancel* d) { press_escape(d); }), 0);
+        QCOMPARE(answer_modal<CDlgYesNoCancel>(
+                     ask, [](CDlgYesNoCancel* d) { d->yes_button()->click(); }),
+                 6);
+        QCOMPARE(
+            answer_modal<CDlgYesNoCancel>(ask, [](CDlgYesNoCancel* d) { d->no_button()->click(); }),
+            7);
+        QCOMPARE(answer_modal<CDlgYesNoCancel>(
+                     ask, [](CDlgYesNoCancel* d) { d->cancel_button()->click(); }),
+                 2);
+        QCOMPARE(answer_modal<CDlgYesNoCancel>(ask, [](CDlgYesNoCancel* d) { press_escape(d); }),
+                 0);
     }
 
     void hook_from_a_worker_thread() {
@@ -88,6 +104,8 @@ private slots:
 };
 }  // namespace
 
-QObject* make_message_box_test() { return new message_box_test; }
+QObject* make_message_box_test() {
+    return new message_box_test;
+}
 
 #include "message_box_test.moc"

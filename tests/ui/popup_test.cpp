@@ -84,7 +84,8 @@ private slots:
         CDlgEvent* d = show_event_popup(QString(600, QChar('z')));
         QPointer<CDlgEvent> alive(d);
         QVERIFY(QTest::qWaitForWindowExposed(d));
-        QVERIFY(QTest::qWaitFor([&] { return QApplication::activeWindow() == &typing && edit->hasFocus(); }, 2000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return QApplication::activeWindow() == &typing && edit->hasFocus(); }, 2000));
         QVERIFY(!d->isActiveWindow());
         QCOMPARE(d->text().size(), 512);
         d->reject();
@@ -93,6 +94,8 @@ private slots:
 };
 }  // namespace
 
-QObject* make_popup_test() { return new popup_test; }
+QObject* make_popup_test() {
+    return new popup_test;
+}
 
 #include "popup_test.moc"

@@ -85,6 +85,8 @@ private slots:
 };
 }  // namespace
 
-QObject* make_skin_test() { return new skin_test; }
+QObject* make_skin_test() {
+    return new skin_test;
+}
 
 #include "skin_test.moc"

@@ -18,7 +18,8 @@ private slots:
         for (int id : all_text_ids()) {
             QVERIFY2(ui_table_english(id), qPrintable(QString::number(id)));
             if (text_english(id)[0] != '\0')
-                QVERIFY2(std::string(ui_table_english(id)) == text_english(id), qPrintable(QString::number(id)));
+                QVERIFY2(std::string(ui_table_english(id)) == text_english(id),
+                         qPrintable(QString::number(id)));
         }
         QVERIFY(ui_english(101) && ui_english(103));
         QTranslator en, zh;
@@ -38,7 +39,8 @@ private slots:
     void chinese_texts_through_the_application() {
         QVERIFY(install_language(qApp, QStringLiteral("zh")));
         QCOMPARE(ui_text(T_SIGN_IN), QString::fromUtf8("登陆"));
-        QCOMPARE(ui_text(make_text(TXT_BECOME_ONLINE, {"bob", "b@x"})), QString::fromUtf8("bob(b@x) 上线."));
+        QCOMPARE(ui_text(make_text(TXT_BECOME_ONLINE, {"bob", "b@x"})),
+                 QString::fromUtf8("bob(b@x) 上线."));
         QVERIFY(install_language(qApp, QStringLiteral("en")));
         QCOMPARE(ui_text(T_SIGN_IN), QStringLiteral("Sign In"));
     }
@@ -55,12 +57,15 @@ private slots:
         QCOMPARE(pick_language(QString(), QStringLiteral("zh_CN")), QStringLiteral("zh"));
         QCOMPARE(pick_language(QString(), QStringLiteral("zh_TW")), QStringLiteral("zh"));
         QCOMPARE(pick_language(QString(), QStringLiteral("de_DE")), QStringLiteral("en"));
-        QCOMPARE(pick_language(QStringLiteral("en"), QStringLiteral("zh_CN")), QStringLiteral("en"));
+        QCOMPARE(pick_language(QStringLiteral("en"), QStringLiteral("zh_CN")),
+                 QStringLiteral("en"));
         QCOMPARE(pick_language(QStringLiteral("zh"), QStringLiteral("C")), QStringLiteral("zh"));
     }
 };
 }  // namespace
 
-QObject* make_texts_test() { return new texts_test; }
+QObject* make_texts_test() {
+    return new texts_test;
+}
 
 #include "texts_test.moc"

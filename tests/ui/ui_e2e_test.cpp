@@ -80,12 +80,15 @@ private slots:
     void window_and_headless_client() {
         std::string dir = temp_dir();
         QVERIFY(!dir.empty());
-        child_process server(PARLO_SERVER_PATH, {"--listen", kServer, "--db", dir + "/server.db", "--fast-hash",
-                                                 "--seed-demo", "--log", dir + "/server.log"});
+        child_process server(PARLO_SERVER_PATH,
+                             {"--listen", kServer, "--db", dir + "/server.db", "--fast-hash",
+                              "--seed-demo", "--log", dir + "/server.log"});
         QVERIFY(server.running());
-        QVERIFY(QTest::qWaitFor([&] { return file_contains(dir + "/server.log", "listening on"); }, 20000));
-        child_process bob(PARLO_CLI_PATH, {"--server", kServer, "--bind", "127.0.60.3", "--home", dir + "/bob",
-                                           "--email", "bob@example.com", "--password", "demo1234"});
+        QVERIFY(QTest::qWaitFor([&] { return file_contains(dir + "/server.log", "listening on"); },
+                                20000));
+        child_process bob(PARLO_CLI_PATH,
+                          {"--server", kServer, "--bind", "127.0.60.3", "--home", dir + "/bob",
+                           "--email", "bob@example.com", "--password", "demo1234"});
         QVERIFY(!bob.wait_line({"\"event\":\"contact_list\""}, 20000).empty());
         bob.write_line("contacts");
         std::string contacts = bob.wait_line({"\"contacts\":["});
@@ -139,29 +142,39 @@ private slots:
         typist.start();
         dlg->on_command(32813);
         QVERIFY(filled);
-        QVERIFY(QTest::qWaitFor([&] { return g_logged_in.load() == 1 && dlg->tree_area()->isVisible(); }, 20000));
-        QVERIFY(QTest::qWaitFor([&] { return dlg->windowTitle().startsWith(QLatin1String("Welcome (")); }, 10000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return g_logged_in.load() == 1 && dlg->tree_area()->isVisible(); }, 20000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return dlg->windowTitle().startsWith(QLatin1String("Welcome (")); }, 10000));
 
         // Presence both ways; alice's own state confirmed by the server.
-        QVERIFY(QTest::qWaitFor([&] { return dlg->tray_tip() == QStringLiteral("Vorlane Messenger (Online)"); }, 20000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return dlg->tray_tip() == QStringLiteral("Vorlane Messenger (Online)"); },
+            20000));
         QCOMPARE(dlg->link(CParloDlg::LINK_STATUS)->text(), QStringLiteral("OnLine"));
         int bob_id = -1;
-        QVERIFY(QTest::qWaitFor([&] {
-            for (const auto& c : contacts_snapshot())
-                if (std::string(c.email) == "bob@example.com" && c.presence == PS_ONLINE) bob_id = c.contact_id;
-            return bob_id > 0;
-        }, 20000));
-        QVERIFY(child_line(bob, {"\"w\":" + std::to_string(alice), "\"presence_text\":\"Online\""}));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                for (const auto& c : contacts_snapshot())
+                    if (std::string(c.email) == "bob@example.com" && c.presence == PS_ONLINE)
+                        bob_id = c.contact_id;
+                return bob_id > 0;
+            },
+            20000));
+        QVERIFY(
+            child_line(bob, {"\"w\":" + std::to_string(alice), "\"presence_text\":\"Online\""}));
 
         // The offline message: the question was asked and answered, the message arrived.
         std::atomic<bool> got_message{false};
-        QVERIFY(QTest::qWaitFor([&] {
-            dlg->run_in_session([&, dlg] {
-                for (const auto& m : dlg->controller().pending_offline())
-                    if (m.text.find("see you at noon") != std::string::npos) got_message = true;
-            });
-            return got_message.load();
-        }, 20000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                dlg->run_in_session([&, dlg] {
+                    for (const auto& m : dlg->controller().pending_offline())
+                        if (m.text.find("see you at noon") != std::string::npos) got_message = true;
+                });
+                return got_message.load();
+            },
+            20000));
         QVERIFY(questions >= 1);
 
         // A knock from bob: pop-up and sound.
@@ -173,7 +186,8 @@ private slots:
         QVERIFY(knocked);
         QVERIFY(QTest::qWaitFor([&] { return knocks.load() >= 1; }, 15000));
         QVERIFY(dlg->last_popup());
-        QCOMPARE(dlg->last_popup()->text(), QStringLiteral("Knock from Bob Baker(bob@example.com)"));
+        QCOMPARE(dlg->last_popup()->text(),
+                 QStringLiteral("Knock from Bob Baker(bob@example.com)"));
 
         // Sign-out: the window shows the signed-out layout at once; the presence display keeps
         // its last state.
@@ -187,7 +201,8 @@ private slots:
 
         // Signed in again, so that the exit tells the contacts.
         dlg->sign_in(QStringLiteral("alice@example.com"), QStringLiteral("demo1234"), false, false);
-        QVERIFY(QTest::qWaitFor([&] { return g_logged_in.load() == 1 && dlg->tree_area()->isVisible(); }, 20000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return g_logged_in.load() == 1 && dlg->tree_area()->isVisible(); }, 20000));
 
         watchdog.stop();
         answerer.stop();
@@ -202,7 +217,10 @@ private slots:
         QVERIFY(took < 5000);
         QCOMPARE(running_jobs(), 0);
         // The exit told alice's contacts that she went offline.
-        QVERIFY(!bob.wait_line({"\"event\":\"peer_status\"", "\"w\":" + std::to_string(alice), "\"l\":0"}, 20000).empty());
+        QVERIFY(!bob.wait_line(
+                        {"\"event\":\"peer_status\"", "\"w\":" + std::to_string(alice), "\"l\":0"},
+                        20000)
+                     .empty());
         set_knock_player(nullptr);
         bob.write_line("quit");
         bob.wait_line({"\"event\":\"bye\""});

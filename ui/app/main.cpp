@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("parlo"));
     QApplication::setQuitOnLastWindowClosed(false);
-    install_language(&app, pick_language(QString::fromStdString(options.lang), QLocale::system().name()));
+    install_language(&app,
+                     pick_language(QString::fromStdString(options.lang), QLocale::system().name()));
     apply_app_options(options);
     int code;
     {

@@ -34,7 +34,9 @@ void apply_app_options(const app_options& options) {
 
 CParloApp::CParloApp(const app_options& options) : m_options(options) {}
 
-CParloApp::~CParloApp() { shutdown(); }
+CParloApp::~CParloApp() {
+    shutdown();
+}
 
 int CParloApp::start() {
     if (m_started) return 0;
@@ -64,8 +66,9 @@ int CParloApp::run() {
     m_dlg->show();
     if (!m_options.email.empty()) {
         auto r = session_controller::load_remembered();
-        m_dlg->sign_in(QString::fromStdString(m_options.email), QString::fromStdString(m_options.password),
-                       r.remember_email, r.remember_passwd);
+        m_dlg->sign_in(QString::fromStdString(m_options.email),
+                       QString::fromStdString(m_options.password), r.remember_email,
+                       r.remember_passwd);
     }
     // Only "Exit" ends the main window.
     m_dlg->exec();
@@ -83,7 +86,8 @@ uint32_t CParloApp::shutdown(uint32_t wait_ms) {
     // (when signed in), waits a bounded time for the controller's workers and ends.
     stop_gui_calls();
     m_dlg->stop();
-    if (!wait_for_jobs(wait_ms)) log_line("shutdown: %d job threads still running\r\n", running_jobs());
+    if (!wait_for_jobs(wait_ms))
+        log_line("shutdown: %d job threads still running\r\n", running_jobs());
     if (m_networking) stop_peer_networking();
     if (m_session) session_stop();
     g_main_dlg = nullptr;

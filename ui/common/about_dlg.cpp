@@ -13,7 +13,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : Cgood_dlg(parent) {
     auto* box = new QVBoxLayout(this);
     auto* row = new QHBoxLayout();
     auto* icon = new QLabel(this);
-    icon->setPixmap(resource_image(128).scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    icon->setPixmap(
+        resource_image(128).scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     row->addWidget(icon);
     auto* lines = new QVBoxLayout();
     lines->addWidget(new CMyStatic(ui_text(T_VERSION), this));

@@ -75,9 +75,13 @@ CDlgEvent::CDlgEvent(const QString& text, popup_slots* places, bool run_timer)
     }
 }
 
-CDlgEvent::~CDlgEvent() { close_popup(); }
+CDlgEvent::~CDlgEvent() {
+    close_popup();
+}
 
-QString CDlgEvent::text() const { return m_text->text(); }
+QString CDlgEvent::text() const {
+    return m_text->text();
+}
 
 void CDlgEvent::step() {
     if (m_closed) return;

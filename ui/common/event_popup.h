@@ -35,8 +35,8 @@ public:
     static constexpr int kHeight = 90;  // H, the full height
     static constexpr int kStartStep = 150;
 
-    // Places itself in a slot of places (the slot counters). With run_timer false, step() is driven from outside
-    // (tests use it as their clock).
+    // Places itself in a slot of places (the slot counters). With run_timer false, step() is driven
+    // from outside (tests use it as their clock).
     CDlgEvent(const QString& text, popup_slots* places, bool run_timer = true);
     ~CDlgEvent() override;
 

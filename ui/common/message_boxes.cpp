@@ -1,9 +1,9 @@
 #include "ui/common/message_boxes.h"
 
 #include <QHBoxLayout>
-#include <cstring>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <cstring>
 
 #include "ui/common/gui_call.h"
 #include "ui/common/texts.h"
@@ -37,16 +37,23 @@ CDlgMessage::CDlgMessage(const QString& text, int mode, QWidget* parent)
     row->addStretch();
     box->addLayout(row);
     m_second->setVisible(mode != MODE_OK);
-    connect(m_first, &QPushButton::clicked, this, [this] { done(m_mode == MODE_YES_NO ? ANSWER_YES : 1); });
+    connect(m_first, &QPushButton::clicked, this,
+            [this] { done(m_mode == MODE_YES_NO ? ANSWER_YES : 1); });
     connect(m_second, &QPushButton::clicked, this, [this] { reject(); });
 }
 
 void CDlgMessage::reject() {
     // Escape, the close box and the second button.
     switch (m_mode) {
-    case MODE_OK: done(1); break;
-    case MODE_YES_NO: done(ANSWER_NO); break;
-    default: done(2); break;
+        case MODE_OK:
+            done(1);
+            break;
+        case MODE_YES_NO:
+            done(ANSWER_NO);
+            break;
+        default:
+            done(2);
+            break;
     }
 }
 

@@ -66,7 +66,9 @@ QString fill_placeholders(const QString& pattern, const QStringList& args) {
     return out;
 }
 
-QString ui_text(int id, const QStringList& args) { return fill_placeholders(ui_text(id), args); }
+QString ui_text(int id, const QStringList& args) {
+    return fill_placeholders(ui_text(id), args);
+}
 
 QString ui_text(const user_text& text) {
     QStringList args;
@@ -88,7 +90,8 @@ bool install_language(QCoreApplication* app, const QString& language) {
         installed = nullptr;
     }
     auto* t = new QTranslator(app);
-    QString file = language == QLatin1String("zh") ? QStringLiteral("parlo_zh_CN") : QStringLiteral("parlo_en");
+    QString file = language == QLatin1String("zh") ? QStringLiteral("parlo_zh_CN")
+                                                   : QStringLiteral("parlo_en");
     if (!t->load(file, QStringLiteral(":/i18n"))) {
         delete t;
         return false;

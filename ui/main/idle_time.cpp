@@ -10,7 +10,8 @@
 // after the X11 headers, whose macros clash with Qt's names).
 static long display_idle_ms();
 
-gui_idle_source::gui_idle_source(QObject* parent) : QObject(parent), m_last_input(get_tick_count()) {
+gui_idle_source::gui_idle_source(QObject* parent)
+    : QObject(parent), m_last_input(get_tick_count()) {
     m_xss = display_idle_ms() >= 0;
     if (qGuiApp) qGuiApp->installEventFilter(this);
     m_timer = new QTimer(this);
@@ -25,11 +26,14 @@ void gui_idle_source::sample() {
 
 bool gui_idle_source::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseMove:
-    case QEvent::Wheel: m_last_input = get_tick_count(); break;
-    default: break;
+        case QEvent::KeyPress:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+            m_last_input = get_tick_count();
+            break;
+        default:
+            break;
     }
     return QObject::eventFilter(watched, event);
 }
@@ -58,6 +62,7 @@ static long display_idle_ms() {
     return idle;
 }
 #else
-static long display_idle_ms() { return -1; }
+static long display_idle_ms() {
+    return -1;
+}
 #endif
-

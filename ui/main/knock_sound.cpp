@@ -26,14 +26,17 @@ void play_with_desktop_player(const QString& path) {
 }
 }  // namespace
 
-void set_knock_player(knock_player player) { g_player = std::move(player); }
+void set_knock_player(knock_player player) {
+    g_player = std::move(player);
+}
 
 QString knock_sound_path() {
     char dir[256] = "";
     if (program_directory(dir) == 0) {
         QString beside = QString::fromLocal8Bit(dir) + QStringLiteral("sound/knock_door.wav");
         if (QFileInfo::exists(beside)) return beside;
-        QString installed = QString::fromLocal8Bit(dir) + QStringLiteral("../share/parlo/sound/knock_door.wav");
+        QString installed =
+            QString::fromLocal8Bit(dir) + QStringLiteral("../share/parlo/sound/knock_door.wav");
         if (QFileInfo::exists(installed)) return QDir::cleanPath(installed);
     }
     QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);

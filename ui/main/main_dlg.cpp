@@ -13,10 +13,10 @@
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "ui/common/event_popup.h"
-#include "ui/common/texts.h"
-#include "ui/main/idle_time.h"
 #include "ui/common/gui_call.h"
 #include "ui/common/message_boxes.h"
+#include "ui/common/texts.h"
+#include "ui/main/idle_time.h"
 #include "ui/main/session_worker.h"
 #include "ui/signin/login_dlg.h"
 #include "ui/skin/controls.h"
@@ -34,9 +34,10 @@ struct link_def {
     int id;
     int text_id;
 };
-constexpr link_def kLinks[6] = {{CParloDlg::LINK_SIGN_IN, T_SIGN_IN},   {CParloDlg::LINK_SIGN_OUT, T_SIGN_OUT},
-                                {CParloDlg::LINK_REGISTER, T_REGISTER}, {CParloDlg::LINK_STATUS, T_OFFLINE},
-                                {CParloDlg::LINK_MENU, T_MENU},         {CParloDlg::LINK_FORGET, T_FORGET_PASSWD}};
+constexpr link_def kLinks[6] = {
+    {CParloDlg::LINK_SIGN_IN, T_SIGN_IN},   {CParloDlg::LINK_SIGN_OUT, T_SIGN_OUT},
+    {CParloDlg::LINK_REGISTER, T_REGISTER}, {CParloDlg::LINK_STATUS, T_OFFLINE},
+    {CParloDlg::LINK_MENU, T_MENU},         {CParloDlg::LINK_FORGET, T_FORGET_PASSWD}};
 }  // namespace
 
 void gui_asker::show_text(const user_text& text) {
@@ -100,7 +101,8 @@ CParloDlg::CParloDlg(QWidget* parent)
     }
     connect(link(LINK_SIGN_IN), &CMyStatic::clicked, this, &CParloDlg::open_sign_in);
     connect(link(LINK_SIGN_OUT), &CMyStatic::clicked, this, &CParloDlg::sign_out);
-    connect(link(LINK_REGISTER), &CMyStatic::clicked, this, [this] { m_hooks->open_registration(); });
+    connect(link(LINK_REGISTER), &CMyStatic::clicked, this,
+            [this] { m_hooks->open_registration(); });
     connect(link(LINK_FORGET), &CMyStatic::clicked, this,
             [this] { open_web_page("/cgi-bin/messenger/msg_customer/msg_retrieve_passwd.pl"); });
     connect(link(LINK_STATUS), &CMyStatic::clicked, this,
@@ -115,11 +117,17 @@ CParloDlg::CParloDlg(QWidget* parent)
     lay_out();
 }
 
-CParloDlg::~CParloDlg() { stop(); }
+CParloDlg::~CParloDlg() {
+    stop();
+}
 
-notify_target* CParloDlg::notifications() { return m_worker.get(); }
+notify_target* CParloDlg::notifications() {
+    return m_worker.get();
+}
 
-void CParloDlg::run_in_session(std::function<void()> fn) { m_worker->run(std::move(fn)); }
+void CParloDlg::run_in_session(std::function<void()> fn) {
+    m_worker->run(std::move(fn));
+}
 
 CMyStatic* CParloDlg::link(int control_id) const {
     for (int i = 0; i < 6; i++)
@@ -134,11 +142,12 @@ void CParloDlg::start() {
         m_tray = new QSystemTrayIcon(this);
         m_tray->setIcon(QIcon(resource_image(128)));
         m_tray->setToolTip(ui_text(T_TRAY_TIP));
-        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-            if (r == QSystemTrayIcon::Trigger) tray_single_click();
-            if (r == QSystemTrayIcon::DoubleClick) tray_double_click();
-            if (r == QSystemTrayIcon::Context) popup_tray_menu();
-        });
+        connect(m_tray, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason r) {
+                    if (r == QSystemTrayIcon::Trigger) tray_single_click();
+                    if (r == QSystemTrayIcon::DoubleClick) tray_double_click();
+                    if (r == QSystemTrayIcon::Context) popup_tray_menu();
+                });
         m_tray->show();
     }
     m_tray_icon_added = true;
@@ -247,14 +256,18 @@ void CParloDlg::show_menu_under(QMenu* menu, CMyStatic* under) {
     menu->popup(under->mapToGlobal(QPoint(0, under->height())));
 }
 
-void CParloDlg::tray_single_click() { m_click_timer->start(kTrayClickMs); }
+void CParloDlg::tray_single_click() {
+    m_click_timer->start(kTrayClickMs);
+}
 
 void CParloDlg::tray_double_click() {
     m_click_timer->stop();
     restore_window();
 }
 
-bool CParloDlg::tray_click_pending() const { return m_click_timer->isActive(); }
+bool CParloDlg::tray_click_pending() const {
+    return m_click_timer->isActive();
+}
 
 void CParloDlg::popup_tray_menu() {
     m_click_timer->stop();

@@ -71,8 +71,8 @@ public:
         int n;
         intptr_t wparam;
         intptr_t lparam;
-        user_text text;            // what the controller says to show (refusal, confirmation)
-        std::string notice;        // 46, 47: the server's words
+        user_text text;      // what the controller says to show (refusal, confirmation)
+        std::string notice;  // 46, 47: the server's words
     };
     // Session thread: the protocol side of notification n, then the visible side queued.
     void on_notification(int n, intptr_t wparam, intptr_t lparam);

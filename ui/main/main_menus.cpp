@@ -71,29 +71,41 @@ void CParloDlg::on_command(int command_id) {
         if (s.command == command_id) {
             // Online clears a chosen Away, Away marks it; the display waits for the server.
             int state = s.state;
-            run_in_session([this, state] { m_controller.request_my_status(state, state == 1 || state == 3); });
+            run_in_session(
+                [this, state] { m_controller.request_my_status(state, state == 1 || state == 3); });
             return;
         }
     // The tree and the contact dialogs take their commands first.
     if (m_hooks->command(command_id)) return;
     switch (command_id) {
-    case ID_OPEN_MESSENGER: restore_window(); break;
-    case ID_SIGN_IN:
-        restore_window();
-        open_sign_in();
-        break;
-    case ID_SIGN_OUT: sign_out(); break;
-    case ID_EXIT: accept(); break;
-    case ID_ABOUT: {
-        CAboutDlg about(this);
-        about.exec();
-        break;
-    }
-    case ID_SEND_FEEDBACK: open_web_page("/cgi-bin/messenger/msg_customer/msg_feed_back.pl"); break;
-    case ID_WEB_CONFERENCE: open_web_page("/"); break;
-    case ID_ADD_CONTACT:
-        if (g_logged_in.load() != 1) show_message_text(ui_text(T_ADD_NEEDS_LOGIN), this);
-        break;
-    default: break;
+        case ID_OPEN_MESSENGER:
+            restore_window();
+            break;
+        case ID_SIGN_IN:
+            restore_window();
+            open_sign_in();
+            break;
+        case ID_SIGN_OUT:
+            sign_out();
+            break;
+        case ID_EXIT:
+            accept();
+            break;
+        case ID_ABOUT: {
+            CAboutDlg about(this);
+            about.exec();
+            break;
+        }
+        case ID_SEND_FEEDBACK:
+            open_web_page("/cgi-bin/messenger/msg_customer/msg_feed_back.pl");
+            break;
+        case ID_WEB_CONFERENCE:
+            open_web_page("/");
+            break;
+        case ID_ADD_CONTACT:
+            if (g_logged_in.load() != 1) show_message_text(ui_text(T_ADD_NEEDS_LOGIN), this);
+            break;
+        default:
+            break;
     }
 }

@@ -38,6 +38,6 @@ struct status_command {
     int text_id;
 };
 constexpr status_command kStatusCommands[7] = {
-    {ID_STATUS_ONLINE, 1, 152},   {ID_STATUS_BUSY, 2, 154},  {ID_STATUS_AWAY, 3, 155},
-    {ID_STATUS_RIGHT_BACK, 4, 156}, {ID_STATUS_PHONE, 5, 157}, {ID_STATUS_LUNCH, 6, 158},
+    {ID_STATUS_ONLINE, 1, 152},        {ID_STATUS_BUSY, 2, 154},  {ID_STATUS_AWAY, 3, 155},
+    {ID_STATUS_RIGHT_BACK, 4, 156},    {ID_STATUS_PHONE, 5, 157}, {ID_STATUS_LUNCH, 6, 158},
     {ID_STATUS_APPEAR_OFFLINE, 7, 159}};

@@ -9,7 +9,9 @@ session_worker::session_worker(handler_fn handler, task_fn tick, uint32_t period
     m_thread = std::thread([this] { main(); });
 }
 
-session_worker::~session_worker() { stop(); }
+session_worker::~session_worker() {
+    stop();
+}
 
 void session_worker::queue(item it) {
     std::lock_guard<std::mutex> lk(m_mutex);
@@ -36,7 +38,9 @@ void session_worker::send(int n, intptr_t wparam, intptr_t lparam) {
     m_ran.wait(lk, [&] { return *done || m_stopped; });
 }
 
-void session_worker::run(task_fn fn) { queue(item{std::move(fn), nullptr}); }
+void session_worker::run(task_fn fn) {
+    queue(item{std::move(fn), nullptr});
+}
 
 void session_worker::main() {
     auto next_tick = std::chrono::steady_clock::now();

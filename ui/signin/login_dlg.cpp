@@ -52,10 +52,18 @@ CDlgLogin::CDlgLogin(QWidget* parent) : Cgood_dlg(parent) {
         m_password->setFocus();
 }
 
-QString CDlgLogin::email() const { return m_email->text().left(kMaxEmail); }
-QString CDlgLogin::password() const { return m_password->text().left(kMaxPassword); }
-bool CDlgLogin::remember_email() const { return m_remember_email->isChecked(); }
-bool CDlgLogin::remember_password() const { return m_remember_password->isChecked(); }
+QString CDlgLogin::email() const {
+    return m_email->text().left(kMaxEmail);
+}
+QString CDlgLogin::password() const {
+    return m_password->text().left(kMaxPassword);
+}
+bool CDlgLogin::remember_email() const {
+    return m_remember_email->isChecked();
+}
+bool CDlgLogin::remember_password() const {
+    return m_remember_password->isChecked();
+}
 
 void CDlgLogin::on_sign_in() {
     QString e = email();

@@ -76,13 +76,15 @@ skin_text_colours default_colours() {
 // Key presses and left clicks that a read-only check box or combo box ignores.
 bool is_blocked_input(QEvent* e) {
     switch (e->type()) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease: return true;
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-        return static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton;
-    default: return false;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+            return true;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            return static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton;
+        default:
+            return false;
     }
 }
 }  // namespace
@@ -190,7 +192,8 @@ QString skin_edit_style(const char* cls) {
                "QScrollBar { background: %3; border: 1px solid %4; }"
                "QScrollBar::handle { background: %2; border: 1px solid %5; min-height: 12px;"
                " min-width: 12px; }"
-               "QScrollBar::add-line, QScrollBar::sub-line { background: %6; border: 1px solid %5; }"
+               "QScrollBar::add-line, QScrollBar::sub-line { background: %6; border: 1px solid %5; "
+               "}"
                "QAbstractScrollArea::corner { background: white; }")
         .arg(QLatin1String(cls), dark, hatch, edge1, left, edge2);
 }

@@ -28,15 +28,25 @@ Cgood_dlg::Cgood_dlg(QWidget* parent) : QDialog(parent) {
     setContentsMargins(8, kTitleHeight + kStripHeight + 6, 8, 8);
 }
 
-int Cgood_dlg::background_entry(int height) { return height <= 300 ? SKIN_BG_SMALL : SKIN_BG_MIDDLE; }
+int Cgood_dlg::background_entry(int height) {
+    return height <= 300 ? SKIN_BG_SMALL : SKIN_BG_MIDDLE;
+}
 
-QRect Cgood_dlg::close_rect() const { return QRect(width() - kCloseWidth, 0, kCloseWidth, kTitleHeight); }
+QRect Cgood_dlg::close_rect() const {
+    return QRect(width() - kCloseWidth, 0, kCloseWidth, kTitleHeight);
+}
 
-bool Cgood_dlg::in_title_band(QPoint p) const { return p.y() >= 0 && p.y() < kTitleHeight; }
+bool Cgood_dlg::in_title_band(QPoint p) const {
+    return p.y() >= 0 && p.y() < kTitleHeight;
+}
 
-int Cgood_dlg::button_at(QPoint p) const { return close_rect().contains(p) ? 1 : 0; }
+int Cgood_dlg::button_at(QPoint p) const {
+    return close_rect().contains(p) ? 1 : 0;
+}
 
-int Cgood_dlg::button_state(int b) const { return b == 1 ? m_close_state : TB_NORMAL; }
+int Cgood_dlg::button_state(int b) const {
+    return b == 1 ? m_close_state : TB_NORMAL;
+}
 
 void Cgood_dlg::set_button_state(int b, int state) {
     int s = b == 1 ? state : TB_NORMAL;
@@ -70,7 +80,8 @@ void Cgood_dlg::paint_frame_and_background(QPainter& p) {
         // The first column, stretched across; rows one to one, the last row repeated below.
         int rows = std::min(bg.height(), h);
         p.drawPixmap(QRect(0, 0, w, rows), bg, QRect(0, 0, 1, rows));
-        if (rows < h) p.fillRect(QRect(0, rows, w, h - rows), bg.toImage().pixelColor(0, bg.height() - 1));
+        if (rows < h)
+            p.fillRect(QRect(0, rows, w, h - rows), bg.toImage().pixelColor(0, bg.height() - 1));
     }
     p.fillRect(QRect(2, kTitleHeight - 1, w - 4, kStripHeight + 1), skin_colour(SKIN_TITLE_STRIP));
     p.setPen(skin_colour(SKIN_FRAME_LEFT));
@@ -186,7 +197,9 @@ int Cgood_dlg_resize_main::button_at(QPoint p) const {
     return 0;
 }
 
-int Cgood_dlg_resize_main::button_state(int b) const { return b >= 1 && b <= 3 ? m_states[b] : 0; }
+int Cgood_dlg_resize_main::button_state(int b) const {
+    return b >= 1 && b <= 3 ? m_states[b] : 0;
+}
 
 void Cgood_dlg_resize_main::set_button_state(int b, int state) {
     bool changed = false;
@@ -202,10 +215,17 @@ void Cgood_dlg_resize_main::set_button_state(int b, int state) {
 
 void Cgood_dlg_resize_main::button_clicked(int b) {
     switch (b) {
-    case 1: reject(); break;
-    case 2: isMaximized() ? showNormal() : showMaximized(); break;
-    case 3: showMinimized(); break;
-    default: break;
+        case 1:
+            reject();
+            break;
+        case 2:
+            isMaximized() ? showNormal() : showMaximized();
+            break;
+        case 3:
+            showMinimized();
+            break;
+        default:
+            break;
     }
 }
 
@@ -213,7 +233,8 @@ void Cgood_dlg_resize_main::paintEvent(QPaintEvent*) {
     QPainter p(this);
     paint_frame_and_background(p);
     paint_title_bar(p, 3 * kMainButtonWidth, width() - 81);
-    static const int close[3] = {SKIN_MAIN_CLOSE_NORMAL, SKIN_MAIN_CLOSE_HOVER, SKIN_MAIN_CLOSE_PRESSED};
+    static const int close[3] = {SKIN_MAIN_CLOSE_NORMAL, SKIN_MAIN_CLOSE_HOVER,
+                                 SKIN_MAIN_CLOSE_PRESSED};
     static const int max[3] = {SKIN_MAX_NORMAL, SKIN_MAX_HOVER, SKIN_MAX_PRESSED};
     static const int restore[3] = {SKIN_RESTORE_NORMAL, SKIN_RESTORE_HOVER, SKIN_RESTORE_PRESSED};
     static const int min[3] = {SKIN_MIN_NORMAL, SKIN_MIN_HOVER, SKIN_MIN_PRESSED};

@@ -13,7 +13,9 @@
 
 namespace {
 // The skin's colours are 0x00BBGGRR.
-QColor bgr(unsigned v) { return QColor(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF); }
+QColor bgr(unsigned v) {
+    return QColor(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF);
+}
 
 const QColor kTitleTop = bgr(0xFF8040);
 const QColor kTitleBottom = bgr(0xF0914D);
@@ -59,17 +61,21 @@ QImage title_button(int w, int state, int symbol) {
     cx += off;
     cy += off;
     switch (symbol) {
-    case 0:
-        p.drawLine(QPointF(cx - 4, cy - 4), QPointF(cx + 4, cy + 4));
-        p.drawLine(QPointF(cx + 4, cy - 4), QPointF(cx - 4, cy + 4));
-        break;
-    case 1: p.drawRect(QRectF(cx - 4.5, cy - 4, 9, 8)); break;
-    case 2:
-        p.drawRect(QRectF(cx - 5, cy - 2, 7, 6));
-        p.drawPolyline(QPolygonF({QPointF(cx - 2, cy - 4), QPointF(cx + 5, cy - 4),
-                                  QPointF(cx + 5, cy + 1)}));
-        break;
-    default: p.drawLine(QPointF(cx - 4, cy + 4), QPointF(cx + 4, cy + 4)); break;
+        case 0:
+            p.drawLine(QPointF(cx - 4, cy - 4), QPointF(cx + 4, cy + 4));
+            p.drawLine(QPointF(cx + 4, cy - 4), QPointF(cx - 4, cy + 4));
+            break;
+        case 1:
+            p.drawRect(QRectF(cx - 4.5, cy - 4, 9, 8));
+            break;
+        case 2:
+            p.drawRect(QRectF(cx - 5, cy - 2, 7, 6));
+            p.drawPolyline(QPolygonF(
+                {QPointF(cx - 2, cy - 4), QPointF(cx + 5, cy - 4), QPointF(cx + 5, cy + 1)}));
+            break;
+        default:
+            p.drawLine(QPointF(cx - 4, cy + 4), QPointF(cx + 4, cy + 4));
+            break;
     }
     return img;
 }
@@ -114,18 +120,26 @@ void presence_face(QPainter& p, QRectF r, int state) {
     QPointF m = r.center();
     double u = r.width() / 5;
     switch (state) {
-    case 2: p.drawLine(m - QPointF(u, 0), m + QPointF(u, 0)); break;  // busy: a bar
-    case 3:  // away: clock hands
-    case 4:
-        p.drawLine(m, m - QPointF(0, u * 1.3));
-        p.drawLine(m, m + QPointF(u, 0));
-        break;
-    case 5: p.drawArc(QRectF(m.x() - u, m.y() - u, 2 * u, 2 * u), 200 * 16, 140 * 16); break;
-    case 6: p.drawEllipse(m, u * 0.8, u * 0.8); break;
-    case 1: p.drawPolyline(QPolygonF({m + QPointF(-u, 0), m + QPointF(-u / 3, u * 0.7),
-                                      m + QPointF(u, -u * 0.8)}));
-        break;
-    default: break;
+        case 2:
+            p.drawLine(m - QPointF(u, 0), m + QPointF(u, 0));
+            break;  // busy: a bar
+        case 3:     // away: clock hands
+        case 4:
+            p.drawLine(m, m - QPointF(0, u * 1.3));
+            p.drawLine(m, m + QPointF(u, 0));
+            break;
+        case 5:
+            p.drawArc(QRectF(m.x() - u, m.y() - u, 2 * u, 2 * u), 200 * 16, 140 * 16);
+            break;
+        case 6:
+            p.drawEllipse(m, u * 0.8, u * 0.8);
+            break;
+        case 1:
+            p.drawPolyline(QPolygonF(
+                {m + QPointF(-u, 0), m + QPointF(-u / 3, u * 0.7), m + QPointF(u, -u * 0.8)}));
+            break;
+        default:
+            break;
     }
 }
 
@@ -150,8 +164,8 @@ QImage app_icon(int size) {
     p.drawPath(bubble);
     // A stylised "V" of two strokes.
     p.setPen(QPen(Qt::white, s * 0.1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.drawPolyline(QPolygonF({QPointF(s * 0.3, s * 0.24), QPointF(s * 0.5, s * 0.58),
-                              QPointF(s * 0.7, s * 0.24)}));
+    p.drawPolyline(QPolygonF(
+        {QPointF(s * 0.3, s * 0.24), QPointF(s * 0.5, s * 0.58), QPointF(s * 0.7, s * 0.24)}));
     return img;
 }
 
@@ -195,10 +209,11 @@ int main(int argc, char** argv) {
     ok &= save(title_button(41, 1, 0), skin, 187);
     ok &= save(title_button(41, 2, 0), skin, 188);
     // Main window buttons 21 wide; ids are normal, hover, pressed.
-    const int sets[4][4] = {{0, 200, 199, 198}, {1, 204, 205, 206}, {2, 207, 208, 209},
-                            {3, 203, 202, 201}};
+    const int sets[4][4] = {
+        {0, 200, 199, 198}, {1, 204, 205, 206}, {2, 207, 208, 209}, {3, 203, 202, 201}};
     for (const auto& s : sets)
-        for (int state = 0; state < 3; state++) ok &= save(title_button(21, state, s[0]), skin, s[1 + state]);
+        for (int state = 0; state < 3; state++)
+            ok &= save(title_button(21, state, s[0]), skin, s[1 + state]);
     ok &= save(button_background(), skin, 194);
     ok &= save(background(300, kPale), skin, 193);
     ok &= save(background(600, kPale), skin, 192);
@@ -206,7 +221,8 @@ int main(int argc, char** argv) {
 
     ok &= save(app_icon(64), icons, 128);
     ok &= save(app_icon(256), icons, 1128);
-    // Tray icons: 139 online, 140 away, 141 right back, 142 lunch, 143 busy, 144 phone, 145 offline.
+    // Tray icons: 139 online, 140 away, 141 right back, 142 lunch, 143 busy, 144 phone, 145
+    // offline.
     const int tray[7][2] = {{139, 1}, {140, 3}, {141, 4}, {142, 6}, {143, 2}, {144, 5}, {145, 0}};
     for (const auto& t : tray) {
         QImage img(32, 32, QImage::Format_ARGB32);

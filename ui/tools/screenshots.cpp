@@ -30,7 +30,9 @@ bool wait_until(const std::function<bool()>& cond, int ms) {
     return true;
 }
 
-void settle(int ms) { wait_until([] { return false; }, ms); }
+void settle(int ms) {
+    wait_until([] { return false; }, ms);
+}
 
 bool save(QWidget* w, const QString& path) {
     bool ok = w->grab().save(path);
@@ -75,9 +77,10 @@ int main(int argc, char** argv) {
             settle(300);
             failures += !save(&login, prefix + "signin_" + lang + ".png");
         }
-        dlg->sign_in(QString::fromStdString(options.email), QString::fromStdString(options.password), false,
-                     false);
-        bool in = wait_until([&] { return g_logged_in.load() == 1 && dlg->tray_icon_number() == 139; }, 20000);
+        dlg->sign_in(QString::fromStdString(options.email),
+                     QString::fromStdString(options.password), false, false);
+        bool in = wait_until(
+            [&] { return g_logged_in.load() == 1 && dlg->tray_icon_number() == 139; }, 20000);
         if (!in) std::fprintf(stderr, "sign-in did not complete\n");
         settle(1500);
         failures += !save(dlg, prefix + "main_" + lang + ".png");
