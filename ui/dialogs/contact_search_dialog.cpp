@@ -1,0 +1,94 @@
+#include "ui/dialogs/contact_search_dialog.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "protocol/session.h"
+#include "protocol/session_controller.h"
+#include "protocol/tables.h"
+#include "ui/dialogs/ui_text.h"
+
+namespace {
+QHBoxLayout* button_row(QPushButton* a, QPushButton* b) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(a);
+    row->addWidget(b);
+    return row;
+}
+}  // namespace
+
+CDlgAddContact::CDlgAddContact(session_controller& controller, QWidget* parent)
+    : parlo_dialog(parent), m_controller(controller) {
+    setWindowTitle(tr("Search Contact"));
+    m_email = new QLineEdit(this);
+    m_email->setText(QString::fromStdString(get_searched_email()));
+    auto* search = new QPushButton(tr("Search"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    search->setDefault(true);
+    connect(search, &QPushButton::clicked, this, [this] { on_search(); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(new QLabel(tr("Please enter your contact's email:"), this));
+    top->addWidget(m_email);
+    top->addLayout(button_row(search, cancel));
+}
+
+bool CDlgAddContact::on_search() {
+    QString e = m_email->text().trimmed();
+    if (e.isEmpty()) {
+        ui_show(172);
+        m_email->setFocus();
+        return false;
+    }
+    if (!e.contains('.') || e.startsWith('.') || !e.contains('@') || e.startsWith('@')) {
+        ui_show(173);
+        m_email->setFocus();
+        return false;
+    }
+    std::string address = e.left(127).toUtf8().toStdString();
+    for (const contact_record& c : contacts_snapshot())
+        if (address == c.email) {
+            ui_show(174);
+            return false;
+        }
+    m_controller.search_contact(address.c_str());
+    accept();
+    return true;
+}
+
+CDlgAddContactConfirm::CDlgAddContactConfirm(session_controller& controller, QWidget* parent)
+    : parlo_dialog(parent), m_controller(controller) {
+    setWindowTitle(tr("Add Contact"));
+    found_contact f = get_found_contact();
+    m_found_id = f.id;
+    auto* form = new QFormLayout;
+    form->addRow(tr("First Name:"), new QLabel(QString::fromUtf8(f.first_name), this));
+    form->addRow(tr("Last Name:"), new QLabel(QString::fromUtf8(f.last_name), this));
+    form->addRow(tr("Nick Name:"), new QLabel(QString::fromUtf8(f.nick_name), this));
+    form->addRow(tr("Email:"), new QLabel(QString::fromUtf8(f.email), this));
+    auto* add = new QPushButton(tr("Add"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    add->setDefault(true);
+    connect(add, &QPushButton::clicked, this, [this] { on_add(); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(new QLabel(tr("Are you sure to add this person to your contact list?"), this));
+    top->addLayout(form);
+    top->addLayout(button_row(add, cancel));
+}
+
+bool CDlgAddContactConfirm::on_add() {
+    for (const contact_record& c : contacts_snapshot())
+        if (c.contact_id == m_found_id) {
+            ui_show(175);
+            return false;
+        }
+    m_controller.add_found_contact();
+    accept();
+    return true;
+}

@@ -1,0 +1,141 @@
+#include "ui/dialogs/offline_dialogs.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "platform/thread.h"
+#include "protocol/commands.h"
+#include "protocol/debug_log.h"
+#include "protocol/offline.h"
+#include "protocol/session.h"
+#include "protocol/session_controller.h"
+#include "protocol/tables.h"
+#include "ui/dialogs/ui_text.h"
+
+CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, QWidget* parent)
+    : parlo_dialog(parent), m_to_contact_id(to_contact_id) {
+    setWindowTitle(tr("Offline Message"));
+    contact_record c;
+    if (contact_by_id(to_contact_id, &c)) {
+        QString caption = tr("Offline Message To:%1 %2(%3)")
+                              .arg(QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
+                                   QString::fromUtf8(c.email));
+        setWindowTitle(caption.left(99));
+    }
+    m_edit = new QPlainTextEdit(this);
+    auto* send_on_return = new QCheckBox(tr("Send On Return"), this);
+    send_on_return->hide();
+    auto* send = new QPushButton(tr("Send"), this);
+    auto* clear = new QPushButton(tr("Clear"), this);
+    auto* close = new QPushButton(tr("Close"), this);
+    connect(m_edit, &QPlainTextEdit::textChanged, this, &CDlgOfflineMessage::on_text_changed);
+    connect(send, &QPushButton::clicked, this, [this] { on_send(); });
+    connect(clear, &QPushButton::clicked, m_edit, &QPlainTextEdit::clear);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->addWidget(send_on_return);
+    row->addStretch();
+    row->addWidget(send);
+    row->addWidget(clear);
+    row->addWidget(close);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(m_edit);
+    top->addLayout(row);
+    m_sender = [](int index, std::string header, std::string text) {
+        // The home server is reached over a connection of its own: never on this thread.
+        start_job([index, header = std::move(header), text = std::move(text)] {
+            send_offline_message(index, header.c_str(), text.c_str());
+        });
+    };
+}
+
+void CDlgOfflineMessage::on_text_changed() {
+    if (m_cutting) return;
+    QString text = m_edit->toPlainText();
+    if (text.size() <= kOfflineMaxChars) return;
+    m_cutting = true;
+    ui_show(178);
+    m_edit->setPlainText(text.left(kOfflineMaxChars));
+    m_edit->moveCursor(QTextCursor::End);
+    m_cutting = false;
+}
+
+int CDlgOfflineMessage::on_send() {
+    QString text = m_edit->toPlainText().left(10239);
+    if (text.size() > kOfflineMaxChars) {
+        ui_show(178);
+        return -1;
+    }
+    if (m_to_contact_id <= 0) {
+        ui_show(179);
+        log_line("m_to_contact_id < 0 in OnBnCkuckedOk.\r\n");
+        return -1;
+    }
+    int index = get_contact_index(m_to_contact_id);
+    if (index < 0) {
+        log_line("did not find contact_id:%d in g_contact array.\r\n", m_to_contact_id);
+        ui_show(180);
+        return -1;
+    }
+    session_texts t = get_session_texts();
+    std::string header =
+        build_offline_header(t.my_name1, t.my_name2, t.my_name3, current_offline_stamp());
+    // The edit's line ends become the CR LF pairs of the stored message.
+    std::string body = text.toUtf8().toStdString();
+    std::string crlf;
+    for (char ch : body) {
+        if (ch == '\n') crlf += '\r';
+        crlf += ch;
+    }
+    m_sender(index, header, crlf);
+    m_edit->clear();
+    return 0;
+}
+
+CDlgShowOfflineMessage::CDlgShowOfflineMessage(session_controller& controller, const QString& text,
+                                               int sender_id, const QString& sender_label,
+                                               QWidget* parent)
+    : parlo_dialog(parent), m_controller(controller), m_sender_id(sender_id) {
+    setWindowTitle(tr("Offline Message From %1").arg(sender_label));
+    m_edit = new QPlainTextEdit(this);
+    m_edit->setReadOnly(true);
+    m_edit->setPlainText(text);
+    auto* discard = new QPushButton(tr("Discard"), this);
+    auto* save = new QPushButton(tr("Save"), this);
+    connect(discard, &QPushButton::clicked, this, &CDlgShowOfflineMessage::on_discard);
+    connect(save, &QPushButton::clicked, this, &CDlgShowOfflineMessage::on_save);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(discard);
+    row->addWidget(save);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(m_edit);
+    top->addLayout(row);
+    m_chooser = [this] {
+        QFileDialog dlg(this, tr("Save"));
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setDefaultSuffix("txt");
+        dlg.setNameFilters({tr("Text Files (*.txt)"), tr("All Files (*)")});
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
+        return dlg.selectedFiles().front();
+    };
+}
+
+void CDlgShowOfflineMessage::on_discard() {
+    m_controller.discard_offline(m_sender_id);
+    accept();
+}
+
+void CDlgShowOfflineMessage::on_save() {
+    QString path = m_chooser();
+    if (path.isEmpty()) return;
+    // A file that cannot be written is reported and the viewer stays open.
+    if (m_controller.save_offline(m_sender_id, QFile::encodeName(path).constData()) != 0) return;
+    accept();
+}
+
+void CDlgShowOfflineMessage::reject() { ui_show(188); }
