@@ -20,6 +20,10 @@ constexpr int kConfirmedNameRole = Qt::UserRole + 1;  // a group's name as the s
 constexpr int kToolTipChars = 79;
 
 bool shown(const contact_record& c) { return c.relation_state != REL_ADDED_ME; }
+
+// The state words of a tool tip; a contact appearing offline reads as offline.
+const char* const kTipWords[8] = {"Offline",  "Online",   "Busy",  "Away",
+                                  "Right Back", "On Phone", "Lunch", "Offline"};
 }  // namespace
 
 CMyTreeCtrl::CMyTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
@@ -204,11 +208,11 @@ void CMyTreeCtrl::sync_groups() {
 }
 
 QString CMyTreeCtrl::tooltip_text(const contact_record& c) {
-    int state = c.presence < 0 || c.presence > 7 ? 0 : c.presence;
+    const char* word = c.presence >= 0 && c.presence < 8 ? kTipWords[c.presence] : kTipWords[0];
     QString text = QStringLiteral("%1 %2(%3) %4 (%5)")
                        .arg(QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
                             QString::fromUtf8(c.email), QString::fromUtf8(c.display_name),
-                            QCoreApplication::translate("texts", presence_word(state)));
+                            QCoreApplication::translate("CMyTreeCtrl", word));
     return text.left(kToolTipChars);
 }
 
