@@ -19,29 +19,35 @@
 #include "protocol/session.h"
 
 namespace {
-json_line question(const char* kind, const char* text) {
+json_line question(const char* kind, const user_text& text) {
     json_line j;
-    j.add("question", kind).add("text", text);
+    j.add("question", kind).add("text", english(text)).add("text_id", text.id);
     return j;
 }
 }  // namespace
 
-int cli_asker::ask_added_me(const contact_record& c, const char* text) {
+void cli_asker::show_text(const user_text& text) {
+    std::string words = english(text);
+    log_line("message: %s\r\n", words.c_str());
+    json_line().add("message", words).add("text_id", text.id).print();
+}
+
+int cli_asker::ask_added_me(const contact_record& c, const user_text& text) {
     question("added_me", text).add("id", c.contact_id).add_bool("auto_answered", auto_accept).print();
     return auto_accept ? ANSWER_YES : ANSWER_CANCEL;
 }
 
-int cli_asker::ask_removed_me(const contact_record& c, const char* text) {
+int cli_asker::ask_removed_me(const contact_record& c, const user_text& text) {
     question("removed_me", text).add("id", c.contact_id).add_bool("auto_answered", auto_accept).print();
     return auto_accept ? ANSWER_YES : ANSWER_CANCEL;
 }
 
-int cli_asker::ask_read_offline(const char* text) {
+int cli_asker::ask_read_offline(const user_text& text) {
     question("offline_waiting", text).add_bool("auto_answered", auto_accept).print();
     return auto_accept ? ANSWER_YES : ANSWER_NO;
 }
 
-int cli_asker::ask_file_offer(const contact_record& c, const char* text, const char* offered_name,
+int cli_asker::ask_file_offer(const contact_record& c, const user_text& text, const char* offered_name,
                               std::string* folder, std::string*) {
     json_line j = question("file_offer", text);
     j.add("id", c.contact_id).add("name", offered_name);

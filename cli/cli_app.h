@@ -20,14 +20,16 @@
 // user answers later with a command.
 struct cli_asker : question_asker {
     bool auto_accept = false;
-    int ask_added_me(const contact_record& c, const char* text) override;
-    int ask_removed_me(const contact_record& c, const char* text) override;
-    int ask_read_offline(const char* text) override;
+    // Refusals of a command print as {"message": TEXT, "text_id": ID}.
+    void show_text(const user_text& text) override;
+    int ask_added_me(const contact_record& c, const user_text& text) override;
+    int ask_removed_me(const contact_record& c, const user_text& text) override;
+    int ask_read_offline(const user_text& text) override;
     // Offered files: saved into accept_files_dir when it is set, refused with refuse_files, else
     // printed as a question that accept-file / refuse-file answer.
     std::string accept_files_dir;
     bool refuse_files = false;
-    int ask_file_offer(const contact_record& c, const char* text, const char* offered_name,
+    int ask_file_offer(const contact_record& c, const user_text& text, const char* offered_name,
                        std::string* folder, std::string* save_as) override;
 };
 

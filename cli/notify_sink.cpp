@@ -158,7 +158,7 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         if (contact_by_id(id, &c)) j.add("previous_presence", c.presence);
     }
 
-    std::string text = app.controller.handle(n, wparam, lparam);
+    user_text text = app.controller.handle(n, wparam, lparam);
 
     switch (n) {
     case NM_CONTACT_STATUS:
@@ -168,13 +168,11 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         j.add("state_text", presence_word(static_cast<int>(lparam)));
         add_contact_fields(j, id);
         break;
-    case NM_WELCOME: {
-        session_texts t = get_session_texts();
-        char title[200];
-        std::snprintf(title, sizeof(title), "Welcome (%s, %s) %s!", t.my_name1, t.my_name2, t.my_name3);
-        j.add("title", title).add("user_id", g_user_id.load());
+    case NM_WELCOME:
+        // The window title; not a text to show in a box.
+        j.add("title", english(text)).add("title_id", text.id).add("user_id", g_user_id.load());
+        text = {};
         break;
-    }
     case NM_CONTACT_FOUND: {
         found_contact f = get_found_contact();
         j.add("id", f.id).add("first", f.first_name).add("last", f.last_name)
@@ -235,6 +233,6 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
     case NM_SERVER_NOTICE2: j.add("notice", get_server_notice(1)); break;
     default: break;
     }
-    if (!text.empty()) j.add("text", text);
+    if (!text.empty()) j.add("text", english(text)).add("text_id", text.id);
     j.print();
 }

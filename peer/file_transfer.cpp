@@ -100,12 +100,6 @@ int send_control(int peer_id, int command) {
     return general_str_command_to_peer_through_slave_server(peer_id, command, 0, "") >= 0 ? 0 : -1;
 }
 
-std::string contact_label(const contact_record& c) {
-    char text[300];
-    std::snprintf(text, sizeof(text), "%s %s(%s)", c.first_name, c.last_name, c.email);
-    return text;
-}
-
 std::string base_name(const std::string& path) {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -753,20 +747,16 @@ int offer_file(int peer_id, const char* path) {
                : -1;
 }
 
-std::string file_select_contact_text() {
-    return "please select a contact.";
-}
+user_text file_select_contact_text() { return make_text(TXT_SELECT_CONTACT_LOWER); }
 
-std::string file_offer_confirm_text(int peer_id, const char* path) {
+user_text file_offer_confirm_text(int peer_id, const char* path) {
     contact_record c;
-    if (!contact_by_id(peer_id, &c)) return "";
-    char text[600];
-    std::snprintf(text, sizeof(text), "Are you sure to tranfer file %s to %s?",
-                  safe_file_name(path, kSendFileNameMax).c_str(), c.display_name);
-    return text;
+    if (!contact_by_id(peer_id, &c)) return {};
+    return make_text(TXT_CONFIRM_TRANSFER_FILE,
+                     {safe_file_name(path, kSendFileNameMax), c.display_name});
 }
 
-int file_offer_question(int peer_id, std::string* question, std::string* offered_name) {
+int file_offer_question(int peer_id, user_text* question, std::string* offered_name) {
     contact_record c;
     if (!contact_by_id(peer_id, &c)) {
         log_line(
@@ -774,11 +764,9 @@ int file_offer_question(int peer_id, std::string* question, std::string* offered
             peer_id);
         return -1;
     }
-    char text[800];
-    std::snprintf(text, sizeof(text),
-                  "%s %s(%s) want to send you a file named %s, do you want accept?", c.first_name,
-                  c.last_name, c.email, c.recv_file_name);
-    if (question) *question = text;
+    if (question)
+        *question = make_text(TXT_FILE_OFFER_QUESTION,
+                              {c.first_name, c.last_name, c.email, c.recv_file_name});
     if (offered_name) *offered_name = c.recv_file_name;
     return 0;
 }
@@ -847,12 +835,12 @@ int file_offer_accept_as(int peer_id, const char* path) {
     return accept_into(peer_id, idx, p, name, false);
 }
 
-std::string on_file_offer_accepted(int peer_id) {
+user_text on_file_offer_accepted(int peer_id) {
     int idx = get_contact_index(peer_id);
     if (idx < 0) {
         log_line("did not find contact_index in OnMyMsgFileTransferAccepted, peer_id is:%d\r\n",
                  peer_id);
-        return "";
+        return {};
     }
     {
         std::lock_guard<std::mutex> lk(g_ft_mutex);
@@ -861,7 +849,7 @@ std::string on_file_offer_accepted(int peer_id) {
         // two threads never interleave their blocks in one file.
         if (tx.peer_id != peer_id || !tx.offered || tx.running || g_stopping) {
             log_line("no file offer waiting for peer_id:%d when 371 arrived\r\n", peer_id);
-            return "";
+            return {};
         }
         tx.offered = false;
         tx.running = true;
@@ -870,17 +858,14 @@ std::string on_file_offer_accepted(int peer_id) {
     if (g_ft_jobs.start([peer_id] { send_file_to_peer_thread(peer_id); }) != 0) {
         log_line("could not start send_file_to_peer_thread, peer_id:%d\r\n", peer_id);
         end_send(idx, peer_id, false);
-        return "";
+        return {};
     }
     contact_record c;
-    if (!contact_by_id(peer_id, &c)) return "";
-    char text[700];
-    std::snprintf(text, sizeof(text), "sending file %s to %s %s(%s) now.", c.send_file_name,
-                  c.first_name, c.last_name, c.email);
-    return text;
+    if (!contact_by_id(peer_id, &c)) return {};
+    return make_text(TXT_FILE_SENDING, {c.send_file_name, c.first_name, c.last_name, c.email});
 }
 
-std::string on_file_offer_refused(int peer_id) {
+user_text on_file_offer_refused(int peer_id) {
     int idx = get_contact_index(peer_id);
     if (idx >= 0) {
         std::lock_guard<std::mutex> lk(g_ft_mutex);
@@ -892,13 +877,13 @@ std::string on_file_offer_refused(int peer_id) {
         }
     }
     contact_record c;
-    if (!contact_by_id(peer_id, &c)) return "";
-    return contact_label(c) + " did not accept your file transfer.";
+    if (!contact_by_id(peer_id, &c)) return {};
+    return make_text(TXT_FILE_REFUSED, {c.first_name, c.last_name, c.email});
 }
 
-std::string on_file_saved(int peer_id) {
+user_text on_file_saved(int peer_id) {
     int idx = get_contact_index(peer_id);
-    if (idx < 0) return "";
+    if (idx < 0) return {};
     std::string saved;
     {
         std::lock_guard<std::mutex> lk(g_in[idx].m);
@@ -916,17 +901,14 @@ std::string on_file_saved(int peer_id) {
         }
         c = rec;
     }
-    char text[800];
-    std::snprintf(text, sizeof(text), "File %s saved successfully from %s %s (%s).", saved.c_str(),
-                  c.first_name, c.last_name, c.email);
-    return text;
+    return make_text(TXT_FILE_SAVED, {saved, c.first_name, c.last_name, c.email});
 }
 
-std::string handle_file_notification(int n, intptr_t wparam, intptr_t lparam) {
+user_text handle_file_notification(int n, intptr_t wparam, intptr_t lparam) {
     int peer_id = static_cast<int>(wparam);
     switch (n) {
         case kNotifyAsk: {
-            std::string question;
+            user_text question;
             file_offer_question(peer_id, &question, nullptr);
             return question;
         }
@@ -939,22 +921,21 @@ std::string handle_file_notification(int n, intptr_t wparam, intptr_t lparam) {
         case NM_FILE_RECV_INCOMPLETE: {
             file_progress p;
             contact_record c;
-            if (!file_recv_progress(peer_id, &p) || !contact_by_id(peer_id, &c)) return "";
-            return "The file " + p.name + " from " + contact_label(c) +
-                   " did not arrive completely; the part received is kept as " + p.path + ".";
+            if (!file_recv_progress(peer_id, &p) || !contact_by_id(peer_id, &c)) return {};
+            return make_text(TXT_FILE_INCOMPLETE,
+                             {p.name, c.first_name, c.last_name, c.email, p.path});
         }
         case NM_FILE_SEND_FAILED: {
             file_progress p;
             contact_record c;
-            if (!file_send_progress(peer_id, &p) || !contact_by_id(peer_id, &c)) return "";
+            if (!file_send_progress(peer_id, &p) || !contact_by_id(peer_id, &c)) return {};
             if (lparam == FILE_SEND_OPEN_FAILED)
-                return "Could not open file " + p.path + " to send it to " + contact_label(c) + ".";
-            if (lparam == FILE_SEND_REFUSED) return "";  // text 209 was shown for the refusal
-            return "Sending file " + p.name + " to " + contact_label(c) +
-                   " stopped before the end.";
+                return make_text(TXT_FILE_OPEN_FAILED, {p.path, c.first_name, c.last_name, c.email});
+            if (lparam == FILE_SEND_REFUSED) return {};  // text 209 was shown for the refusal
+            return make_text(TXT_FILE_SEND_STOPPED, {p.name, c.first_name, c.last_name, c.email});
         }
         default:
-            return "";
+            return {};
     }
 }
 

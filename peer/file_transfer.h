@@ -92,12 +92,12 @@ int send_file_to_peer_thread(int peer_id);
 int offer_file(int peer_id, const char* path);
 
 // Texts of the offering dialog: 221 (no contact selected) and 222 (the confirmation question).
-std::string file_select_contact_text();
-std::string file_offer_confirm_text(int peer_id, const char* path);
+user_text file_select_contact_text();
+user_text file_offer_confirm_text(int peer_id, const char* path);
 
 // 40: the question to ask (text 207) and the offered name to propose in a save dialog. Returns 0,
 // or -1 for an unknown contact (logged).
-int file_offer_question(int peer_id, std::string* question, std::string* offered_name);
+int file_offer_question(int peer_id, user_text* question, std::string* offered_name);
 
 // The answer to an offer. Refusing sends 372. Accepting saves into folder under the offered name
 // (its last path component; a free name "name (1)" ... when it exists), then sends 371; a folder
@@ -109,12 +109,12 @@ int file_offer_accept_as(int peer_id, const char* path);
 // The protocol side of notifications 40-43 and 60-63: the thread started on 41, the fields emptied
 // on 43. Returns the text the window shows for it (207, 208, 209, 210, or the incomplete and
 // failure texts), or an empty text for progress and unknown numbers.
-std::string handle_file_notification(int n, intptr_t wparam, intptr_t lparam);
+user_text handle_file_notification(int n, intptr_t wparam, intptr_t lparam);
 
 // Pieces of handle_file_notification, for front ends that want them separately.
-std::string on_file_offer_accepted(int peer_id);  // 41: starts send_file_to_peer_thread; text 208
-std::string on_file_offer_refused(int peer_id);   // 42: stops a streaming send; text 209
-std::string on_file_saved(int peer_id);           // 43: text 210; empties recv_file_path/name
+user_text on_file_offer_accepted(int peer_id); // 41: starts send_file_to_peer_thread; text 208
+user_text on_file_offer_refused(int peer_id); // 42: stops a streaming send; text 209
+user_text on_file_saved(int peer_id); // 43: text 210; empties recv_file_path/name
 
 // Progress of the outgoing / incoming transfer with the peer. false for an unknown contact or
 // when nothing was transferred with it yet.

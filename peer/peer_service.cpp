@@ -63,10 +63,10 @@ peer_layer g_peer_layer;
 // The file transfers behind the session controller's file actions and notifications.
 class file_layer : public file_dispatch {
 public:
-    std::string handle_notification(int n, intptr_t wparam, intptr_t lparam) override {
+    user_text handle_notification(int n, intptr_t wparam, intptr_t lparam) override {
         return handle_file_notification(n, wparam, lparam);
     }
-    int offer_question(int peer_id, std::string* question, std::string* offered_name) override {
+    int offer_question(int peer_id, user_text* question, std::string* offered_name) override {
         return file_offer_question(peer_id, question, offered_name);
     }
     int offer_file(int peer_id, const char* path) override { return ::offer_file(peer_id, path); }

@@ -21,12 +21,12 @@ file_dispatch& file_transfers() {
     return f ? *f : g_default_files;
 }
 
-std::string file_dispatch::handle_notification(int n, intptr_t wparam, intptr_t) {
+user_text file_dispatch::handle_notification(int n, intptr_t wparam, intptr_t) {
     log_line("notification %d for peer_id:%d not handled yet (file transfer)\r\n", n,
              static_cast<int>(wparam));
-    return "";
+    return {};
 }
-int file_dispatch::offer_question(int peer_id, std::string*, std::string*) {
+int file_dispatch::offer_question(int peer_id, user_text*, std::string*) {
     return not_handled("file offer", peer_id);
 }
 int file_dispatch::offer_file(int peer_id, const char*) {

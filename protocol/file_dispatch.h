@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/texts.h"
+
 // Notifications of file transfer to the main window, each with the peer id as wparam: 40 an offer
 // arrived, 41 the peer accepted, 42 the peer refused, 43 the file was saved, and 60 send progress
 // (lparam: bytes sent), 61 receive progress (lparam: bytes written), 62 an incoming file ended
@@ -33,9 +35,9 @@ struct file_dispatch {
     virtual ~file_dispatch() = default;
     // The protocol side of notifications 41-43 and 60-63 (the sending thread started on 41, the
     // fields emptied on 43); returns the text to show, or an empty text.
-    virtual std::string handle_notification(int n, intptr_t wparam, intptr_t lparam);
+    virtual user_text handle_notification(int n, intptr_t wparam, intptr_t lparam);
     // 40: the question to ask and the offered file name. 0, or -1 for an unknown contact.
-    virtual int offer_question(int peer_id, std::string* question, std::string* offered_name);
+    virtual int offer_question(int peer_id, user_text* question, std::string* offered_name);
     // Offers the file at path to the peer (370). 0 when the offer went out.
     virtual int offer_file(int peer_id, const char* path);
     // Answers the waiting offer: refuse (372), or save into folder under the offered name (371).

@@ -33,66 +33,50 @@ std::string trim(const char* s) {
     return t.substr(a, b - a + 1);
 }
 
-std::string relation_question(const char* format, const contact_record& c) {
-    char text[700];
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::snprintf(text, sizeof(text), format, c.display_name, c.first_name, c.last_name, c.email);
-#pragma GCC diagnostic pop
-    return text;
+user_text relation_question(int id, const contact_record& c) {
+    return make_text(id, {c.display_name, c.first_name, c.last_name, c.email});
 }
-
-const char kAddedMeText[] =
-    "%s(%s %s)(%s) added you as contact, do you want to add her(him) to your contact list?";
-const char kRemovedMeText[] =
-    "%s(%s %s)(%s) removed you from his(her) contact list, do you want to remove him(her) from "
-    "your contact list?";
-const char kOfflineWaitingText[] = "You have offline message, do you want to read now?";
 }  // namespace
 
-int question_asker::ask_added_me(const contact_record&, const char* text) {
-    return ask_yes_no_cancel("%s", text);
+void question_asker::show_text(const user_text& text) { show_message("%s", english(text).c_str()); }
+int question_asker::ask_added_me(const contact_record&, const user_text& text) {
+    return ask_yes_no_cancel("%s", english(text).c_str());
 }
-int question_asker::ask_removed_me(const contact_record&, const char* text) {
-    return ask_yes_no_cancel("%s", text);
+int question_asker::ask_removed_me(const contact_record&, const user_text& text) {
+    return ask_yes_no_cancel("%s", english(text).c_str());
 }
-int question_asker::ask_read_offline(const char* text) { return ask_yes_no("%s", text); }
-int question_asker::ask_file_offer(const contact_record&, const char* text, const char*,
+int question_asker::ask_read_offline(const user_text& text) {
+    return ask_yes_no("%s", english(text).c_str());
+}
+int question_asker::ask_file_offer(const contact_record&, const user_text& text, const char*,
                                    std::string*, std::string*) {
-    return ask_yes_no("%s", text) == ANSWER_YES ? ANSWER_CANCEL : ANSWER_NO;
+    return ask_yes_no("%s", english(text).c_str()) == ANSWER_YES ? ANSWER_CANCEL : ANSWER_NO;
 }
 
-std::string notification_text(int n) {
+user_text notification_text(int n) {
     switch (n) {
-    case NM_LOGIN_FAILED: return "Login failed.";
-    case NM_REGISTER_SUCCESS: return "Register Success.";
-    case NM_REGISTER_ERROR: return "General error when register, please try again later.";
-    case NM_REGISTER_EMAIL_EXISTS:
-        return "Email already exist when register, please change your email and try again.";
-    case NM_CONTACT_SEARCH_FAILED: return "Contact Search Failed.";
-    case NM_CONTACT_NOT_FOUND: {
-        char text[300];
-        std::snprintf(text, sizeof(text), "Contact with email %s not found, please try again.",
-                      get_searched_email().c_str());
-        return text;
-    }
-    case NM_CONTACT_ADD_FAILED: return "Failed to add contact, please try again later.";
-    case NM_CONTACT_ALREADY_EXISTS: return "The contact already exist in your contact list.";
-    case NM_CONTACT_REMOVE_FAILED: return "Failed to remove contact.";
-    case NM_CONTACT_NOT_ADDED: return "Contact not added to your list.";
-    case NM_GROUP_ADD_FAILED: return "Group add failed, please try again later.";
-    case NM_GROUP_REMOVE_FAILED: return "Group remove failed, please try again later.";
-    case NM_GROUP_UPDATE_FAILED: return "Group name update failed, please try again later.";
-    case NM_LOGGED_IN_ELSEWHERE:
-        return "You logged in at another location, this connection is disconnected.";
-    default: return "";
+    case NM_LOGIN_FAILED: return make_text(TXT_LOGIN_FAILED);
+    case NM_REGISTER_SUCCESS: return make_text(TXT_REGISTER_SUCCESS);
+    case NM_REGISTER_ERROR: return make_text(TXT_REGISTER_ERROR);
+    case NM_REGISTER_EMAIL_EXISTS: return make_text(TXT_REGISTER_EMAIL_EXISTS);
+    case NM_CONTACT_SEARCH_FAILED: return make_text(TXT_CONTACT_SEARCH_FAILED);
+    case NM_CONTACT_NOT_FOUND: return make_text(TXT_CONTACT_NOT_FOUND, {get_searched_email()});
+    case NM_CONTACT_ADD_FAILED: return make_text(TXT_CONTACT_ADD_FAILED);
+    case NM_CONTACT_ALREADY_EXISTS: return make_text(TXT_CONTACT_ALREADY_EXISTS);
+    case NM_CONTACT_REMOVE_FAILED: return make_text(TXT_CONTACT_REMOVE_FAILED);
+    case NM_CONTACT_NOT_ADDED: return make_text(TXT_CONTACT_NOT_ADDED);
+    case NM_GROUP_ADD_FAILED: return make_text(TXT_GROUP_ADD_FAILED);
+    case NM_GROUP_REMOVE_FAILED: return make_text(TXT_GROUP_REMOVE_FAILED);
+    case NM_GROUP_UPDATE_FAILED: return make_text(TXT_GROUP_UPDATE_FAILED);
+    case NM_LOGGED_IN_ELSEWHERE: return make_text(TXT_LOGGED_IN_ELSEWHERE);
+    default: return {};
     }
 }
 
 session_controller::session_controller(question_asker* asker)
     : m_asker(asker ? asker : &m_default_asker) {}
 
-std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
+user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
     int id = static_cast<int>(wparam);
     switch (n) {
     case NM_LOGIN_SUCCESS:
@@ -102,24 +86,24 @@ std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) 
         g_my_status = PS_OFFLINE;
         m_away_by_user = false;
         request_my_status(PS_ONLINE, false);
-        return "";
+        return {};
     case NM_CONTACT_LIST:
         ask_pending_relations();
         start_retrieving_pass();
         request_offline_check();
-        return "";
+        return {};
     case NM_CONTACT_STATUS: {
         tables_guard lk(tables_mutex());
         for (auto& c : g_contact)
             if (c.in_use != 0 && c.contact_id == id) c.presence = static_cast<int>(lparam);
-        return "";
+        return {};
     }
     case NM_CONTACT_ADD_SUCCESS: return contact_added();
     case NM_CONTACT_REMOVE_SUCCESS: {
         tables_guard lk(tables_mutex());
         for (int i = 0; i < kMaxContacts; i++)
             if (g_contact[i].in_use != 0 && g_contact[i].contact_id == id) reset_one_contact(i);
-        return "";
+        return {};
     }
     case NM_CONTACT_ADD_CONFIRM_SUCCESS: {
         bool found = false;
@@ -137,9 +121,9 @@ std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) 
         }
         if (!found) {
             log_line("something goes wrong in OnMyMsgContactAddConfirmSuccess\r\n");
-            return "";
+            return {};
         }
-        return "Contact is added to your list.";
+        return make_text(TXT_CONTACT_ADDED);
     }
     case NM_CONTACT_REMOVE_CONFIRM_SUCCESS: {
         int found = 0;
@@ -154,9 +138,9 @@ std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) 
         }
         if (found == 0) {
             log_line("something goes wrong in OnMyMsgContactRemoveConfirmSuccess\r\n");
-            return "";
+            return {};
         }
-        return "Contact removed.";
+        return make_text(TXT_CONTACT_REMOVED);
     }
     case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS: {
         bool found = false;
@@ -172,23 +156,23 @@ std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) 
                 }
         }
         if (!found) log_line("something goes wrong in OnMyMsgContactRemoveConfirmNoSuccess\r\n");
-        return "";
+        return {};
     }
     case NM_GROUP_REMOVE_SUCCESS: {
         if (id <= 0) {
             log_line("group_id:%d error in OnMyMsgGroupRemoveSuccess\r\n", id);
-            return "";
+            return {};
         }
         tables_guard lk(tables_mutex());
         for (int i = 0; i < kMaxGroups; i++)
             if (g_group_table[i].in_use != 0 && g_group_table[i].group_id == id)
                 reset_one_contact_group(i);
-        return "";
+        return {};
     }
     case NM_GROUP_ADD_SUCCESS: {
         if (id < 1) {
             log_line("group_id:%d error in OnMyMsgGroupAddSuccess\r\n", id);
-            return "";
+            return {};
         }
         tables_guard lk(tables_mutex());
         for (int i = 0; i < kMaxGroups; i++) {
@@ -199,41 +183,45 @@ std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) 
             copy_text(g_group_table[i].name, m_last_group_name.c_str());
             break;
         }
-        return "";
+        return {};
     }
     case NM_GROUP_UPDATE_SUCCESS: {
         if (id < 1) {
             log_line("group_id:%d error in OnMyMsgGroupUpdateSuccess\r\n", id);
-            return "";
+            return {};
         }
         std::string name = get_group_update_name();
         tables_guard lk(tables_mutex());
         for (auto& g : g_group_table)
             if (g.in_use != 0 && g.group_id == id) copy_text(g.name, name.c_str());
-        return "";
+        return {};
+    }
+    case NM_WELCOME: {
+        session_texts t = get_session_texts();
+        return make_text(TXT_WELCOME_TITLE, {t.my_name1, t.my_name2, t.my_name3});
     }
     case NM_OFFLINE_WAITING:
-        if (m_asker->ask_read_offline(kOfflineWaitingText) == ANSWER_YES) read_offline();
-        return "";
-    case NM_OFFLINE_BEGIN: m_offline_text.clear(); return "";
-    case NM_OFFLINE_TEXT: m_offline_text += get_offline_chunk(); return "";
+        if (m_asker->ask_read_offline(make_text(TXT_OFFLINE_WAITING)) == ANSWER_YES) read_offline();
+        return {};
+    case NM_OFFLINE_BEGIN: m_offline_text.clear(); return {};
+    case NM_OFFLINE_TEXT: m_offline_text += get_offline_chunk(); return {};
     case NM_OFFLINE_END:
         m_pending.push_back(offline_message{id, offline_sender_label(id), m_offline_text});
         m_offline_text.clear();
-        return "";
+        return {};
     case NM_SET_MY_STATUS:
         if (id < 0 || id > 7) {
             log_line("status:%d out of range 0-7 in set_my_status\r\n", id);
-            return "";
+            return {};
         }
         g_my_status = id;
-        return "";
+        return {};
     case NM_LOGGED_IN_ELSEWHERE:
         sign_out();
         g_main_link.my_close();
         return notification_text(n);
-    case NM_PEER_STATUS: peer_status(id, static_cast<int>(lparam)); return "";
-    case NM_OPEN_CHAT: open_chat(id); return "";
+    case NM_PEER_STATUS: return peer_status(id, static_cast<int>(lparam));
+    case NM_OPEN_CHAT: open_chat(id); return {};
     case NM_KNOCK: return knock_text(id);
     case NM_FILE_ASK: return file_offered(id);
     default:
@@ -242,15 +230,15 @@ std::string session_controller::handle(int n, intptr_t wparam, intptr_t lparam) 
     }
 }
 
-std::string session_controller::file_offered(int peer_id) {
-    std::string question;
+user_text session_controller::file_offered(int peer_id) {
+    user_text question;
     std::string offered;
-    if (file_transfers().offer_question(peer_id, &question, &offered) != 0) return "";
+    if (file_transfers().offer_question(peer_id, &question, &offered) != 0) return {};
     contact_record c;
-    if (!contact_by_id(peer_id, &c)) return "";
+    if (!contact_by_id(peer_id, &c)) return {};
     std::string folder;
     std::string save_as;
-    int a = m_asker->ask_file_offer(c, question.c_str(), offered.c_str(), &folder, &save_as);
+    int a = m_asker->ask_file_offer(c, question, offered.c_str(), &folder, &save_as);
     if (a == ANSWER_NO) {
         answer_file_offer(peer_id, false, nullptr);
     } else if (a == ANSWER_YES) {
@@ -292,10 +280,10 @@ void session_controller::ask_pending_relations() {
         }
         // The question may wait for the user; the tables stay unlocked meanwhile.
         if (rec.relation_state == REL_ADDED_ME) {
-            int a = m_asker->ask_added_me(rec, relation_question(kAddedMeText, rec).c_str());
+            int a = m_asker->ask_added_me(rec, relation_question(TXT_ADDED_ME_QUESTION, rec));
             if (a == ANSWER_YES || a == ANSWER_NO) answer_added_me(rec.contact_id, a == ANSWER_YES);
         } else {
-            int a = m_asker->ask_removed_me(rec, relation_question(kRemovedMeText, rec).c_str());
+            int a = m_asker->ask_removed_me(rec, relation_question(TXT_REMOVED_ME_QUESTION, rec));
             if (a == ANSWER_YES || a == ANSWER_NO) answer_removed_me(rec.contact_id, a == ANSWER_YES);
         }
     }
@@ -320,7 +308,7 @@ int session_controller::answer_removed_me(int contact_id, bool accept) {
     return ::answer_removed_me(contact_id, accept);
 }
 
-std::string session_controller::contact_added() {
+user_text session_controller::contact_added() {
     found_contact f = get_found_contact();
     tables_guard lk(tables_mutex());
     for (auto& c : g_contact) {
@@ -337,27 +325,25 @@ std::string session_controller::contact_added() {
         c.relation_state = REL_ADDED;
         c.in_use = 1;
         g_contact_count++;
-        return "";
+        return {};
     }
     log_line("contact full in OnMyMsgContactAddSuccess\r\n");
-    return "Contact full.";
+    return make_text(TXT_CONTACT_FULL);
 }
 
-void session_controller::peer_status(int contact_id, int state) {
-    int before = -1;
-    {
-        tables_guard lk(tables_mutex());
-        int i = get_contact_index(contact_id);
-        if (i >= 0) before = g_contact[i].presence;
-    }
-    if (before < 0) return;
-    if (state == PS_ONLINE && before != state) {
+user_text session_controller::peer_status(int contact_id, int state) {
+    contact_record rec;
+    if (!contact_by_id(contact_id, &rec)) return {};
+    user_text shown;
+    if (state == PS_ONLINE && rec.presence != state) {
+        shown = make_text(TXT_BECOME_ONLINE, {rec.display_name, rec.email});
         peer().start_contact_text_chat(contact_id);
         peer().request_peer_slave_route(contact_id);
     }
     tables_guard lk(tables_mutex());
     for (auto& c : g_contact)
         if (c.in_use != 0 && c.contact_id == contact_id) c.presence = state;
+    return shown;
 }
 
 int session_controller::sign_in(const char* email, const char* password, bool remember_email,
@@ -367,11 +353,11 @@ int session_controller::sign_in(const char* email, const char* password, bool re
     copy_text(e, email);
     copy_text(p, password);
     if (e[0] == '\0') {
-        show_message("Email could not be blank.");
+        m_asker->show_text(make_text(TXT_LOGIN_EMAIL_BLANK));
         return -1;
     }
     if (std::strchr(e, ':')) {
-        show_message("Email could not contain ':' charactor");
+        m_asker->show_text(make_text(TXT_LOGIN_EMAIL_COLON));
         return -1;
     }
     int r = login(e, p);
@@ -402,24 +388,24 @@ int session_controller::sign_out() { return ::sign_out(); }
 int session_controller::register_user(const registration_fields& f) {
     struct check {
         const char* text;
-        const char* message;
+        int message;
     };
-    const check checks[] = {{f.email, "Email could not be empty."},
-                            {f.password, "Password could not be empty."},
-                            {f.first_name, "FirstName could not be empty."},
-                            {f.last_name, "LastName could not be empty."},
-                            {f.nick_name, "NickName could not be empty."}};
+    const check checks[] = {{f.email, TXT_REGISTER_EMAIL_EMPTY},
+                            {f.password, TXT_REGISTER_PASSWORD_EMPTY},
+                            {f.first_name, TXT_REGISTER_FIRST_NAME_EMPTY},
+                            {f.last_name, TXT_REGISTER_LAST_NAME_EMPTY},
+                            {f.nick_name, TXT_REGISTER_NICK_NAME_EMPTY}};
     for (const check& c : checks)
         if (blank(c.text)) {
-            show_message("%s", c.message);
+            m_asker->show_text(make_text(c.message));
             return -1;
         }
     if (!std::strchr(f.email, '@') || !std::strchr(f.email, '.')) {
-        show_message("Your Email seems not correct, please correct.");
+        m_asker->show_text(make_text(TXT_REGISTER_EMAIL_WRONG));
         return -1;
     }
     if (std::strpbrk(f.email, ":<> '\"\\")) {
-        show_message(":, <, >, ', \", \\ and space is not allowed in email, please correct.");
+        m_asker->show_text(make_text(TXT_REGISTER_EMAIL_CHARS));
         return -1;
     }
     return send_registration(f);
@@ -428,19 +414,19 @@ int session_controller::register_user(const registration_fields& f) {
 int session_controller::search_contact(const char* email) {
     std::string e = trim(email);
     if (e.empty()) {
-        show_message("Email should not be empty.");
+        m_asker->show_text(make_text(TXT_SEARCH_EMAIL_EMPTY));
         return -1;
     }
     if (e.find('.') == std::string::npos || e[0] == '.' || e.find('@') == std::string::npos ||
         e[0] == '@') {
-        show_message("Email seems not correct.");
+        m_asker->show_text(make_text(TXT_SEARCH_EMAIL_WRONG));
         return -1;
     }
     {
         tables_guard lk(tables_mutex());
         for (auto& c : g_contact)
             if (c.in_use != 0 && e == c.email) {
-                show_message("The email address already exist in your contact list.");
+                m_asker->show_text(make_text(TXT_SEARCH_EMAIL_IN_LIST));
                 return -1;
             }
     }
@@ -455,7 +441,7 @@ int session_controller::add_found_contact() {
         // record past that count is found by the full search below.
         for (auto& c : g_contact)
             if (c.in_use != 0 && c.contact_id == f.id) {
-                show_message("This contact already exists in your contact list.");
+                m_asker->show_text(make_text(TXT_FOUND_CONTACT_IN_LIST));
                 return -1;
             }
     }
@@ -479,7 +465,7 @@ int session_controller::add_group(const char* name) {
 
 int session_controller::rename_group(int group_id, const char* name) {
     if (group_id == 0) {
-        show_message("Could not edit dfault group.");
+        m_asker->show_text(make_text(TXT_EDIT_DEFAULT_GROUP));
         return -1;
     }
     group_record g;
@@ -492,14 +478,14 @@ int session_controller::rename_group(int group_id, const char* name) {
 
 int session_controller::delete_group(int group_id) {
     if (group_id == 0) {
-        show_message("could not delete default group.");
+        m_asker->show_text(make_text(TXT_DELETE_DEFAULT_GROUP));
         return -1;
     }
     {
         tables_guard lk(tables_mutex());
         for (auto& c : g_contact)
             if (c.in_use != 0 && c.group_id == group_id) {
-                show_message("Could not delete a none-empty group.");
+                m_asker->show_text(make_text(TXT_DELETE_NON_EMPTY_GROUP));
                 return -1;
             }
     }
@@ -549,14 +535,14 @@ int session_controller::save_offline(int sender_id, const char* path) {
         if (it->sender_id != sender_id) continue;
         FILE* f = std::fopen(path, "w");
         if (!f) {
-            show_message("failed to open file to write, make sure you have privilege to do so.");
+            m_asker->show_text(make_text(TXT_WRITE_FILE_FAILED));
             return -1;
         }
         size_t written = std::fwrite(it->text.data(), 1, it->text.size(), f);
         bool ok = std::fclose(f) == 0 && written == it->text.size();
         if (!ok) {
             // A full disk must not pass for a saved message: it stays waiting on the server.
-            show_message("failed to open file to write, make sure you have privilege to do so.");
+            m_asker->show_text(make_text(TXT_WRITE_FILE_FAILED));
             return -1;
         }
         m_pending.erase(it);
@@ -580,16 +566,14 @@ chat_window* session_controller::open_chat(int peer_id) {
     return w;
 }
 
-std::string session_controller::knock_text(int peer_id) {
+user_text session_controller::knock_text(int peer_id) {
     contact_record c;
     if (!contact_by_id(peer_id, &c)) {
         log_line("find peer index failed in OnMyMsgKnockFromPeer:%d\r\n", peer_id);
-        return "";
+        return {};
     }
-    if (c.knock_blocked == 1) return "";
-    char text[512];
-    std::snprintf(text, sizeof(text), "Knock from %s %s(%s)", c.first_name, c.last_name, c.email);
-    return text;
+    if (c.knock_blocked == 1) return {};
+    return make_text(TXT_KNOCK_FROM, {c.first_name, c.last_name, c.email});
 }
 
 int session_controller::set_knock_blocked(int contact_id, bool blocked) {

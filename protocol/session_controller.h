@@ -13,6 +13,7 @@
 #include "protocol/file_dispatch.h"
 #include "protocol/requests.h"
 #include "protocol/tables.h"
+#include "protocol/texts.h"
 
 class housekeeping;
 
@@ -21,16 +22,19 @@ class housekeeping;
 // answer_added_me / answer_removed_me / read_offline.
 struct question_asker {
     virtual ~question_asker() = default;
+    // A refusal or report of a user action (an empty e-mail, a full contact list). The default
+    // shows a message box.
+    virtual void show_text(const user_text& text);
     // ANSWER_YES, ANSWER_NO or ANSWER_CANCEL.
-    virtual int ask_added_me(const contact_record& c, const char* text);
-    virtual int ask_removed_me(const contact_record& c, const char* text);
+    virtual int ask_added_me(const contact_record& c, const user_text& text);
+    virtual int ask_removed_me(const contact_record& c, const user_text& text);
     // ANSWER_YES or ANSWER_NO.
-    virtual int ask_read_offline(const char* text);
+    virtual int ask_read_offline(const user_text& text);
     // 40: the contact offers a file named offered_name. ANSWER_YES with *save_as set to a full
     // path (a save dialog, overwrite confirmed) or *folder set to a folder that takes the file
     // under the offered name; ANSWER_NO refuses; ANSWER_CANCEL leaves the offer waiting for
     // answer_file_offer. The default asks Yes/No; having no save dialog, it leaves a Yes waiting.
-    virtual int ask_file_offer(const contact_record& c, const char* text, const char* offered_name,
+    virtual int ask_file_offer(const contact_record& c, const user_text& text, const char* offered_name,
                                std::string* folder, std::string* save_as);
 };
 
@@ -47,8 +51,8 @@ public:
     void attach_housekeeping(housekeeping* hk) { m_housekeeping = hk; }
 
     // Protocol side of main-window notification n. Returns the text the window would show for
-    // it (a refusal, a confirmation), or an empty text.
-    std::string handle(int n, intptr_t wparam, intptr_t lparam);
+    // it (a refusal, a confirmation, a pop-up), or an empty text.
+    user_text handle(int n, intptr_t wparam, intptr_t lparam);
 
     // Sign-in dialog: the checks, the login, then the four remembered values. Returns 0 when the
     // login request went out.
@@ -100,7 +104,7 @@ public:
     chat_window* open_chat(int peer_id);
     // Knocks: the text of the knock pop-up for a contact, or empty when knocks from that contact
     // are blocked or the contact is unknown.
-    std::string knock_text(int peer_id);
+    user_text knock_text(int peer_id);
     int set_knock_blocked(int contact_id, bool blocked);
 
     // File transfer: offers a file (370); answers a waiting offer by refusing (372) or by saving
@@ -116,9 +120,9 @@ public:
 
 private:
     void ask_pending_relations();
-    void peer_status(int contact_id, int state);
-    std::string contact_added();
-    std::string file_offered(int peer_id);
+    user_text peer_status(int contact_id, int state);
+    user_text contact_added();
+    user_text file_offered(int peer_id);
 
     chat_factory m_make_chat;
     chat_disposer m_dispose_chat;
@@ -133,4 +137,4 @@ private:
 };
 
 // The user text that belongs to a refusal or confirmation notification (empty for others).
-std::string notification_text(int n);
+user_text notification_text(int n);

@@ -57,7 +57,7 @@ TEST_F(PeerE2E, ChatAndKnockOverTheDirectConnection) {
     std::string knock = bob.wait_line({"\"event\":\"knock\""});
     ASSERT_FALSE(knock.empty());
     EXPECT_NE(knock.find("\"shown\":true"), std::string::npos);
-    EXPECT_NE(knock.find("Knock from Firstann Lastann(ann@example.org)"), std::string::npos);
+    EXPECT_NE(knock.find("Knock from Firstann Lastann(ann@example.org)\",\"text_id\":1001"), std::string::npos);
 
     bob.write_line("block-knock " + std::to_string(ann_id));
     ASSERT_FALSE(bob.wait_line({"\"ok\":\"block-knock\""}).empty());

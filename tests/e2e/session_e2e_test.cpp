@@ -101,7 +101,7 @@ TEST_F(SessionE2E, GroupsAndAWrongPassword) {
     EXPECT_FALSE(cy.wait_line({"\"groups\":[{\"id\":0,\"name\":\"Default Group\"}]"}).empty());
     cy.write_line("logout");
     cy.write_line("login cy@example.org wrong");
-    EXPECT_FALSE(cy.wait_line({"\"event\":\"login_failed\"", "Login failed."}).empty());
+    EXPECT_FALSE(cy.wait_line({"\"event\":\"login_failed\"", "Login failed.", "\"text_id\":191"}).empty());
 }
 
 }  // namespace

@@ -167,7 +167,7 @@ TEST_F(FileTransferTest, FileGoesAsBeginBlocksOfAThousandAndEnd) {
     ASSERT_TRUE(p->send_cmd(371, ""));
     note accepted;
     ASSERT_TRUE(rec.wait_for(41, &accepted));
-    EXPECT_EQ(handle_file_notification(41, accepted.w, 0),
+    EXPECT_EQ(english(handle_file_notification(41, accepted.w, 0)),
               "sending file report.bin to Ann Lee(ann@example.org) now.");
 
     msg_header h;
@@ -198,7 +198,7 @@ TEST_F(FileTransferTest, FileGoesAsBeginBlocksOfAThousandAndEnd) {
     // The answer is used once: a repeated 371 sends nothing more.
     ASSERT_TRUE(p->send_cmd(371, ""));
     ASSERT_TRUE(wait_until([&] { return rec.count(41) == 2; }));
-    EXPECT_EQ(handle_file_notification(41, 5001, 0), "");
+    EXPECT_EQ(english(handle_file_notification(41, 5001, 0)), "");
     EXPECT_FALSE(p->recv_cmd(&h, &body, 300) && h.command == 373);
 }
 
@@ -234,10 +234,10 @@ TEST_F(FileTransferTest, ReceivedFileIsSavedShownAndFieldsEmptied) {
     auto p = peer(5003);
     std::string data = random_bytes(2500, 2);
     std::string target = offer_and_accept(*p, 5003, "photo.jpg");
-    std::string question;
+    user_text question;
     ASSERT_EQ(file_offer_question(5003, &question, nullptr), 0);
     EXPECT_EQ(
-        question,
+        english(question),
         "Ann Lee(ann@example.org) want to send you a file named photo.jpg, do you want accept?");
 
     ASSERT_TRUE(p->send_cmd(373, "photo.jpg"));
@@ -254,7 +254,7 @@ TEST_F(FileTransferTest, ReceivedFileIsSavedShownAndFieldsEmptied) {
     EXPECT_TRUE(prog.finished);
     EXPECT_EQ(prog.bytes, 2500);
 
-    EXPECT_EQ(handle_file_notification(43, 5003, 0),
+    EXPECT_EQ(english(handle_file_notification(43, 5003, 0)),
               "File " + target + " saved successfully from Ann Lee (ann@example.org).");
     EXPECT_STREQ(record(5003).recv_file_path, "");
     EXPECT_STREQ(record(5003).recv_file_name, "");
@@ -275,12 +275,12 @@ TEST_F(FileTransferTest, RefusalsShowTheRefusalText) {
     ASSERT_TRUE(p->send_cmd(372, ""));
     note refused;
     ASSERT_TRUE(rec.wait_for(42, &refused));
-    EXPECT_EQ(handle_file_notification(42, refused.w, 0),
+    EXPECT_EQ(english(handle_file_notification(42, refused.w, 0)),
               "Ann Lee(ann@example.org) did not accept your file transfer.");
     // A late 371 after the refusal starts nothing.
     ASSERT_TRUE(p->send_cmd(371, ""));
     ASSERT_TRUE(rec.wait_for(41));
-    EXPECT_EQ(handle_file_notification(41, 5004, 0), "");
+    EXPECT_EQ(english(handle_file_notification(41, 5004, 0)), "");
     EXPECT_EQ(file_send_threads_running(), 0);
 
     // The user saying No sends 372.
@@ -345,7 +345,7 @@ TEST_F(FileTransferTest, FilesThatCannotBeOpenedEndTheTransferCleanly) {
     note failed;
     ASSERT_TRUE(rec.wait_for(NM_FILE_SEND_FAILED, &failed));
     EXPECT_EQ(failed.l, FILE_SEND_OPEN_FAILED);
-    EXPECT_EQ(handle_file_notification(NM_FILE_SEND_FAILED, 5006, failed.l),
+    EXPECT_EQ(english(handle_file_notification(NM_FILE_SEND_FAILED, 5006, failed.l)),
               "Could not open file " + path + " to send it to Ann Lee(ann@example.org).");
     EXPECT_NE(log_text().find("could not open file " + path + " in send_file_to_peer_thread"),
               std::string::npos);
@@ -404,7 +404,7 @@ TEST_F(FileTransferTest, SilentTransferIsClosedAsIncompleteAfterAMinute) {
     ASSERT_TRUE(read_file(target + ".incomplete", &kept));
     EXPECT_EQ(kept, data);
     EXPECT_EQ(open_handles(target + ".incomplete"), 0);
-    EXPECT_EQ(handle_file_notification(NM_FILE_RECV_INCOMPLETE, 5007, incomplete.l),
+    EXPECT_EQ(english(handle_file_notification(NM_FILE_RECV_INCOMPLETE, 5007, incomplete.l)),
               "The file big.iso from Ann Lee(ann@example.org) did not arrive completely; the part "
               "received is kept as " +
                   target + ".incomplete.");

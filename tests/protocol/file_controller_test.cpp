@@ -15,13 +15,13 @@ namespace {
 
 struct fake_files : file_dispatch {
     std::vector<std::string> calls;
-    std::string handle_notification(int n, intptr_t w, intptr_t l) override {
+    user_text handle_notification(int n, intptr_t w, intptr_t l) override {
         calls.push_back("note " + std::to_string(n) + " " + std::to_string(w) + " " + std::to_string(l));
-        return "text " + std::to_string(n);
+        return make_text(TXT_FILE_SAVED, {std::to_string(n)});
     }
-    int offer_question(int peer_id, std::string* question, std::string* offered_name) override {
+    int offer_question(int peer_id, user_text* question, std::string* offered_name) override {
         if (peer_id != 71) return -1;
-        *question = "want to send you a file named a.txt";
+        *question = make_text(TXT_FILE_OFFER_QUESTION, {"a", "b", "c", "a.txt"});
         *offered_name = "a.txt";
         return 0;
     }
@@ -42,7 +42,7 @@ struct file_asker : question_asker {
     std::string save_as;
     int asked = 0;
     std::string offered;
-    int ask_file_offer(const contact_record&, const char*, const char* offered_name, std::string* f,
+    int ask_file_offer(const contact_record&, const user_text&, const char* offered_name, std::string* f,
                        std::string* s) override {
         asked++;
         offered = offered_name;
@@ -72,7 +72,8 @@ TEST_F(FileControllerTest, OfferIsAnsweredAsTheFrontEndChose) {
 
     asker.answer = ANSWER_YES;
     asker.folder = "/in";
-    EXPECT_EQ(controller.handle(NM_FILE_ASK, 71, 0), "want to send you a file named a.txt");
+    EXPECT_EQ(english(controller.handle(NM_FILE_ASK, 71, 0)),
+              "a b(c) want to send you a file named a.txt, do you want accept?");
     EXPECT_EQ(asker.offered, "a.txt");
     asker.folder.clear();
     asker.save_as = "/in/chosen.txt";
@@ -86,17 +87,21 @@ TEST_F(FileControllerTest, OfferIsAnsweredAsTheFrontEndChose) {
               (std::vector<std::string>{"answer 71 yes /in", "as 71 /in/chosen.txt", "answer 71 no -"}));
 
     // An offer from a peer the file layer does not know is not asked.
-    EXPECT_EQ(controller.handle(NM_FILE_ASK, 99, 0), "");
+    EXPECT_TRUE(controller.handle(NM_FILE_ASK, 99, 0).empty());
     EXPECT_EQ(asker.asked, 4);
 }
 
 TEST_F(FileControllerTest, OtherFileNotificationsGoToTheFileLayer) {
     session_controller controller;
-    for (int n : {41, 42, 43, 60, 61, 62, 63}) EXPECT_EQ(controller.handle(n, 71, 5), "text " + std::to_string(n));
+    for (int n : {41, 42, 43, 60, 61, 62, 63}) {
+        user_text t = controller.handle(n, 71, 5);
+        EXPECT_EQ(t.id, TXT_FILE_SAVED);
+        EXPECT_EQ(t.args, std::vector<std::string>{std::to_string(n)});
+    }
     EXPECT_EQ(files.calls.size(), 7u);
     EXPECT_EQ(files.calls.front(), "note 41 71 5");
-    EXPECT_EQ(controller.handle(59, 71, 5), "");
-    EXPECT_EQ(controller.handle(64, 71, 5), "");
+    EXPECT_TRUE(controller.handle(59, 71, 5).empty());
+    EXPECT_TRUE(controller.handle(64, 71, 5).empty());
     EXPECT_EQ(files.calls.size(), 7u);
 }
 

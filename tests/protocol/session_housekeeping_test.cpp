@@ -225,9 +225,9 @@ struct scripted_asker : question_asker {
     int removed = ANSWER_NO;
     int offline = ANSWER_YES;
     int asked = 0;
-    int ask_added_me(const contact_record&, const char*) override { return asked++, added; }
-    int ask_removed_me(const contact_record&, const char*) override { return asked++, removed; }
-    int ask_read_offline(const char*) override { return offline; }
+    int ask_added_me(const contact_record&, const user_text&) override { return asked++, added; }
+    int ask_removed_me(const contact_record&, const user_text&) override { return asked++, removed; }
+    int ask_read_offline(const user_text&) override { return offline; }
 };
 
 TEST_F(MainServerTest, ContactListAsksPendingQuestionsOnceAndAnswers) {
@@ -303,13 +303,12 @@ TEST_F(MainServerTest, TableNotificationsChangeTheRecords) {
     ASSERT_TRUE(contact_by_id(91, &c));
     EXPECT_EQ(c.relation_state, REL_REMOVAL_DECLINED);
     EXPECT_EQ(c.presence, 0);
-    EXPECT_EQ(controller.handle(NM_CONTACT_ADD_CONFIRM_SUCCESS, 92, 0),
-              "Contact is added to your list.");
+    EXPECT_EQ(controller.handle(NM_CONTACT_ADD_CONFIRM_SUCCESS, 92, 0).id, TXT_CONTACT_ADDED);
     ASSERT_TRUE(contact_by_id(92, &c));
     EXPECT_EQ(c.relation_state, REL_ADDED);
     controller.handle(NM_CONTACT_REMOVE_SUCCESS, 91, 0);
     EXPECT_EQ(get_contact_index(91), -1);
-    EXPECT_EQ(controller.handle(NM_CONTACT_REMOVE_CONFIRM_SUCCESS, 92, 0), "");
+    EXPECT_TRUE(controller.handle(NM_CONTACT_REMOVE_CONFIRM_SUCCESS, 92, 0).empty());
     EXPECT_NE(session_test::read_log().find("something goes wrong in OnMyMsgContactRemoveConfirmSuccess"),
               std::string::npos);
 
