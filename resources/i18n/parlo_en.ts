@@ -1,0 +1,562 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>texts</name>
+    <message>
+        <source>About Vorlane Messenger(&amp;A)...</source>
+        <comment>101</comment>
+        <translation>About Vorlane Messenger(&amp;A)...</translation>
+    </message>
+    <message>
+        <source>Socket library initialisation failed.</source>
+        <comment>103</comment>
+        <translation>Socket library initialisation failed.</translation>
+    </message>
+    <message>
+        <source>Open Messenger</source>
+        <comment>148</comment>
+        <translation>Open Messenger</translation>
+    </message>
+    <message>
+        <source>Sign Out</source>
+        <comment>149</comment>
+        <translation>Sign Out</translation>
+    </message>
+    <message>
+        <source>Sign In</source>
+        <comment>150</comment>
+        <translation>Sign In</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <comment>151</comment>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>Online</source>
+        <comment>152</comment>
+        <translation>Online</translation>
+    </message>
+    <message>
+        <source>Offline</source>
+        <comment>153</comment>
+        <translation>Offline</translation>
+    </message>
+    <message>
+        <source>Busy</source>
+        <comment>154</comment>
+        <translation>Busy</translation>
+    </message>
+    <message>
+        <source>Away</source>
+        <comment>155</comment>
+        <translation>Away</translation>
+    </message>
+    <message>
+        <source>Right Back</source>
+        <comment>156</comment>
+        <translation>Right Back</translation>
+    </message>
+    <message>
+        <source>On Phone</source>
+        <comment>157</comment>
+        <translation>On Phone</translation>
+    </message>
+    <message>
+        <source>Lunch</source>
+        <comment>158</comment>
+        <translation>Lunch</translation>
+    </message>
+    <message>
+        <source>Appear Offline</source>
+        <comment>159</comment>
+        <translation>Appear Offline</translation>
+    </message>
+    <message>
+        <source>My Status</source>
+        <comment>160</comment>
+        <translation>My Status</translation>
+    </message>
+    <message>
+        <source>Add Group</source>
+        <comment>161</comment>
+        <translation>Add Group</translation>
+    </message>
+    <message>
+        <source>Edit Group</source>
+        <comment>162</comment>
+        <translation>Edit Group</translation>
+    </message>
+    <message>
+        <source>Delete Group</source>
+        <comment>163</comment>
+        <translation>Delete Group</translation>
+    </message>
+    <message>
+        <source>Add Contact</source>
+        <comment>164</comment>
+        <translation>Add Contact</translation>
+    </message>
+    <message>
+        <source>Edit Contact</source>
+        <comment>165</comment>
+        <translation>Edit Contact</translation>
+    </message>
+    <message>
+        <source>Remove Contact</source>
+        <comment>166</comment>
+        <translation>Remove Contact</translation>
+    </message>
+    <message>
+        <source>View Info</source>
+        <comment>167</comment>
+        <translation>View Info</translation>
+    </message>
+    <message>
+        <source>Text Chat</source>
+        <comment>168</comment>
+        <translation>Text Chat</translation>
+    </message>
+    <message>
+        <source>Audio Video</source>
+        <comment>169</comment>
+        <translation>Audio Video</translation>
+    </message>
+    <message>
+        <source>Transfer File</source>
+        <comment>170</comment>
+        <translation>Transfer File</translation>
+    </message>
+    <message>
+        <source>Offline Message</source>
+        <comment>171</comment>
+        <translation>Offline Message</translation>
+    </message>
+    <message>
+        <source>Email should not be empty.</source>
+        <comment>172</comment>
+        <translation>Email should not be empty.</translation>
+    </message>
+    <message>
+        <source>Email seems not correct.</source>
+        <comment>173</comment>
+        <translation>Email seems not correct.</translation>
+    </message>
+    <message>
+        <source>The email address already exist in your contact list.</source>
+        <comment>174</comment>
+        <translation>The email address already exist in your contact list.</translation>
+    </message>
+    <message>
+        <source>This contact already exists in your contact list.</source>
+        <comment>175</comment>
+        <translation>This contact already exists in your contact list.</translation>
+    </message>
+    <message>
+        <source>Email could not be blank.</source>
+        <comment>176</comment>
+        <translation>Email could not be blank.</translation>
+    </message>
+    <message>
+        <source>Email could not contain ':' charactor</source>
+        <comment>177</comment>
+        <translation>Email could not contain ':' charactor</translation>
+    </message>
+    <message>
+        <source>Could not input more than 10000 charactors.</source>
+        <comment>178</comment>
+        <translation>Could not input more than 10000 charactors.</translation>
+    </message>
+    <message>
+        <source>No contact selected when sending.</source>
+        <comment>179</comment>
+        <translation>No contact selected when sending.</translation>
+    </message>
+    <message>
+        <source>failed to send offline message, did not find contact in contact list.</source>
+        <comment>180</comment>
+        <translation>failed to send offline message, did not find contact in contact list.</translation>
+    </message>
+    <message>
+        <source>Email could not be empty.</source>
+        <comment>181</comment>
+        <translation>Email could not be empty.</translation>
+    </message>
+    <message>
+        <source>Password could not be empty.</source>
+        <comment>182</comment>
+        <translation>Password could not be empty.</translation>
+    </message>
+    <message>
+        <source>FirstName could not be empty.</source>
+        <comment>183</comment>
+        <translation>FirstName could not be empty.</translation>
+    </message>
+    <message>
+        <source>LastName could not be empty.</source>
+        <comment>184</comment>
+        <translation>LastName could not be empty.</translation>
+    </message>
+    <message>
+        <source>NickName could not be empty.</source>
+        <comment>185</comment>
+        <translation>NickName could not be empty.</translation>
+    </message>
+    <message>
+        <source>Your Email seems not correct, please correct.</source>
+        <comment>186</comment>
+        <translation>Your Email seems not correct, please correct.</translation>
+    </message>
+    <message>
+        <source>:, &lt;, &gt;, ', ", \ and space is not allowed in email, please correct.</source>
+        <comment>187</comment>
+        <translation>:, &lt;, &gt;, ', ", \ and space is not allowed in email, please correct.</translation>
+    </message>
+    <message>
+        <source>Please choose between "discard message" or "save message".</source>
+        <comment>188</comment>
+        <translation>Please choose between "discard message" or "save message".</translation>
+    </message>
+    <message>
+        <source>failed to open file to write, make sure you have privilege to do so.</source>
+        <comment>189</comment>
+        <translation>failed to open file to write, make sure you have privilege to do so.</translation>
+    </message>
+    <message>
+        <source>Failed to connect to peer's server.</source>
+        <comment>190</comment>
+        <translation>Failed to connect to peer's server.</translation>
+    </message>
+    <message>
+        <source>Login failed.</source>
+        <comment>191</comment>
+        <translation>Login failed.</translation>
+    </message>
+    <message>
+        <source>Register Success.</source>
+        <comment>192</comment>
+        <translation>Register Success.</translation>
+    </message>
+    <message>
+        <source>General error when register, please try again later.</source>
+        <comment>193</comment>
+        <translation>General error when register, please try again later.</translation>
+    </message>
+    <message>
+        <source>Email already exist when register, please change your email and try again.</source>
+        <comment>194</comment>
+        <translation>Email already exist when register, please change your email and try again.</translation>
+    </message>
+    <message>
+        <source>Contact Search Failed.</source>
+        <comment>195</comment>
+        <translation>Contact Search Failed.</translation>
+    </message>
+    <message>
+        <source>Contact with email %s not found, please try again.</source>
+        <comment>196</comment>
+        <translation>Contact with email %s not found, please try again.</translation>
+    </message>
+    <message>
+        <source>Contact is added to your list.</source>
+        <comment>197</comment>
+        <translation>Contact is added to your list.</translation>
+    </message>
+    <message>
+        <source>Contact not added to your list.</source>
+        <comment>198</comment>
+        <translation>Contact not added to your list.</translation>
+    </message>
+    <message>
+        <source>Contact removed.</source>
+        <comment>199</comment>
+        <translation>Contact removed.</translation>
+    </message>
+    <message>
+        <source>Contact full.</source>
+        <comment>200</comment>
+        <translation>Contact full.</translation>
+    </message>
+    <message>
+        <source>Failed to add contact, please try again later.</source>
+        <comment>201</comment>
+        <translation>Failed to add contact, please try again later.</translation>
+    </message>
+    <message>
+        <source>The contact already exist in your contact list.</source>
+        <comment>202</comment>
+        <translation>The contact already exist in your contact list.</translation>
+    </message>
+    <message>
+        <source>Group add failed, please try again later.</source>
+        <comment>203</comment>
+        <translation>Group add failed, please try again later.</translation>
+    </message>
+    <message>
+        <source>Group remove failed, please try again later.</source>
+        <comment>204</comment>
+        <translation>Group remove failed, please try again later.</translation>
+    </message>
+    <message>
+        <source>Group name update failed, please try again later.</source>
+        <comment>205</comment>
+        <translation>Group name update failed, please try again later.</translation>
+    </message>
+    <message>
+        <source>You have offline message, do you want to read now?</source>
+        <comment>206</comment>
+        <translation>You have offline message, do you want to read now?</translation>
+    </message>
+    <message>
+        <source>%s %s(%s) want to send you a file named %s, do you want accept?</source>
+        <comment>207</comment>
+        <translation>%s %s(%s) want to send you a file named %s, do you want accept?</translation>
+    </message>
+    <message>
+        <source>sending file %s to %s %s(%s) now.</source>
+        <comment>208</comment>
+        <translation>sending file %s to %s %s(%s) now.</translation>
+    </message>
+    <message>
+        <source>%s %s(%s) did not accept your file transfer.</source>
+        <comment>209</comment>
+        <translation>%s %s(%s) did not accept your file transfer.</translation>
+    </message>
+    <message>
+        <source>File %s saved successfully from %s %s (%s).</source>
+        <comment>210</comment>
+        <translation>File %s saved successfully from %s %s (%s).</translation>
+    </message>
+    <message>
+        <source>Failed to remove contact.</source>
+        <comment>211</comment>
+        <translation>Failed to remove contact.</translation>
+    </message>
+    <message>
+        <source>%s(%s %s)(%s) added you as contact, do you want to add her(him) to your contact list?</source>
+        <comment>212</comment>
+        <translation>%s(%s %s)(%s) added you as contact, do you want to add her(him) to your contact list?</translation>
+    </message>
+    <message>
+        <source>%s(%s %s)(%s) removed you from his(her) contact list, do you want to remove him(her) from your contact list?</source>
+        <comment>213</comment>
+        <translation>%s(%s %s)(%s) removed you from his(her) contact list, do you want to remove him(her) from your contact list?</translation>
+    </message>
+    <message>
+        <source>Please login first before you add contact.</source>
+        <comment>214</comment>
+        <translation>Please login first before you add contact.</translation>
+    </message>
+    <message>
+        <source>Are you sure to remove this contact from your list?</source>
+        <comment>215</comment>
+        <translation>Are you sure to remove this contact from your list?</translation>
+    </message>
+    <message>
+        <source>could not delete default group.</source>
+        <comment>216</comment>
+        <translation>could not delete default group.</translation>
+    </message>
+    <message>
+        <source>Could not edit dfault group.</source>
+        <comment>217</comment>
+        <translation>Could not edit dfault group.</translation>
+    </message>
+    <message>
+        <source>Could not delete a none-empty group.</source>
+        <comment>218</comment>
+        <translation>Could not delete a none-empty group.</translation>
+    </message>
+    <message>
+        <source>Are you sure to remove this group?</source>
+        <comment>219</comment>
+        <translation>Are you sure to remove this group?</translation>
+    </message>
+    <message>
+        <source>connect to peer failed.</source>
+        <comment>220</comment>
+        <translation>connect to peer failed.</translation>
+    </message>
+    <message>
+        <source>please select a contact.</source>
+        <comment>221</comment>
+        <translation>please select a contact.</translation>
+    </message>
+    <message>
+        <source>Are you sure to tranfer file %s to %s?</source>
+        <comment>222</comment>
+        <translation>Are you sure to tranfer file %s to %s?</translation>
+    </message>
+    <message>
+        <source>Please select a contact.</source>
+        <comment>223</comment>
+        <translation>Please select a contact.</translation>
+    </message>
+    <message>
+        <source>You logged in at another location, this connection is disconnected.</source>
+        <comment>224</comment>
+        <translation>You logged in at another location, this connection is disconnected.</translation>
+    </message>
+    <message>
+        <source>%s(%s) become online.</source>
+        <comment>225</comment>
+        <translation>%s(%s) become online.</translation>
+    </message>
+    <message>
+        <source>Knock Peer</source>
+        <comment>226</comment>
+        <translation>Knock Peer</translation>
+    </message>
+    <message>
+        <source>Allow Knock</source>
+        <comment>227</comment>
+        <translation>Allow Knock</translation>
+    </message>
+    <message>
+        <source>Disallow Knock</source>
+        <comment>228</comment>
+        <translation>Disallow Knock</translation>
+    </message>
+    <message>
+        <source>About Vorlane Messenger</source>
+        <comment>229</comment>
+        <translation>About Vorlane Messenger</translation>
+    </message>
+    <message>
+        <source>Send feedback to us</source>
+        <comment>230</comment>
+        <translation>Send feedback to us</translation>
+    </message>
+    <message>
+        <source>Start Web Conference</source>
+        <comment>231</comment>
+        <translation>Start Web Conference</translation>
+    </message>
+    <message>
+        <source>Parlo</source>
+        <comment>2001</comment>
+        <translation>Parlo</translation>
+    </message>
+    <message>
+        <source>Welcome (%s, %s) %s!</source>
+        <comment>2002</comment>
+        <translation>Welcome (%s, %s) %s!</translation>
+    </message>
+    <message>
+        <source>Register</source>
+        <comment>2003</comment>
+        <translation>Register</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <comment>2004</comment>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Menu</source>
+        <comment>2005</comment>
+        <translation>Menu</translation>
+    </message>
+    <message>
+        <source>Forget Passwd?</source>
+        <comment>2006</comment>
+        <translation>Forget Passwd?</translation>
+    </message>
+    <message>
+        <source>OnLine</source>
+        <comment>2007</comment>
+        <translation>OnLine</translation>
+    </message>
+    <message>
+        <source>Vorlane Messenger</source>
+        <comment>2008</comment>
+        <translation>Vorlane Messenger</translation>
+    </message>
+    <message>
+        <source>Vorlane Messenger (%s)</source>
+        <comment>2009</comment>
+        <translation>Vorlane Messenger (%s)</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <comment>2010</comment>
+        <translation>Message</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <comment>2011</comment>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <comment>2012</comment>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>YES</source>
+        <comment>2013</comment>
+        <translation>YES</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <comment>2014</comment>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <comment>2015</comment>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <comment>2016</comment>
+        <translation>Event</translation>
+    </message>
+    <message>
+        <source>About Parlo</source>
+        <comment>2017</comment>
+        <translation>About Parlo</translation>
+    </message>
+    <message>
+        <source>Vorlane Messenger Version 1.1</source>
+        <comment>2018</comment>
+        <translation>Vorlane Messenger Version 1.1</translation>
+    </message>
+    <message>
+        <source>Text, voice and video with your contacts, directly or through relays.</source>
+        <comment>2019</comment>
+        <translation>Text, voice and video with your contacts, directly or through relays.</translation>
+    </message>
+    <message>
+        <source>Email:</source>
+        <comment>2020</comment>
+        <translation>Email:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <comment>2021</comment>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>Remember My Email on this machine</source>
+        <comment>2022</comment>
+        <translation>Remember My Email on this machine</translation>
+    </message>
+    <message>
+        <source>Remember My Password on this machine</source>
+        <comment>2023</comment>
+        <translation>Remember My Password on this machine</translation>
+    </message>
+    <message>
+        <source>Knock from %s %s(%s)</source>
+        <comment>2024</comment>
+        <translation>Knock from %s %s(%s)</translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <comment>2025</comment>
+        <translation>Unknown</translation>
+    </message>
+</context>
+</TS>

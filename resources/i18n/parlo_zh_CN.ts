@@ -1,0 +1,562 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>texts</name>
+    <message>
+        <source>About Vorlane Messenger(&amp;A)...</source>
+        <comment>101</comment>
+        <translation>关于Vorlane即时通(&amp;A)...</translation>
+    </message>
+    <message>
+        <source>Socket library initialisation failed.</source>
+        <comment>103</comment>
+        <translation>Windows 套接字初始化失败。</translation>
+    </message>
+    <message>
+        <source>Open Messenger</source>
+        <comment>148</comment>
+        <translation>打开即时通</translation>
+    </message>
+    <message>
+        <source>Sign Out</source>
+        <comment>149</comment>
+        <translation>登出</translation>
+    </message>
+    <message>
+        <source>Sign In</source>
+        <comment>150</comment>
+        <translation>登陆</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <comment>151</comment>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>Online</source>
+        <comment>152</comment>
+        <translation>在线</translation>
+    </message>
+    <message>
+        <source>Offline</source>
+        <comment>153</comment>
+        <translation>下线</translation>
+    </message>
+    <message>
+        <source>Busy</source>
+        <comment>154</comment>
+        <translation>忙</translation>
+    </message>
+    <message>
+        <source>Away</source>
+        <comment>155</comment>
+        <translation>离开</translation>
+    </message>
+    <message>
+        <source>Right Back</source>
+        <comment>156</comment>
+        <translation>很快回来</translation>
+    </message>
+    <message>
+        <source>On Phone</source>
+        <comment>157</comment>
+        <translation>在电话上</translation>
+    </message>
+    <message>
+        <source>Lunch</source>
+        <comment>158</comment>
+        <translation>午饭</translation>
+    </message>
+    <message>
+        <source>Appear Offline</source>
+        <comment>159</comment>
+        <translation>显示下线</translation>
+    </message>
+    <message>
+        <source>My Status</source>
+        <comment>160</comment>
+        <translation>我的状态</translation>
+    </message>
+    <message>
+        <source>Add Group</source>
+        <comment>161</comment>
+        <translation>添加组</translation>
+    </message>
+    <message>
+        <source>Edit Group</source>
+        <comment>162</comment>
+        <translation>编辑组</translation>
+    </message>
+    <message>
+        <source>Delete Group</source>
+        <comment>163</comment>
+        <translation>删除组</translation>
+    </message>
+    <message>
+        <source>Add Contact</source>
+        <comment>164</comment>
+        <translation>添加联系人</translation>
+    </message>
+    <message>
+        <source>Edit Contact</source>
+        <comment>165</comment>
+        <translation>编辑联系人</translation>
+    </message>
+    <message>
+        <source>Remove Contact</source>
+        <comment>166</comment>
+        <translation>删除联系人</translation>
+    </message>
+    <message>
+        <source>View Info</source>
+        <comment>167</comment>
+        <translation>查看信息</translation>
+    </message>
+    <message>
+        <source>Text Chat</source>
+        <comment>168</comment>
+        <translation>文本聊天</translation>
+    </message>
+    <message>
+        <source>Audio Video</source>
+        <comment>169</comment>
+        <translation>视频音频</translation>
+    </message>
+    <message>
+        <source>Transfer File</source>
+        <comment>170</comment>
+        <translation>传送文件</translation>
+    </message>
+    <message>
+        <source>Offline Message</source>
+        <comment>171</comment>
+        <translation>下线消息</translation>
+    </message>
+    <message>
+        <source>Email should not be empty.</source>
+        <comment>172</comment>
+        <translation>电子邮件不能为空.</translation>
+    </message>
+    <message>
+        <source>Email seems not correct.</source>
+        <comment>173</comment>
+        <translation>电子邮件不正确.</translation>
+    </message>
+    <message>
+        <source>The email address already exist in your contact list.</source>
+        <comment>174</comment>
+        <translation>该电子邮件地址已经在你的联系人列表里了.</translation>
+    </message>
+    <message>
+        <source>This contact already exists in your contact list.</source>
+        <comment>175</comment>
+        <translation>该联系人已经在你的联系人列表里了.</translation>
+    </message>
+    <message>
+        <source>Email could not be blank.</source>
+        <comment>176</comment>
+        <translation>电子邮件不能为空.</translation>
+    </message>
+    <message>
+        <source>Email could not contain ':' charactor</source>
+        <comment>177</comment>
+        <translation>电子邮件不能有':'字符</translation>
+    </message>
+    <message>
+        <source>Could not input more than 10000 charactors.</source>
+        <comment>178</comment>
+        <translation>不能输入 10000 以上的字符.</translation>
+    </message>
+    <message>
+        <source>No contact selected when sending.</source>
+        <comment>179</comment>
+        <translation>在发送时没有选择联系人.</translation>
+    </message>
+    <message>
+        <source>failed to send offline message, did not find contact in contact list.</source>
+        <comment>180</comment>
+        <translation>发送线下消息失败, 在联系人列表里没有找到联系人.</translation>
+    </message>
+    <message>
+        <source>Email could not be empty.</source>
+        <comment>181</comment>
+        <translation>电子邮件不能为空.</translation>
+    </message>
+    <message>
+        <source>Password could not be empty.</source>
+        <comment>182</comment>
+        <translation>口令不能为空.</translation>
+    </message>
+    <message>
+        <source>FirstName could not be empty.</source>
+        <comment>183</comment>
+        <translation>名字不能为空.</translation>
+    </message>
+    <message>
+        <source>LastName could not be empty.</source>
+        <comment>184</comment>
+        <translation>姓不能为空.</translation>
+    </message>
+    <message>
+        <source>NickName could not be empty.</source>
+        <comment>185</comment>
+        <translation>别名不能为空.</translation>
+    </message>
+    <message>
+        <source>Your Email seems not correct, please correct.</source>
+        <comment>186</comment>
+        <translation>电子邮件不正确, 请改正.</translation>
+    </message>
+    <message>
+        <source>:, &lt;, &gt;, ', ", \ and space is not allowed in email, please correct.</source>
+        <comment>187</comment>
+        <translation>:, &lt;, &gt;, ', ", \ 和空格不能出现在电子邮件里, 请改正.</translation>
+    </message>
+    <message>
+        <source>Please choose between "discard message" or "save message".</source>
+        <comment>188</comment>
+        <translation>请选择 "丢弃信息" 或 "保存信息".</translation>
+    </message>
+    <message>
+        <source>failed to open file to write, make sure you have privilege to do so.</source>
+        <comment>189</comment>
+        <translation>写文件失败, 请确定您有写文件的权限.</translation>
+    </message>
+    <message>
+        <source>Failed to connect to peer's server.</source>
+        <comment>190</comment>
+        <translation>连接同伴的服务器失败.</translation>
+    </message>
+    <message>
+        <source>Login failed.</source>
+        <comment>191</comment>
+        <translation>登陆失败.</translation>
+    </message>
+    <message>
+        <source>Register Success.</source>
+        <comment>192</comment>
+        <translation>注册成功.</translation>
+    </message>
+    <message>
+        <source>General error when register, please try again later.</source>
+        <comment>193</comment>
+        <translation>注册时发生错误, 请稍后重试.</translation>
+    </message>
+    <message>
+        <source>Email already exist when register, please change your email and try again.</source>
+        <comment>194</comment>
+        <translation>电子邮件已经存在, 请改变你的电子邮件然后重试.</translation>
+    </message>
+    <message>
+        <source>Contact Search Failed.</source>
+        <comment>195</comment>
+        <translation>联系人查找失败.</translation>
+    </message>
+    <message>
+        <source>Contact with email %s not found, please try again.</source>
+        <comment>196</comment>
+        <translation>联系人的电子邮件 %s 没有找到, 请重试.</translation>
+    </message>
+    <message>
+        <source>Contact is added to your list.</source>
+        <comment>197</comment>
+        <translation>联系人已加入你的列表.</translation>
+    </message>
+    <message>
+        <source>Contact not added to your list.</source>
+        <comment>198</comment>
+        <translation>联系人没有加入你的列表.</translation>
+    </message>
+    <message>
+        <source>Contact removed.</source>
+        <comment>199</comment>
+        <translation>联系人已删除.</translation>
+    </message>
+    <message>
+        <source>Contact full.</source>
+        <comment>200</comment>
+        <translation>联系人列表满.</translation>
+    </message>
+    <message>
+        <source>Failed to add contact, please try again later.</source>
+        <comment>201</comment>
+        <translation>添加联系人失败, 请稍后重试.</translation>
+    </message>
+    <message>
+        <source>The contact already exist in your contact list.</source>
+        <comment>202</comment>
+        <translation>联系人已经存在在你的联系人列表中.</translation>
+    </message>
+    <message>
+        <source>Group add failed, please try again later.</source>
+        <comment>203</comment>
+        <translation>添加组失败, 请稍后重试.</translation>
+    </message>
+    <message>
+        <source>Group remove failed, please try again later.</source>
+        <comment>204</comment>
+        <translation>删除组失败, 请稍后重试.</translation>
+    </message>
+    <message>
+        <source>Group name update failed, please try again later.</source>
+        <comment>205</comment>
+        <translation>组名更新失败, 请稍后重试.</translation>
+    </message>
+    <message>
+        <source>You have offline message, do you want to read now?</source>
+        <comment>206</comment>
+        <translation>您有下线信息, 您现在想接受吗?</translation>
+    </message>
+    <message>
+        <source>%s %s(%s) want to send you a file named %s, do you want accept?</source>
+        <comment>207</comment>
+        <translation>%s %s(%s) 正在向您发送名为 %s 的文件, 您接受吗?</translation>
+    </message>
+    <message>
+        <source>sending file %s to %s %s(%s) now.</source>
+        <comment>208</comment>
+        <translation>正在发送文件 %s 到 %s %s(%s).</translation>
+    </message>
+    <message>
+        <source>%s %s(%s) did not accept your file transfer.</source>
+        <comment>209</comment>
+        <translation>%s %s(%s) 没有接收您发送的文件.</translation>
+    </message>
+    <message>
+        <source>File %s saved successfully from %s %s (%s).</source>
+        <comment>210</comment>
+        <translation>文件 %s 保存成功 from %s %s (%s).</translation>
+    </message>
+    <message>
+        <source>Failed to remove contact.</source>
+        <comment>211</comment>
+        <translation>删除联系人失败.</translation>
+    </message>
+    <message>
+        <source>%s(%s %s)(%s) added you as contact, do you want to add her(him) to your contact list?</source>
+        <comment>212</comment>
+        <translation>%s(%s %s)(%s) 把你加入联系人列表, 你想加入对方到你的联系人列表吗?</translation>
+    </message>
+    <message>
+        <source>%s(%s %s)(%s) removed you from his(her) contact list, do you want to remove him(her) from your contact list?</source>
+        <comment>213</comment>
+        <translation>%s(%s %s)(%s) 将你从联系人列表中删除, 你想删除对方吗?</translation>
+    </message>
+    <message>
+        <source>Please login first before you add contact.</source>
+        <comment>214</comment>
+        <translation>请先登陆再添加联系人.</translation>
+    </message>
+    <message>
+        <source>Are you sure to remove this contact from your list?</source>
+        <comment>215</comment>
+        <translation>你确定要把这个联系人从你的列表删除吗?</translation>
+    </message>
+    <message>
+        <source>could not delete default group.</source>
+        <comment>216</comment>
+        <translation>不能删除缺省组.</translation>
+    </message>
+    <message>
+        <source>Could not edit dfault group.</source>
+        <comment>217</comment>
+        <translation>不能编辑缺省组.</translation>
+    </message>
+    <message>
+        <source>Could not delete a none-empty group.</source>
+        <comment>218</comment>
+        <translation>不能删除非空的组.</translation>
+    </message>
+    <message>
+        <source>Are you sure to remove this group?</source>
+        <comment>219</comment>
+        <translation>你确定删除这个组吗?</translation>
+    </message>
+    <message>
+        <source>connect to peer failed.</source>
+        <comment>220</comment>
+        <translation>连接联系人失败.</translation>
+    </message>
+    <message>
+        <source>please select a contact.</source>
+        <comment>221</comment>
+        <translation>请选择一个联系人.</translation>
+    </message>
+    <message>
+        <source>Are you sure to tranfer file %s to %s?</source>
+        <comment>222</comment>
+        <translation>你确定要传送文件 %s 给 %s 吗?</translation>
+    </message>
+    <message>
+        <source>Please select a contact.</source>
+        <comment>223</comment>
+        <translation>请选择一个联系人.</translation>
+    </message>
+    <message>
+        <source>You logged in at another location, this connection is disconnected.</source>
+        <comment>224</comment>
+        <translation>您在其它地方登陆了, 这个连接被断掉.</translation>
+    </message>
+    <message>
+        <source>%s(%s) become online.</source>
+        <comment>225</comment>
+        <translation>%s(%s) 上线.</translation>
+    </message>
+    <message>
+        <source>Knock Peer</source>
+        <comment>226</comment>
+        <translation>提醒对方</translation>
+    </message>
+    <message>
+        <source>Allow Knock</source>
+        <comment>227</comment>
+        <translation>允许对方提醒</translation>
+    </message>
+    <message>
+        <source>Disallow Knock</source>
+        <comment>228</comment>
+        <translation>不允许对方提醒</translation>
+    </message>
+    <message>
+        <source>About Vorlane Messenger</source>
+        <comment>229</comment>
+        <translation>关于Vorlane即时通</translation>
+    </message>
+    <message>
+        <source>Send feedback to us</source>
+        <comment>230</comment>
+        <translation>发送意见和建议给我们</translation>
+    </message>
+    <message>
+        <source>Start Web Conference</source>
+        <comment>231</comment>
+        <translation>开始网络会议</translation>
+    </message>
+    <message>
+        <source>Parlo</source>
+        <comment>2001</comment>
+        <translation>Vorlane即时通</translation>
+    </message>
+    <message>
+        <source>Welcome (%s, %s) %s!</source>
+        <comment>2002</comment>
+        <translation>欢迎 (%s, %s) %s!</translation>
+    </message>
+    <message>
+        <source>Register</source>
+        <comment>2003</comment>
+        <translation>注册</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <comment>2004</comment>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Menu</source>
+        <comment>2005</comment>
+        <translation>菜单</translation>
+    </message>
+    <message>
+        <source>Forget Passwd?</source>
+        <comment>2006</comment>
+        <translation>忘记密码?</translation>
+    </message>
+    <message>
+        <source>OnLine</source>
+        <comment>2007</comment>
+        <translation>在线</translation>
+    </message>
+    <message>
+        <source>Vorlane Messenger</source>
+        <comment>2008</comment>
+        <translation>Vorlane即时通</translation>
+    </message>
+    <message>
+        <source>Vorlane Messenger (%s)</source>
+        <comment>2009</comment>
+        <translation>Vorlane即时通 (%s)</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <comment>2010</comment>
+        <translation>消息</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <comment>2011</comment>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <comment>2012</comment>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>YES</source>
+        <comment>2013</comment>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <comment>2014</comment>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <comment>2015</comment>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <comment>2016</comment>
+        <translation>事件</translation>
+    </message>
+    <message>
+        <source>About Parlo</source>
+        <comment>2017</comment>
+        <translation>关于Vorlane即时通</translation>
+    </message>
+    <message>
+        <source>Vorlane Messenger Version 1.1</source>
+        <comment>2018</comment>
+        <translation>Vorlane即时通 版本 1.1</translation>
+    </message>
+    <message>
+        <source>Text, voice and video with your contacts, directly or through relays.</source>
+        <comment>2019</comment>
+        <translation>与联系人文字、语音和视频交流, 直接或经由中继.</translation>
+    </message>
+    <message>
+        <source>Email:</source>
+        <comment>2020</comment>
+        <translation>电子邮件:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <comment>2021</comment>
+        <translation>口令:</translation>
+    </message>
+    <message>
+        <source>Remember My Email on this machine</source>
+        <comment>2022</comment>
+        <translation>在本机记住我的电子邮件</translation>
+    </message>
+    <message>
+        <source>Remember My Password on this machine</source>
+        <comment>2023</comment>
+        <translation>在本机记住我的口令</translation>
+    </message>
+    <message>
+        <source>Knock from %s %s(%s)</source>
+        <comment>2024</comment>
+        <translation>%s %s(%s) 敲门提醒</translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <comment>2025</comment>
+        <translation>未知</translation>
+    </message>
+</context>
+</TS>

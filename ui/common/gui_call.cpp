@@ -1,0 +1,63 @@
+#include "ui/common/gui_call.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace {
+std::mutex g_mutex;
+std::condition_variable g_done;
+bool g_stopped = false;
+
+struct call_state {
+    bool finished = false;
+    int result = 0;
+};
+}  // namespace
+
+bool on_gui_thread() {
+    auto* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+int run_on_gui(const std::function<int()>& fn, int fallback) {
+    if (on_gui_thread()) return fn();
+    auto* app = QCoreApplication::instance();
+    if (!app) return fallback;
+    auto state = std::make_shared<call_state>();
+    {
+        std::lock_guard<std::mutex> lk(g_mutex);
+        if (g_stopped) return fallback;
+    }
+    QMetaObject::invokeMethod(
+        app,
+        [fn, state] {
+            {
+                std::lock_guard<std::mutex> lk(g_mutex);
+                if (g_stopped) return;
+            }
+            // The function runs without the lock: it may open a modal dialog.
+            int r = fn();
+            std::lock_guard<std::mutex> lk(g_mutex);
+            state->result = r;
+            state->finished = true;
+            g_done.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lk(g_mutex);
+    g_done.wait(lk, [&] { return state->finished || g_stopped; });
+    return state->finished ? state->result : fallback;
+}
+
+void stop_gui_calls() {
+    std::lock_guard<std::mutex> lk(g_mutex);
+    g_stopped = true;
+    g_done.notify_all();
+}
+
+void restart_gui_calls() {
+    std::lock_guard<std::mutex> lk(g_mutex);
+    g_stopped = false;
+}

@@ -1,0 +1,110 @@
+#include "ui/common/message_boxes.h"
+
+#include <QHBoxLayout>
+#include <cstring>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "ui/common/gui_call.h"
+#include "ui/common/texts.h"
+#include "ui/skin/controls.h"
+
+namespace {
+QLabel* centred_text(const QString& text, QWidget* parent) {
+    auto* label = new CMyStatic(text, parent);
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    label->setMinimumWidth(260);
+    return label;
+}
+}  // namespace
+
+CDlgMessage::CDlgMessage(const QString& text, int mode, QWidget* parent)
+    : Cgood_dlg(parent), m_mode(mode) {
+    setWindowTitle(ui_text(T_MESSAGE));
+    auto* box = new QVBoxLayout(this);
+    box->addWidget(centred_text(text.left(4094), this));
+    auto* row = new QHBoxLayout();
+    bool yes_no = mode == MODE_YES_NO;
+    m_first = new CMyButton(ui_text(yes_no ? T_YES_CAPS : T_OK), this);
+    m_second = new CMyButton(ui_text(yes_no ? T_NO : T_CANCEL), this);
+    m_first->setMinimumWidth(80);
+    m_second->setMinimumWidth(80);
+    m_first->setDefault(true);
+    row->addStretch();
+    row->addWidget(m_first);
+    row->addWidget(m_second);
+    row->addStretch();
+    box->addLayout(row);
+    m_second->setVisible(mode != MODE_OK);
+    connect(m_first, &QPushButton::clicked, this, [this] { done(m_mode == MODE_YES_NO ? ANSWER_YES : 1); });
+    connect(m_second, &QPushButton::clicked, this, [this] { reject(); });
+}
+
+void CDlgMessage::reject() {
+    // Escape, the close box and the second button.
+    switch (m_mode) {
+    case MODE_OK: done(1); break;
+    case MODE_YES_NO: done(ANSWER_NO); break;
+    default: done(2); break;
+    }
+}
+
+CDlgYesNoCancel::CDlgYesNoCancel(const QString& text, QWidget* parent) : Cgood_dlg(parent) {
+    setWindowTitle(ui_text(T_MESSAGE));
+    auto* box = new QVBoxLayout(this);
+    box->addWidget(centred_text(text, this));
+    auto* row = new QHBoxLayout();
+    m_yes = new CMyButton(ui_text(T_YES), this);
+    m_no = new CMyButton(ui_text(T_NO), this);
+    m_cancel = new CMyButton(ui_text(T_CANCEL), this);
+    row->addStretch();
+    for (CMyButton* b : {m_yes, m_no, m_cancel}) {
+        b->setMinimumWidth(72);
+        row->addWidget(b);
+    }
+    row->addStretch();
+    box->addLayout(row);
+    m_yes->setDefault(true);
+    connect(m_yes, &QPushButton::clicked, this, [this] { done(ANSWER_YES); });
+    connect(m_no, &QPushButton::clicked, this, [this] { done(ANSWER_NO); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { done(ANSWER_CANCEL); });
+}
+
+int show_message_text(const QString& text, QWidget* parent) {
+    CDlgMessage d(text, CDlgMessage::MODE_OK, parent);
+    return d.exec();
+}
+
+int ask_yes_no_text(const QString& text, QWidget* parent) {
+    CDlgMessage d(text, CDlgMessage::MODE_YES_NO, parent);
+    return d.exec();
+}
+
+int ask_yes_no_cancel_text(const QString& text, QWidget* parent) {
+    CDlgYesNoCancel d(text, parent);
+    return d.exec();
+}
+
+QString core_text(const char* english) {
+    for (int id : ui_text_ids()) {
+        const char* e = ui_english(id);
+        if (e && std::strcmp(e, english) == 0) return ui_text(id);
+    }
+    return QString::fromUtf8(english);
+}
+
+void qt_message_boxes::show_message(const char* text) {
+    QString t = core_text(text);
+    run_on_gui([t] { return show_message_text(t); }, 1);
+}
+
+int qt_message_boxes::ask_yes_no(const char* text) {
+    QString t = core_text(text);
+    return run_on_gui([t] { return ask_yes_no_text(t); }, ANSWER_NO);
+}
+
+int qt_message_boxes::ask_yes_no_cancel(const char* text) {
+    QString t = core_text(text);
+    return run_on_gui([t] { return ask_yes_no_cancel_text(t); }, ANSWER_CANCEL);
+}

@@ -1,0 +1,59 @@
+// The program's message boxes, skinned and modal:
+//  show_message_text  "Message" with "OK": returns 1 however it is closed;
+//  ask_yes_no_text    "Message" with "YES"/"No": 6 for YES, 7 for No, Escape or the close box;
+//  ask_yes_no_cancel_text  "Yes"/"No"/"Cancel": 6, 7, 2, and 0 when closed without a button.
+// qt_message_boxes connects the core's message-box hook to them from any thread.
+#pragma once
+#include <QString>
+
+#include "platform/message_box.h"
+#include "ui/skin/good_dlg.h"
+
+class QLabel;
+class CMyButton;
+
+// Dialog "Message" in mode 0 (OK), 1 (OK/Cancel) or 4 (YES/No).
+class CDlgMessage : public Cgood_dlg {
+    Q_OBJECT
+public:
+    enum { MODE_OK = 0, MODE_OK_CANCEL = 1, MODE_YES_NO = 4 };
+    CDlgMessage(const QString& text, int mode, QWidget* parent = nullptr);
+    CMyButton* first_button() const { return m_first; }
+    CMyButton* second_button() const { return m_second; }
+    void reject() override;
+
+private:
+    int m_mode;
+    CMyButton* m_first;
+    CMyButton* m_second;
+};
+
+// The three-button question "Message".
+class CDlgYesNoCancel : public Cgood_dlg {
+    Q_OBJECT
+public:
+    explicit CDlgYesNoCancel(const QString& text, QWidget* parent = nullptr);
+    CMyButton* yes_button() const { return m_yes; }
+    CMyButton* no_button() const { return m_no; }
+    CMyButton* cancel_button() const { return m_cancel; }
+    void reject() override { done(0); }
+
+private:
+    CMyButton *m_yes, *m_no, *m_cancel;
+};
+
+int show_message_text(const QString& text, QWidget* parent = nullptr);
+int ask_yes_no_text(const QString& text, QWidget* parent = nullptr);
+int ask_yes_no_cancel_text(const QString& text, QWidget* parent = nullptr);
+
+// The core's texts arrive in English; the words of a known string-table text are shown in the
+// chosen language, anything else as it came.
+QString core_text(const char* english);
+
+// The hook the core calls: on the GUI thread the dialog runs at once; another thread waits for
+// the answer (No, or Cancel, when the application is shutting down).
+struct qt_message_boxes : message_box_handler {
+    void show_message(const char* text) override;
+    int ask_yes_no(const char* text) override;
+    int ask_yes_no_cancel(const char* text) override;
+};

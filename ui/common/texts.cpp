@@ -1,0 +1,84 @@
+#include "ui/common/texts.h"
+
+#include <QCoreApplication>
+#include <QTranslator>
+
+namespace {
+struct text_entry {
+    int id;
+    const char* english;
+};
+constexpr text_entry kTexts[] = {
+#include "ui/common/text_table.inc"
+};
+}  // namespace
+
+const char* ui_english(int id) {
+    for (const auto& t : kTexts)
+        if (t.id == id) return t.english;
+    return nullptr;
+}
+
+std::vector<int> ui_text_ids() {
+    std::vector<int> ids;
+    for (const auto& t : kTexts) ids.push_back(t.id);
+    return ids;
+}
+
+QString ui_text(int id) {
+    const char* english = ui_english(id);
+    if (!english) return QString();
+    QByteArray key = QByteArray::number(id);
+    return QCoreApplication::translate("texts", english, key.constData());
+}
+
+QString fill_placeholders(const QString& pattern, const QStringList& args) {
+    QString out;
+    out.reserve(pattern.size() + 32);
+    int next = 0;
+    for (qsizetype i = 0; i < pattern.size(); i++) {
+        QChar c = pattern[i];
+        if (c == '%' && i + 1 < pattern.size()) {
+            QChar k = pattern[i + 1];
+            if (k == '%') {
+                out += '%';
+                i++;
+                continue;
+            }
+            if (k == 's' || k == 'd') {
+                if (next < args.size()) out += args[next];
+                next++;
+                i++;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+QString ui_text(int id, const QStringList& args) { return fill_placeholders(ui_text(id), args); }
+
+QString pick_language(const QString& lang_flag, const QString& locale_name) {
+    QString l = lang_flag.isEmpty() ? locale_name : lang_flag;
+    return l.startsWith(QLatin1String("zh"), Qt::CaseInsensitive) ? QStringLiteral("zh")
+                                                                  : QStringLiteral("en");
+}
+
+bool install_language(QCoreApplication* app, const QString& language) {
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        app->removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    auto* t = new QTranslator(app);
+    QString file = language == QLatin1String("zh") ? QStringLiteral("parlo_zh_CN") : QStringLiteral("parlo_en");
+    if (!t->load(file, QStringLiteral(":/i18n"))) {
+        delete t;
+        return false;
+    }
+    app->installTranslator(t);
+    installed = t;
+    return true;
+}
