@@ -4,7 +4,7 @@
 
 #include "protocol/commands.h"
 #include "protocol/tables.h"
-#include "ui/dialogs/ui_text.h"
+#include "ui/dialogs/dialog_texts.h"
 
 namespace {
 QAction* add(QMenu* menu, int text_id, int command) {

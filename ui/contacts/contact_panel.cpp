@@ -18,7 +18,7 @@
 #include "ui/dialogs/contact_search_dialog.h"
 #include "ui/dialogs/offline_dialogs.h"
 #include "ui/dialogs/registration_dialog.h"
-#include "ui/dialogs/ui_text.h"
+#include "ui/dialogs/dialog_texts.h"
 #include "ui/dialogs/view_info_dialog.h"
 
 CContactPanel::CContactPanel(session_controller& controller, ui_question_asker& asker,

@@ -2,10 +2,10 @@
 // contact and group menus with their commands, and the dialogs they open.
 //
 // The main window calls before_notification(), then the session controller's handle(), then
-// after_notification() for every notification that handles() names; the texts the controller
-// returns are the main window's to show, except for the file-transfer notifications, whose texts
-// (in the user's language) this panel shows. GUI thread only. Dialogs opened from a notification
-// are window-modal but do not block the handler.
+// after_notification() for every notification that handles() names. The texts the controller
+// returns are the main window's to show (40 excepted: its text is the question already asked).
+// GUI thread only. Dialogs opened from a notification are window-modal but do not block the
+// handler, so the notifications behind it keep flowing.
 #pragma once
 #include <QObject>
 #include <QPoint>

@@ -13,6 +13,7 @@
 #include "protocol/session.h"
 #include "protocol/tables.h"
 #include "ui/contacts/tree_icons.h"
+#include "ui/dialogs/dialog_texts.h"
 
 namespace {
 constexpr int kDataRole = Qt::UserRole;
@@ -21,9 +22,9 @@ constexpr int kToolTipChars = 79;
 
 bool shown(const contact_record& c) { return c.relation_state != REL_ADDED_ME; }
 
-// The state words of a tool tip; a contact appearing offline reads as offline.
-const char* const kTipWords[8] = {"Offline",  "Online",   "Busy",  "Away",
-                                  "Right Back", "On Phone", "Lunch", "Offline"};
+// The string-table ids of the state words of a tool tip; a contact appearing offline reads as
+// offline.
+const int kTipWords[8] = {153, 152, 154, 155, 156, 157, 158, 153};
 }  // namespace
 
 CMyTreeCtrl::CMyTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
@@ -39,7 +40,7 @@ CMyTreeCtrl::CMyTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
     setMouseTracking(false);
     setDragEnabled(false);
     auto* root = new QTreeWidgetItem(this);
-    root->setText(0, QCoreApplication::translate("CMyTreeCtrl", "Default Group"));
+    root->setText(0, ui_text(T_DEFAULT_GROUP));
     root->setData(0, kDataRole, 0);
     root->setIcon(0, tree_image(0));
     root->setExpanded(true);
@@ -208,11 +209,11 @@ void CMyTreeCtrl::sync_groups() {
 }
 
 QString CMyTreeCtrl::tooltip_text(const contact_record& c) {
-    const char* word = c.presence >= 0 && c.presence < 8 ? kTipWords[c.presence] : kTipWords[0];
+    int word = c.presence >= 0 && c.presence < 8 ? kTipWords[c.presence] : kTipWords[0];
     QString text = QStringLiteral("%1 %2(%3) %4 (%5)")
                        .arg(QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
                             QString::fromUtf8(c.email), QString::fromUtf8(c.display_name),
-                            QCoreApplication::translate("CMyTreeCtrl", word));
+                            ui_text(word));
     return text.left(kToolTipChars);
 }
 

@@ -6,15 +6,17 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/dialogs/dialog_texts.h"
+#include "ui/skin/controls.h"
 #include "protocol/session_controller.h"
 
 CDlgAddGroup::CDlgAddGroup(session_controller& controller, QWidget* parent)
     : parlo_dialog(parent), m_controller(controller) {
-    setWindowTitle(tr("Add Group"));
-    m_name = new QLineEdit(this);
+    setWindowTitle(ui_text(T_ADD_GROUP));
+    m_name = new CMyEdit_no_scroll(this);
     m_name->setMaxLength(31);
-    auto* ok = new QPushButton(tr("OK"), this);
-    auto* cancel = new QPushButton(tr("Cancel"), this);
+    auto* ok = new CMyButton(ui_text(T_OK), this);
+    auto* cancel = new CMyButton(ui_text(T_CANCEL), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &CDlgAddGroup::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -23,7 +25,7 @@ CDlgAddGroup::CDlgAddGroup(session_controller& controller, QWidget* parent)
     row->addWidget(ok);
     row->addWidget(cancel);
     auto* top = new QVBoxLayout(this);
-    top->addWidget(new QLabel(tr("Please enter group name:"), this));
+    top->addWidget(new CMyStatic(ui_text(T_GROUP_PROMPT), this));
     top->addWidget(m_name);
     top->addLayout(row);
 }

@@ -7,13 +7,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/skin/controls.h"
 #include "protocol/session.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
-#include "ui/dialogs/ui_text.h"
+#include "ui/dialogs/dialog_texts.h"
 
 namespace {
-QHBoxLayout* button_row(QPushButton* a, QPushButton* b) {
+QHBoxLayout* button_row(CMyButton* a, CMyButton* b) {
     auto* row = new QHBoxLayout;
     row->addStretch();
     row->addWidget(a);
@@ -24,16 +25,16 @@ QHBoxLayout* button_row(QPushButton* a, QPushButton* b) {
 
 CDlgAddContact::CDlgAddContact(session_controller& controller, QWidget* parent)
     : parlo_dialog(parent), m_controller(controller) {
-    setWindowTitle(tr("Search Contact"));
-    m_email = new QLineEdit(this);
+    setWindowTitle(ui_text(T_SEARCH_CAPTION));
+    m_email = new CMyEdit_no_scroll(this);
     m_email->setText(QString::fromStdString(get_searched_email()));
-    auto* search = new QPushButton(tr("Search"), this);
-    auto* cancel = new QPushButton(tr("Cancel"), this);
+    auto* search = new CMyButton(ui_text(T_SEARCH), this);
+    auto* cancel = new CMyButton(ui_text(T_CANCEL), this);
     search->setDefault(true);
     connect(search, &QPushButton::clicked, this, [this] { on_search(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* top = new QVBoxLayout(this);
-    top->addWidget(new QLabel(tr("Please enter your contact's email:"), this));
+    top->addWidget(new CMyStatic(ui_text(T_SEARCH_PROMPT), this));
     top->addWidget(m_email);
     top->addLayout(button_row(search, cancel));
 }
@@ -63,21 +64,21 @@ bool CDlgAddContact::on_search() {
 
 CDlgAddContactConfirm::CDlgAddContactConfirm(session_controller& controller, QWidget* parent)
     : parlo_dialog(parent), m_controller(controller) {
-    setWindowTitle(tr("Add Contact"));
+    setWindowTitle(ui_text(T_ADD_CONTACT));
     found_contact f = get_found_contact();
     m_found_id = f.id;
     auto* form = new QFormLayout;
-    form->addRow(tr("First Name:"), new QLabel(QString::fromUtf8(f.first_name), this));
-    form->addRow(tr("Last Name:"), new QLabel(QString::fromUtf8(f.last_name), this));
-    form->addRow(tr("Nick Name:"), new QLabel(QString::fromUtf8(f.nick_name), this));
-    form->addRow(tr("Email:"), new QLabel(QString::fromUtf8(f.email), this));
-    auto* add = new QPushButton(tr("Add"), this);
-    auto* cancel = new QPushButton(tr("Cancel"), this);
+    form->addRow(ui_text(T_FIRST_LABEL), new CMyStatic(QString::fromUtf8(f.first_name), this));
+    form->addRow(ui_text(T_LAST_LABEL), new CMyStatic(QString::fromUtf8(f.last_name), this));
+    form->addRow(ui_text(T_NICK_LABEL), new CMyStatic(QString::fromUtf8(f.nick_name), this));
+    form->addRow(ui_text(T_EMAIL_LABEL), new CMyStatic(QString::fromUtf8(f.email), this));
+    auto* add = new CMyButton(ui_text(T_ADD), this);
+    auto* cancel = new CMyButton(ui_text(T_CANCEL), this);
     add->setDefault(true);
     connect(add, &QPushButton::clicked, this, [this] { on_add(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* top = new QVBoxLayout(this);
-    top->addWidget(new QLabel(tr("Are you sure to add this person to your contact list?"), this));
+    top->addWidget(new CMyStatic(ui_text(T_ADD_CONFIRM_PROMPT), this));
     top->addLayout(form);
     top->addLayout(button_row(add, cancel));
 }

@@ -1,6 +1,5 @@
-// The base class of every dialog of this folder. The skinned frameless dialog replaces QDialog
-// here once it exists, and with it the look of all of them.
+// The base class of every dialog of this folder: the skinned frameless dialog.
 #pragma once
-#include <QDialog>
+#include "ui/skin/good_dlg.h"
 
-using parlo_dialog = QDialog;
+using parlo_dialog = Cgood_dlg;

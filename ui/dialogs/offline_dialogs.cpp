@@ -14,28 +14,29 @@
 #include "protocol/session.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
-#include "ui/dialogs/ui_text.h"
+#include "ui/dialogs/dialog_texts.h"
+#include "ui/skin/controls.h"
 
 CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, QWidget* parent)
     : parlo_dialog(parent), m_to_contact_id(to_contact_id) {
-    setWindowTitle(tr("Offline Message"));
+    setWindowTitle(ui_text(171));
     contact_record c;
     if (contact_by_id(to_contact_id, &c)) {
-        QString caption = tr("Offline Message To:%1 %2(%3)")
-                              .arg(QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
-                                   QString::fromUtf8(c.email));
+        QString caption = ui_text(T_OFFLINE_TO, {QString::fromUtf8(c.first_name),
+                                                 QString::fromUtf8(c.last_name),
+                                                 QString::fromUtf8(c.email)});
         setWindowTitle(caption.left(99));
     }
-    m_edit = new QPlainTextEdit(this);
-    auto* send_on_return = new QCheckBox(tr("Send On Return"), this);
+    m_edit = new CMyEdit(this);
+    auto* send_on_return = new CMyCheckBox(ui_text(T_SEND_ON_RETURN), this);
     send_on_return->hide();
-    auto* send = new QPushButton(tr("Send"), this);
-    auto* clear = new QPushButton(tr("Clear"), this);
-    auto* close = new QPushButton(tr("Close"), this);
+    auto* send = new CMyButton(ui_text(T_SEND), this);
+    auto* clear = new CMyButton(ui_text(T_CLEAR), this);
+    auto* close = new CMyButton(ui_text(T_CLOSE), this);
     connect(m_edit, &QPlainTextEdit::textChanged, this, &CDlgOfflineMessage::on_text_changed);
-    connect(send, &QPushButton::clicked, this, [this] { on_send(); });
-    connect(clear, &QPushButton::clicked, m_edit, &QPlainTextEdit::clear);
-    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(send, &CMyButton::clicked, this, [this] { on_send(); });
+    connect(clear, &CMyButton::clicked, m_edit, &QPlainTextEdit::clear);
+    connect(close, &CMyButton::clicked, this, &QDialog::reject);
     auto* row = new QHBoxLayout;
     row->addWidget(send_on_return);
     row->addStretch();
@@ -100,12 +101,12 @@ CDlgShowOfflineMessage::CDlgShowOfflineMessage(session_controller& controller, c
                                                int sender_id, const QString& sender_label,
                                                QWidget* parent)
     : parlo_dialog(parent), m_controller(controller), m_sender_id(sender_id) {
-    setWindowTitle(tr("Offline Message From %1").arg(sender_label));
-    m_edit = new QPlainTextEdit(this);
+    setWindowTitle(ui_text(T_OFFLINE_FROM, {sender_label}));
+    m_edit = new CMyEdit(this);
     m_edit->setReadOnly(true);
     m_edit->setPlainText(text);
-    auto* discard = new QPushButton(tr("Discard"), this);
-    auto* save = new QPushButton(tr("Save"), this);
+    auto* discard = new CMyButton(ui_text(T_DISCARD), this);
+    auto* save = new CMyButton(ui_text(T_SAVE), this);
     connect(discard, &QPushButton::clicked, this, &CDlgShowOfflineMessage::on_discard);
     connect(save, &QPushButton::clicked, this, &CDlgShowOfflineMessage::on_save);
     auto* row = new QHBoxLayout;
@@ -116,10 +117,10 @@ CDlgShowOfflineMessage::CDlgShowOfflineMessage(session_controller& controller, c
     top->addWidget(m_edit);
     top->addLayout(row);
     m_chooser = [this] {
-        QFileDialog dlg(this, tr("Save"));
+        QFileDialog dlg(this, ui_text(T_SAVE));
         dlg.setAcceptMode(QFileDialog::AcceptSave);
         dlg.setDefaultSuffix("txt");
-        dlg.setNameFilters({tr("Text Files (*.txt)"), tr("All Files (*)")});
+        dlg.setNameFilters({ui_text(T_TEXT_FILES), ui_text(T_ALL_FILES)});
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
         return dlg.selectedFiles().front();
     };

@@ -7,10 +7,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/skin/controls.h"
 #include "protocol/requests.h"
 #include "protocol/session_controller.h"
 #include "ui/dialogs/countries.h"
-#include "ui/dialogs/ui_text.h"
+#include "ui/dialogs/dialog_texts.h"
 
 namespace {
 const char kDefaultCountry[] = "United States";
@@ -22,7 +23,7 @@ std::string read_edit(QLineEdit* e, int max_chars) {
 }
 
 QLineEdit* make_edit(QWidget* parent, int max_chars) {
-    auto* e = new QLineEdit(parent);
+    auto* e = new CMyEdit_no_scroll(parent);
     e->setMaxLength(max_chars);
     return e;
 }
@@ -42,7 +43,7 @@ registration_buffers& g_registration() {
 }
 
 CDlgRegister::CDlgRegister(QWidget* parent) : parlo_dialog(parent) {
-    setWindowTitle(tr("Register"));
+    setWindowTitle(ui_text(T_REGISTER));
     m_email = make_edit(this, 126);
     m_password = make_edit(this, 62);
     m_password->setEchoMode(QLineEdit::Password);
@@ -50,23 +51,23 @@ CDlgRegister::CDlgRegister(QWidget* parent) : parlo_dialog(parent) {
     m_last = make_edit(this, 30);
     m_nick = make_edit(this, 126);
     m_phone = make_edit(this, 62);
-    m_country = new QComboBox(this);
+    m_country = new CMyComboBox(this);
     m_country->setEditable(true);
     m_country->setInsertPolicy(QComboBox::NoInsert);
     for (int i = 0; i < kCountryCount; i++) m_country->addItem(QString::fromUtf8(country_name(i)));
     m_country->lineEdit()->setMaxLength(kCountryChars);
 
     auto* form = new QFormLayout;
-    form->addRow(tr("*Email:"), m_email);
-    form->addRow(tr("*Password:"), m_password);
-    form->addRow(tr("*First Name:"), m_first);
-    form->addRow(tr("*Last Name:"), m_last);
-    form->addRow(tr("*Nick Name:"), m_nick);
-    form->addRow(tr("Phone:"), m_phone);
-    form->addRow(tr("Country:"), m_country);
-    auto* reg = new QPushButton(tr("Register"), this);
-    auto* reset = new QPushButton(tr("Reset"), this);
-    auto* cancel = new QPushButton(tr("Cancel"), this);
+    form->addRow(ui_text(T_REG_EMAIL), m_email);
+    form->addRow(ui_text(T_REG_PASSWORD), m_password);
+    form->addRow(ui_text(T_REG_FIRST), m_first);
+    form->addRow(ui_text(T_REG_LAST), m_last);
+    form->addRow(ui_text(T_REG_NICK), m_nick);
+    form->addRow(ui_text(T_REG_PHONE), m_phone);
+    form->addRow(ui_text(T_REG_COUNTRY), m_country);
+    auto* reg = new CMyButton(ui_text(T_REGISTER), this);
+    auto* reset = new CMyButton(ui_text(T_RESET), this);
+    auto* cancel = new CMyButton(ui_text(T_CANCEL), this);
     reg->setDefault(true);
     connect(reg, &QPushButton::clicked, this, [this] { on_register(); });
     connect(reset, &QPushButton::clicked, this, &CDlgRegister::on_reset);

@@ -5,16 +5,18 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/dialogs/dialog_texts.h"
+#include "ui/skin/controls.h"
 #include "protocol/tables.h"
 
 CDlgViewInfo::CDlgViewInfo(const contact_record& c, QWidget* parent) : parlo_dialog(parent) {
-    setWindowTitle(tr("View Info"));
+    setWindowTitle(ui_text(167));
     auto* form = new QFormLayout;
-    form->addRow(tr("First Name"), new QLabel(QString::fromUtf8(c.first_name), this));
-    form->addRow(tr("Last Name"), new QLabel(QString::fromUtf8(c.last_name), this));
-    form->addRow(tr("Email"), new QLabel(QString::fromUtf8(c.email), this));
-    form->addRow(tr("Nick Name"), new QLabel(QString::fromUtf8(c.display_name), this));
-    auto* close = new QPushButton(tr("Close"), this);
+    form->addRow(ui_text(T_FIRST_NAME), new CMyStatic(QString::fromUtf8(c.first_name), this));
+    form->addRow(ui_text(T_LAST_NAME), new CMyStatic(QString::fromUtf8(c.last_name), this));
+    form->addRow(ui_text(T_EMAIL), new CMyStatic(QString::fromUtf8(c.email), this));
+    form->addRow(ui_text(T_NICK_NAME), new CMyStatic(QString::fromUtf8(c.display_name), this));
+    auto* close = new CMyButton(ui_text(T_CLOSE), this);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     auto* top = new QVBoxLayout(this);
     top->addLayout(form);

@@ -10,7 +10,7 @@
 #include "protocol/file_dispatch.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
-#include "ui/dialogs/ui_text.h"
+#include "ui/dialogs/dialog_texts.h"
 
 namespace {
 QStringList names_of(const contact_record& c) {
@@ -21,41 +21,41 @@ QStringList names_of(const contact_record& c) {
 
 QString incomplete_reason_text(intptr_t reason) {
     switch (reason) {
-    case 1: return file_transfer_ui::tr("the connection closed");
-    case 2: return file_transfer_ui::tr("no data arrived for a minute");
-    case 3: return file_transfer_ui::tr("the file could not be written");
-    case 4: return file_transfer_ui::tr("a new file from the same contact replaced it");
-    case 5: return file_transfer_ui::tr("the transfer was stopped");
-    default: return file_transfer_ui::tr("an unknown reason");
+    case 1: return ui_text(T_WHY_CLOSED);
+    case 2: return ui_text(T_WHY_SILENT);
+    case 3: return ui_text(T_WHY_WRITE);
+    case 4: return ui_text(T_WHY_REPLACED);
+    case 5: return ui_text(T_WHY_STOPPED);
+    default: return ui_text(T_WHY_UNKNOWN);
     }
 }
 
 QString send_failure_text(intptr_t reason) {
     switch (reason) {
-    case 1: return file_transfer_ui::tr("the file could not be opened");
-    case 2: return file_transfer_ui::tr("the connection failed");
-    case 3: return file_transfer_ui::tr("the file could not be read");
-    case 4: return file_transfer_ui::tr("the receiver refused it");
-    case 5: return file_transfer_ui::tr("the transfer was stopped");
-    default: return file_transfer_ui::tr("an unknown reason");
+    case 1: return ui_text(T_WHY_OPEN);
+    case 2: return ui_text(T_WHY_CONNECT);
+    case 3: return ui_text(T_WHY_READ);
+    case 4: return ui_text(T_WHY_REFUSED);
+    case 5: return ui_text(T_WHY_STOPPED);
+    default: return ui_text(T_WHY_UNKNOWN);
     }
 }
 
 file_transfer_ui::file_transfer_ui(session_controller& controller, QWidget* window)
     : QObject(window), m_controller(controller), m_window(window) {
     choose_file_to_send = [this] {
-        return QFileDialog::getOpenFileName(m_window, tr("Transfer File"), QString(),
-                                            tr("All Files (*)"));
+        return QFileDialog::getOpenFileName(m_window, ui_text(170), QString(),
+                                            ui_text(T_ALL_FILES));
     };
     choose_save_path = [this](const QString& proposed) {
         // The dialog asks before it overwrites an existing file.
-        return QFileDialog::getSaveFileName(m_window, tr("Save"), proposed, tr("All Files (*)"));
+        return QFileDialog::getSaveFileName(m_window, ui_text(T_SAVE), proposed, ui_text(T_ALL_FILES));
     };
     run_job = [](std::function<void()> fn) { start_job(std::move(fn)); };
 }
 
 bool file_transfer_ui::handles(int n) {
-    return n == NM_FILE_ACCEPTED || n == NM_FILE_REFUSED || n == NM_FILE_DONE ||
+    return n == NM_FILE_ACCEPTED || n == NM_FILE_DONE ||
            (n >= kNotifyFileSendProgress && n <= kNotifyFileSendFailed);
 }
 
@@ -98,7 +98,7 @@ CDlgFileProgress* file_transfer_ui::open_window(int peer_id, bool sending) {
         contact_record c;
         QString who = contact_by_id(peer_id, &c) ? QString::fromUtf8(c.display_name)
                                                  : QString::number(peer_id);
-        QString title = sending ? tr("Sending to %1").arg(who) : tr("Receiving from %1").arg(who);
+        QString title = ui_text(sending ? T_SENDING_TO : T_RECEIVING_FROM, {who});
         w = new CDlgFileProgress(peer_id, sending, title, m_window);
         m_windows[{peer_id, sending}] = w;
     }
@@ -111,67 +111,35 @@ CDlgFileProgress* file_transfer_ui::open_window(int peer_id, bool sending) {
 
 void file_transfer_ui::on_notification(int n, intptr_t wparam, intptr_t lparam) {
     int peer_id = static_cast<int>(wparam);
-    contact_record c;
-    bool known = contact_by_id(peer_id, &c);
     file_progress p;
     switch (n) {
-    case NM_FILE_ACCEPTED: {
-        CDlgFileProgress* w = open_window(peer_id, true);
-        w->update_bytes(0, get_tick_count());
-        if (known) {
-            QStringList args = {QString::fromUtf8(c.send_file_name)};
-            args << names_of(c);
-            ui_show(208, args);
-        }
-        break;
-    }
-    case NM_FILE_REFUSED:
-        if (known) ui_show(209, names_of(c));
-        break;
+    case NM_FILE_ACCEPTED: open_window(peer_id, true)->update_bytes(0, get_tick_count()); break;
     case kNotifyFileSendProgress: {
         CDlgFileProgress* w = open_window(peer_id, true);
         w->update_bytes(lparam, get_tick_count());
         if (m_controller.file_transfer_progress(peer_id, true, &p) && p.finished && !p.active &&
             p.bytes == lparam)
-            w->finish(true, tr("Sent %1.").arg(size_text(p.bytes)));
+            w->finish(true, ui_text(T_SENT_BYTES, {size_text(p.bytes)}));
         break;
     }
     case kNotifyFileRecvProgress:
         open_window(peer_id, false)->update_bytes(lparam, get_tick_count());
         break;
-    case NM_FILE_DONE: {
-        // The controller has emptied the contact's receive fields; the transfer keeps the path.
+    case NM_FILE_DONE:
         m_controller.file_transfer_progress(peer_id, false, &p);
-        CDlgFileProgress* w = open_window(peer_id, false);
-        w->finish(true, tr("Saved %1.").arg(size_text(p.bytes)));
-        if (known) {
-            QStringList args = {QString::fromUtf8(p.path.c_str())};
-            args << names_of(c);
-            ui_show(210, args);
-        }
+        open_window(peer_id, false)->finish(true, ui_text(T_SAVED_BYTES, {size_text(p.bytes)}));
         break;
-    }
-    case kNotifyFileRecvIncomplete: {
+    case kNotifyFileRecvIncomplete:
         m_controller.file_transfer_progress(peer_id, false, &p);
-        QString text = tr("The file %1 from %2 is incomplete (%3 received): %4. It was kept as %5.")
-                           .arg(QString::fromUtf8(p.name.c_str()),
-                                known ? QString::fromUtf8(c.display_name) : QString::number(peer_id),
-                                size_text(p.bytes), incomplete_reason_text(lparam),
-                                QString::fromUtf8(p.path.c_str()));
-        open_window(peer_id, false)->finish(false, text);
-        ui_show_text(text);
+        open_window(peer_id, false)
+            ->finish(false, ui_text(T_STOPPED_AFTER,
+                                    {size_text(p.bytes), incomplete_reason_text(lparam)}));
         break;
-    }
-    case kNotifyFileSendFailed: {
+    case kNotifyFileSendFailed:
         m_controller.file_transfer_progress(peer_id, true, &p);
-        QString text = tr("Sending %1 to %2 failed after %3: %4.")
-                           .arg(QString::fromUtf8(p.name.c_str()),
-                                known ? QString::fromUtf8(c.display_name) : QString::number(peer_id),
-                                size_text(p.bytes), send_failure_text(lparam));
-        open_window(peer_id, true)->finish(false, text);
-        ui_show_text(text);
+        open_window(peer_id, true)
+            ->finish(false, ui_text(T_STOPPED_AFTER, {size_text(p.bytes), send_failure_text(lparam)}));
         break;
-    }
     default: break;
     }
 }

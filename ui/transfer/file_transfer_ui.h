@@ -1,6 +1,6 @@
 // The desktop side of file transfer: offering a file to a contact, answering an offer with a
-// save dialog, the texts of accepted, refused and saved files, and a progress window for each
-// running transfer. GUI thread only; the offer itself goes out on a job thread because it may
+// save dialog, and a progress window for each transfer with its end, complete or not. The texts
+// of 41-43 and 62-63 are the session controller's, which the main window shows. GUI thread only; the offer itself goes out on a job thread because it may
 // connect to the peer first.
 #pragma once
 #include <QObject>
@@ -39,7 +39,7 @@ public:
     // An offer arrived (40): the question and the save dialog. ANSWER_YES with *save_as set,
     // or ANSWER_NO (refused, or the save dialog cancelled).
     int ask_offer(const contact_record& c, const char* offered_name, std::string* save_as);
-    // The visible side of 41, 42, 43 and 60-63, after the controller handled them.
+    // The progress windows of 41, 43 and 60-63, after the controller handled them.
     void on_notification(int n, intptr_t wparam, intptr_t lparam);
     static bool handles(int n);
 

@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/dialogs/dialog_texts.h"
+#include "ui/skin/controls.h"
+
 namespace {
 constexpr uint32_t kWindowMs = 5000;  // the speed is taken over this many milliseconds
 constexpr uint32_t kMinSpanMs = 200;
@@ -58,8 +61,8 @@ CDlgFileProgress::CDlgFileProgress(int peer_id, bool sending, const QString& tit
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, 0);
     m_status = new QLabel(this);
-    auto* close = new QPushButton(tr("Close"), this);
-    connect(close, &QPushButton::clicked, this, &QWidget::hide);
+    auto* close = new CMyButton(ui_text(T_CLOSE), this);
+    connect(close, &CMyButton::clicked, this, &QWidget::hide);
     auto* top = new QVBoxLayout(this);
     top->addWidget(m_name);
     top->addWidget(m_bar);
@@ -87,12 +90,12 @@ void CDlgFileProgress::update_bytes(int64_t bytes, uint32_t now_ms) {
     m_meter.add(bytes, now_ms);
     if (m_total > 0) m_bar->setValue(static_cast<int>(bytes * 1000 / m_total));
     double rate = m_meter.bytes_per_second();
-    QString text = m_total > 0 ? tr("%1 of %2").arg(size_text(bytes), size_text(m_total))
+    QString text = m_total > 0 ? ui_text(T_BYTES_OF, {size_text(bytes), size_text(m_total)})
                                : size_text(bytes);
     if (rate > 0) {
-        text += tr(", %1/s").arg(size_text(static_cast<int64_t>(rate)));
+        text += ", " + ui_text(T_PER_SECOND, {size_text(static_cast<int64_t>(rate))});
         int64_t left = m_meter.seconds_left(m_total);
-        if (left >= 0) text += tr(", %1 left").arg(duration_text(left));
+        if (left >= 0) text += ", " + ui_text(T_TIME_LEFT, {duration_text(left)});
     }
     m_status->setText(text);
 }
