@@ -99,16 +99,21 @@ void cli_app::reader_main() {
         if (n <= 0) {
             if (!pending.empty()) m_lines.push_back(pending);
             m_eof = true;
+            dispatcher.post(kCliInput, 0, 0);
             return;
         }
         pending.append(buf, static_cast<size_t>(n));
         size_t at;
+        bool got = false;
         while ((at = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, at);
             if (!line.empty() && line.back() == '\r') line.pop_back();
             m_lines.push_back(line);
             pending.erase(0, at + 1);
+            got = true;
         }
+        // Wakes the main loop, which takes the lines after the notification ran.
+        if (got) dispatcher.post(kCliInput, 0, 0);
     }
 }
 
@@ -155,7 +160,8 @@ int cli_app::run() {
     }
     m_reader = std::thread([this] { reader_main(); });
     while (!quit) {
-        dispatcher.wait_and_run(100);
+        // Sleeps until a notification or an input line arrives or a duty is due.
+        dispatcher.wait_and_run(hk.ms_until_due(get_tick_count()));
         std::vector<std::string> lines;
         bool eof;
         {
@@ -173,7 +179,7 @@ int cli_app::run() {
         hk.tick(get_tick_count());
     }
     // Every home server learns that this user went offline; the threads get two seconds.
-    hk.broadcast_offline();
+    controller.shutdown(2000);
     wait_for_jobs(2000);
     // Release a receive thread waiting on a sent notification before joining it.
     dispatcher.stop();

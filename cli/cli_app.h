@@ -33,6 +33,9 @@ struct cli_asker : question_asker {
                        std::string* folder, std::string* save_as) override;
 };
 
+// Internal notification: the standard-input reader queued lines (it only wakes the main loop).
+constexpr int kCliInput = 1008;
+
 // The user's commands count as input for the automatic Away.
 struct cli_idle : input_idle_source {
     std::atomic<uint32_t> last{0};

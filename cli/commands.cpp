@@ -225,10 +225,12 @@ int cmd_move(cli_app& app, const std::vector<std::string>& args, const std::stri
     return done("move");
 }
 
-int cmd_offline(cli_app&, const std::vector<std::string>& args, const std::string& rest) {
+int cmd_offline(cli_app& app, const std::vector<std::string>& args, const std::string& rest) {
     int id;
     if (with_id(args, "offline ID TEXT", &id) != 0) return -1;
-    if (send_offline_to_contact(id, after_words(rest, 1)) != 0) return fail("offline message not sent");
+    // Sent on a worker; an action_done event follows.
+    if (app.controller.send_offline_message(id, after_words(rest, 1)) != 0)
+        return fail("offline message not sent");
     return done("offline");
 }
 
@@ -238,17 +240,20 @@ int cmd_chat(cli_app& app, const std::vector<std::string>&, const std::string& r
     if (!parse_chat_request(rest, &req, &error)) return fail(error);
     // Sending opens the chat window, as typing into one does, and connects to the peer first when
     // no connection is open; the line shows when its echo returns.
-    app.controller.open_chat(req.peer_id);
-    OnContactTextChat(req.peer_id);
-    session_texts t = get_session_texts();
-    send_chat_text(req.peer_id, t.my_name3, req.text.c_str(), req.attrs);
+    chat_style style;
+    style.colour = static_cast<uint32_t>(req.attrs[0]) << 16 | static_cast<uint32_t>(req.attrs[1]) << 8 |
+                   req.attrs[2];
+    style.size = req.attrs[3];
+    style.style = req.attrs[4];
+    if (app.controller.send_chat_line(req.peer_id, req.text, style) != 0) return fail("no such contact");
     return done("chat");
 }
 
-int cmd_knock(cli_app&, const std::vector<std::string>& args, const std::string&) {
+int cmd_knock(cli_app& app, const std::vector<std::string>& args, const std::string&) {
     int id;
     if (with_id(args, "knock ID", &id) != 0) return -1;
-    if (OnContactKnockPeer(id) != 0) return fail("knock not sent: no path to the contact");
+    // Whether it found a path comes as an action_done event.
+    if (app.controller.knock(id) != 0) return fail("no such contact");
     return done("knock");
 }
 
@@ -346,8 +351,9 @@ int cmd_send_file(cli_app& app, const std::vector<std::string>& args, const std:
     std::string path = absolute_path(after_words(rest, 1));
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("no such file " + path);
-    if (app.controller.offer_file(id, path.c_str()) != 0)
-        return fail("file not offered: unknown contact, a path too long or no path to the contact");
+    // The offer goes out on a worker; a failure (unknown contact, a path too long, no path to the
+    // contact) comes as an action_done event.
+    if (app.controller.offer_file(id, path.c_str()) != 0) return fail("file not offered");
     json_line().add("ok", "send-file").add("id", id).add("path", path)
         .add("size", static_cast<long long>(st.st_size)).print();
     return 0;

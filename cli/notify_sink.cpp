@@ -115,7 +115,20 @@ const char* notification_name(int n) {
     case kFileRecvProgress: return "file_recv_progress";
     case kFileRecvIncomplete: return "file_incomplete";
     case kFileSendFailed: return "file_send_failed";
+    case NM_ACTION_DONE: return "action_done";
     default: return "notification";
+    }
+}
+
+const char* action_name(int action) {
+    switch (action) {
+    case ACTION_SIGN_IN: return "sign_in";
+    case ACTION_SIGN_OUT: return "sign_out";
+    case ACTION_CHAT_LINE: return "chat";
+    case ACTION_KNOCK: return "knock";
+    case ACTION_OFFLINE_MESSAGE: return "offline";
+    case ACTION_FILE_OFFER: return "send_file";
+    default: return "unknown";
     }
 }
 
@@ -147,6 +160,7 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         print_chat_event(*reinterpret_cast<const cli_chat_event*>(wparam));
         return;
     }
+    if (n == kCliInput) return;
     json_line j;
     j.add("n", n).add("w", static_cast<long long>(wparam)).add("l", static_cast<long long>(lparam));
     j.add("event", notification_name(n));
@@ -229,6 +243,11 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
     case kFileRecvProgress:
     case kFileRecvIncomplete:
     case kFileSendFailed: add_file_fields(app, j, n, id, lparam); break;
+    case NM_ACTION_DONE: {
+        const action_result& r = app.controller.last_action();
+        j.add("action", action_name(r.action)).add("peer", r.peer_id).add_bool("ok", r.code == 0);
+        break;
+    }
     case NM_SERVER_NOTICE: j.add("notice", get_server_notice(0)); break;
     case NM_SERVER_NOTICE2: j.add("notice", get_server_notice(1)); break;
     default: break;

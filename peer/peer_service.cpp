@@ -1,6 +1,9 @@
 #include "peer/peer_service.h"
 
+#include <string>
+
 #include "peer/file_transfer.h"
+#include "peer/peer_commands.h"
 #include "peer/peer_socket.h"
 #include "peer/relay_server.h"
 #include "peer/slave_server.h"
@@ -12,11 +15,19 @@
 namespace {
 class peer_layer : public peer_dispatch {
 public:
-    // 381: the peer asked through its server to be connected to.
+    // 381: the peer asked through its server to be connected to. The connect runs on a job so
+    // that the receive thread goes on reading the main connection meanwhile.
     int connect_to_peer(int peer_id, const char* address) override {
         if (!address || address[0] == '\0') return -1;
-        return ::connect_to_peer(peer_id, address);
+        std::string a = address;
+        return m_jobs.start([peer_id, a] { ::connect_to_peer(peer_id, a.c_str()); });
     }
+    int send_chat_line(int peer_id, const char* my_name, const char* text,
+                       const unsigned char attrs[5]) override {
+        OnContactTextChat(peer_id);
+        return send_chat_text(peer_id, my_name, text, attrs);
+    }
+    int knock(int peer_id) override { return OnContactKnockPeer(peer_id); }
     void start_contact_text_chat(int contact_id) override {
         m_jobs.start([contact_id] { OnContactTextChat(contact_id); });
     }

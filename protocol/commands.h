@@ -177,6 +177,9 @@ enum notification : int {
     NM_SERVER_NOTICE = 46,
     NM_SERVER_NOTICE2 = 47,
     NM_KNOCK = 48,
+    // Ours: an action the session controller ran on a worker ended (wparam: its sequence number,
+    // lparam: the action).
+    NM_ACTION_DONE = 70,
 };
 
 // Presence states.

@@ -7,6 +7,7 @@
 #include "protocol/session.h"
 #include "protocol/session_controller.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -58,6 +59,19 @@ void housekeeping::tick(uint32_t now) {
         m_status_armed = false;
         on_status_timer();
     }
+}
+
+uint32_t housekeeping::ms_until_due(uint32_t now) const {
+    if (!m_started) return 0;
+    auto left = [now](uint32_t due) {
+        int32_t d = static_cast<int32_t>(due - now);
+        return d <= 0 ? 0u : static_cast<uint32_t>(d);
+    };
+    uint32_t ms = left(m_next_tick);
+    ms = std::min(ms, left(m_next_online_query));
+    ms = std::min(ms, left(m_next_offline_check));
+    if (m_status_armed) ms = std::min(ms, left(m_status_due));
+    return ms;
 }
 
 void housekeeping::arm_status_timer(uint32_t now) {

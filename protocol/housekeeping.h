@@ -5,6 +5,13 @@
 //    is known, then the automatic Away check;
 //  - every 120 s: the online queries; every 30 min: 340;
 //  - 5 s after a status request: the status broadcast (one-shot, not re-armed while pending).
+//
+// Threads: the housekeeping belongs to its controller's owner thread (the front end's); start,
+// tick, arm_status_timer and broadcast_offline run there and nowhere else. The duties send short
+// requests on connections that exist or start jobs for the per-server passes, and wait for no
+// answer; the one wait left on this thread is the keep-alive's reconnect of a main connection
+// that closed. A front end's event loop sleeps until a notification arrives (the dispatcher's
+// wake-up) or ms_until_due() passed, whichever comes first, instead of polling.
 #pragma once
 #include <cstdint>
 
@@ -23,8 +30,10 @@ public:
 
     // Starts the repeating timers from now.
     void start(uint32_t now);
-    // Runs every duty whose time has come. Call it often (every 100 ms or so).
+    // Runs every duty whose time has come.
     void tick(uint32_t now);
+    // Milliseconds from now until the next duty is due (0 when one is due or before start).
+    uint32_t ms_until_due(uint32_t now) const;
 
     void arm_status_timer(uint32_t now);
     bool status_timer_armed() const { return m_status_armed; }

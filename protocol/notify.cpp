@@ -27,13 +27,21 @@ queued_dispatcher::~queued_dispatcher() { stop(); }
 
 void queued_dispatcher::bind_to_current_thread() { m_owner = std::this_thread::get_id(); }
 
+void queued_dispatcher::set_wakeup(wakeup_fn wake) {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_wakeup = std::move(wake);
+}
+
 void queued_dispatcher::post(int n, intptr_t wparam, intptr_t lparam) {
+    wakeup_fn wake;
     {
         std::lock_guard<std::mutex> lk(m_mutex);
         if (m_stopped) return;
         m_queue.push_back(item{n, wparam, lparam, nullptr});
+        wake = m_wakeup;
     }
     m_queued.notify_one();
+    if (wake) wake();
 }
 
 void queued_dispatcher::send(int n, intptr_t wparam, intptr_t lparam) {
@@ -45,7 +53,13 @@ void queued_dispatcher::send(int n, intptr_t wparam, intptr_t lparam) {
     std::unique_lock<std::mutex> lk(m_mutex);
     if (m_stopped) return;
     m_queue.push_back(item{n, wparam, lparam, done});
+    wakeup_fn wake = m_wakeup;
     m_queued.notify_one();
+    if (wake) {
+        lk.unlock();
+        wake();
+        lk.lock();
+    }
     m_ran.wait(lk, [&] { return *done || m_stopped; });
 }
 

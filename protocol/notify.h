@@ -31,7 +31,8 @@ void send_main(int n, intptr_t wparam = 0, intptr_t lparam = 0);
 
 // A ready-made dispatcher for a front end with its own thread. post() queues; send() queues and
 // waits until the front end's thread ran the handler (a send from that thread itself runs the
-// handler directly). The front end calls run_pending() or wait_and_run() on its thread.
+// handler directly). The front end calls run_pending() or wait_and_run() on its thread; an event
+// loop of its own sets a wake-up hook that makes the loop call run_pending() soon.
 class queued_dispatcher : public chat_window {
 public:
     using handler_fn = std::function<void(int n, intptr_t wparam, intptr_t lparam)>;
@@ -40,6 +41,11 @@ public:
 
     // Makes the calling thread the front end's thread.
     void bind_to_current_thread();
+    // Called on the posting thread, with no lock held, each time a notification was queued (a
+    // Qt front end posts a queued call to its event loop here). Set it before notifications can
+    // arrive; it must not block and must not call back into the dispatcher.
+    using wakeup_fn = std::function<void()>;
+    void set_wakeup(wakeup_fn wake);
     void post(int n, intptr_t wparam, intptr_t lparam) override;
     void send(int n, intptr_t wparam, intptr_t lparam) override;
     int peer_id() const override { return m_peer_id; }
@@ -59,6 +65,7 @@ private:
         std::shared_ptr<bool> done;  // set when a sent notification ran; null for posted ones
     };
     handler_fn m_handler;
+    wakeup_fn m_wakeup;  // guarded by m_mutex; called outside it
     int m_peer_id;
     std::mutex m_mutex;
     std::condition_variable m_queued;

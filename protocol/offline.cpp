@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/message_box.h"
 #include "platform/text.h"
 #include "protocol/commands.h"
 #include "protocol/debug_log.h"
@@ -49,7 +48,7 @@ int send_offline_message(int index, const char* header, const char* text) {
     link.server_port = kServerPort;
     link.retry_on_error = 0;
     if (link.connect_to_server() != 0) {
-        show_message("Failed to connect to peer's server.");
+        log_line("could not connect to %s in send_offline_message\r\n", rec.home_server);
         link.my_close();
         return -1;
     }
@@ -69,26 +68,32 @@ int send_offline_message(int index, const char* header, const char* text) {
     return 0;
 }
 
-int send_offline_to_contact(int contact_id, const std::string& text) {
-    if (text.size() > static_cast<size_t>(kOfflineMaxChars)) {
-        show_message("Could not input more than 10000 charactors.");
-        return -1;
-    }
+user_text check_offline_message(int contact_id, const std::string& text) {
+    if (text.size() > static_cast<size_t>(kOfflineMaxChars)) return make_text(TXT_OFFLINE_TOO_LONG);
     if (contact_id <= 0) {
-        show_message("No contact selected when sending.");
         log_line("m_to_contact_id < 0 in OnBnCkuckedOk.\r\n");
-        return -1;
+        return make_text(TXT_OFFLINE_NO_CONTACT);
     }
-    int index = get_contact_index(contact_id);
-    if (index < 0) {
+    if (get_contact_index(contact_id) < 0) {
         log_line("did not find contact_id:%d in g_contact array.\r\n", contact_id);
-        show_message("failed to send offline message, did not find contact in contact list.");
-        return -1;
+        return make_text(TXT_OFFLINE_CONTACT_UNKNOWN);
     }
-    session_texts t = get_session_texts();
-    std::string header =
-        build_offline_header(t.my_name1, t.my_name2, t.my_name3, current_offline_stamp());
-    return send_offline_message(index, header.c_str(), text.c_str());
+    return {};
+}
+
+int send_offline_to_contact(int contact_id, const std::string& text, user_text* error) {
+    user_text refusal = check_offline_message(contact_id, text);
+    if (refusal.empty()) {
+        session_texts t = get_session_texts();
+        std::string header =
+            build_offline_header(t.my_name1, t.my_name2, t.my_name3, current_offline_stamp());
+        int index = get_contact_index(contact_id);
+        if (index >= 0 && send_offline_message(index, header.c_str(), text.c_str()) == 0) return 0;
+        // The record may have gone meanwhile; otherwise its home server did not answer.
+        refusal = make_text(index < 0 ? TXT_OFFLINE_CONTACT_UNKNOWN : TXT_PEER_SERVER_CONNECT_FAILED);
+    }
+    if (error) *error = refusal;
+    return -1;
 }
 
 std::string offline_sender_label(int sender_id) {

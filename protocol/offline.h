@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+#include "protocol/texts.h"
+
 // Date and time as written into the header; year 0 and hour -1 when the local time is unknown.
 struct offline_stamp {
     int year, month, day, hour, minute, second;
@@ -17,9 +19,13 @@ std::string build_offline_header(const char* name1, const char* name2, const cha
 // 330, 331 header, 331 pieces of at most 1000 bytes, 331 end marker, 332. Returns 0 or -1.
 int send_offline_message(int index, const char* header, const char* text);
 
-// The checks of the offline-message editor's "Send", then the header and send_offline_message.
-// Returns 0 when sent, -1 otherwise (the reason shown as a message).
-int send_offline_to_contact(int contact_id, const std::string& text);
+// The checks of the offline-message editor's "Send": the text to show when the message cannot be
+// sent (too long, no contact, unknown contact), or an empty text.
+user_text check_offline_message(int contact_id, const std::string& text);
+// The checks, then the header and send_offline_message. May wait on a socket. Returns 0 when
+// sent, else -1 with the reason in *error (the checks' texts, or 190 when the contact's home
+// server could not be reached).
+int send_offline_to_contact(int contact_id, const std::string& text, user_text* error);
 
 // The sender label of a received message: "%s %s(%s)" from the contact table, else "Unknown".
 std::string offline_sender_label(int sender_id);

@@ -26,6 +26,10 @@ peer_dispatch& peer() {
 }
 
 int peer_dispatch::connect_to_peer(int, const char*) { return not_handled(381); }
+int peer_dispatch::send_chat_line(int, const char*, const char*, const unsigned char*) {
+    return not_handled(210);
+}
+int peer_dispatch::knock(int) { return not_handled(410); }
 int peer_dispatch::set_slave_server_address(int which, const char*) {
     return not_handled(which == 0 ? 462 : 466);
 }

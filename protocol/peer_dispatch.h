@@ -26,6 +26,13 @@ struct peer_dispatch {
     // Starts a short-lived worker that opens a direct connection to a contact (relation state 1, a
     // contact coming online, a chat window shown) and returns at once.
     virtual void start_contact_text_chat(int contact_id);
+    // A chat line (210) to the peer: connects first when no connection is open, then sends
+    // directly, through the slave server or as a datagram. May wait on sockets (a worker calls
+    // it). 0 when it went out.
+    virtual int send_chat_line(int peer_id, const char* my_name, const char* text,
+                               const unsigned char attrs[5]);
+    // A knock (410) directly or through the slave server. 0 when it went out.
+    virtual int knock(int peer_id);
     // Notification 45: ask the contact's home server for its slave-server route (480, empty body).
     virtual void request_peer_slave_route(int contact_id);
     // Housekeeping duties of the relay and slave-server layer.

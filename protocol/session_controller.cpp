@@ -18,6 +18,8 @@
 
 namespace {
 const char kGeneralSection[] = "messenger_general";
+// The lane of the actions on the main connection; peers' lanes are their ids (above 0).
+constexpr int kServerLane = 0;
 
 bool blank(const char* s) {
     for (; s && *s; s++)
@@ -74,11 +76,13 @@ user_text notification_text(int n) {
 }
 
 session_controller::session_controller(question_asker* asker)
-    : m_asker(asker ? asker : &m_default_asker) {}
+    : m_asker(asker ? asker : &m_default_asker), m_owner(std::this_thread::get_id()) {}
 
 user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
+    check_owner("handle");
     int id = static_cast<int>(wparam);
     switch (n) {
+    case NM_ACTION_DONE: return action_done(wparam);
     case NM_LOGIN_SUCCESS:
         send_local_address();
         request_groups();
@@ -217,8 +221,11 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
         g_my_status = id;
         return {};
     case NM_LOGGED_IN_ELSEWHERE:
-        sign_out();
-        g_main_link.my_close();
+        start_action(kServerLane, ACTION_SIGN_OUT, 0, [] {
+            ::sign_out();
+            g_main_link.my_close();
+            return action_result{};
+        });
         return notification_text(n);
     case NM_PEER_STATUS: return peer_status(id, static_cast<int>(lparam));
     case NM_OPEN_CHAT: open_chat(id); return {};
@@ -251,7 +258,19 @@ user_text session_controller::file_offered(int peer_id) {
 }
 
 int session_controller::offer_file(int peer_id, const char* path) {
-    return file_transfers().offer_file(peer_id, path);
+    check_owner("offer_file");
+    std::string p = path ? path : "";
+    return start_action(peer_id, ACTION_FILE_OFFER, peer_id, [peer_id, p] {
+        action_result r;
+        if (file_transfers().offer_file(peer_id, p.c_str()) == 0) return r;
+        r.code = -1;
+        contact_record c;
+        size_t slash = p.find_last_of('/');
+        std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+        if (contact_by_id(peer_id, &c))
+            r.text = make_text(TXT_FILE_OFFER_FAILED, {name, c.first_name, c.last_name, c.email});
+        return r;
+    });
 }
 
 int session_controller::answer_file_offer(int peer_id, bool accept, const char* folder) {
@@ -348,6 +367,7 @@ user_text session_controller::peer_status(int contact_id, int state) {
 
 int session_controller::sign_in(const char* email, const char* password, bool remember_email,
                                 bool remember_passwd) {
+    check_owner("sign_in");
     char e[127];
     char p[32];
     copy_text(e, email);
@@ -360,12 +380,20 @@ int session_controller::sign_in(const char* email, const char* password, bool re
         m_asker->show_text(make_text(TXT_LOGIN_EMAIL_COLON));
         return -1;
     }
-    int r = login(e, p);
     reg_write_int(kGeneralSection, "remember_email", remember_email ? 1 : 0);
     reg_write(kGeneralSection, "my_email", remember_email ? e : "");
     reg_write_int(kGeneralSection, "remember_passwd", remember_passwd ? 1 : 0);
     reg_write(kGeneralSection, "my_passwd", remember_passwd ? p : "");
-    return r;
+    std::string email_s = e, passwd_s = p;
+    return start_action(kServerLane, ACTION_SIGN_IN, 0, [email_s, passwd_s] {
+        action_result r;
+        if (login(email_s.c_str(), passwd_s.c_str()) != 0) {
+            // The login request could not go out (no server): the same text as a refusal.
+            r.code = -1;
+            r.text = make_text(TXT_LOGIN_FAILED);
+        }
+        return r;
+    });
 }
 
 session_controller::remembered session_controller::load_remembered() {
@@ -383,7 +411,14 @@ session_controller::remembered session_controller::load_remembered() {
     return r;
 }
 
-int session_controller::sign_out() { return ::sign_out(); }
+int session_controller::sign_out() {
+    check_owner("sign_out");
+    return start_action(kServerLane, ACTION_SIGN_OUT, 0, [] {
+        action_result r;
+        r.code = ::sign_out() >= 0 ? 0 : -1;
+        return r;
+    });
+}
 
 int session_controller::register_user(const registration_fields& f) {
     struct check {
@@ -552,13 +587,25 @@ int session_controller::save_offline(int sender_id, const char* path) {
 }
 
 chat_window* session_controller::open_chat(int peer_id) {
+    check_owner("open_chat");
     if (chat_window* w = get_chat_dlg_from_peer_id(peer_id)) return w;
-    if (!m_make_chat) return nullptr;
-    chat_window* w = m_make_chat(peer_id);
+    chat_window* w = nullptr;
+    bool kept = false;
+    for (auto it = m_closed_chats.begin(); it != m_closed_chats.end(); ++it)
+        if ((*it)->peer_id() == peer_id) {
+            w = *it;
+            kept = true;
+            m_closed_chats.erase(it);
+            break;
+        }
+    if (!w && m_make_chat) w = m_make_chat(peer_id);
     if (!w) return nullptr;
     if (add_chat_dlg(w) < 0) {
         log_line("chat windows full, no window for peer_id:%d\r\n", peer_id);
-        if (m_dispose_chat) m_dispose_chat(w);
+        if (kept)
+            m_closed_chats.push_back(w);
+        else if (m_dispose_chat)
+            m_dispose_chat(w);
         return nullptr;
     }
     // A shown chat window opens the direct connection to its peer.

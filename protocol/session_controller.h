@@ -2,18 +2,27 @@
 // requests they send, the tables they change and the threads they start. The GUI and the headless
 // client both call it and add only what is seen, so the two front ends cannot drift apart.
 //
-// Threads: a controller belongs to the front end's thread. handle() runs there (the dispatcher
-// delivers notifications on it), and so do the user actions and the housekeeping tick.
+// Threads: a controller belongs to one thread, the front end's (the GUI thread, the headless
+// client's main thread). handle() runs there (the dispatcher delivers notifications on it), and so
+// do every entry point below and the housekeeping tick; debug builds assert it. No entry point
+// waits on a socket: what may (a connect before a chat line, an offline message, a file offer,
+// signing in or out) runs on a worker of the controller's lanes, and its end comes back as
+// notification NM_ACTION_DONE, which handle() turns into last_action() and the text to show.
+// The questions of question_asker are asked on the owner thread with no table lock held.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "protocol/file_dispatch.h"
 #include "protocol/requests.h"
 #include "protocol/tables.h"
 #include "protocol/texts.h"
+#include "protocol/work_lanes.h"
 
 class housekeeping;
 
@@ -38,6 +47,31 @@ struct question_asker {
                                std::string* folder, std::string* save_as);
 };
 
+// The actions that run on a worker and report through NM_ACTION_DONE.
+enum controller_action : int {
+    ACTION_SIGN_IN = 1,
+    ACTION_SIGN_OUT = 2,
+    ACTION_CHAT_LINE = 3,
+    ACTION_KNOCK = 4,
+    ACTION_OFFLINE_MESSAGE = 5,
+    ACTION_FILE_OFFER = 6,
+};
+
+struct action_result {
+    int action = 0;
+    int peer_id = 0;   // 0 for sign-in and sign-out
+    int code = 0;      // 0 done, -1 failed
+    user_text text;    // what to tell the user (often empty on success)
+};
+
+// Attributes of a chat line: colour as 0xRRGGBB, point size, style bits (1 bold, 2 italic,
+// 4 underline, 8 strike-out).
+struct chat_style {
+    uint32_t colour = 0;
+    int size = 10;
+    int style = 0;
+};
+
 struct offline_message {
     int sender_id;
     std::string label;
@@ -47,6 +81,13 @@ struct offline_message {
 class session_controller {
 public:
     explicit session_controller(question_asker* asker = nullptr);
+    // Stops the workers (shutdown() if the front end did not).
+    ~session_controller();
+    session_controller(const session_controller&) = delete;
+    session_controller& operator=(const session_controller&) = delete;
+
+    // Makes the calling thread the owner (when the controller was made on another thread).
+    void bind_to_current_thread() { m_owner = std::this_thread::get_id(); }
 
     void attach_housekeeping(housekeeping* hk) { m_housekeeping = hk; }
 
@@ -54,8 +95,8 @@ public:
     // it (a refusal, a confirmation, a pop-up), or an empty text.
     user_text handle(int n, intptr_t wparam, intptr_t lparam);
 
-    // Sign-in dialog: the checks, the login, then the four remembered values. Returns 0 when the
-    // login request went out.
+    // Sign-in dialog: the checks, the four remembered values, then the login on a worker. Returns
+    // 0 when the login was started (its failure comes as NM_LOGIN_FAILED or NM_ACTION_DONE).
     int sign_in(const char* email, const char* password, bool remember_email, bool remember_passwd);
     struct remembered {
         bool remember_email;
@@ -64,6 +105,7 @@ public:
         std::string password;
     };
     static remembered load_remembered();
+    // 133 on a worker (after any sign-in still running).
     int sign_out();
 
     // Registration dialog checks, then 250.
@@ -102,12 +144,33 @@ public:
         m_dispose_chat = std::move(dispose);
     }
     chat_window* open_chat(int peer_id);
+    // Closes the chat window of the peer: out of the table (notifications for the peer open it
+    // again). The window object is kept, since a peer reader may still hold it, and reused when
+    // the chat opens again; the front end destroys its windows after peer networking stopped.
+    // 0, or -1 when none is open.
+    int close_chat(int peer_id);
+
+    // A chat line to the peer (210 with my name and the line's style): opens the chat window when
+    // none is open, connects first when no connection is open, sends on a worker. The lines of
+    // one peer go out in order. 0 when queued.
+    int send_chat_line(int peer_id, const std::string& text, const chat_style& style = {});
+    // A knock (410) on a worker. 0 when queued.
+    int knock(int peer_id);
+    // The offline-message editor's Send: the checks here (their refusal is shown), the sending
+    // on a worker. 0 when queued.
+    int send_offline_message(int peer_id, const std::string& text);
+    // The end of the last action that reported (valid after handle(NM_ACTION_DONE, ...)).
+    const action_result& last_action() const { return m_last_action; }
+    // Program exit: refuses new actions, state 0 to every home server when signed in, and waits
+    // at most ms for the workers. Call it before the session stops.
+    void shutdown(uint32_t ms = 2000);
     // Knocks: the text of the knock pop-up for a contact, or empty when knocks from that contact
     // are blocked or the contact is unknown.
     user_text knock_text(int peer_id);
     int set_knock_blocked(int contact_id, bool blocked);
 
-    // File transfer: offers a file (370); answers a waiting offer by refusing (372) or by saving
+    // File transfer: offers a file (370) on a worker (0 when queued; a failure comes as
+    // NM_ACTION_DONE); answers a waiting offer by refusing (372) or by saving
     // into folder under the offered name, or as a full path (371). 0 when the command went out.
     int offer_file(int peer_id, const char* path);
     int answer_file_offer(int peer_id, bool accept, const char* folder);
@@ -119,6 +182,10 @@ public:
     void select_group(int group_id) { m_selected_group_id = group_id; }
 
 private:
+    void check_owner(const char* where) const;
+    // Runs fn on lane; its result is reported through NM_ACTION_DONE.
+    int start_action(int lane, int action, int peer_id, std::function<action_result()> fn);
+    user_text action_done(intptr_t seq);
     void ask_pending_relations();
     user_text peer_status(int contact_id, int state);
     user_text contact_added();
@@ -134,6 +201,14 @@ private:
     std::string m_last_group_name;
     std::string m_offline_text;
     std::vector<offline_message> m_pending;
+    std::vector<chat_window*> m_closed_chats;
+    std::thread::id m_owner;
+    action_result m_last_action;
+    std::mutex m_results_mutex;
+    std::deque<std::pair<intptr_t, action_result>> m_results;
+    intptr_t m_next_seq = 1;  // guarded by m_results_mutex
+    bool m_shut_down = false;
+    work_lanes m_lanes;  // last: stopped before the members its jobs use go
 };
 
 // The user text that belongs to a refusal or confirmation notification (empty for others).

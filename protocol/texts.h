@@ -107,10 +107,8 @@
       "The file %s from %s %s(%s) did not arrive completely; the part received is kept as %s.")    \
     X(TXT_FILE_OPEN_FAILED, 1004, "Could not open file %s to send it to %s %s(%s).")               \
     X(TXT_FILE_SEND_STOPPED, 1005, "Sending file %s to %s %s(%s) stopped before the end.")         \
-    X(TXT_CHAT_TABLE_FULL, 1006, "No more chat sessions can be opened.")                           \
-    X(TXT_CHAT_SEND_FAILED, 1007, "Your line to %s %s(%s) could not be sent.")                     \
-    X(TXT_OFFLINE_SENT, 1008, "Offline message to %s %s(%s) sent.")                                \
-    X(TXT_FILE_OFFER_FAILED, 1009, "Could not offer file %s to %s %s(%s).")
+    X(TXT_CHAT_SEND_FAILED, 1006, "Your line to %s %s(%s) could not be sent.")                     \
+    X(TXT_FILE_OFFER_FAILED, 1007, "Could not offer file %s to %s %s(%s).")
 
 enum text_id : int {
     TXT_NONE = 0,

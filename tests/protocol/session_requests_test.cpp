@@ -193,7 +193,7 @@ TEST_F(HomeServerTest, OfflineMessageWireSequence) {
 
     for (size_t size : {size_t{0}, size_t{2500}, size_t{10000}}) {
         std::string text(size, 'm');
-        ASSERT_EQ(send_offline_to_contact(61, text), 0);
+        ASSERT_EQ(send_offline_to_contact(61, text, nullptr), 0);
         ASSERT_TRUE(server.accept());
         auto pieces = read_offline_sequence(server);
         ASSERT_FALSE(pieces.empty());
@@ -210,14 +210,16 @@ TEST_F(HomeServerTest, OfflineMessageWireSequence) {
         for (auto& p : pieces) joined += p;
         EXPECT_EQ(joined, text);
     }
-    EXPECT_EQ(send_offline_to_contact(61, std::string(10001, 'm')), -1);
+    user_text error;
+    EXPECT_EQ(send_offline_to_contact(61, std::string(10001, 'm'), &error), -1);
     EXPECT_FALSE(server.accept(300));
-    auto texts = m_boxes.take();
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(texts.back(), "Could not input more than 10000 charactors.");
-    EXPECT_EQ(send_offline_to_contact(62, "hi"), -1);
-    EXPECT_EQ(m_boxes.take().back(),
-              "failed to send offline message, did not find contact in contact list.");
+    EXPECT_EQ(english(error), "Could not input more than 10000 charactors.");
+    EXPECT_EQ(send_offline_to_contact(62, "hi", &error), -1);
+    EXPECT_EQ(error.id, TXT_OFFLINE_CONTACT_UNKNOWN);
+    EXPECT_EQ(send_offline_to_contact(0, "hi", &error), -1);
+    EXPECT_EQ(error.id, TXT_OFFLINE_NO_CONTACT);
+    // No message box from the sending side: the caller shows the text.
+    EXPECT_TRUE(m_boxes.take().empty());
 }
 
 TEST(OfflineHeader, FormatsNamesAndTime) {
