@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -40,8 +41,8 @@ int popup_height(int e, int h) {
     return v < kMin ? kMin : v;
 }
 
-CDlgEvent::CDlgEvent(const QString& text, popup_slots* slots, bool run_timer)
-    : Cgood_dlg(nullptr), m_slots(slots) {
+CDlgEvent::CDlgEvent(const QString& text, popup_slots* places, bool run_timer)
+    : Cgood_dlg(nullptr), m_slots(places) {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                    Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -50,10 +51,14 @@ CDlgEvent::CDlgEvent(const QString& text, popup_slots* slots, bool run_timer)
     setContentsMargins(6, kTitleHeight + 2, 6, 4);
     auto* box = new QVBoxLayout(this);
     box->setContentsMargins(0, 0, 0, 0);
+    // The pop-up starts 23 pixels tall and grows: the text must not hold it open.
+    box->setSizeConstraint(QLayout::SetNoConstraint);
     m_text = new CMyStatic(text.left(512), this);
     m_text->setAlignment(Qt::AlignCenter);
     m_text->setWordWrap(true);
+    m_text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     box->addWidget(m_text);
+    setMinimumSize(kWidth, 23);
 
     m_slot = m_slots->take();
     QScreen* screen = QGuiApplication::primaryScreen();
@@ -78,8 +83,7 @@ void CDlgEvent::step() {
     if (m_closed) return;
     m_e--;
     if (m_e < 0) {
-        close_popup();
-        close();
+        reject();
         return;
     }
     int h = popup_height(m_e, kHeight);
@@ -93,14 +97,35 @@ void CDlgEvent::close_popup() {
     m_slots->release(m_slot);
 }
 
+void CDlgEvent::remember_focus(QWidget* window, QWidget* focus) {
+    m_focus_window = window;
+    m_focus_widget = focus;
+}
+
+void CDlgEvent::changeEvent(QEvent* e) {
+    Cgood_dlg::changeEvent(e);
+    if (e->type() != QEvent::ActivationChange || !isActiveWindow() || !m_focus_window) return;
+    // Activated anyway (some platforms do): the focus goes back where the user was typing.
+    QPointer<QWidget> window = m_focus_window, widget = m_focus_widget;
+    QTimer::singleShot(0, window, [window, widget] {
+        if (!window) return;
+        window->activateWindow();
+        if (widget) widget->setFocus(Qt::OtherFocusReason);
+    });
+}
+
 void CDlgEvent::reject() {
+    if (m_closed) return;
     close_popup();
-    close();
+    hide();
+    deleteLater();
 }
 
 CDlgEvent* show_event_popup(const QString& text) {
+    // The window the user types in keeps the keyboard focus: the pop-up is shown without
+    // activation, and where the platform activates it anyway the focus goes back.
     auto* d = new CDlgEvent(text, &g_event_slots);
-    // Shown without activation: the window the user types in keeps the keyboard focus.
+    d->remember_focus(QApplication::activeWindow(), QApplication::focusWidget());
     d->show();
     return d;
 }

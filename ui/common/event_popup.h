@@ -2,7 +2,9 @@
 // grows upward for one second, stays ten seconds and shrinks for four, without taking the
 // keyboard focus. Five slots stack pop-ups upward; each slot counts the pop-ups using it.
 #pragma once
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include "ui/skin/good_dlg.h"
 
@@ -33,9 +35,9 @@ public:
     static constexpr int kHeight = 90;  // H, the full height
     static constexpr int kStartStep = 150;
 
-    // Places itself in a slot of slots. With run_timer false, step() is driven from outside
+    // Places itself in a slot of places (the slot counters). With run_timer false, step() is driven from outside
     // (tests use it as their clock).
-    CDlgEvent(const QString& text, popup_slots* slots, bool run_timer = true);
+    CDlgEvent(const QString& text, popup_slots* places, bool run_timer = true);
     ~CDlgEvent() override;
 
     // One 100 ms tick: count e down, set the height (the bottom edge stays), close below 0.
@@ -45,6 +47,11 @@ public:
     int bottom_edge() const { return m_bottom; }
     QString text() const;
     void reject() override;
+    // The window and widget that had the keyboard focus before the pop-up appeared.
+    void remember_focus(QWidget* window, QWidget* focus);
+
+protected:
+    void changeEvent(QEvent*) override;
 
 private:
     void close_popup();
@@ -56,6 +63,8 @@ private:
     QLabel* m_text;
     QTimer* m_timer = nullptr;
     bool m_closed = false;
+    QPointer<QWidget> m_focus_window;
+    QPointer<QWidget> m_focus_widget;
 };
 
 // Shows a pop-up with the text shown as plain text, cut to 512 characters; returns it (it deletes

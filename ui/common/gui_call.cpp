@@ -10,6 +10,8 @@ namespace {
 std::mutex g_mutex;
 std::condition_variable g_done;
 bool g_stopped = false;
+// Counts the shutdowns: a call queued before one never opens its dialog afterwards.
+unsigned g_generation = 0;
 
 struct call_state {
     bool finished = false;
@@ -27,16 +29,18 @@ int run_on_gui(const std::function<int()>& fn, int fallback) {
     auto* app = QCoreApplication::instance();
     if (!app) return fallback;
     auto state = std::make_shared<call_state>();
+    unsigned generation;
     {
         std::lock_guard<std::mutex> lk(g_mutex);
         if (g_stopped) return fallback;
+        generation = g_generation;
     }
     QMetaObject::invokeMethod(
         app,
-        [fn, state] {
+        [fn, state, generation] {
             {
                 std::lock_guard<std::mutex> lk(g_mutex);
-                if (g_stopped) return;
+                if (g_stopped || g_generation != generation) return;
             }
             // The function runs without the lock: it may open a modal dialog.
             int r = fn();
@@ -47,13 +51,14 @@ int run_on_gui(const std::function<int()>& fn, int fallback) {
         },
         Qt::QueuedConnection);
     std::unique_lock<std::mutex> lk(g_mutex);
-    g_done.wait(lk, [&] { return state->finished || g_stopped; });
+    g_done.wait(lk, [&] { return state->finished || g_stopped || g_generation != generation; });
     return state->finished ? state->result : fallback;
 }
 
 void stop_gui_calls() {
     std::lock_guard<std::mutex> lk(g_mutex);
     g_stopped = true;
+    g_generation++;
     g_done.notify_all();
 }
 

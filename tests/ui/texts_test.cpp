@@ -1,0 +1,61 @@
+// Texts: every id in both languages, placeholders filled without reading arguments as formats,
+// the language choice.
+#include <QTest>
+#include <QTranslator>
+
+#include "tests/ui/ui_test_support.h"
+#include "ui/common/texts.h"
+
+namespace {
+class texts_test : public QObject {
+    Q_OBJECT
+private slots:
+    void every_id_in_both_languages() {
+        std::vector<int> ids = ui_text_ids();
+        // The string table 148-231 and the two ids only the Chinese set had.
+        for (int id = 148; id <= 231; id++) QVERIFY2(ui_english(id), qPrintable(QString::number(id)));
+        QVERIFY(ui_english(101) && ui_english(103));
+        QTranslator en, zh;
+        QVERIFY(en.load(QStringLiteral("parlo_en"), QStringLiteral(":/i18n")));
+        QVERIFY(zh.load(QStringLiteral("parlo_zh_CN"), QStringLiteral(":/i18n")));
+        for (int id : ids) {
+            QByteArray key = QByteArray::number(id);
+            QString english = en.translate("texts", ui_english(id), key.constData());
+            QString chinese = zh.translate("texts", ui_english(id), key.constData());
+            QVERIFY2(english == QString::fromUtf8(ui_english(id)), qPrintable(key));
+            QVERIFY2(!chinese.isEmpty() && chinese != english, qPrintable(key));
+        }
+        // Ids whose English words differ only in case keep their own entries.
+        QVERIFY(QString::fromUtf8(ui_english(221)) != QString::fromUtf8(ui_english(223)));
+    }
+
+    void chinese_texts_through_the_application() {
+        QVERIFY(install_language(qApp, QStringLiteral("zh")));
+        QCOMPARE(ui_text(T_SIGN_IN), QString::fromUtf8("登陆"));
+        QCOMPARE(ui_text(T_BECOME_ONLINE, {QStringLiteral("bob"), QStringLiteral("b@x")}),
+                 QString::fromUtf8("bob(b@x) 上线."));
+        QVERIFY(install_language(qApp, QStringLiteral("en")));
+        QCOMPARE(ui_text(T_SIGN_IN), QStringLiteral("Sign In"));
+    }
+
+    void placeholders_take_arguments_as_they_are() {
+        QCOMPARE(fill_placeholders(QStringLiteral("%s(%s) become online."),
+                                   {QStringLiteral("100%s"), QStringLiteral("%d%n")}),
+                 QStringLiteral("100%s(%d%n) become online."));
+        QCOMPARE(fill_placeholders(QStringLiteral("%s and %s, 5%%"), {QStringLiteral("a")}),
+                 QStringLiteral("a and , 5%"));
+    }
+
+    void language_choice() {
+        QCOMPARE(pick_language(QString(), QStringLiteral("zh_CN")), QStringLiteral("zh"));
+        QCOMPARE(pick_language(QString(), QStringLiteral("zh_TW")), QStringLiteral("zh"));
+        QCOMPARE(pick_language(QString(), QStringLiteral("de_DE")), QStringLiteral("en"));
+        QCOMPARE(pick_language(QStringLiteral("en"), QStringLiteral("zh_CN")), QStringLiteral("en"));
+        QCOMPARE(pick_language(QStringLiteral("zh"), QStringLiteral("C")), QStringLiteral("zh"));
+    }
+};
+}  // namespace
+
+QObject* make_texts_test() { return new texts_test; }
+
+#include "texts_test.moc"

@@ -1,0 +1,92 @@
+#include "ui/app/parlo_app.h"
+
+#include <QApplication>
+#include <cstdlib>
+
+#include "peer/peer_service.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+#include "protocol/debug_log.h"
+#include "protocol/notify.h"
+#include "protocol/session.h"
+#include "protocol/settings_store.h"
+#include "ui/common/gui_call.h"
+#include "ui/main/main_dlg.h"
+
+void apply_app_options(const app_options& options) {
+    std::string home = options.home;
+    if (home.empty()) {
+        if (const char* env = std::getenv("PARLO_HOME")) home = env;
+    }
+    if (!home.empty()) {
+        make_dirs(home);
+        set_home_dir(home);
+    }
+    open_debug_log();
+    if (!options.server.empty()) set_server_host_override(options.server.c_str());
+    if (!options.bind.empty()) set_local_bind_address(options.bind.c_str());
+    apply_bind_address_setting();
+}
+
+CParloApp::CParloApp(const app_options& options) : m_options(options) {}
+
+CParloApp::~CParloApp() { shutdown(); }
+
+int CParloApp::start() {
+    if (m_started) return 0;
+    restart_gui_calls();
+    set_message_box_handler(&m_boxes);
+    m_dlg = std::make_unique<CParloDlg>();
+    g_main_dlg = m_dlg->notifications();
+    if (session_start() != 0) {
+        log_line("session start failed\r\n");
+        return -1;
+    }
+    m_session = true;
+    if (start_peer_networking(m_options.peer_listener) != 0)
+        log_line("peer listener not available; only outgoing peer connections\r\n");
+    m_networking = true;
+    m_dlg->start();
+    m_started = true;
+    return 0;
+}
+
+int CParloApp::run() {
+    if (start() != 0) {
+        show_message_text(QString::fromUtf8("The session could not start; see the debug log."));
+        shutdown();
+        return 1;
+    }
+    m_dlg->show();
+    // Only "Exit" ends the main window.
+    m_dlg->exec();
+    shutdown();
+    return 0;
+}
+
+uint32_t CParloApp::shutdown(uint32_t wait_ms) {
+    uint32_t begin = get_tick_count();
+    if (!m_dlg) return 0;
+    m_dlg->hide();
+    // Every home server learns that this user went offline; the threads that tell them are
+    // waited for, but never longer than wait_ms.
+    if (m_started) {
+        CParloDlg* dlg = m_dlg.get();
+        dlg->run_in_session([dlg] { dlg->duties().broadcast_offline(); });
+    }
+    // A session thread waiting for a dialog gets its default answer; then it runs the broadcast
+    // and ends.
+    stop_gui_calls();
+    m_dlg->stop();
+    if (!wait_for_jobs(wait_ms)) log_line("shutdown: %d job threads still running\r\n", running_jobs());
+    if (m_networking) stop_peer_networking();
+    if (m_session) session_stop();
+    g_main_dlg = nullptr;
+    set_message_box_handler(nullptr);
+    m_dlg.reset();
+    m_started = m_session = m_networking = false;
+    return get_tick_count() - begin;
+}

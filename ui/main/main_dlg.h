@@ -1,0 +1,156 @@
+// The main window: the contact tree area, six links, the tray icon, the notification handlers,
+// the periodic duties and the menus. It owns the session controller and the housekeeping; the
+// application (CParloApp) publishes notifications() as g_main_dlg before the session starts.
+//
+// Threads: the window runs on the GUI thread. The controller and the housekeeping belong to the
+// session thread (session_worker): notifications() queues there, the protocol side runs there,
+// and the visible side comes back to the GUI thread as a queued call. User actions that reach the
+// network go through run_in_session(), so nothing on the GUI thread waits on a socket. The
+// contact tree and dialogs (contact_ui_hooks) call the controller the same way.
+#pragma once
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "protocol/housekeeping.h"
+#include "protocol/session_controller.h"
+#include "ui/common/event_popup.h"
+#include "ui/main/contact_hooks.h"
+#include "ui/skin/good_dlg.h"
+
+class CMyStatic;
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+class gui_idle_source;
+class session_worker;
+
+class CParloDlg : public Cgood_dlg_resize_main {
+    Q_OBJECT
+public:
+    // Control ids of the links.
+    enum {
+        LINK_SIGN_IN = 1058,
+        LINK_SIGN_OUT = 1059,
+        LINK_REGISTER = 1060,
+        LINK_STATUS = 1061,
+        LINK_MENU = 1062,
+        LINK_FORGET = 1063
+    };
+
+    explicit CParloDlg(QWidget* parent = nullptr);
+    ~CParloDlg() override;
+
+    // Session thread only (through run_in_session).
+    session_controller& controller() { return m_controller; }
+    housekeeping& duties() { return m_hk; }
+    // Runs fn on the session thread, behind what is already queued there.
+    void run_in_session(std::function<void()> fn);
+    notify_target* notifications();
+    // Starts the periodic duties and adds the tray icon (after the session started).
+    void start();
+    // Runs what is queued for the session thread, ends it (releasing waiting senders), stops
+    // the tray icon. Called once at exit; the caller first releases waits on dialogs.
+    void stop();
+
+    // What notification n shows, computed on the session thread after the controller handled
+    // it, and shown on the GUI thread.
+    struct visible_event {
+        int n;
+        intptr_t wparam;
+        intptr_t lparam;
+        std::string text;         // the controller's refusal or confirmation text
+        int before_presence = -1;  // 45: the contact's state before the change
+    };
+    // Session thread: the protocol side of notification n, then the visible side queued.
+    void on_notification(int n, intptr_t wparam, intptr_t lparam);
+    // GUI thread: the visible side.
+    void show_notification(const visible_event& e);
+    // How many visible sides ran (tests wait on it).
+    int notifications_shown() const { return m_shown; }
+    int last_notification_shown() const { return m_last_shown; }
+    // A menu command by id (one place for every menu).
+    void on_command(int command_id);
+    void set_contact_hooks(contact_ui_hooks* hooks) { m_hooks = hooks; }
+    // The slot the contact tree fills.
+    QWidget* tree_area() const { return m_tree_area; }
+
+    void open_sign_in();
+    // Starts the login on a job thread; the answer arrives as notification 1 or 2.
+    void sign_in(const QString& email, const QString& password, bool remember_email,
+                 bool remember_passwd);
+    void sign_out();
+    void lay_out();
+    void restore_window();
+
+    CMyStatic* link(int control_id) const;
+    QString tray_tip() const { return m_tray_tip; }
+    int tray_icon_number() const { return m_tray_icon_number; }
+    // The last event pop-up this window opened (null once it closed) and how many it opened.
+    CDlgEvent* last_popup() const { return m_last_popup; }
+    int popups_opened() const { return m_popups_opened; }
+    // The text of the last message box this window showed for a notification.
+    QString last_message() const { return m_last_message; }
+    // Message boxes for notifications: shown modally (default) or only recorded (tests).
+    void set_show_messages(bool show) { m_show_messages = show; }
+
+    // Menus, built when they open. The status and main menus are null while signed out.
+    QMenu* make_status_menu();
+    QMenu* make_main_menu();
+    QMenu* make_tray_menu();
+
+    // Tray mouse handling: a single click opens the tray menu after 200 ms unless a double click
+    // follows; a double click restores the window.
+    void tray_single_click();
+    void tray_double_click();
+    bool tray_click_pending() const;
+
+    void reject() override;  // Escape and the close box do nothing
+
+signals:
+    void tray_menu_requested();
+
+protected:
+    void changeEvent(QEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+
+private:
+    void set_my_status_display(int state);
+    void show_notification_message(const QString& text);
+    void popup(const QString& text);
+    void knock(int peer_id);
+    void open_web_page(const char* path);
+    void show_menu_under(QMenu* menu, CMyStatic* link);
+    void popup_tray_menu();
+
+    session_controller m_controller;
+    std::unique_ptr<gui_idle_source> m_idle;
+    housekeeping m_hk;
+    contact_ui_hooks m_no_hooks;
+    contact_ui_hooks* m_hooks = &m_no_hooks;
+
+    QWidget* m_tree_area;
+    CMyStatic* m_links[6];
+    QSystemTrayIcon* m_tray = nullptr;
+    bool m_tray_icon_added = false;
+    QString m_tray_tip;
+    int m_tray_icon_number = 128;
+    QTimer* m_click_timer;
+    QPointer<CDlgEvent> m_last_popup;
+    int m_popups_opened = 0;
+    QString m_last_message;
+    bool m_show_messages = true;
+    bool m_stopped = false;
+    int m_shown = 0;
+    int m_last_shown = 0;
+    // Last member: the session thread ends before the controller and housekeeping go.
+    std::unique_ptr<session_worker> m_worker;
+};
+
+// Text ids and tray icons of the presence states 0-7.
+int presence_link_text_id(int state);
+int presence_tip_text_id(int state);
+int presence_tray_icon(int state);

@@ -1,0 +1,109 @@
+// The main window's notifications: the protocol side on the session thread, then what the user
+// sees on the GUI thread.
+#include <QApplication>
+
+#include "protocol/commands.h"
+#include "protocol/server_link.h"
+#include "protocol/session.h"
+#include "protocol/tables.h"
+#include "ui/common/event_popup.h"
+#include "ui/common/message_boxes.h"
+#include "ui/common/texts.h"
+#include "ui/main/knock_sound.h"
+#include "ui/main/main_dlg.h"
+#include "ui/skin/controls.h"
+
+namespace {
+QString utf8(const char* s) { return QString::fromUtf8(s); }
+}  // namespace
+
+void CParloDlg::on_notification(int n, intptr_t wparam, intptr_t lparam) {
+    visible_event e{n, wparam, lparam, std::string(), -1};
+    int id = static_cast<int>(wparam);
+    switch (n) {
+    case NM_LOGGED_IN_ELSEWHERE:
+        // Sign-out's 133 and closing the main connection, here on the session thread.
+        ::sign_out();
+        g_main_link.my_close();
+        e.text = notification_text(n);
+        break;
+    case NM_KNOCK:
+        // Empty for an unknown contact (logged) and for a blocked one: nothing is shown or heard.
+        e.text = m_controller.knock_text(id);
+        if (e.text.empty()) return;
+        break;
+    case NM_PEER_STATUS: {
+        contact_record c;
+        if (contact_by_id(id, &c)) e.before_presence = c.presence;
+        m_controller.handle(n, wparam, lparam);
+        break;
+    }
+    case NM_SERVER_NOTICE:
+    case NM_SERVER_NOTICE2: e.text = get_server_notice(n == NM_SERVER_NOTICE ? 0 : 1); break;
+    default: e.text = m_controller.handle(n, wparam, lparam); break;
+    }
+    QMetaObject::invokeMethod(this, [this, e] { show_notification(e); }, Qt::QueuedConnection);
+}
+
+void CParloDlg::show_notification_message(const QString& text) {
+    m_last_message = text;
+    if (m_show_messages) show_message_text(text, this);
+}
+
+void CParloDlg::popup(const QString& text) {
+    m_popups_opened++;
+    m_last_popup = show_event_popup(text);
+}
+
+void CParloDlg::knock(int peer_id) {
+    contact_record c;
+    if (!contact_by_id(peer_id, &c)) return;
+    popup(ui_text(T_KNOCK_FROM, {utf8(c.first_name), utf8(c.last_name), utf8(c.email)}));
+    play_knock_sound();
+}
+
+void CParloDlg::show_notification(const visible_event& e) {
+    if (m_stopped) return;
+    m_shown++;
+    m_last_shown = e.n;
+    int id = static_cast<int>(e.wparam);
+    QString shown;
+    switch (e.n) {
+    case NM_LOGIN_SUCCESS:
+        set_my_status_display(0);
+        lay_out();
+        break;
+    case NM_WELCOME: {
+        session_texts t = get_session_texts();
+        setWindowTitle(ui_text(T_WELCOME, {utf8(t.my_name1), utf8(t.my_name2), utf8(t.my_name3)}));
+        break;
+    }
+    case NM_SET_MY_STATUS:
+        if (id >= 0 && id <= 7) set_my_status_display(id);
+        break;
+    case NM_LOGGED_IN_ELSEWHERE:
+        m_hooks->signed_out();
+        lay_out();
+        break;
+    case NM_KNOCK: knock(id); return;
+    case NM_SERVER_NOTICE:
+    case NM_SERVER_NOTICE2:
+        // Words from the server, shown as they are: never read as a format, at most 512.
+        popup(QString::fromUtf8(e.text.c_str()).left(512));
+        return;
+    case NM_PEER_STATUS:
+        if (e.lparam == PS_ONLINE && e.before_presence >= 0 && e.before_presence != PS_ONLINE) {
+            contact_record c;
+            if (contact_by_id(id, &c)) popup(ui_text(T_BECOME_ONLINE, {utf8(c.display_name), utf8(c.email)}));
+        }
+        break;
+    default: break;
+    }
+    // Refusals and confirmations; the rest of what a notification shows is the tree's and the
+    // dialogs' (hooks).
+    if (!e.text.empty()) {
+        shown = core_text(e.text.c_str());
+        show_notification_message(shown);
+    }
+    m_hooks->notification(e.n, e.wparam, e.lparam, shown);
+}

@@ -1,0 +1,43 @@
+// Command ids of the menus (contact, group, status, main and tray menus).
+#pragma once
+
+enum menu_command {
+    ID_VIEW_INFO = 32775,
+    ID_TEXT_CHAT = 32776,
+    ID_AUDIO_VIDEO = 32777,
+    ID_OFFLINE_MESSAGE = 32780,
+    ID_REMOVE_CONTACT = 32782,
+    ID_ADD_CONTACT = 32785,
+    ID_ADD_GROUP = 32791,
+    ID_EDIT_GROUP = 32792,
+    ID_DELETE_GROUP = 32793,
+    ID_STATUS_LUNCH = 32798,
+    ID_STATUS_RIGHT_BACK = 32802,
+    ID_SIGN_OUT = 32809,
+    ID_OPEN_MESSENGER = 32810,
+    ID_EXIT = 32811,
+    ID_SIGN_IN = 32813,
+    ID_STATUS_ONLINE = 32817,
+    ID_STATUS_BUSY = 32818,
+    ID_STATUS_AWAY = 32819,
+    ID_STATUS_PHONE = 32820,
+    ID_STATUS_APPEAR_OFFLINE = 32821,
+    ID_FILE_TRANSFER = 32824,
+    ID_KNOCK_PEER = 32826,
+    ID_DISALLOW_KNOCK = 32828,
+    ID_ALLOW_KNOCK = 32829,
+    ID_ABOUT = 32832,
+    ID_SEND_FEEDBACK = 32834,
+    ID_WEB_CONFERENCE = 32836,
+};
+
+// The seven status commands in menu order with their states 1-7 and text ids.
+struct status_command {
+    int command;
+    int state;
+    int text_id;
+};
+constexpr status_command kStatusCommands[7] = {
+    {ID_STATUS_ONLINE, 1, 152},   {ID_STATUS_BUSY, 2, 154},  {ID_STATUS_AWAY, 3, 155},
+    {ID_STATUS_RIGHT_BACK, 4, 156}, {ID_STATUS_PHONE, 5, 157}, {ID_STATUS_LUNCH, 6, 158},
+    {ID_STATUS_APPEAR_OFFLINE, 7, 159}};
