@@ -16,14 +16,17 @@
 #include "ui/contacts/ui_asker.h"
 #include "ui/dialogs/add_group_dialog.h"
 #include "ui/dialogs/contact_search_dialog.h"
+#include "ui/dialogs/dialog_texts.h"
 #include "ui/dialogs/offline_dialogs.h"
 #include "ui/dialogs/registration_dialog.h"
-#include "ui/dialogs/dialog_texts.h"
 #include "ui/dialogs/view_info_dialog.h"
 
 CContactPanel::CContactPanel(session_controller& controller, ui_question_asker& asker,
                              CMyTreeCtrl* tree, QWidget* window)
-    : QObject(window), m_controller(controller), m_tree(tree), m_window(window),
+    : QObject(window),
+      m_controller(controller),
+      m_tree(tree),
+      m_window(window),
       m_transfers(controller, window) {
     asker.set_transfers(&m_transfers);
     m_tree->on_move = [this](int contact_id, int group_id) {
@@ -43,23 +46,25 @@ CContactPanel::CContactPanel(session_controller& controller, ui_question_asker& 
 
 bool CContactPanel::handles(int n) {
     switch (n) {
-    case NM_GROUP_LIST:
-    case NM_CONTACT_LIST:
-    case NM_CONTACT_STATUS:
-    case NM_REGISTER_EMAIL_EXISTS:
-    case NM_CONTACT_FOUND:
-    case NM_CONTACT_NOT_FOUND:
-    case NM_CONTACT_ADD_SUCCESS:
-    case NM_CONTACT_REMOVE_SUCCESS:
-    case NM_CONTACT_ADD_CONFIRM_SUCCESS:
-    case NM_CONTACT_REMOVE_CONFIRM_SUCCESS:
-    case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS:
-    case NM_GROUP_REMOVE_SUCCESS:
-    case NM_GROUP_ADD_SUCCESS:
-    case NM_GROUP_UPDATE_SUCCESS:
-    case NM_OFFLINE_END:
-    case NM_PEER_STATUS: return true;
-    default: return file_transfer_ui::handles(n);
+        case NM_GROUP_LIST:
+        case NM_CONTACT_LIST:
+        case NM_CONTACT_STATUS:
+        case NM_REGISTER_EMAIL_EXISTS:
+        case NM_CONTACT_FOUND:
+        case NM_CONTACT_NOT_FOUND:
+        case NM_CONTACT_ADD_SUCCESS:
+        case NM_CONTACT_REMOVE_SUCCESS:
+        case NM_CONTACT_ADD_CONFIRM_SUCCESS:
+        case NM_CONTACT_REMOVE_CONFIRM_SUCCESS:
+        case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS:
+        case NM_GROUP_REMOVE_SUCCESS:
+        case NM_GROUP_ADD_SUCCESS:
+        case NM_GROUP_UPDATE_SUCCESS:
+        case NM_OFFLINE_END:
+        case NM_PEER_STATUS:
+            return true;
+        default:
+            return file_transfer_ui::handles(n);
     }
 }
 
@@ -71,41 +76,62 @@ void CContactPanel::before_notification(int n, intptr_t, intptr_t) {
 void CContactPanel::after_notification(int n, intptr_t wparam, intptr_t lparam) {
     int id = static_cast<int>(wparam);
     switch (n) {
-    case NM_GROUP_LIST: m_tree->rebuild_groups(); break;
-    case NM_CONTACT_LIST: m_tree->build_full(); break;
-    case NM_CONTACT_STATUS:
-    case NM_PEER_STATUS: m_tree->update_status(id, static_cast<int>(lparam)); break;
-    case NM_REGISTER_EMAIL_EXISTS: {
-        // Back with everything the user typed, so only the address needs changing.
-        auto* dlg = new CDlgRegister(m_window);
-        connect(dlg, &QDialog::accepted, this, [this] {
-            const registration_buffers& b = g_registration();
-            registration_fields f{b.email.c_str(),     b.password.c_str(), b.first_name.c_str(),
-                                  b.last_name.c_str(), b.nick_name.c_str(), b.phone.c_str(),
-                                  b.country.c_str()};
-            m_controller.register_user(f);
-        });
-        open_dialog(dlg);
-        break;
-    }
-    case NM_CONTACT_FOUND: open_dialog(new CDlgAddContactConfirm(m_controller, m_window)); break;
-    case NM_CONTACT_NOT_FOUND: open_dialog(new CDlgAddContact(m_controller, m_window)); break;
-    case NM_CONTACT_ADD_SUCCESS: m_tree->place_contact(get_found_contact().id); break;
-    case NM_CONTACT_REMOVE_SUCCESS:
-    case NM_CONTACT_ADD_CONFIRM_SUCCESS:
-    case NM_CONTACT_REMOVE_CONFIRM_SUCCESS:
-    case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS: m_tree->place_contact(id); break;
-    case NM_GROUP_REMOVE_SUCCESS:
-    case NM_GROUP_ADD_SUCCESS:
-    case NM_GROUP_UPDATE_SUCCESS: m_tree->sync_groups(); break;
-    case NM_OFFLINE_END: show_offline_viewer(id); break;
-    default:
-        if (file_transfer_ui::handles(n)) m_transfers.on_notification(n, wparam, lparam);
-        break;
+        case NM_GROUP_LIST:
+            m_tree->rebuild_groups();
+            break;
+        case NM_CONTACT_LIST:
+            m_tree->build_full();
+            break;
+        case NM_CONTACT_STATUS:
+        case NM_PEER_STATUS:
+            m_tree->update_status(id, static_cast<int>(lparam));
+            break;
+        case NM_REGISTER_EMAIL_EXISTS: {
+            // Back with everything the user typed, so only the address needs changing.
+            auto* dlg = new CDlgRegister(m_window);
+            connect(dlg, &QDialog::accepted, this, [this] {
+                const registration_buffers& b = g_registration();
+                registration_fields f{b.email.c_str(),      b.password.c_str(),
+                                      b.first_name.c_str(), b.last_name.c_str(),
+                                      b.nick_name.c_str(),  b.phone.c_str(),
+                                      b.country.c_str()};
+                m_controller.register_user(f);
+            });
+            open_dialog(dlg);
+            break;
+        }
+        case NM_CONTACT_FOUND:
+            open_dialog(new CDlgAddContactConfirm(m_controller, m_window));
+            break;
+        case NM_CONTACT_NOT_FOUND:
+            open_dialog(new CDlgAddContact(m_controller, m_window));
+            break;
+        case NM_CONTACT_ADD_SUCCESS:
+            m_tree->place_contact(get_found_contact().id);
+            break;
+        case NM_CONTACT_REMOVE_SUCCESS:
+        case NM_CONTACT_ADD_CONFIRM_SUCCESS:
+        case NM_CONTACT_REMOVE_CONFIRM_SUCCESS:
+        case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS:
+            m_tree->place_contact(id);
+            break;
+        case NM_GROUP_REMOVE_SUCCESS:
+        case NM_GROUP_ADD_SUCCESS:
+        case NM_GROUP_UPDATE_SUCCESS:
+            m_tree->sync_groups();
+            break;
+        case NM_OFFLINE_END:
+            show_offline_viewer(id);
+            break;
+        default:
+            if (file_transfer_ui::handles(n)) m_transfers.on_notification(n, wparam, lparam);
+            break;
     }
 }
 
-void CContactPanel::signed_out() { m_tree->clear_to_default(); }
+void CContactPanel::signed_out() {
+    m_tree->clear_to_default();
+}
 
 void CContactPanel::open_dialog(QWidget* dlg) {
     dlg->setAttribute(Qt::WA_DeleteOnClose);
@@ -157,89 +183,92 @@ void CContactPanel::run_command(int command) {
     contact_record c{};
     if (id > 0) contact_by_id(id, &c);
     switch (command) {
-    case ID_CONTACT_VIEW_INFO:
-        if (id < 0) {
-            log_line("could not find selected contact index in OnContactViewInfo.");
-            return;
-        }
-        open_dialog(new CDlgViewInfo(c, m_window));
-        return;
-    case ID_CONTACT_CHAT:
-    case ID_CONTACT_AUDIO_VIDEO:
-        if (id > 0) emit chat_requested(id, command == ID_CONTACT_AUDIO_VIDEO);
-        return;
-    case ID_CONTACT_FILE_TRANSFER:
-        if (id < 0) {
-            ui_show(221);
-            return;
-        }
-        m_transfers.offer(id);
-        return;
-    case ID_CONTACT_OFFLINE_MESSAGE:
-        if (id < 0) {
-            ui_show(223);
-            log_line("did not find selected_contact_index in OnContactOfflineMessage\r\n");
-            return;
-        }
-        open_dialog(new CDlgOfflineMessage(id, m_window));
-        return;
-    case ID_CONTACT_REMOVE:
-        if (id < 0) {
-            log_line("could not find selected contact index in OnContactRemoveContact.");
-            return;
-        }
-        if (ui_ask_yes_no(215) == ANSWER_YES) m_controller.remove_contact(id);
-        return;
-    case ID_CONTACT_ADD:
-        if (g_logged_in.load() != 1) {
-            ui_show(214);
-            return;
-        }
-        open_dialog(new CDlgAddContact(m_controller, m_window));
-        return;
-    case ID_GROUP_ADD: open_dialog(new CDlgAddGroup(m_controller, m_window)); return;
-    case ID_GROUP_EDIT: {
-        int group_id = m_controller.selected_group();
-        if (group_id == 0) {
-            ui_show(217);
-            return;
-        }
-        m_tree->begin_rename(group_id);
-        return;
-    }
-    case ID_GROUP_DELETE: {
-        int group_id = m_controller.selected_group();
-        if (group_id == 0) {
-            ui_show(216);
-            return;
-        }
-        for (const contact_record& r : contacts_snapshot())
-            if (r.group_id == group_id) {
-                ui_show(218);
+        case ID_CONTACT_VIEW_INFO:
+            if (id < 0) {
+                log_line("could not find selected contact index in OnContactViewInfo.");
                 return;
             }
-        if (ui_ask_yes_no(219) == ANSWER_YES) m_controller.delete_group(group_id);
-        return;
-    }
-    case ID_CONTACT_KNOCK:
-        if (id < 0) {
-            ui_show(221);
-            log_line("did not find selected_contact_index in OnContactKnockPeer\r\n");
+            open_dialog(new CDlgViewInfo(c, m_window));
+            return;
+        case ID_CONTACT_CHAT:
+        case ID_CONTACT_AUDIO_VIDEO:
+            if (id > 0) emit chat_requested(id, command == ID_CONTACT_AUDIO_VIDEO);
+            return;
+        case ID_CONTACT_FILE_TRANSFER:
+            if (id < 0) {
+                ui_show(221);
+                return;
+            }
+            m_transfers.offer(id);
+            return;
+        case ID_CONTACT_OFFLINE_MESSAGE:
+            if (id < 0) {
+                ui_show(223);
+                log_line("did not find selected_contact_index in OnContactOfflineMessage\r\n");
+                return;
+            }
+            open_dialog(new CDlgOfflineMessage(id, m_window));
+            return;
+        case ID_CONTACT_REMOVE:
+            if (id < 0) {
+                log_line("could not find selected contact index in OnContactRemoveContact.");
+                return;
+            }
+            if (ui_ask_yes_no(215) == ANSWER_YES) m_controller.remove_contact(id);
+            return;
+        case ID_CONTACT_ADD:
+            if (g_logged_in.load() != 1) {
+                ui_show(214);
+                return;
+            }
+            open_dialog(new CDlgAddContact(m_controller, m_window));
+            return;
+        case ID_GROUP_ADD:
+            open_dialog(new CDlgAddGroup(m_controller, m_window));
+            return;
+        case ID_GROUP_EDIT: {
+            int group_id = m_controller.selected_group();
+            if (group_id == 0) {
+                ui_show(217);
+                return;
+            }
+            m_tree->begin_rename(group_id);
             return;
         }
-        send_knock(id);
-        return;
-    case ID_CONTACT_ALLOW_KNOCK:
-    case ID_CONTACT_DISALLOW_KNOCK:
-        if (id < 0) {
-            ui_show(221);
-            log_line(command == ID_CONTACT_ALLOW_KNOCK
-                         ? "did not find selected_contact_index in OnContactAllowKnock\r\n"
-                         : "did not find selected_contact_index in OnContactDisallowKnock\r\n");
+        case ID_GROUP_DELETE: {
+            int group_id = m_controller.selected_group();
+            if (group_id == 0) {
+                ui_show(216);
+                return;
+            }
+            for (const contact_record& r : contacts_snapshot())
+                if (r.group_id == group_id) {
+                    ui_show(218);
+                    return;
+                }
+            if (ui_ask_yes_no(219) == ANSWER_YES) m_controller.delete_group(group_id);
             return;
         }
-        m_controller.set_knock_blocked(id, command == ID_CONTACT_DISALLOW_KNOCK);
-        return;
-    default: return;
+        case ID_CONTACT_KNOCK:
+            if (id < 0) {
+                ui_show(221);
+                log_line("did not find selected_contact_index in OnContactKnockPeer\r\n");
+                return;
+            }
+            send_knock(id);
+            return;
+        case ID_CONTACT_ALLOW_KNOCK:
+        case ID_CONTACT_DISALLOW_KNOCK:
+            if (id < 0) {
+                ui_show(221);
+                log_line(command == ID_CONTACT_ALLOW_KNOCK
+                             ? "did not find selected_contact_index in OnContactAllowKnock\r\n"
+                             : "did not find selected_contact_index in OnContactDisallowKnock\r\n");
+                return;
+            }
+            m_controller.set_knock_blocked(id, command == ID_CONTACT_DISALLOW_KNOCK);
+            return;
+        default:
+            return;
     }
 }

@@ -20,7 +20,9 @@ constexpr int kDataRole = Qt::UserRole;
 constexpr int kConfirmedNameRole = Qt::UserRole + 1;  // a group's name as the server knows it
 constexpr int kToolTipChars = 79;
 
-bool shown(const contact_record& c) { return c.relation_state != REL_ADDED_ME; }
+bool shown(const contact_record& c) {
+    return c.relation_state != REL_ADDED_ME;
+}
 
 // The string-table ids of the state words of a tool tip; a contact appearing offline reads as
 // offline.
@@ -210,10 +212,10 @@ void CMyTreeCtrl::sync_groups() {
 
 QString CMyTreeCtrl::tooltip_text(const contact_record& c) {
     int word = c.presence >= 0 && c.presence < 8 ? kTipWords[c.presence] : kTipWords[0];
-    QString text = QStringLiteral("%1 %2(%3) %4 (%5)")
-                       .arg(QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
-                            QString::fromUtf8(c.email), QString::fromUtf8(c.display_name),
-                            ui_text(word));
+    QString text =
+        QStringLiteral("%1 %2(%3) %4 (%5)")
+            .arg(QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
+                 QString::fromUtf8(c.email), QString::fromUtf8(c.display_name), ui_text(word));
     return text.left(kToolTipChars);
 }
 

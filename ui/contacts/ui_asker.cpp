@@ -14,7 +14,9 @@ QString words(const user_text& t) {
 }
 }  // namespace
 
-void ui_question_asker::show_text(const user_text& text) { ui_show_text(words(text)); }
+void ui_question_asker::show_text(const user_text& text) {
+    ui_show_text(words(text));
+}
 
 int ui_question_asker::ask_added_me(const contact_record&, const user_text& text) {
     return ui_ask_yes_no_cancel(words(text));

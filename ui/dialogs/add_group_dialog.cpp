@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "protocol/session_controller.h"
 #include "ui/dialogs/dialog_texts.h"
 #include "ui/skin/controls.h"
-#include "protocol/session_controller.h"
 
 CDlgAddGroup::CDlgAddGroup(session_controller& controller, QWidget* parent)
     : parlo_dialog(parent), m_controller(controller) {

@@ -7,11 +7,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ui/skin/controls.h"
 #include "protocol/session.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
 #include "ui/dialogs/dialog_texts.h"
+#include "ui/skin/controls.h"
 
 namespace {
 QHBoxLayout* button_row(CMyButton* a, CMyButton* b) {

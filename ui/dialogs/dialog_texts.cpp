@@ -2,9 +2,13 @@
 
 #include "platform/message_box.h"
 
-void ui_show_text(const QString& text) { show_message("%s", text.toUtf8().constData()); }
+void ui_show_text(const QString& text) {
+    show_message("%s", text.toUtf8().constData());
+}
 
-void ui_show(int id, const QStringList& args) { ui_show_text(ui_text(id, args)); }
+void ui_show(int id, const QStringList& args) {
+    ui_show_text(ui_text(id, args));
+}
 
 int ui_ask_yes_no(int id, const QStringList& args) {
     return ask_yes_no("%s", ui_text(id, args).toUtf8().constData());

@@ -7,16 +7,18 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ui/skin/controls.h"
 #include "protocol/requests.h"
 #include "protocol/session_controller.h"
 #include "ui/dialogs/countries.h"
 #include "ui/dialogs/dialog_texts.h"
+#include "ui/skin/controls.h"
 
 namespace {
 const char kDefaultCountry[] = "United States";
 
-bool blank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
+bool blank(const std::string& s) {
+    return s.find_first_not_of(" \t") == std::string::npos;
+}
 
 std::string read_edit(QLineEdit* e, int max_chars) {
     return e->text().left(max_chars).toUtf8().toStdString();
@@ -112,8 +114,10 @@ bool CDlgRegister::on_register() {
         int id;
         QLineEdit* edit;
     };
-    const check empties[] = {{&b.email, 181, m_email},    {&b.password, 182, m_password},
-                             {&b.first_name, 183, m_first}, {&b.last_name, 184, m_last},
+    const check empties[] = {{&b.email, 181, m_email},
+                             {&b.password, 182, m_password},
+                             {&b.first_name, 183, m_first},
+                             {&b.last_name, 184, m_last},
                              {&b.nick_name, 185, m_nick}};
     for (const check& c : empties)
         if (blank(*c.text)) {
@@ -150,7 +154,7 @@ int run_registration(QWidget* parent, session_controller& controller) {
     CDlgRegister dlg(parent);
     if (dlg.exec() != QDialog::Accepted) return -1;
     const registration_buffers& b = g_registration();
-    registration_fields f{b.email.c_str(),     b.password.c_str(), b.first_name.c_str(),
+    registration_fields f{b.email.c_str(),     b.password.c_str(),  b.first_name.c_str(),
                           b.last_name.c_str(), b.nick_name.c_str(), b.phone.c_str(),
                           b.country.c_str()};
     return controller.register_user(f);

@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "protocol/tables.h"
 #include "ui/dialogs/dialog_texts.h"
 #include "ui/skin/controls.h"
-#include "protocol/tables.h"
 
 CDlgViewInfo::CDlgViewInfo(const contact_record& c, QWidget* parent) : parlo_dialog(parent) {
     setWindowTitle(ui_text(167));

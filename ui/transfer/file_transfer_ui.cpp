@@ -21,23 +21,35 @@ QStringList names_of(const contact_record& c) {
 
 QString incomplete_reason_text(intptr_t reason) {
     switch (reason) {
-    case 1: return ui_text(T_WHY_CLOSED);
-    case 2: return ui_text(T_WHY_SILENT);
-    case 3: return ui_text(T_WHY_WRITE);
-    case 4: return ui_text(T_WHY_REPLACED);
-    case 5: return ui_text(T_WHY_STOPPED);
-    default: return ui_text(T_WHY_UNKNOWN);
+        case 1:
+            return ui_text(T_WHY_CLOSED);
+        case 2:
+            return ui_text(T_WHY_SILENT);
+        case 3:
+            return ui_text(T_WHY_WRITE);
+        case 4:
+            return ui_text(T_WHY_REPLACED);
+        case 5:
+            return ui_text(T_WHY_STOPPED);
+        default:
+            return ui_text(T_WHY_UNKNOWN);
     }
 }
 
 QString send_failure_text(intptr_t reason) {
     switch (reason) {
-    case 1: return ui_text(T_WHY_OPEN);
-    case 2: return ui_text(T_WHY_CONNECT);
-    case 3: return ui_text(T_WHY_READ);
-    case 4: return ui_text(T_WHY_REFUSED);
-    case 5: return ui_text(T_WHY_STOPPED);
-    default: return ui_text(T_WHY_UNKNOWN);
+        case 1:
+            return ui_text(T_WHY_OPEN);
+        case 2:
+            return ui_text(T_WHY_CONNECT);
+        case 3:
+            return ui_text(T_WHY_READ);
+        case 4:
+            return ui_text(T_WHY_REFUSED);
+        case 5:
+            return ui_text(T_WHY_STOPPED);
+        default:
+            return ui_text(T_WHY_UNKNOWN);
     }
 }
 
@@ -49,7 +61,8 @@ file_transfer_ui::file_transfer_ui(session_controller& controller, QWidget* wind
     };
     choose_save_path = [this](const QString& proposed) {
         // The dialog asks before it overwrites an existing file.
-        return QFileDialog::getSaveFileName(m_window, ui_text(T_SAVE), proposed, ui_text(T_ALL_FILES));
+        return QFileDialog::getSaveFileName(m_window, ui_text(T_SAVE), proposed,
+                                            ui_text(T_ALL_FILES));
     };
     run_job = [](std::function<void()> fn) { start_job(std::move(fn)); };
 }
@@ -113,33 +126,37 @@ void file_transfer_ui::on_notification(int n, intptr_t wparam, intptr_t lparam) 
     int peer_id = static_cast<int>(wparam);
     file_progress p;
     switch (n) {
-    case NM_FILE_ACCEPTED: open_window(peer_id, true)->update_bytes(0, get_tick_count()); break;
-    case kNotifyFileSendProgress: {
-        CDlgFileProgress* w = open_window(peer_id, true);
-        w->update_bytes(lparam, get_tick_count());
-        if (m_controller.file_transfer_progress(peer_id, true, &p) && p.finished && !p.active &&
-            p.bytes == lparam)
-            w->finish(true, ui_text(T_SENT_BYTES, {size_text(p.bytes)}));
-        break;
-    }
-    case kNotifyFileRecvProgress:
-        open_window(peer_id, false)->update_bytes(lparam, get_tick_count());
-        break;
-    case NM_FILE_DONE:
-        m_controller.file_transfer_progress(peer_id, false, &p);
-        open_window(peer_id, false)->finish(true, ui_text(T_SAVED_BYTES, {size_text(p.bytes)}));
-        break;
-    case kNotifyFileRecvIncomplete:
-        m_controller.file_transfer_progress(peer_id, false, &p);
-        open_window(peer_id, false)
-            ->finish(false, ui_text(T_STOPPED_AFTER,
-                                    {size_text(p.bytes), incomplete_reason_text(lparam)}));
-        break;
-    case kNotifyFileSendFailed:
-        m_controller.file_transfer_progress(peer_id, true, &p);
-        open_window(peer_id, true)
-            ->finish(false, ui_text(T_STOPPED_AFTER, {size_text(p.bytes), send_failure_text(lparam)}));
-        break;
-    default: break;
+        case NM_FILE_ACCEPTED:
+            open_window(peer_id, true)->update_bytes(0, get_tick_count());
+            break;
+        case kNotifyFileSendProgress: {
+            CDlgFileProgress* w = open_window(peer_id, true);
+            w->update_bytes(lparam, get_tick_count());
+            if (m_controller.file_transfer_progress(peer_id, true, &p) && p.finished && !p.active &&
+                p.bytes == lparam)
+                w->finish(true, ui_text(T_SENT_BYTES, {size_text(p.bytes)}));
+            break;
+        }
+        case kNotifyFileRecvProgress:
+            open_window(peer_id, false)->update_bytes(lparam, get_tick_count());
+            break;
+        case NM_FILE_DONE:
+            m_controller.file_transfer_progress(peer_id, false, &p);
+            open_window(peer_id, false)->finish(true, ui_text(T_SAVED_BYTES, {size_text(p.bytes)}));
+            break;
+        case kNotifyFileRecvIncomplete:
+            m_controller.file_transfer_progress(peer_id, false, &p);
+            open_window(peer_id, false)
+                ->finish(false, ui_text(T_STOPPED_AFTER,
+                                        {size_text(p.bytes), incomplete_reason_text(lparam)}));
+            break;
+        case kNotifyFileSendFailed:
+            m_controller.file_transfer_progress(peer_id, true, &p);
+            open_window(peer_id, true)
+                ->finish(false,
+                         ui_text(T_STOPPED_AFTER, {size_text(p.bytes), send_failure_text(lparam)}));
+            break;
+        default:
+            break;
     }
 }

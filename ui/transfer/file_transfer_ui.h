@@ -1,7 +1,7 @@
 // The desktop side of file transfer: offering a file to a contact, answering an offer with a
 // save dialog, and a progress window for each transfer with its end, complete or not. The texts
-// of 41-43 and 62-63 are the session controller's, which the main window shows. GUI thread only; the offer itself goes out on a job thread because it may
-// connect to the peer first.
+// of 41-43 and 62-63 are the session controller's, which the main window shows. GUI thread only;
+// the offer itself goes out on a job thread because it may connect to the peer first.
 #pragma once
 #include <QObject>
 #include <QPointer>

@@ -52,8 +52,7 @@ QString duration_text(int64_t seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
 }
 
-CDlgFileProgress::CDlgFileProgress(int peer_id, bool sending, const QString& title,
-                                   QWidget* parent)
+CDlgFileProgress::CDlgFileProgress(int peer_id, bool sending, const QString& title, QWidget* parent)
     : QWidget(parent, Qt::Window), m_peer_id(peer_id), m_sending(sending) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(title);
@@ -111,4 +110,6 @@ void CDlgFileProgress::finish(bool complete, const QString& text) {
     m_status->setText(text);
 }
 
-QString CDlgFileProgress::status_text() const { return m_status->text(); }
+QString CDlgFileProgress::status_text() const {
+    return m_status->text();
+}

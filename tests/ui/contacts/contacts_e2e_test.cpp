@@ -120,13 +120,15 @@ private slots:
         QVERIFY(mkdtemp(tmpl));
         m_dir = tmpl;
         m_server = std::make_unique<child_process>(
-            PARLO_SERVER_PATH, std::vector<std::string>{"--listen", kBlock + "1", "--db", m_dir + "/server.db",
-                                                        "--fast-hash", "--log", m_dir + "/server.log"});
+            PARLO_SERVER_PATH,
+            std::vector<std::string>{"--listen", kBlock + "1", "--db", m_dir + "/server.db",
+                                     "--fast-hash", "--log", m_dir + "/server.log"});
         QVERIFY(m_server->running());
         std::system(("mkdir -p " + m_dir + "/inbox " + m_dir + "/ann").c_str());
         m_bob = std::make_unique<child_process>(
-            PARLO_CLI_PATH, std::vector<std::string>{"--server", kBlock + "1", "--bind", kBlock + "3", "--home",
-                                                     m_dir + "/bob", "--accept-files", m_dir + "/inbox"});
+            PARLO_CLI_PATH,
+            std::vector<std::string>{"--server", kBlock + "1", "--bind", kBlock + "3", "--home",
+                                     m_dir + "/bob", "--accept-files", m_dir + "/inbox"});
         QVERIFY(!m_bob->wait_line({"\"event\":\"ready\""}).empty());
 
         set_home_dir(m_dir + "/ann");
@@ -290,7 +292,9 @@ private slots:
         std::string in = m_dir + "/to_ann.bin";
         std::string dest = m_dir + "/ann_got.bin";
         write_file(in, 12345, 7);
-        m_panel.transfers().choose_save_path = [&](const QString&) { return QString::fromStdString(dest); };
+        m_panel.transfers().choose_save_path = [&](const QString&) {
+            return QString::fromStdString(dest);
+        };
         m_boxes.answers = {ANSWER_YES};
         m_bob->write_line("send-file " + std::to_string(ann_id) + " " + in);
         QVERIFY(wait([&] { return seen(NM_FILE_DONE); }));

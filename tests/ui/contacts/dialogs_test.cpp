@@ -150,8 +150,9 @@ private slots:
         CDlgOfflineMessage nobody(77);
         nobody.edit()->setPlainText("x");
         QCOMPARE(nobody.on_send(), -1);
-        QCOMPARE(boxes.last(),
-                 std::string("failed to send offline message, did not find contact in contact list."));
+        QCOMPARE(
+            boxes.last(),
+            std::string("failed to send offline message, did not find contact in contact list."));
     }
 
     void offline_viewer_must_be_answered() {

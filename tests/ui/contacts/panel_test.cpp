@@ -17,7 +17,9 @@
 #include "ui/contacts/ui_asker.h"
 
 namespace {
-bool enabled(const QMenu* m, int id) { return menu_action(m, id)->isEnabled(); }
+bool enabled(const QMenu* m, int id) {
+    return menu_action(m, id)->isEnabled();
+}
 
 struct panel_fixture {
     recorded_boxes boxes;
@@ -59,8 +61,8 @@ private slots:
         }
         QVERIFY(contact_by_id(12, &c));
         std::unique_ptr<QMenu> m(build_contact_menu(c, nullptr));
-        for (int cmd : {ID_CONTACT_CHAT, ID_CONTACT_AUDIO_VIDEO, ID_CONTACT_FILE_TRANSFER,
-                        ID_CONTACT_KNOCK})
+        for (int cmd :
+             {ID_CONTACT_CHAT, ID_CONTACT_AUDIO_VIDEO, ID_CONTACT_FILE_TRANSFER, ID_CONTACT_KNOCK})
             QVERIFY(enabled(m.get(), cmd));
         QVERIFY(!enabled(m.get(), ID_CONTACT_OFFLINE_MESSAGE));
         QCOMPARE(m->actions().size(), 10);

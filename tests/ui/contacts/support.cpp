@@ -5,8 +5,12 @@
 #include "platform/text.h"
 #include "protocol/tables.h"
 
-recorded_boxes::recorded_boxes() { set_message_box_handler(this); }
-recorded_boxes::~recorded_boxes() { set_message_box_handler(nullptr); }
+recorded_boxes::recorded_boxes() {
+    set_message_box_handler(this);
+}
+recorded_boxes::~recorded_boxes() {
+    set_message_box_handler(nullptr);
+}
 
 int recorded_boxes::ask_yes_no(const char* text) {
     texts.push_back(text);
@@ -16,9 +20,13 @@ int recorded_boxes::ask_yes_no(const char* text) {
     return a;
 }
 
-int recorded_boxes::ask_yes_no_cancel(const char* text) { return ask_yes_no(text); }
+int recorded_boxes::ask_yes_no_cancel(const char* text) {
+    return ask_yes_no(text);
+}
 
-void reset_tables() { clear_all_tables(); }
+void reset_tables() {
+    clear_all_tables();
+}
 
 int put_contact(int id, int group, const char* nick, int presence, int relation, const char* first,
                 const char* last, const char* email) {

@@ -21,6 +21,7 @@ struct recorded_boxes : message_box_handler {
 void reset_tables();
 // Adds an in-use contact record; returns its slot.
 int put_contact(int id, int group, const char* nick, int presence = 0, int relation = 3,
-                const char* first = "First", const char* last = "Last", const char* email = nullptr);
+                const char* first = "First", const char* last = "Last",
+                const char* email = nullptr);
 void put_group(int id, const char* name);
 void set_contact_group(int id, int group);

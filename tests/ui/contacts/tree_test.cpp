@@ -28,7 +28,7 @@ private slots:
         put_contact(13, 5, "zed");
         put_contact(14, 5, "Carl", PS_ONLINE);
         put_contact(15, 0, "Pending", 0, REL_ADDED_ME);  // waits for the user's answer
-        put_contact(16, 99, "Lost");                      // group 99 is not listed
+        put_contact(16, 99, "Lost");                     // group 99 is not listed
     }
 
     void full_build_places_sorts_and_hides() {
@@ -72,7 +72,8 @@ private slots:
                     "Firstnamelong", "Lastnamelonger", "someone.with.long.address@example.org");
         CMyTreeCtrl tree;
         tree.build_full();
-        QCOMPARE(tree.tooltip_for(tree.contact_item(21)), QString("Ann Lee(ann@x.org) nick (Offline)"));
+        QCOMPARE(tree.tooltip_for(tree.contact_item(21)),
+                 QString("Ann Lee(ann@x.org) nick (Offline)"));
         QString long_tip = tree.tooltip_for(tree.contact_item(22));
         QCOMPARE(long_tip.size(), 79);
         QVERIFY(long_tip.startsWith("Firstnamelong Lastnamelonger(someone.with.long.address@"));
@@ -136,8 +137,8 @@ private slots:
                          Qt::LeftButton, {});
         QApplication::sendEvent(vp, &move);
         QVERIFY(tree.dragging());
-        QMouseEvent over(QEvent::MouseMove, QPointF(to.center()), vp->mapToGlobal(QPointF(to.center())),
-                         Qt::NoButton, Qt::LeftButton, {});
+        QMouseEvent over(QEvent::MouseMove, QPointF(to.center()),
+                         vp->mapToGlobal(QPointF(to.center())), Qt::NoButton, Qt::LeftButton, {});
         QApplication::sendEvent(vp, &over);
         QTest::mouseRelease(vp, Qt::LeftButton, {}, to.center());
         QVERIFY(!tree.dragging());
