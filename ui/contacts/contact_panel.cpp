@@ -3,9 +3,7 @@
 #include <QDialog>
 #include <QMenu>
 
-#include "peer/peer_commands.h"
 #include "platform/message_box.h"
-#include "platform/thread.h"
 #include "protocol/commands.h"
 #include "protocol/debug_log.h"
 #include "protocol/session.h"
@@ -21,27 +19,43 @@
 #include "ui/dialogs/registration_dialog.h"
 #include "ui/dialogs/view_info_dialog.h"
 
-CContactPanel::CContactPanel(session_controller& controller, ui_question_asker& asker,
-                             CMyTreeCtrl* tree, QWidget* window)
-    : QObject(window),
-      m_controller(controller),
-      m_tree(tree),
-      m_window(window),
-      m_transfers(controller, window) {
+CContactPanel::CContactPanel(session_runner session, ui_question_asker& asker, CMyTreeCtrl* tree,
+                             QWidget* window)
+    : QObject(window), m_session(std::move(session)), m_tree(tree), m_window(window),
+      m_transfers(m_session, window) {
     asker.set_transfers(&m_transfers);
     m_tree->on_move = [this](int contact_id, int group_id) {
-        return m_controller.move_contact(contact_id, group_id);
+        // The tree moved the item already; once the session has moved the record (or refused
+        // to), the item goes where the tables say.
+        m_session([this, contact_id, group_id](session_controller& c) {
+            c.move_contact(contact_id, group_id);
+            back_on_gui([this, contact_id] { m_tree->place_contact(contact_id); });
+        });
     };
     m_tree->on_rename = [this](int group_id, const QString& name) {
-        return m_controller.rename_group(group_id, name.toUtf8().constData());
+        std::string n = name.toUtf8().toStdString();
+        m_session([group_id, n](session_controller& c) { c.rename_group(group_id, n.c_str()); });
     };
     m_tree->on_context_menu = [this](QTreeWidgetItem* item, const QPoint& global) {
         open_menu_for(item, global);
     };
-    send_knock = [](int contact_id) {
-        // The knock may fall back to the slave server: never on this thread.
-        start_job([contact_id] { OnContactKnockPeer(contact_id); });
-    };
+}
+
+void CContactPanel::back_on_gui(std::function<void()> fn) {
+    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+void CContactPanel::select_group(int group_id) {
+    m_selected_group = group_id;
+    m_session([group_id](session_controller& c) { c.select_group(group_id); });
+}
+
+bool CContactPanel::command(int command_id) { return run_command(command_id); }
+
+void CContactPanel::open_registration() { run_registration(m_window, m_session); }
+
+void CContactPanel::notification(int n, intptr_t wparam, intptr_t lparam, const QString&) {
+    if (handles(n)) after_notification(n, wparam, lparam);
 }
 
 bool CContactPanel::handles(int n) {
@@ -68,11 +82,6 @@ bool CContactPanel::handles(int n) {
     }
 }
 
-void CContactPanel::before_notification(int n, intptr_t, intptr_t) {
-    // The list shows while the relation questions of the same notification are open.
-    if (n == NM_CONTACT_LIST) m_tree->build_full();
-}
-
 void CContactPanel::after_notification(int n, intptr_t wparam, intptr_t lparam) {
     int id = static_cast<int>(wparam);
     switch (n) {
@@ -89,22 +98,15 @@ void CContactPanel::after_notification(int n, intptr_t wparam, intptr_t lparam) 
         case NM_REGISTER_EMAIL_EXISTS: {
             // Back with everything the user typed, so only the address needs changing.
             auto* dlg = new CDlgRegister(m_window);
-            connect(dlg, &QDialog::accepted, this, [this] {
-                const registration_buffers& b = g_registration();
-                registration_fields f{b.email.c_str(),      b.password.c_str(),
-                                      b.first_name.c_str(), b.last_name.c_str(),
-                                      b.nick_name.c_str(),  b.phone.c_str(),
-                                      b.country.c_str()};
-                m_controller.register_user(f);
-            });
+            connect(dlg, &QDialog::accepted, this, [this] { send_registration_buffers(m_session); });
             open_dialog(dlg);
             break;
         }
         case NM_CONTACT_FOUND:
-            open_dialog(new CDlgAddContactConfirm(m_controller, m_window));
+            open_dialog(new CDlgAddContactConfirm(m_session, m_window));
             break;
         case NM_CONTACT_NOT_FOUND:
-            open_dialog(new CDlgAddContact(m_controller, m_window));
+            open_dialog(new CDlgAddContact(m_session, m_window));
             break;
         case NM_CONTACT_ADD_SUCCESS:
             m_tree->place_contact(get_found_contact().id);
@@ -142,14 +144,20 @@ void CContactPanel::open_dialog(QWidget* dlg) {
 }
 
 void CContactPanel::show_offline_viewer(int sender_id) {
-    std::vector<offline_message> pending = m_controller.pending_offline();
-    for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
-        if (it->sender_id != sender_id) continue;
-        QString text = QString::fromUtf8(it->text.c_str()).replace("\r\n", "\n");
-        open_dialog(new CDlgShowOfflineMessage(m_controller, text, sender_id,
-                                               QString::fromUtf8(it->label.c_str()), m_window));
-        return;
-    }
+    // The waiting messages are the session's: a copy of the sender's comes back here.
+    m_session([this, sender_id](session_controller& c) {
+        std::vector<offline_message> pending = c.pending_offline();
+        for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+            if (it->sender_id != sender_id) continue;
+            QString text = QString::fromUtf8(it->text.c_str()).replace("\r\n", "\n");
+            QString label = QString::fromUtf8(it->label.c_str());
+            back_on_gui([this, text, sender_id, label] {
+                open_dialog(
+                    new CDlgShowOfflineMessage(m_session, text, sender_id, label, m_window));
+            });
+            return;
+        }
+    });
 }
 
 int CContactPanel::selected_contact_id() const {
@@ -164,12 +172,12 @@ int CContactPanel::selected_contact_id() const {
 void CContactPanel::open_menu_for(QTreeWidgetItem* item, const QPoint& global) {
     QMenu* menu = nullptr;
     if (item->parent()) {
-        m_controller.select_group(CMyTreeCtrl::item_data(item->parent()));
+        select_group(CMyTreeCtrl::item_data(item->parent()));
         contact_record c;
         if (!contact_by_id(CMyTreeCtrl::item_data(item), &c)) return;
         menu = build_contact_menu(c, m_window);
     } else {
-        m_controller.select_group(CMyTreeCtrl::item_data(item));
+        select_group(CMyTreeCtrl::item_data(item));
         menu = build_group_menu(CMyTreeCtrl::item_data(item), m_window);
     }
     QAction* chosen = menu->exec(global);
@@ -178,7 +186,7 @@ void CContactPanel::open_menu_for(QTreeWidgetItem* item, const QPoint& global) {
     if (command != 0) run_command(command);
 }
 
-void CContactPanel::run_command(int command) {
+bool CContactPanel::run_command(int command) {
     int id = selected_contact_id();
     contact_record c{};
     if (id > 0) contact_by_id(id, &c);
@@ -186,77 +194,79 @@ void CContactPanel::run_command(int command) {
         case ID_CONTACT_VIEW_INFO:
             if (id < 0) {
                 log_line("could not find selected contact index in OnContactViewInfo.");
-                return;
+                return true;
             }
             open_dialog(new CDlgViewInfo(c, m_window));
-            return;
+            return true;
         case ID_CONTACT_CHAT:
         case ID_CONTACT_AUDIO_VIDEO:
             if (id > 0) emit chat_requested(id, command == ID_CONTACT_AUDIO_VIDEO);
-            return;
+            return true;
         case ID_CONTACT_FILE_TRANSFER:
             if (id < 0) {
                 ui_show(221);
-                return;
+                return true;
             }
             m_transfers.offer(id);
-            return;
+            return true;
         case ID_CONTACT_OFFLINE_MESSAGE:
             if (id < 0) {
                 ui_show(223);
                 log_line("did not find selected_contact_index in OnContactOfflineMessage\r\n");
-                return;
+                return true;
             }
             open_dialog(new CDlgOfflineMessage(id, m_window));
-            return;
+            return true;
         case ID_CONTACT_REMOVE:
             if (id < 0) {
                 log_line("could not find selected contact index in OnContactRemoveContact.");
-                return;
+                return true;
             }
-            if (ui_ask_yes_no(215) == ANSWER_YES) m_controller.remove_contact(id);
-            return;
+            if (ui_ask_yes_no(215) == ANSWER_YES)
+                m_session([id](session_controller& c) { c.remove_contact(id); });
+            return true;
         case ID_CONTACT_ADD:
             if (g_logged_in.load() != 1) {
                 ui_show(214);
-                return;
+                return true;
             }
-            open_dialog(new CDlgAddContact(m_controller, m_window));
-            return;
+            open_dialog(new CDlgAddContact(m_session, m_window));
+            return true;
         case ID_GROUP_ADD:
-            open_dialog(new CDlgAddGroup(m_controller, m_window));
-            return;
+            open_dialog(new CDlgAddGroup(m_session, m_window));
+            return true;
         case ID_GROUP_EDIT: {
-            int group_id = m_controller.selected_group();
+            int group_id = m_selected_group;
             if (group_id == 0) {
                 ui_show(217);
-                return;
+                return true;
             }
             m_tree->begin_rename(group_id);
-            return;
+            return true;
         }
         case ID_GROUP_DELETE: {
-            int group_id = m_controller.selected_group();
+            int group_id = m_selected_group;
             if (group_id == 0) {
                 ui_show(216);
-                return;
+                return true;
             }
             for (const contact_record& r : contacts_snapshot())
                 if (r.group_id == group_id) {
                     ui_show(218);
-                    return;
+                    return true;
                 }
-            if (ui_ask_yes_no(219) == ANSWER_YES) m_controller.delete_group(group_id);
-            return;
+            if (ui_ask_yes_no(219) == ANSWER_YES)
+                m_session([group_id](session_controller& c) { c.delete_group(group_id); });
+            return true;
         }
         case ID_CONTACT_KNOCK:
             if (id < 0) {
                 ui_show(221);
                 log_line("did not find selected_contact_index in OnContactKnockPeer\r\n");
-                return;
+                return true;
             }
-            send_knock(id);
-            return;
+            m_session([id](session_controller& c) { c.knock(id); });
+            return true;
         case ID_CONTACT_ALLOW_KNOCK:
         case ID_CONTACT_DISALLOW_KNOCK:
             if (id < 0) {
@@ -264,11 +274,14 @@ void CContactPanel::run_command(int command) {
                 log_line(command == ID_CONTACT_ALLOW_KNOCK
                              ? "did not find selected_contact_index in OnContactAllowKnock\r\n"
                              : "did not find selected_contact_index in OnContactDisallowKnock\r\n");
-                return;
+                return true;
             }
-            m_controller.set_knock_blocked(id, command == ID_CONTACT_DISALLOW_KNOCK);
-            return;
+            {
+                bool blocked = command == ID_CONTACT_DISALLOW_KNOCK;
+                m_session([id, blocked](session_controller& c) { c.set_knock_blocked(id, blocked); });
+            }
+            return true;
         default:
-            return;
+            return false;
     }
 }

@@ -10,8 +10,8 @@
 #include "ui/dialogs/dialog_texts.h"
 #include "ui/skin/controls.h"
 
-CDlgAddGroup::CDlgAddGroup(session_controller& controller, QWidget* parent)
-    : parlo_dialog(parent), m_controller(controller) {
+CDlgAddGroup::CDlgAddGroup(session_runner session, QWidget* parent)
+    : parlo_dialog(parent), m_session(std::move(session)) {
     setWindowTitle(ui_text(T_ADD_GROUP));
     m_name = new CMyEdit_no_scroll(this);
     m_name->setMaxLength(31);
@@ -32,6 +32,7 @@ CDlgAddGroup::CDlgAddGroup(session_controller& controller, QWidget* parent)
 
 void CDlgAddGroup::accept() {
     // An empty name goes to the server as well; it answers with a refusal.
-    m_controller.add_group(m_name->text().left(31).toUtf8().constData());
+    std::string name = m_name->text().left(31).toUtf8().toStdString();
+    m_session([name](session_controller& c) { c.add_group(name.c_str()); });
     parlo_dialog::accept();
 }

@@ -3,16 +3,18 @@
 #include "ui/dialogs/dialog_base.h"
 
 class QLineEdit;
-class session_controller;
+
+#include "ui/dialogs/session_call.h"
+
 
 class CDlgAddGroup : public parlo_dialog {
     Q_OBJECT
 public:
-    explicit CDlgAddGroup(session_controller& controller, QWidget* parent = nullptr);
+    explicit CDlgAddGroup(session_runner session, QWidget* parent = nullptr);
     QLineEdit* name_edit() const { return m_name; }
     void accept() override;
 
 private:
-    session_controller& m_controller;
+    session_runner m_session;
     QLineEdit* m_name;
 };

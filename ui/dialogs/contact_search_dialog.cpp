@@ -23,8 +23,8 @@ QHBoxLayout* button_row(CMyButton* a, CMyButton* b) {
 }
 }  // namespace
 
-CDlgAddContact::CDlgAddContact(session_controller& controller, QWidget* parent)
-    : parlo_dialog(parent), m_controller(controller) {
+CDlgAddContact::CDlgAddContact(session_runner session, QWidget* parent)
+    : parlo_dialog(parent), m_session(std::move(session)) {
     setWindowTitle(ui_text(T_SEARCH_CAPTION));
     m_email = new CMyEdit_no_scroll(this);
     m_email->setText(QString::fromStdString(get_searched_email()));
@@ -57,13 +57,13 @@ bool CDlgAddContact::on_search() {
             ui_show(174);
             return false;
         }
-    m_controller.search_contact(address.c_str());
+    m_session([address](session_controller& c) { c.search_contact(address.c_str()); });
     accept();
     return true;
 }
 
-CDlgAddContactConfirm::CDlgAddContactConfirm(session_controller& controller, QWidget* parent)
-    : parlo_dialog(parent), m_controller(controller) {
+CDlgAddContactConfirm::CDlgAddContactConfirm(session_runner session, QWidget* parent)
+    : parlo_dialog(parent), m_session(std::move(session)) {
     setWindowTitle(ui_text(T_ADD_CONTACT));
     found_contact f = get_found_contact();
     m_found_id = f.id;
@@ -89,7 +89,7 @@ bool CDlgAddContactConfirm::on_add() {
             ui_show(175);
             return false;
         }
-    m_controller.add_found_contact();
+    m_session([](session_controller& c) { c.add_found_contact(); });
     accept();
     return true;
 }

@@ -17,14 +17,14 @@
 #include "ui/dialogs/dialog_texts.h"
 #include "ui/skin/controls.h"
 
-CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, QWidget* parent)
+CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, session_runner session, QWidget* parent)
     : parlo_dialog(parent), m_to_contact_id(to_contact_id) {
     setWindowTitle(ui_text(171));
     contact_record c;
     if (contact_by_id(to_contact_id, &c)) {
-        QString caption =
-            ui_text(T_OFFLINE_TO, {QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
-                                   QString::fromUtf8(c.email)});
+        QString caption = ui_text(T_OFFLINE_TO, {QString::fromUtf8(c.first_name),
+                                                 QString::fromUtf8(c.last_name),
+                                                 QString::fromUtf8(c.email)});
         setWindowTitle(caption.left(99));
     }
     m_edit = new CMyEdit(this);
@@ -46,10 +46,9 @@ CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, QWidget* parent)
     auto* top = new QVBoxLayout(this);
     top->addWidget(m_edit);
     top->addLayout(row);
-    m_sender = [](int index, std::string header, std::string text) {
-        // The home server is reached over a connection of its own: never on this thread.
-        start_job([index, header = std::move(header), text = std::move(text)] {
-            send_offline_message(index, header.c_str(), text.c_str());
+    m_sender = [session = std::move(session)](int contact_id, std::string text) {
+        session([contact_id, text](session_controller& ctl) {
+            ctl.send_offline_message(contact_id, text);
         });
     };
 }
@@ -76,15 +75,12 @@ int CDlgOfflineMessage::on_send() {
         log_line("m_to_contact_id < 0 in OnBnCkuckedOk.\r\n");
         return -1;
     }
-    int index = get_contact_index(m_to_contact_id);
-    if (index < 0) {
+    contact_record c;
+    if (!contact_by_id(m_to_contact_id, &c)) {
         log_line("did not find contact_id:%d in g_contact array.\r\n", m_to_contact_id);
         ui_show(180);
         return -1;
     }
-    session_texts t = get_session_texts();
-    std::string header =
-        build_offline_header(t.my_name1, t.my_name2, t.my_name3, current_offline_stamp());
     // The edit's line ends become the CR LF pairs of the stored message.
     std::string body = text.toUtf8().toStdString();
     std::string crlf;
@@ -92,15 +88,15 @@ int CDlgOfflineMessage::on_send() {
         if (ch == '\n') crlf += '\r';
         crlf += ch;
     }
-    m_sender(index, header, crlf);
+    m_sender(m_to_contact_id, crlf);
     m_edit->clear();
     return 0;
 }
 
-CDlgShowOfflineMessage::CDlgShowOfflineMessage(session_controller& controller, const QString& text,
+CDlgShowOfflineMessage::CDlgShowOfflineMessage(session_runner session, const QString& text,
                                                int sender_id, const QString& sender_label,
                                                QWidget* parent)
-    : parlo_dialog(parent), m_controller(controller), m_sender_id(sender_id) {
+    : parlo_dialog(parent), m_session(std::move(session)), m_sender_id(sender_id) {
     setWindowTitle(ui_text(T_OFFLINE_FROM, {sender_label}));
     m_edit = new CMyEdit(this);
     m_edit->setReadOnly(true);
@@ -127,16 +123,25 @@ CDlgShowOfflineMessage::CDlgShowOfflineMessage(session_controller& controller, c
 }
 
 void CDlgShowOfflineMessage::on_discard() {
-    m_controller.discard_offline(m_sender_id);
+    int id = m_sender_id;
+    m_session([id](session_controller& c) { c.discard_offline(id); });
     accept();
 }
 
 void CDlgShowOfflineMessage::on_save() {
     QString path = m_chooser();
     if (path.isEmpty()) return;
-    // A file that cannot be written is reported and the viewer stays open.
-    if (m_controller.save_offline(m_sender_id, QFile::encodeName(path).constData()) != 0) return;
-    accept();
+    QByteArray text = m_edit->toPlainText().replace("\n", "\r\n").toUtf8();
+    QFile f(path);
+    // A file that cannot be written (or a full disk) is reported and the viewer stays open: the
+    // messages stay on the server.
+    bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+    if (f.isOpen()) f.close();
+    if (!ok || f.error() != QFileDevice::NoError) {
+        ui_show(189);
+        return;
+    }
+    on_discard();
 }
 
 void CDlgShowOfflineMessage::reject() {

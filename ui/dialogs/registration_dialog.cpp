@@ -150,12 +150,19 @@ void CDlgRegister::reject() {
     parlo_dialog::reject();
 }
 
-int run_registration(QWidget* parent, session_controller& controller) {
+void send_registration_buffers(const session_runner& session) {
+    registration_buffers b = g_registration();  // a copy travels to the session
+    session([b](session_controller& c) {
+        registration_fields f{b.email.c_str(),     b.password.c_str(),  b.first_name.c_str(),
+                              b.last_name.c_str(), b.nick_name.c_str(), b.phone.c_str(),
+                              b.country.c_str()};
+        c.register_user(f);
+    });
+}
+
+int run_registration(QWidget* parent, const session_runner& session) {
     CDlgRegister dlg(parent);
     if (dlg.exec() != QDialog::Accepted) return -1;
-    const registration_buffers& b = g_registration();
-    registration_fields f{b.email.c_str(),     b.password.c_str(),  b.first_name.c_str(),
-                          b.last_name.c_str(), b.nick_name.c_str(), b.phone.c_str(),
-                          b.country.c_str()};
-    return controller.register_user(f);
+    send_registration_buffers(session);
+    return 0;
 }

@@ -9,7 +9,9 @@
 
 class QComboBox;
 class QLineEdit;
-class session_controller;
+
+#include "ui/dialogs/session_call.h"
+
 
 struct registration_buffers {
     std::string email, password, first_name, last_name, nick_name, phone, country;
@@ -48,5 +50,7 @@ private:
 };
 
 // The registration flow: the dialog, then 250 with the 512-byte record when it ends with
-// "Register". Returns 0 when the request went out.
-int run_registration(QWidget* parent, session_controller& controller);
+// "Register". Returns 0 when the request was handed to the session.
+int run_registration(QWidget* parent, const session_runner& session);
+// 250 from the buffers, through the session.
+void send_registration_buffers(const session_runner& session);

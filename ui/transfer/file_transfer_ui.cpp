@@ -4,12 +4,12 @@
 #include <QFileInfo>
 
 #include "platform/message_box.h"
-#include "platform/thread.h"
 #include "platform/tick.h"
 #include "protocol/commands.h"
 #include "protocol/file_dispatch.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
+#include "ui/common/gui_call.h"
 #include "ui/dialogs/dialog_texts.h"
 
 namespace {
@@ -53,8 +53,8 @@ QString send_failure_text(intptr_t reason) {
     }
 }
 
-file_transfer_ui::file_transfer_ui(session_controller& controller, QWidget* window)
-    : QObject(window), m_controller(controller), m_window(window) {
+file_transfer_ui::file_transfer_ui(session_runner session, QWidget* window)
+    : QObject(window), m_session(std::move(session)), m_window(window) {
     choose_file_to_send = [this] {
         return QFileDialog::getOpenFileName(m_window, ui_text(170), QString(),
                                             ui_text(T_ALL_FILES));
@@ -64,7 +64,6 @@ file_transfer_ui::file_transfer_ui(session_controller& controller, QWidget* wind
         return QFileDialog::getSaveFileName(m_window, ui_text(T_SAVE), proposed,
                                             ui_text(T_ALL_FILES));
     };
-    run_job = [](std::function<void()> fn) { start_job(std::move(fn)); };
 }
 
 bool file_transfer_ui::handles(int n) {
@@ -84,7 +83,7 @@ int file_transfer_ui::offer(int peer_id) {
     if (ui_ask_yes_no(222, {name, QString::fromUtf8(c.display_name)}) != ANSWER_YES) return -1;
     std::string p = QFile::encodeName(path).toStdString();
     // The offer may open a connection to the peer first: a job, never this thread.
-    run_job([peer_id, p] { file_transfers().offer_file(peer_id, p.c_str()); });
+    m_session([peer_id, p](session_controller& c) { c.offer_file(peer_id, p.c_str()); });
     return 0;
 }
 
@@ -94,7 +93,13 @@ int file_transfer_ui::ask_offer(const contact_record& c, const char* offered_nam
     QStringList args = names_of(c);
     args << offered;
     if (ui_ask_yes_no(207, args) != ANSWER_YES) return ANSWER_NO;
-    QString path = choose_save_path(offered);
+    QString path;
+    run_on_gui(
+        [&] {
+            path = choose_save_path(offered);
+            return 0;
+        },
+        0);
     if (path.isEmpty()) return ANSWER_NO;  // a cancelled save dialog refuses the file
     *save_as = QFile::encodeName(path).toStdString();
     return ANSWER_YES;
@@ -116,7 +121,7 @@ CDlgFileProgress* file_transfer_ui::open_window(int peer_id, bool sending) {
         m_windows[{peer_id, sending}] = w;
     }
     file_progress p;
-    if (m_controller.file_transfer_progress(peer_id, sending, &p))
+    if (file_transfers().progress(peer_id, sending, &p))
         w->set_file(QString::fromUtf8(p.name.c_str()), p.total);
     w->show();
     return w;
@@ -132,7 +137,7 @@ void file_transfer_ui::on_notification(int n, intptr_t wparam, intptr_t lparam) 
         case kNotifyFileSendProgress: {
             CDlgFileProgress* w = open_window(peer_id, true);
             w->update_bytes(lparam, get_tick_count());
-            if (m_controller.file_transfer_progress(peer_id, true, &p) && p.finished && !p.active &&
+            if (file_transfers().progress(peer_id, true, &p) && p.finished && !p.active &&
                 p.bytes == lparam)
                 w->finish(true, ui_text(T_SENT_BYTES, {size_text(p.bytes)}));
             break;
@@ -141,17 +146,17 @@ void file_transfer_ui::on_notification(int n, intptr_t wparam, intptr_t lparam) 
             open_window(peer_id, false)->update_bytes(lparam, get_tick_count());
             break;
         case NM_FILE_DONE:
-            m_controller.file_transfer_progress(peer_id, false, &p);
+            file_transfers().progress(peer_id, false, &p);
             open_window(peer_id, false)->finish(true, ui_text(T_SAVED_BYTES, {size_text(p.bytes)}));
             break;
         case kNotifyFileRecvIncomplete:
-            m_controller.file_transfer_progress(peer_id, false, &p);
+            file_transfers().progress(peer_id, false, &p);
             open_window(peer_id, false)
                 ->finish(false, ui_text(T_STOPPED_AFTER,
                                         {size_text(p.bytes), incomplete_reason_text(lparam)}));
             break;
         case kNotifyFileSendFailed:
-            m_controller.file_transfer_progress(peer_id, true, &p);
+            file_transfers().progress(peer_id, true, &p);
             open_window(peer_id, true)
                 ->finish(false,
                          ui_text(T_STOPPED_AFTER, {size_text(p.bytes), send_failure_text(lparam)}));

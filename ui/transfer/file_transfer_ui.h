@@ -11,10 +11,10 @@
 #include <map>
 #include <string>
 
+#include "ui/dialogs/session_call.h"
 #include "ui/transfer/progress_window.h"
 
 class QWidget;
-class session_controller;
 struct contact_record;
 
 // Numbers of the core's progress notifications.
@@ -26,18 +26,18 @@ constexpr int kNotifyFileSendFailed = 63;
 class file_transfer_ui : public QObject {
     Q_OBJECT
 public:
-    file_transfer_ui(session_controller& controller, QWidget* window);
+    file_transfer_ui(session_runner session, QWidget* window);
 
-    // Seams for the dialogs and the job thread (tests replace them).
+    // Seams for the file dialogs (tests replace them).
     std::function<QString()> choose_file_to_send;
     std::function<QString(const QString& proposed)> choose_save_path;  // empty: cancelled
-    std::function<void(std::function<void()>)> run_job;
 
-    // "Transfer File" for the contact: file dialog, confirmation, then the offer (370).
-    // Returns 0 when the offer was handed to a job.
+    // "Transfer File" for the contact: file dialog, confirmation, then the offer (370), which
+    // the session sends on a worker. Returns 0 when the offer was handed to the session.
     int offer(int peer_id);
     // An offer arrived (40): the question and the save dialog. ANSWER_YES with *save_as set,
-    // or ANSWER_NO (refused, or the save dialog cancelled).
+    // or ANSWER_NO (refused, or the save dialog cancelled). Any thread: the dialogs run on the
+    // GUI thread while the caller waits.
     int ask_offer(const contact_record& c, const char* offered_name, std::string* save_as);
     // The progress windows of 41, 43 and 60-63, after the controller handled them.
     void on_notification(int n, intptr_t wparam, intptr_t lparam);
@@ -47,7 +47,7 @@ public:
 
 private:
     CDlgFileProgress* open_window(int peer_id, bool sending);
-    session_controller& m_controller;
+    session_runner m_session;
     QWidget* m_window;
     std::map<std::pair<int, bool>, QPointer<CDlgFileProgress>> m_windows;
 };

@@ -80,16 +80,15 @@ class ContactsE2E : public QObject {
     housekeeping m_hk{m_controller, &m_idle};
     QWidget m_window;
     CMyTreeCtrl* m_tree = new CMyTreeCtrl(&m_window);
-    CContactPanel m_panel{m_controller, m_asker, m_tree, &m_window};
+    CContactPanel m_panel{direct_runner(m_controller), m_asker, m_tree, &m_window};
     notification_order m_order;
     std::vector<int> m_seen;
     std::vector<std::string> m_texts;
     queued_dispatcher m_dispatcher{[this](int n, intptr_t w, intptr_t l) {
         m_seen.push_back(n);
-        m_panel.before_notification(n, w, l);
         user_text t = m_controller.handle(n, w, l);
         if (!t.empty() && n != NM_FILE_ASK) m_texts.push_back(english(t));
-        if (CContactPanel::handles(n)) m_panel.after_notification(n, w, l);
+        m_panel.notification(n, w, l, QString());
     }};
     QTimer m_pump;
 
@@ -161,6 +160,7 @@ private slots:
         m_pump.stop();
         if (g_logged_in.load() == 1) m_controller.sign_out();
         m_hk.broadcast_offline();
+        m_controller.shutdown();
         wait_for_jobs(2000);
         m_dispatcher.stop();
         stop_peer_networking();
@@ -234,7 +234,7 @@ private slots:
         QVERIFY(wait([&] { return m_tree->group_node(gid)->text(0) == "Pals"; }));
 
         // A group with a contact is not deleted; emptied, it is.
-        m_controller.select_group(gid);
+        m_panel.select_group(gid);
         m_panel.run_command(ID_GROUP_DELETE);
         QCOMPARE(m_boxes.last(), std::string("Could not delete a none-empty group."));
         m_tree->drop_contact(bob_id, gid, m_tree->default_group());
@@ -266,7 +266,6 @@ private slots:
         QVERIFY(editor);
         editor->edit()->setPlainText("hello from ann");
         QCOMPARE(editor->on_send(), 0);
-        QVERIFY(wait([] { return running_jobs() == 0; }));
         std::string got;
         for (int i = 0; i < 10 && got.empty(); i++) {
             m_bob->write_line("read-offline");

@@ -105,7 +105,7 @@ private slots:
         recorded_boxes boxes;
         put_contact(31, 0, "known", 0, REL_ADDED, "K", "N", "known@example.org");
         session_controller controller;
-        CDlgAddContact dlg(controller);
+        CDlgAddContact dlg(direct_runner(controller));
         const char* const cases[][2] = {
             {"   ", "Email should not be empty."},
             {"@a.b", "Email seems not correct."},
@@ -123,8 +123,9 @@ private slots:
 
     void offline_editor_cuts_at_10000() {
         recorded_boxes boxes;
+        session_controller controller;
         put_contact(41, 0, "to");
-        CDlgOfflineMessage dlg(41);
+        CDlgOfflineMessage dlg(41, direct_runner(controller));
         QVERIFY(dlg.windowTitle().startsWith("Offline Message To:First Last(user41@"));
         dlg.edit()->setPlainText(QString(10000, 'a'));
         QVERIFY(boxes.texts.empty());
@@ -133,21 +134,19 @@ private slots:
         QCOMPARE(boxes.last(), std::string("Could not input more than 10000 charactors."));
         QCOMPARE(dlg.edit()->toPlainText().size(), 10000);
 
-        std::string header, text;
-        int index = -1;
-        dlg.set_sender([&](int i, std::string h, std::string t) {
-            index = i;
-            header = h;
+        std::string text;
+        int to = -1;
+        dlg.set_sender([&](int id, std::string t) {
+            to = id;
             text = t;
         });
         dlg.edit()->setPlainText("line one\nline two");
         QCOMPARE(dlg.on_send(), 0);
-        QCOMPARE(index, get_contact_index(41));
-        QVERIFY(header.rfind("Message by ", 0) == 0);
+        QCOMPARE(to, 41);
         QCOMPARE(text, std::string("line one\r\nline two"));
         QVERIFY(dlg.edit()->toPlainText().isEmpty());
 
-        CDlgOfflineMessage nobody(77);
+        CDlgOfflineMessage nobody(77, direct_runner(controller));
         nobody.edit()->setPlainText("x");
         QCOMPARE(nobody.on_send(), -1);
         QCOMPARE(
@@ -166,7 +165,8 @@ private slots:
         controller.handle(NM_OFFLINE_END, 51, 0);
         QCOMPARE(controller.pending_offline().size(), size_t(1));
 
-        CDlgShowOfflineMessage dlg(controller, "hello", 51, "First Last(user51@example.org)");
+        CDlgShowOfflineMessage dlg(direct_runner(controller), QString::fromUtf8(chunk).replace("\r\n", "\n"), 51,
+                                   "First Last(user51@example.org)");
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QTest::keyClick(&dlg, Qt::Key_Escape);
@@ -198,7 +198,8 @@ private slots:
         QVERIFY(contact_by_id(61, &c));
         session_controller controller;
         QWidget window;
-        file_transfer_ui ui(controller, &window);
+        int tasks = 0;
+        file_transfer_ui ui([&](session_task) { tasks++; }, &window);
         std::string save_as;
         boxes.answers = {ANSWER_NO};
         QCOMPARE(ui.ask_offer(c, "a.bin", &save_as), int(ANSWER_NO));
@@ -219,15 +220,13 @@ private slots:
         QCOMPARE(save_as, std::string("/tmp/x/a.bin"));
 
         // Offering: the file dialog, then the question with the name; No sends nothing.
-        int jobs = 0;
-        ui.run_job = [&](std::function<void()>) { jobs++; };
         ui.choose_file_to_send = [] { return QString("/data/report.pdf"); };
         boxes.answers = {ANSWER_NO};
         QCOMPARE(ui.offer(61), -1);
         QCOMPARE(boxes.last(), std::string("Are you sure to tranfer file report.pdf to peer?"));
         boxes.answers = {ANSWER_YES};
         QCOMPARE(ui.offer(61), 0);
-        QCOMPARE(jobs, 1);
+        QCOMPARE(tasks, 1);
     }
 
     void progress_speed_and_time_left() {
