@@ -1,9 +1,10 @@
 # Debian 12 packages, sourced by scripts/run and scripts/test.
 # Installs what is missing when run as root; otherwise prints the apt-get line and fails.
 PARLO_BUILD_PACKAGES="build-essential cmake ninja-build ccache pkg-config zlib1g-dev libglib2.0-dev
-  libasio-dev libsqlite3-dev libsodium-dev"
+  libasio-dev libsqlite3-dev libsodium-dev qt6-base-dev qt6-tools-dev qt6-tools-dev-tools
+  qt6-l10n-tools libxss-dev fonts-noto-cjk"
 PARLO_TEST_PACKAGES="clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libturbojpeg0-dev libdeflate-dev tinyproxy dante-server microsocks procps"
+  libturbojpeg0-dev libdeflate-dev tinyproxy dante-server microsocks procps xvfb"
 
 parlo_install_packages() {
     local missing=() pkg

@@ -25,6 +25,10 @@ int parse_app_args(int argc, char** argv, app_options* out, std::string* error) 
                 *error = "--lang takes en or zh";
                 return -1;
             }
+        } else if (std::strcmp(a, "--email") == 0) {
+            if (!value(&out->email)) return -1;
+        } else if (std::strcmp(a, "--password") == 0) {
+            if (!value(&out->password)) return -1;
         } else if (std::strcmp(a, "--no-peer-listener") == 0) {
             out->peer_listener = false;
         } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
@@ -39,10 +43,11 @@ int parse_app_args(int argc, char** argv, app_options* out, std::string* error) 
 
 std::string app_usage_text() {
     return "usage: parlo [--home DIR] [--server HOST] [--bind ADDR] [--lang en|zh]\n"
-           "             [--no-peer-listener]\n"
+           "             [--email E --password P] [--no-peer-listener]\n"
            "  --home DIR        settings and logs in DIR (default: PARLO_HOME or the XDG folders)\n"
            "  --server HOST     messenger server host (default: the setting, else 127.0.0.1)\n"
            "  --bind ADDR       local address for every socket\n"
            "  --lang en|zh      language of the texts (default: the user's locale)\n"
+           "  --email E --password P  sign in at start (otherwise the Sign In link does)\n"
            "  --no-peer-listener  no incoming peer connections on 8188\n";
 }

@@ -7,6 +7,8 @@ struct app_options {
     std::string server;  // messenger server host (--server)
     std::string bind;    // local address for every socket (--bind)
     std::string lang;    // "en" or "zh" (--lang); empty: the user's locale
+    std::string email;   // sign in at start when given (--email, --password)
+    std::string password;
     bool peer_listener = true;  // --no-peer-listener
     bool help = false;
 };

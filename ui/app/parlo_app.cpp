@@ -14,6 +14,7 @@
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "ui/common/gui_call.h"
+#include "ui/common/texts.h"
 #include "ui/main/main_dlg.h"
 
 void apply_app_options(const app_options& options) {
@@ -56,11 +57,16 @@ int CParloApp::start() {
 
 int CParloApp::run() {
     if (start() != 0) {
-        show_message_text(QString::fromUtf8("The session could not start; see the debug log."));
+        show_message_text(ui_text(T_SOCKETS_FAILED));
         shutdown();
         return 1;
     }
     m_dlg->show();
+    if (!m_options.email.empty()) {
+        auto r = session_controller::load_remembered();
+        m_dlg->sign_in(QString::fromStdString(m_options.email), QString::fromStdString(m_options.password),
+                       r.remember_email, r.remember_passwd);
+    }
     // Only "Exit" ends the main window.
     m_dlg->exec();
     shutdown();

@@ -1,0 +1,220 @@
+// End to end in one process: the real main window signs in to parlo-server as alice while a
+// parlo-cli process is bob. Presence, a knock, the offline-message question, sign-out and Exit
+// work, and a watchdog on the GUI thread's event loop sees no stall over 50 ms meanwhile.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/thread.h"
+#include "protocol/debug_log.h"
+#include "protocol/session.h"
+#include "protocol/tables.h"
+#include "tests/e2e/child_process.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/app/parlo_app.h"
+#include "ui/common/message_boxes.h"
+#include "ui/main/knock_sound.h"
+#include "ui/main/main_dlg.h"
+#include "ui/signin/login_dlg.h"
+#include "ui/skin/controls.h"
+
+namespace {
+constexpr const char* kServer = "127.0.60.1";
+
+// Measures the longest time the GUI thread's event loop did not run a 5 ms timer.
+class loop_watchdog {
+public:
+    loop_watchdog() {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            qint64 gap = m_clock.restart();
+            if (gap > m_longest) m_longest = gap;
+        });
+    }
+    void start() {
+        m_longest = 0;
+        m_clock.start();
+        m_timer.start();
+    }
+    void stop() { m_timer.stop(); }
+    qint64 longest() const { return m_longest; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
+// The id in the record of the contact with this e-mail in a "contacts" line.
+int id_of(const std::string& line, const std::string& email) {
+    size_t at = line.find("\"email\":\"" + email + "\"");
+    if (at == std::string::npos) return -1;
+    size_t rec = line.rfind("{\"id\":", at);
+    return rec == std::string::npos ? -1 : std::atoi(line.c_str() + rec + 6);
+}
+
+// Waits for a line of the child without holding the GUI thread's event loop.
+bool child_line(child_process& c, const std::vector<std::string>& parts, int ms = 20000) {
+    return QTest::qWaitFor([&] { return !c.wait_line(parts, 0).empty(); }, ms);
+}
+
+bool file_contains(const std::string& path, const char* text) {
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) && f.readAll().contains(text);
+}
+
+std::string temp_dir() {
+    char tmpl[] = "/tmp/parlo-ui-e2e-XXXXXX";
+    const char* d = mkdtemp(tmpl);
+    return d ? d : "";
+}
+
+class ui_e2e_test : public QObject {
+    Q_OBJECT
+private slots:
+    void window_and_headless_client() {
+        std::string dir = temp_dir();
+        QVERIFY(!dir.empty());
+        child_process server(PARLO_SERVER_PATH, {"--listen", kServer, "--db", dir + "/server.db", "--fast-hash",
+                                                 "--seed-demo", "--log", dir + "/server.log"});
+        QVERIFY(server.running());
+        QVERIFY(QTest::qWaitFor([&] { return file_contains(dir + "/server.log", "listening on"); }, 20000));
+        child_process bob(PARLO_CLI_PATH, {"--server", kServer, "--bind", "127.0.60.3", "--home", dir + "/bob",
+                                           "--email", "bob@example.com", "--password", "demo1234"});
+        QVERIFY(!bob.wait_line({"\"event\":\"contact_list\""}, 20000).empty());
+        bob.write_line("contacts");
+        std::string contacts = bob.wait_line({"\"contacts\":["});
+        int alice = id_of(contacts, "alice@example.com");
+        QVERIFY2(alice > 0, contacts.c_str());
+        // Alice is offline: bob leaves her a message.
+        bob.write_line("offline " + std::to_string(alice) + " see you at noon");
+        QVERIFY(!bob.wait_line({"\"ok\":\"offline\""}).empty());
+
+        app_options options;
+        options.home = dir + "/alice";
+        options.server = kServer;
+        options.bind = "127.0.60.2";
+        apply_app_options(options);
+        std::atomic<int> knocks{0};
+        set_knock_player([&](const QString&) { knocks++; });
+        CParloApp app(options);
+        QCOMPARE(app.start(), 0);
+        CParloDlg* dlg = app.main_dlg();
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg));
+
+        // Questions are answered as a user would: the offline-message question with YES.
+        int questions = 0;
+        QTimer answerer;
+        answerer.setInterval(20);
+        connect(&answerer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<CDlgMessage*>(QApplication::activeModalWidget());
+            if (box && box->isVisible() && box->second_button()->isVisible()) {
+                questions++;
+                box->first_button()->click();
+            }
+        });
+        answerer.start();
+        loop_watchdog watchdog;
+        watchdog.start();
+
+        // Sign in through the dialog (tray menu "Sign In"), filled in as a user would.
+        bool filled = false;
+        QTimer typist;
+        typist.setInterval(20);
+        connect(&typist, &QTimer::timeout, [&] {
+            auto* login = qobject_cast<CDlgLogin*>(QApplication::activeModalWidget());
+            if (!login || !login->isVisible()) return;
+            typist.stop();
+            QTest::keyClicks(login->email_edit(), QStringLiteral("alice@example.com"));
+            QTest::keyClicks(login->password_edit(), QStringLiteral("demo1234"));
+            filled = true;
+            login->sign_in_button()->click();
+        });
+        typist.start();
+        dlg->on_command(32813);
+        QVERIFY(filled);
+        QVERIFY(QTest::qWaitFor([&] { return g_logged_in.load() == 1 && dlg->tree_area()->isVisible(); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return dlg->windowTitle().startsWith(QLatin1String("Welcome (")); }, 10000));
+
+        // Presence both ways; alice's own state confirmed by the server.
+        QVERIFY(QTest::qWaitFor([&] { return dlg->tray_tip() == QStringLiteral("Vorlane Messenger (Online)"); }, 20000));
+        QCOMPARE(dlg->link(CParloDlg::LINK_STATUS)->text(), QStringLiteral("OnLine"));
+        int bob_id = -1;
+        QVERIFY(QTest::qWaitFor([&] {
+            for (const auto& c : contacts_snapshot())
+                if (std::string(c.email) == "bob@example.com" && c.presence == PS_ONLINE) bob_id = c.contact_id;
+            return bob_id > 0;
+        }, 20000));
+        QVERIFY(child_line(bob, {"\"w\":" + std::to_string(alice), "\"presence_text\":\"Online\""}));
+
+        // The offline message: the question was asked and answered, the message arrived.
+        std::atomic<bool> got_message{false};
+        QVERIFY(QTest::qWaitFor([&] {
+            dlg->run_in_session([&, dlg] {
+                for (const auto& m : dlg->controller().pending_offline())
+                    if (m.text.find("see you at noon") != std::string::npos) got_message = true;
+            });
+            return got_message.load();
+        }, 20000));
+        QVERIFY(questions >= 1);
+
+        // A knock from bob: pop-up and sound.
+        bool knocked = false;
+        for (int i = 0; i < 50 && !knocked; i++) {
+            bob.write_line("knock " + std::to_string(alice));
+            knocked = child_line(bob, {"\"ok\":\"knock\""}, 500);
+        }
+        QVERIFY(knocked);
+        QVERIFY(QTest::qWaitFor([&] { return knocks.load() >= 1; }, 15000));
+        QVERIFY(dlg->last_popup());
+        QCOMPARE(dlg->last_popup()->text(), QStringLiteral("Knock from Bob Baker(bob@example.com)"));
+
+        // Sign-out: the window shows the signed-out layout at once; the presence display keeps
+        // its last state.
+        dlg->sign_out();
+        QVERIFY(dlg->link(CParloDlg::LINK_SIGN_IN)->isVisible());
+        QVERIFY(!dlg->tree_area()->isVisible());
+        QCOMPARE(dlg->link(CParloDlg::LINK_STATUS)->text(), QStringLiteral("OnLine"));
+        std::atomic<bool> signed_out{false};
+        dlg->run_in_session([&] { signed_out = true; });  // behind the 133
+        QVERIFY(QTest::qWaitFor([&] { return signed_out.load(); }, 10000));
+
+        watchdog.stop();
+        answerer.stop();
+        qInfo("longest GUI event-loop stall: %lld ms", static_cast<long long>(watchdog.longest()));
+        QVERIFY2(watchdog.longest() <= 50, qPrintable(QString::number(watchdog.longest())));
+
+        // Exit ends the main window; shutdown stops every thread within a few seconds.
+        dlg->on_command(32811);
+        QCOMPARE(dlg->result(), static_cast<int>(QDialog::Accepted));
+        uint32_t took = app.shutdown();
+        qInfo("shutdown took %u ms", took);
+        QVERIFY(took < 5000);
+        QCOMPARE(running_jobs(), 0);
+        // The exit told alice's contacts that she went offline.
+        QVERIFY(!bob.wait_line({"\"event\":\"peer_status\"", "\"w\":" + std::to_string(alice), "\"l\":0"}, 20000).empty());
+        set_knock_player(nullptr);
+        bob.write_line("quit");
+        bob.wait_line({"\"event\":\"bye\""});
+        server.stop();
+        std::system(("rm -rf " + dir).c_str());
+    }
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ui_e2e_test t;
+    int r = QTest::qExec(&t, argc, argv);
+    close_debug_log();
+    return r;
+}
+
+#include "ui_e2e_test.moc"

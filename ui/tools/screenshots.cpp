@@ -1,0 +1,96 @@
+// Takes the pictures for the documentation: the sign-in dialog, the signed-in main window and a
+// knock pop-up, in one language. Needs a running server with the demo accounts; run it on a
+// display (scripts/screenshots starts one under Xvfb).
+// usage: parlo-screenshots --server HOST --bind ADDR --home DIR --lang en|zh --out DIR
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdio>
+#include <functional>
+
+#include "protocol/debug_log.h"
+#include "protocol/session.h"
+#include "ui/app/parlo_app.h"
+#include "ui/common/event_popup.h"
+#include "ui/common/texts.h"
+#include "ui/main/main_dlg.h"
+#include "ui/signin/login_dlg.h"
+#include "ui/skin/controls.h"
+
+namespace {
+bool wait_until(const std::function<bool()>& cond, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+void settle(int ms) { wait_until([] { return false; }, ms); }
+
+bool save(QWidget* w, const QString& path) {
+    bool ok = w->grab().save(path);
+    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    app_options options;
+    std::string out = "docs";
+    std::vector<char*> rest{argv[0]};
+    for (int i = 1; i < argc; i++) {
+        if (std::string(argv[i]) == "--out" && i + 1 < argc)
+            out = argv[++i];
+        else
+            rest.push_back(argv[i]);
+    }
+    std::string error;
+    if (parse_app_args(static_cast<int>(rest.size()), rest.data(), &options, &error) != 0) {
+        std::fprintf(stderr, "parlo-screenshots: %s\n", error.c_str());
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QString lang = pick_language(QString::fromStdString(options.lang), QStringLiteral("en"));
+    install_language(&app, lang);
+    apply_app_options(options);
+    QDir().mkpath(QString::fromStdString(out));
+    QString prefix = QString::fromStdString(out) + "/";
+    int failures = 0;
+    {
+        CParloApp parlo(options);
+        if (parlo.start() != 0) return 1;
+        CParloDlg* dlg = parlo.main_dlg();
+        dlg->move(40, 40);
+        dlg->show();
+        {
+            CDlgLogin login(dlg);
+            login.email_edit()->setText(QString::fromStdString(options.email));
+            login.password_edit()->setText(QString::fromStdString(options.password));
+            login.show();
+            settle(300);
+            failures += !save(&login, prefix + "signin_" + lang + ".png");
+        }
+        dlg->sign_in(QString::fromStdString(options.email), QString::fromStdString(options.password), false,
+                     false);
+        bool in = wait_until([&] { return g_logged_in.load() == 1 && dlg->tray_icon_number() == 139; }, 20000);
+        if (!in) std::fprintf(stderr, "sign-in did not complete\n");
+        settle(1500);
+        failures += !save(dlg, prefix + "main_" + lang + ".png");
+        CDlgEvent* popup =
+            show_event_popup(ui_text(T_KNOCK_FROM, {QStringLiteral("Bob"), QStringLiteral("Baker"),
+                                                    QStringLiteral("bob@example.com")}));
+        settle(1500);
+        failures += !save(popup, prefix + "popup_" + lang + ".png");
+        popup->reject();
+        dlg->on_command(32811);
+        parlo.shutdown();
+        failures += in ? 0 : 1;
+    }
+    close_debug_log();
+    return failures == 0 ? 0 : 1;
+}
