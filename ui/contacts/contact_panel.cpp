@@ -21,7 +21,10 @@
 
 CContactPanel::CContactPanel(session_runner session, ui_question_asker& asker, CMyTreeCtrl* tree,
                              QWidget* window)
-    : QObject(window), m_session(std::move(session)), m_tree(tree), m_window(window),
+    : QObject(window),
+      m_session(std::move(session)),
+      m_tree(tree),
+      m_window(window),
       m_transfers(m_session, window) {
     asker.set_transfers(&m_transfers);
     m_tree->on_move = [this](int contact_id, int group_id) {
@@ -50,9 +53,13 @@ void CContactPanel::select_group(int group_id) {
     m_session([group_id](session_controller& c) { c.select_group(group_id); });
 }
 
-bool CContactPanel::command(int command_id) { return run_command(command_id); }
+bool CContactPanel::command(int command_id) {
+    return run_command(command_id);
+}
 
-void CContactPanel::open_registration() { run_registration(m_window, m_session); }
+void CContactPanel::open_registration() {
+    run_registration(m_window, m_session);
+}
 
 void CContactPanel::notification(int n, intptr_t wparam, intptr_t lparam, const QString&) {
     if (handles(n)) after_notification(n, wparam, lparam);
@@ -98,7 +105,8 @@ void CContactPanel::after_notification(int n, intptr_t wparam, intptr_t lparam) 
         case NM_REGISTER_EMAIL_EXISTS: {
             // Back with everything the user typed, so only the address needs changing.
             auto* dlg = new CDlgRegister(m_window);
-            connect(dlg, &QDialog::accepted, this, [this] { send_registration_buffers(m_session); });
+            connect(dlg, &QDialog::accepted, this,
+                    [this] { send_registration_buffers(m_session); });
             open_dialog(dlg);
             break;
         }
@@ -215,7 +223,7 @@ bool CContactPanel::run_command(int command) {
                 log_line("did not find selected_contact_index in OnContactOfflineMessage\r\n");
                 return true;
             }
-            open_dialog(new CDlgOfflineMessage(id, m_window));
+            open_dialog(new CDlgOfflineMessage(id, m_session, m_window));
             return true;
         case ID_CONTACT_REMOVE:
             if (id < 0) {
@@ -223,7 +231,7 @@ bool CContactPanel::run_command(int command) {
                 return true;
             }
             if (ui_ask_yes_no(215) == ANSWER_YES)
-                m_session([id](session_controller& c) { c.remove_contact(id); });
+                m_session([id](session_controller& ctl) { ctl.remove_contact(id); });
             return true;
         case ID_CONTACT_ADD:
             if (g_logged_in.load() != 1) {
@@ -256,7 +264,7 @@ bool CContactPanel::run_command(int command) {
                     return true;
                 }
             if (ui_ask_yes_no(219) == ANSWER_YES)
-                m_session([group_id](session_controller& c) { c.delete_group(group_id); });
+                m_session([group_id](session_controller& ctl) { ctl.delete_group(group_id); });
             return true;
         }
         case ID_CONTACT_KNOCK:
@@ -265,7 +273,7 @@ bool CContactPanel::run_command(int command) {
                 log_line("did not find selected_contact_index in OnContactKnockPeer\r\n");
                 return true;
             }
-            m_session([id](session_controller& c) { c.knock(id); });
+            m_session([id](session_controller& ctl) { ctl.knock(id); });
             return true;
         case ID_CONTACT_ALLOW_KNOCK:
         case ID_CONTACT_DISALLOW_KNOCK:
@@ -278,7 +286,8 @@ bool CContactPanel::run_command(int command) {
             }
             {
                 bool blocked = command == ID_CONTACT_DISALLOW_KNOCK;
-                m_session([id, blocked](session_controller& c) { c.set_knock_blocked(id, blocked); });
+                m_session(
+                    [id, blocked](session_controller& ctl) { ctl.set_knock_blocked(id, blocked); });
             }
             return true;
         default:

@@ -254,10 +254,18 @@ int CMyTreeCtrl::drop_target(const QTreeWidgetItem* target, int from_group_id) c
 void CMyTreeCtrl::drop_contact(int contact_id, int from_group_id, const QTreeWidgetItem* target) {
     int group_id = drop_target(target, from_group_id);
     if (group_id < 0) return;
-    // The move is shown at once; should the request not go out, or the server's next list say
-    // otherwise, the contact goes back to where the tables have it.
+    contact_record c;
+    if (!contact_by_id(contact_id, &c)) return;
+    // Shown at once. Should the move not go out, or the server's next list say otherwise, the
+    // contact goes back to where the tables have it (place_contact).
+    m_updating = true;
+    QTreeWidgetItem* item = contact_item(contact_id);
+    if (item == m_press_item) m_press_item = nullptr;
+    delete item;
+    QTreeWidgetItem* moved = insert_contact(group_node(group_id), c);
+    setCurrentItem(moved);
+    m_updating = false;
     if (on_move) on_move(contact_id, group_id);
-    place_contact(contact_id);
 }
 
 bool CMyTreeCtrl::begin_rename(int group_id) {

@@ -45,15 +45,16 @@ public:
     // Drop of a dragged contact on an item (nullptr: empty space). Returns the target group id,
     // or -1 when the drop does nothing.
     int drop_target(const QTreeWidgetItem* target, int from_group_id) const;
-    // The whole drop: the move request and the item placed where the tables then say.
+    // The whole drop: the item moves at once, then on_move asks for the move; whoever answers
+    // it calls place_contact, which puts the item where the tables then say.
     void drop_contact(int contact_id, int from_group_id, const QTreeWidgetItem* target);
     // Starts the in-place edit of a group's name; false for "Default Group" or an unknown group.
     bool begin_rename(int group_id);
 
     // What the tree asks of the session: a move (300) and a rename (313). The results show when
     // the tables change.
-    std::function<int(int contact_id, int group_id)> on_move;
-    std::function<int(int group_id, const QString& name)> on_rename;
+    std::function<void(int contact_id, int group_id)> on_move;
+    std::function<void(int group_id, const QString& name)> on_rename;
     // The right click, after it selected the item and remembered the group.
     std::function<void(QTreeWidgetItem* item, const QPoint& global)> on_context_menu;
 

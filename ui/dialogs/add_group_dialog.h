@@ -6,7 +6,6 @@ class QLineEdit;
 
 #include "ui/dialogs/session_call.h"
 
-
 class CDlgAddGroup : public parlo_dialog {
     Q_OBJECT
 public:

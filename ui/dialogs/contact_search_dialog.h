@@ -8,7 +8,6 @@ class QLineEdit;
 
 #include "ui/dialogs/session_call.h"
 
-
 class CDlgAddContact : public parlo_dialog {
     Q_OBJECT
 public:

@@ -22,9 +22,9 @@ CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, session_runner session
     setWindowTitle(ui_text(171));
     contact_record c;
     if (contact_by_id(to_contact_id, &c)) {
-        QString caption = ui_text(T_OFFLINE_TO, {QString::fromUtf8(c.first_name),
-                                                 QString::fromUtf8(c.last_name),
-                                                 QString::fromUtf8(c.email)});
+        QString caption =
+            ui_text(T_OFFLINE_TO, {QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
+                                   QString::fromUtf8(c.email)});
         setWindowTitle(caption.left(99));
     }
     m_edit = new CMyEdit(this);

@@ -12,7 +12,6 @@ class QLineEdit;
 
 #include "ui/dialogs/session_call.h"
 
-
 struct registration_buffers {
     std::string email, password, first_name, last_name, nick_name, phone, country;
 };

@@ -83,7 +83,7 @@ int file_transfer_ui::offer(int peer_id) {
     if (ui_ask_yes_no(222, {name, QString::fromUtf8(c.display_name)}) != ANSWER_YES) return -1;
     std::string p = QFile::encodeName(path).toStdString();
     // The offer may open a connection to the peer first: a job, never this thread.
-    m_session([peer_id, p](session_controller& c) { c.offer_file(peer_id, p.c_str()); });
+    m_session([peer_id, p](session_controller& ctl) { ctl.offer_file(peer_id, p.c_str()); });
     return 0;
 }
 

@@ -123,6 +123,15 @@ private slots:
             std::vector<std::string>{"--listen", kBlock + "1", "--db", m_dir + "/server.db",
                                      "--fast-hash", "--log", m_dir + "/server.log"});
         QVERIFY(m_server->running());
+        // The server listens once its database is ready.
+        QVERIFY(wait([] {
+            struct in_addr a;
+            if (resolve_ipv4((kBlock + "1").c_str(), &a) != 0) return false;
+            socket_t fd = tcp_socket();
+            bool up = fd >= 0 && connect_ipv4(fd, a, 9015) == 0;
+            if (fd >= 0) close_socket(fd);
+            return up;
+        }));
         std::system(("mkdir -p " + m_dir + "/inbox " + m_dir + "/ann").c_str());
         m_bob = std::make_unique<child_process>(
             PARLO_CLI_PATH,

@@ -165,7 +165,8 @@ private slots:
         controller.handle(NM_OFFLINE_END, 51, 0);
         QCOMPARE(controller.pending_offline().size(), size_t(1));
 
-        CDlgShowOfflineMessage dlg(direct_runner(controller), QString::fromUtf8(chunk).replace("\r\n", "\n"), 51,
+        CDlgShowOfflineMessage dlg(direct_runner(controller),
+                                   QString::fromUtf8(chunk).replace("\r\n", "\n"), 51,
                                    "First Last(user51@example.org)");
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));

@@ -96,10 +96,10 @@ private slots:
         QCOMPARE(tree.drop_target(tree.contact_item(11), 5), 0);   // another group's contact
 
         std::vector<std::pair<int, int>> moves;
-        tree.on_move = [&](int c, int g) {
+        tree.on_move = [&](int c, int g) {  // the session moves the record, then answers
             moves.push_back({c, g});
             set_contact_group(c, g);
-            return 0;
+            tree.place_contact(c);
         };
         tree.drop_contact(13, 5, tree.contact_item(11));
         QCOMPARE(tree.contact_item(13)->parent(), tree.default_group());
@@ -110,9 +110,13 @@ private slots:
         tree.build_full();
         QCOMPARE(tree.contact_item(13)->parent(), tree.group_node(5));
 
-        // A move that could not be requested leaves the contact where the tables have it.
-        tree.on_move = [](int, int) { return -1; };
+        // A move that could not be requested: shown at once, then back where the tables have it.
+        int asked = 0;
+        tree.on_move = [&](int, int) { asked++; };
         tree.drop_contact(13, 5, tree.group_node(6));
+        QCOMPARE(tree.contact_item(13)->parent(), tree.group_node(6));
+        QCOMPARE(asked, 1);
+        tree.place_contact(13);
         QCOMPARE(tree.contact_item(13)->parent(), tree.group_node(5));
     }
 
@@ -126,7 +130,6 @@ private slots:
         tree.on_move = [&](int c, int g) {
             moved_contact = c;
             moved_to = g;
-            return 0;
         };
         QRect from = tree.visualItemRect(tree.contact_item(12));
         QRect to = tree.visualItemRect(tree.group_node(6));
@@ -156,7 +159,6 @@ private slots:
         tree.on_rename = [&](int g, const QString& name) {
             renamed = g;
             asked = name;
-            return 0;
         };
         tree.group_node(6)->setText(0, QString(40, 'k'));  // what the in-place editor commits
         QCOMPARE(renamed, 6);
