@@ -583,5 +583,255 @@
         <comment>2025</comment>
         <translation>Unknown</translation>
     </message>
+    <message>
+        <source>*Email:</source>
+        <comment>2101</comment>
+        <translation>*Email:</translation>
+    </message>
+    <message>
+        <source>*Password:</source>
+        <comment>2102</comment>
+        <translation>*Password:</translation>
+    </message>
+    <message>
+        <source>*First Name:</source>
+        <comment>2103</comment>
+        <translation>*First Name:</translation>
+    </message>
+    <message>
+        <source>*Last Name:</source>
+        <comment>2104</comment>
+        <translation>*Last Name:</translation>
+    </message>
+    <message>
+        <source>*Nick Name:</source>
+        <comment>2105</comment>
+        <translation>*Nick Name:</translation>
+    </message>
+    <message>
+        <source>Phone:</source>
+        <comment>2106</comment>
+        <translation>Phone:</translation>
+    </message>
+    <message>
+        <source>Country:</source>
+        <comment>2107</comment>
+        <translation>Country:</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <comment>2108</comment>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>Search Contact</source>
+        <comment>2109</comment>
+        <translation>Search Contact</translation>
+    </message>
+    <message>
+        <source>Please enter your contact's email:</source>
+        <comment>2110</comment>
+        <translation>Please enter your contact's email:</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <comment>2111</comment>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>Are you sure to add this person to your contact list?</source>
+        <comment>2112</comment>
+        <translation>Are you sure to add this person to your contact list?</translation>
+    </message>
+    <message>
+        <source>First Name:</source>
+        <comment>2113</comment>
+        <translation>First Name:</translation>
+    </message>
+    <message>
+        <source>Last Name:</source>
+        <comment>2114</comment>
+        <translation>Last Name:</translation>
+    </message>
+    <message>
+        <source>Nick Name:</source>
+        <comment>2115</comment>
+        <translation>Nick Name:</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <comment>2116</comment>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Please enter group name:</source>
+        <comment>2117</comment>
+        <translation>Please enter group name:</translation>
+    </message>
+    <message>
+        <source>Offline Message To:%s %s(%s)</source>
+        <comment>2118</comment>
+        <translation>Offline Message To:%s %s(%s)</translation>
+    </message>
+    <message>
+        <source>Send On Return</source>
+        <comment>2119</comment>
+        <translation>Send On Return</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <comment>2120</comment>
+        <translation>Send</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <comment>2121</comment>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <comment>2122</comment>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Offline Message From %s</source>
+        <comment>2123</comment>
+        <translation>Offline Message From %s</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <comment>2124</comment>
+        <translation>Discard</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <comment>2125</comment>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Text Files (*.txt)</source>
+        <comment>2126</comment>
+        <translation>Text Files (*.txt)</translation>
+    </message>
+    <message>
+        <source>All Files (*)</source>
+        <comment>2127</comment>
+        <translation>All Files (*)</translation>
+    </message>
+    <message>
+        <source>First Name</source>
+        <comment>2128</comment>
+        <translation>First Name</translation>
+    </message>
+    <message>
+        <source>Last Name</source>
+        <comment>2129</comment>
+        <translation>Last Name</translation>
+    </message>
+    <message>
+        <source>Email</source>
+        <comment>2130</comment>
+        <translation>Email</translation>
+    </message>
+    <message>
+        <source>Nick Name</source>
+        <comment>2131</comment>
+        <translation>Nick Name</translation>
+    </message>
+    <message>
+        <source>Default Group</source>
+        <comment>2132</comment>
+        <translation>Default Group</translation>
+    </message>
+    <message>
+        <source>Sending to %s</source>
+        <comment>2133</comment>
+        <translation>Sending to %s</translation>
+    </message>
+    <message>
+        <source>Receiving from %s</source>
+        <comment>2134</comment>
+        <translation>Receiving from %s</translation>
+    </message>
+    <message>
+        <source>%s of %s</source>
+        <comment>2135</comment>
+        <translation>%s of %s</translation>
+    </message>
+    <message>
+        <source>%s/s</source>
+        <comment>2136</comment>
+        <translation>%s/s</translation>
+    </message>
+    <message>
+        <source>%s left</source>
+        <comment>2137</comment>
+        <translation>%s left</translation>
+    </message>
+    <message>
+        <source>Sent %s.</source>
+        <comment>2138</comment>
+        <translation>Sent %s.</translation>
+    </message>
+    <message>
+        <source>Saved %s.</source>
+        <comment>2139</comment>
+        <translation>Saved %s.</translation>
+    </message>
+    <message>
+        <source>Stopped after %s: %s.</source>
+        <comment>2140</comment>
+        <translation>Stopped after %s: %s.</translation>
+    </message>
+    <message>
+        <source>the connection closed</source>
+        <comment>2141</comment>
+        <translation>the connection closed</translation>
+    </message>
+    <message>
+        <source>no data arrived for a minute</source>
+        <comment>2142</comment>
+        <translation>no data arrived for a minute</translation>
+    </message>
+    <message>
+        <source>the file could not be written</source>
+        <comment>2143</comment>
+        <translation>the file could not be written</translation>
+    </message>
+    <message>
+        <source>a new file from the same contact replaced it</source>
+        <comment>2144</comment>
+        <translation>a new file from the same contact replaced it</translation>
+    </message>
+    <message>
+        <source>the transfer was stopped</source>
+        <comment>2145</comment>
+        <translation>the transfer was stopped</translation>
+    </message>
+    <message>
+        <source>an unknown reason</source>
+        <comment>2146</comment>
+        <translation>an unknown reason</translation>
+    </message>
+    <message>
+        <source>the file could not be opened</source>
+        <comment>2147</comment>
+        <translation>the file could not be opened</translation>
+    </message>
+    <message>
+        <source>the connection failed</source>
+        <comment>2148</comment>
+        <translation>the connection failed</translation>
+    </message>
+    <message>
+        <source>the file could not be read</source>
+        <comment>2149</comment>
+        <translation>the file could not be read</translation>
+    </message>
+    <message>
+        <source>the receiver refused it</source>
+        <comment>2150</comment>
+        <translation>the receiver refused it</translation>
+    </message>
 </context>
 </TS>

@@ -583,5 +583,255 @@
         <comment>2025</comment>
         <translation>未知</translation>
     </message>
+    <message>
+        <source>*Email:</source>
+        <comment>2101</comment>
+        <translation>*电子邮件:</translation>
+    </message>
+    <message>
+        <source>*Password:</source>
+        <comment>2102</comment>
+        <translation>*口令:</translation>
+    </message>
+    <message>
+        <source>*First Name:</source>
+        <comment>2103</comment>
+        <translation>*名字:</translation>
+    </message>
+    <message>
+        <source>*Last Name:</source>
+        <comment>2104</comment>
+        <translation>*姓:</translation>
+    </message>
+    <message>
+        <source>*Nick Name:</source>
+        <comment>2105</comment>
+        <translation>*别名:</translation>
+    </message>
+    <message>
+        <source>Phone:</source>
+        <comment>2106</comment>
+        <translation>电话:</translation>
+    </message>
+    <message>
+        <source>Country:</source>
+        <comment>2107</comment>
+        <translation>国家:</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <comment>2108</comment>
+        <translation>重置</translation>
+    </message>
+    <message>
+        <source>Search Contact</source>
+        <comment>2109</comment>
+        <translation>查找联系人</translation>
+    </message>
+    <message>
+        <source>Please enter your contact's email:</source>
+        <comment>2110</comment>
+        <translation>请输入联系人的电子邮件:</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <comment>2111</comment>
+        <translation>查找</translation>
+    </message>
+    <message>
+        <source>Are you sure to add this person to your contact list?</source>
+        <comment>2112</comment>
+        <translation>你确定要把这个人加入你的联系人列表吗?</translation>
+    </message>
+    <message>
+        <source>First Name:</source>
+        <comment>2113</comment>
+        <translation>名字:</translation>
+    </message>
+    <message>
+        <source>Last Name:</source>
+        <comment>2114</comment>
+        <translation>姓:</translation>
+    </message>
+    <message>
+        <source>Nick Name:</source>
+        <comment>2115</comment>
+        <translation>别名:</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <comment>2116</comment>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>Please enter group name:</source>
+        <comment>2117</comment>
+        <translation>请输入组名:</translation>
+    </message>
+    <message>
+        <source>Offline Message To:%s %s(%s)</source>
+        <comment>2118</comment>
+        <translation>下线消息给:%s %s(%s)</translation>
+    </message>
+    <message>
+        <source>Send On Return</source>
+        <comment>2119</comment>
+        <translation>回车发送</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <comment>2120</comment>
+        <translation>发送</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <comment>2121</comment>
+        <translation>清除</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <comment>2122</comment>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Offline Message From %s</source>
+        <comment>2123</comment>
+        <translation>来自 %s 的下线消息</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <comment>2124</comment>
+        <translation>丢弃</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <comment>2125</comment>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Text Files (*.txt)</source>
+        <comment>2126</comment>
+        <translation>文本文件 (*.txt)</translation>
+    </message>
+    <message>
+        <source>All Files (*)</source>
+        <comment>2127</comment>
+        <translation>所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>First Name</source>
+        <comment>2128</comment>
+        <translation>名字</translation>
+    </message>
+    <message>
+        <source>Last Name</source>
+        <comment>2129</comment>
+        <translation>姓</translation>
+    </message>
+    <message>
+        <source>Email</source>
+        <comment>2130</comment>
+        <translation>电子邮件</translation>
+    </message>
+    <message>
+        <source>Nick Name</source>
+        <comment>2131</comment>
+        <translation>别名</translation>
+    </message>
+    <message>
+        <source>Default Group</source>
+        <comment>2132</comment>
+        <translation>缺省组</translation>
+    </message>
+    <message>
+        <source>Sending to %s</source>
+        <comment>2133</comment>
+        <translation>正在发送给 %s</translation>
+    </message>
+    <message>
+        <source>Receiving from %s</source>
+        <comment>2134</comment>
+        <translation>正在接收自 %s</translation>
+    </message>
+    <message>
+        <source>%s of %s</source>
+        <comment>2135</comment>
+        <translation>%s / %s</translation>
+    </message>
+    <message>
+        <source>%s/s</source>
+        <comment>2136</comment>
+        <translation>%s/秒</translation>
+    </message>
+    <message>
+        <source>%s left</source>
+        <comment>2137</comment>
+        <translation>剩余 %s</translation>
+    </message>
+    <message>
+        <source>Sent %s.</source>
+        <comment>2138</comment>
+        <translation>已发送 %s.</translation>
+    </message>
+    <message>
+        <source>Saved %s.</source>
+        <comment>2139</comment>
+        <translation>已保存 %s.</translation>
+    </message>
+    <message>
+        <source>Stopped after %s: %s.</source>
+        <comment>2140</comment>
+        <translation>在 %s 后停止: %s.</translation>
+    </message>
+    <message>
+        <source>the connection closed</source>
+        <comment>2141</comment>
+        <translation>连接已关闭</translation>
+    </message>
+    <message>
+        <source>no data arrived for a minute</source>
+        <comment>2142</comment>
+        <translation>一分钟内没有收到数据</translation>
+    </message>
+    <message>
+        <source>the file could not be written</source>
+        <comment>2143</comment>
+        <translation>文件无法写入</translation>
+    </message>
+    <message>
+        <source>a new file from the same contact replaced it</source>
+        <comment>2144</comment>
+        <translation>同一联系人的新文件取代了它</translation>
+    </message>
+    <message>
+        <source>the transfer was stopped</source>
+        <comment>2145</comment>
+        <translation>传送已停止</translation>
+    </message>
+    <message>
+        <source>an unknown reason</source>
+        <comment>2146</comment>
+        <translation>未知原因</translation>
+    </message>
+    <message>
+        <source>the file could not be opened</source>
+        <comment>2147</comment>
+        <translation>文件无法打开</translation>
+    </message>
+    <message>
+        <source>the connection failed</source>
+        <comment>2148</comment>
+        <translation>连接失败</translation>
+    </message>
+    <message>
+        <source>the file could not be read</source>
+        <comment>2149</comment>
+        <translation>文件无法读取</translation>
+    </message>
+    <message>
+        <source>the receiver refused it</source>
+        <comment>2150</comment>
+        <translation>接收方拒绝了</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,66 @@
+// The contact side of the main window (its contact_ui_hooks): the tree's reactions to the
+// session's notifications, the contact and group menus with their commands, and the dialogs
+// they open.
+//
+// Threads: GUI thread only. The session controller is reached through a session runner (in the
+// application the session thread; the panel never waits for it): results come back as
+// notifications or table changes. Dialogs opened from a notification are window-modal but do not
+// block, so the notifications behind them keep flowing.
+#pragma once
+#include <QObject>
+#include <QPoint>
+#include <cstdint>
+#include <functional>
+
+#include "ui/dialogs/session_call.h"
+#include "ui/main/contact_hooks.h"
+#include "ui/transfer/file_transfer_ui.h"
+
+class CMyTreeCtrl;
+class QTreeWidgetItem;
+class QWidget;
+class ui_question_asker;
+
+class CContactPanel : public QObject, public contact_ui_hooks {
+    Q_OBJECT
+public:
+    CContactPanel(session_runner session, ui_question_asker& asker, CMyTreeCtrl* tree,
+                  QWidget* window);
+
+    CMyTreeCtrl* tree() const { return m_tree; }
+    file_transfer_ui& transfers() { return m_transfers; }
+
+    // contact_ui_hooks: the visible side of notification n, after the controller handled it.
+    void notification(int n, intptr_t wparam, intptr_t lparam, const QString& text) override;
+    void signed_out() override;
+    bool command(int command_id) override;
+    void open_registration() override;
+
+    static bool handles(int n);
+    void after_notification(int n, intptr_t wparam, intptr_t lparam);
+    // A menu command (the ids of contact_menus.h); false for ids that are not the panel's.
+    bool run_command(int command);
+    // The contact the contact commands act on: the record whose id is the data of the selected
+    // contact item; -1 when none.
+    int selected_contact_id() const;
+    // Right click on an item: remembers the group, then opens the contact or group menu.
+    void open_menu_for(QTreeWidgetItem* item, const QPoint& global);
+    // The group the group commands act on (the last right click).
+    void select_group(int group_id);
+    int selected_group() const { return m_selected_group; }
+
+signals:
+    void chat_requested(int peer_id, bool audio_video);
+
+private:
+    void open_dialog(QWidget* dlg);
+    void show_offline_viewer(int sender_id);
+    // Runs fn on the GUI thread later, unless the panel is gone.
+    void back_on_gui(std::function<void()> fn);
+
+    session_runner m_session;
+    CMyTreeCtrl* m_tree;
+    QWidget* m_window;
+    file_transfer_ui m_transfers;
+    int m_selected_group = 0;
+};
