@@ -4,6 +4,7 @@
 
 #include "platform/message_box.h"
 #include "platform/text.h"
+#include "protocol/chat_session.h"
 #include "protocol/debug_log.h"
 
 contact_record g_contact[kMaxContacts];
@@ -125,6 +126,7 @@ void clear_all_tables() {
         e.in_use = 0;
         e.dlg_chat = nullptr;
     }
+    chat_session_close_all();
 }
 
 int get_contact_index(int contact_id) {
@@ -163,6 +165,7 @@ int add_chat_dlg(chat_window* dlg) {
         if (g_chat_dlgs[i].in_use != 0) continue;
         g_chat_dlgs[i].in_use = 1;
         g_chat_dlgs[i].dlg_chat = dlg;
+        chat_session_open(dlg->peer_id());
         return i;
     }
     log_line("chat dlgs full in add_chat_dlg.\r\n");
@@ -175,6 +178,7 @@ void remove_chat_dlg(chat_window* dlg) {
         if (e.in_use != 0 && e.dlg_chat == dlg) {
             e.in_use = 0;
             e.dlg_chat = nullptr;
+            chat_session_close(dlg->peer_id());
         }
 }
 
@@ -187,6 +191,7 @@ std::vector<chat_window*> take_all_chat_dlgs() {
             e.in_use = 0;
             e.dlg_chat = nullptr;
         }
+    chat_session_close_all();
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/paths.h"
+#include "protocol/chat_session.h"
 #include "protocol/debug_log.h"
 #include "protocol/notify.h"
 #include "protocol/tables.h"
@@ -83,6 +84,33 @@ TEST_F(TablesTest, DuplicateIdsFindTheLowestSlotAndChatWindowsByPeer) {
     remove_chat_dlg(&a);
     EXPECT_EQ(get_chat_dlg_index(70), -1);
     EXPECT_EQ(take_all_chat_dlgs().size(), 1u);
+}
+
+// A chat session opens with its window at the switches' opening values, keeps what the threads
+// change, hands pictures over whole and goes with the window.
+TEST_F(TablesTest, ChatSessionsFollowTheirWindows) {
+    fake_chat a(70);
+    chat_media_state st;
+    EXPECT_FALSE(chat_session_get(70, &st));
+    ASSERT_EQ(add_chat_dlg(&a), 0);
+    ASSERT_TRUE(chat_session_get(70, &st));
+    EXPECT_EQ(st.my_audio, 0);
+    EXPECT_EQ(st.peer_audio, 1);
+    EXPECT_EQ(st.my_video, 0);
+    EXPECT_EQ(st.video_rate, 10);
+    EXPECT_TRUE(chat_session_update(70, [](chat_media_state& s) { s.my_audio = 1; s.peer_id = 5; }));
+    auto first = std::make_shared<peer_picture>();
+    EXPECT_TRUE(chat_session_publish_picture(70, first));
+    EXPECT_TRUE(chat_session_publish_picture(70, std::make_shared<peer_picture>()));
+    ASSERT_TRUE(chat_session_get(70, &st));
+    EXPECT_EQ(st.my_audio, 1);
+    EXPECT_EQ(st.peer_id, 70);
+    EXPECT_EQ(first->serial, 1u);  // a reader holding the first picture still has it whole
+    EXPECT_EQ(st.picture->serial, 2u);
+    EXPECT_EQ(chat_session_all().size(), 1u);
+    remove_chat_dlg(&a);
+    EXPECT_FALSE(chat_session_get(70, &st));
+    EXPECT_FALSE(chat_session_update(70, [](chat_media_state&) {}));
 }
 
 TEST_F(TablesTest, ServerPassesGroupRecordsByHomeServer) {

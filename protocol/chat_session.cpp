@@ -1,0 +1,89 @@
+#include "protocol/chat_session.h"
+
+#include <mutex>
+
+#include "protocol/commands.h"
+
+namespace {
+
+struct session_slot {
+    bool in_use = false;
+    chat_media_state state;
+};
+
+std::mutex g_sessions_mutex;
+session_slot g_sessions[kMaxChatDlgs];
+
+session_slot* find_locked(int peer_id) {
+    for (auto& s : g_sessions)
+        if (s.in_use && s.state.peer_id == peer_id) return &s;
+    return nullptr;
+}
+
+}  // namespace
+
+void chat_session_open(int peer_id) {
+    std::lock_guard<std::mutex> lk(g_sessions_mutex);
+    if (find_locked(peer_id)) return;
+    for (auto& s : g_sessions) {
+        if (s.in_use) continue;
+        s.in_use = true;
+        s.state = chat_media_state{};
+        s.state.peer_id = peer_id;
+        return;
+    }
+}
+
+void chat_session_close(int peer_id) {
+    std::shared_ptr<const peer_picture> dropped;  // released after the lock
+    std::lock_guard<std::mutex> lk(g_sessions_mutex);
+    if (session_slot* s = find_locked(peer_id)) {
+        dropped = std::move(s->state.picture);
+        s->in_use = false;
+        s->state = chat_media_state{};
+    }
+}
+
+void chat_session_close_all() {
+    std::lock_guard<std::mutex> lk(g_sessions_mutex);
+    for (auto& s : g_sessions) {
+        s.in_use = false;
+        s.state = chat_media_state{};
+    }
+}
+
+bool chat_session_get(int peer_id, chat_media_state* out) {
+    std::lock_guard<std::mutex> lk(g_sessions_mutex);
+    session_slot* s = find_locked(peer_id);
+    if (!s) return false;
+    *out = s->state;
+    return true;
+}
+
+bool chat_session_update(int peer_id, const std::function<void(chat_media_state&)>& fn) {
+    std::lock_guard<std::mutex> lk(g_sessions_mutex);
+    session_slot* s = find_locked(peer_id);
+    if (!s) return false;
+    fn(s->state);
+    s->state.peer_id = peer_id;  // the key stays what it was
+    return true;
+}
+
+std::vector<chat_media_state> chat_session_all() {
+    std::vector<chat_media_state> out;
+    std::lock_guard<std::mutex> lk(g_sessions_mutex);
+    for (auto& s : g_sessions)
+        if (s.in_use) out.push_back(s.state);
+    return out;
+}
+
+bool chat_session_publish_picture(int peer_id, std::shared_ptr<peer_picture> picture) {
+    std::shared_ptr<const peer_picture> old;  // released after the lock
+    std::lock_guard<std::mutex> lk(g_sessions_mutex);
+    session_slot* s = find_locked(peer_id);
+    if (!s) return false;
+    picture->serial = s->state.picture ? s->state.picture->serial + 1 : 1;
+    old = std::move(s->state.picture);
+    s->state.picture = std::move(picture);
+    return true;
+}
