@@ -26,6 +26,7 @@
 #include "ui/common/message_boxes.h"
 #include "ui/common/texts.h"
 #include "ui/skin/controls.h"
+#include "ui/skin/palette.h"
 
 namespace {
 
@@ -117,6 +118,8 @@ void chat_transcript::append_line(const chat_line& line, const QString& time_tip
     QTextCursor c(document());
     c.movePosition(QTextCursor::End);
     c.beginEditBlock();
+    // Each message starts a line of its own, also when the previous one came without a line end.
+    if (!c.block().text().isEmpty()) c.insertBlock();
     qsizetype at = 0;
     auto it = link_pattern().globalMatch(line.text);
     while (it.hasNext()) {
