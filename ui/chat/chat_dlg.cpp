@@ -1,6 +1,7 @@
 #include "ui/chat/chat_dlg.h"
 
 #include <QColorDialog>
+#include <algorithm>
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
@@ -20,6 +21,7 @@
 #include "protocol/debug_log.h"
 #include "protocol/session.h"
 #include "ui/chat/chat_texts.h"
+#include "ui/chat/media_widgets.h"
 #include "ui/chat/rtf_writer.h"
 #include "ui/chat/save_format_dlg.h"
 #include "ui/common/gui_call.h"
@@ -65,7 +67,6 @@ chat_dlg_actions default_actions() {
     a.set_my_video = [](int peer_id, bool on) {
         return chat_session_update(peer_id, [&](chat_media_state& s) { s.my_video = on ? 1 : 0; });
     };
-    a.zoom = [](int, bool) {};
     a.own_picture = [] { return std::shared_ptr<const peer_picture>(); };
     a.choose_save_format = [](QWidget* parent) {
         CDlgSaveFormat dlg(parent);
@@ -82,6 +83,12 @@ chat_dlg_actions default_actions() {
     };
     a.report = [](QWidget* parent, const QString& text) { show_message_text(text, parent); };
     return a;
+}
+
+// The open chat windows, for the sliders that move together. GUI thread only.
+std::vector<CDlgPrivateChat*>& open_windows() {
+    static std::vector<CDlgPrivateChat*> windows;
+    return windows;
 }
 
 const QRegularExpression& link_pattern() {
@@ -219,6 +226,20 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
     });
     m_my_audio_label = new CMyStatic(ui_text(T_CHAT_START_MY_AUDIO), this);
     m_peer_audio_label = new CMyStatic(ui_text(T_CHAT_STOP_PEER_AUDIO), this);
+    m_mic_slider = new CWndMySliderMic(this);
+    m_speaker_slider = new CWndMySliderSpeaker(this);
+    m_mic_meter = new CWndVolumeShow(this);
+    m_peer_meter = new CWndVolumeShow(this);
+    // A slider released in one window sets the device and moves the same slider everywhere.
+    connect(m_mic_slider, &CWndMySlider::released, this, [](int pos) {
+        if (media_volume_hooks().mic_set) media_volume_hooks().mic_set(pos);
+        for (CDlgPrivateChat* w : open_windows()) w->m_mic_slider->set_position(pos);
+    });
+    connect(m_speaker_slider, &CWndMySlider::released, this, [](int pos) {
+        if (media_volume_hooks().speaker_set) media_volume_hooks().speaker_set(pos);
+        for (CDlgPrivateChat* w : open_windows()) w->m_speaker_slider->set_position(pos);
+    });
+    open_windows().push_back(this);
 
     resize(kWidth, kCollapsedHeight);
     setMinimumSize(kWidth, kCollapsedHeight);
@@ -249,8 +270,13 @@ void CDlgPrivateChat::place_children() {
     at(m_speed, 290, 350, 60, 22);
     at(m_my_audio_label, 300, 440, 80, 14);
     at(m_peer_audio_label, 300, 460, 80, 14);
+    at(m_mic_meter, 20, 540, 160, 16);
+    at(m_peer_meter, 200, 540, 160, 16);
+    at(m_mic_slider, 300, 480, 100, 16);
+    at(m_speaker_slider, 300, 500, 100, 16);
     for (QWidget* w : std::initializer_list<QWidget*>{m_quality, m_video_size, m_speed, m_my_audio_label,
-                                                      m_peer_audio_label})
+                                                      m_peer_audio_label, m_mic_meter, m_peer_meter,
+                                                      m_mic_slider, m_speaker_slider})
         w->setVisible(m_expanded);
 }
 
@@ -286,9 +312,11 @@ void CDlgPrivateChat::send(int n, intptr_t wparam, intptr_t lparam) {
 void CDlgPrivateChat::handle_notification(int n, intptr_t wparam, intptr_t lparam) {
     if (n == kNotifyChatText)
         show_body(reinterpret_cast<const char*>(wparam), static_cast<int>(lparam));
-    else if (n == kNotifyOwnVideo || n == kNotifyPeerVideo)
+    else if (n == kNotifyOwnVideo || n == kNotifyPeerVideo) {
         update(QRect(client_origin() + (n == kNotifyOwnVideo ? kOwnPicture : kPeerPicture).topLeft(),
                      kOwnPicture.size()));
+        if (CDlgVideoZoom* z = m_zoom[n == kNotifyOwnVideo ? 0 : 1]) z->update();
+    }
 }
 
 void CDlgPrivateChat::show_body(const char* body, int len) {
@@ -384,10 +412,45 @@ void CDlgPrivateChat::toggle_media(int which) {
         break;
     case SPOT_ZOOM_PEER:
     case SPOT_ZOOM_MINE:
-        if (a.zoom) a.zoom(m_contact_id, which == SPOT_ZOOM_MINE);
+        zoom(which == SPOT_ZOOM_MINE);
         break;
     }
     update();
+}
+
+CDlgPrivateChat::~CDlgPrivateChat() {
+    auto& all = open_windows();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+    for (CDlgVideoZoom* z : m_zoom) delete z;
+}
+
+void CDlgPrivateChat::add_mic_level(int value) { m_mic_meter->add_sample(value); }
+void CDlgPrivateChat::add_peer_level(int value) { m_peer_meter->add_sample(value); }
+
+CDlgVideoZoom* CDlgPrivateChat::zoom(bool mine) {
+    CDlgVideoZoom*& z = m_zoom[mine ? 0 : 1];
+    if (!z) {
+        QPointer<CDlgPrivateChat> self(this);
+        int peer = m_contact_id;
+        // Each picture draws only while its switch is on.
+        CDlgVideoZoom::picture_source source;
+        if (mine)
+            source = [self]() -> std::shared_ptr<const peer_picture> {
+                if (!self || !self->m_my_video || !chat_actions().own_picture) return nullptr;
+                return chat_actions().own_picture();
+            };
+        else
+            source = [self, peer]() -> std::shared_ptr<const peer_picture> {
+                chat_media_state st;
+                if (!self || !self->m_peer_video || !chat_session_get(peer, &st)) return nullptr;
+                return st.picture;
+            };
+        z = new CDlgVideoZoom(std::move(source));
+        z->move(x() + (mine ? 300 : 0), y());
+    }
+    z->show();
+    z->raise();
+    return z;
 }
 
 void CDlgPrivateChat::click_client(QPoint p) {

@@ -21,6 +21,10 @@ class CMyCheckBox;
 class CMyComboBox;
 class CMyEdit;
 class CMyStatic;
+class CWndMySliderMic;
+class CWndMySliderSpeaker;
+class CWndVolumeShow;
+class CDlgVideoZoom;
 struct peer_picture;
 
 // The read-only transcript: links open in the desktop's browser, and a line's arrival time shows
@@ -46,8 +50,6 @@ struct chat_dlg_actions {
     std::function<void(int peer_id, bool on)> set_peer_audio;
     std::function<bool(int peer_id, bool on)> set_my_video;
     std::function<void(int peer_id, bool on)> set_peer_video;
-    // Opens the zoom window of the peer's picture (mine == false) or of my own.
-    std::function<void(int peer_id, bool mine)> zoom;
     // The last own captured frame (null while none).
     std::function<std::shared_ptr<const peer_picture>()> own_picture;
     // The file a save should write: rtf or plain text. Empty: cancelled.
@@ -94,6 +96,16 @@ public:
     void click_client(QPoint client);
     QPoint client_origin() const;
 
+    // Level samples for the meters (0-255, 128 silence), from posted notifications.
+    void add_mic_level(int value);
+    void add_peer_level(int value);
+    CWndMySliderMic* mic_slider() const { return m_mic_slider; }
+    CWndMySliderSpeaker* speaker_slider() const { return m_speaker_slider; }
+    CWndVolumeShow* mic_meter() const { return m_mic_meter; }
+    // The zoom window of my picture or the peer's (made on first use, then shown again).
+    CDlgVideoZoom* zoom(bool mine);
+    ~CDlgPrivateChat() override;
+
 public slots:
     void reject() override { hide(); }
 
@@ -125,4 +137,8 @@ private:
     CMyStatic* m_panel_link;
     CMyStatic *m_my_audio_label, *m_peer_audio_label;
     CMyComboBox *m_quality, *m_video_size, *m_speed;
+    CWndMySliderMic* m_mic_slider;
+    CWndMySliderSpeaker* m_speaker_slider;
+    CWndVolumeShow *m_mic_meter, *m_peer_meter;
+    CDlgVideoZoom* m_zoom[2] = {nullptr, nullptr};
 };

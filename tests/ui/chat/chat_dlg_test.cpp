@@ -10,6 +10,7 @@
 #include "protocol/tables.h"
 #include "ui/chat/chat_dlg.h"
 #include "ui/chat/chat_windows.h"
+#include "ui/chat/media_widgets.h"
 #include "ui/chat/save_format_dlg.h"
 #include "ui/skin/controls.h"
 #include "protocol/session_controller.h"
@@ -218,6 +219,59 @@ private slots:
         QVERIFY(w->isVisible());
         QVERIFY(w->transcript()->toPlainText().contains(QStringLiteral("kept")));
         for (auto& h : held) remove_chat_dlg(h.get());
+    }
+
+    void slidersMetersAndZoom() {
+        // Position formula and the drag band around the middle line.
+        CWndMySlider s;
+        s.resize(108, 16);  // track of 100 pixels from x = 4
+        s.set_range(0, 1000);
+        s.set_position(500);
+        QCOMPARE(s.thumb_x(), 54);
+        int m = s.middle_line();
+        QTest::mouseClick(&s, Qt::LeftButton, {}, QPoint(29, m));
+        QCOMPARE(s.position(), 250);
+        QTest::mouseClick(&s, Qt::LeftButton, {}, QPoint(80, m + 4));  // below the band: nothing
+        QCOMPARE(s.position(), 250);
+        QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(s.thumb_x() + 2, m - 5));
+        QVERIFY(s.dragging());
+        QTest::mouseRelease(&s, Qt::LeftButton, {}, QPoint(s.thumb_x(), m));
+        s.set_position(5000);
+        QCOMPARE(s.position(), 1000);
+
+        // A speaker slider released in one window moves the others and sets the players.
+        int set_to = -1;
+        media_volume_hooks().speaker_set = [&set_to](int v) { set_to = v; };
+        CDlgPrivateChat a(1, QString()), b(2, QString());
+        QCOMPARE(a.speaker_slider()->position(), 8191);  // no player yet
+        a.speaker_slider()->set_position(30000);
+        emit a.speaker_slider()->released(30000);
+        QCOMPARE(set_to, 30000);
+        QCOMPARE(b.speaker_slider()->position(), 30000);
+        media_volume_hooks().speaker_set = nullptr;
+
+        // A meter 120 pixels wide keeps 120 values and wraps after the 120th.
+        CWndVolumeShow meter;
+        meter.resize(120, 20);
+        meter.show();
+        QCOMPARE(meter.ring_length(), 120);
+        for (int i = 0; i < 119; i++) meter.add_sample(128);
+        QCOMPARE(meter.write_position(), 119);
+        meter.add_sample(7);
+        QCOMPARE(meter.write_position(), 0);
+        QCOMPARE(meter.value_at(0), 7);
+        QCOMPARE(CWndVolumeShow::line_height(128, 20), 0);
+        for (int v : {0, 85, 255}) QCOMPARE(CWndVolumeShow::line_height(v, 20), 20);
+
+        // The zoom toggles only for a press strictly inside the corner band.
+        CDlgVideoZoom z([] { return std::shared_ptr<const peer_picture>(); });
+        z.show();
+        QCOMPARE(z.size(), QSize(325, 300));
+        QTest::mouseClick(&z, Qt::LeftButton, {}, QPoint(325 - 2, 300 - 8));  // on the edge pixels
+        QVERIFY(!z.large());
+        QTest::mouseClick(&z, Qt::LeftButton, {}, QPoint(325 - 8, 300 - 8));
+        QVERIFY(z.large());
+        QCOMPARE(z.size(), QSize(645, 540));
     }
 };
 
