@@ -833,5 +833,130 @@
         <comment>2150</comment>
         <translation>the receiver refused it</translation>
     </message>
+    <message>
+        <source>Chat with: %s</source>
+        <comment>2301</comment>
+        <translation>Chat with: %s</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <comment>2302</comment>
+        <translation>Send</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <comment>2303</comment>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <comment>2304</comment>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <comment>2305</comment>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Send On Return</source>
+        <comment>2306</comment>
+        <translation>Send On Return</translation>
+    </message>
+    <message>
+        <source>Hide audio video &lt;&lt;&lt;&lt;&lt;&lt;</source>
+        <comment>2307</comment>
+        <translation>Hide audio video &lt;&lt;&lt;&lt;&lt;&lt;</translation>
+    </message>
+    <message>
+        <source>Show audio video &gt;&gt;&gt;&gt;&gt;&gt;</source>
+        <comment>2308</comment>
+        <translation>Show audio video &gt;&gt;&gt;&gt;&gt;&gt;</translation>
+    </message>
+    <message>
+        <source>Choose Save Format</source>
+        <comment>2309</comment>
+        <translation>Choose Save Format</translation>
+    </message>
+    <message>
+        <source>Save As RTF File</source>
+        <comment>2310</comment>
+        <translation>Save As RTF File</translation>
+    </message>
+    <message>
+        <source>Save As Text File</source>
+        <comment>2311</comment>
+        <translation>Save As Text File</translation>
+    </message>
+    <message>
+        <source>Invlidate save type.</source>
+        <comment>2312</comment>
+        <translation>Invlidate save type.</translation>
+    </message>
+    <message>
+        <source>Rich Text Format Files (*.rtf)</source>
+        <comment>2313</comment>
+        <translation>Rich Text Format Files (*.rtf)</translation>
+    </message>
+    <message>
+        <source>Text Files (*.txt)</source>
+        <comment>2314</comment>
+        <translation>Text Files (*.txt)</translation>
+    </message>
+    <message>
+        <source>All Files (*)</source>
+        <comment>2315</comment>
+        <translation>All Files (*)</translation>
+    </message>
+    <message>
+        <source>Peer Video</source>
+        <comment>2316</comment>
+        <translation>Peer Video</translation>
+    </message>
+    <message>
+        <source>My Video</source>
+        <comment>2317</comment>
+        <translation>My Video</translation>
+    </message>
+    <message>
+        <source>Audio</source>
+        <comment>2318</comment>
+        <translation>Audio</translation>
+    </message>
+    <message>
+        <source>Quality:</source>
+        <comment>2319</comment>
+        <translation>Quality:</translation>
+    </message>
+    <message>
+        <source>Size:</source>
+        <comment>2320</comment>
+        <translation>Size:</translation>
+    </message>
+    <message>
+        <source>Speed:</source>
+        <comment>2321</comment>
+        <translation>Speed:</translation>
+    </message>
+    <message>
+        <source>Start my audio</source>
+        <comment>2322</comment>
+        <translation>Start my audio</translation>
+    </message>
+    <message>
+        <source>Stop my audio</source>
+        <comment>2323</comment>
+        <translation>Stop my audio</translation>
+    </message>
+    <message>
+        <source>Start peer audio</source>
+        <comment>2324</comment>
+        <translation>Start peer audio</translation>
+    </message>
+    <message>
+        <source>Stop peer audio</source>
+        <comment>2325</comment>
+        <translation>Stop peer audio</translation>
+    </message>
 </context>
 </TS>

@@ -833,5 +833,130 @@
         <comment>2150</comment>
         <translation>接收方拒绝了</translation>
     </message>
+    <message>
+        <source>Chat with: %s</source>
+        <comment>2301</comment>
+        <translation>与 %s 聊天</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <comment>2302</comment>
+        <translation>发送</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <comment>2303</comment>
+        <translation>清除</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <comment>2304</comment>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <comment>2305</comment>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Send On Return</source>
+        <comment>2306</comment>
+        <translation>回车发送</translation>
+    </message>
+    <message>
+        <source>Hide audio video &lt;&lt;&lt;&lt;&lt;&lt;</source>
+        <comment>2307</comment>
+        <translation>隐藏音频视频 &lt;&lt;&lt;&lt;&lt;&lt;</translation>
+    </message>
+    <message>
+        <source>Show audio video &gt;&gt;&gt;&gt;&gt;&gt;</source>
+        <comment>2308</comment>
+        <translation>显示音频视频 &gt;&gt;&gt;&gt;&gt;&gt;</translation>
+    </message>
+    <message>
+        <source>Choose Save Format</source>
+        <comment>2309</comment>
+        <translation>选择保存格式</translation>
+    </message>
+    <message>
+        <source>Save As RTF File</source>
+        <comment>2310</comment>
+        <translation>保存为 RTF 文件</translation>
+    </message>
+    <message>
+        <source>Save As Text File</source>
+        <comment>2311</comment>
+        <translation>保存为文本文件</translation>
+    </message>
+    <message>
+        <source>Invlidate save type.</source>
+        <comment>2312</comment>
+        <translation>无效的保存类型.</translation>
+    </message>
+    <message>
+        <source>Rich Text Format Files (*.rtf)</source>
+        <comment>2313</comment>
+        <translation>RTF 文件 (*.rtf)</translation>
+    </message>
+    <message>
+        <source>Text Files (*.txt)</source>
+        <comment>2314</comment>
+        <translation>文本文件 (*.txt)</translation>
+    </message>
+    <message>
+        <source>All Files (*)</source>
+        <comment>2315</comment>
+        <translation>所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Peer Video</source>
+        <comment>2316</comment>
+        <translation>对方视频</translation>
+    </message>
+    <message>
+        <source>My Video</source>
+        <comment>2317</comment>
+        <translation>我的视频</translation>
+    </message>
+    <message>
+        <source>Audio</source>
+        <comment>2318</comment>
+        <translation>音频</translation>
+    </message>
+    <message>
+        <source>Quality:</source>
+        <comment>2319</comment>
+        <translation>质量:</translation>
+    </message>
+    <message>
+        <source>Size:</source>
+        <comment>2320</comment>
+        <translation>大小:</translation>
+    </message>
+    <message>
+        <source>Speed:</source>
+        <comment>2321</comment>
+        <translation>速度:</translation>
+    </message>
+    <message>
+        <source>Start my audio</source>
+        <comment>2322</comment>
+        <translation>开始我的音频</translation>
+    </message>
+    <message>
+        <source>Stop my audio</source>
+        <comment>2323</comment>
+        <translation>停止我的音频</translation>
+    </message>
+    <message>
+        <source>Start peer audio</source>
+        <comment>2324</comment>
+        <translation>开始对方音频</translation>
+    </message>
+    <message>
+        <source>Stop peer audio</source>
+        <comment>2325</comment>
+        <translation>停止对方音频</translation>
+    </message>
 </context>
 </TS>

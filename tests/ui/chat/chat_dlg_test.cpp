@@ -1,0 +1,279 @@
+// The chat window: what a received body looks like, what leaves the window, saving, the panel.
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QtTest>
+
+#include "protocol/chat_session.h"
+#include "protocol/tables.h"
+#include "ui/chat/chat_dlg.h"
+#include "ui/chat/chat_windows.h"
+#include "ui/chat/media_widgets.h"
+#include "ui/chat/save_format_dlg.h"
+#include "ui/skin/controls.h"
+#include "protocol/session_controller.h"
+
+namespace {
+
+QByteArray body(const QByteArray& text, unsigned char r, unsigned char g, unsigned char b, int size, int style) {
+    QByteArray out = text;
+    out.append('\0');
+    out.append(static_cast<char>(r)).append(static_cast<char>(g)).append(static_cast<char>(b));
+    out.append(static_cast<char>(size)).append(static_cast<char>(style));
+    return out;
+}
+
+struct sent_line {
+    int peer;
+    std::string text;
+    unsigned char attrs[5];
+};
+
+}  // namespace
+
+class ChatDlgTest : public QObject {
+    Q_OBJECT
+    std::vector<sent_line> m_sent;
+    std::vector<QString> m_reports;
+
+private slots:
+    void init() {
+        m_sent.clear();
+        m_reports.clear();
+        clear_all_tables();
+        chat_actions().send_line = [this](int peer, const std::string& text, const unsigned char a[5]) {
+            sent_line s{peer, text, {}};
+            std::memcpy(s.attrs, a, 5);
+            m_sent.push_back(s);
+        };
+        chat_actions().report = [this](QWidget*, const QString& t) { m_reports.push_back(t); };
+    }
+
+    void receivingKeepsColourSizeStyleAndShowsAHiddenWindow() {
+        CDlgPrivateChat w(5, QStringLiteral("bob"));
+        QVERIFY(!w.isVisible());
+        QByteArray b = body("bob:hello\r\n", 0x11, 0x22, 0x33, 14, STYLE_BOLD | STYLE_STRIKE);
+        w.show_body(b.constData(), static_cast<int>(b.size()));
+        QVERIFY(w.isVisible());
+        QTextCursor c(w.transcript()->document());
+        c.setPosition(2);
+        QTextCharFormat f = c.charFormat();
+        QCOMPARE(f.foreground().color(), QColor(0x11, 0x22, 0x33));
+        QCOMPARE(f.fontPointSize(), 14.0);
+        QCOMPARE(f.fontWeight(), static_cast<int>(QFont::Bold));
+        QVERIFY(f.fontStrikeOut());
+        QVERIFY(!f.fontItalic());
+        QVERIFY(w.transcript()->toPlainText().startsWith(QStringLiteral("bob:hello\n")));
+        QVERIFY(!f.toolTip().isEmpty());  // the arrival time shows on hover
+
+        // At most 4095 characters of one body are shown; a link becomes clickable.
+        QByteArray longer = body("x:" + QByteArray(5000, 'a'), 0, 0, 0, 8, 0);
+        w.show_body(longer.constData(), static_cast<int>(longer.size()));
+        QCOMPARE(w.transcript()->document()->lastBlock().text().size(), 4095);
+        QByteArray link = body("x:see https://example.org/a?b=1.", 0, 0, 0, 8, 0);
+        w.show_body(link.constData(), static_cast<int>(link.size()));
+        QTextBlock last = w.transcript()->document()->lastBlock();
+        QTextCursor lc(last);
+        lc.setPosition(last.position() + 8);
+        QCOMPARE(lc.charFormat().anchorHref(), QStringLiteral("https://example.org/a?b=1"));
+        // A body too short for its attributes shows nothing.
+        int blocks = w.transcript()->document()->blockCount();
+        w.show_body("ab", 2);
+        QCOMPARE(w.transcript()->document()->blockCount(), blocks);
+    }
+
+    void sendingRulesAndLimits() {
+        CDlgPrivateChat w(5, QStringLiteral("bob"));
+        w.show();
+        // Enter with "Send On Return" sends the line with its line end.
+        QTest::keyClicks(w.input(), QStringLiteral("hi there"));
+        QVERIFY(m_sent.empty());
+        QTest::keyClick(w.input(), Qt::Key_Return);
+        QCOMPARE(m_sent.size(), size_t(1));
+        QCOMPARE(m_sent[0].text, std::string("hi there\r\n"));
+        QCOMPARE(m_sent[0].peer, 5);
+        QCOMPARE(w.input()->toPlainText(), QString());
+        QCOMPARE(int(m_sent[0].attrs[0]), 64);
+        QCOMPARE(int(m_sent[0].attrs[2]), 224);
+        QCOMPARE(int(m_sent[0].attrs[3]), 8);
+
+        // Without it, Enter stays in the box; "Send" adds the line end and reads 1999 characters.
+        w.send_on_return()->setChecked(false);
+        w.attributes().style = STYLE_ITALIC;
+        w.size_list()->setCurrentIndex(10);
+        w.input()->setPlainText(QString(2500, QChar('z')));
+        w.send_pressed();
+        QCOMPARE(m_sent.size(), size_t(2));
+        QCOMPARE(m_sent[1].text.size(), size_t(1999 + 2));
+        QCOMPARE(m_sent[1].text.substr(1999), std::string("\r\n"));
+        QCOMPARE(int(m_sent[1].attrs[3]), 16);
+        QCOMPARE(int(m_sent[1].attrs[4]), int(STYLE_ITALIC));
+        // Empty input sends nothing; the own transcript waits for the echo.
+        w.send_pressed();
+        QCOMPARE(m_sent.size(), size_t(2));
+        QCOMPARE(w.transcript()->toPlainText(), QString());
+    }
+
+    void savingAsRtfAndText() {
+        if (QStandardPaths::findExecutable(QStringLiteral("unrtf")).isEmpty()) QSKIP("unrtf is not installed");
+        QTemporaryDir dir;
+        CDlgPrivateChat w(5, QStringLiteral("bob"));
+        QByteArray a = body("bob:plain {brace} \\ back\r\n", 0xff, 0x00, 0x00, 12, STYLE_BOLD);
+        QByteArray b = body("me:\xe4\xbd\xa0\xe5\xa5\xbd under\r\n", 0x00, 0x80, 0x00, 10, STYLE_UNDERLINE | STYLE_ITALIC);
+        w.show_body(a.constData(), int(a.size()));
+        w.show_body(b.constData(), int(b.size()));
+
+        int format = CDlgSaveFormat::kRtf;
+        QString target = dir.filePath(QStringLiteral("t.rtf"));
+        chat_actions().choose_save_format = [&format](QWidget*) { return format; };
+        chat_actions().choose_save_file = [&target](QWidget*, bool) { return target; };
+        w.save_transcript();
+        QProcess unrtf;
+        unrtf.start(QStringLiteral("unrtf"), {QStringLiteral("--html"), target});
+        QVERIFY(unrtf.waitForFinished(20000));
+        QString html = QString::fromUtf8(unrtf.readAllStandardOutput());
+        QVERIFY2(html.contains(QStringLiteral("plain {brace} \\ back")), qPrintable(html));
+        QVERIFY(html.contains(QStringLiteral("#ff0000"), Qt::CaseInsensitive));
+        QVERIFY(html.contains(QStringLiteral("#008000"), Qt::CaseInsensitive));
+        QVERIFY(html.contains(QStringLiteral("<b>")));
+        QVERIFY(html.contains(QStringLiteral("<i>")));
+        QVERIFY(html.contains(QStringLiteral("<u>")));
+        QVERIFY(html.contains(QString::fromUtf8("\xe4\xbd\xa0\xe5\xa5\xbd")) || html.contains(QStringLiteral("&#20320;")));
+
+        format = CDlgSaveFormat::kText;
+        target = dir.filePath(QStringLiteral("t.txt"));
+        w.save_transcript();
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(f.readAll()), w.transcript()->toPlainText());
+        QVERIFY(m_reports.empty());
+
+        // Enter without a choice, and a file that cannot be written, are both told.
+        format = CDlgSaveFormat::kNoChoice;
+        w.save_transcript();
+        format = CDlgSaveFormat::kText;
+        target = dir.filePath(QStringLiteral("missing/dir/t.txt"));
+        w.save_transcript();
+        QCOMPARE(m_reports.size(), size_t(2));
+        QCOMPARE(m_reports[0], QStringLiteral("Invlidate save type."));
+        QVERIFY(m_reports[1].startsWith(QStringLiteral("failed to open file to write")));
+    }
+
+    void saveFormatDialogEnterMeansNoChoice() {
+        CDlgSaveFormat dlg;
+        dlg.show();
+        QTest::keyClick(&dlg, Qt::Key_Return);
+        QCOMPARE(dlg.result(), int(CDlgSaveFormat::kNoChoice));
+    }
+
+    void panelGrowsByItsHeightAndRoutesHotSpots() {
+        CDlgPrivateChat w(5, QStringLiteral("bob"));
+        QVERIFY(add_chat_dlg(&w) >= 0);
+        w.show();
+        int h = w.height();
+        w.set_panel(true);
+        QCOMPARE(w.height(), h + CDlgPrivateChat::kPanelHeight);
+        w.set_panel(true);
+        QCOMPARE(w.height(), h + CDlgPrivateChat::kPanelHeight);
+        QCOMPARE(w.panel_link()->text(), QStringLiteral("Hide audio video <<<<<<"));
+
+        // My-audio hot spot at (380, 440): inside toggles the session's switch, outside does not.
+        chat_media_state st;
+        w.click_client(QPoint(379, 440));
+        QVERIFY(chat_session_get(5, &st));
+        QCOMPARE(st.my_audio, 0);
+        w.click_client(QPoint(380 + 12, 440 + 12));
+        QVERIFY(chat_session_get(5, &st));
+        QCOMPARE(st.my_audio, 1);
+        w.click_client(QPoint(380, 460));
+        QVERIFY(chat_session_get(5, &st));
+        QCOMPARE(st.peer_audio, 0);
+
+        w.set_panel(false);
+        QCOMPARE(w.height(), h);
+        w.click_client(QPoint(385, 445));  // collapsed: the panel's spots do nothing
+        QVERIFY(chat_session_get(5, &st));
+        QCOMPARE(st.my_audio, 1);
+        remove_chat_dlg(&w);
+    }
+
+    void closeHidesAndATwentyFirstConversationOpensNoWindow() {
+        session_controller controller;
+        install_chat_windows(controller);
+        std::vector<std::unique_ptr<CDlgPrivateChat>> held;
+        for (int i = 0; i < 20; i++) {
+            held.push_back(std::make_unique<CDlgPrivateChat>(100 + i, QString()));
+            QVERIFY(add_chat_dlg(held.back().get()) >= 0);
+        }
+        QVERIFY(open_or_show_chat(controller, 500, true) == nullptr);
+        // An open window is found again, with its transcript, after Escape hid it.
+        CDlgPrivateChat* w = static_cast<CDlgPrivateChat*>(get_chat_dlg_from_peer_id(103));
+        w->show();
+        QByteArray b = body("x:kept", 0, 0, 0, 8, 0);
+        w->show_body(b.constData(), int(b.size()));
+        QTest::keyClick(w, Qt::Key_Escape);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(open_or_show_chat(controller, 103, false), w);
+        QVERIFY(w->isVisible());
+        QVERIFY(w->transcript()->toPlainText().contains(QStringLiteral("kept")));
+        for (auto& h : held) remove_chat_dlg(h.get());
+    }
+
+    void slidersMetersAndZoom() {
+        // Position formula and the drag band around the middle line.
+        CWndMySlider s;
+        s.resize(108, 16);  // track of 100 pixels from x = 4
+        s.set_range(0, 1000);
+        s.set_position(500);
+        QCOMPARE(s.thumb_x(), 54);
+        int m = s.middle_line();
+        QTest::mouseClick(&s, Qt::LeftButton, {}, QPoint(29, m));
+        QCOMPARE(s.position(), 250);
+        QTest::mouseClick(&s, Qt::LeftButton, {}, QPoint(80, m + 4));  // below the band: nothing
+        QCOMPARE(s.position(), 250);
+        QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(s.thumb_x() + 2, m - 5));
+        QVERIFY(s.dragging());
+        QTest::mouseRelease(&s, Qt::LeftButton, {}, QPoint(s.thumb_x(), m));
+        s.set_position(5000);
+        QCOMPARE(s.position(), 1000);
+
+        // A speaker slider released in one window moves the others and sets the players.
+        int set_to = -1;
+        media_volume_hooks().speaker_set = [&set_to](int v) { set_to = v; };
+        CDlgPrivateChat a(1, QString()), b(2, QString());
+        QCOMPARE(a.speaker_slider()->position(), 8191);  // no player yet
+        a.speaker_slider()->set_position(30000);
+        emit a.speaker_slider()->released(30000);
+        QCOMPARE(set_to, 30000);
+        QCOMPARE(b.speaker_slider()->position(), 30000);
+        media_volume_hooks().speaker_set = nullptr;
+
+        // A meter 120 pixels wide keeps 120 values and wraps after the 120th.
+        CWndVolumeShow meter;
+        meter.resize(120, 20);
+        meter.show();
+        QCOMPARE(meter.ring_length(), 120);
+        for (int i = 0; i < 119; i++) meter.add_sample(128);
+        QCOMPARE(meter.write_position(), 119);
+        meter.add_sample(7);
+        QCOMPARE(meter.write_position(), 0);
+        QCOMPARE(meter.value_at(0), 7);
+        QCOMPARE(CWndVolumeShow::line_height(128, 20), 0);
+        for (int v : {0, 85, 255}) QCOMPARE(CWndVolumeShow::line_height(v, 20), 20);
+
+        // The zoom toggles only for a press strictly inside the corner band.
+        CDlgVideoZoom z([] { return std::shared_ptr<const peer_picture>(); });
+        z.show();
+        QCOMPARE(z.size(), QSize(325, 300));
+        QTest::mouseClick(&z, Qt::LeftButton, {}, QPoint(325 - 2, 300 - 8));  // on the edge pixels
+        QVERIFY(!z.large());
+        QTest::mouseClick(&z, Qt::LeftButton, {}, QPoint(325 - 8, 300 - 8));
+        QVERIFY(z.large());
+        QCOMPARE(z.size(), QSize(645, 540));
+    }
+};
+
+QTEST_MAIN(ChatDlgTest)
+#include "chat_dlg_test.moc"
