@@ -195,6 +195,12 @@ private:
     chat_disposer m_dispose_chat;
     question_asker m_default_asker;
     question_asker* m_asker;
+
+public:
+    // Replaces the front end's question asker (before the session starts; null: the default).
+    void set_asker(question_asker* asker) { m_asker = asker ? asker : &m_default_asker; }
+
+private:
     housekeeping* m_housekeeping = nullptr;
     bool m_away_by_user = false;
     int m_selected_group_id = 0;

@@ -52,6 +52,7 @@ int CParloApp::start() {
     if (start_peer_networking(m_options.peer_listener) != 0)
         log_line("peer listener not available; only outgoing peer connections\r\n");
     m_networking = true;
+    if (m_setup) m_setup(m_dlg.get());
     m_dlg->start();
     m_started = true;
     return 0;
@@ -88,6 +89,7 @@ uint32_t CParloApp::shutdown(uint32_t wait_ms) {
     m_dlg->stop();
     if (!wait_for_jobs(wait_ms))
         log_line("shutdown: %d job threads still running\r\n", running_jobs());
+    if (m_teardown) m_teardown();
     if (m_networking) stop_peer_networking();
     if (m_session) session_stop();
     g_main_dlg = nullptr;

@@ -4,6 +4,7 @@
 // start() and shutdown() run on the GUI thread. shutdown() does not wait on a socket: the
 // status broadcast runs on job threads, and the wait for them is bounded.
 #pragma once
+#include <functional>
 #include <memory>
 
 #include "ui/app/app_options.h"
@@ -25,6 +26,12 @@ public:
     // then the networking threads and the session stop. Returns the milliseconds it took.
     uint32_t shutdown(uint32_t wait_ms = 3000);
     CParloDlg* main_dlg() const { return m_dlg.get(); }
+    // Adds the windows that plug into the main window (contacts, chat, media) once it exists,
+    // before its session thread starts; and takes them down before the session stops.
+    void set_window_setup(std::function<void(CParloDlg*)> setup, std::function<void()> teardown) {
+        m_setup = std::move(setup);
+        m_teardown = std::move(teardown);
+    }
 
 private:
     app_options m_options;
@@ -33,6 +40,8 @@ private:
     bool m_started = false;
     bool m_session = false;
     bool m_networking = false;
+    std::function<void(CParloDlg*)> m_setup;
+    std::function<void()> m_teardown;
 };
 
 // Process set-up shared by the program and the tests: home directory, debug log, flags that

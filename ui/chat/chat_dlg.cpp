@@ -244,6 +244,7 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
     resize(kWidth, kCollapsedHeight);
     setMinimumSize(kWidth, kCollapsedHeight);
     place_children();
+    set_panel(true);  // a window opens with its media panel shown
     m_input->setFocus();
 }
 

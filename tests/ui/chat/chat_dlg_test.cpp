@@ -172,11 +172,14 @@ private slots:
         CDlgPrivateChat w(5, QStringLiteral("bob"));
         QVERIFY(add_chat_dlg(&w) >= 0);
         w.show();
+        QVERIFY(w.panel_expanded());
         int h = w.height();
+        w.set_panel(false);
+        QCOMPARE(w.height(), h - CDlgPrivateChat::kPanelHeight);
+        QCOMPARE(w.panel_link()->text(), QStringLiteral("Show audio video >>>>>>"));
         w.set_panel(true);
-        QCOMPARE(w.height(), h + CDlgPrivateChat::kPanelHeight);
         w.set_panel(true);
-        QCOMPARE(w.height(), h + CDlgPrivateChat::kPanelHeight);
+        QCOMPARE(w.height(), h);
         QCOMPARE(w.panel_link()->text(), QStringLiteral("Hide audio video <<<<<<"));
 
         // My-audio hot spot at (380, 440): inside toggles the session's switch, outside does not.
@@ -192,7 +195,7 @@ private slots:
         QCOMPARE(st.peer_audio, 0);
 
         w.set_panel(false);
-        QCOMPARE(w.height(), h);
+        QCOMPARE(w.height(), h - CDlgPrivateChat::kPanelHeight);
         w.click_client(QPoint(385, 445));  // collapsed: the panel's spots do nothing
         QVERIFY(chat_session_get(5, &st));
         QCOMPARE(st.my_audio, 1);
