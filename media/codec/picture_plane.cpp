@@ -110,6 +110,9 @@ int code_plane(const picture_tables& tables, const int8_t* plane, int width, int
     out->width = width;
     out->height = height;
     out->blocks = columns * rows;
+    if (encode_plane_blocks_fast(divisors, plane, width, height, out->zigzag, out->overflow,
+                                 out->length))
+        return 0;
     int b = 0;
     for (int r = 0; r < rows; ++r) {
         const int8_t* row = plane + r * kBlockSide * width;
