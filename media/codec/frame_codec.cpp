@@ -110,14 +110,19 @@ int encode_video_planes(frame_encoder* e, int size_index, int quality) {
 
     bool key = e->difference_counter > codec::kMaxDifferenceFrames || width != e->key_width ||
                height != e->key_height;
-    // Unchanged blocks reuse the key frame's coding when it used the same tables.
+    // Unchanged blocks reuse the key frame's coding when it used the same tables. A frame known
+    // to be a key frame from the start keeps its samples while coding them; the store of the
+    // last key frame is then gone until this frame is stored (see the failure below).
     const bool against_key = !key && e->key_quality == e->tables.quality;
+    const bool known_key = key;
     const auto code = [&](int p) {
         if (against_key && !key)
             return code_plane_against_key(e->tables, e->planes[p], e->key_planes[p], reference[p],
                                           width, height, is_chroma(p), &coded[p]);
-        return code_plane(e->tables, e->planes[p], width, height, is_chroma(p), &coded[p]);
+        return code_plane_copying(e->tables, e->planes[p], width, height, is_chroma(p), &coded[p],
+                                  known_key ? e->key_planes[p] : nullptr);
     };
+    if (known_key) e->key_quality = 0;
     if (code(0) != 0) return -1;
     if (!key) {
         e->last_change_percent = write_difference_streams(coded[0], &reference[0].zigzag[0][0],
@@ -134,7 +139,10 @@ int encode_video_planes(frame_encoder* e, int size_index, int quality) {
     }
 
     deflated_frame* out = e->spare_frame;
-    if (deflate_planes(raw, out) != 0) return -1;
+    if (deflate_planes(raw, out) != 0) {
+        e->key_quality = 0;  // the kept samples may no longer be the stored key frame's
+        return -1;
+    }
     out->type = key ? codec::kFrameTypeKey : codec::kFrameTypeDifference;
     out->quality = quality;
     out->size_index = size_index;
@@ -143,8 +151,9 @@ int encode_video_planes(frame_encoder* e, int size_index, int quality) {
         e->key_width = width;
         e->key_height = height;
         e->key_quality = e->tables.quality;
-        for (int p = 0; p < 3; ++p)
-            std::memcpy(e->key_planes[p], e->planes[p], static_cast<size_t>(width) * height);
+        if (!known_key)
+            for (int p = 0; p < 3; ++p)
+                std::memcpy(e->key_planes[p], e->planes[p], static_cast<size_t>(width) * height);
         e->difference_counter = 0;
         std::swap(e->spare_frame, e->key_frame);
         return codec::kFrameTypeKey;

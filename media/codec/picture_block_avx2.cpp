@@ -55,14 +55,19 @@ inline void transpose_8x8(v8a* r) {
 
 namespace {
 __attribute__((always_inline)) inline int encode_block(const float* divisors, const int8_t* src,
-                                                       int stride, int8_t* zigzag,
-                                                       int8_t* overflow) {
+                                                       int stride, int8_t* zigzag, int8_t* overflow,
+                                                       int8_t* copy) {
     // Transpose the 8x8 bytes first (cheaper than transposing floats): column k's bytes end up
     // in the low or high half of cols[k / 2].
     __m128i rows[8];
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k)
         rows[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + k * stride));
+    if (copy != nullptr) {
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(copy + k * stride), rows[k]);
+    }
     const __m128i a0 = _mm_unpacklo_epi8(rows[0], rows[1]);
     const __m128i a1 = _mm_unpacklo_epi8(rows[2], rows[3]);
     const __m128i a2 = _mm_unpacklo_epi8(rows[4], rows[5]);
@@ -150,18 +155,20 @@ __attribute__((always_inline)) inline int encode_block(const float* divisors, co
 
 int encode_picture_block_avx2(const float* divisors, const int8_t* src, int stride, int8_t* zigzag,
                               int8_t* overflow) {
-    return encode_block(divisors, src, stride, zigzag, overflow);
+    return encode_block(divisors, src, stride, zigzag, overflow, nullptr);
 }
 
 void encode_picture_blocks_avx2(const float* divisors, const int8_t* plane, int width, int height,
                                 int8_t (*zigzag)[kBlockSize], int8_t (*overflow)[3],
-                                uint8_t* length) {
+                                uint8_t* length, int8_t* copy) {
     int b = 0;
     for (int r = 0; r < height; r += 8) {
         const int8_t* row = plane + r * width;
+        int8_t* copy_row = copy == nullptr ? nullptr : copy + r * width;
         for (int c = 0; c < width; c += 8, ++b)
-            length[b] = static_cast<uint8_t>(
-                encode_block(divisors, row + c, width, zigzag[b], overflow[b]));
+            length[b] =
+                static_cast<uint8_t>(encode_block(divisors, row + c, width, zigzag[b], overflow[b],
+                                                  copy_row == nullptr ? nullptr : copy_row + c));
     }
 }
 

@@ -75,6 +75,9 @@ int code_plane(const picture_tables& tables, const int8_t* plane, int width, int
 // code_plane for a plane whose key frame was key_plane, coded as key with the same tables: a
 // block whose samples equal the key frame's takes the key's coded block instead of being coded
 // again (the coding is a function of the samples, so the result is the same). Returns 0 or -1.
+// code_plane that also copies the samples into copy (width * height bytes) on the way.
+int code_plane_copying(const picture_tables& tables, const int8_t* plane, int width, int height,
+                       int chroma, coded_plane* out, int8_t* copy);
 int code_plane_against_key(const picture_tables& tables, const int8_t* plane,
                            const int8_t* key_plane, const coded_plane& key, int width, int height,
                            int chroma, coded_plane* out);

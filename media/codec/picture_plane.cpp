@@ -103,6 +103,11 @@ bool valid_plane_size(int width, int height) {
 
 int code_plane(const picture_tables& tables, const int8_t* plane, int width, int height, int chroma,
                coded_plane* out) {
+    return code_plane_copying(tables, plane, width, height, chroma, out, nullptr);
+}
+
+int code_plane_copying(const picture_tables& tables, const int8_t* plane, int width, int height,
+                       int chroma, coded_plane* out, int8_t* copy) {
     if (plane == nullptr || out == nullptr || !valid_plane_size(width, height)) return -1;
     const float* divisors = tables.divisors[chroma ? 1 : 0];
     const int columns = width / kBlockSide;
@@ -111,8 +116,9 @@ int code_plane(const picture_tables& tables, const int8_t* plane, int width, int
     out->height = height;
     out->blocks = columns * rows;
     if (encode_plane_blocks_fast(divisors, plane, width, height, out->zigzag, out->overflow,
-                                 out->length))
+                                 out->length, copy))
         return 0;
+    if (copy != nullptr) std::memcpy(copy, plane, static_cast<size_t>(width) * height);
     int b = 0;
     for (int r = 0; r < rows; ++r) {
         const int8_t* row = plane + r * kBlockSide * width;
