@@ -280,10 +280,15 @@ TEST(FrameCodec, StreamsEqualTheLiteralCoderWhateverBlocksAreReused) {
     // quality change alters fewer blocks than a key frame takes.
     std::vector<uint8_t> banded = testdata::scene_rgb(w, h, 0);
     std::fill(banded.begin(), banded.begin() + static_cast<long>(banded.size() * 8 / 10), 128);
+    // The banded picture with a black patch: after a key frame of it, the patch of banded must
+    // not be taken from the samples of an older key frame.
+    std::vector<uint8_t> patched = banded;
+    std::fill(patched.begin(), patched.begin() + static_cast<long>(patched.size() / 10), 0);
     const struct {
         std::vector<uint8_t> rgb;
         int quality;
         int type;  // -1: either
+        bool force_key = false;
     } steps[] = {{testdata::scene_rgb(w, h, 0), 70, 1},
                  {testdata::scene_rgb(w, h, 0), 70, 0},
                  {testdata::scene_rgb(w, h, 5), 70, 0},
@@ -293,10 +298,13 @@ TEST(FrameCodec, StreamsEqualTheLiteralCoderWhateverBlocksAreReused) {
                  {half_changed, 70, 1},
                  {half_changed, 70, 0},
                  {banded, 70, 1},
-                 {banded, 80, 0}};
+                 {banded, 80, 0},
+                 {patched, 70, 1, true},
+                 {banded, 70, 0}};
     int n = 0;
     for (const auto& step : steps) {
         SCOPED_TRACE(n++);
+        if (step.force_key) e->difference_counter = codec::kMaxDifferenceFrames + 1;
         const int type = encode_video_frame(e.get(), step.rgb.data(), 0, step.quality);
         ASSERT_GE(type, 0);
         if (step.type >= 0) {
