@@ -222,7 +222,8 @@ void Core::start_checks(const std::string& address) {
             auto ai = m_checks_by_address.find(address);
             if (ai != m_checks_by_address.end()) ai->second.running--;
             auto acc = m_checks_by_account.find(account);
-            if (acc != m_checks_by_account.end() && --acc->second <= 0) m_checks_by_account.erase(acc);
+            if (acc != m_checks_by_account.end() && --acc->second <= 0)
+                m_checks_by_account.erase(acc);
             next();
             start_checks(address);
         };
@@ -802,9 +803,8 @@ void Core::do_offline_begin(Conn& c, const std::string& body) {
         auto on = m_online.find(from);
         if (on != m_online.end())
             send(on->second.conn, kRepNotice2,
-                 "Your offline message to " + cut(recipient.nick_name.empty() ? recipient.email
-                                                                              : recipient.nick_name,
-                                                  127) +
+                 "Your offline message to " +
+                     cut(recipient.nick_name.empty() ? recipient.email : recipient.nick_name, 127) +
                      " was not delivered: too many messages are waiting for this user.");
         return;
     }
@@ -944,8 +944,7 @@ void Core::do_connect_back(const Conn& c, const std::string& body) {
     const auto now = std::chrono::steady_clock::now();
     auto answered = m_connect_back_sent.find({requester, target});
     if (answered != m_connect_back_sent.end() && now - answered->second < kConnectBackQuiet) {
-        note("connect-back: user %d cannot reach user %d either; not passed on", requester,
-                   target);
+        note("connect-back: user %d cannot reach user %d either; not passed on", requester, target);
         return;
     }
     if (m_connect_back_sent.size() >= 4096) {
@@ -954,7 +953,7 @@ void Core::do_connect_back(const Conn& c, const std::string& body) {
     }
     m_connect_back_sent[{target, requester}] = now;
     note("connect-back: user %d asked to connect to user %d at %s", target, requester,
-               address.c_str());
+         address.c_str());
     send(it->second.conn, kRepConnectToPeer, f10(requester) + ":" + address);
 }
 

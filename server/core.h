@@ -189,8 +189,8 @@ private:
     };
     std::unordered_map<std::string, AddressChecks> m_checks_by_address;
     std::unordered_map<int, int> m_checks_by_account;
-    ConnId m_current = 0;    // connection whose message is being handled, 0 outside handle()
-    LineBudget m_budget;     // lines from input without a connection (datagrams)
+    ConnId m_current = 0;  // connection whose message is being handled, 0 outside handle()
+    LineBudget m_budget;   // lines from input without a connection (datagrams)
 };
 
 // Parsing helpers for the fixed-width bodies (exposed for tests).

@@ -34,8 +34,7 @@ int open_private(const std::string& path, size_t* size) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) != 0600)
-        fchmod(fd, 0600);
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) != 0600) fchmod(fd, 0600);
     *size = fstat(fd, &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
     return fd;
 }

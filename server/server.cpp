@@ -302,7 +302,8 @@ struct Server::Impl : Transport {
                     m_log.limited(c->budget, "connection %llu: command format error at %d: '%s'",
                                   ull(c->id), c->reader.error_pos(), shown.c_str());
                 } else if (r == FrameReader::Result::kBadLength) {
-                    m_log.limited(c->budget, "connection %llu: command %d with negative len %d ignored",
+                    m_log.limited(c->budget,
+                                  "connection %llu: command %d with negative len %d ignored",
                                   ull(c->id), h.command, h.len);
                 } else if (r == FrameReader::Result::kOversized) {
                     m_log.limited(c->budget,
@@ -326,13 +327,15 @@ struct Server::Impl : Transport {
                 if (!ec) {
                     std::string ack;
                     const std::string from = m_udp_from.address().to_string();
-                    const int rc = m_core.on_datagram(std::string_view(m_udp_buf.data(), n), from, &ack);
+                    const int rc =
+                        m_core.on_datagram(std::string_view(m_udp_buf.data(), n), from, &ack);
                     if (rc == 0) {
                         asio::error_code ignored;
                         m_udp.send_to(asio::buffer(ack), m_udp_from, 0, ignored);
                     } else if (rc == -1) {
-                        m_log.limited(m_udp_budget, "malformed datagram of %zu bytes from %s dropped",
-                                      n, from.c_str());
+                        m_log.limited(m_udp_budget,
+                                      "malformed datagram of %zu bytes from %s dropped", n,
+                                      from.c_str());
                     }
                 }
                 do_udp_receive();

@@ -407,8 +407,9 @@ bool Store::has_offline(int recipient) {
 }
 
 int Store::offline_usage(int recipient, int* count, int64_t* bytes) {
-    Stmt s(prepare(
-        "SELECT COUNT(*), COALESCE(SUM(LENGTH(body)), 0) FROM offline_messages WHERE recipient = ?"));
+    Stmt s(
+        prepare("SELECT COUNT(*), COALESCE(SUM(LENGTH(body)), 0) FROM offline_messages WHERE "
+                "recipient = ?"));
     if (!s) return -1;
     s.bind(1, recipient);
     if (s.step() != SQLITE_ROW) return fail("offline_usage");

@@ -324,8 +324,8 @@ void BM_RealSignInDuringGuessFlood(benchmark::State& state) {
         }
         const auto flood_start = Clock::now();
         int real = connect_blocking("127.0.7.200");
-        std::string login = frame(130, same_account ? "alice@example.com:demo1234"
-                                                    : "bob@example.com:demo1234");
+        std::string login =
+            frame(130, same_account ? "alice@example.com:demo1234" : "bob@example.com:demo1234");
         const auto start = Clock::now();
         send(real, login.data(), login.size(), MSG_NOSIGNAL);
         const bool ok = wait_for(real, 131);

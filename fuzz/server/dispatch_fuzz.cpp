@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     if (n > size - pos) n = size - pos;
                     std::string ack;
                     std::string_view d(reinterpret_cast<const char*>(data + pos), n);
-                    if (core.on_datagram(d, "127.0.0.1", &ack) == 0 && ack.size() != 46) std::abort();
+                    if (core.on_datagram(d, "127.0.0.1", &ack) == 0 && ack.size() != 46)
+                        std::abort();
                     pos += n;
                 } else {  // the connection drops; a new one takes its place
                     transport.closed[k] = true;

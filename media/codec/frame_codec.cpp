@@ -110,14 +110,26 @@ int encode_video_planes(frame_encoder* e, int size_index, int quality) {
 
     bool key = e->difference_counter > codec::kMaxDifferenceFrames || width != e->key_width ||
                height != e->key_height;
-    if (code_plane(e->tables, e->planes[0], width, height, 0, &coded[0]) != 0) return -1;
+    // Unchanged blocks reuse the key frame's coding when it used the same tables. A frame known
+    // to be a key frame from the start keeps its samples while coding them; the store of the
+    // last key frame is then gone until this frame is stored (see the failure below).
+    const bool against_key = !key && e->key_quality == e->tables.quality;
+    const bool known_key = key;
+    const auto code = [&](int p) {
+        if (against_key && !key)
+            return code_plane_against_key(e->tables, e->planes[p], e->key_planes[p], reference[p],
+                                          width, height, is_chroma(p), &coded[p]);
+        return code_plane_copying(e->tables, e->planes[p], width, height, is_chroma(p), &coded[p],
+                                  known_key ? e->key_planes[p] : nullptr);
+    };
+    if (known_key) e->key_quality = 0;
+    if (code(0) != 0) return -1;
     if (!key) {
         e->last_change_percent = write_difference_streams(coded[0], &reference[0].zigzag[0][0],
                                                           codec::kDifferenceThreshold, &raw[0]);
         if (e->last_change_percent > codec::kKeyFrameChangePercent) key = true;
     }
-    for (int p = 1; p < 3; ++p)
-        code_plane(e->tables, e->planes[p], width, height, is_chroma(p), &coded[p]);
+    for (int p = 1; p < 3; ++p) code(p);
     if (key) {
         for (int p = 0; p < 3; ++p) write_key_streams(coded[p], &raw[p], nullptr);
     } else {
@@ -127,7 +139,10 @@ int encode_video_planes(frame_encoder* e, int size_index, int quality) {
     }
 
     deflated_frame* out = e->spare_frame;
-    if (deflate_planes(raw, out) != 0) return -1;
+    if (deflate_planes(raw, out) != 0) {
+        e->key_quality = 0;  // the kept samples may no longer be the stored key frame's
+        return -1;
+    }
     out->type = key ? codec::kFrameTypeKey : codec::kFrameTypeDifference;
     out->quality = quality;
     out->size_index = size_index;
@@ -135,6 +150,10 @@ int encode_video_planes(frame_encoder* e, int size_index, int quality) {
         e->key_set = 1 - e->key_set;  // the new coded planes become the reference store
         e->key_width = width;
         e->key_height = height;
+        e->key_quality = e->tables.quality;
+        if (!known_key)
+            for (int p = 0; p < 3; ++p)
+                std::memcpy(e->key_planes[p], e->planes[p], static_cast<size_t>(width) * height);
         e->difference_counter = 0;
         std::swap(e->spare_frame, e->key_frame);
         return codec::kFrameTypeKey;

@@ -45,6 +45,10 @@ struct frame_encoder {
     int last_change_percent = 0;  // Y blocks changed in the last difference test
     picture_tables tables;
     int8_t planes[3][codec::kMaxPlaneBytes];  // Y, U, V of the frame being encoded
+    // The planes of the last key frame and the snapped quality it was coded with (0 before the
+    // first): blocks of a difference frame that equal them are not coded again.
+    int8_t key_planes[3][codec::kMaxPlaneBytes];
+    int key_quality = 0;
     // Two sets of coded planes: set key_set holds the last key frame and serves as the reference
     // store; the other receives each new frame and becomes the reference when it is a key frame.
     coded_plane coded[2][3];

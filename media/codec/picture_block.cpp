@@ -196,6 +196,21 @@ void decode_picture_block(const float* multipliers, const int8_t* zigzag, const 
     decode_natural_block(multipliers, natural, dc_only, dst, stride);
 }
 
+bool encode_plane_blocks_fast(const float* divisors, const int8_t* plane, int width, int height,
+                              int8_t (*zigzag)[64], int8_t (*overflow)[3], uint8_t* length,
+                              int8_t* copy) {
+#if defined(PARLO_CODEC_AVX2)
+    if (picture_avx2_enabled()) {
+        encode_picture_blocks_avx2(divisors, plane, width, height, zigzag, overflow, length, copy);
+        return true;
+    }
+#else
+    (void)divisors, (void)plane, (void)width, (void)height, (void)zigzag, (void)overflow,
+        (void)length, (void)copy;
+#endif
+    return false;
+}
+
 bool picture_avx2_active() {
 #if defined(PARLO_CODEC_AVX2)
     return picture_avx2_enabled();

@@ -13,3 +13,9 @@ void decode_natural_block(const float* multipliers, const int32_t* natural, bool
 // met (no AVX2 in this build or on this processor).
 bool picture_avx2_active();
 bool picture_avx2_enable(bool on);
+
+// Codes every block of a plane with the AVX2 transforms when they are in use; false otherwise
+// (the caller then codes block by block). When copy is not null, the samples are copied there.
+bool encode_plane_blocks_fast(const float* divisors, const int8_t* plane, int width, int height,
+                              int8_t (*zigzag)[64], int8_t (*overflow)[3], uint8_t* length,
+                              int8_t* copy);

@@ -28,14 +28,20 @@ inline void transpose_8x8(v8a* r) {
     const __m256 t5 = _mm256_unpackhi_ps(r[4].v, r[5].v);
     const __m256 t6 = _mm256_unpacklo_ps(r[6].v, r[7].v);
     const __m256 t7 = _mm256_unpackhi_ps(r[6].v, r[7].v);
-    const __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+    // One shuffle and two blends per pair instead of two shuffles: blends do not compete with
+    // the other shuffles for the one shuffle port.
+    const __m256 s0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 3, 2));
+    const __m256 s1 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 3, 2));
+    const __m256 s2 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 3, 2));
+    const __m256 s3 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 3, 2));
+    const __m256 u0 = _mm256_blend_ps(t0, s0, 0xCC);
+    const __m256 u1 = _mm256_blend_ps(t2, s0, 0x33);
+    const __m256 u2 = _mm256_blend_ps(t1, s1, 0xCC);
+    const __m256 u3 = _mm256_blend_ps(t3, s1, 0x33);
+    const __m256 u4 = _mm256_blend_ps(t4, s2, 0xCC);
+    const __m256 u5 = _mm256_blend_ps(t6, s2, 0x33);
+    const __m256 u6 = _mm256_blend_ps(t5, s3, 0xCC);
+    const __m256 u7 = _mm256_blend_ps(t7, s3, 0x33);
     r[0].v = _mm256_permute2f128_ps(u0, u4, 0x20);
     r[1].v = _mm256_permute2f128_ps(u1, u5, 0x20);
     r[2].v = _mm256_permute2f128_ps(u2, u6, 0x20);
@@ -47,14 +53,21 @@ inline void transpose_8x8(v8a* r) {
 }
 }  // namespace
 
-int encode_picture_block_avx2(const float* divisors, const int8_t* src, int stride, int8_t* zigzag,
-                              int8_t* overflow) {
+namespace {
+__attribute__((always_inline)) inline int encode_block(const float* divisors, const int8_t* src,
+                                                       int stride, int8_t* zigzag, int8_t* overflow,
+                                                       int8_t* copy) {
     // Transpose the 8x8 bytes first (cheaper than transposing floats): column k's bytes end up
     // in the low or high half of cols[k / 2].
     __m128i rows[8];
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k)
         rows[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + k * stride));
+    if (copy != nullptr) {
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(copy + k * stride), rows[k]);
+    }
     const __m128i a0 = _mm_unpacklo_epi8(rows[0], rows[1]);
     const __m128i a1 = _mm_unpacklo_epi8(rows[2], rows[3]);
     const __m128i a2 = _mm_unpacklo_epi8(rows[4], rows[5]);
@@ -137,6 +150,26 @@ int encode_picture_block_avx2(const float* divisors, const int8_t* src, int stri
     }
     const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
     return last < kBlockSize - 1 ? last + 2 : kBlockSize;
+}
+}  // namespace
+
+int encode_picture_block_avx2(const float* divisors, const int8_t* src, int stride, int8_t* zigzag,
+                              int8_t* overflow) {
+    return encode_block(divisors, src, stride, zigzag, overflow, nullptr);
+}
+
+void encode_picture_blocks_avx2(const float* divisors, const int8_t* plane, int width, int height,
+                                int8_t (*zigzag)[kBlockSize], int8_t (*overflow)[3],
+                                uint8_t* length, int8_t* copy) {
+    int b = 0;
+    for (int r = 0; r < height; r += 8) {
+        const int8_t* row = plane + r * width;
+        int8_t* copy_row = copy == nullptr ? nullptr : copy + r * width;
+        for (int c = 0; c < width; c += 8, ++b)
+            length[b] =
+                static_cast<uint8_t>(encode_block(divisors, row + c, width, zigzag[b], overflow[b],
+                                                  copy_row == nullptr ? nullptr : copy_row + c));
+    }
 }
 
 void decode_natural_block_avx2(const float* multipliers, const int32_t* natural, int8_t* dst,

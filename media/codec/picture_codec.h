@@ -72,6 +72,15 @@ bool valid_plane_size(int width, int height);
 // Codes every block of the plane. Returns 0, or -1 for a bad size or pointer.
 int code_plane(const picture_tables& tables, const int8_t* plane, int width, int height, int chroma,
                coded_plane* out);
+// code_plane for a plane whose key frame was key_plane, coded as key with the same tables: a
+// block whose samples equal the key frame's takes the key's coded block instead of being coded
+// again (the coding is a function of the samples, so the result is the same). Returns 0 or -1.
+// code_plane that also copies the samples into copy (width * height bytes) on the way.
+int code_plane_copying(const picture_tables& tables, const int8_t* plane, int width, int height,
+                       int chroma, coded_plane* out, int8_t* copy);
+int code_plane_against_key(const picture_tables& tables, const int8_t* plane,
+                           const int8_t* key_plane, const coded_plane& key, int width, int height,
+                           int chroma, coded_plane* out);
 // Writes the key-frame streams of a coded plane and, when reference is not null, replaces the
 // reference store (64 zig-zag bytes per block, blocks in raster order). Returns 0 or -1.
 int write_key_streams(const coded_plane& coded, plane_streams* out, int8_t* reference);

@@ -232,5 +232,10 @@ inline int8_t limit_sample(int32_t t) {
 // Variants of the block functions for processors with AVX2 (same results, eight lanes at once).
 int encode_picture_block_avx2(const float* divisors, const int8_t* src, int stride, int8_t* zigzag,
                               int8_t* overflow);
+// Codes every block of a plane in raster order (width and height multiples of 8), copying the
+// samples into copy on the way when it is not null.
+void encode_picture_blocks_avx2(const float* divisors, const int8_t* plane, int width, int height,
+                                int8_t (*zigzag)[kBlockSize], int8_t (*overflow)[3],
+                                uint8_t* length, int8_t* copy);
 void decode_natural_block_avx2(const float* multipliers, const int32_t* natural, int8_t* dst,
                                int stride);

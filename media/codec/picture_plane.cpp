@@ -103,7 +103,39 @@ bool valid_plane_size(int width, int height) {
 
 int code_plane(const picture_tables& tables, const int8_t* plane, int width, int height, int chroma,
                coded_plane* out) {
+    return code_plane_copying(tables, plane, width, height, chroma, out, nullptr);
+}
+
+int code_plane_copying(const picture_tables& tables, const int8_t* plane, int width, int height,
+                       int chroma, coded_plane* out, int8_t* copy) {
     if (plane == nullptr || out == nullptr || !valid_plane_size(width, height)) return -1;
+    const float* divisors = tables.divisors[chroma ? 1 : 0];
+    const int columns = width / kBlockSide;
+    const int rows = height / kBlockSide;
+    out->width = width;
+    out->height = height;
+    out->blocks = columns * rows;
+    if (encode_plane_blocks_fast(divisors, plane, width, height, out->zigzag, out->overflow,
+                                 out->length, copy))
+        return 0;
+    if (copy != nullptr) std::memcpy(copy, plane, static_cast<size_t>(width) * height);
+    int b = 0;
+    for (int r = 0; r < rows; ++r) {
+        const int8_t* row = plane + r * kBlockSide * width;
+        for (int c = 0; c < columns; ++c, ++b) {
+            out->length[b] = static_cast<uint8_t>(encode_picture_block(
+                divisors, row + c * kBlockSide, width, out->zigzag[b], out->overflow[b]));
+        }
+    }
+    return 0;
+}
+
+int code_plane_against_key(const picture_tables& tables, const int8_t* plane,
+                           const int8_t* key_plane, const coded_plane& key, int width, int height,
+                           int chroma, coded_plane* out) {
+    if (plane == nullptr || key_plane == nullptr || out == nullptr || out == &key ||
+        !valid_plane_size(width, height) || key.width != width || key.height != height)
+        return -1;
     const float* divisors = tables.divisors[chroma ? 1 : 0];
     const int columns = width / kBlockSide;
     const int rows = height / kBlockSide;
@@ -113,9 +145,26 @@ int code_plane(const picture_tables& tables, const int8_t* plane, int width, int
     int b = 0;
     for (int r = 0; r < rows; ++r) {
         const int8_t* row = plane + r * kBlockSide * width;
+        const int8_t* key_row = key_plane + r * kBlockSide * width;
         for (int c = 0; c < columns; ++c, ++b) {
-            out->length[b] = static_cast<uint8_t>(encode_picture_block(
-                divisors, row + c * kBlockSide, width, out->zigzag[b], out->overflow[b]));
+            const int8_t* src = row + c * kBlockSide;
+            const int8_t* old = key_row + c * kBlockSide;
+            uint64_t differ = 0;
+            for (int k = 0; k < kBlockSide; ++k) {
+                uint64_t x = 0;
+                uint64_t y = 0;
+                std::memcpy(&x, src + k * width, 8);
+                std::memcpy(&y, old + k * width, 8);
+                differ |= x ^ y;
+            }
+            if (differ == 0) {
+                std::memcpy(out->zigzag[b], key.zigzag[b], kBlockSize);
+                std::memcpy(out->overflow[b], key.overflow[b], kOverflowBytesPerBlock);
+                out->length[b] = key.length[b];
+            } else {
+                out->length[b] = static_cast<uint8_t>(
+                    encode_picture_block(divisors, src, width, out->zigzag[b], out->overflow[b]));
+            }
         }
     }
     return 0;

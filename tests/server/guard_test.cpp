@@ -52,10 +52,10 @@ protected:
         log.set_quiet(true);
         srv::CoreOptions o;
         o.fast_hash = true;
-        core = std::make_unique<srv::Core>(store, transport, log, o,
-                                           [this](std::function<void()> w, std::function<void()> d) {
-                                               held.push_back({std::move(w), std::move(d)});
-                                           });
+        core = std::make_unique<srv::Core>(
+            store, transport, log, o, [this](std::function<void()> w, std::function<void()> d) {
+                held.push_back({std::move(w), std::move(d)});
+            });
         ASSERT_EQ(core->seed_demo(), 0);
         srv::User u;
         store.find_user_by_email("alice@example.com", &u);

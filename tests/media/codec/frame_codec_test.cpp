@@ -266,6 +266,72 @@ TEST(FrameCodec, MovingSceneDecodesLikeTheLiteralPipeline) {
     EXPECT_GE(differences, 10);
 }
 
+// Difference frames reuse the key frame's coding for unchanged blocks; the streams must still be
+// those of coding every block: static, moving, a quality change after the key frame, and a
+// frame that turns into a key frame after part of it was taken from the key frame.
+TEST(FrameCodec, StreamsEqualTheLiteralCoderWhateverBlocksAreReused) {
+    auto e = std::make_unique<frame_encoder>();
+    const int w = 160, h = 120;
+    std::vector<std::vector<int8_t>> store(3);
+    std::vector<uint8_t> half_changed = testdata::scene_rgb(w, h, 0);
+    for (size_t i = 0; i < half_changed.size() * 6 / 10; ++i)
+        half_changed[i] = static_cast<uint8_t>(255 - half_changed[i]);
+    // Mostly flat grey (all coefficients zero at any quality) with a textured band, so that a
+    // quality change alters fewer blocks than a key frame takes.
+    std::vector<uint8_t> banded = testdata::scene_rgb(w, h, 0);
+    std::fill(banded.begin(), banded.begin() + static_cast<long>(banded.size() * 8 / 10), 128);
+    // The banded picture with a black patch: after a key frame of it, the patch of banded must
+    // not be taken from the samples of an older key frame.
+    std::vector<uint8_t> patched = banded;
+    std::fill(patched.begin(), patched.begin() + static_cast<long>(patched.size() / 10), 0);
+    const struct {
+        std::vector<uint8_t> rgb;
+        int quality;
+        int type;  // -1: either
+        bool force_key = false;
+    } steps[] = {{testdata::scene_rgb(w, h, 0), 70, 1},
+                 {testdata::scene_rgb(w, h, 0), 70, 0},
+                 {testdata::scene_rgb(w, h, 5), 70, 0},
+                 {testdata::scene_rgb(w, h, 6), 80, -1},
+                 {testdata::scene_rgb(w, h, 0), 70, -1},
+                 {testdata::scene_rgb(w, h, 1), 70, -1},
+                 {half_changed, 70, 1},
+                 {half_changed, 70, 0},
+                 {banded, 70, 1},
+                 {banded, 80, 0},
+                 {patched, 70, 1, true},
+                 {banded, 70, 0}};
+    int n = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(n++);
+        if (step.force_key) e->difference_counter = codec::kMaxDifferenceFrames + 1;
+        const int type = encode_video_frame(e.get(), step.rgb.data(), 0, step.quality);
+        ASSERT_GE(type, 0);
+        if (step.type >= 0) {
+            EXPECT_EQ(step.type, type);
+        }
+        const deflated_frame& f = type ? *e->key_frame : *e->difference_frame;
+        const ref::tables t = ref::make_tables(step.quality);
+        for (int p = 0; p < 3; ++p) {
+            int percent = 0;
+            const ref::streams expected =
+                type ? ref::encode_key_plane(t, e->planes[p], w, h, p > 0, &store[p])
+                     : ref::encode_difference_plane(t, e->planes[p], w, h, store[p], 3, p > 0,
+                                                    &percent);
+            std::vector<uint8_t> c(codec::kMaxCoefficientStream), o(codec::kMaxOverflowStream);
+            int cl = 0, ol = 0;
+            ASSERT_EQ(0, inflate_stream(f.stream(2 * p), f.length[2 * p], c.data(),
+                                        static_cast<int>(c.size()), &cl));
+            ASSERT_EQ(0, inflate_stream(f.stream(2 * p + 1), f.length[2 * p + 1], o.data(),
+                                        static_cast<int>(o.size()), &ol));
+            c.resize(static_cast<size_t>(cl));
+            o.resize(static_cast<size_t>(ol));
+            EXPECT_EQ(expected.coefficients, c) << "plane " << p;
+            EXPECT_EQ(expected.overflow, o) << "plane " << p;
+        }
+    }
+}
+
 TEST(FrameCodec, SizeChangeForcesAKeyFrame) {
     codec_pair pair;
     EXPECT_EQ(1, pair.step(testdata::scene_rgb(160, 120, 0), 0, 70));

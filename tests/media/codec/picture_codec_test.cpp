@@ -192,7 +192,8 @@ TEST(PictureBlock, BlocksEndingAtTheLastTwoPositions) {
             std::vector<int8_t> out(64), expected(64);
             EXPECT_EQ(1, decode_key(t, s, 8, 8, 0, out.data()));
             ref::decode_block(r.multipliers[0], reference.data(),
-                              reinterpret_cast<const int8_t*>(s.overflow.data()), expected.data(), 8);
+                              reinterpret_cast<const int8_t*>(s.overflow.data()), expected.data(),
+                              8);
             EXPECT_EQ(expected, out);
         }
         EXPECT_TRUE(seen[0] && seen[1]) << "no block ending at 62 or at 63";
