@@ -112,6 +112,32 @@ TEST_F(VideoFrames, AVideoMutexWaitThatTimesOutDropsTheFrame) {
     EXPECT_NE(log_text().find("wait failed in handle_video_data.\n"), std::string::npos);
 }
 
+TEST_F(VideoFrames, AFrameThatDoesNotFitItsBuffersKeepsThePreviousOne) {
+    // Noise at 640x480 and quality 100 deflates to more than the Y buffer holds.
+    video_set_size_index(2);
+    video_set_quality(100);
+    auto scene = pattern(0, 640, 480);
+    ASSERT_EQ(0, handle_video_data(scene.data(), static_cast<int>(scene.size())));
+    ASSERT_EQ(versions(), std::make_pair(1, 0));
+    std::vector<uint8_t> stored(codec::kFrameRecordMaxBytes);
+    my_video().mutex.lock();
+    int before = build_frame_record_from(*my_video().encoder->key_frame, stored.data(),
+                                         codec::kFrameRecordMaxBytes);
+    my_video().mutex.unlock();
+    std::vector<uint8_t> noise(scene.size());
+    uint32_t x = 12345;
+    for (auto& b : noise) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+    EXPECT_EQ(-1, handle_video_data(noise.data(), static_cast<int>(noise.size())));
+    EXPECT_EQ(versions(), std::make_pair(1, 0));
+    std::vector<uint8_t> after(codec::kFrameRecordMaxBytes);
+    my_video().mutex.lock();
+    int after_len = build_frame_record_from(*my_video().encoder->key_frame, after.data(),
+                                            codec::kFrameRecordMaxBytes);
+    my_video().mutex.unlock();
+    ASSERT_EQ(before, after_len);
+    EXPECT_EQ(stored, after);
+}
+
 struct recording_boxes : message_box_handler {
     std::vector<std::string> shown;
     void show_message(const char* text) override { shown.push_back(text); }
