@@ -27,7 +27,8 @@ bool parse_chat_body(const char* body, int len, chat_line* out) {
 
 std::string chat_wire_text(const QString& typed, int max_chars) {
     QString t = typed;
-    if (t.size() > max_chars) t.truncate(t.at(max_chars - 1).isHighSurrogate() ? max_chars - 1 : max_chars);
+    if (t.size() > max_chars)
+        t.truncate(t.at(max_chars - 1).isHighSurrogate() ? max_chars - 1 : max_chars);
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     t.replace(QChar('\n'), QStringLiteral("\r\n"));
     return t.toStdString();

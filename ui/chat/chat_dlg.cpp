@@ -1,7 +1,6 @@
 #include "ui/chat/chat_dlg.h"
 
 #include <QColorDialog>
-#include <algorithm>
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
@@ -12,6 +11,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QToolTip>
+#include <algorithm>
 
 #include "peer/peer_commands.h"
 #include "peer/peer_socket.h"
@@ -37,7 +37,14 @@ constexpr int kNotifyOwnVideo = 10;
 constexpr int kNotifyPeerVideo = 11;
 
 // Hot spots of the media panel, 13 x 13 pixels, by their top-left client corner.
-enum media_spot { SPOT_PEER_VIDEO, SPOT_ZOOM_PEER, SPOT_MY_VIDEO, SPOT_ZOOM_MINE, SPOT_MY_AUDIO, SPOT_PEER_AUDIO };
+enum media_spot {
+    SPOT_PEER_VIDEO,
+    SPOT_ZOOM_PEER,
+    SPOT_MY_VIDEO,
+    SPOT_ZOOM_MINE,
+    SPOT_MY_AUDIO,
+    SPOT_PEER_AUDIO
+};
 const QPoint kSpots[] = {{135, 525}, {150, 525}, {320, 525}, {335, 525}, {380, 440}, {380, 460}};
 const QRect kSwatch(15, 15, 15, 15);
 const QRect kPeerPicture(20, 400, 160, 120);
@@ -49,12 +56,13 @@ chat_dlg_actions default_actions() {
         unsigned char copy[5];
         std::memcpy(copy, attrs, 5);
         // The connect to the peer can wait on the network: never on the GUI thread.
-        start_job([peer_id, text, a0 = copy[0], a1 = copy[1], a2 = copy[2], a3 = copy[3], a4 = copy[4]] {
-            const unsigned char bytes[5] = {a0, a1, a2, a3, a4};
-            OnContactTextChat(peer_id);
-            session_texts t = get_session_texts();
-            send_chat_text(peer_id, t.my_name3, text.c_str(), bytes);
-        });
+        start_job(
+            [peer_id, text, a0 = copy[0], a1 = copy[1], a2 = copy[2], a3 = copy[3], a4 = copy[4]] {
+                const unsigned char bytes[5] = {a0, a1, a2, a3, a4};
+                OnContactTextChat(peer_id);
+                session_texts t = get_session_texts();
+                send_chat_text(peer_id, t.my_name3, text.c_str(), bytes);
+            });
     };
     auto set_field = [](int chat_media_state::*field) {
         return [field](int peer_id, bool on) {
@@ -77,7 +85,8 @@ chat_dlg_actions default_actions() {
         dlg.setAcceptMode(QFileDialog::AcceptSave);
         dlg.setOption(QFileDialog::ReadOnly, false);
         dlg.setDefaultSuffix(rtf ? QStringLiteral("rtf") : QStringLiteral("txt"));
-        dlg.setNameFilters({ui_text(rtf ? T_CHAT_RTF_FILTER : T_CHAT_TEXT_FILTER), ui_text(T_CHAT_ALL_FILTER)});
+        dlg.setNameFilters(
+            {ui_text(rtf ? T_CHAT_RTF_FILTER : T_CHAT_TEXT_FILTER), ui_text(T_CHAT_ALL_FILTER)});
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
         return dlg.selectedFiles().first();
     };
@@ -92,7 +101,8 @@ std::vector<CDlgPrivateChat*>& open_windows() {
 }
 
 const QRegularExpression& link_pattern() {
-    static const QRegularExpression re(QStringLiteral(R"((?:https?://|www\.)[^\s<>"]+[^\s<>".,;:!?)\]])"));
+    static const QRegularExpression re(
+        QStringLiteral(R"((?:https?://|www\.)[^\s<>"]+[^\s<>".,;:!?)\]])"));
     return re;
 }
 
@@ -135,7 +145,8 @@ void chat_transcript::append_line(const chat_line& line, const QString& time_tip
         QString url = m.captured();
         QTextCharFormat link = fmt;
         link.setAnchor(true);
-        link.setAnchorHref(url.startsWith(QLatin1String("www.")) ? QStringLiteral("http://") + url : url);
+        link.setAnchorHref(url.startsWith(QLatin1String("www.")) ? QStringLiteral("http://") + url
+                                                                 : url);
         link.setFontUnderline(true);
         c.insertText(url, link);
         at = m.capturedEnd();
@@ -185,8 +196,10 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
     m_italic = new CMyButton(QStringLiteral("I"), this);
     m_underline = new CMyButton(QStringLiteral("U"), this);
     m_strike = new CMyButton(QStringLiteral("S"), this);
-    const std::pair<CMyButton*, int> styles[] = {
-        {m_bold, STYLE_BOLD}, {m_italic, STYLE_ITALIC}, {m_underline, STYLE_UNDERLINE}, {m_strike, STYLE_STRIKE}};
+    const std::pair<CMyButton*, int> styles[] = {{m_bold, STYLE_BOLD},
+                                                 {m_italic, STYLE_ITALIC},
+                                                 {m_underline, STYLE_UNDERLINE},
+                                                 {m_strike, STYLE_STRIKE}};
     for (auto [b, bit] : styles) {
         b->setCheckable(true);
         b->setFocusPolicy(Qt::NoFocus);
@@ -216,9 +229,11 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
     for (int q : {50, 60, 70, 80, 90, 100}) m_quality->addItem(QString::number(q), q);
     m_quality->setCurrentIndex(2);
     m_video_size = new CMyComboBox(this);
-    for (const char* s : {"160*120", "320*240", "640*480"}) m_video_size->addItem(QString::fromLatin1(s));
+    for (const char* s : {"160*120", "320*240", "640*480"})
+        m_video_size->addItem(QString::fromLatin1(s));
     m_speed = new CMyComboBox(this);
-    for (int r : {1, 2, 3, 4, 5, 7, 10, 12, 15, 20, 25, 30, 35, 40, 50}) m_speed->addItem(QString::number(r), r);
+    for (int r : {1, 2, 3, 4, 5, 7, 10, 12, 15, 20, 25, 30, 35, 40, 50})
+        m_speed->addItem(QString::number(r), r);
     m_speed->setCurrentIndex(6);
     connect(m_speed, &QComboBox::currentIndexChanged, this, [this](int) {
         int rate = m_speed->currentData().toInt();
@@ -248,11 +263,15 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
     m_input->setFocus();
 }
 
-QPoint CDlgPrivateChat::client_origin() const { return contentsRect().topLeft(); }
+QPoint CDlgPrivateChat::client_origin() const {
+    return contentsRect().topLeft();
+}
 
 void CDlgPrivateChat::place_children() {
     QPoint o = client_origin();
-    auto at = [o](QWidget* w, int x, int y, int wd, int ht) { w->setGeometry(o.x() + x, o.y() + y, wd, ht); };
+    auto at = [o](QWidget* w, int x, int y, int wd, int ht) {
+        w->setGeometry(o.x() + x, o.y() + y, wd, ht);
+    };
     at(m_size_list, 40, 10, 50, 22);
     at(m_bold, 96, 10, 24, 22);
     at(m_italic, 122, 10, 24, 22);
@@ -275,9 +294,9 @@ void CDlgPrivateChat::place_children() {
     at(m_peer_meter, 200, 540, 160, 16);
     at(m_mic_slider, 300, 480, 100, 16);
     at(m_speaker_slider, 300, 500, 100, 16);
-    for (QWidget* w : std::initializer_list<QWidget*>{m_quality, m_video_size, m_speed, m_my_audio_label,
-                                                      m_peer_audio_label, m_mic_meter, m_peer_meter,
-                                                      m_mic_slider, m_speaker_slider})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             m_quality, m_video_size, m_speed, m_my_audio_label, m_peer_audio_label, m_mic_meter,
+             m_peer_meter, m_mic_slider, m_speaker_slider})
         w->setVisible(m_expanded);
 }
 
@@ -302,20 +321,29 @@ void CDlgPrivateChat::show_with_panel(bool expand) {
 void CDlgPrivateChat::post(int n, intptr_t wparam, intptr_t lparam) {
     QPointer<CDlgPrivateChat> self(this);
     QMetaObject::invokeMethod(
-        this, [self, n, wparam, lparam] { if (self) self->handle_notification(n, wparam, lparam); },
+        this,
+        [self, n, wparam, lparam] {
+            if (self) self->handle_notification(n, wparam, lparam);
+        },
         Qt::QueuedConnection);
 }
 
 void CDlgPrivateChat::send(int n, intptr_t wparam, intptr_t lparam) {
-    run_on_gui([this, n, wparam, lparam] { handle_notification(n, wparam, lparam); return 0; }, 0);
+    run_on_gui(
+        [this, n, wparam, lparam] {
+            handle_notification(n, wparam, lparam);
+            return 0;
+        },
+        0);
 }
 
 void CDlgPrivateChat::handle_notification(int n, intptr_t wparam, intptr_t lparam) {
     if (n == kNotifyChatText)
         show_body(reinterpret_cast<const char*>(wparam), static_cast<int>(lparam));
     else if (n == kNotifyOwnVideo || n == kNotifyPeerVideo) {
-        update(QRect(client_origin() + (n == kNotifyOwnVideo ? kOwnPicture : kPeerPicture).topLeft(),
-                     kOwnPicture.size()));
+        update(
+            QRect(client_origin() + (n == kNotifyOwnVideo ? kOwnPicture : kPeerPicture).topLeft(),
+                  kOwnPicture.size()));
         if (CDlgVideoZoom* z = m_zoom[n == kNotifyOwnVideo ? 0 : 1]) z->update();
     }
 }
@@ -394,27 +422,30 @@ void CDlgPrivateChat::save_transcript() {
 void CDlgPrivateChat::toggle_media(int which) {
     chat_dlg_actions& a = chat_actions();
     switch (which) {
-    case SPOT_MY_AUDIO:
-        m_my_audio = !m_my_audio;
-        if (a.set_my_audio) a.set_my_audio(m_contact_id, m_my_audio);
-        m_my_audio_label->setText(ui_text(m_my_audio ? T_CHAT_STOP_MY_AUDIO : T_CHAT_START_MY_AUDIO));
-        break;
-    case SPOT_PEER_AUDIO:
-        m_peer_audio = !m_peer_audio;
-        if (a.set_peer_audio) a.set_peer_audio(m_contact_id, m_peer_audio);
-        m_peer_audio_label->setText(ui_text(m_peer_audio ? T_CHAT_STOP_PEER_AUDIO : T_CHAT_START_PEER_AUDIO));
-        break;
-    case SPOT_MY_VIDEO:
-        if (a.set_my_video && a.set_my_video(m_contact_id, !m_my_video)) m_my_video = !m_my_video;
-        break;
-    case SPOT_PEER_VIDEO:
-        m_peer_video = !m_peer_video;
-        if (a.set_peer_video) a.set_peer_video(m_contact_id, m_peer_video);
-        break;
-    case SPOT_ZOOM_PEER:
-    case SPOT_ZOOM_MINE:
-        zoom(which == SPOT_ZOOM_MINE);
-        break;
+        case SPOT_MY_AUDIO:
+            m_my_audio = !m_my_audio;
+            if (a.set_my_audio) a.set_my_audio(m_contact_id, m_my_audio);
+            m_my_audio_label->setText(
+                ui_text(m_my_audio ? T_CHAT_STOP_MY_AUDIO : T_CHAT_START_MY_AUDIO));
+            break;
+        case SPOT_PEER_AUDIO:
+            m_peer_audio = !m_peer_audio;
+            if (a.set_peer_audio) a.set_peer_audio(m_contact_id, m_peer_audio);
+            m_peer_audio_label->setText(
+                ui_text(m_peer_audio ? T_CHAT_STOP_PEER_AUDIO : T_CHAT_START_PEER_AUDIO));
+            break;
+        case SPOT_MY_VIDEO:
+            if (a.set_my_video && a.set_my_video(m_contact_id, !m_my_video))
+                m_my_video = !m_my_video;
+            break;
+        case SPOT_PEER_VIDEO:
+            m_peer_video = !m_peer_video;
+            if (a.set_peer_video) a.set_peer_video(m_contact_id, m_peer_video);
+            break;
+        case SPOT_ZOOM_PEER:
+        case SPOT_ZOOM_MINE:
+            zoom(which == SPOT_ZOOM_MINE);
+            break;
     }
     update();
 }
@@ -425,8 +456,12 @@ CDlgPrivateChat::~CDlgPrivateChat() {
     for (CDlgVideoZoom* z : m_zoom) delete z;
 }
 
-void CDlgPrivateChat::add_mic_level(int value) { m_mic_meter->add_sample(value); }
-void CDlgPrivateChat::add_peer_level(int value) { m_peer_meter->add_sample(value); }
+void CDlgPrivateChat::add_mic_level(int value) {
+    m_mic_meter->add_sample(value);
+}
+void CDlgPrivateChat::add_peer_level(int value) {
+    m_peer_meter->add_sample(value);
+}
 
 CDlgVideoZoom* CDlgPrivateChat::zoom(bool mine) {
     CDlgVideoZoom*& z = m_zoom[mine ? 0 : 1];
@@ -469,7 +504,8 @@ void CDlgPrivateChat::click_client(QPoint p) {
 
 void CDlgPrivateChat::mousePressEvent(QMouseEvent* e) {
     QPoint client = e->position().toPoint() - client_origin();
-    if (e->button() == Qt::LeftButton && client.y() >= 0 && !in_title_band(e->position().toPoint())) {
+    if (e->button() == Qt::LeftButton && client.y() >= 0 &&
+        !in_title_band(e->position().toPoint())) {
         click_client(client);
         return;
     }
@@ -506,9 +542,10 @@ void CDlgPrivateChat::paintEvent(QPaintEvent* e) {
     if (chat_actions().own_picture) own = chat_actions().own_picture();
     draw_picture(p, kOwnPicture, own.get(), m_my_video);
     // State of the four switches: a filled square when on.
-    const std::pair<int, bool> states[] = {
-        {SPOT_PEER_VIDEO, m_peer_video}, {SPOT_MY_VIDEO, m_my_video}, {SPOT_MY_AUDIO, m_my_audio},
-        {SPOT_PEER_AUDIO, m_peer_audio}};
+    const std::pair<int, bool> states[] = {{SPOT_PEER_VIDEO, m_peer_video},
+                                           {SPOT_MY_VIDEO, m_my_video},
+                                           {SPOT_MY_AUDIO, m_my_audio},
+                                           {SPOT_PEER_AUDIO, m_peer_audio}};
     for (auto [spot, on] : states) {
         QRect r(kSpots[spot], QSize(13, 13));
         p.fillRect(r, on ? QColor(0x40, 0xa0, 0x40) : QColor(0xb0, 0xb0, 0xb0));

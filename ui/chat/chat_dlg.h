@@ -44,7 +44,8 @@ protected:
 // What the window does outside itself. The application fills these once; tests replace them.
 struct chat_dlg_actions {
     // Sends one line to the peer (never blocks the caller: the connect and send run on a worker).
-    std::function<void(int peer_id, const std::string& text, const unsigned char attrs[5])> send_line;
+    std::function<void(int peer_id, const std::string& text, const unsigned char attrs[5])>
+        send_line;
     // The media switches: the new state wanted. my_video returns false when it was refused.
     std::function<void(int peer_id, bool on)> set_my_audio;
     std::function<void(int peer_id, bool on)> set_peer_audio;

@@ -30,7 +30,8 @@ void install_chat_windows(session_controller& controller) {
             if (on_gui_thread())
                 delete dlg;
             else
-                QMetaObject::invokeMethod(dlg, [dlg] { delete dlg; }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    dlg, [dlg] { delete dlg; }, Qt::QueuedConnection);
         });
 }
 
@@ -40,7 +41,8 @@ CDlgPrivateChat* open_or_show_chat(session_controller& controller, int contact_i
     if (on_gui_thread())
         w->show_with_panel(expand);
     else
-        QMetaObject::invokeMethod(w, [w, expand] { w->show_with_panel(expand); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            w, [w, expand] { w->show_with_panel(expand); }, Qt::QueuedConnection);
     return w;
 }
 

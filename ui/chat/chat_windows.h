@@ -8,8 +8,9 @@ class session_controller;
 
 // Makes the controller create CDlgPrivateChat windows for new chat sessions.
 void install_chat_windows(session_controller& controller);
-// Open-or-show (any thread; the window is shown on the GUI thread): the contact's window, shown with its panel expanded or collapsed; a new one when
-// none is open. nullptr when all 20 are in use.
+// Open-or-show (any thread; the window is shown on the GUI thread): the contact's window, shown
+// with its panel expanded or collapsed; a new one when none is open. nullptr when all 20 are in
+// use.
 CDlgPrivateChat* open_or_show_chat(session_controller& controller, int contact_id, bool expand);
 // "Text Chat" (expand false) and "Audio Video" (expand true) on a contact: nothing opens for an
 // unknown contact or one without a known address (a debug-log line says why).

@@ -15,7 +15,9 @@ volume_hooks& media_volume_hooks() {
 
 // ---- slider ----
 
-CWndMySlider::CWndMySlider(QWidget* parent) : QWidget(parent) { setMinimumSize(40, 16); }
+CWndMySlider::CWndMySlider(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(40, 16);
+}
 
 void CWndMySlider::set_range(int min, int max) {
     m_min = min;
@@ -37,7 +39,8 @@ int CWndMySlider::thumb_x() const {
 int CWndMySlider::position_at(int x) const {
     int track = width() - kRightMargin - kLeftMargin;
     if (track <= 0) return m_min;
-    return m_min + static_cast<int>(static_cast<long long>(x - kLeftMargin) * (m_max - m_min) / track);
+    return m_min +
+           static_cast<int>(static_cast<long long>(x - kLeftMargin) * (m_max - m_min) / track);
 }
 
 void CWndMySlider::mousePressEvent(QMouseEvent* e) {
@@ -104,7 +107,9 @@ CWndMySliderSpeaker::CWndMySliderSpeaker(QWidget* parent) : CWndMySlider(parent)
 
 // ---- level meter ----
 
-CWndVolumeShow::CWndVolumeShow(QWidget* parent) : QWidget(parent) { refill(); }
+CWndVolumeShow::CWndVolumeShow(QWidget* parent) : QWidget(parent) {
+    refill();
+}
 
 void CWndVolumeShow::refill() {
     m_length = std::min(300, std::max(1, width()));
@@ -112,7 +117,9 @@ void CWndVolumeShow::refill() {
     m_ring[0] = 0;
 }
 
-void CWndVolumeShow::resizeEvent(QResizeEvent*) { refill(); }
+void CWndVolumeShow::resizeEvent(QResizeEvent*) {
+    refill();
+}
 
 void CWndVolumeShow::add_sample(int value) {
     m_write++;

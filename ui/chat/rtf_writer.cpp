@@ -46,7 +46,8 @@ QByteArray document_to_rtf(const QTextDocument& doc) {
             if (!f.isValid()) continue;
             QTextCharFormat fmt = f.charFormat();
             QColor colour = fmt.foreground().color();
-            double points = fmt.fontPointSize() > 0 ? fmt.fontPointSize() : doc.defaultFont().pointSizeF();
+            double points =
+                fmt.fontPointSize() > 0 ? fmt.fontPointSize() : doc.defaultFont().pointSizeF();
             if (points <= 0) points = 9;
             body += "{\\cf" + QByteArray::number(colour_index(colour)) + "\\fs" +
                     QByteArray::number(static_cast<int>(points * 2 + 0.5));
@@ -61,10 +62,11 @@ QByteArray document_to_rtf(const QTextDocument& doc) {
         if (block.next().isValid()) body += "\\par\n";
     }
 
-    QByteArray out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1{\\fonttbl{\\f0\\fswiss Arial;}}\n{\\colortbl;";
+    QByteArray out =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1{\\fonttbl{\\f0\\fswiss Arial;}}\n{\\colortbl;";
     for (QRgb c : colours)
-        out += "\\red" + QByteArray::number(qRed(c)) + "\\green" + QByteArray::number(qGreen(c)) + "\\blue" +
-               QByteArray::number(qBlue(c)) + ';';
+        out += "\\red" + QByteArray::number(qRed(c)) + "\\green" + QByteArray::number(qGreen(c)) +
+               "\\blue" + QByteArray::number(qBlue(c)) + ';';
     out += "}\n\\f0 ";
     out += body;
     out += "\\par\n}\n";

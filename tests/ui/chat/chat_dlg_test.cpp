@@ -7,17 +7,18 @@
 #include <QtTest>
 
 #include "protocol/chat_session.h"
+#include "protocol/session_controller.h"
 #include "protocol/tables.h"
 #include "ui/chat/chat_dlg.h"
 #include "ui/chat/chat_windows.h"
 #include "ui/chat/media_widgets.h"
 #include "ui/chat/save_format_dlg.h"
 #include "ui/skin/controls.h"
-#include "protocol/session_controller.h"
 
 namespace {
 
-QByteArray body(const QByteArray& text, unsigned char r, unsigned char g, unsigned char b, int size, int style) {
+QByteArray body(const QByteArray& text, unsigned char r, unsigned char g, unsigned char b, int size,
+                int style) {
     QByteArray out = text;
     out.append('\0');
     out.append(static_cast<char>(r)).append(static_cast<char>(g)).append(static_cast<char>(b));
@@ -43,7 +44,8 @@ private slots:
         m_sent.clear();
         m_reports.clear();
         clear_all_tables();
-        chat_actions().send_line = [this](int peer, const std::string& text, const unsigned char a[5]) {
+        chat_actions().send_line = [this](int peer, const std::string& text,
+                                          const unsigned char a[5]) {
             sent_line s{peer, text, {}};
             std::memcpy(s.attrs, a, 5);
             m_sent.push_back(s);
@@ -117,11 +119,13 @@ private slots:
     }
 
     void savingAsRtfAndText() {
-        if (QStandardPaths::findExecutable(QStringLiteral("unrtf")).isEmpty()) QSKIP("unrtf is not installed");
+        if (QStandardPaths::findExecutable(QStringLiteral("unrtf")).isEmpty())
+            QSKIP("unrtf is not installed");
         QTemporaryDir dir;
         CDlgPrivateChat w(5, QStringLiteral("bob"));
         QByteArray a = body("bob:plain {brace} \\ back\r\n", 0xff, 0x00, 0x00, 12, STYLE_BOLD);
-        QByteArray b = body("me:\xe4\xbd\xa0\xe5\xa5\xbd under\r\n", 0x00, 0x80, 0x00, 10, STYLE_UNDERLINE | STYLE_ITALIC);
+        QByteArray b = body("me:\xe4\xbd\xa0\xe5\xa5\xbd under\r\n", 0x00, 0x80, 0x00, 10,
+                            STYLE_UNDERLINE | STYLE_ITALIC);
         w.show_body(a.constData(), int(a.size()));
         w.show_body(b.constData(), int(b.size()));
 
@@ -140,7 +144,8 @@ private slots:
         QVERIFY(html.contains(QStringLiteral("<b>")));
         QVERIFY(html.contains(QStringLiteral("<i>")));
         QVERIFY(html.contains(QStringLiteral("<u>")));
-        QVERIFY(html.contains(QString::fromUtf8("\xe4\xbd\xa0\xe5\xa5\xbd")) || html.contains(QStringLiteral("&#20320;")));
+        QVERIFY(html.contains(QString::fromUtf8("\xe4\xbd\xa0\xe5\xa5\xbd")) ||
+                html.contains(QStringLiteral("&#20320;")));
 
         format = CDlgSaveFormat::kText;
         target = dir.filePath(QStringLiteral("t.txt"));
