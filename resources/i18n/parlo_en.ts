@@ -469,6 +469,11 @@
         <translation>Could not offer file %s to %s %s(%s).</translation>
     </message>
     <message>
+        <source>File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when that one ends.</source>
+        <comment>1008</comment>
+        <translation>File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when that one ends.</translation>
+    </message>
+    <message>
         <source>Parlo</source>
         <comment>2001</comment>
         <translation>Parlo</translation>

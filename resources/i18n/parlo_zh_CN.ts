@@ -469,6 +469,11 @@
         <translation>无法提供文件 %s 给 %s %s(%s).</translation>
     </message>
     <message>
+        <source>File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when that one ends.</source>
+        <comment>1008</comment>
+        <translation>文件 %s 未提供: 给 %s %s(%s) 的文件仍在提供或发送中; 请在其结束后再提供.</translation>
+    </message>
+    <message>
         <source>Parlo</source>
         <comment>2001</comment>
         <translation>Vorlane即时通</translation>

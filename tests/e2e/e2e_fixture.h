@@ -1,6 +1,7 @@
 // The end-to-end fixture: the reference server and headless clients as separate processes on
 // loopback addresses, each client with its own home directory.
 #pragma once
+#include <algorithm>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -85,6 +86,9 @@ protected:
                           const std::vector<std::string>& extra = {}) {
         std::string home = m_dir + "/" + name;
         std::vector<std::string> args{"--server", server, "--bind", bind, "--home", home};
+        // No sound card is needed unless the test chooses a sound backend itself.
+        if (std::find(extra.begin(), extra.end(), "--audio-backend") == extra.end())
+            args.insert(args.end(), {"--audio-backend", "null"});
         args.insert(args.end(), extra.begin(), extra.end());
         m_clients.push_back(std::make_unique<child_process>(PARLO_CLI_PATH, args));
         child_process& c = *m_clients.back();
