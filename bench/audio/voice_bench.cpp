@@ -30,23 +30,6 @@
 namespace {
 constexpr const char* kNet = "127.0.63.";
 
-double process_cpu_s(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    size_t close_paren = text.rfind(')');
-    if (close_paren == std::string::npos) return 0;
-    std::istringstream rest(text.substr(close_paren + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; rest >> field; i++) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) {
-            stime = std::stoull(field);
-            break;
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 // CPU seconds of each thread of a process, summed by thread name.
 std::map<std::string, double> thread_cpu_s(pid_t pid) {

@@ -25,23 +25,6 @@ double now_s() {
         .count();
 }
 
-double process_cpu_s(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    size_t close_paren = text.rfind(')');
-    if (close_paren == std::string::npos) return 0;
-    std::istringstream rest(text.substr(close_paren + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; rest >> field; i++) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) {
-            stime = std::stoull(field);
-            break;
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 int json_int(const std::string& line, const std::string& key) {
     size_t at = line.find("\"" + key + "\":");

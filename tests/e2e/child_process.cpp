@@ -7,6 +7,10 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
 
 child_process::child_process(const std::string& program, const std::vector<std::string>& args) {
     int in[2], out[2];
@@ -112,4 +116,22 @@ int child_process::stop(int ms) {
     if (m_out >= 0) close(m_out);
     m_out = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double process_cpu_s(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    size_t close_paren = text.rfind(')');
+    if (close_paren == std::string::npos) return 0;
+    std::istringstream rest(text.substr(close_paren + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; rest >> field; i++) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) {
+            stime = std::stoull(field);
+            break;
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }

@@ -35,3 +35,6 @@ private:
     std::vector<std::string> m_lines;
     std::vector<bool> m_taken;
 };
+
+// User plus system CPU seconds a process has used so far (0 when it cannot be read).
+double process_cpu_s(pid_t pid);
