@@ -277,23 +277,23 @@ void CDlgPrivateChat::place_children() {
     at(m_italic, 122, 10, 24, 22);
     at(m_underline, 148, 10, 24, 22);
     at(m_strike, 174, 10, 24, 22);
-    at(m_save, 330, 10, 70, 22);
-    at(m_transcript, 10, 38, 400, 190);
-    at(m_input, 10, 234, 400, 56);
+    at(m_save, 420, 10, 80, 22);
+    at(m_transcript, 10, 38, 490, 190);
+    at(m_input, 10, 234, 490, 56);
     at(m_send_on_return, 10, 296, 130, 22);
-    at(m_send, 190, 296, 66, 24);
-    at(m_clear, 262, 296, 66, 24);
-    at(m_close, 334, 296, 66, 24);
+    at(m_send, 268, 296, 74, 24);
+    at(m_clear, 347, 296, 74, 24);
+    at(m_close, 426, 296, 74, 24);
     at(m_panel_link, 10, 320, 200, 18);
     at(m_quality, 20, 350, 60, 22);
     at(m_video_size, 140, 350, 90, 22);
     at(m_speed, 290, 350, 60, 22);
-    at(m_my_audio_label, 300, 440, 80, 14);
-    at(m_peer_audio_label, 300, 460, 80, 14);
+    at(m_my_audio_label, 396, 440, 118, 14);
+    at(m_peer_audio_label, 396, 460, 118, 14);
     at(m_mic_meter, 20, 540, 160, 16);
     at(m_peer_meter, 200, 540, 160, 16);
-    at(m_mic_slider, 300, 480, 100, 16);
-    at(m_speaker_slider, 300, 500, 100, 16);
+    at(m_mic_slider, 396, 484, 110, 16);
+    at(m_speaker_slider, 396, 504, 110, 16);
     for (QWidget* w : std::initializer_list<QWidget*>{
              m_quality, m_video_size, m_speed, m_my_audio_label, m_peer_audio_label, m_mic_meter,
              m_peer_meter, m_mic_slider, m_speaker_slider})

@@ -66,8 +66,8 @@ class CDlgPrivateChat : public Cgood_dlg, public chat_window {
     Q_OBJECT
 public:
     static constexpr int kPanelHeight = 215;
-    static constexpr int kWidth = 430;
-    static constexpr int kCollapsedHeight = 360;
+    static constexpr int kWidth = 520;
+    static constexpr int kCollapsedHeight = 380;
 
     CDlgPrivateChat(int contact_id, const QString& nick_name, QWidget* parent = nullptr);
 
