@@ -42,6 +42,10 @@ CContactPanel::CContactPanel(session_runner session, ui_question_asker& asker, C
     m_tree->on_context_menu = [this](QTreeWidgetItem* item, const QPoint& global) {
         open_menu_for(item, global);
     };
+    // A double click on a contact (the groups' children) opens its chat, as "Text Chat" does.
+    connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+        if (item && item->parent()) emit chat_requested(CMyTreeCtrl::item_data(item), false);
+    });
 }
 
 void CContactPanel::back_on_gui(std::function<void()> fn) {
