@@ -35,7 +35,23 @@ protected:
         child_process& c = client(kServer, kClient, name);
         c.write_line(proxy_command);
         ASSERT_FALSE(c.wait_line({"\"ok\":\"proxy\""}).empty());
-        EXPECT_GT(register_and_login(c, name + "@example.org", name), 0) << proxy_command;
+        // A proxy that has only just started may drop the very first connection it accepts
+        // (dante does while its worker processes come up on a loaded machine): the client says
+        // so, and a second registration goes through.
+        const std::string email = name + "@example.org";
+        c.write_line("register " + email + " pw-" + name + " First" + name + " Last" + name + " " + name);
+        std::string first = c.wait_line({"\"event\":\"register_success\""}, 20000);
+        if (first.empty()) {
+            bool dropped = false;
+            for (const std::string& line : c.lines())
+                if (line.find("failed to read from proxy") != std::string::npos) dropped = true;
+            ASSERT_TRUE(dropped) << "registration through " << proxy_command << " failed";
+            c.write_line("register " + email + " pw-" + name + " First" + name + " Last" + name + " " + name);
+            ASSERT_FALSE(c.wait_line({"\"event\":\"register_success\""}, 20000).empty()) << proxy_command;
+        }
+        c.write_line("login " + email + " pw-" + name + " --remember-email");
+        std::string welcome = c.wait_line({"\"event\":\"welcome\""});
+        EXPECT_GT(json_int(welcome, "user_id"), 0) << proxy_command;
     }
     // No connection reached the server from the client's own address: all went through proxies.
     void expect_only_proxied_connections() {
