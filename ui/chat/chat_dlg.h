@@ -103,6 +103,7 @@ public:
     CWndMySliderMic* mic_slider() const { return m_mic_slider; }
     CWndMySliderSpeaker* speaker_slider() const { return m_speaker_slider; }
     CWndVolumeShow* mic_meter() const { return m_mic_meter; }
+    CWndVolumeShow* peer_meter() const { return m_peer_meter; }
     // The zoom window of my picture or the peer's (made on first use, then shown again).
     CDlgVideoZoom* zoom(bool mine);
     ~CDlgPrivateChat() override;

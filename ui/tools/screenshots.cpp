@@ -14,6 +14,9 @@
 #include "ui/app/parlo_app.h"
 #include "ui/common/event_popup.h"
 #include "ui/common/texts.h"
+#include "media/video/video_source.h"
+#include "protocol/chat_session.h"
+#include "ui/chat/chat_dlg.h"
 #include "ui/main/main_dlg.h"
 #include "ui/signin/login_dlg.h"
 #include "ui/skin/controls.h"
@@ -40,6 +43,46 @@ bool save(QWidget* w, const QString& path) {
     return ok;
 }
 }  // namespace
+
+// A chat window with a few formatted lines and a picture of the pattern camera as the peer's
+// video (no call needed for the picture).
+static bool save_chat_window(const QString& path) {
+    constexpr int kPeer = 999001;
+    chat_session_open(kPeer);
+    auto pic = std::make_shared<peer_picture>();
+    pic->width = 160;
+    pic->height = 120;
+    pic->rgb.resize(160 * 120 * 3);
+    draw_pattern_frame(40, 160, 120, pic->rgb.data());
+    chat_session_publish_picture(kPeer, pic);
+    bool ok;
+    {
+        CDlgPrivateChat w(kPeer, QStringLiteral("Bob Baker"));
+        struct line {
+            const char* text;
+            unsigned char attrs[5];
+        };
+        const line lines[] = {
+            {"Bob Baker:Hello Alice! Can you see me?\r\n", {0x1e, 0x60, 0xc0, 12, 1}},
+            {"Alice Adams:Yes, the picture is sharp.\r\n", {0x20, 0x80, 0x30, 10, 2}},
+            {"Bob Baker:Great, see www.example.com for the agenda\r\n", {0xc0, 0x30, 0x30, 11, 4}},
+            {"Alice Adams:Talk to you at noon.\r\n", {0, 0, 0, 10, 0}}};
+        for (const line& l : lines) {
+            std::string body = l.text;
+            body.push_back('\0');
+            body.append(reinterpret_cast<const char*>(l.attrs), 5);
+            w.show_body(body.data(), static_cast<int>(body.size()));
+        }
+        w.set_panel(true);
+        w.click_client(QPoint(135, 525));  // the peer-video switch
+        w.move(60, 60);
+        w.show();
+        settle(800);
+        ok = save(&w, path);
+    }
+    chat_session_close(kPeer);
+    return ok;
+}
 
 int main(int argc, char** argv) {
     app_options options;
@@ -90,6 +133,7 @@ int main(int argc, char** argv) {
         settle(1500);
         failures += !save(popup, prefix + "popup_" + lang + ".png");
         popup->reject();
+        failures += !save_chat_window(prefix + "chat_" + lang + ".png");
         dlg->on_command(32811);
         parlo.shutdown();
         failures += in ? 0 : 1;

@@ -1,0 +1,260 @@
+// End to end in one process: the real application signs in to parlo-server (with its relay) as
+// alice, using file sound devices and the pattern camera, while a parlo-cli process is bob with
+// the same sources. A formatted chat goes both ways through the chat window, a voice call moves
+// the window's peer meter and reaches bob, and bob's video shows in the panel and the zoom window.
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <cstdlib>
+#include <string>
+
+#include "peer/relay_server.h"
+#include "protocol/chat_session.h"
+#include "protocol/debug_log.h"
+#include "protocol/session.h"
+#include "protocol/settings_store.h"
+#include "protocol/tables.h"
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/voice_signal.h"
+#include "ui/app/desktop_setup.h"
+#include "ui/app/parlo_app.h"
+#include "ui/chat/chat_dlg.h"
+#include "ui/chat/media_widgets.h"
+#include "ui/common/message_boxes.h"
+#include "ui/main/main_dlg.h"
+#include "ui/skin/controls.h"
+
+namespace {
+constexpr const char* kNet = "127.0.62.";
+constexpr int kLong = 90000;  // a loaded 2-core machine under a sanitizer
+
+int json_int(const std::string& line, const std::string& key) {
+    size_t at = line.find("\"" + key + "\":");
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 3);
+}
+
+int id_of(const std::string& line, const std::string& email) {
+    size_t at = line.find("\"email\":\"" + email + "\"");
+    if (at == std::string::npos) return -1;
+    size_t rec = line.rfind("{\"id\":", at);
+    return rec == std::string::npos ? -1 : std::atoi(line.c_str() + rec + 6);
+}
+
+// Waits for a line of the child without holding the GUI thread's event loop.
+std::string child_line(child_process& c, const std::vector<std::string>& parts, int ms = kLong) {
+    std::string got;
+    bool seen = QTest::qWaitFor(
+        [&] {
+            got = c.wait_line(parts, 0);
+            return !got.empty();
+        },
+        ms);
+    return seen ? got : std::string();
+}
+
+bool file_contains(const std::string& path, const char* text) {
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) && f.readAll().contains(text);
+}
+
+bool write_speech(const std::string& path) {
+    std::vector<uint8_t> s = voicetest::speech_like(200, 777, false);
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    sf_write_raw(f, s.data(), static_cast<sf_count_t>(s.size()));
+    sf_close(f);
+    return true;
+}
+
+// The looks of the transcript text that holds needle (the format of its last character).
+QTextCharFormat format_of(chat_transcript* t, const QString& needle) {
+    QTextCursor c = t->document()->find(needle);
+    return c.isNull() ? QTextCharFormat() : c.charFormat();
+}
+
+class chat_e2e_test : public QObject {
+    Q_OBJECT
+private slots:
+    void chat_voice_and_video_with_a_headless_peer() {
+        char tmpl[] = "/tmp/parlo-chat-e2e-XXXXXX";
+        const char* d = mkdtemp(tmpl);
+        QVERIFY(d);
+        const std::string dir = d, net = kNet;
+        const std::string wav = dir + "/talk.wav";
+        QVERIFY(write_speech(wav));
+        mkdir((dir + "/bob-out").c_str(), 0755);
+        mkdir((dir + "/alice-out").c_str(), 0755);
+
+        child_process server(PARLO_SERVER_PATH,
+                             {"--listen", net + "1", "--db", dir + "/server.db", "--fast-hash",
+                              "--seed-demo", "--log", dir + "/server.log", "--relay-port", "7162"});
+        QVERIFY(server.running());
+        QVERIFY(QTest::qWaitFor([&] { return file_contains(dir + "/server.log", "listening on"); },
+                                kLong));
+        child_process bob(PARLO_CLI_PATH,
+                          {"--server", net + "1", "--bind", net + "3", "--home", dir + "/bob",
+                           "--email", "bob@example.com", "--password", "demo1234",
+                           "--audio-backend", "wav", "--audio-in", wav, "--audio-out",
+                           dir + "/bob-out", "--video-in", "pattern", "--relay-ports",
+                           "19080,19443,19199"});
+        QVERIFY(!child_line(bob, {"\"event\":\"contact_list\""}).empty());
+        bob.write_line("contacts");
+        int alice = id_of(child_line(bob, {"\"contacts\":["}), "alice@example.com");
+        QVERIFY(alice > 0);
+
+        app_options options;
+        options.home = dir + "/alice";
+        options.server = net + "1";
+        options.bind = net + "2";
+        apply_app_options(options);
+        // The application's sound and camera come from its settings.
+        reg_write("media", "audio_backend", "wav");
+        reg_write("media", "audio_in_file", wav.c_str());
+        reg_write("media", "audio_out_dir", (dir + "/alice-out").c_str());
+        reg_write("media", "video_input", "pattern");
+        const uint16_t relay_ports[3] = {19080, 19443, 19199};
+        set_relay_ports(relay_ports);
+        CParloApp app(options);
+        install_desktop_windows(app);
+        QCOMPARE(app.start(), 0);
+        CParloDlg* dlg = app.main_dlg();
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg));
+        // Messages (this machine has no microphone mixer) are answered as a user would.
+        QTimer answerer;
+        answerer.setInterval(20);
+        connect(&answerer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<CDlgMessage*>(QApplication::activeModalWidget());
+            if (box && box->isVisible()) box->first_button()->click();
+        });
+        answerer.start();
+        dlg->sign_in(QStringLiteral("alice@example.com"), QStringLiteral("demo1234"), false, false);
+        QVERIFY(QTest::qWaitFor([&] { return g_logged_in.load() == 1; }, kLong));
+        int bob_id = -1;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                for (const auto& c : contacts_snapshot())
+                    if (std::string(c.email) == "bob@example.com" && c.presence == PS_ONLINE)
+                        bob_id = c.contact_id;
+                return bob_id > 0;
+            },
+            kLong));
+        QVERIFY(!child_line(bob, {"\"w\":" + std::to_string(alice), "\"presence_text\":\"Online\""})
+                     .empty());
+        const std::string a = std::to_string(alice);
+
+        // (1) Bob's formatted line opens alice's chat window with its looks.
+        CDlgPrivateChat* w = nullptr;
+        bool chatted = false;
+        for (int i = 0; i < 20 && !chatted; i++) {
+            bob.write_line("chat " + a + " --color 1e90ff --size 14 --style b hello from bob");
+            chatted = !child_line(bob, {"\"ok\":\"chat\""}, 5000).empty();
+        }
+        QVERIFY(chatted);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                w = static_cast<CDlgPrivateChat*>(get_chat_dlg_from_peer_id(bob_id));
+                return w && w->isVisible() &&
+                       w->transcript()->toPlainText().contains(QLatin1String("hello from bob"));
+            },
+            kLong));
+        QTextCharFormat f = format_of(w->transcript(), QStringLiteral("hello from bob"));
+        QCOMPARE(f.foreground().color(), QColor(0x1e, 0x90, 0xff));
+        QCOMPARE(f.fontPointSize(), 14.0);
+        QCOMPARE(f.fontWeight(), static_cast<int>(QFont::Bold));
+        QVERIFY(!f.fontItalic());
+
+        // Alice answers by typing and Enter; the line shows once the echo came back.
+        w->attributes().style = STYLE_ITALIC;
+        w->input()->setFocus();
+        QTest::keyClicks(w->input(), QStringLiteral("hi bob, alice here"));
+        QTest::keyClick(w->input(), Qt::Key_Return);
+        std::string got = child_line(bob, {"\"event\":\"chat_received\"", "hi bob, alice here"});
+        QVERIFY2(!got.empty(), "bob received nothing");
+        QCOMPARE(json_int(got, "style"), static_cast<int>(STYLE_ITALIC));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return w->transcript()->toPlainText().contains(QLatin1String("hi bob, alice here"));
+            },
+            kLong));
+        QVERIFY(format_of(w->transcript(), QStringLiteral("alice here")).fontItalic());
+
+        // (2) Voice: bob talks, the window's peer meter takes samples.
+        w->set_panel(true);
+        CWndVolumeShow* meter = w->peer_meter();
+        const int meter_start = meter->write_position();
+        bob.write_line("talk " + a + " on");
+        QVERIFY(!child_line(bob, {"\"ok\":\"talk\""}).empty());
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                if (meter->write_position() == meter_start) return false;
+                for (int i = 0; i < meter->ring_length(); i++)
+                    if (meter->value_at(i) != 2 && meter->value_at(i) != 128) return true;
+                return false;
+            },
+            kLong));
+        // Alice's my-audio hot spot: bob's player starts with her sound.
+        bob.write_line("listen " + a + " on");
+        w->click_client(QPoint(385, 445));
+        QVERIFY2(!child_line(bob, {"\"event\":\"player_started\"", "\"peer\":" + a}).empty(),
+                 "bob never played alice's sound");
+
+        // (3) Video: bob's camera on, alice's peer-video switch on through its hot spot.
+        bob.write_line("video-size 0");
+        std::string size = child_line(bob, {"\"ok\":\"video-size\""});
+        const int vw = json_int(size, "width"), vh = json_int(size, "height");
+        QVERIFY2(vw > 0 && vh > 0, size.c_str());
+        bob.write_line("video " + a + " on");
+        QVERIFY(!child_line(bob, {"\"ok\":\"video\"", "\"capturing\":true"}).empty());
+        w->click_client(QPoint(135, 525));
+        chat_media_state st;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         return chat_session_get(bob_id, &st) && st.picture &&
+                                st.picture->width == vw && st.picture->height == vh;
+                     },
+                     150000),
+                 "no picture of bob's camera");
+        QCOMPARE(st.picture->rgb.size(), static_cast<size_t>(vw) * vh * 3);
+        CDlgVideoZoom* zoom = w->zoom(false);
+        QVERIFY(zoom && zoom->isVisible());
+        QImage shot = zoom->grab().toImage();
+        QSet<QRgb> colours;
+        for (int y = 0; y < shot.height(); y += 4)
+            for (int x = 0; x < shot.width(); x += 4) colours.insert(shot.pixel(x, y));
+        QVERIFY2(colours.size() > 16, "the zoom window shows no picture");
+
+        bob.write_line("quit");
+        child_line(bob, {"\"event\":\"bye\""}, 20000);
+        dlg->on_command(32811);
+        app.shutdown();
+        remove_desktop_windows();
+        server.stop();
+        std::system(("rm -rf " + dir).c_str());
+    }
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    chat_e2e_test t;
+    int r = QTest::qExec(&t, argc, argv);
+    close_debug_log();
+    return r;
+}
+
+#include "chat_e2e_test.moc"
