@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
+#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 
@@ -88,14 +89,18 @@ void CWndMySlider::paintEvent(QPaintEvent*) {
 }
 
 CWndMySliderMic::CWndMySliderMic(QWidget* parent) : CWndMySlider(parent) {
-    volume_hooks& h = media_volume_hooks();
-    int min = 0, max = 100, volume = 0;
-    if (h.mic_query && h.mic_query(&min, &max, &volume)) {
-        set_range(min, max);
-        set_position(volume);
-    } else if (h.mic_unavailable) {
-        h.mic_unavailable();
-    }
+    // The mixer is asked once the window exists: a failure may show a message box, which must
+    // not hold up the thread that asked for the window.
+    QTimer::singleShot(0, this, [this] {
+        volume_hooks& h = media_volume_hooks();
+        int min = 0, max = 100, volume = 0;
+        if (h.mic_query && h.mic_query(&min, &max, &volume)) {
+            set_range(min, max);
+            set_position(volume);
+        } else if (h.mic_unavailable) {
+            h.mic_unavailable();
+        }
+    });
 }
 
 CWndMySliderSpeaker::CWndMySliderSpeaker(QWidget* parent) : CWndMySlider(parent) {
