@@ -195,8 +195,10 @@ void relogin_after_reconnect(Clink_socket& link, bool connected) {
             return;
         }
     }
+    // Told once: the session is over until the user signs in again, so later sends do not try
+    // (and fail, and tell) again on every keep-alive.
     log_line("main connection lost and not made again, signed out\r\n");
-    post_main(NM_LOGIN_FAILED);
+    if (g_login_wanted.exchange(false)) post_main(NM_LOGIN_FAILED);
 }
 }  // namespace
 
