@@ -7,10 +7,17 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "ui/common/texts.h"
 #include "ui/skin/controls.h"
 
 popup_slots g_event_slots;
+
+namespace {
+// The pop-ups show_event_popup opened that have not closed yet.
+QList<QPointer<CDlgEvent>> g_open_popups;
+}  // namespace
 
 int popup_slots::take() {
     int chosen = -1;
@@ -131,5 +138,12 @@ CDlgEvent* show_event_popup(const QString& text) {
     auto* d = new CDlgEvent(text, &g_event_slots);
     d->remember_focus(QApplication::activeWindow(), QApplication::focusWidget());
     d->show();
+    g_open_popups.removeAll(nullptr);
+    g_open_popups.append(d);
     return d;
+}
+
+void close_event_popups() {
+    auto open = std::exchange(g_open_popups, {});
+    for (const auto& d : open) delete d.data();
 }

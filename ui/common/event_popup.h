@@ -70,3 +70,7 @@ private:
 // Shows a pop-up with the text shown as plain text, cut to 512 characters; returns it (it deletes
 // itself when it closes).
 CDlgEvent* show_event_popup(const QString& text);
+
+// Closes at once every pop-up show_event_popup opened that is still on screen (the main window
+// does this when it goes, so none outlives the session it tells about).
+void close_event_popups();

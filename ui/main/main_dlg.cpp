@@ -119,6 +119,7 @@ CParloDlg::CParloDlg(QWidget* parent)
 
 CParloDlg::~CParloDlg() {
     stop();
+    close_event_popups();
 }
 
 notify_target* CParloDlg::notifications() {
