@@ -1,5 +1,6 @@
 #include "cli/cli_audio.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 
@@ -18,6 +19,15 @@
 namespace {
 // Main thread only.
 bool g_levels = false;
+// With "audio-stats watch on", the counters are printed again whenever they moved: the observer
+// (on the counting threads) posts once to the main thread until that print ran.
+std::atomic<queued_dispatcher*> g_stats_watch{nullptr};
+std::atomic<bool> g_stats_posted{false};
+
+void stats_moved() {
+    queued_dispatcher* d = g_stats_watch.load();
+    if (d && !g_stats_posted.exchange(true)) d->post(NM_CLI_AUDIO_STATS, 0, 0);
+}
 bool g_started = false;
 std::unique_ptr<IVolume> g_mic_volume;
 
@@ -117,11 +127,13 @@ int cmd_levels(cli_app&, const std::vector<std::string>& args, const std::string
     return 0;
 }
 
-int cmd_audio_stats(cli_app&, const std::vector<std::string>&, const std::string&) {
+// The counters of the voice path and the players; kind tells an answer ("voice") from a
+// report of moved counters ("watch").
+void print_audio_stats(const char* kind) {
     const voice_counters& c = g_voice_counters;
     CRecordSound* rec = capture_thread();
     json_line j;
-    j.add("audio_stats", "voice")
+    j.add("audio_stats", kind)
         .add("sent_data", c.sent_data.load())
         .add("sent_silence", c.sent_silence.load())
         .add("relayed", c.relayed.load())
@@ -133,13 +145,28 @@ int cmd_audio_stats(cli_app&, const std::vector<std::string>&, const std::string
         .add("dropped", c.dropped.load())
         .add("captured", rec ? rec->buffers_done() : 0)
         .add_bool("recording", rec && rec->recording());
-    int open = 0, written = 0;
+    int open = 0, written = 0, finished = 0;
     for (auto& slot : g_play_sound_threads)
         if (CPlaySound* p = slot.load()) {
             open += p->device_open();
             written += p->m_written.load();
+            finished += p->m_finished.load();
         }
-    j.add("players_open", open).add("played", written).print();
+    j.add("players_open", open).add("played", written).add("finished", finished).print();
+}
+
+int cmd_audio_stats(cli_app& app, const std::vector<std::string>& args, const std::string&) {
+    if (!args.empty()) {
+        if (args.size() != 2 || args[0] != "watch" || (args[1] != "on" && args[1] != "off"))
+            return fail("usage: audio-stats [watch on|off]");
+        bool on = args[1] == "on";
+        g_stats_watch = on ? &app.dispatcher : nullptr;
+        set_voice_counters_observer(on ? stats_moved : nullptr);
+        json_line().add("ok", "audio-stats").add_bool("watch", on).print();
+        if (on) print_audio_stats("watch");
+        return 0;
+    }
+    print_audio_stats("voice");
     return 0;
 }
 
@@ -153,7 +180,9 @@ const std::vector<cli_command> kAudioCommands = {
      cmd_speaker_volume},
     {"levels", "levels on|off", "print the sound level samples (ten per 120 ms buffer)",
      cmd_levels},
-    {"audio-stats", "audio-stats", "counts of the voice path and the players", cmd_audio_stats},
+    {"audio-stats", "audio-stats [watch on|off]",
+     "counts of the voice path and the players (watch: print them again whenever they move)",
+     cmd_audio_stats},
 };
 }  // namespace
 
@@ -168,6 +197,8 @@ int cli_audio_start(const cli_audio_options& options) {
 }
 
 void cli_audio_stop() {
+    set_voice_counters_observer(nullptr);
+    g_stats_watch = nullptr;
     g_mic_volume.reset();
     if (g_started) stop_audio();
     g_started = false;
@@ -186,12 +217,16 @@ int cli_list_devices(const cli_audio_options& options) {
 bool cli_audio_notification(int n, intptr_t wparam, intptr_t lparam) {
     using namespace audio;
     switch (n) {
+        case NM_CLI_AUDIO_STATS:
+            g_stats_posted = false;
+            if (g_stats_watch.load()) print_audio_stats("watch");
+            return true;
         case kNotifyMicLevel:
         case kNotifyPeerLevel:
             if (g_levels)
                 json_line()
                     .add("n", n)
-                    .add("event", n == kNotifyMicLevel ? "mic_level" : "peer_level")
+                    .add("event", notification_name(n))
                     .add("peer", static_cast<long long>(wparam))
                     .add("level", static_cast<long long>(lparam))
                     .print();
@@ -200,7 +235,7 @@ bool cli_audio_notification(int n, intptr_t wparam, intptr_t lparam) {
         case kNotifyPlayerStopped:
             json_line()
                 .add("n", n)
-                .add("event", n == kNotifyPlayerStarted ? "player_started" : "player_stopped")
+                .add("event", notification_name(n))
                 .add("player", static_cast<long long>(wparam))
                 .add("peer", static_cast<long long>(lparam))
                 .print();

@@ -180,7 +180,7 @@ bool cli_video_notice(cli_app& app, int peer_id, int n, intptr_t, intptr_t) {
         std::lock_guard<std::mutex> lk(g_events_mutex);
         g_events.push_back({peer_id, s.picture});
     }
-    app.dispatcher.post(kCliVideoFrame, 0, 0);
+    app.dispatcher.post(NM_CLI_VIDEO_FRAME, 0, 0);
     return true;
 }
 

@@ -14,9 +14,6 @@
 class cli_app;
 struct cli_options;
 
-// Internal notification under which queued video events are printed.
-constexpr int kCliVideoFrame = 1008;
-
 const std::vector<cli_command>& video_command_table();
 // Picks the camera (--video-in, else the [media] video_input setting), registers the video
 // commands with the peer layer and starts the request timer.

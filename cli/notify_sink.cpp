@@ -104,7 +104,7 @@ std::string contact_json(const contact_record& c) {
 }
 
 void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
-    if (n == kCliVideoFrame) {
+    if (n == NM_CLI_VIDEO_FRAME) {
         cli_video_print_pending();
         return;
     }

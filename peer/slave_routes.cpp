@@ -11,6 +11,7 @@
 #include "protocol/commands.h"
 #include "protocol/debug_log.h"
 #include "protocol/framing.h"
+#include "protocol/notify.h"
 #include "protocol/tables.h"
 
 namespace {
@@ -66,7 +67,9 @@ int do_peer_slave_server_info_from_server(const char* body, int len) {
     }
     // The route is kept whether or not the connection comes about; the keep-alive drops it if
     // the slave server stays out of reach.
-    return add_peer_slave_server(peer_id, address);
+    int r = add_peer_slave_server(peer_id, address);
+    if (r == 0) post_main(NM_RELAY_ROUTE, peer_id, 0);
+    return r;
 }
 
 int request_peer_slave_route(int contact_id) {

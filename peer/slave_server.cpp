@@ -19,6 +19,7 @@
 #include "platform/wakeup.h"
 #include "protocol/debug_log.h"
 #include "protocol/framing.h"
+#include "protocol/notify.h"
 
 Cpeer_socket_indirect g_slave_socks[kSlaveSlots];
 peer_slave_server g_peer_slave_servers[kRouteSlots];
@@ -255,6 +256,7 @@ int connect_to_slave_server(const char* address, int port) {
     // contact may already route lines through it.
     send_registration(index, gen);
     if (wake) g_poller_wakeup.signal();
+    post_main(NM_RELAY_CONNECTED, index, 0);
     return 0;
 }
 

@@ -197,10 +197,23 @@ enum server_command : int {
     /* Ours: an action the session controller ran on a worker ended (wparam: its sequence number, */ \
     /* lparam: the action). */                                                                       \
     X(NM_ACTION_DONE, 70, "action_done")                                                             \
-    /* A front end's own: a headless chat window hands a text to show to the main thread, and */     \
-    /* the standard-input reader wakes the main loop. */                                             \
+    /* Ours: the voice path's level samples (wparam: peer id, lparam: the sample) and a speaker's */ \
+    /* player starting or stopping (wparam: player index, lparam: peer id). */                       \
+    X(NM_MIC_LEVEL, 1101, "mic_level")                                                               \
+    X(NM_PEER_LEVEL, 1102, "peer_level")                                                             \
+    X(NM_PLAYER_STARTED, 1103, "player_started")                                                     \
+    X(NM_PLAYER_STOPPED, 1104, "player_stopped")                                                     \
+    /* Ours: a connection to a relay is up and registered (wparam: its slot), and a route to a */    \
+    /* contact through a relay was learnt or confirmed (wparam: the contact's id). */                \
+    X(NM_RELAY_CONNECTED, 1105, "relay_connected")                                                   \
+    X(NM_RELAY_ROUTE, 1106, "relay_route")                                                           \
+    /* A front end's own: a headless chat window hands a text to show to the main thread, the */     \
+    /* standard-input reader wakes the main loop, decoded video frames and moved voice counters */   \
+    /* wait to be printed. */                                                                        \
     X(NM_CLI_CHAT_SHOW, 1007, "cli_chat_show")                                                       \
-    X(NM_CLI_INPUT, 1008, "cli_input")
+    X(NM_CLI_INPUT, 1008, "cli_input")                                                               \
+    X(NM_CLI_VIDEO_FRAME, 1009, "cli_video_frame")                                                   \
+    X(NM_CLI_AUDIO_STATS, 1010, "cli_audio_stats")
 
 enum notification : int {
 #define PARLO_ENUM_ROW(name, number, text) name = number,

@@ -68,6 +68,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (server.start() != 0) return 1;
+    // One line on standard output once connections are taken: what starts the server waits for it.
+    std::printf("parlo-server listening on %s:%d\n", cl.server.listen.c_str(), server.port());
+    std::fflush(stdout);
     server.run();
     store.close();
     log.line("stopped");

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "protocol/commands.h"
+
 namespace audio {
 // 8000 samples per second, 8 bits, one channel: one buffer holds 960 samples, 120 ms.
 constexpr int kSampleRate = 8000;
@@ -35,9 +37,9 @@ constexpr int kMsgQuitPlayback = 1627;
 constexpr int kMsgWimData = 0x3C0;  // a capture buffer came back filled
 constexpr int kMsgWomDone = 0x3BD;  // a played buffer came back
 
-// Notifications posted to the main window (wparam, lparam as noted).
-constexpr int kNotifyMicLevel = 1101;       // peer id, sample value
-constexpr int kNotifyPeerLevel = 1102;      // peer id, sample value
-constexpr int kNotifyPlayerStarted = 1103;  // player index, peer id
-constexpr int kNotifyPlayerStopped = 1104;  // player index, peer id
+// Notifications posted to the main window (numbers and parameters in the command table).
+constexpr int kNotifyMicLevel = NM_MIC_LEVEL;
+constexpr int kNotifyPeerLevel = NM_PEER_LEVEL;
+constexpr int kNotifyPlayerStarted = NM_PLAYER_STARTED;
+constexpr int kNotifyPlayerStopped = NM_PLAYER_STOPPED;
 }  // namespace audio

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "media/audio/audio_constants.h"
+#include "media/audio/voice_path.h"
 #include "media/codec/voice_codec.h"
 #include "platform/message_box.h"
 #include "platform/tick.h"
@@ -143,6 +144,7 @@ bool CPlaySound::on_message(int msg, intptr_t, intptr_t lparam) {
             break;
         case kMsgWomDone:
             delete reinterpret_cast<wave_buffer*>(lparam);
+            count_voice(m_finished);
             sound_player_buffer_done(m_slot_index);
             break;
         case kMsgQuitPlayback:
@@ -199,7 +201,7 @@ void CPlaySound::on_write(wave_buffer* b) {
         sound_player_buffer_done(m_slot_index);
         return;
     }
-    m_written++;
+    count_voice(m_written);
 }
 
 // ---- application-level operations ----------------------------------------------------------

@@ -54,8 +54,9 @@ public:
     void set_volume(uint32_t left_right) { m_volume.store(left_right); }
     uint32_t volume() const { return m_volume.load(); }
     const int m_slot_index;  // 0-9 in g_play_sound_threads
-    // Buffers written to the device since the start (statistics).
+    // Buffers written to the device, and given back by it as played, since the start.
     std::atomic<int> m_written{0};
+    std::atomic<int> m_finished{0};
 
 protected:
     bool on_message(int msg, intptr_t wparam, intptr_t lparam) override;

@@ -27,6 +27,17 @@ using namespace audio;
 voice_counters g_voice_counters;
 
 namespace {
+std::atomic<voice_counters_observer> g_counters_observer{nullptr};
+}  // namespace
+
+void set_voice_counters_observer(voice_counters_observer fn) { g_counters_observer.store(fn); }
+
+void count_voice(std::atomic<int>& c) {
+    c++;
+    if (voice_counters_observer fn = g_counters_observer.load()) fn();
+}
+
+namespace {
 std::mutex g_trace_mutex;  // guards g_trace (lines are short buffered writes)
 FILE* g_trace = nullptr;
 
@@ -55,13 +66,13 @@ int find_peer_sock(int peer_id, uint64_t* gen) {
 // Through the slave-server relay; counts what the relay refuses or cannot carry.
 void send_relayed(int peer_id, const char* msg, int len) {
     if (general_buf_to_peer_through_slave_server(peer_id, msg, len) >= 0) {
-        g_voice_counters.relayed++;
+        count_voice(g_voice_counters.relayed);
         return;
     }
     if (len > kSlaveBufLimit)
-        g_voice_counters.relay_refused++;
+        count_voice(g_voice_counters.relay_refused);
     else
-        g_voice_counters.relay_failed++;
+        count_voice(g_voice_counters.relay_failed);
 }
 
 std::vector<int> listening_peers() {
@@ -109,10 +120,10 @@ int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int acti
         for (int p : peers) {
             if (general_command_to_peer(p, PEER_TALK_SILENCE, 0) < 0 &&
                 general_str_command_to_peer_through_slave_server(p, PEER_TALK_SILENCE, 0, "") < 0) {
-                g_voice_counters.relay_failed++;
+                count_voice(g_voice_counters.relay_failed);
                 continue;
             }
-            g_voice_counters.sent_silence++;
+            count_voice(g_voice_counters.sent_silence);
         }
         return 0;
     }
@@ -140,7 +151,7 @@ int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int acti
             close_peer_slot(index, gen);
             send_relayed(p, msg, total);
         }
-        g_voice_counters.sent_data++;
+        count_voice(g_voice_counters.sent_data);
     }
     return 0;
 }
@@ -167,10 +178,10 @@ void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int l
 }
 
 int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
-    g_voice_counters.received_data++;
+    count_voice(g_voice_counters.received_data);
     if (!body || len < kQualityFieldLen) {
         log_line("talk data too short in do_talk_data_dct_z_from_sever, len:%d\n", len);
-        g_voice_counters.dropped++;
+        count_voice(g_voice_counters.dropped);
         return -1;
     }
     int quality = 0;
@@ -180,7 +191,7 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
     if (std::sscanf(field, "%4d:", &quality) != 1) quality = 0;
     int player = get_play_sound_slot(peer_id);
     if (player < 0) {
-        g_voice_counters.dropped++;
+        count_voice(g_voice_counters.dropped);
         return -1;
     }
     uint8_t samples[kInflateCapacity / 2];
@@ -188,21 +199,21 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
                                      len - kQualityFieldLen, quality, samples,
                                      static_cast<int>(sizeof(samples)));
     if (n < 0) {
-        g_voice_counters.dropped++;
+        count_voice(g_voice_counters.dropped);
         return -1;
     }
     chat_media_state s;
     if (!chat_session_get(peer_id, &s)) {
-        g_voice_counters.dropped++;
+        count_voice(g_voice_counters.dropped);
         return -1;
     }
     if (!s.peer_audio) {
-        g_voice_counters.dropped++;
+        count_voice(g_voice_counters.dropped);
         return 0;
     }
     for (int i = 0; i < n; i += kLevelStep) post_main(kNotifyPeerLevel, peer_id, samples[i]);
     if (!all_sound_players_exist()) {
-        g_voice_counters.dropped++;
+        count_voice(g_voice_counters.dropped);
         return 0;
     }
     auto* b = new (std::nothrow) wave_buffer;
@@ -220,12 +231,12 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
     b->peer_id = peer_id;
     b->tag = tag_of(body, len);
     sound_add_to_queue(player, b);
-    g_voice_counters.queued++;
+    count_voice(g_voice_counters.queued);
     return 0;
 }
 
 int do_talk_silence_from_peer(int peer_id) {
-    g_voice_counters.received_silence++;
+    count_voice(g_voice_counters.received_silence);
     int player = get_play_sound_slot(peer_id);
     if (player >= 0) sound_player_silence(player);
     return 0;

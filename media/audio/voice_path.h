@@ -41,6 +41,13 @@ struct voice_counters {
 };
 extern voice_counters g_voice_counters;
 
+// Called on the counting thread after a counter above, or a player's count of buffers written
+// or finished, went up (null: nobody). The headless client reports the counters as they move.
+using voice_counters_observer = void (*)();
+void set_voice_counters_observer(voice_counters_observer fn);
+// Counts one on c and tells the observer.
+void count_voice(std::atomic<int>& c);
+
 // When set, every sent talk-data message is noted with the capture tick and every buffer handed
 // to a player with the tick it arrived (benchmarks): "S tick crc" and "P tick crc" lines, where
 // crc identifies the message body.
