@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/json_lines.h"
 #include "tests/e2e/voice_signal.h"
 
 namespace {
@@ -65,10 +66,6 @@ double now_s() {
         .count();
 }
 
-int json_int(const std::string& line, const std::string& key) {
-    size_t at = line.find("\"" + key + "\":");
-    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 3);
-}
 
 struct bench {
     std::string dir;
@@ -83,7 +80,7 @@ struct bench {
             PARLO_SERVER_PATH,
             std::vector<std::string>{"--listen", std::string(kNet) + "1", "--db", dir + "/s.db",
                                      "--fast-hash", "--log", dir + "/server.log"});
-        usleep(300000);
+        server->wait_line({"parlo-server listening on"}, 20000);
     }
     ~bench() {
         clients.clear();

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/json_lines.h"
 
 namespace {
 constexpr size_t kBytes = 200u << 20;
@@ -44,10 +45,6 @@ double thread_cpu_s() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-int json_int(const std::string& line, const std::string& key) {
-    size_t at = line.find("\"" + key + "\":");
-    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 3);
-}
 
 struct bench_dir {
     std::string path;
@@ -92,7 +89,7 @@ struct client_pair {
         server = std::make_unique<child_process>(
             PARLO_SERVER_PATH, std::vector<std::string>{"--listen", block + "1", "--db", dir + "/server.db",
                                                         "--fast-hash", "--log", dir + "/server.log"});
-        usleep(300000);
+        server->wait_line({"parlo-server listening on"}, 20000);
         auto cli = [&](const std::string& name, std::vector<std::string> extra) {
             std::string host = name == "ann" ? "2" : name == "bob" ? "3" : "4";
             std::vector<std::string> args{"--server", block + "1", "--bind", block + host, "--home", dir + "/" + name};

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/json_lines.h"
 
 namespace {
 constexpr const char* kBlock = "127.0.163.";
@@ -26,10 +27,6 @@ double now_s() {
 }
 
 
-int json_int(const std::string& line, const std::string& key) {
-    size_t at = line.find("\"" + key + "\":");
-    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 3);
-}
 
 // Server with its own relay, Ann and Bob with the pattern camera, contacts of each other. Kept
 // for the whole run (the relay route takes a while to appear).
@@ -55,7 +52,7 @@ struct video_pair {
             PARLO_SERVER_PATH,
             std::vector<std::string>{"--listen", b + "1", "--db", dir + "/server.db", "--fast-hash",
                                      "--log", dir + "/server.log", "--relay-port", "7163"});
-        usleep(300000);
+        server->wait_line({"parlo-server listening on"}, 20000);
         auto cli = [&](const std::string& name, const std::string& host) {
             return std::make_unique<child_process>(
                 PARLO_CLI_PATH,

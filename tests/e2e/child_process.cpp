@@ -72,22 +72,34 @@ void child_process::write_line(const std::string& line) {
 }
 
 std::string child_process::wait_line(const std::vector<std::string>& parts, int ms) {
+    return wait_line_if(
+        [&parts](const std::string& line) {
+            for (const auto& p : parts)
+                if (line.find(p) == std::string::npos) return false;
+            return true;
+        },
+        ms);
+}
+
+std::string child_process::wait_line_if(const std::function<bool(const std::string&)>& pred, int ms,
+                                        size_t from) {
     std::unique_lock<std::mutex> lk(m_mutex);
     std::string found;
     m_cond.wait_for(lk, std::chrono::milliseconds(ms), [&] {
-        for (size_t i = 0; i < m_lines.size(); i++) {
-            if (m_taken[i]) continue;
-            bool all = true;
-            for (const auto& p : parts) all = all && m_lines[i].find(p) != std::string::npos;
-            if (all) {
-                m_taken[i] = true;
-                found = m_lines[i];
-                return true;
-            }
+        for (size_t i = from; i < m_lines.size(); i++) {
+            if (m_taken[i] || !pred(m_lines[i])) continue;
+            m_taken[i] = true;
+            found = m_lines[i];
+            return true;
         }
         return false;
     });
     return found;
+}
+
+size_t child_process::line_count() {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    return m_lines.size();
 }
 
 std::vector<std::string> child_process::lines() {

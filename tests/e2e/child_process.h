@@ -20,6 +20,11 @@ public:
     // Waits at most ms for an output line (not yet taken) containing every one of the parts.
     // Returns the line, or an empty text on time-out. Lines before it stay available.
     std::string wait_line(const std::vector<std::string>& parts, int ms = 10000);
+    // The same for the first line not yet taken that satisfies pred, among the lines from number
+    // `from` on (line_count() before a request: only what came after it).
+    std::string wait_line_if(const std::function<bool(const std::string&)>& pred, int ms = 10000,
+                             size_t from = 0);
+    size_t line_count();
     std::vector<std::string> lines();
     // SIGTERM, then SIGKILL after ms; returns the exit status (-1 when killed or unknown).
     int stop(int ms = 5000);

@@ -32,7 +32,10 @@ protected:
             std::string got = to.wait_line({"\"event\":\"chat_received\"", want}, 20000);
             ASSERT_FALSE(got.empty()) << tag << " " << i << " lost";
         }
-        // Shown once each, in the order typed.
+        expect_shown_once_in_order(to, tag, n);
+    }
+    // The numbered lines "tag 0" .. "tag n-1" were each shown at `to` once, in the order typed.
+    void expect_shown_once_in_order(child_process& to, const std::string& tag, int n) {
         std::string order, want;
         for (const std::string& l : to.lines())
             if (l.find("chat_received") != std::string::npos) {
@@ -126,20 +129,25 @@ TEST_F(DeliveryE2E, RelayedLinesFromSignInAndAfterTheRelayQuits) {
     register_and_login(cat, "cat@example.org", "cat");
     start_pair("127.0.33", {"--no-peer-listener", "--relay-ports", "19080,19443,19199"});
 
-    // One line every 250 ms for about 15 s: the routes come in the meantime.
-    const int n = 60;
-    for (int i = 0; i < n; i++) {
-        ASSERT_TRUE(chat(*m_ann, m_bob_id, "early " + std::to_string(i)));
-        usleep(250000);
-    }
-    expect_lines_in_order(*m_bob, "early", n);
+    // Lines typed from sign-in on, each as soon as the one before arrived, until one goes through
+    // the relay: none is lost while the route comes about (it counts only once Bob registered).
+    std::string last;
+    ASSERT_FALSE(send_until_relayed(*m_ann, m_bob_id, *m_bob, "early", &last).empty())
+        << "no line went through the relay";
+    expect_shown_once_in_order(*m_bob, "early", std::atoi(last.c_str() + 6) + 1);
 
+    // After the relay quits, each line still arrives: a send on the dead relay connection falls
+    // through to the next path.
     kill(cat.pid(), SIGKILL);
     for (int i = 0; i < 20; i++) {
-        ASSERT_TRUE(chat(*m_ann, m_bob_id, "late " + std::to_string(i)));
-        usleep(100000);
+        std::string text = "late " + std::to_string(i);
+        ASSERT_TRUE(chat(*m_ann, m_bob_id, text));
+        ASSERT_FALSE(
+            m_bob->wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 20000)
+                .empty())
+            << text << " lost";
     }
-    expect_lines_in_order(*m_bob, "late", 20);
+    expect_shown_once_in_order(*m_bob, "late", 20);
 }
 
 // Bob signs in from a second place: the first process is told so and keeps nothing open, and
@@ -156,12 +164,10 @@ TEST_F(DeliveryE2E, SecondSignInTakesOverThePeerConnections) {
     second.write_line("login bob@example.org pw-bob");
     ASSERT_FALSE(second.wait_line({"\"event\":\"welcome\""}).empty());
     ASSERT_FALSE(m_bob->wait_line({"\"event\":\"logged_in_elsewhere\""}).empty());
-    std::string peers;
-    for (int i = 0; i < 50 && peers.find("\"peers\":[]") == std::string::npos; i++) {
-        usleep(200000);
-        m_bob->write_line("peers");
-        peers = m_bob->wait_line({"\"peers\":["}, 2000);
-    }
+    // The sign-out that follows closes every peer connection before it reports.
+    ASSERT_FALSE(m_bob->wait_line({"\"event\":\"action_done\"", "\"action\":\"sign_out\""}, 20000).empty());
+    m_bob->write_line("peers");
+    std::string peers = m_bob->wait_line({"\"peers\":["});
     EXPECT_NE(peers.find("\"peers\":[]"), std::string::npos) << peers;
 
     bool reached = false;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/json_lines.h"
 
 namespace e2e {
 
@@ -25,12 +27,6 @@ inline std::string make_temp_dir() {
     return d ? d : "";
 }
 
-// The number that follows "key": in a JSON line.
-inline int json_int(const std::string& line, const std::string& key) {
-    size_t at = line.find("\"" + key + "\":");
-    if (at == std::string::npos) return -1;
-    return std::atoi(line.c_str() + at + key.size() + 3);
-}
 
 class e2e_fixture : public ::testing::Test {
 protected:
@@ -64,23 +60,9 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         m_server = std::make_unique<child_process>(PARLO_SERVER_PATH, args);
         ASSERT_TRUE(m_server->running());
-        ASSERT_TRUE(server_accepts(address)) << "parlo-server did not come up on " << address;
+        ASSERT_FALSE(m_server->wait_line({"parlo-server listening on"}, 20000).empty())
+            << "parlo-server did not come up on " << address;
 #endif
-    }
-    // Waits (at most 20 s) until the server accepts connections on its main port.
-    static bool server_accepts(const std::string& address) {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(9015);
-        if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) return false;
-        for (int i = 0; i < 800; i++) {
-            int fd = socket(AF_INET, SOCK_STREAM, 0);
-            bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
-            if (fd >= 0) close(fd);
-            if (ok) return true;
-            usleep(25000);
-        }
-        return false;
     }
     child_process& client(const std::string& server, const std::string& bind, const std::string& name,
                           const std::vector<std::string>& extra = {}) {
@@ -117,6 +99,37 @@ protected:
         // The address arrives in its own reply just after the state: wait until both know it.
         ASSERT_TRUE(knows_address(a, b_id)) << "no address for " << b_id;
         ASSERT_TRUE(knows_address(b, a_id)) << "no address for " << a_id;
+    }
+    // Sends numbered lines "tag 0", "tag 1", ... from `from` to the contact to_id until one arrives
+    // at `to` through a relay: the first at once, each further one when the sender has learnt a
+    // route through a relay or reached one. Returns the receiver's line for it and sets *text to
+    // its text; an empty line when none came through a relay within ms.
+    static std::string send_until_relayed(child_process& from, int to_id, child_process& to,
+                                          const std::string& tag, std::string* text = nullptr,
+                                          int ms = 120000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        auto left = [&end] {
+            auto d = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            return static_cast<int>(std::max<long long>(0, d.count()));
+        };
+        for (int i = 0; left() > 0; i++) {
+            std::string line_text = tag + " " + std::to_string(i);
+            from.write_line("chat " + std::to_string(to_id) + " " + line_text);
+            std::string got = to.wait_line(
+                {"\"event\":\"chat_received\"", "\"text\":\"" + line_text + "\""}, std::min(20000, left()));
+            if (got.find("\"path\":\"slave\"") != std::string::npos) {
+                if (text) *text = line_text;
+                return got;
+            }
+            std::string relay_news = from.wait_line_if(
+                [](const std::string& l) {
+                    return l.find("\"event\":\"relay_route\"") != std::string::npos ||
+                           l.find("\"event\":\"relay_connected\"") != std::string::npos;
+                },
+                left());
+            if (relay_news.empty()) break;
+        }
+        return "";
     }
     // Asks c for its contacts until the record of id carries an address (at most about 10 s).
     static bool knows_address(child_process& c, int id) {

@@ -171,6 +171,23 @@ protected:
             << name << " not reported sent";
         return saved;
     }
+    // Ann offers Bob outbox/big.bin, a sparse 8 GB file (read fast, long enough to be cut
+    // part-way), and Bob has received some of it.
+    void start_big_transfer() {
+        std::string big = outbox + "/big.bin";
+        int fd = open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 8LL << 30), 0);
+        close(fd);
+        ann->write_line("send-file " + std::to_string(bob_id) + " " + big);
+        bool moving = false;
+        for (int i = 0; i < 200 && !moving; i++) {
+            std::string l = bob->wait_line({quoted("event", "file_recv_progress")}, 15000);
+            ASSERT_FALSE(l.empty()) << "no progress from the receiver";
+            moving = json_int(l, "bytes") > 0;
+        }
+        ASSERT_TRUE(moving);
+    }
     std::string inbox;
     std::string outbox;
     child_process* ann = nullptr;
@@ -295,21 +312,7 @@ TEST_F(FileTransferE2E, HostileNamesLandInsideTheChosenFolder) {
 TEST_F(FileTransferE2E, KilledSenderLeavesAnIncompleteFileAndNoHandle) {
     start_pair("127.0.42.", true);
 
-    // A large sparse file: read fast, long enough to be cut part-way.
-    std::string big = outbox + "/big.bin";
-    int fd = open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 8LL << 30), 0);
-    close(fd);
-
-    ann->write_line("send-file " + std::to_string(bob_id) + " " + big);
-    bool moving = false;
-    for (int i = 0; i < 200 && !moving; i++) {
-        std::string l = bob->wait_line({quoted("event", "file_recv_progress")}, 15000);
-        ASSERT_FALSE(l.empty()) << "no progress from the receiver";
-        moving = json_int(l, "bytes") > 0;
-    }
-    ASSERT_TRUE(moving);
+    ASSERT_NO_FATAL_FAILURE(start_big_transfer());
     ASSERT_EQ(kill(ann->pid(), SIGKILL), 0);
 
     std::string inc = bob->wait_line({quoted("event", "file_incomplete")}, 20000);
@@ -346,18 +349,8 @@ TEST_F(FileTransferE2E, FilesOfEverySizeArriveIdenticalThroughARelay) {
     // Routes through the relay come with the periodic exchange, one direction at a time; until then
     // lines go as datagrams. The answer to an offer (371) travels back the other way, so both
     // directions must have their route before a file is offered.
-    auto route_between = [&](child_process& from, int to_id, child_process& to, const char* tag) {
-        for (int i = 0; i < 25; i++) {
-            std::string text = std::string(tag) + " " + std::to_string(i);
-            from.write_line("chat " + std::to_string(to_id) + " " + text);
-            std::string got = to.wait_line({quoted("event", "chat_received"), quoted("text", text)}, 3000);
-            if (got.find(quoted("path", "slave")) != std::string::npos) return true;
-            usleep(2000000);
-        }
-        return false;
-    };
-    ASSERT_TRUE(route_between(*ann, bob_id, *bob, "route a")) << "no route from ann through the relay";
-    ASSERT_TRUE(route_between(*bob, ann_id, *ann, "route b")) << "no route from bob through the relay";
+    ASSERT_FALSE(send_until_relayed(*ann, bob_id, *bob, "route a").empty()) << "no route from ann through the relay";
+    ASSERT_FALSE(send_until_relayed(*bob, ann_id, *ann, "route b").empty()) << "no route from bob through the relay";
 
     const std::vector<std::pair<std::string, size_t>> files = {
         {"r0.bin", 0}, {"r1.bin", 1}, {"r1000.bin", 1000}, {"r1001.bin", 1001}, {"r50m.bin", kRelayBigFile}};
@@ -432,34 +425,9 @@ protected:
         ann_id = register_and_login(*ann, "ann@example.org", "ann");
         bob_id = register_and_login(*bob, "bob@example.org", "bob");
         befriend(*ann, ann_id, *bob, bob_id, "bob@example.org");
-        auto route_between = [&](child_process& from, int to_id, child_process& to,
-                                 const char* tag) {
-            for (int i = 0; i < 25; i++) {
-                std::string text = std::string(tag) + " " + std::to_string(i);
-                from.write_line("chat " + std::to_string(to_id) + " " + text);
-                std::string got =
-                    to.wait_line({quoted("event", "chat_received"), quoted("text", text)}, 3000);
-                if (got.find(quoted("path", "slave")) != std::string::npos) return true;
-                usleep(2000000);
-            }
-            return false;
-        };
-        ASSERT_TRUE(route_between(*ann, bob_id, *bob, "route a"));
-        ASSERT_TRUE(route_between(*bob, ann_id, *ann, "route b"));
-
-        std::string big = outbox + "/big.bin";
-        int fd = open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, 8LL << 30), 0);
-        close(fd);
-        ann->write_line("send-file " + std::to_string(bob_id) + " " + big);
-        bool moving = false;
-        for (int i = 0; i < 200 && !moving; i++) {
-            std::string l = bob->wait_line({quoted("event", "file_recv_progress")}, 15000);
-            ASSERT_FALSE(l.empty()) << "no progress from the receiver";
-            moving = json_int(l, "bytes") > 0;
-        }
-        ASSERT_TRUE(moving);
+        ASSERT_FALSE(send_until_relayed(*ann, bob_id, *bob, "route a").empty());
+        ASSERT_FALSE(send_until_relayed(*bob, ann_id, *ann, "route b").empty());
+        ASSERT_NO_FATAL_FAILURE(start_big_transfer());
     }
 };
 

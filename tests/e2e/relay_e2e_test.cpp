@@ -28,24 +28,10 @@ protected:
         m_bob_id = register_and_login(*m_bob, "bob@example.org", "bob");
         befriend(*m_ann, m_ann_id, *m_bob, m_bob_id, "bob@example.org");
     }
-    // Sends numbered lines from Ann until one reaches Bob by `path`; each line is awaited on its
-    // own. Returns Bob's line, or an empty text when none did within the attempts.
-    std::string chat_until_path(const std::string& path, const std::string& tag, int attempts,
-                                bool from_bob = false) {
-        child_process& from = from_bob ? *m_bob : *m_ann;
-        child_process& to = from_bob ? *m_ann : *m_bob;
-        int to_id = from_bob ? m_ann_id : m_bob_id;
-        for (int i = 0; i < attempts; i++) {
-            std::string text = tag + " " + std::to_string(i);
-            from.write_line("chat " + std::to_string(to_id) + " " + text);
-            std::string got = to.wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 3000);
-            if (got.find("\"path\":\"" + path + "\"") != std::string::npos) {
-                m_last_text = text;
-                return got;
-            }
-            usleep(2000000);
-        }
-        return "";
+    // Numbered lines from Ann (or Bob) until one reaches the other through a relay.
+    std::string chat_until_relayed(const std::string& tag, bool from_bob = false) {
+        if (from_bob) return send_until_relayed(*m_bob, m_ann_id, *m_ann, tag, &m_last_text);
+        return send_until_relayed(*m_ann, m_bob_id, *m_bob, tag, &m_last_text);
     }
     std::string echo_of_last() {
         return m_ann->wait_line({"\"event\":\"chat_delivered\"", "\"text\":\"" + m_last_text + "\""});
@@ -74,8 +60,8 @@ TEST_F(RelayE2E, ChatAndKnockThroughAnotherClientsRelay) {
 
     // Routes come with the periodic exchange, one direction at a time; until then lines go as
     // datagrams. Echoes travel back, so Bob's route to Ann must be there too.
-    ASSERT_FALSE(chat_until_path("slave", "bob via cat", 25, true).empty()) << "no route from bob";
-    std::string got = chat_until_path("slave", "via cat", 25);
+    ASSERT_FALSE(chat_until_relayed("bob via cat", true).empty()) << "no route from bob";
+    std::string got = chat_until_relayed("via cat");
     ASSERT_FALSE(got.empty()) << "no line went through the relay";
     EXPECT_NE(got.find("\"sender\":\"ann\""), std::string::npos) << got;
     std::string echo = echo_of_last();
@@ -94,8 +80,8 @@ TEST_F(RelayE2E, ChatAndKnockThroughTheServersOwnRelay) {
     start_server("127.0.22.1", {"--relay-port", "7099"});
     start_pair("127.0.22");
 
-    ASSERT_FALSE(chat_until_path("slave", "bob via server", 25, true).empty()) << "no route from bob";
-    std::string got = chat_until_path("slave", "via server", 25);
+    ASSERT_FALSE(chat_until_relayed("bob via server", true).empty()) << "no route from bob";
+    std::string got = chat_until_relayed("via server");
     ASSERT_FALSE(got.empty()) << "no line went through the server's relay";
     std::string echo = echo_of_last();
     ASSERT_FALSE(echo.empty());
@@ -124,8 +110,8 @@ TEST_F(RelayE2E, WhenTheRelayDiesTheNextLineGoesAsADatagram) {
     child_process& cat = client("127.0.24.1", "127.0.24.4", "cat", kRelayFlags);
     register_and_login(cat, "cat@example.org", "cat");
     start_pair("127.0.24");
-    ASSERT_FALSE(chat_until_path("slave", "bob before", 25, true).empty()) << "no route from bob";
-    ASSERT_FALSE(chat_until_path("slave", "before", 25).empty()) << "no line went through the relay";
+    ASSERT_FALSE(chat_until_relayed("bob before", true).empty()) << "no route from bob";
+    ASSERT_FALSE(chat_until_relayed("before").empty()) << "no line went through the relay";
     ASSERT_FALSE(echo_of_last().empty());
 
     kill(cat.pid(), SIGKILL);

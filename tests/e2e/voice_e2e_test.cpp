@@ -4,6 +4,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <string>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -98,28 +99,37 @@ protected:
     std::string output_of(const std::string& name, int talker_id) {
         return m_dir + "/" + name + "-out/peer_" + std::to_string(talker_id) + ".wav";
     }
-    // One counter of the client's audio-stats line.
+    // One counter of the client's audio-stats answer.
     static int stat(child_process& c, const std::string& key) {
         c.write_line("audio-stats");
-        return json_int(c.wait_line({"\"audio_stats\":"}), key);
+        return json_int(c.wait_line({"\"audio_stats\":\"voice\""}), key);
     }
-    // Polls a counter until it reaches at least n (at most about 60 s).
+    // Waits (at most 60 s) for a report of the client's counters that satisfies done: the
+    // client prints them again whenever they move. Returns that report, or an empty text.
+    static std::string wait_stats(child_process& c, const std::function<bool(const std::string&)>& done) {
+        size_t from = c.line_count();          // reports from before this call are out of date
+        c.write_line("audio-stats watch on");  // reports them now and whenever they move
+        return c.wait_line_if(
+            [&done](const std::string& l) {
+                return l.find("\"audio_stats\":\"watch\"") != std::string::npos && done(l);
+            },
+            60000, from);
+    }
+    // Waits until a counter reaches at least n; returns its value then (or as it stands).
     static int wait_stat(child_process& c, const std::string& key, int n) {
-        int v = -1;
-        for (int i = 0; i < 240 && (v = stat(c, key)) < n; i++) usleep(250000);
-        return v;
+        std::string l = wait_stats(c, [&](const std::string& s) { return json_int(s, key) >= n; });
+        return l.empty() ? stat(c, key) : json_int(l, key);
     }
-    // Waits until the listener's file holds every buffer its players were handed.
+    // Waits until the listener's players wrote every buffer queued for them and the devices gave
+    // each back, so the file holds them all.
     std::vector<uint8_t> settled_output(child_process& c, const std::string& path) {
-        std::vector<uint8_t> out;
-        int played = -1;
-        for (int i = 0; i < 60; i++) {
-            int queued = stat(c, "queued");
-            played = stat(c, "played");
-            out = read_wav(path);
-            if (played == queued && out.size() == static_cast<size_t>(played) * kBuffer) break;
-            usleep(250000);
-        }
+        std::string l = wait_stats(c, [](const std::string& s) {
+            int played = json_int(s, "played");
+            return played == json_int(s, "queued") && played == json_int(s, "finished");
+        });
+        EXPECT_FALSE(l.empty()) << "the players did not settle";
+        int played = json_int(l, "played");
+        std::vector<uint8_t> out = read_wav(path);
         EXPECT_EQ(out.size(), static_cast<size_t>(played) * kBuffer);
         return out;
     }
@@ -214,15 +224,7 @@ TEST_F(VoiceE2E, ThroughARelayEveryBufferThatFitsArrivesAndTheOthersAreCounted) 
     befriend(ann, ann_id, bob, bob_id, "bob@example.org");
 
     // Wait for Ann's route to Bob: a chat line that arrives through the relay.
-    bool routed = false;
-    for (int i = 0; i < 25 && !routed; i++) {
-        std::string text = "route " + std::to_string(i);
-        ann.write_line("chat " + std::to_string(bob_id) + " " + text);
-        std::string got =
-            bob.wait_line({"\"event\":\"chat_received\"", "\"text\":\"" + text + "\""}, 3000);
-        routed = got.find("\"path\":\"slave\"") != std::string::npos;
-        if (!routed) usleep(2000000);
-    }
+    bool routed = !send_until_relayed(ann, bob_id, bob, "route").empty();
     ASSERT_TRUE(routed) << "no relay route from ann to bob";
 
     bob.write_line("listen " + std::to_string(ann_id) + " on");

@@ -24,6 +24,8 @@
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
 #include "tests/e2e/child_process.h"
+#include "tests/ui/ui_e2e_support.h"
+#include "tests/e2e/json_lines.h"
 #include "tests/e2e/voice_signal.h"
 #include "ui/app/desktop_setup.h"
 #include "ui/app/parlo_app.h"
@@ -37,34 +39,9 @@ namespace {
 constexpr const char* kNet = "127.0.62.";
 constexpr int kLong = 90000;  // a loaded 2-core machine under a sanitizer
 
-int json_int(const std::string& line, const std::string& key) {
-    size_t at = line.find("\"" + key + "\":");
-    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 3);
-}
 
-int id_of(const std::string& line, const std::string& email) {
-    size_t at = line.find("\"email\":\"" + email + "\"");
-    if (at == std::string::npos) return -1;
-    size_t rec = line.rfind("{\"id\":", at);
-    return rec == std::string::npos ? -1 : std::atoi(line.c_str() + rec + 6);
-}
 
-// Waits for a line of the child without holding the GUI thread's event loop.
-std::string child_line(child_process& c, const std::vector<std::string>& parts, int ms = kLong) {
-    std::string got;
-    bool seen = QTest::qWaitFor(
-        [&] {
-            got = c.wait_line(parts, 0);
-            return !got.empty();
-        },
-        ms);
-    return seen ? got : std::string();
-}
 
-bool file_contains(const std::string& path, const char* text) {
-    QFile f(QString::fromStdString(path));
-    return f.open(QIODevice::ReadOnly) && f.readAll().contains(text);
-}
 
 bool write_speech(const std::string& path) {
     std::vector<uint8_t> s = voicetest::speech_like(200, 777, false);
@@ -102,8 +79,7 @@ private slots:
                              {"--listen", net + "1", "--db", dir + "/server.db", "--fast-hash",
                               "--seed-demo", "--log", dir + "/server.log", "--relay-port", "7162"});
         QVERIFY(server.running());
-        QVERIFY(QTest::qWaitFor([&] { return file_contains(dir + "/server.log", "listening on"); },
-                                kLong));
+        QVERIFY(server_listening(server, kLong));
         child_process bob(PARLO_CLI_PATH,
                           {"--server", net + "1", "--bind", net + "3", "--home", dir + "/bob",
                            "--email", "bob@example.com", "--password", "demo1234",
@@ -112,7 +88,7 @@ private slots:
                            "19080,19443,19199"});
         QVERIFY(!child_line(bob, {"\"event\":\"contact_list\""}).empty());
         bob.write_line("contacts");
-        int alice = id_of(child_line(bob, {"\"contacts\":["}), "alice@example.com");
+        int alice = contact_id_of(child_line(bob, {"\"contacts\":["}), "alice@example.com");
         QVERIFY(alice > 0);
 
         app_options options;
@@ -248,13 +224,6 @@ private slots:
 };
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    chat_e2e_test t;
-    int r = QTest::qExec(&t, argc, argv);
-    close_debug_log();
-    return r;
-}
+int main(int argc, char** argv) { return run_ui_e2e<chat_e2e_test>(argc, argv); }
 
 #include "chat_e2e_test.moc"

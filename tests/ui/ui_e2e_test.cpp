@@ -15,6 +15,8 @@
 #include "protocol/session.h"
 #include "protocol/tables.h"
 #include "tests/e2e/child_process.h"
+#include "tests/ui/ui_e2e_support.h"
+#include "tests/e2e/json_lines.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/app/parlo_app.h"
 #include "ui/common/message_boxes.h"
@@ -50,23 +52,8 @@ private:
     qint64 m_longest = 0;
 };
 
-// The id in the record of the contact with this e-mail in a "contacts" line.
-int id_of(const std::string& line, const std::string& email) {
-    size_t at = line.find("\"email\":\"" + email + "\"");
-    if (at == std::string::npos) return -1;
-    size_t rec = line.rfind("{\"id\":", at);
-    return rec == std::string::npos ? -1 : std::atoi(line.c_str() + rec + 6);
-}
 
-// Waits for a line of the child without holding the GUI thread's event loop.
-bool child_line(child_process& c, const std::vector<std::string>& parts, int ms = 20000) {
-    return QTest::qWaitFor([&] { return !c.wait_line(parts, 0).empty(); }, ms);
-}
 
-bool file_contains(const std::string& path, const char* text) {
-    QFile f(QString::fromStdString(path));
-    return f.open(QIODevice::ReadOnly) && f.readAll().contains(text);
-}
 
 std::string temp_dir() {
     char tmpl[] = "/tmp/parlo-ui-e2e-XXXXXX";
@@ -84,15 +71,14 @@ private slots:
                              {"--listen", kServer, "--db", dir + "/server.db", "--fast-hash",
                               "--seed-demo", "--log", dir + "/server.log"});
         QVERIFY(server.running());
-        QVERIFY(QTest::qWaitFor([&] { return file_contains(dir + "/server.log", "listening on"); },
-                                20000));
+        QVERIFY(server_listening(server, 20000));
         child_process bob(PARLO_CLI_PATH,
                           {"--server", kServer, "--bind", "127.0.60.3", "--home", dir + "/bob",
                            "--email", "bob@example.com", "--password", "demo1234"});
         QVERIFY(!bob.wait_line({"\"event\":\"contact_list\""}, 20000).empty());
         bob.write_line("contacts");
         std::string contacts = bob.wait_line({"\"contacts\":["});
-        int alice = id_of(contacts, "alice@example.com");
+        int alice = contact_id_of(contacts, "alice@example.com");
         QVERIFY2(alice > 0, contacts.c_str());
         // Alice is offline: bob leaves her a message.
         bob.write_line("offline " + std::to_string(alice) + " see you at noon");
@@ -161,8 +147,9 @@ private slots:
                 return bob_id > 0;
             },
             20000));
-        QVERIFY(
-            child_line(bob, {"\"w\":" + std::to_string(alice), "\"presence_text\":\"Online\""}));
+        QVERIFY(!child_line(bob, {"\"w\":" + std::to_string(alice), "\"presence_text\":\"Online\""},
+                            20000)
+                     .empty());
 
         // The offline message: the question was asked and answered, the message arrived.
         std::atomic<bool> got_message{false};
@@ -181,7 +168,7 @@ private slots:
         bool knocked = false;
         for (int i = 0; i < 50 && !knocked; i++) {
             bob.write_line("knock " + std::to_string(alice));
-            knocked = child_line(bob, {"\"ok\":\"knock\""}, 500);
+            knocked = !child_line(bob, {"\"ok\":\"knock\""}, 500).empty();
         }
         QVERIFY(knocked);
         QVERIFY(QTest::qWaitFor([&] { return knocks.load() >= 1; }, 15000));
@@ -230,13 +217,6 @@ private slots:
 };
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    ui_e2e_test t;
-    int r = QTest::qExec(&t, argc, argv);
-    close_debug_log();
-    return r;
-}
+int main(int argc, char** argv) { return run_ui_e2e<ui_e2e_test>(argc, argv); }
 
 #include "ui_e2e_test.moc"

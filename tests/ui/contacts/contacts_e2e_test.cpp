@@ -26,6 +26,8 @@
 #include "protocol/settings_store.h"
 #include "support.h"
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/json_lines.h"
+#include "tests/ui/ui_e2e_support.h"
 #include "ui/contacts/contact_menus.h"
 #include "ui/contacts/contact_panel.h"
 #include "ui/contacts/contact_tree.h"
@@ -51,10 +53,6 @@ void write_file(const std::string& path, size_t size, unsigned seed) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
-int json_int(const std::string& line, const std::string& key) {
-    size_t at = line.find("\"" + key + "\":");
-    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 3);
-}
 
 struct now_idle : input_idle_source {
     uint32_t last_input_tick() override { return get_tick_count(); }
@@ -123,15 +121,7 @@ private slots:
             std::vector<std::string>{"--listen", kBlock + "1", "--db", m_dir + "/server.db",
                                      "--fast-hash", "--log", m_dir + "/server.log"});
         QVERIFY(m_server->running());
-        // The server listens once its database is ready.
-        QVERIFY(wait([] {
-            struct in_addr a;
-            if (resolve_ipv4((kBlock + "1").c_str(), &a) != 0) return false;
-            socket_t fd = tcp_socket();
-            bool up = fd >= 0 && connect_ipv4(fd, a, 9015) == 0;
-            if (fd >= 0) close_socket(fd);
-            return up;
-        }));
+        QVERIFY(server_listening(*m_server));
         std::system(("mkdir -p " + m_dir + "/inbox " + m_dir + "/ann").c_str());
         m_bob = std::make_unique<child_process>(
             PARLO_CLI_PATH,
@@ -313,9 +303,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ContactsE2E t;
-    return QTest::qExec(&t, argc, argv);
-}
+int main(int argc, char** argv) { return run_ui_e2e<ContactsE2E>(argc, argv); }
 #include "contacts_e2e_test.moc"

@@ -1,0 +1,40 @@
+// Helpers for the desktop application's end-to-end tests: the real windows in this process,
+// parlo-server and parlo-cli as child processes.
+#pragma once
+#include <QApplication>
+#include <QTest>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "protocol/debug_log.h"
+#include "tests/e2e/child_process.h"
+
+// Waits for a line of the child without holding the GUI thread's event loop. Returns the line,
+// or an empty text when none came within ms.
+inline std::string child_line(child_process& c, const std::vector<std::string>& parts, int ms = 90000) {
+    std::string got;
+    bool seen = QTest::qWaitFor(
+        [&] {
+            got = c.wait_line(parts, 0);
+            return !got.empty();
+        },
+        ms);
+    return seen ? got : std::string();
+}
+
+// True once the server said it takes connections.
+inline bool server_listening(child_process& server, int ms = 20000) {
+    return !child_line(server, {"parlo-server listening on"}, ms).empty();
+}
+
+// The test program's main: the offscreen platform unless one is chosen, one test object.
+template <typename Test>
+int run_ui_e2e(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    Test t;
+    int r = QTest::qExec(&t, argc, argv);
+    close_debug_log();
+    return r;
+}
