@@ -194,7 +194,8 @@ int send_chat_text(int peer_id, const char* display_name, const char* text, cons
 
     // Each path in turn until one takes the line: a failed send falls through to the next.
     int index = get_peer_sock_index(peer_id);
-    if (index >= 0 && g_peer_socks[index].my_send_fixed_len(msg, total) > 0) return 0;
+    if (index >= 0 && !g_peer_socks[index].peer_gone() && g_peer_socks[index].my_send_fixed_len(msg, total) > 0)
+        return 0;
     if (general_buf_command_to_peer_through_slave_server(peer_id, PEER_CHAT_TEXT, 0, msg + kHeaderLen,
                                                          body_len) >= 0)
         return 0;

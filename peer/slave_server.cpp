@@ -391,7 +391,10 @@ int send_framed_through_slave_server(int peer_id, const char* messages, int leng
         copy_text(address, g_slave_socks[index].slave_address);
         gen = g_slave_socks[index].generation;
     }
-    if (g_slave_socks[index].send_raw(messages, length) >= 0) return 0;
+    // A relay that has gone would swallow the message without a failure: then it is a failed send,
+    // and the caller takes its next way.
+    if (!g_slave_socks[index].peer_gone() && g_slave_socks[index].send_raw(messages, length) >= 0)
+        return 0;
     log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
     reset_one_peer_connect_to_slave_server_info(address);
     close_slave_slot(index, gen);

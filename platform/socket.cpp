@@ -204,6 +204,16 @@ int peer_address_of(socket_t sock, char* out, int size, uint16_t* port) {
 int wait_readable(socket_t sock, int ms) { return wait_for(sock, POLLIN, ms); }
 int wait_writable(socket_t sock, int ms) { return wait_for(sock, POLLOUT, ms); }
 
+bool peer_has_closed(socket_t sock) {
+    if (sock <= 0) return true;
+    struct pollfd p{sock, POLLRDHUP, 0};
+    int r;
+    do {
+        r = poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 void shutdown_socket(socket_t sock) {
     if (sock > 0) shutdown(sock, SHUT_RDWR);
 }

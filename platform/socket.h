@@ -61,6 +61,11 @@ int peer_address_of(socket_t sock, char* out, int size, uint16_t* port);
 int wait_readable(socket_t sock, int ms);
 int wait_writable(socket_t sock, int ms);
 
+// True when the other side has closed or reset the connection (seen without waiting). A send on
+// such a socket is still accepted by the system and then lost, so a sender that can take another
+// way asks first.
+bool peer_has_closed(socket_t sock);
+
 // Closes a handle (0 and negative handles are ignored).
 void close_socket(socket_t sock);
 // Ends both directions of a connection without closing the handle: every thread blocked on it

@@ -237,6 +237,11 @@ int Clink_socket::send_scrambled(const char* data, int length, int from) {
     return send_raw(copy, length);
 }
 
+bool Clink_socket::peer_gone() {
+    std::shared_lock<std::shared_mutex> fd(m_fd_lock);
+    return peer_has_closed(sock);
+}
+
 int Clink_socket::send_raw(const char* data, int length) {
     int sent = 0;
     for (;;) {

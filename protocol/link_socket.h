@@ -62,6 +62,8 @@ public:
     // Sends length bytes exactly as given (no scrambling): proxy handshakes. Returns the count
     // sent or a negative value.
     int send_raw(const char* data, int length);
+    // True when the other side has closed the connection, or none is open (see peer_has_closed).
+    bool peer_gone();
     int set_buffer_sizes();
     int log_socket_error();
 

@@ -123,11 +123,24 @@ int child_process::stop(int ms) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, &status, 0);
     }
+    reap();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void child_process::kill_now() {
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    reap();
+}
+
+void child_process::reap() {
     m_pid = -1;
+    if (m_in >= 0) close(m_in);
+    m_in = -1;
     if (m_thread.joinable()) m_thread.join();
     if (m_out >= 0) close(m_out);
     m_out = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 double process_cpu_s(pid_t pid) {

@@ -28,9 +28,12 @@ public:
     std::vector<std::string> lines();
     // SIGTERM, then SIGKILL after ms; returns the exit status (-1 when killed or unknown).
     int stop(int ms = 5000);
+    // SIGKILL, returning once the child is gone (its connections closed).
+    void kill_now();
 
 private:
     void reader();
+    void reap();  // after the child was waited for
     pid_t m_pid = -1;
     int m_in = -1;
     int m_out = -1;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace e2e;
@@ -57,14 +58,14 @@ protected:
 // online query, not from a change, so no connection is open when the knock is sent. A line cut
 // at 2000 bytes keeps whole characters.
 TEST_F(DeliveryE2E, KnockAndLongLineBetweenContactsOnlineAtSignIn) {
-    start_server("127.0.31.1");
-    start_pair("127.0.31");
+    start_server(testsupport::loopback_host(1));
+    start_pair(testsupport::loopback_block());
     for (child_process* c : {m_ann, m_bob}) {
         c->write_line("quit");
         ASSERT_FALSE(c->wait_line({"\"event\":\"bye\""}).empty());
     }
-    child_process& ann = client("127.0.31.1", "127.0.31.2", "ann");
-    child_process& bob = client("127.0.31.1", "127.0.31.3", "bob");
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann");
+    child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob");
     ann.write_line("login ann@example.org pw-ann");
     bob.write_line("login bob@example.org pw-bob");
     ASSERT_FALSE(ann.wait_line({"\"event\":\"welcome\""}).empty());
@@ -91,8 +92,8 @@ TEST_F(DeliveryE2E, KnockAndLongLineBetweenContactsOnlineAtSignIn) {
 // Without any relay every line goes as a datagram: a burst arrives complete, in order and once,
 // and a line longer than one datagram carries arrives shortened at a whole character.
 TEST_F(DeliveryE2E, DatagramBurstAndLongLine) {
-    start_server("127.0.32.1");
-    start_pair("127.0.32", {"--no-peer-listener", "--relay-ports", "19080,19443,19199"});
+    start_server(testsupport::loopback_host(1));
+    start_pair(testsupport::loopback_block(), {"--no-peer-listener", "--relay-ports", "19080,19443,19199"});
     const int n = 100;
     for (int i = 0; i < n; i++)
         m_ann->write_line("chat " + std::to_string(m_bob_id) + " burst " + std::to_string(i));
@@ -123,11 +124,11 @@ TEST_F(DeliveryE2E, DatagramBurstAndLongLine) {
 // arrive: the route through the relay only counts once the peer registered there, and a send on
 // a dead relay connection falls through to the datagram path.
 TEST_F(DeliveryE2E, RelayedLinesFromSignInAndAfterTheRelayQuits) {
-    start_server("127.0.33.1");
+    start_server(testsupport::loopback_host(1));
     child_process& cat =
-        client("127.0.33.1", "127.0.33.4", "cat", {"--relay-ports", "7080,7443,8199"});
+        client(testsupport::loopback_host(1), testsupport::loopback_host(4), "cat", {"--relay-ports", "7080,7443,8199"});
     register_and_login(cat, "cat@example.org", "cat");
-    start_pair("127.0.33", {"--no-peer-listener", "--relay-ports", "19080,19443,19199"});
+    start_pair(testsupport::loopback_block(), {"--no-peer-listener", "--relay-ports", "19080,19443,19199"});
 
     // Lines typed from sign-in on, each as soon as the one before arrived, until one goes through
     // the relay: none is lost while the route comes about (it counts only once Bob registered).
@@ -138,7 +139,7 @@ TEST_F(DeliveryE2E, RelayedLinesFromSignInAndAfterTheRelayQuits) {
 
     // After the relay quits, each line still arrives: a send on the dead relay connection falls
     // through to the next path.
-    kill(cat.pid(), SIGKILL);
+    cat.kill_now();
     for (int i = 0; i < 20; i++) {
         std::string text = "late " + std::to_string(i);
         ASSERT_TRUE(chat(*m_ann, m_bob_id, text));
@@ -153,14 +154,14 @@ TEST_F(DeliveryE2E, RelayedLinesFromSignInAndAfterTheRelayQuits) {
 // Bob signs in from a second place: the first process is told so and keeps nothing open, and
 // Ann's next lines reach the new one.
 TEST_F(DeliveryE2E, SecondSignInTakesOverThePeerConnections) {
-    start_server("127.0.34.1");
-    start_pair("127.0.34");
+    start_server(testsupport::loopback_host(1));
+    start_pair(testsupport::loopback_block());
     ASSERT_TRUE(chat(*m_ann, m_bob_id, "to the first"));
     ASSERT_FALSE(
         m_bob->wait_line({"\"event\":\"chat_received\"", "\"text\":\"to the first\""}, 15000)
             .empty());
 
-    child_process& second = client("127.0.34.1", "127.0.34.5", "bob2");
+    child_process& second = client(testsupport::loopback_host(1), testsupport::loopback_host(5), "bob2");
     second.write_line("login bob@example.org pw-bob");
     ASSERT_FALSE(second.wait_line({"\"event\":\"welcome\""}).empty());
     ASSERT_FALSE(m_bob->wait_line({"\"event\":\"logged_in_elsewhere\""}).empty());

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace e2e;
@@ -53,10 +54,10 @@ protected:
 };
 
 TEST_F(RelayE2E, ChatAndKnockThroughAnotherClientsRelay) {
-    start_server("127.0.21.1");
-    child_process& cat = client("127.0.21.1", "127.0.21.4", "cat", kRelayFlags);
+    start_server(testsupport::loopback_host(1));
+    child_process& cat = client(testsupport::loopback_host(1), testsupport::loopback_host(4), "cat", kRelayFlags);
     register_and_login(cat, "cat@example.org", "cat");
-    start_pair("127.0.21");
+    start_pair(testsupport::loopback_block());
 
     // Routes come with the periodic exchange, one direction at a time; until then lines go as
     // datagrams. Echoes travel back, so Bob's route to Ann must be there too.
@@ -77,8 +78,8 @@ TEST_F(RelayE2E, ChatAndKnockThroughAnotherClientsRelay) {
 }
 
 TEST_F(RelayE2E, ChatAndKnockThroughTheServersOwnRelay) {
-    start_server("127.0.22.1", {"--relay-port", "7099"});
-    start_pair("127.0.22");
+    start_server(testsupport::loopback_host(1), {"--relay-port", "7099"});
+    start_pair(testsupport::loopback_block());
 
     ASSERT_FALSE(chat_until_relayed("bob via server", true).empty()) << "no route from bob";
     std::string got = chat_until_relayed("via server");
@@ -90,8 +91,8 @@ TEST_F(RelayE2E, ChatAndKnockThroughTheServersOwnRelay) {
 }
 
 TEST_F(RelayE2E, WithoutAnyRelayTheLineTravelsAsDatagrams) {
-    start_server("127.0.23.1");
-    start_pair("127.0.23");
+    start_server(testsupport::loopback_host(1));
+    start_pair(testsupport::loopback_block());
 
     m_ann->write_line("chat " + std::to_string(m_bob_id) + " --color 00ff00 by datagram");
     std::string got = m_bob->wait_line({"\"event\":\"chat_received\"", "\"text\":\"by datagram\""}, 15000);
@@ -106,16 +107,15 @@ TEST_F(RelayE2E, WithoutAnyRelayTheLineTravelsAsDatagrams) {
 }
 
 TEST_F(RelayE2E, WhenTheRelayDiesTheNextLineGoesAsADatagram) {
-    start_server("127.0.24.1");
-    child_process& cat = client("127.0.24.1", "127.0.24.4", "cat", kRelayFlags);
+    start_server(testsupport::loopback_host(1));
+    child_process& cat = client(testsupport::loopback_host(1), testsupport::loopback_host(4), "cat", kRelayFlags);
     register_and_login(cat, "cat@example.org", "cat");
-    start_pair("127.0.24");
+    start_pair(testsupport::loopback_block());
     ASSERT_FALSE(chat_until_relayed("bob before", true).empty()) << "no route from bob";
     ASSERT_FALSE(chat_until_relayed("before").empty()) << "no line went through the relay";
     ASSERT_FALSE(echo_of_last().empty());
 
-    kill(cat.pid(), SIGKILL);
-    usleep(1000000);
+    cat.kill_now();
     m_ann->write_line("chat " + std::to_string(m_bob_id) + " after the relay died");
     std::string got =
         m_bob->wait_line({"\"event\":\"chat_received\"", "\"text\":\"after the relay died\""}, 15000);
