@@ -18,6 +18,7 @@
 
 #include "protocol/framing.h"
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace {
 // The big file through the relay: full size in the plain build; under a sanitizer, which slows
@@ -197,7 +198,7 @@ protected:
 };
 
 TEST_F(FileTransferE2E, FilesOfEverySizeArriveIdenticalOnTheDirectPath) {
-    start_pair("127.0.40.");
+    start_pair((testsupport::loopback_block() + "."));
     const std::vector<std::pair<std::string, size_t>> files = {
         {"f0.bin", 0}, {"f1.bin", 1}, {"f1000.bin", 1000}, {"f1001.bin", 1001}, {"f50m.bin", 50u << 20}};
     unsigned seed = 1;
@@ -264,7 +265,7 @@ TEST_F(FileTransferE2E, FilesOfEverySizeArriveIdenticalOnTheDirectPath) {
 }
 
 TEST_F(FileTransferE2E, HostileNamesLandInsideTheChosenFolder) {
-    start_pair("127.0.41.");
+    start_pair((testsupport::loopback_block() + "."));
     bob->write_line("accept-files " + inbox);
     ASSERT_FALSE(bob->wait_line({quoted("ok", "accept-files")}).empty());
     // Ann's client leaves; a raw peer takes her id on a direct connection to Bob.
@@ -274,7 +275,7 @@ TEST_F(FileTransferE2E, HostileNamesLandInsideTheChosenFolder) {
     sleep(1);
 
     raw_peer p;
-    ASSERT_TRUE(p.connect_to("127.0.41.3"));
+    ASSERT_TRUE(p.connect_to(testsupport::loopback_host(3)));
     char id[16];
     std::snprintf(id, sizeof(id), "%10d", ann_id);
     ASSERT_TRUE(p.send_cmd(200, id));
@@ -310,7 +311,7 @@ TEST_F(FileTransferE2E, HostileNamesLandInsideTheChosenFolder) {
 }
 
 TEST_F(FileTransferE2E, KilledSenderLeavesAnIncompleteFileAndNoHandle) {
-    start_pair("127.0.42.", true);
+    start_pair((testsupport::loopback_block() + "."), true);
 
     ASSERT_NO_FATAL_FAILURE(start_big_transfer());
     ASSERT_EQ(kill(ann->pid(), SIGKILL), 0);
@@ -332,7 +333,7 @@ TEST_F(FileTransferE2E, KilledSenderLeavesAnIncompleteFileAndNoHandle) {
 // Neither client accepts peer connections, so everything goes through a third client's relay:
 // once a chat line travels that way, files of every size follow the same path intact.
 TEST_F(FileTransferE2E, FilesOfEverySizeArriveIdenticalThroughARelay) {
-    const std::string block = "127.0.43.";
+    const std::string block = (testsupport::loopback_block() + ".");
     start_server(block + "1");
     inbox = m_dir + "/inbox";
     outbox = m_dir + "/outbox";
@@ -378,7 +379,7 @@ TEST_F(FileTransferE2E, FilesOfEverySizeArriveIdenticalThroughARelay) {
 // Three files offered at once: one transfer per contact, so the later two are refused at once
 // with a message, and the one that goes keeps its own name and size in every progress line.
 TEST_F(FileTransferE2E, FurtherOffersWhileAFileGoesAreRefusedAtOnce) {
-    start_pair("127.0.44.", true);
+    start_pair((testsupport::loopback_block() + "."), true);
     const std::vector<std::pair<std::string, size_t>> files = {
         {"a.bin", 8u << 20}, {"b.bin", 3000}, {"c.bin", 5000}};
     unsigned seed = 21;
@@ -433,7 +434,7 @@ protected:
 
 // The receiver quits mid-file: the sender stops and says so instead of reporting the file sent.
 TEST_F(RelayedFileE2E, SenderStopsWhenTheReceiverQuits) {
-    start_relayed_transfer("127.0.45.");
+    start_relayed_transfer((testsupport::loopback_block() + "."));
     ASSERT_EQ(kill(bob->pid(), SIGKILL), 0);
     std::string failed = ann->wait_line({quoted("event", "file_send_failed")}, 30000);
     ASSERT_FALSE(failed.empty()) << "the sender did not notice the receiver leaving";
@@ -445,7 +446,7 @@ TEST_F(RelayedFileE2E, SenderStopsWhenTheReceiverQuits) {
 // The sender dies mid-file: no connection of the receiver ends, yet it closes the transfer as
 // incomplete well before a minute of silence.
 TEST_F(RelayedFileE2E, ReceiverClosesASilentTransfer) {
-    start_relayed_transfer("127.0.46.");
+    start_relayed_transfer((testsupport::loopback_block() + "."));
     ASSERT_EQ(kill(ann->pid(), SIGKILL), 0);
     std::string inc = bob->wait_line({quoted("event", "file_incomplete")}, 35000);
     ASSERT_FALSE(inc.empty()) << "the receiver did not close the transfer";

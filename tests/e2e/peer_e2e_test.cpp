@@ -3,6 +3,7 @@
 #include <string>
 
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace e2e;
@@ -11,9 +12,9 @@ using PeerE2E = e2e_fixture;
 std::string id_field(int id) { return "\"peer\":" + std::to_string(id); }
 
 TEST_F(PeerE2E, ChatAndKnockOverTheDirectConnection) {
-    start_server("127.0.12.1");
-    child_process& ann = client("127.0.12.1", "127.0.12.2", "ann");
-    child_process& first_bob = client("127.0.12.1", "127.0.12.3", "bob");
+    start_server(testsupport::loopback_host(1));
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann");
+    child_process& first_bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob");
     int ann_id = register_and_login(ann, "ann@example.org", "ann");
     int bob_id = register_and_login(first_bob, "bob@example.org", "bob");
     befriend(ann, ann_id, first_bob, bob_id, "bob@example.org");
@@ -23,7 +24,7 @@ TEST_F(PeerE2E, ChatAndKnockOverTheDirectConnection) {
     first_bob.write_line("quit");
     ASSERT_FALSE(first_bob.wait_line({"\"event\":\"bye\""}).empty());
     ASSERT_FALSE(ann.wait_line({"\"event\":\"peer_status\"", "\"w\":" + std::to_string(bob_id), "\"l\":0"}).empty());
-    child_process& bob = client("127.0.12.1", "127.0.12.3", "bob");
+    child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob");
     bob.write_line("login bob@example.org pw-bob");
     ASSERT_FALSE(bob.wait_line({"\"event\":\"welcome\""}).empty());
     ASSERT_FALSE(ann.wait_line({"\"event\":\"peer_status\"", "\"w\":" + std::to_string(bob_id), "\"l\":1",
@@ -69,9 +70,9 @@ TEST_F(PeerE2E, ChatAndKnockOverTheDirectConnection) {
 }
 
 TEST_F(PeerE2E, ConnectBackReachesAClientWithoutListener) {
-    start_server("127.0.13.1");
-    child_process& ann = client("127.0.13.1", "127.0.13.2", "ann");
-    child_process& bob = client("127.0.13.1", "127.0.13.3", "bob", {"--no-peer-listener"});
+    start_server(testsupport::loopback_host(1));
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann");
+    child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob", {"--no-peer-listener"});
     int ann_id = register_and_login(ann, "ann@example.org", "ann");
     int bob_id = register_and_login(bob, "bob@example.org", "bob");
     befriend(ann, ann_id, bob, bob_id, "bob@example.org");

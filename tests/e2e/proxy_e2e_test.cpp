@@ -7,13 +7,14 @@
 
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/protocol/proxy_test_support.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace e2e;
 using namespace proxy_test;
 
-constexpr const char* kServer = "127.0.15.1";
-constexpr const char* kClient = "127.0.15.2";
+const char* const kServer = testsupport::loopback_host(1);
+const char* const kClient = testsupport::loopback_host(2);
 
 class ProxyE2E : public e2e_fixture {
 protected:
@@ -77,19 +78,19 @@ TEST_F(ProxyE2E, ClientsReachTheServerThroughEveryKindOfProxy) {
     start_server(kServer);
 
     proxy_process http;
-    uint16_t http_port = start_proxy(http, "127.0.15.5", [&](uint16_t p) {
+    uint16_t http_port = start_proxy(http, testsupport::loopback_host(5), [&](uint16_t p) {
         return std::vector<std::string>{
             tinyproxy, "-d", "-c",
             write_file("tinyproxy.conf", "Port " + std::to_string(p) +
-                                             "\nListen 127.0.15.5\nTimeout 60\nAllow 127.0.0.0/8\n")};
+                                             "\nListen " + std::string(testsupport::loopback_host(5)) + "\nTimeout 60\nAllow 127.0.0.0/8\n")};
     });
     ASSERT_NE(0, http_port);
-    register_through("hana", "proxy http 127.0.15.5 " + std::to_string(http_port));
+    register_through("hana", "proxy http " + std::string(testsupport::loopback_host(5)) + " " + std::to_string(http_port));
 
     proxy_process socks;
     const bool root = geteuid() == 0;
-    uint16_t socks_port = start_proxy(socks, "127.0.15.6", [&](uint16_t p) {
-        std::string conf = "logoutput: stderr\ninternal: 127.0.15.6 port = " + std::to_string(p) +
+    uint16_t socks_port = start_proxy(socks, testsupport::loopback_host(6), [&](uint16_t p) {
+        std::string conf = "logoutput: stderr\ninternal: " + std::string(testsupport::loopback_host(6)) + " port = " + std::to_string(p) +
                            "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n";
         if (root) conf += "user.privileged: root\nuser.unprivileged: nobody\n";
         conf += "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
@@ -98,16 +99,16 @@ TEST_F(ProxyE2E, ClientsReachTheServerThroughEveryKindOfProxy) {
                                         m_dir + "/sockd.pid", "-N", "1"};
     });
     ASSERT_NE(0, socks_port);
-    register_through("sven", "proxy socks4 127.0.15.6 " + std::to_string(socks_port));
-    register_through("sofi", "proxy socks5 127.0.15.6 " + std::to_string(socks_port));
+    register_through("sven", "proxy socks4 " + std::string(testsupport::loopback_host(6)) + " " + std::to_string(socks_port));
+    register_through("sofi", "proxy socks5 " + std::string(testsupport::loopback_host(6)) + " " + std::to_string(socks_port));
 
     proxy_process authed;
-    uint16_t auth_port = start_proxy(authed, "127.0.15.7", [&](uint16_t p) {
-        return std::vector<std::string>{microsocks, "-i", "127.0.15.7", "-p", std::to_string(p),
+    uint16_t auth_port = start_proxy(authed, testsupport::loopback_host(7), [&](uint16_t p) {
+        return std::vector<std::string>{microsocks, "-i", testsupport::loopback_host(7), "-p", std::to_string(p),
                                         "-u", "mia", "-P", "pass-word"};
     });
     ASSERT_NE(0, auth_port);
-    register_through("mia", "proxy socks5 127.0.15.7 " + std::to_string(auth_port) + " mia pass-word");
+    register_through("mia", "proxy socks5 " + std::string(testsupport::loopback_host(7)) + " " + std::to_string(auth_port) + " mia pass-word");
 
     expect_only_proxied_connections();
 }

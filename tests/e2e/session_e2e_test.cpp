@@ -12,15 +12,16 @@
 #include <string>
 
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace e2e;
 using SessionE2E = e2e_fixture;
 
 TEST_F(SessionE2E, TwoClientsBefriendSeePresenceExchangeOfflineMessageAndPart) {
-    start_server("127.0.4.1");
-    child_process& ann = client("127.0.4.1", "127.0.4.2", "ann");
-    child_process& bob = client("127.0.4.1", "127.0.4.3", "bob");
+    start_server(testsupport::loopback_host(1));
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann");
+    child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob");
     int ann_id = register_and_login(ann, "ann@example.org", "ann");
     int bob_id = register_and_login(bob, "bob@example.org", "bob");
     ASSERT_GT(ann_id, 0);
@@ -84,8 +85,8 @@ TEST_F(SessionE2E, TwoClientsBefriendSeePresenceExchangeOfflineMessageAndPart) {
 }
 
 TEST_F(SessionE2E, GroupsAndAWrongPassword) {
-    start_server("127.0.11.1");
-    child_process& cy = client("127.0.11.1", "127.0.11.2", "cy");
+    start_server(testsupport::loopback_host(1));
+    child_process& cy = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "cy");
     register_and_login(cy, "cy@example.org", "cy");
     cy.write_line("add-group Work mates");
     std::string added = cy.wait_line({"\"event\":\"group_add_success\"", "Work mates"});

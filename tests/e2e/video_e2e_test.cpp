@@ -13,6 +13,7 @@
 
 #include "media/codec/frame_codec.h"
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace e2e;
@@ -107,7 +108,7 @@ protected:
 };
 
 TEST_F(VideoE2E, TwoWayVideoThroughTheRelayMatchesTheOwnersFrames) {
-    const std::string net = "127.0.161";
+    const std::string net = testsupport::loopback_block();
     start_server(net + ".1", {"--relay-port", "7161"});
     child_process& ann = video_client(net, "ann", 2);
     child_process& bob = video_client(net, "bob", 3);

@@ -9,6 +9,7 @@
 
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/e2e/voice_signal.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace e2e;
@@ -146,10 +147,10 @@ bool fits_relay(const expected_buffer& e) {
 
 TEST_F(VoiceE2E, CallDeliversTheDecodedSoundInOrderToEveryListener) {
     write_signal();
-    start_server("127.0.31.1");
-    child_process& ann = client("127.0.31.1", "127.0.31.2", "ann", talker_flags());
-    child_process& bob = client("127.0.31.1", "127.0.31.3", "bob", listener_flags("bob"));
-    child_process& cat = client("127.0.31.1", "127.0.31.4", "cat", listener_flags("cat"));
+    start_server(testsupport::loopback_host(1));
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann", talker_flags());
+    child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob", listener_flags("bob"));
+    child_process& cat = client(testsupport::loopback_host(1), testsupport::loopback_host(4), "cat", listener_flags("cat"));
     int ann_id = register_and_login(ann, "ann@example.org", "ann");
     int bob_id = register_and_login(bob, "bob@example.org", "bob");
     int cat_id = register_and_login(cat, "cat@example.org", "cat");
@@ -212,13 +213,13 @@ TEST_F(VoiceE2E, CallDeliversTheDecodedSoundInOrderToEveryListener) {
 
 TEST_F(VoiceE2E, ThroughARelayEveryBufferThatFitsArrivesAndTheOthersAreCounted) {
     write_signal();
-    start_server("127.0.32.1", {"--relay-port", "7098"});
+    start_server(testsupport::loopback_host(1), {"--relay-port", "7098"});
     // Neither can reach the other directly; their own relays cannot be announced.
     std::vector<std::string> a = talker_flags(), b = listener_flags("bob");
     for (auto* flags : {&a, &b})
         flags->insert(flags->end(), {"--no-peer-listener", "--relay-ports", "19080,19443,19199"});
-    child_process& ann = client("127.0.32.1", "127.0.32.2", "ann", a);
-    child_process& bob = client("127.0.32.1", "127.0.32.3", "bob", b);
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann", a);
+    child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob", b);
     int ann_id = register_and_login(ann, "ann@example.org", "ann");
     int bob_id = register_and_login(bob, "bob@example.org", "bob");
     befriend(ann, ann_id, bob, bob_id, "bob@example.org");

@@ -12,6 +12,7 @@
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "relay_test_support.h"
+#include "tests/support/loopback.h"
 
 using namespace relaytest;
 
@@ -81,7 +82,7 @@ protected:
 }  // namespace
 
 TEST_F(ChurnTest, PeerAndRelayReadersEndWithTheirConnections) {
-    const char* addr = "127.0.7.90";
+    const char* addr = testsupport::loopback_host(90);
     begin(addr, 7090);
     clear_peer_table();
     clear_relay_table();
@@ -118,7 +119,7 @@ TEST_F(ChurnTest, PeerAndRelayReadersEndWithTheirConnections) {
 }
 
 TEST_F(ChurnTest, SignInClosesThePreviousSessionsPeerAndRelayConnections) {
-    const char* addr = "127.0.7.91";
+    const char* addr = testsupport::loopback_host(91);
     begin(addr, 7091);
     set_relay_ports(kRelayPorts);
     set_server_host_override(addr);  // nothing listens there: the login itself goes nowhere
@@ -144,18 +145,18 @@ TEST_F(ChurnTest, SignInClosesThePreviousSessionsPeerAndRelayConnections) {
 }
 
 TEST_F(ChurnTest, ThroughAProxyThatCarriesEverythingNothingListensAndNoPeerIsDialled) {
-    const char* addr = "127.0.7.92";
+    const char* addr = testsupport::loopback_host(92);
     begin(addr, 7092);
     set_relay_ports(kRelayPorts);
     EXPECT_FALSE(proxy_everything()) << "without a proxy";
-    ASSERT_EQ(save_proxy_settings(1, 2, "127.0.7.93", 1080, "", ""), 0);
+    ASSERT_EQ(save_proxy_settings(1, 2, testsupport::loopback_host(93), 1080, "", ""), 0);
     EXPECT_TRUE(proxy_everything()) << "on by default once a proxy is set";
     start_peer_networking();
     peertest::raw_peer probe, relay_probe, direct;
     EXPECT_FALSE(probe.connect_to(addr, kPeerPort)) << "no peer listener";
     EXPECT_FALSE(relay_probe.connect_to(addr, kRelayPorts[2])) << "no relay port";
-    testsupport::listener peer_side("127.0.7.94");
-    EXPECT_EQ(connect_to_peer(55, "127.0.7.94"), -1);
+    testsupport::listener peer_side(testsupport::loopback_host(94));
+    EXPECT_EQ(connect_to_peer(55, testsupport::loopback_host(94)), -1);
     EXPECT_EQ(peer_side.accept_one(300), -1) << "no direct connection around the proxy";
     stop_peer_networking();
 

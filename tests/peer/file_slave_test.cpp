@@ -8,6 +8,7 @@
 #include "peer/slave_server.h"
 #include "protocol/server_link.h"
 #include "relay_test_support.h"
+#include "tests/support/loopback.h"
 
 using namespace relaytest;
 using testsupport::listener;
@@ -31,7 +32,7 @@ protected:
 }  // namespace
 
 TEST_F(FileSlaveTest, BlocksKeepTheSlaveServerWhenADirectConnectionOpens) {
-    const char* addr = "127.0.7.61";
+    const char* addr = testsupport::loopback_host(61);
     begin(addr, kMe);
     clear_slave_tables();
     clear_peer_table();

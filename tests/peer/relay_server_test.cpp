@@ -10,6 +10,7 @@
 #include "protocol/server_link.h"
 #include "protocol/session_controller.h"
 #include "relay_test_support.h"
+#include "tests/support/loopback.h"
 
 using namespace relaytest;
 using testsupport::listener;
@@ -59,7 +60,7 @@ protected:
 }  // namespace
 
 TEST_F(RelayTest, MessagesGoToTheLowerSlotRegisteredForTheReceiver) {
-    const char* addr = "127.0.7.50";
+    const char* addr = testsupport::loopback_host(50);
     set_tick_source(fake_tick);
     g_now = 1000;
     start(addr);
@@ -100,7 +101,7 @@ TEST_F(RelayTest, MessagesGoToTheLowerSlotRegisteredForTheReceiver) {
 }
 
 TEST_F(RelayTest, SilentConnectionsAgeOutAndRegisteredOnesStay) {
-    const char* addr = "127.0.7.52";
+    const char* addr = testsupport::loopback_host(52);
     start(addr);
     auto silent = client(addr);
     auto live = client(addr);
@@ -155,7 +156,7 @@ TEST(RelayWindows, RolloverAveragesAndLimits) {
 }
 
 TEST_F(RelayTest, UnbindablePortStaysUnreportedWhileTheOthersRepeatUntilConfirmed) {
-    const char* addr = "127.0.7.53";
+    const char* addr = testsupport::loopback_host(53);
     socket_t taken = tcp_listen(addr, kPorts[0], 1);  // the first port is not available
     ASSERT_GT(taken, 0);
     begin(addr, kMe);

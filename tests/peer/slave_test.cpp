@@ -8,6 +8,7 @@
 #include "peer/slave_server.h"
 #include "protocol/server_link.h"
 #include "relay_test_support.h"
+#include "tests/support/loopback.h"
 
 using namespace relaytest;
 using testsupport::listener;
@@ -51,7 +52,7 @@ std::string route_text(int id, int p1, int p2, int p3, const char* address) {
 }  // namespace
 
 TEST_F(SlaveTest, SendersFrameTheCommandAndKeepTheirLimits) {
-    const char* addr = "127.0.7.11";
+    const char* addr = testsupport::loopback_host(11);
     start(addr);
     listener server(addr);
     socket_t fd = connected_slave(server, addr);
@@ -97,7 +98,7 @@ TEST_F(SlaveTest, SendersFrameTheCommandAndKeepTheirLimits) {
 }
 
 TEST_F(SlaveTest, ReaderRejectsBadHeadersAndDropsWhatExceedsTheCap) {
-    const char* addr = "127.0.7.12";
+    const char* addr = testsupport::loopback_host(12);
     start(addr);
     listener server(addr);
     socket_t fd = connected_slave(server, addr);
@@ -134,7 +135,7 @@ TEST_F(SlaveTest, ReaderRejectsBadHeadersAndDropsWhatExceedsTheCap) {
 }
 
 TEST_F(SlaveTest, ChatThroughTheSlaveServerIsEchoedTheSameWay) {
-    const char* addr = "127.0.7.13";
+    const char* addr = testsupport::loopback_host(13);
     start(addr);
     listener server(addr);
     socket_t fd = connected_slave(server, addr);
@@ -162,7 +163,7 @@ TEST_F(SlaveTest, ChatThroughTheSlaveServerIsEchoedTheSameWay) {
 }
 
 TEST_F(SlaveTest, RoutesFromAnnouncementsAreAddedOnceAndConnectOnTheFirstUsablePort) {
-    const char* addr = "127.0.7.14";
+    const char* addr = testsupport::loopback_host(14);
     start(addr);
     listener server(addr);
     std::string info = route_text(620, 0, server.port, 0, addr);
@@ -187,7 +188,7 @@ TEST_F(SlaveTest, RoutesFromAnnouncementsAreAddedOnceAndConnectOnTheFirstUsableP
 }
 
 TEST_F(SlaveTest, RoutesAgeOutUnlessRefreshedAndKeepAliveSendsRefreshes) {
-    const char* addr = "127.0.7.15";
+    const char* addr = testsupport::loopback_host(15);
     start(addr);
     listener server(addr);
     socket_t fd = connected_slave(server, addr);
@@ -209,18 +210,18 @@ TEST_F(SlaveTest, RoutesAgeOutUnlessRefreshedAndKeepAliveSendsRefreshes) {
 }
 
 TEST_F(SlaveTest, RegistrationFramesAndAFailedRegistrationRemovesThatServersRoutes) {
-    const char* addr = "127.0.7.16";
+    const char* addr = testsupport::loopback_host(16);
     start(addr);
     listener server(addr);
     socket_t fd = connected_slave(server, addr);
     char frame[kOuterHeaderLen + 1] = {};
     ASSERT_TRUE(testsupport::read_exact(fd, frame, kOuterHeaderLen));
     // A second slave server that does not answer keeps no slot, and routes through it are none.
-    ASSERT_EQ(connect_to_slave_server("127.0.7.17", 1), 0);
+    ASSERT_EQ(connect_to_slave_server(testsupport::loopback_host(17), 1), 0);
     EXPECT_EQ(peer_slave_socks_in_use(), 1);
-    EXPECT_EQ(find_slave_server_index("127.0.7.17"), -1);
-    ASSERT_EQ(add_peer_slave_server(640, "127.0.7.17"), 0);
-    ASSERT_EQ(add_peer_slave_server(641, "127.0.7.17"), 0);
+    EXPECT_EQ(find_slave_server_index(testsupport::loopback_host(17)), -1);
+    ASSERT_EQ(add_peer_slave_server(640, testsupport::loopback_host(17)), 0);
+    ASSERT_EQ(add_peer_slave_server(641, testsupport::loopback_host(17)), 0);
     ASSERT_EQ(add_peer_slave_server(641, addr), 0);
     EXPECT_EQ(find_peer_slave_sock(640), -1);
     EXPECT_EQ(find_peer_slave_sock(641), find_slave_server_index(addr)) << "the peer's next route";
@@ -239,7 +240,7 @@ TEST_F(SlaveTest, RegistrationFramesAndAFailedRegistrationRemovesThatServersRout
 }
 
 TEST_F(SlaveTest, TablesRefuseWhenFull) {
-    const char* addr = "127.0.7.18";
+    const char* addr = testsupport::loopback_host(18);
     start(addr);
     for (int i = 0; i < kRouteSlots; i++) ASSERT_EQ(add_peer_slave_server(10000 + i, "x"), 0);
     EXPECT_EQ(add_peer_slave_server(99, "x"), -1);
@@ -252,13 +253,13 @@ TEST_F(SlaveTest, TablesRefuseWhenFull) {
             slot.connecting = 1;  // keeps the poller and keep-alive away from these fake slots
         }
     }
-    EXPECT_EQ(connect_to_slave_server("127.0.7.19", 1), -1);
+    EXPECT_EQ(connect_to_slave_server(testsupport::loopback_host(19), 1), -1);
     EXPECT_TRUE(logged("count not find vacant index in connect_to_slave_server."));
     clear_slave_tables();
 }
 
 TEST_F(SlaveTest, RouteRequestIsCheckedAndAnsweredThroughTheRequestersHomeServer) {
-    const char* addr = "127.0.7.20";
+    const char* addr = testsupport::loopback_host(20);
     start(addr);
     socket_t home_srv = tcp_listen(addr, kServerPort, 4);
     ASSERT_GT(home_srv, 0);

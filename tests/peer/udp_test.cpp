@@ -7,6 +7,7 @@
 #include "peer/udp_packets.h"
 #include "protocol/settings_store.h"
 #include "relay_test_support.h"
+#include "tests/support/loopback.h"
 
 using namespace relaytest;
 
@@ -46,7 +47,7 @@ int deliver(const std::string& datagram) {
 }  // namespace
 
 TEST_F(UdpTest, EachAttemptWaitsABoundedTimeAndOnlyAMatchingAcknowledgementEndsTheLoop) {
-    const char* addr = "127.0.7.30";
+    const char* addr = testsupport::loopback_host(30);
     start(addr);
     udp_server server(addr, kServerPort);
     ASSERT_GE(server.fd, 0);
@@ -84,7 +85,7 @@ TEST_F(UdpTest, EachAttemptWaitsABoundedTimeAndOnlyAMatchingAcknowledgementEndsT
 }
 
 TEST_F(UdpTest, ChatWithoutAnyRouteGoesAsADatagramShortenedTo950Bytes) {
-    const char* addr = "127.0.7.31";
+    const char* addr = testsupport::loopback_host(31);
     start(addr);
     udp_server server(addr, kServerPort);
     ASSERT_GE(server.fd, 0);
@@ -119,7 +120,7 @@ TEST_F(UdpTest, ChatWithoutAnyRouteGoesAsADatagramShortenedTo950Bytes) {
 }
 
 TEST_F(UdpTest, EchoOfALineFromASlaveServerGoesAsADatagramWhenNoRouteLeadsBack) {
-    const char* addr = "127.0.7.34";
+    const char* addr = testsupport::loopback_host(34);
     start(addr);
     udp_server server(addr, kServerPort);
     ASSERT_GE(server.fd, 0);
@@ -139,7 +140,7 @@ TEST_F(UdpTest, EchoOfALineFromASlaveServerGoesAsADatagramWhenNoRouteLeadsBack) 
 }
 
 TEST_F(UdpTest, RelayedChatIsShownOnceEchoedAsADatagramAndMalformedPacketsAreRejected) {
-    const char* addr = "127.0.7.32";
+    const char* addr = testsupport::loopback_host(32);
     start(addr);
     udp_server server(addr, kServerPort);
     ASSERT_GE(server.fd, 0);
@@ -174,7 +175,7 @@ TEST_F(UdpTest, RelayedChatIsShownOnceEchoedAsADatagramAndMalformedPacketsAreRej
 }
 
 TEST_F(UdpTest, DuplicateRingForgetsAPacketAfterAThousandOthers) {
-    start("127.0.7.33");
+    start(testsupport::loopback_host(33));
     EXPECT_EQ(deliver(relayed(1, kMe, 803, 220, "")), 0);
     EXPECT_EQ(deliver(relayed(1, kMe, 803, 220, "")), -1);
     EXPECT_EQ(deliver(relayed(1, kMe, 804, 220, "")), 0) << "another sender with the same tick";

@@ -12,11 +12,12 @@
 #include "protocol/proxy.h"
 #include "protocol/settings_store.h"
 #include "proxy_test_support.h"
+#include "tests/support/loopback.h"
 
 using namespace proxy_test;
 
 namespace {
-const char* const kProxyAddress = "127.0.3.50";
+const char* const kProxyAddress = testsupport::loopback_host(50);
 const uint16_t kServerPort = 9015;
 using texts = std::vector<std::string>;
 
@@ -313,10 +314,10 @@ TEST(ProxySettings, AddressIsOneBigEndianNumber) {
 // The settings are read again before every connect: once the proxy is turned off, the same socket
 // object reaches the server directly.
 TEST_F(ProxyHandshake, SettingsAreReadBeforeEveryConnect) {
-    echo_server server("127.0.3.200");
-    copy_text(link.server_host, "127.0.3.200");
+    echo_server server(testsupport::loopback_host(200));
+    copy_text(link.server_host, testsupport::loopback_host(200));
     link.server_port = server.port();
-    scripted_proxy proxy(kProxyAddress, {expect(http_request("127.0.3.200", server.port())),
+    scripted_proxy proxy(kProxyAddress, {expect(http_request(testsupport::loopback_host(200), server.port())),
                                          reply("HTTP/1.0 200 OK\r\n\r\n"), echo_rest()});
     ASSERT_EQ(0, connect_via(0, proxy));
     expect_tunnel_works(proxy);

@@ -15,11 +15,12 @@
 #include "protocol/link_socket.h"
 #include "protocol/proxy.h"
 #include "proxy_test_support.h"
+#include "tests/support/loopback.h"
 
 using namespace proxy_test;
 
 namespace {
-const char* const kServerAddress = "127.0.3.200";
+const char* const kServerAddress = testsupport::loopback_host(200);
 using texts = std::vector<std::string>;
 
 // The proxy programs come from the test command's package installation; on a developer machine
@@ -82,7 +83,7 @@ std::string tinyproxy_config(const char* address, uint16_t port, bool basic_auth
 
 TEST_F(RealProxy, HttpConnectProxy) {
     FIND_PROXY_PROGRAM(tinyproxy, "tinyproxy");
-    const char* address = "127.0.3.2";
+    const char* address = testsupport::loopback_host(2);
     proxy_process proc;
     uint16_t port = start(proc, address, [&](uint16_t p) {
         return std::vector<std::string>{tinyproxy, "-d", "-c",
@@ -99,7 +100,7 @@ TEST_F(RealProxy, HttpConnectProxy) {
 // server never sees a connection.
 TEST_F(RealProxy, HttpConnectProxyDemandingAuthentication) {
     FIND_PROXY_PROGRAM(tinyproxy, "tinyproxy");
-    const char* address = "127.0.3.3";
+    const char* address = testsupport::loopback_host(3);
     proxy_process proc;
     uint16_t port = start(proc, address, [&](uint16_t p) {
         return std::vector<std::string>{tinyproxy, "-d", "-c",
@@ -116,7 +117,7 @@ TEST_F(RealProxy, HttpConnectProxyDemandingAuthentication) {
 
 TEST_F(RealProxy, SocksServerSpeakingSocks4AndSocks5) {
     FIND_PROXY_PROGRAM(sockd, "sockd", "danted");
-    const char* address = "127.0.3.4";
+    const char* address = testsupport::loopback_host(4);
     const bool root = geteuid() == 0;
     proxy_process proc;
     uint16_t port = start(proc, address, [&](uint16_t p) {
@@ -145,7 +146,7 @@ TEST_F(RealProxy, SocksServerSpeakingSocks4AndSocks5) {
 
 TEST_F(RealProxy, Socks5ServerWithUserNameAndPassword) {
     FIND_PROXY_PROGRAM(microsocks, "microsocks");
-    const char* address = "127.0.3.5";
+    const char* address = testsupport::loopback_host(5);
     proxy_process proc;
     uint16_t port = start(proc, address, [&](uint16_t p) {
         return std::vector<std::string>{microsocks, "-i", address, "-p", std::to_string(p),

@@ -14,6 +14,7 @@
 #include "server/server.h"
 #include "server/store.h"
 #include "tests/server/test_client.h"
+#include "tests/support/loopback.h"
 
 namespace srvtest {
 
@@ -27,9 +28,9 @@ inline void remove_db(const std::string& path) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
 }
 
-// Test processes run in parallel: each takes its own 127.0.5.x address.
+// Test processes run in parallel: each takes an address of its own loopback block.
 inline std::string test_address() {
-    return "127.0.5." + std::to_string(getpid() % 250 + 2);
+    return testsupport::loopback_address(2);
 }
 
 class ServerFixture : public ::testing::Test {

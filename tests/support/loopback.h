@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/socket.h"
 
@@ -37,6 +38,15 @@ inline const std::string& loopback_block() {
 }
 // Address host (1-254) of this process's block.
 inline std::string loopback_address(int host) { return loopback_block() + "." + std::to_string(host); }
+// The same as a C string that lives as long as the process.
+inline const char* loopback_host(int host) {
+    static const std::vector<std::string> all = [] {
+        std::vector<std::string> v;
+        for (int h = 0; h < 256; h++) v.push_back(loopback_address(h));
+        return v;
+    }();
+    return all.at(static_cast<size_t>(host)).c_str();
+}
 
 // A listening socket on address with a kernel-chosen port.
 struct listener {

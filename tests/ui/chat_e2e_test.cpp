@@ -34,9 +34,10 @@
 #include "ui/common/message_boxes.h"
 #include "ui/main/main_dlg.h"
 #include "ui/skin/controls.h"
+#include "tests/support/loopback.h"
 
 namespace {
-constexpr const char* kNet = "127.0.62.";
+const std::string kNet = testsupport::loopback_block() + ".";
 constexpr int kLong = 90000;  // a loaded 2-core machine under a sanitizer
 
 

@@ -24,9 +24,10 @@
 #include "ui/main/main_dlg.h"
 #include "ui/signin/login_dlg.h"
 #include "ui/skin/controls.h"
+#include "tests/support/loopback.h"
 
 namespace {
-constexpr const char* kServer = "127.0.60.1";
+const char* const kServer = testsupport::loopback_host(1);
 
 // Measures the longest time the GUI thread's event loop did not run a 5 ms timer.
 class loop_watchdog {
@@ -73,7 +74,7 @@ private slots:
         QVERIFY(server.running());
         QVERIFY(server_listening(server, 20000));
         child_process bob(PARLO_CLI_PATH,
-                          {"--server", kServer, "--bind", "127.0.60.3", "--home", dir + "/bob",
+                          {"--server", kServer, "--bind", testsupport::loopback_host(3), "--home", dir + "/bob",
                            "--email", "bob@example.com", "--password", "demo1234"});
         QVERIFY(!bob.wait_line({"\"event\":\"contact_list\""}, 20000).empty());
         bob.write_line("contacts");
@@ -87,7 +88,7 @@ private slots:
         app_options options;
         options.home = dir + "/alice";
         options.server = kServer;
-        options.bind = "127.0.60.2";
+        options.bind = testsupport::loopback_host(2);
         apply_app_options(options);
         std::atomic<int> knocks{0};
         set_knock_player([&](const QString&) { knocks++; });

@@ -36,9 +36,10 @@
 #include "ui/dialogs/add_group_dialog.h"
 #include "ui/dialogs/contact_search_dialog.h"
 #include "ui/dialogs/offline_dialogs.h"
+#include "tests/support/loopback.h"
 
 namespace {
-const std::string kBlock = "127.0.118.";
+const std::string kBlock = testsupport::loopback_block() + ".";
 
 std::string read_file(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
