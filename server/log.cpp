@@ -61,6 +61,11 @@ void Log::set_quiet(bool quiet) {
     m_quiet = quiet;
 }
 
+void Log::set_hook(std::function<void(const char*)> hook) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hook = std::move(hook);
+}
+
 void Log::line(const char* fmt, ...) {
     char text[1024];
     va_list args;
@@ -112,6 +117,7 @@ void Log::write_line(const char* text, int held) {
     out[len++] = '\n';
 
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_hook) m_hook(text);
     if (m_quiet) return;
     if (m_path.empty()) {
         std::fwrite(out, 1, len, stderr);

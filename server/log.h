@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -40,6 +41,9 @@ public:
     int open(const std::string& path, size_t limit = kDefaultLimit);
     // Drops every line (tests and fuzzers that do not want output).
     void set_quiet(bool quiet);
+    // Hands every line's text (without the time) to hook as well, quiet or not; a test waits on
+    // what the server logs. Called with the log's lock held: hook must not log.
+    void set_hook(std::function<void(const char*)> hook);
     void line(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     // A line caused by a peer's input: written only while the budget allows, and the first line
     // written after a pause says how many were left out.
@@ -56,6 +60,7 @@ private:
     size_t m_size = 0;
     size_t m_limit = kDefaultLimit;
     bool m_quiet = false;
+    std::function<void(const char*)> m_hook;
 };
 
 }  // namespace srv

@@ -183,7 +183,10 @@ struct Relay::Impl {
             const int to = header_field(h, 24, 10);
             const size_t len = static_cast<size_t>(header_field(h, 35, 10));
             if (tick == 0) {
-                c->user_id = from;  // registration frame; a payload behind it is skipped
+                // A registration frame; a payload behind it is skipped.
+                if (c->user_id != from)
+                    m_log.limited(c->budget, "relay: user %d registered from %s", from, c->peer.c_str());
+                c->user_id = from;
                 pos += kOuterHeaderLen;
                 c->discard = len;
                 continue;

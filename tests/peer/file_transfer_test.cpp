@@ -127,13 +127,6 @@ protected:
         EXPECT_TRUE(wait_until([id] { return get_peer_sock_index(id) >= 0; }));
         return p;
     }
-    static bool wait_until(const std::function<bool()>& cond, int ms = 5000) {
-        for (int i = 0; i < ms / 10; i++) {
-            if (cond()) return true;
-            sleep_ms(10);
-        }
-        return cond();
-    }
     // Offers a file from the raw peer and accepts it into folder; returns the path it will have.
     std::string offer_and_accept(raw_peer& p, int id, const std::string& offered) {
         int asked = rec.count(40);

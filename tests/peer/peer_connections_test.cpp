@@ -60,13 +60,6 @@ protected:
         for (int i = 0; i < 200 && get_peer_sock_index(id) < 0; i++) sleep_ms(10);
         return p;
     }
-    static bool wait_until(const std::function<bool()>& cond, int ms = 5000) {
-        for (int i = 0; i < ms / 10; i++) {
-            if (cond()) return true;
-            sleep_ms(10);
-        }
-        return cond();
-    }
     const char* addr() const { return own.c_str(); }
     std::string block;
     std::string own;
@@ -89,7 +82,13 @@ TEST_F(PeerTest, BadHeaderIsLoggedAndConnectionStays) {
     auto p = identified_peer(4243);
     // The reader throws away what one receive returns after a bad header: here the junk behind it.
     ASSERT_TRUE(p->send_raw("   0:   0: 410x   0:junk!"));
-    sleep_ms(100);
+    // The knock goes once the reader has logged the header and taken the junk.
+    int index = get_peer_sock_index(4243);
+    ASSERT_GE(index, 0);
+    ASSERT_TRUE(wait_until([&] {
+        return log_text().find("content is:") != std::string::npos &&
+               testsupport::unread_bytes(g_peer_socks[index].sock) == 0;
+    }));
     ASSERT_TRUE(p->send_cmd(410, ""));
     ASSERT_TRUE(rec.wait_for(48));
     EXPECT_NE(log_text().find("g_peer_one_client_thread command format error at:14."), std::string::npos);

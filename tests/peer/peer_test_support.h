@@ -25,6 +25,7 @@
 #include "tests/support/loopback.h"
 
 namespace peertest {
+using testsupport::wait_until;
 
 struct note {
     int n;

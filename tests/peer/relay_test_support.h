@@ -14,6 +14,7 @@
 #include "platform/text.h"
 
 namespace relaytest {
+using testsupport::wait_until;
 
 // A framed peer command in plain text (header and body, nothing scrambled).
 inline std::string framed(int command, const std::string& body, int board = 0) {
@@ -105,13 +106,6 @@ struct udp_server {
     }
 };
 
-inline bool wait_until(const std::function<bool()>& cond, int ms = 5000) {
-    for (int i = 0; i < ms / 10; i++) {
-        if (cond()) return true;
-        sleep_ms(10);
-    }
-    return cond();
-}
 
 // Private home with the debug log, the test's own bind address, our id, clean tables and a main
 // window that records notifications and opens chat windows.

@@ -172,8 +172,9 @@ TEST_F(RelayProto, AssignmentNamesConfirmedRelaysOfOtherUsersFirst) {
     EXPECT_EQ(msgs[7].board, alice_relay.port);
 
     // A relay whose owner signed out is no longer handed out.
+    size_t mark = log_count();
     carol_c.reset();
-    usleep(200000);
+    ASSERT_TRUE(wait_log("ended", mark));
     alice_c->send(460);
     msgs = alice_c->until(470);
     ASSERT_EQ(msgs.size(), 9u);
@@ -282,11 +283,14 @@ TEST_F(BuiltinRelay, ForwardsToTheEarliestRegistrationOfTheReceiver) {
     int port = m_server->relay_port();
     RelayPeer first(m_host, port), sender(m_host, port), second(m_host, port);
     ASSERT_TRUE(first.ok && sender.ok && second.ok);
+    size_t mark = log_count();
     first.send_raw(registration(42));
-    usleep(100000);
+    ASSERT_TRUE(wait_log("relay: user 42 registered", mark));
+    mark = log_count();
     second.send_raw(registration(42));
+    ASSERT_TRUE(wait_log("relay: user 42 registered", mark));
     sender.send_raw(registration(7));
-    usleep(100000);
+    ASSERT_TRUE(wait_log("relay: user 7 registered", mark));
 
     std::string msg = relayed(7, 42, "ann:hello");
     sender.send_raw(msg);
@@ -304,15 +308,17 @@ TEST_F(BuiltinRelay, ForwardsToTheEarliestRegistrationOfTheReceiver) {
     // A header with a '-' is thrown away with what came with it; the next message goes through.
     std::string bad = relayed(7, 42, "ann:bad");
     bad[30] = '-';
+    mark = log_count();
     sender.send_raw(bad);
-    usleep(200000);
+    ASSERT_TRUE(wait_log("outer header format error at 30", mark));
     std::string good = relayed(7, 42, "ann:good");
     sender.send_raw(good);
     EXPECT_EQ(first.read(good.size()), good);
 
     // When the first registration goes away, the second connection takes over.
+    mark = log_count();
     ::shutdown(first.fd, SHUT_RDWR);
-    usleep(200000);
+    ASSERT_TRUE(wait_log("relay: connection of user 42", mark));
     std::string late = relayed(7, 42, "ann:late");
     sender.send_raw(late);
     EXPECT_EQ(second.read(late.size()), late);

@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "server/frame_reader.h"
 #include "server/password.h"
@@ -40,6 +44,11 @@ protected:
         m_db = temp_db_path("proto");
         ASSERT_EQ(m_store.open(m_db), 0) << m_store.last_error();
         m_log.set_quiet(true);
+        m_log.set_hook([this](const char* text) {
+            std::lock_guard<std::mutex> lk(m_log_mutex);
+            m_log_lines.emplace_back(text);
+            m_log_cond.notify_all();
+        });
         srv::ServerOptions o;
         o.listen = test_address();
         o.port = 0;
@@ -91,8 +100,26 @@ protected:
         return c;
     }
 
+    // How many lines the server has logged so far.
+    size_t log_count() {
+        std::lock_guard<std::mutex> lk(m_log_mutex);
+        return m_log_lines.size();
+    }
+    // Waits at most ms for a line logged from number `from` on that contains part.
+    bool wait_log(const std::string& part, size_t from, int ms = 10000) {
+        std::unique_lock<std::mutex> lk(m_log_mutex);
+        return m_log_cond.wait_for(lk, std::chrono::milliseconds(ms), [&] {
+            for (size_t i = from; i < m_log_lines.size(); i++)
+                if (m_log_lines[i].find(part) != std::string::npos) return true;
+            return false;
+        });
+    }
+
     srv::Store m_store;  // read only from the test thread before start and after stop
     srv::Log m_log;
+    std::mutex m_log_mutex;
+    std::condition_variable m_log_cond;
+    std::vector<std::string> m_log_lines;
     std::unique_ptr<srv::Server> m_server;
     std::thread m_thread;
     std::string m_db;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,22 @@ inline const char* loopback_host(int host) {
         return v;
     }();
     return all.at(static_cast<size_t>(host)).c_str();
+}
+
+// Checks cond every 10 ms until it holds or ms passed; returns its last value. For states of
+// another thread that nothing announces.
+inline bool wait_until(const std::function<bool()>& cond, int ms = 5000) {
+    for (int i = 0; i < ms / 10; i++) {
+        if (cond()) return true;
+        usleep(10000);
+    }
+    return cond();
+}
+
+// Bytes that arrived on s and that no receive has taken yet (0 when it cannot tell).
+inline int unread_bytes(socket_t s) {
+    int n = 0;
+    return s > 0 && ioctl(s, FIONREAD, &n) == 0 ? n : 0;
 }
 
 // A listening socket on address with a kernel-chosen port.
