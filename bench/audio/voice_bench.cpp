@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -85,7 +86,8 @@ struct bench {
     ~bench() {
         clients.clear();
         server.reset();
-        if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
+        std::error_code ec;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ec);
     }
     // Starts, registers and signs in client number k; env is set for the child only.
     child_process& add(int k, std::vector<std::string> flags, const std::string& trace = "") {

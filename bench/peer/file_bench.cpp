@@ -16,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,7 +54,8 @@ struct bench_dir {
         path = mkdtemp(tmpl) ? tmpl : "";
     }
     ~bench_dir() {
-        if (!path.empty()) std::system(("rm -rf " + path).c_str());
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
     }
 };
 

@@ -14,6 +14,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
 
@@ -220,7 +221,8 @@ private slots:
         app.shutdown();
         remove_desktop_windows();
         server.stop();
-        std::system(("rm -rf " + dir).c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
     }
 };
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -213,7 +214,8 @@ private slots:
         bob.write_line("quit");
         bob.wait_line({"\"event\":\"bye\""});
         server.stop();
-        std::system(("rm -rf " + dir).c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
     }
 };
 }  // namespace

@@ -1,6 +1,7 @@
 // The desktop application's tests: one program runs every test class (offscreen platform).
 #include <QApplication>
 #include <QTest>
+#include <filesystem>
 #include <cstdlib>
 #include <memory>
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
         failed += QTest::qExec(t.get(), argc, argv);
     }
     close_debug_log();
-    std::system((std::string("rm -rf ") + home).c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
     return failed == 0 ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -48,7 +49,8 @@ protected:
         for (int i = 0; i < audio::kPlayers; i++) set_sound_player(i, nullptr);
         sound_queue_init();
         close_debug_log();
-        std::system(("rm -rf " + m_dir).c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
     }
     std::string log_text() {
         std::ifstream in(m_dir + "/dbg_log.txt");

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -123,7 +124,8 @@ private slots:
                                      "--fast-hash", "--log", m_dir + "/server.log"});
         QVERIFY(m_server->running());
         QVERIFY(server_listening(*m_server));
-        std::system(("mkdir -p " + m_dir + "/inbox " + m_dir + "/ann").c_str());
+        std::filesystem::create_directories(m_dir + "/inbox");
+        std::filesystem::create_directories(m_dir + "/ann");
         m_bob = std::make_unique<child_process>(
             PARLO_CLI_PATH,
             std::vector<std::string>{"--server", kBlock + "1", "--bind", kBlock + "3", "--home",
@@ -170,7 +172,8 @@ private slots:
         m_bob.reset();
         m_server.reset();
         close_debug_log();
-        std::system(("rm -rf " + m_dir).c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
     }
 
     void everything_a_user_does_with_contacts() {
