@@ -43,11 +43,6 @@ audio_config config_from(const cli_audio_options& o) {
     return cfg;
 }
 
-int fail(const std::string& message) {
-    json_line().add("error", message).print();
-    return -1;
-}
-
 bool parse_switch(const std::vector<std::string>& args, const char* usage, int* id, int* on) {
     char* end = nullptr;
     if (args.size() == 2) {

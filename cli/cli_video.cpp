@@ -22,20 +22,6 @@ struct video_event {
 std::mutex g_events_mutex;
 std::deque<video_event> g_events;
 
-int fail(const std::string& message) {
-    json_line().add("error", message).print();
-    return -1;
-}
-
-bool to_int(const std::string& s, int* out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (*end != '\0') return false;
-    *out = static_cast<int>(v);
-    return true;
-}
-
 // "CMD ID on|off": the id and the switch.
 int id_and_switch(const std::vector<std::string>& args, const char* usage, int* id, bool* on) {
     if (args.size() != 2 || !to_int(args[0], id) || *id <= 0 ||

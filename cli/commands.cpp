@@ -23,23 +23,9 @@
 
 namespace {
 
-int fail(const std::string& message) {
-    json_line().add("error", message).print();
-    return -1;
-}
-
 int done(const char* command) {
     json_line().add("ok", command).print();
     return 0;
-}
-
-bool to_int(const std::string& s, int* out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (*end != '\0') return false;
-    *out = static_cast<int>(v);
-    return true;
 }
 
 // The text after the first `skip` words of rest.

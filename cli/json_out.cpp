@@ -1,6 +1,7 @@
 #include "cli/json_out.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -51,4 +52,18 @@ void json_line::print() const {
     std::lock_guard<std::mutex> lk(g_out_mutex);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
+}
+
+int fail(const std::string& message) {
+    json_line().add("error", message).print();
+    return -1;
+}
+
+bool to_int(const std::string& s, int* out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (*end != '\0') return false;
+    *out = static_cast<int>(v);
+    return true;
 }

@@ -28,6 +28,11 @@ private:
     nlohmann::ordered_json m_body = nlohmann::ordered_json::object();
 };
 
+// Prints {"error":message} and returns -1: a command that could not be done.
+int fail(const std::string& message);
+// Parses a whole decimal number; false for anything else.
+bool to_int(const std::string& s, int* out);
+
 // The JSON string literal of text (quotes included), bad UTF-8 replaced.
 std::string json_escape(const std::string& text);
 // "[a,b,c]" from already-encoded items.

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/cli_accounts.h"
 #include "tests/e2e/json_lines.h"
 #include "tests/e2e/voice_signal.h"
 
@@ -102,12 +103,7 @@ struct bench {
         child_process& c = *clients.back();
         c.wait_line({"\"event\":\"ready\""});
         std::string email = name + "@example.org";
-        c.write_line("register " + email + " pw First Last " + name);
-        c.wait_line({"\"event\":\"register_success\""});
-        c.write_line("login " + email + " pw");
-        int id = json_int(c.wait_line({"\"event\":\"welcome\""}), "user_id");
-        c.wait_line({"\"event\":\"contact_list\""});
-        ids.push_back(id);
+        ids.push_back(register_and_sign_in(c, email, "pw", name, "First", "Last"));
         return c;
     }
     // a adds b; b agrees; waits until a knows b's address.

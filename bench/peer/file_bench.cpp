@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/cli_accounts.h"
 #include "tests/e2e/json_lines.h"
 
 namespace {
@@ -78,12 +79,7 @@ struct client_pair {
 
     bool ready(child_process& c) { return !c.wait_line({"\"event\":\"ready\""}).empty(); }
     int sign_in(child_process& c, const std::string& email, const std::string& nick) {
-        c.write_line("register " + email + " pw " + nick + " " + nick + " " + nick);
-        if (c.wait_line({"register_success"}).empty()) return -1;
-        c.write_line("login " + email + " pw");
-        std::string welcome = c.wait_line({"\"event\":\"welcome\""});
-        if (c.wait_line({"\"event\":\"contact_list\""}).empty()) return -1;
-        return json_int(welcome, "user_id");
+        return register_and_sign_in(c, email, "pw", nick, nick, nick);
     }
     // relayed: neither client accepts peer connections, and a third client runs a relay server.
     bool start(const std::string& dir, const std::string& inbox, bool relayed) {

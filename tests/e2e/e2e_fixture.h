@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/cli_accounts.h"
 #include "tests/e2e/json_lines.h"
 
 namespace e2e {
@@ -79,12 +80,10 @@ protected:
     }
     // Registers and signs in; returns the user id from the welcome line.
     int register_and_login(child_process& c, const std::string& email, const std::string& nick) {
-        c.write_line("register " + email + " pw-" + nick + " First" + nick + " Last" + nick + " " + nick);
-        EXPECT_FALSE(c.wait_line({"\"event\":\"register_success\""}).empty());
-        c.write_line("login " + email + " pw-" + nick + " --remember-email");
-        std::string welcome = c.wait_line({"\"event\":\"welcome\""});
-        EXPECT_FALSE(c.wait_line({"\"event\":\"contact_list\""}).empty());
-        return json_int(welcome, "user_id");
+        int id = register_and_sign_in(c, email, "pw-" + nick, nick, "First" + nick, "Last" + nick,
+                                      "--remember-email");
+        EXPECT_GT(id, 0) << email << " could not sign up and in";
+        return id;
     }
     // a adds b (whose e-mail is b_email); b agrees; both then see each other online.
     void befriend(child_process& a, int a_id, child_process& b, int b_id, const std::string& b_email) {
