@@ -21,17 +21,13 @@
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
+#include "protocol/commands.h"
 #include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
 #include "protocol/tables.h"
 
 namespace {
-constexpr int kNotifyAsk = 40;
-constexpr int kNotifyAccepted = 41;
-constexpr int kNotifyRefused = 42;
-constexpr int kNotifySaved = 43;
-
 // Bytes stdio keeps between the program and the disk, so a 1000-byte block costs no system call.
 constexpr size_t kFileBufferBytes = 256 * 1024;
 constexpr int kFreeNameTries = 999;
@@ -349,7 +345,7 @@ int do_file_transfer_ask_permission_from_peer(const char* body, int len, int pee
         tables_guard lk(tables_mutex());
         copy_text(g_contact[idx].recv_file_name, kRecvFileNameMax + 1, name.c_str());
     }
-    post_main(kNotifyAsk, peer_id, 0);
+    post_main(NM_FILE_ASK, peer_id, 0);
     return 0;
 }
 
@@ -483,7 +479,7 @@ int do_file_transfer_end_from_peer(const char*, int, int peer_id, int, int) {
                 rx.finished = true;
                 rx.armed = false;
                 notes.push_back({NM_FILE_RECV_PROGRESS, peer_id, static_cast<intptr_t>(rx.bytes)});
-                notes.push_back({kNotifySaved, peer_id, 0});
+                notes.push_back({NM_FILE_DONE, peer_id, 0});
             } else {
                 // The last buffered bytes did not reach the disk: not a saved file.
                 log_line("closing %s failed in do_file_transfer_end_from_peer, peer_id:%d\r\n",
@@ -944,16 +940,16 @@ user_text on_file_saved(int peer_id) {
 user_text handle_file_notification(int n, intptr_t wparam, intptr_t lparam) {
     int peer_id = static_cast<int>(wparam);
     switch (n) {
-        case kNotifyAsk: {
+        case NM_FILE_ASK: {
             user_text question;
             file_offer_question(peer_id, &question, nullptr);
             return question;
         }
-        case kNotifyAccepted:
+        case NM_FILE_ACCEPTED:
             return on_file_offer_accepted(peer_id);
-        case kNotifyRefused:
+        case NM_FILE_REFUSED:
             return on_file_offer_refused(peer_id);
-        case kNotifySaved:
+        case NM_FILE_DONE:
             return on_file_saved(peer_id);
         case NM_FILE_RECV_INCOMPLETE: {
             file_progress p;
