@@ -6,7 +6,7 @@
 #include <map>
 #include <vector>
 
-#include "server/commands.h"
+#include "server/limits.h"
 
 namespace srv {
 
