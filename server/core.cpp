@@ -142,7 +142,7 @@ void Core::end_presence(int user, ConnId id, bool tell_watchers) {
     if (it == m_online.end() || it->second.conn != id) return;
     std::string address = it->second.address;
     m_online.erase(it);
-    if (tell_watchers) notify_watchers(user, kPresenceOffline, address);
+    if (tell_watchers) notify_watchers(user, PS_OFFLINE, address);
 }
 
 void Core::on_message(ConnId id, const msg_header& header, std::string body) {
@@ -447,7 +447,7 @@ void Core::finish_login(ConnId id, const User& user, bool ok) {
     m_online_index = m_online_index % 9999 + 1;
     Presence& p = m_online[user.id];
     p.conn = id;
-    p.state = kPresenceOffline;
+    p.state = PS_OFFLINE;
     p.address = c.peer_ip;
 
     send(id, SRV_SESSION_ID, fd(c.session_id));
@@ -623,11 +623,11 @@ void Core::do_add_contact(ConnId id, int user, const std::string& body) {
         return;
     }
     bool ok = m_store.begin() == 0;
-    ok = ok && m_store.set_relation(user, contact, kRelAdded, group) == 0;
+    ok = ok && m_store.set_relation(user, contact, REL_ADDED, group) == 0;
     if (!they_have_me)
-        ok = ok && m_store.set_relation(contact, user, kRelAskedToAdd, 0) == 0;
-    else if (their_state == kRelAskedToRemove)
-        ok = ok && m_store.set_relation_state(contact, user, kRelAdded) == 0;
+        ok = ok && m_store.set_relation(contact, user, REL_ADDED_ME, 0) == 0;
+    else if (their_state == REL_REMOVED_ME)
+        ok = ok && m_store.set_relation_state(contact, user, REL_ADDED) == 0;
     ok = ok && m_store.commit() == 0;
     if (!ok) {
         m_store.rollback();
@@ -636,7 +636,7 @@ void Core::do_add_contact(ConnId id, int user, const std::string& body) {
         return;
     }
     send(id, SRV_ADD_OK);
-    if (!they_have_me || their_state == kRelAskedToRemove) refresh_contacts_if_online(contact);
+    if (!they_have_me || their_state == REL_REMOVED_ME) refresh_contacts_if_online(contact);
 }
 
 void Core::do_add_confirm(ConnId id, int user, const std::string& body, bool yes) {
@@ -648,7 +648,7 @@ void Core::do_add_confirm(ConnId id, int user, const std::string& body, bool yes
     int state = 0;
     bool have = m_store.get_relation(user, contact, &state, nullptr) == 0;
     if (yes) {
-        if (have && state != kRelAdded && m_store.set_relation_state(user, contact, kRelAdded) != 0)
+        if (have && state != REL_ADDED && m_store.set_relation_state(user, contact, REL_ADDED) != 0)
             have = false;
         send(id, have ? SRV_ADD_CONFIRM_OK : SRV_ADD_CONFIRM_NO, fd(contact));
         // The user who asked learns the new contact's home server (and so can reach it at once)
@@ -657,7 +657,7 @@ void Core::do_add_confirm(ConnId id, int user, const std::string& body, bool yes
         return;
     }
     // Declined: the request disappears from this user's list; the other side keeps its entry.
-    if (have && state == kRelAskedToAdd) m_store.delete_relation(user, contact);
+    if (have && state == REL_ADDED_ME) m_store.delete_relation(user, contact);
     send(id, SRV_ADD_CONFIRM_NO, fd(contact));
 }
 
@@ -671,7 +671,7 @@ void Core::do_remove_contact(ConnId id, int user, const std::string& body) {
     ok = ok && m_store.delete_relation(user, contact) == 0;
     int their_state = 0;
     bool they_have_me = ok && m_store.get_relation(contact, user, &their_state, nullptr) == 0;
-    if (they_have_me) ok = m_store.set_relation_state(contact, user, kRelAskedToRemove) == 0;
+    if (they_have_me) ok = m_store.set_relation_state(contact, user, REL_REMOVED_ME) == 0;
     ok = ok && m_store.commit() == 0;
     if (!ok) {
         m_store.rollback();
@@ -689,7 +689,7 @@ void Core::do_remove_confirm(ConnId id, int user, const std::string& body, bool 
         m_store.delete_relation(user, contact);
         send(id, SRV_REMOVE_CONFIRM_OK, fd(contact));
     } else {
-        m_store.set_relation_state(user, contact, kRelRemoveDeclined);
+        m_store.set_relation_state(user, contact, REL_REMOVAL_DECLINED);
         send(id, SRV_REMOVE_CONFIRM_NO, fd(contact));
     }
 }
@@ -848,7 +848,7 @@ void Core::do_offline_end(Conn& c, const std::string& body) {
 
 int Core::visible_state(int user) const {
     auto it = m_online.find(user);
-    if (it == m_online.end() || it->second.state == kPresenceAppearOffline) return kPresenceOffline;
+    if (it == m_online.end() || it->second.state == PS_APPEAR_OFFLINE) return PS_OFFLINE;
     return it->second.state;
 }
 
@@ -893,10 +893,10 @@ void Core::do_query_online(ConnId id, const Conn& c, const std::string& body) {
             break;
         }
     }
-    int state = entitled ? visible_state(contact) : kPresenceOffline;
+    int state = entitled ? visible_state(contact) : PS_OFFLINE;
     send(id, SRV_ONLINE_STATE, f10(contact), state);
     auto it = m_online.find(contact);
-    if (state != kPresenceOffline && it != m_online.end())
+    if (state != PS_OFFLINE && it != m_online.end())
         send(id, SRV_ONLINE_ADDRESS, f10(contact) + ":" + it->second.address);
     else
         send(id, SRV_ONLINE_DONE);
@@ -916,7 +916,7 @@ void Core::do_status_to_contact(const Conn& c, const std::string& body) {
     if (!claim_ok(sender, c.peer_ip, "status notice")) return;
     // Only to someone who keeps the sender in the list.
     if (m_store.get_relation(contact, sender, nullptr, nullptr) != 0) return;
-    if (state == kPresenceAppearOffline) state = kPresenceOffline;
+    if (state == PS_APPEAR_OFFLINE) state = PS_OFFLINE;
     std::string address = cut(first_word(text.substr(29)), kAddressMax);
     send(it->second.conn, SRV_PEER_STATUS, f10(sender) + ":" + f6(state) + ":" + address);
 }
@@ -1169,10 +1169,10 @@ int Core::seed_demo() {
         }
     }
     int friends = m_store.add_group(ids[0], "Friends");
-    bool ok = friends > 0 && m_store.set_relation(ids[0], ids[1], kRelAdded, friends) == 0 &&
-              m_store.set_relation(ids[1], ids[0], kRelAdded, 0) == 0 &&
-              m_store.set_relation(ids[1], ids[2], kRelAdded, 0) == 0 &&
-              m_store.set_relation(ids[2], ids[1], kRelAdded, 0) == 0;
+    bool ok = friends > 0 && m_store.set_relation(ids[0], ids[1], REL_ADDED, friends) == 0 &&
+              m_store.set_relation(ids[1], ids[0], REL_ADDED, 0) == 0 &&
+              m_store.set_relation(ids[1], ids[2], REL_ADDED, 0) == 0 &&
+              m_store.set_relation(ids[2], ids[1], REL_ADDED, 0) == 0;
     if (!ok || m_store.commit() != 0) {
         m_store.rollback();
         return -1;

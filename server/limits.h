@@ -1,25 +1,17 @@
-// Limits and states of the messenger server. The command numbers themselves are the protocol's
-// (protocol/commands.h), shared with the client.
+// Limits of the messenger server. Command numbers, presence and relation states and the sizes of
+// the client's tables are the protocol's (protocol/commands.h), shared with the client.
 #pragma once
 #include <cstdint>
 
+#include "protocol/commands.h"
+
 namespace srv {
 
-// Relation states of one user towards a contact.
-constexpr int kRelAdded = 3;          // both sides agreed, or this user added the contact
-constexpr int kRelAskedToAdd = 4;     // the contact added this user; awaiting an answer
-constexpr int kRelAskedToRemove = 6;  // the contact removed this user; awaiting an answer
-constexpr int kRelRemoveDeclined = 7;
+// The highest presence state a client may set (presence_state runs from PS_OFFLINE to it).
+constexpr int kPresenceMax = PS_APPEAR_OFFLINE;
 
-// Presence states.
-constexpr int kPresenceOffline = 0;
-constexpr int kPresenceOnline = 1;
-constexpr int kPresenceAppearOffline = 7;
-constexpr int kPresenceMax = 7;
-
-// Limits that mirror the client's tables and fields.
-constexpr int kMaxContacts = 100;  // contact table of a client
-constexpr int kMaxGroups = 50;     // group table of a client
+// Limits that mirror the client's fields (its tables' sizes are the protocol's kMaxContacts and
+// kMaxGroups).
 constexpr int kGroupNameMax = 31;
 constexpr int kEmailMax = 126;         // the sign-in dialog cuts the e-mail to this
 constexpr int kLoginPasswordMax = 31;  // the sign-in dialog cuts the password to this
