@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "peer/slave_header.h"
 #include "protocol/commands.h"
 #include "server/limits.h"
 #include "server/password.h"
@@ -1099,21 +1100,21 @@ void Core::do_route_info(int command, const std::string& body) {
 // ---- datagrams ----
 
 int Core::on_datagram(std::string_view d, const std::string& from_ip, std::string* ack) {
-    const size_t inner = kDatagramOuterLen + kHeaderLen;  // 66
+    const size_t inner = kOuterHeaderLen + kHeaderLen;  // 66
     if (d.size() < inner || d.size() > static_cast<size_t>(kDatagramMax)) return -1;
     // The same checks the receiving client applies, so nothing is relayed that it would reject.
-    for (size_t i = 0; i < inner; i++)
+    if (check_outer_header(d.data()) >= 0) return -1;
+    for (size_t i = kOuterHeaderLen; i < inner; i++)
         if (!((d[i] >= '0' && d[i] <= '9') || d[i] == ' ' || d[i] == ':')) return -1;
-    if (d[12] != ':' || d[23] != ':' || d[34] != ':' || d[45] != ':') return -1;
     int receiver = 0, sender = 0;
     msg_header h;
     if (!parse_field(d, 13, 10, &receiver) || !parse_field(d, 24, 10, &sender) ||
-        parse_header(d.data() + kDatagramOuterLen, &h) != 0 || h.len < 0 ||
+        parse_header(d.data() + kOuterHeaderLen, &h) != 0 || h.len < 0 ||
         inner + static_cast<size_t>(h.len) > d.size())
         return -1;
     auto it = m_online.find(receiver);
     if (it != m_online.end() && !claim_ok(sender, from_ip, "datagram")) return -2;
-    ack->assign(d.substr(0, kDatagramOuterLen));
+    ack->assign(d.substr(0, kOuterHeaderLen));
     if (it == m_online.end()) return 0;
     std::string body(d.substr(0, inner + static_cast<size_t>(h.len)));
     xor_scramble(body.data() + inner, h.len);

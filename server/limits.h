@@ -32,7 +32,6 @@ constexpr int kMaxChecksPerAccount = 4;
 // Offline messages kept for one recipient: more are refused until some are read.
 constexpr int kOfflineQuotaMessages = 1000;
 constexpr int64_t kOfflineQuotaBytes = 10 * 1024 * 1024;
-constexpr int kDatagramOuterLen = 46;                 // "%12d:%10d:%10d:%10d:"
 constexpr int kDatagramMax = 1024;                    // clients cut a datagram to this
 constexpr int kDefaultIdleSeconds = 90;  // main connections send a keep-alive every 5 s
 constexpr int kRelayPorts[3] = {80, 443, 8199};  // default ports of a client's relay server
@@ -40,9 +39,8 @@ constexpr int kRelayProbeMs = 3000;              // connect attempt that confirm
 constexpr int kMaxBoardPort = 9999;  // a port travels in the 4-digit board_num of the header
 constexpr int kSlaveAddressMax = 127;            // client's slave-server address field
 constexpr int kRouteTextMax = 1000;              // client's text limit towards a home server
-// Built-in relay: outer header, payload cap and idle limit (clients register every 10 s).
-constexpr int kOuterHeaderLen = 46;
-constexpr int kOuterPayloadCap = 2000;
+// Built-in relay (its outer header and payload cap are peer/slave_header.h's): what a bad header
+// takes with it, and the idle limit (clients register every 10 s).
 constexpr int kRelayBadHeaderDrop = 2048;
 constexpr int kRelayIdleSeconds = 70;
 constexpr int kRelayMaxConnections = 1000;  // main connections send a keep-alive every 5 s
