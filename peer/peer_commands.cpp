@@ -8,6 +8,7 @@
 
 #include "peer/file_transfer.h"
 #include "peer/peer_socket.h"
+#include "protocol/commands.h"
 #include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
@@ -38,13 +39,6 @@ void peer_extra_dispatch(int path, int command, const char* body, int len, int b
         }
 }
 
-// Main-window notifications raised here.
-constexpr int kNotifyShowChat = 7;
-constexpr int kNotifyOpenChat = 8;
-constexpr int kNotifyFileAccepted = 41;
-constexpr int kNotifyFileRefused = 42;
-constexpr int kNotifyKnock = 48;
-
 // 200: the ten-character id of the peer that opened the connection.
 void do_identify(const char* body, int len, int index) {
     if (index < 0 || index >= kPeerSlots || len < 1) return;
@@ -60,7 +54,7 @@ void do_identify(const char* body, int len, int index) {
 // Finds the peer's chat window, having the main window open one when none is open.
 chat_window* find_or_open_chat(int peer_id) {
     if (chat_window* w = get_chat_dlg_from_peer_id(peer_id)) return w;
-    send_main(kNotifyOpenChat, peer_id, 0);
+    send_main(NM_OPEN_CHAT, peer_id, 0);
     return get_chat_dlg_from_peer_id(peer_id);
 }
 
@@ -92,7 +86,7 @@ void do_chat_echo(int path, const char* body, int len, int peer_id) {
             log_line("could not find chat_dlg in do_relay_peer_udp_from_server, peer_id:%d.\r\n", peer_id);
         return;
     }
-    w->send(kNotifyShowChat, reinterpret_cast<intptr_t>(body), len);
+    w->send(NM_CHAT_TEXT, reinterpret_cast<intptr_t>(body), len);
 }
 }  // namespace
 
@@ -103,7 +97,7 @@ int do_private_chat_from_peer(const char* body, int len, int peer_id, int index)
         return -1;
     }
     echo_chat(index >= 0 ? PEER_PATH_DIRECT : PEER_PATH_UDP, body, len, peer_id, index);
-    w->send(kNotifyShowChat, reinterpret_cast<intptr_t>(body), len);
+    w->send(NM_CHAT_TEXT, reinterpret_cast<intptr_t>(body), len);
     return 0;
 }
 
@@ -114,7 +108,7 @@ int do_private_chat_indirect_from_peer(const char* body, int len, int peer_id) {
         return -1;
     }
     echo_chat(PEER_PATH_SLAVE, body, len, peer_id, -1);
-    w->send(kNotifyShowChat, reinterpret_cast<intptr_t>(body), len);
+    w->send(NM_CHAT_TEXT, reinterpret_cast<intptr_t>(body), len);
     return 0;
 }
 
@@ -141,12 +135,12 @@ void dispatch_peer_command(int path, int command, const char* body, int len, int
             break;
         case PEER_CHAT_ECHO: do_chat_echo(path, body, len, peer_id); break;
         case PEER_FILE_OFFER: do_file_transfer_ask_permission_from_peer(body, len, peer_id, path, index); break;
-        case PEER_FILE_ACCEPTED: post_main(kNotifyFileAccepted, peer_id, 0); break;
-        case PEER_FILE_REFUSED: post_main(kNotifyFileRefused, peer_id, 0); break;
+        case PEER_FILE_ACCEPTED: post_main(NM_FILE_ACCEPTED, peer_id, 0); break;
+        case PEER_FILE_REFUSED: post_main(NM_FILE_REFUSED, peer_id, 0); break;
         case PEER_FILE_BEGIN: do_file_transfer_begin_from_peer(body, len, peer_id, path, index); break;
         case PEER_FILE_DATA: do_file_transfer_cont_from_peer(body, len, peer_id, path, index); break;
         case PEER_FILE_END: do_file_transfer_end_from_peer(body, len, peer_id, path, index); break;
-        case PEER_KNOCK: post_main(kNotifyKnock, peer_id, 0); break;
+        case PEER_KNOCK: post_main(NM_KNOCK, peer_id, 0); break;
         case PEER_KEEP_ALIVE: break;  // the reader already reset the idle count
         default:
             // Voice, video, file and route commands are handled by their own layers; anything

@@ -56,7 +56,7 @@ int peer_request_connect_back(int peer_id) {
         return -1;
     }
     char msg[kHeaderLen + kConnectBackBodyMax];
-    int total = build_message(msg, sizeof(msg), 0, 0, 380, body, len);
+    int total = build_message(msg, sizeof(msg), 0, 0, CMD_PEER_ADDRESS_REQUEST, body, len);
     one_shot.my_send_fixed_len(msg, total);
     one_shot.my_close();
     return 0;

@@ -19,6 +19,7 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "platform/wakeup.h"
+#include "protocol/commands.h"
 #include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/proxy.h"
@@ -151,7 +152,8 @@ int peer_slots_in_use() {
 
 void send_identification(int index) {
     char msg[kHeaderLen + 11];
-    std::snprintf(msg, sizeof(msg), "%4d:%4d:%4d:%4d:%10d", 0, 0, 200, 10, peer_my_user_id());
+    std::snprintf(msg, sizeof(msg), "%4d:%4d:%4d:%4d:%10d", 0, 0, PEER_IDENTIFY, 10,
+                  peer_my_user_id());
     g_peer_socks[index].my_send_fixed_len(msg, kHeaderLen + 10);
 }
 
@@ -205,7 +207,7 @@ int connect_to_peer(int peer_id, const char* address) {
                  peer_id);
         return -1;
     }
-    if (peer_slave_socks_in_use() < 5) general_command_to_server(460);
+    if (peer_slave_socks_in_use() < 5) general_command_to_server(CMD_SLAVE_SERVER_REQUEST);
 
     int index = take_peer_slot();
     Cpeer_socket& slot = g_peer_socks[index];
@@ -257,7 +259,7 @@ void peer_keepalive_pass() {
     }
     for (auto [index, gen] : silent) close_peer_slot(index, gen);
     char msg[kHeaderLen + 1];
-    build_header(msg, 0, 0, 1001, 0);
+    build_header(msg, 0, 0, PEER_KEEP_ALIVE, 0);
     for (int i = 0; i < kPeerSlots; i++) {
         bool live;
         {

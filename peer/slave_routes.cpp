@@ -15,9 +15,6 @@
 #include "protocol/tables.h"
 
 namespace {
-constexpr int kRequestRoute = 480;
-constexpr int kRouteInfoA = 481;
-constexpr int kRouteInfoB = 482;
 constexpr int kIdFieldWidth = 10;
 }  // namespace
 
@@ -44,10 +41,10 @@ int do_request_slave_server_addr_to_peer(int requester_id) {
     char text[256];
     std::snprintf(text, sizeof(text), "%10d:%6d:%6d:%6d:%s", me, a.ports[0][0], a.ports[0][1],
                   a.ports[0][2], a.address[0]);
-    general_str_command_to_peer_server(kRouteInfoA, 0, requester_id, text);
+    general_str_command_to_peer_server(CMD_PEER_SLAVE1, 0, requester_id, text);
     std::snprintf(text, sizeof(text), "%10d:%6d:%6d:%6d:%s", me, a.ports[1][0], a.ports[1][1],
                   a.ports[1][2], a.address[1]);
-    general_str_command_to_peer_server(kRouteInfoB, 0, requester_id, text);
+    general_str_command_to_peer_server(CMD_PEER_SLAVE2, 0, requester_id, text);
     return 0;
 }
 
@@ -73,7 +70,7 @@ int do_peer_slave_server_info_from_server(const char* body, int len) {
 }
 
 int request_peer_slave_route(int contact_id) {
-    return general_str_command_to_peer_server(kRequestRoute, 0, contact_id, "");
+    return general_str_command_to_peer_server(CMD_SLAVE_ADDR_REQUEST, 0, contact_id, "");
 }
 
 void request_missing_slave_routes() {

@@ -17,6 +17,7 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "platform/wakeup.h"
+#include "protocol/commands.h"
 #include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
@@ -477,7 +478,7 @@ void route_keepalive_pass() {
             if (r.in_use == 1) live.push_back(r.peer_id);
     }
     for (int peer_id : live)
-        general_str_command_to_peer_through_slave_server(peer_id, kRouteRefreshCommand, 0, "");
+        general_str_command_to_peer_through_slave_server(peer_id, PEER_ROUTE_KEEP_ALIVE, 0, "");
 }
 
 // ---- poller and reader ----------------------------------------------------------------------
@@ -574,7 +575,7 @@ void reader_thread(int index, uint64_t gen) {
             continue;
         }
         payload[kHeaderLen + h.len] = '\0';
-        if (h.command == kRouteRefreshCommand) {
+        if (h.command == PEER_ROUTE_KEEP_ALIVE) {
             refresh_peer_slave_server(oh.first_id, address);
             continue;
         }

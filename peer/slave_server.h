@@ -32,7 +32,6 @@ constexpr int kSlaveKeepAliveMs = 10000;
 constexpr int kSlaveIdleLimit = 6;
 constexpr int kSlaveWantedConnections = 5;  // fewer in use: connect_to_peer asks for more (460)
 constexpr int kPeerServerTextLimit = 1000;
-constexpr int kRouteRefreshCommand = 1002;
 
 class Cpeer_socket_indirect : public Clink_socket, public slot_fields {
 public:

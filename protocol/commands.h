@@ -44,6 +44,9 @@
     X(CMD_RELAY_TRAFFIC, 451, "relay_traffic")                                 \
     X(CMD_RELAY_CONNECTIONS, 452, "relay_connections")                         \
     X(CMD_SLAVE_SERVER_REQUEST, 460, "slave_server_request")                   \
+    X(CMD_SLAVE_ADDR_REQUEST, 480, "slave_addr_request") /* home server */     \
+    X(CMD_PEER_SLAVE1, 481, "peer_slave1") /* home server */                   \
+    X(CMD_PEER_SLAVE2, 482, "peer_slave2") /* home server */                   \
     X(CMD_KEEP_ALIVE, 1000, "keep_alive")
 
 enum client_command : int {

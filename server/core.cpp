@@ -10,7 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "server/commands.h"
+#include "peer/slave_header.h"
+#include "protocol/commands.h"
+#include "server/limits.h"
 #include "server/password.h"
 
 namespace srv {
@@ -141,7 +143,7 @@ void Core::end_presence(int user, ConnId id, bool tell_watchers) {
     if (it == m_online.end() || it->second.conn != id) return;
     std::string address = it->second.address;
     m_online.erase(it);
-    if (tell_watchers) notify_watchers(user, kPresenceOffline, address);
+    if (tell_watchers) notify_watchers(user, PS_OFFLINE, address);
 }
 
 void Core::on_message(ConnId id, const msg_header& header, std::string body) {
@@ -261,114 +263,114 @@ void Core::handle(ConnId id, Conn& c, const msg_header& h, const std::string& bo
         return false;
     };
     switch (h.command) {
-        case kCmdLogin:
+        case CMD_LOGIN:
             do_login(id, c, body);
             break;
-        case kCmdSignOut:
+        case CMD_SIGN_OUT:
             do_sign_out(id, c);
             break;
-        case kCmdGetGroups:
+        case CMD_GET_GROUPS:
             if (need_login(0)) send_groups(id, user);
             break;
-        case kCmdGetContacts:
+        case CMD_GET_CONTACTS:
             if (need_login(0)) send_contacts(id, user);
             break;
-        case kCmdLocalAddress:
+        case CMD_LOCAL_ADDRESS:
             if (need_login(0)) do_local_address(c, body);
             break;
-        case kCmdRegister:
+        case CMD_REGISTER:
             do_register(id, c, body);
             break;
-        case kCmdSearchContact:
-            if (need_login(kRepSearchFailed)) do_search(id, body);
+        case CMD_SEARCH_CONTACT:
+            if (need_login(SRV_SEARCH_FAILED)) do_search(id, body);
             break;
-        case kCmdAddContact:
-            if (need_login(kRepAddFailed)) do_add_contact(id, user, body);
+        case CMD_ADD_CONTACT:
+            if (need_login(SRV_ADD_FAILED)) do_add_contact(id, user, body);
             break;
-        case kCmdAddConfirmYes:
-        case kCmdAddConfirmNo:
-            if (need_login(0)) do_add_confirm(id, user, body, h.command == kCmdAddConfirmYes);
+        case CMD_ACCEPT_ADDED:
+        case CMD_DECLINE_ADDED:
+            if (need_login(0)) do_add_confirm(id, user, body, h.command == CMD_ACCEPT_ADDED);
             break;
-        case kCmdRemoveContact:
-            if (need_login(kRepRemoveFailed)) do_remove_contact(id, user, body);
+        case CMD_REMOVE_CONTACT:
+            if (need_login(SRV_REMOVE_FAILED)) do_remove_contact(id, user, body);
             break;
-        case kCmdRemoveConfirmYes:
-        case kCmdRemoveConfirmNo:
-            if (need_login(0)) do_remove_confirm(id, user, body, h.command == kCmdRemoveConfirmYes);
+        case CMD_ACCEPT_REMOVED:
+        case CMD_KEEP_REMOVED:
+            if (need_login(0)) do_remove_confirm(id, user, body, h.command == CMD_ACCEPT_REMOVED);
             break;
-        case kCmdMoveContact:
+        case CMD_MOVE_CONTACT:
             if (need_login(0)) do_move_contact(user, body);
             break;
-        case kCmdAddGroup:
-            if (need_login(kRepGroupAddFailed)) do_add_group(id, user, body);
+        case CMD_ADD_GROUP:
+            if (need_login(SRV_GROUP_ADD_FAILED)) do_add_group(id, user, body);
             break;
-        case kCmdRenameGroup:
-            if (need_login(kRepGroupRenameFailed)) do_rename_group(id, user, body);
+        case CMD_RENAME_GROUP:
+            if (need_login(SRV_GROUP_RENAME_FAILED)) do_rename_group(id, user, body);
             break;
-        case kCmdRemoveGroup:
-            if (need_login(kRepGroupRemoveFailed)) do_remove_group(id, user, body);
+        case CMD_REMOVE_GROUP:
+            if (need_login(SRV_GROUP_REMOVE_FAILED)) do_remove_group(id, user, body);
             break;
-        case kCmdOfflineCheck:
-            if (need_login(0) && m_store.has_offline(user)) send(id, kRepOfflineWaiting);
+        case CMD_OFFLINE_CHECK:
+            if (need_login(0) && m_store.has_offline(user)) send(id, SRV_OFFLINE_WAITING);
             break;
-        case kCmdOfflineFetch:
+        case CMD_OFFLINE_READ:
             if (need_login(0)) do_offline_fetch(id, user);
             break;
-        case kCmdOfflineDelete:
+        case CMD_OFFLINE_DONE:
             if (need_login(0)) do_offline_delete(user, body);
             break;
-        case kCmdSetPresence:
+        case CMD_SET_STATUS:
             if (need_login(0)) do_presence(id, user, body);
             break;
-        case kCmdSpeedStart:
-        case kCmdSpeedData:
+        case CMD_SPEED_START:
+        case CMD_SPEED_DATA:
             break;
-        case kCmdSpeedEnd:
-            send(id, kRepSpeedBegin);
-            send(id, kRepSpeedEnd);
+        case CMD_SPEED_END:
+            send(id, SRV_SPEED_BEGIN);
+            send(id, SRV_SPEED_END);
             break;
-        case kCmdSpeedResult:
+        case CMD_SPEED_RESULT:
             if (need_login(0)) do_stat(user, "speed", body);
             break;
-        case kCmdRelayTraffic:
+        case CMD_RELAY_TRAFFIC:
             if (need_login(0)) do_stat(user, "relay_traffic", body);
             break;
-        case kCmdRelayConnections:
+        case CMD_RELAY_CONNECTIONS:
             if (need_login(0)) do_stat(user, "relay_connections", body);
             break;
-        case kCmdKeepAlive:
+        case CMD_KEEP_ALIVE:
             break;
-        case kCmdRelayPort80:
-        case kCmdRelayPort443:
-        case kCmdRelayPort8199:
-            if (need_login(0)) do_relay_port(id, c, h.command - kCmdRelayPort80, h.board_num);
+        case CMD_RELAY_PORT_80:
+        case CMD_RELAY_PORT_443:
+        case CMD_RELAY_PORT_8199:
+            if (need_login(0)) do_relay_port(id, c, h.command - CMD_RELAY_PORT_80, h.board_num);
             break;
-        case kCmdSlaveServerRequest:
+        case CMD_SLAVE_SERVER_REQUEST:
             if (need_login(0)) do_slave_request(id, user);
             break;
-        case kCmdSlaveRouteRequest:
+        case CMD_SLAVE_ADDR_REQUEST:
             do_route_request(c, body);
             break;
-        case kCmdSlaveRouteA:
-        case kCmdSlaveRouteB:
+        case CMD_PEER_SLAVE1:
+        case CMD_PEER_SLAVE2:
             do_route_info(h.command, body);
             break;
-        case kCmdQueryOnline:
+        case CMD_QUERY_ONLINE:
             do_query_online(id, c, body);
             break;
-        case kCmdStatusToContact:
+        case CMD_STATUS_TO_HOME:
             do_status_to_contact(c, body);
             break;
-        case kCmdConnectBack:
+        case CMD_PEER_ADDRESS_REQUEST:
             do_connect_back(c, body);
             break;
-        case kCmdOfflineBegin:
+        case CMD_OFFLINE_BEGIN:
             do_offline_begin(c, body);
             break;
-        case kCmdOfflinePart:
+        case CMD_OFFLINE_TEXT:
             do_offline_part(c, body);
             break;
-        case kCmdOfflineEnd:
+        case CMD_OFFLINE_END:
             do_offline_end(c, body);
             break;
         default:
@@ -386,7 +388,7 @@ void Core::do_login(ConnId id, Conn& c, const std::string& body) {
     size_t colon = text.find(':');
     if (colon == std::string::npos) {
         note("connection %llu: login without ':' refused", static_cast<unsigned long long>(id));
-        send(id, kRepLoginFailed);
+        send(id, SRV_LOGIN_FAILED);
         return;
     }
     std::string email = cut(text.substr(0, colon), kEmailMax);
@@ -395,7 +397,7 @@ void Core::do_login(ConnId id, Conn& c, const std::string& body) {
     if (email.empty() || m_store.find_user_by_email(email, &user) != 0) {
         note("connection %llu: login for unknown e-mail '%s'", static_cast<unsigned long long>(id),
              email.c_str());
-        send(id, kRepLoginFailed);
+        send(id, SRV_LOGIN_FAILED);
         return;
     }
     c.busy = true;
@@ -410,7 +412,7 @@ void Core::do_login(ConnId id, Conn& c, const std::string& body) {
              static_cast<unsigned long long>(id), email.c_str());
         auto it = m_conns.find(id);
         if (it != m_conns.end()) it->second.busy = false;
-        send(id, kRepLoginFailed);
+        send(id, SRV_LOGIN_FAILED);
         drain(id);
     };
     queue_check(c.peer_ip, std::move(job));
@@ -424,7 +426,7 @@ void Core::finish_login(ConnId id, const User& user, bool ok) {
     if (!ok) {
         m_log.limited(c.budget, "connection %llu: wrong password for %s",
                       static_cast<unsigned long long>(id), user.email.c_str());
-        send(id, kRepLoginFailed);
+        send(id, SRV_LOGIN_FAILED);
         drain(id);
         return;
     }
@@ -437,7 +439,7 @@ void Core::finish_login(ConnId id, const User& user, bool ok) {
                    static_cast<unsigned long long>(id), static_cast<unsigned long long>(old_id));
         auto oc = m_conns.find(old_id);
         if (oc != m_conns.end()) oc->second.user_id = 0;
-        send(old_id, kRepLoggedInElsewhere);
+        send(old_id, SRV_LOGGED_IN_ELSEWHERE);
         m_transport.close(old_id);
         m_online.erase(old);
     }
@@ -446,16 +448,16 @@ void Core::finish_login(ConnId id, const User& user, bool ok) {
     m_online_index = m_online_index % 9999 + 1;
     Presence& p = m_online[user.id];
     p.conn = id;
-    p.state = kPresenceOffline;
+    p.state = PS_OFFLINE;
     p.address = c.peer_ip;
 
-    send(id, kRepSessionId, fd(c.session_id));
-    send(id, kRepUserId, fd(user.id));
-    send(id, kRepOnlineIndex, fd(m_online_index));
-    send(id, kRepName1, cut(user.first_name, 31));
-    send(id, kRepName2, cut(user.last_name, 31));
-    send(id, kRepName3, cut(user.nick_name, 31));
-    send(id, kRepLoginOk);
+    send(id, SRV_SESSION_ID, fd(c.session_id));
+    send(id, SRV_USER_ID, fd(user.id));
+    send(id, SRV_ONLINE_INDEX, fd(m_online_index));
+    send(id, SRV_NAME1, cut(user.first_name, 31));
+    send(id, SRV_NAME2, cut(user.last_name, 31));
+    send(id, SRV_NAME3, cut(user.nick_name, 31));
+    send(id, SRV_LOGIN_OK);
     m_log.line("connection %llu: user %d (%s) signed in", static_cast<unsigned long long>(id),
                user.id, user.email.c_str());
     drain(id);
@@ -465,7 +467,7 @@ void Core::do_register(ConnId id, Conn& c, const std::string& body) {
     if (body.size() != static_cast<size_t>(kRegisterRecordLen)) {
         note("connection %llu: registration record of %zu bytes refused",
              static_cast<unsigned long long>(id), body.size());
-        send(id, kRepRegisterFailed);
+        send(id, SRV_REGISTER_ERROR);
         return;
     }
     User u;
@@ -483,12 +485,12 @@ void Core::do_register(ConnId id, Conn& c, const std::string& body) {
         has_control(u.nick_name)) {
         note("connection %llu: registration with invalid fields refused",
              static_cast<unsigned long long>(id));
-        send(id, kRepRegisterFailed);
+        send(id, SRV_REGISTER_ERROR);
         return;
     }
     User existing;
     if (m_store.find_user_by_email(u.email, &existing) == 0) {
-        send(id, kRepRegisterEmailExists);
+        send(id, SRV_REGISTER_EMAIL_EXISTS);
         return;
     }
     c.busy = true;
@@ -510,13 +512,13 @@ void Core::do_register(ConnId id, Conn& c, const std::string& body) {
         if (result > 0) {
             m_log.line("connection %llu: registered user %d (%s)",
                        static_cast<unsigned long long>(id), result, u.email.c_str());
-            send(id, kRepRegisterOk);
+            send(id, SRV_REGISTER_OK);
         } else if (result == Store::kEmailExists) {
-            send(id, kRepRegisterEmailExists);
+            send(id, SRV_REGISTER_EMAIL_EXISTS);
         } else {
             m_log.line("registration of %s failed: %s", u.email.c_str(),
                        m_store.last_error().c_str());
-            send(id, kRepRegisterFailed);
+            send(id, SRV_REGISTER_ERROR);
         }
         drain(id);
     };
@@ -538,31 +540,31 @@ void Core::do_sign_out(ConnId id, Conn& c) {
 void Core::send_groups(ConnId id, int user) {
     std::vector<Group> groups;
     m_store.list_groups(user, &groups);
-    send(id, kRepGroupsBegin);
-    for (const Group& g : groups) send(id, kRepGroup, f10(g.id) + ":" + cut(g.name, 63));
-    send(id, kRepGroupsEnd);
+    send(id, SRV_GROUPS_BEGIN);
+    for (const Group& g : groups) send(id, SRV_GROUP, f10(g.id) + ":" + cut(g.name, 63));
+    send(id, SRV_GROUPS_END);
 }
 
 void Core::send_contacts(ConnId id, int user) {
     std::vector<ContactEntry> contacts;
     m_store.list_contacts(user, &contacts);
-    send(id, kRepContactsBegin);
+    send(id, SRV_CONTACTS_BEGIN);
     for (const ContactEntry& e : contacts) {
         std::string name = e.contact.nick_name.empty() ? e.contact.email : e.contact.nick_name;
-        send(id, kRepContact, f10(e.contact_id) + ":" + f10(e.group_id) + ":" + cut(name, 63));
+        send(id, SRV_CONTACT, f10(e.contact_id) + ":" + f10(e.group_id) + ":" + cut(name, 63));
     }
     // The details come before the end of the list, so that a client acting on the complete list
     // (asking about relation states 4 and 6, querying home servers) already has them.
     for (const ContactEntry& e : contacts) {
         std::string key = f10(e.contact_id) + ":";
-        send(id, kRepContactHomeServer, key + cut(m_options.advertise, 31));
-        send(id, kRepContactExtra, key + cut(first_word(e.contact.country), 31));
-        send(id, kRepContactFirstName, key + cut(e.contact.first_name, 63));
-        send(id, kRepContactLastName, key + cut(e.contact.last_name, 63));
-        send(id, kRepContactEmail, key + cut(e.contact.email, 127));
-        send(id, kRepContactRelation, key + fd(e.state));
+        send(id, SRV_CONTACT_HOME_SERVER, key + cut(m_options.advertise, 31));
+        send(id, SRV_CONTACT_EXTRA, key + cut(first_word(e.contact.country), 31));
+        send(id, SRV_CONTACT_FIRST_NAME, key + cut(e.contact.first_name, 63));
+        send(id, SRV_CONTACT_LAST_NAME, key + cut(e.contact.last_name, 63));
+        send(id, SRV_CONTACT_EMAIL, key + cut(e.contact.email, 127));
+        send(id, SRV_CONTACT_RELATION, key + fd(e.state));
     }
-    send(id, kRepContactsEnd);
+    send(id, SRV_CONTACTS_END);
 }
 
 void Core::refresh_contacts_if_online(int user) {
@@ -586,18 +588,18 @@ void Core::do_search(ConnId id, const std::string& body) {
     std::string email = cut(c_text(body), 127);
     User u;
     if (email.empty() || has_control(email)) {
-        send(id, kRepSearchFailed);
+        send(id, SRV_SEARCH_FAILED);
         return;
     }
     if (m_store.find_user_by_email(email, &u) != 0) {
-        send(id, kRepSearchNotFound);
+        send(id, SRV_SEARCH_NOT_FOUND);
         return;
     }
-    send(id, kRepFoundId, fd(u.id));
-    send(id, kRepFoundFirstName, cut(u.first_name, 31));
-    send(id, kRepFoundLastName, cut(u.last_name, 31));
-    send(id, kRepFoundNick, cut(u.nick_name, 127));
-    send(id, kRepFoundEmail, cut(u.email, 127));
+    send(id, SRV_FOUND_ID, fd(u.id));
+    send(id, SRV_FOUND_FIRST_NAME, cut(u.first_name, 31));
+    send(id, SRV_FOUND_LAST_NAME, cut(u.last_name, 31));
+    send(id, SRV_FOUND_NICK_NAME, cut(u.nick_name, 127));
+    send(id, SRV_FOUND_EMAIL, cut(u.email, 127));
 }
 
 void Core::do_add_contact(ConnId id, int user, const std::string& body) {
@@ -606,11 +608,11 @@ void Core::do_add_contact(ConnId id, int user, const std::string& body) {
     if (!parse_field(body, 0, 10, &contact) || body.size() < 21 || body[10] != ':' ||
         !parse_field(body, 11, 10, &group) || contact == user ||
         m_store.find_user(contact, &other) != 0) {
-        send(id, kRepAddFailed);
+        send(id, SRV_ADD_FAILED);
         return;
     }
     if (m_store.get_relation(user, contact, nullptr, nullptr) == 0) {
-        send(id, kRepAddExists);
+        send(id, SRV_ADD_EXISTS);
         return;
     }
     if (group != 0 && !m_store.group_owned(user, group)) group = 0;
@@ -618,66 +620,66 @@ void Core::do_add_contact(ConnId id, int user, const std::string& body) {
     bool they_have_me = m_store.get_relation(contact, user, &their_state, &their_group) == 0;
     if (m_store.count_contacts(user) >= kMaxContacts ||
         (!they_have_me && m_store.count_contacts(contact) >= kMaxContacts)) {
-        send(id, kRepAddFailed);
+        send(id, SRV_ADD_FAILED);
         return;
     }
     bool ok = m_store.begin() == 0;
-    ok = ok && m_store.set_relation(user, contact, kRelAdded, group) == 0;
+    ok = ok && m_store.set_relation(user, contact, REL_ADDED, group) == 0;
     if (!they_have_me)
-        ok = ok && m_store.set_relation(contact, user, kRelAskedToAdd, 0) == 0;
-    else if (their_state == kRelAskedToRemove)
-        ok = ok && m_store.set_relation_state(contact, user, kRelAdded) == 0;
+        ok = ok && m_store.set_relation(contact, user, REL_ADDED_ME, 0) == 0;
+    else if (their_state == REL_REMOVED_ME)
+        ok = ok && m_store.set_relation_state(contact, user, REL_ADDED) == 0;
     ok = ok && m_store.commit() == 0;
     if (!ok) {
         m_store.rollback();
         m_log.line("add contact %d -> %d failed: %s", user, contact, m_store.last_error().c_str());
-        send(id, kRepAddFailed);
+        send(id, SRV_ADD_FAILED);
         return;
     }
-    send(id, kRepAddOk);
-    if (!they_have_me || their_state == kRelAskedToRemove) refresh_contacts_if_online(contact);
+    send(id, SRV_ADD_OK);
+    if (!they_have_me || their_state == REL_REMOVED_ME) refresh_contacts_if_online(contact);
 }
 
 void Core::do_add_confirm(ConnId id, int user, const std::string& body, bool yes) {
     int contact = 0;
     if (!parse_int(c_text(body), &contact)) {
-        send(id, kRepAddConfirmRefused, "0");
+        send(id, SRV_ADD_CONFIRM_NO, "0");
         return;
     }
     int state = 0;
     bool have = m_store.get_relation(user, contact, &state, nullptr) == 0;
     if (yes) {
-        if (have && state != kRelAdded && m_store.set_relation_state(user, contact, kRelAdded) != 0)
+        if (have && state != REL_ADDED && m_store.set_relation_state(user, contact, REL_ADDED) != 0)
             have = false;
-        send(id, have ? kRepAddConfirmOk : kRepAddConfirmRefused, fd(contact));
+        send(id, have ? SRV_ADD_CONFIRM_OK : SRV_ADD_CONFIRM_NO, fd(contact));
         // The user who asked learns the new contact's home server (and so can reach it at once)
         // from a fresh list instead of only at the next sign-in.
         if (have) refresh_contacts_if_online(contact);
         return;
     }
     // Declined: the request disappears from this user's list; the other side keeps its entry.
-    if (have && state == kRelAskedToAdd) m_store.delete_relation(user, contact);
-    send(id, kRepAddConfirmRefused, fd(contact));
+    if (have && state == REL_ADDED_ME) m_store.delete_relation(user, contact);
+    send(id, SRV_ADD_CONFIRM_NO, fd(contact));
 }
 
 void Core::do_remove_contact(ConnId id, int user, const std::string& body) {
     int contact = 0;
     if (!parse_int(c_text(body), &contact)) {
-        send(id, kRepRemoveFailed);
+        send(id, SRV_REMOVE_FAILED);
         return;
     }
     bool ok = m_store.begin() == 0;
     ok = ok && m_store.delete_relation(user, contact) == 0;
     int their_state = 0;
     bool they_have_me = ok && m_store.get_relation(contact, user, &their_state, nullptr) == 0;
-    if (they_have_me) ok = m_store.set_relation_state(contact, user, kRelAskedToRemove) == 0;
+    if (they_have_me) ok = m_store.set_relation_state(contact, user, REL_REMOVED_ME) == 0;
     ok = ok && m_store.commit() == 0;
     if (!ok) {
         m_store.rollback();
-        send(id, kRepRemoveFailed);
+        send(id, SRV_REMOVE_FAILED);
         return;
     }
-    send(id, kRepRemoveOk, fd(contact));
+    send(id, SRV_REMOVE_OK, fd(contact));
     if (they_have_me) refresh_contacts_if_online(contact);
 }
 
@@ -686,10 +688,10 @@ void Core::do_remove_confirm(ConnId id, int user, const std::string& body, bool 
     if (!parse_int(c_text(body), &contact)) return;
     if (yes) {
         m_store.delete_relation(user, contact);
-        send(id, kRepRemoveConfirmOk, fd(contact));
+        send(id, SRV_REMOVE_CONFIRM_OK, fd(contact));
     } else {
-        m_store.set_relation_state(user, contact, kRelRemoveDeclined);
-        send(id, kRepRemoveConfirmKept, fd(contact));
+        m_store.set_relation_state(user, contact, REL_REMOVAL_DECLINED);
+        send(id, SRV_REMOVE_CONFIRM_NO, fd(contact));
     }
 }
 
@@ -710,15 +712,15 @@ void Core::do_move_contact(int user, const std::string& body) {
 void Core::do_add_group(ConnId id, int user, const std::string& body) {
     std::string name = cut(c_text(body), kGroupNameMax);
     if (name.empty() || has_control(name) || m_store.count_groups(user) >= kMaxGroups) {
-        send(id, kRepGroupAddFailed);
+        send(id, SRV_GROUP_ADD_FAILED);
         return;
     }
     int gid = m_store.add_group(user, name);
     if (gid <= 0) {
-        send(id, kRepGroupAddFailed);
+        send(id, SRV_GROUP_ADD_FAILED);
         return;
     }
-    send(id, kRepGroupAddOk, fd(gid));
+    send(id, SRV_GROUP_ADD_OK, fd(gid));
 }
 
 void Core::do_rename_group(ConnId id, int user, const std::string& body) {
@@ -727,19 +729,19 @@ void Core::do_rename_group(ConnId id, int user, const std::string& body) {
     std::string name = text.size() > 11 ? cut(text.substr(11), kGroupNameMax) : std::string();
     if (!parse_field(text, 0, 10, &gid) || text.size() < 11 || text[10] != ':' || gid == 0 ||
         name.empty() || has_control(name) || m_store.rename_group(user, gid, name) != 0) {
-        send(id, kRepGroupRenameFailed);
+        send(id, SRV_GROUP_RENAME_FAILED);
         return;
     }
-    send(id, kRepGroupRenameOk, f10(gid) + ":" + name);
+    send(id, SRV_GROUP_RENAME_OK, f10(gid) + ":" + name);
 }
 
 void Core::do_remove_group(ConnId id, int user, const std::string& body) {
     int gid = 0;
     if (!parse_int(c_text(body), &gid) || gid == 0 || m_store.remove_group(user, gid) != 0) {
-        send(id, kRepGroupRemoveFailed);
+        send(id, SRV_GROUP_REMOVE_FAILED);
         return;
     }
-    send(id, kRepGroupRemoveOk, fd(gid));
+    send(id, SRV_GROUP_REMOVE_OK, fd(gid));
 }
 
 // ---- offline messages ----
@@ -749,10 +751,10 @@ void Core::do_offline_fetch(ConnId id, int user) {
     m_store.list_offline(user, &messages);
     auto& delivered = m_delivered[user];
     for (const OfflineMessage& m : messages) {
-        send(id, kRepOfflineMsgBegin, fd(static_cast<int>(m.id)));
+        send(id, SRV_OFFLINE_BEGIN, fd(static_cast<int>(m.id)));
         for (size_t pos = 0; pos < m.text.size(); pos += kOfflineChunk)
-            send(id, kRepOfflineMsgChunk, std::string_view(m.text).substr(pos, kOfflineChunk));
-        send(id, kRepOfflineMsgEnd, f10(m.sender));
+            send(id, SRV_OFFLINE_TEXT, std::string_view(m.text).substr(pos, kOfflineChunk));
+        send(id, SRV_OFFLINE_END, f10(m.sender));
         int64_t& top = delivered[m.sender];
         if (m.id > top) top = m.id;
     }
@@ -802,7 +804,7 @@ void Core::do_offline_begin(Conn& c, const std::string& body) {
         // on the main connection.
         auto on = m_online.find(from);
         if (on != m_online.end())
-            send(on->second.conn, kRepNotice2,
+            send(on->second.conn, SRV_NOTICE2,
                  "Your offline message to " +
                      cut(recipient.nick_name.empty() ? recipient.email : recipient.nick_name, 127) +
                      " was not delivered: too many messages are waiting for this user.");
@@ -847,7 +849,7 @@ void Core::do_offline_end(Conn& c, const std::string& body) {
 
 int Core::visible_state(int user) const {
     auto it = m_online.find(user);
-    if (it == m_online.end() || it->second.state == kPresenceAppearOffline) return kPresenceOffline;
+    if (it == m_online.end() || it->second.state == PS_APPEAR_OFFLINE) return PS_OFFLINE;
     return it->second.state;
 }
 
@@ -857,7 +859,7 @@ void Core::do_presence(ConnId id, int user, const std::string& body) {
     if (it == m_online.end()) return;
     if (parse_int(c_text(body), &state) && state >= 0 && state <= kPresenceMax)
         it->second.state = state;
-    send(id, kRepPresence, fd(it->second.state));
+    send(id, SRV_STATUS_SET, fd(it->second.state));
 }
 
 void Core::do_stat(int user, const char* column, const std::string& body) {
@@ -871,14 +873,14 @@ void Core::notify_watchers(int user, int state, const std::string& address) {
     std::string body = f10(user) + ":" + f6(state) + ":" + address;
     for (int w : watchers) {
         auto it = m_online.find(w);
-        if (it != m_online.end()) send(it->second.conn, kRepStatusNotify, body);
+        if (it != m_online.end()) send(it->second.conn, SRV_PEER_STATUS, body);
     }
 }
 
 void Core::do_query_online(ConnId id, const Conn& c, const std::string& body) {
     int contact = 0;
     if (!parse_int(c_text(body), &contact)) {
-        send(id, kRepOnlineEnd);
+        send(id, SRV_ONLINE_DONE);
         return;
     }
     // Presence and address go only to a user signed in from the asking address who keeps the
@@ -892,13 +894,13 @@ void Core::do_query_online(ConnId id, const Conn& c, const std::string& body) {
             break;
         }
     }
-    int state = entitled ? visible_state(contact) : kPresenceOffline;
-    send(id, kRepOnlineState, f10(contact), state);
+    int state = entitled ? visible_state(contact) : PS_OFFLINE;
+    send(id, SRV_ONLINE_STATE, f10(contact), state);
     auto it = m_online.find(contact);
-    if (state != kPresenceOffline && it != m_online.end())
-        send(id, kRepOnlineAddress, f10(contact) + ":" + it->second.address);
+    if (state != PS_OFFLINE && it != m_online.end())
+        send(id, SRV_ONLINE_ADDRESS, f10(contact) + ":" + it->second.address);
     else
-        send(id, kRepOnlineEnd);
+        send(id, SRV_ONLINE_DONE);
 }
 
 void Core::do_status_to_contact(const Conn& c, const std::string& body) {
@@ -915,9 +917,9 @@ void Core::do_status_to_contact(const Conn& c, const std::string& body) {
     if (!claim_ok(sender, c.peer_ip, "status notice")) return;
     // Only to someone who keeps the sender in the list.
     if (m_store.get_relation(contact, sender, nullptr, nullptr) != 0) return;
-    if (state == kPresenceAppearOffline) state = kPresenceOffline;
+    if (state == PS_APPEAR_OFFLINE) state = PS_OFFLINE;
     std::string address = cut(first_word(text.substr(29)), kAddressMax);
-    send(it->second.conn, kRepStatusNotify, f10(sender) + ":" + f6(state) + ":" + address);
+    send(it->second.conn, SRV_PEER_STATUS, f10(sender) + ":" + f6(state) + ":" + address);
 }
 
 constexpr std::chrono::seconds kConnectBackQuiet{10};
@@ -954,7 +956,7 @@ void Core::do_connect_back(const Conn& c, const std::string& body) {
     m_connect_back_sent[{target, requester}] = now;
     note("connect-back: user %d asked to connect to user %d at %s", target, requester,
          address.c_str());
-    send(it->second.conn, kRepConnectToPeer, f10(requester) + ":" + address);
+    send(it->second.conn, SRV_PEER_ADDRESS, f10(requester) + ":" + address);
 }
 
 // ---- relays ----
@@ -969,7 +971,7 @@ void Core::do_relay_port(ConnId id, Conn& c, int slot, int board_num) {
         return;
     }
     if (c.relay_port[slot] == port) {
-        send(id, kRepRelayAck80 + slot);
+        send(id, SRV_RELAY_ACK_80 + slot);
         return;
     }
     if (c.relay_probing[slot]) return;  // the announcement repeats every 5 s; one check at a time
@@ -986,7 +988,7 @@ void Core::do_relay_port(ConnId id, Conn& c, int slot, int board_num) {
         }
         it->second.relay_port[slot] = port;
         m_log.line("user %d: relay port %s:%d confirmed", user, address.c_str(), port);
-        send(id, kRepRelayAck80 + slot);
+        send(id, SRV_RELAY_ACK_80 + slot);
     });
 }
 
@@ -1022,8 +1024,8 @@ void Core::do_slave_request(ConnId id, int user) {
     }
     if (chosen.size() > 2) chosen.resize(2);
     for (size_t which = 0; which < 2; which++) {
-        const int address_cmd = which == 0 ? kRepSlave1Address : kRepSlave2Address;
-        const int port_cmd = which == 0 ? kRepSlave1Port1 : kRepSlave2Port1;
+        const int address_cmd = which == 0 ? SRV_SLAVE1_ADDRESS : SRV_SLAVE2_ADDRESS;
+        const int port_cmd = which == 0 ? SRV_SLAVE1_PORT1 : SRV_SLAVE2_PORT1;
         if (which < chosen.size()) {
             send(id, address_cmd, chosen[which].address);
             for (int k = 0; k < 3; k++) send(id, port_cmd + k, {}, chosen[which].ports[k]);
@@ -1032,7 +1034,7 @@ void Core::do_slave_request(ConnId id, int user) {
             for (int k = 0; k < 3; k++) send(id, port_cmd + k, {}, 0);
         }
     }
-    send(id, kRepSlaveConnect);
+    send(id, SRV_SLAVE_CONNECT);
     m_log.line("user %d given relay %s:%d%s%s", user, chosen[0].address.c_str(),
                chosen[0].ports[0] ? chosen[0].ports[0]
                                   : (chosen[0].ports[1] ? chosen[0].ports[1] : chosen[0].ports[2]),
@@ -1064,7 +1066,7 @@ void Core::do_route_request(const Conn& c, const std::string& body) {
     if (it == m_online.end() || target == requester) return;
     // Only between users who keep each other in their lists: the answer discloses addresses.
     if (m_store.get_relation(target, requester, nullptr, nullptr) != 0) return;
-    send(it->second.conn, kCmdSlaveRouteRequest, f10(requester));
+    send(it->second.conn, SRV_SLAVE_ADDR_REQUEST, f10(requester));
 }
 
 // 481/482 "%10d:%10d:" (target, sender), then "%10d:%6d:%6d:%6d:%s" (sender, three ports, relay
@@ -1092,31 +1094,31 @@ void Core::do_route_info(int command, const std::string& body) {
     auto it = m_online.find(target);
     if (it == m_online.end()) return;
     if (m_store.get_relation(target, sender, nullptr, nullptr) != 0) return;
-    send(it->second.conn, command, route);
+    send(it->second.conn, command == CMD_PEER_SLAVE1 ? SRV_PEER_SLAVE1 : SRV_PEER_SLAVE2, route);
 }
 
 // ---- datagrams ----
 
 int Core::on_datagram(std::string_view d, const std::string& from_ip, std::string* ack) {
-    const size_t inner = kDatagramOuterLen + kHeaderLen;  // 66
+    const size_t inner = kOuterHeaderLen + kHeaderLen;  // 66
     if (d.size() < inner || d.size() > static_cast<size_t>(kDatagramMax)) return -1;
     // The same checks the receiving client applies, so nothing is relayed that it would reject.
-    for (size_t i = 0; i < inner; i++)
+    if (check_outer_header(d.data()) >= 0) return -1;
+    for (size_t i = kOuterHeaderLen; i < inner; i++)
         if (!((d[i] >= '0' && d[i] <= '9') || d[i] == ' ' || d[i] == ':')) return -1;
-    if (d[12] != ':' || d[23] != ':' || d[34] != ':' || d[45] != ':') return -1;
     int receiver = 0, sender = 0;
     msg_header h;
     if (!parse_field(d, 13, 10, &receiver) || !parse_field(d, 24, 10, &sender) ||
-        parse_header(d.data() + kDatagramOuterLen, &h) != 0 || h.len < 0 ||
+        parse_header(d.data() + kOuterHeaderLen, &h) != 0 || h.len < 0 ||
         inner + static_cast<size_t>(h.len) > d.size())
         return -1;
     auto it = m_online.find(receiver);
     if (it != m_online.end() && !claim_ok(sender, from_ip, "datagram")) return -2;
-    ack->assign(d.substr(0, kDatagramOuterLen));
+    ack->assign(d.substr(0, kOuterHeaderLen));
     if (it == m_online.end()) return 0;
     std::string body(d.substr(0, inner + static_cast<size_t>(h.len)));
     xor_scramble(body.data() + inner, h.len);
-    send(it->second.conn, kRepRelayedDatagram, body);
+    send(it->second.conn, SRV_RELAYED_DATAGRAM, body);
     return 0;
 }
 
@@ -1168,10 +1170,10 @@ int Core::seed_demo() {
         }
     }
     int friends = m_store.add_group(ids[0], "Friends");
-    bool ok = friends > 0 && m_store.set_relation(ids[0], ids[1], kRelAdded, friends) == 0 &&
-              m_store.set_relation(ids[1], ids[0], kRelAdded, 0) == 0 &&
-              m_store.set_relation(ids[1], ids[2], kRelAdded, 0) == 0 &&
-              m_store.set_relation(ids[2], ids[1], kRelAdded, 0) == 0;
+    bool ok = friends > 0 && m_store.set_relation(ids[0], ids[1], REL_ADDED, friends) == 0 &&
+              m_store.set_relation(ids[1], ids[0], REL_ADDED, 0) == 0 &&
+              m_store.set_relation(ids[1], ids[2], REL_ADDED, 0) == 0 &&
+              m_store.set_relation(ids[2], ids[1], REL_ADDED, 0) == 0;
     if (!ok || m_store.commit() != 0) {
         m_store.rollback();
         return -1;

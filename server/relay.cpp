@@ -6,7 +6,8 @@
 #include <map>
 #include <vector>
 
-#include "server/commands.h"
+#include "peer/slave_header.h"
+#include "server/limits.h"
 
 namespace srv {
 
@@ -14,20 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using asio::ip::tcp;
-
-// A field of the outer header: leading blanks, then digits (a field without digits reads as 0).
-int header_field(const char* text, int from, int width) {
-    int i = from;
-    const int end = from + width;
-    while (i < end && text[i] == ' ') i++;
-    long long v = 0;
-    while (i < end && text[i] >= '0' && text[i] <= '9') {
-        v = v * 10 + (text[i] - '0');
-        if (v > 0x7fffffffLL) return 0x7fffffff;
-        i++;
-    }
-    return static_cast<int>(v);
-}
 
 struct RelayConn {
     explicit RelayConn(tcp::socket s) : sock(std::move(s)) {}
@@ -47,17 +34,6 @@ struct RelayConn {
 };
 
 }  // namespace
-
-int check_outer_header(const char* text) {
-    static const int kColons[4] = {12, 23, 34, 45};
-    for (int pos : kColons)
-        if (text[pos] != ':') return pos;
-    for (int i = 0; i < kOuterHeaderLen; i++) {
-        char c = text[i];
-        if (!(c >= '0' && c <= '9') && c != ':' && c != ' ') return i;
-    }
-    return -1;
-}
 
 struct Relay::Impl {
     Impl(asio::io_context& io, Log& log) : m_io(io), m_log(log) {}
@@ -178,10 +154,12 @@ struct Relay::Impl {
                                               : static_cast<size_t>(kRelayBadHeaderDrop));
                 continue;
             }
-            const int tick = header_field(h, 0, 12);
-            const int from = header_field(h, 13, 10);
-            const int to = header_field(h, 24, 10);
-            const size_t len = static_cast<size_t>(header_field(h, 35, 10));
+            outer_header oh;
+            parse_outer_header(h, &oh);
+            const int tick = oh.send_tick;
+            const int from = oh.first_id;
+            const int to = oh.second_id;
+            const size_t len = static_cast<size_t>(oh.payload_len);
             if (tick == 0) {
                 // A registration frame; a payload behind it is skipped.
                 if (c->user_id != from)

@@ -15,10 +15,6 @@
 
 namespace srv {
 
-// Checks ':' at 12, 23, 34 and 45, then that every character is a digit, ':' or a blank. Returns
-// -1 when the header is well formed, else the first bad position.
-int check_outer_header(const char* text);
-
 class Relay {
 public:
     Relay(asio::io_context& io, Log& log);

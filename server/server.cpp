@@ -11,8 +11,9 @@
 
 #include <asio.hpp>
 
-#include "server/commands.h"
+#include "protocol/commands.h"
 #include "server/frame_reader.h"
+#include "server/limits.h"
 #include "server/relay.h"
 
 namespace srv {
@@ -361,7 +362,7 @@ struct Server::Impl : Transport {
         m_signals.async_wait([this](asio::error_code ec, int sig) {
             if (ec) return;
             if (sig == SIGUSR1 || sig == SIGUSR2) {
-                send_notice(sig == SIGUSR1 ? kRepNotice : kRepNotice2);
+                send_notice(sig == SIGUSR1 ? SRV_NOTICE1 : SRV_NOTICE2);
                 wait_signal();
                 return;
             }

@@ -10,8 +10,8 @@
 #include <set>
 #include <vector>
 
-#include "server/commands.h"
 #include "server/core.h"
+#include "server/limits.h"
 #include "server/password.h"
 #include "tests/server/test_client.h"
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "peer/slave_header.h"
 #include "server/relay.h"
 #include "tests/server/server_fixture.h"
 
@@ -326,11 +327,11 @@ TEST_F(BuiltinRelay, ForwardsToTheEarliestRegistrationOfTheReceiver) {
 
 TEST(OuterHeader, RejectsAtTheFirstBadPosition) {
     std::string h = outer(5, 1, 2, 3);
-    EXPECT_EQ(srv::check_outer_header(h.c_str()), -1);
+    EXPECT_EQ(check_outer_header(h.c_str()), -1);
     h[30] = 'a';
-    EXPECT_EQ(srv::check_outer_header(h.c_str()), 30);
+    EXPECT_EQ(check_outer_header(h.c_str()), 30);
     h[12] = ' ';
-    EXPECT_EQ(srv::check_outer_header(h.c_str()), 12);  // the colons are checked first
+    EXPECT_EQ(check_outer_header(h.c_str()), 12);  // the colons are checked first
 }
 
 }  // namespace

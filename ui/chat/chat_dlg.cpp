@@ -32,10 +32,6 @@
 
 namespace {
 
-constexpr int kNotifyChatText = 7;
-constexpr int kNotifyOwnVideo = 10;
-constexpr int kNotifyPeerVideo = 11;
-
 // Hot spots of the media panel, 13 x 13 pixels, by their top-left client corner.
 enum media_spot {
     SPOT_PEER_VIDEO,
@@ -338,13 +334,13 @@ void CDlgPrivateChat::send(int n, intptr_t wparam, intptr_t lparam) {
 }
 
 void CDlgPrivateChat::handle_notification(int n, intptr_t wparam, intptr_t lparam) {
-    if (n == kNotifyChatText)
+    if (n == NM_CHAT_TEXT)
         show_body(reinterpret_cast<const char*>(wparam), static_cast<int>(lparam));
-    else if (n == kNotifyOwnVideo || n == kNotifyPeerVideo) {
+    else if (n == NM_OWN_VIDEO || n == NM_PEER_VIDEO) {
         update(
-            QRect(client_origin() + (n == kNotifyOwnVideo ? kOwnPicture : kPeerPicture).topLeft(),
+            QRect(client_origin() + (n == NM_OWN_VIDEO ? kOwnPicture : kPeerPicture).topLeft(),
                   kOwnPicture.size()));
-        if (CDlgVideoZoom* z = m_zoom[n == kNotifyOwnVideo ? 0 : 1]) z->update();
+        if (CDlgVideoZoom* z = m_zoom[n == NM_OWN_VIDEO ? 0 : 1]) z->update();
     }
 }
 

@@ -68,7 +68,7 @@ file_transfer_ui::file_transfer_ui(session_runner session, QWidget* window)
 
 bool file_transfer_ui::handles(int n) {
     return n == NM_FILE_ACCEPTED || n == NM_FILE_DONE ||
-           (n >= kNotifyFileSendProgress && n <= kNotifyFileSendFailed);
+           (n >= NM_FILE_SEND_PROGRESS && n <= NM_FILE_SEND_FAILED);
 }
 
 int file_transfer_ui::offer(int peer_id) {
@@ -134,7 +134,7 @@ void file_transfer_ui::on_notification(int n, intptr_t wparam, intptr_t lparam) 
         case NM_FILE_ACCEPTED:
             open_window(peer_id, true)->update_bytes(0, get_tick_count());
             break;
-        case kNotifyFileSendProgress: {
+        case NM_FILE_SEND_PROGRESS: {
             CDlgFileProgress* w = open_window(peer_id, true);
             w->update_bytes(lparam, get_tick_count());
             if (file_transfers().progress(peer_id, true, &p) && p.finished && !p.active &&
@@ -142,20 +142,20 @@ void file_transfer_ui::on_notification(int n, intptr_t wparam, intptr_t lparam) 
                 w->finish(true, ui_text(T_SENT_BYTES, {size_text(p.bytes)}));
             break;
         }
-        case kNotifyFileRecvProgress:
+        case NM_FILE_RECV_PROGRESS:
             open_window(peer_id, false)->update_bytes(lparam, get_tick_count());
             break;
         case NM_FILE_DONE:
             file_transfers().progress(peer_id, false, &p);
             open_window(peer_id, false)->finish(true, ui_text(T_SAVED_BYTES, {size_text(p.bytes)}));
             break;
-        case kNotifyFileRecvIncomplete:
+        case NM_FILE_RECV_INCOMPLETE:
             file_transfers().progress(peer_id, false, &p);
             open_window(peer_id, false)
                 ->finish(false, ui_text(T_STOPPED_AFTER,
                                         {size_text(p.bytes), incomplete_reason_text(lparam)}));
             break;
-        case kNotifyFileSendFailed:
+        case NM_FILE_SEND_FAILED:
             file_transfers().progress(peer_id, true, &p);
             open_window(peer_id, true)
                 ->finish(false,

@@ -17,12 +17,6 @@
 class QWidget;
 struct contact_record;
 
-// Numbers of the core's progress notifications.
-constexpr int kNotifyFileSendProgress = 60;
-constexpr int kNotifyFileRecvProgress = 61;
-constexpr int kNotifyFileRecvIncomplete = 62;
-constexpr int kNotifyFileSendFailed = 63;
-
 class file_transfer_ui : public QObject {
     Q_OBJECT
 public:
