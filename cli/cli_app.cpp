@@ -14,10 +14,10 @@
 #include "cli/notify_sink.h"
 #include "peer/peer_service.h"
 #include "peer/relay_server.h"
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/proxy.h"
 #include "protocol/session.h"
 

@@ -6,10 +6,10 @@
 #include "cli/cli_app.h"
 #include "cli/cli_audio.h"
 #include "cli/json_out.h"
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/socket.h"
-#include "protocol/debug_log.h"
 #include "protocol/settings_store.h"
 
 namespace {

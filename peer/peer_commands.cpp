@@ -8,8 +8,8 @@
 
 #include "peer/file_transfer.h"
 #include "peer/peer_socket.h"
+#include "platform/debug_log.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
 #include "protocol/tables.h"

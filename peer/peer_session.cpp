@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/debug_log.h"
 #include "platform/text.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/server_link.h"
 #include "protocol/session.h"

@@ -13,12 +13,12 @@
 
 #include "peer/slave_header.h"
 #include "peer/slave_poller.h"
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "platform/wakeup.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 
 Cserver_socket g_server_socks[kRelaySlots];

@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/socket.h"
 #include "platform/wakeup.h"
-#include "protocol/debug_log.h"
 
 struct poll_candidate {
     int index;

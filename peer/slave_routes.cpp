@@ -7,9 +7,9 @@
 
 #include "peer/peer_session.h"
 #include "peer/slave_server.h"
+#include "platform/debug_log.h"
 #include "platform/text.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
 #include "protocol/tables.h"

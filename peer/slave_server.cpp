@@ -13,12 +13,12 @@
 #include "peer/relay_server.h"
 #include "peer/slave_header.h"
 #include "peer/slave_poller.h"
+#include "platform/debug_log.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "platform/wakeup.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
 

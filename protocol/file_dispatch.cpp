@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace {
 file_dispatch g_default_files;

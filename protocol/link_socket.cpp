@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 
 Clink_socket::Clink_socket() {

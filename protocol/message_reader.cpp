@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/debug_log.h"
 #include "platform/text.h"
-#include "protocol/debug_log.h"
 
 int read_server_message(Clink_socket& link, char* buffer, msg_header* header) {
     std::memset(buffer, 0, kRecvBufSize);

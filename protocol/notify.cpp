@@ -1,6 +1,6 @@
 #include "protocol/notify.h"
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 std::atomic<notify_target*> g_main_dlg{nullptr};
 

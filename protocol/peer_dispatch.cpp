@@ -2,8 +2,8 @@
 
 #include <atomic>
 
+#include "platform/debug_log.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 
 namespace {
 peer_dispatch g_default_dispatch;

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
-#include "protocol/debug_log.h"
 #include "protocol/link_socket.h"
 #include "protocol/proxy.h"
 #include "protocol/settings_store.h"

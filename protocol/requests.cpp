@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/message_reader.h"
 #include "protocol/notify.h"

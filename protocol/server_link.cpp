@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "protocol/framing.h"
 
 Clink_socket g_main_link;

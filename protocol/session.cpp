@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/text.h"
 #include "platform/thread.h"
-#include "protocol/debug_log.h"
 #include "protocol/message_reader.h"
 #include "protocol/notify.h"
 #include "protocol/peer_dispatch.h"

@@ -1,7 +1,7 @@
 // The session controller's actions that run on workers, and their reports.
 #include <cassert>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "protocol/housekeeping.h"
 #include "protocol/notify.h"
 #include "protocol/offline.h"

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/file_dispatch.h"
 #include "protocol/housekeeping.h"
 #include "protocol/offline.h"

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "protocol/chat_session.h"
-#include "protocol/debug_log.h"
 
 contact_record g_contact[kMaxContacts];
 group_record g_group_table[kMaxGroups];

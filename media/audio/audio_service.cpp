@@ -9,7 +9,7 @@
 #include "media/audio/sound_queue.h"
 #include "media/audio/sound_threads.h"
 #include "media/audio/voice_path.h"
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace {
 std::unique_ptr<audio_backend> g_backend;  // front end's thread only

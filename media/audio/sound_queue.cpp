@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "media/audio/audio_constants.h"
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/notify.h"
 
 Ctimed_mutex g_mutex_sound;

@@ -7,9 +7,9 @@
 #include "media/audio/audio_constants.h"
 #include "media/audio/voice_path.h"
 #include "media/codec/voice_codec.h"
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 
 using namespace audio;
 

@@ -16,9 +16,9 @@
 #include "peer/peer_commands.h"
 #include "peer/peer_socket.h"
 #include "peer/slave_server.h"
+#include "platform/debug_log.h"
 #include "platform/tick.h"
 #include "protocol/chat_session.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
 

@@ -6,8 +6,8 @@
 #include <cctype>
 
 #include "media/audio/sound_threads.h"
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
-#include "protocol/debug_log.h"
 
 namespace {
 snd_mixer_t* open_default_mixer() {

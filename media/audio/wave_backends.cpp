@@ -10,8 +10,8 @@
 
 #include "media/audio/audio_constants.h"
 #include "media/audio/wave_paced.h"
+#include "platform/debug_log.h"
 #include "platform/paths.h"
-#include "protocol/debug_log.h"
 #include "protocol/settings_store.h"
 
 namespace {

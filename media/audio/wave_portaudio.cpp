@@ -10,8 +10,8 @@
 
 #include "media/audio/audio_constants.h"
 #include "media/audio/wave_device.h"
+#include "platform/debug_log.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 
 namespace {
 // PortAudio's set-up calls are not thread-safe; ten players open their devices at once.

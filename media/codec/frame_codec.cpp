@@ -5,7 +5,7 @@
 
 #include "media/codec/colour_convert.h"
 #include "media/codec/deflate_stream.h"
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace {
 using codec::kBlockSize;

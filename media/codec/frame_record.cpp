@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace {
 using codec::kFrameHeaderBytes;

@@ -14,7 +14,7 @@
 
 #include "media/codec/codec_constants.h"
 #include "media/codec/deflate_stream.h"
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace {
 using codec::kVoiceBlockSamples;

@@ -11,10 +11,10 @@
 #include "media/video/video_exchange.h"
 #include "media/video/video_source.h"
 #include "peer/peer_commands.h"
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/tick.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "media/video/video_source.h"
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace {
 

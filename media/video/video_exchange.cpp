@@ -12,9 +12,9 @@
 #include "media/video/my_video.h"
 #include "peer/peer_commands.h"
 #include "peer/peer_socket.h"
+#include "platform/debug_log.h"
 #include "platform/tick.h"
 #include "protocol/chat_session.h"
-#include "protocol/debug_log.h"
 #include "protocol/tables.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include "media/codec/frame_codec.h"
 #include "media/video/my_video.h"
 #include "media/video/video_exchange.h"
+#include "platform/debug_log.h"
 #include "protocol/chat_session.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/tables.h"
 
 namespace {

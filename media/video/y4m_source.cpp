@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "media/video/paced_source.h"
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 
 #include "peer/peer_commands.h"
 #include "peer/peer_socket.h"
+#include "platform/debug_log.h"
 #include "platform/paths.h"
 #include "platform/socket.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
 #include "protocol/session.h"

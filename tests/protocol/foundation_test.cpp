@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/link_socket.h"
 #include "protocol/server_link.h"

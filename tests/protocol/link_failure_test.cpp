@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "protocol/debug_log.h"
 #include "protocol/framing.h"
 #include "protocol/link_socket.h"
 #include "proxy_test_support.h"

@@ -6,23 +6,23 @@
 #include <string>
 #include <thread>
 
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "protocol/commands.h"
-#include "protocol/peer_dispatch.h"
-#include "protocol/debug_log.h"
 #include "protocol/housekeeping.h"
+#include "protocol/peer_dispatch.h"
 #include "protocol/peer_dispatch.h"
 #include "protocol/requests.h"
 #include "protocol/server_link.h"
 #include "protocol/session.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
-#include "tests/support/loopback.h"
 #include "tests/protocol/proxy_test_support.h"
 #include "tests/protocol/session_test_support.h"
+#include "tests/support/loopback.h"
 
 using session_test::fake_server;
 using session_test::message;

@@ -4,18 +4,18 @@
 #include <cstring>
 #include <string>
 
+#include "platform/debug_log.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/offline.h"
 #include "protocol/requests.h"
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
-#include "tests/support/loopback.h"
 #include "tests/protocol/proxy_test_support.h"
 #include "tests/protocol/session_test_support.h"
+#include "tests/support/loopback.h"
 
 using session_test::fake_server;
 using session_test::message;

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "protocol/session.h"
 
 namespace session_test {

@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/debug_log.h"
 #include "platform/paths.h"
 #include "protocol/chat_session.h"
-#include "protocol/debug_log.h"
 #include "protocol/notify.h"
 #include "protocol/tables.h"
 #include "tests/protocol/proxy_test_support.h"

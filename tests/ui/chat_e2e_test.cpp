@@ -19,15 +19,16 @@
 #include <string>
 
 #include "peer/relay_server.h"
+#include "platform/debug_log.h"
 #include "protocol/chat_session.h"
-#include "protocol/debug_log.h"
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
 #include "tests/e2e/child_process.h"
-#include "tests/ui/ui_e2e_support.h"
 #include "tests/e2e/json_lines.h"
 #include "tests/e2e/voice_signal.h"
+#include "tests/support/loopback.h"
+#include "tests/ui/ui_e2e_support.h"
 #include "ui/app/desktop_setup.h"
 #include "ui/app/parlo_app.h"
 #include "ui/chat/chat_dlg.h"
@@ -35,7 +36,6 @@
 #include "ui/common/message_boxes.h"
 #include "ui/main/main_dlg.h"
 #include "ui/skin/controls.h"
-#include "tests/support/loopback.h"
 
 namespace {
 const std::string kNet = testsupport::loopback_block() + ".";

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "tests/e2e/child_process.h"
 
 // Waits for a line of the child without holding the GUI thread's event loop. Returns the line,

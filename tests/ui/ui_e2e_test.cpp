@@ -11,13 +11,14 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/debug_log.h"
 #include "platform/thread.h"
-#include "protocol/debug_log.h"
 #include "protocol/session.h"
 #include "protocol/tables.h"
 #include "tests/e2e/child_process.h"
-#include "tests/ui/ui_e2e_support.h"
 #include "tests/e2e/json_lines.h"
+#include "tests/support/loopback.h"
+#include "tests/ui/ui_e2e_support.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/app/parlo_app.h"
 #include "ui/common/message_boxes.h"
@@ -25,7 +26,6 @@
 #include "ui/main/main_dlg.h"
 #include "ui/signin/login_dlg.h"
 #include "ui/skin/controls.h"
-#include "tests/support/loopback.h"
 
 namespace {
 const char* const kServer = testsupport::loopback_host(1);

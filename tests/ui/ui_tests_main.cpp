@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/debug_log.h"
 #include "platform/paths.h"
-#include "protocol/debug_log.h"
 #include "tests/ui/ui_test_support.h"
 
 int main(int argc, char** argv) {

@@ -8,7 +8,7 @@
 #include "media/audio/volume.h"
 #include "media/video/my_video.h"
 #include "media/video/video_exchange.h"
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "protocol/tables.h"
 #include "ui/app/parlo_app.h"
 #include "ui/chat/chat_dlg.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "ui/app/desktop_setup.h"
 #include "ui/app/parlo_app.h"
 #include "ui/common/texts.h"

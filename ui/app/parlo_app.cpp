@@ -4,12 +4,12 @@
 #include <cstdlib>
 
 #include "peer/peer_service.h"
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/notify.h"
 #include "protocol/session.h"
 #include "protocol/settings_store.h"

@@ -15,10 +15,10 @@
 
 #include "peer/peer_commands.h"
 #include "peer/peer_socket.h"
+#include "platform/debug_log.h"
 #include "platform/thread.h"
 #include "protocol/chat_session.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/session.h"
 #include "ui/chat/chat_texts.h"
 #include "ui/chat/media_widgets.h"

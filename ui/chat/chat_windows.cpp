@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
 #include "ui/chat/chat_dlg.h"

@@ -3,9 +3,9 @@
 #include <QDialog>
 #include <QMenu>
 
+#include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/session.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"

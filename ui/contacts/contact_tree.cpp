@@ -8,8 +8,8 @@
 #include <QMouseEvent>
 #include <QToolTip>
 
+#include "platform/debug_log.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/session.h"
 #include "protocol/tables.h"
 #include "ui/contacts/tree_icons.h"

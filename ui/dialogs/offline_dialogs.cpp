@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "platform/debug_log.h"
 #include "platform/thread.h"
 #include "protocol/commands.h"
-#include "protocol/debug_log.h"
 #include "protocol/offline.h"
 #include "protocol/session.h"
 #include "protocol/session_controller.h"

@@ -7,8 +7,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "platform/debug_log.h"
 #include "platform/paths.h"
-#include "protocol/debug_log.h"
 
 namespace {
 knock_player g_player;

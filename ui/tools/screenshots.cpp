@@ -9,14 +9,14 @@
 #include <cstdio>
 #include <functional>
 
-#include "protocol/debug_log.h"
+#include "media/video/video_source.h"
+#include "platform/debug_log.h"
+#include "protocol/chat_session.h"
 #include "protocol/session.h"
 #include "ui/app/parlo_app.h"
+#include "ui/chat/chat_dlg.h"
 #include "ui/common/event_popup.h"
 #include "ui/common/texts.h"
-#include "media/video/video_source.h"
-#include "protocol/chat_session.h"
-#include "ui/chat/chat_dlg.h"
 #include "ui/main/main_dlg.h"
 #include "ui/signin/login_dlg.h"
 #include "ui/skin/controls.h"

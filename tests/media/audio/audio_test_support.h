@@ -13,7 +13,7 @@
 
 #include "media/audio/audio_constants.h"
 #include "media/audio/sound_queue.h"
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace audiotest {
 

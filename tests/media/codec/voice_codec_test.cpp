@@ -15,7 +15,7 @@
 
 #include "media/codec/codec_constants.h"
 #include "media/codec/deflate_stream.h"
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "tests/media/codec/reference_codec.h"
 #include "tests/media/codec/test_inputs.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <sstream>
 
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 #include "protocol/tables.h"
 
 namespace vtest {

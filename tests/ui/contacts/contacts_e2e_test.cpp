@@ -14,11 +14,11 @@
 #include <sstream>
 
 #include "peer/peer_service.h"
+#include "platform/debug_log.h"
 #include "platform/paths.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
-#include "protocol/debug_log.h"
 #include "protocol/housekeeping.h"
 #include "protocol/notify.h"
 #include "protocol/requests.h"
@@ -28,6 +28,7 @@
 #include "support.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/json_lines.h"
+#include "tests/support/loopback.h"
 #include "tests/ui/ui_e2e_support.h"
 #include "ui/contacts/contact_menus.h"
 #include "ui/contacts/contact_panel.h"
@@ -37,7 +38,6 @@
 #include "ui/dialogs/add_group_dialog.h"
 #include "ui/dialogs/contact_search_dialog.h"
 #include "ui/dialogs/offline_dialogs.h"
-#include "tests/support/loopback.h"
 
 namespace {
 const std::string kBlock = testsupport::loopback_block() + ".";

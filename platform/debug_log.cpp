@@ -1,4 +1,4 @@
-#include "protocol/debug_log.h"
+#include "platform/debug_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
