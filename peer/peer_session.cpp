@@ -46,12 +46,7 @@ int peer_request_connect_back(int peer_id) {
     int len = std::snprintf(body, sizeof(body), "%10d:%10d:%s", c.contact_id, g_user_id.load(), local);
     if (len > kConnectBackBodyMax) len = kConnectBackBodyMax;
     Clink_socket one_shot;
-    copy_text(one_shot.name, "connect_back");
-    copy_text(one_shot.server_host, c.home_server);
-    one_shot.server_port = kServerPort;
-    one_shot.report_resolve_error = 0;
-    one_shot.retry_on_error = 0;
-    if (one_shot.connect_to_server() != 0) {
+    if (!connect_home_server(one_shot, c.home_server, "connect_back")) {
         log_line("could not reach home server %s for 380 in connect_to_peer\r\n", c.home_server);
         return -1;
     }

@@ -131,12 +131,7 @@ int sending_msg_to_peer_server_thread(msg_info* info) {
         return -1;
     }
     Clink_socket link;
-    copy_text(link.name, "peer_server");
-    copy_text(link.server_host, c.home_server);
-    link.server_port = kServerPort;
-    link.report_resolve_error = 0;
-    link.retry_on_error = 0;
-    if (link.connect_to_server() != 0) {
+    if (!connect_home_server(link, c.home_server, "peer_server")) {
         log_line("could not connect to home server %s in sending_msg_to_peer_server_thread\r\n",
                  c.home_server);
         return -1;

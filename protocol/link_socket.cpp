@@ -396,3 +396,12 @@ int Clink_socket::my_recv_fixed_len(char* buffer, int n) {
     if (n < 0) return -1;
     return recv_exact(buffer, n, true);
 }
+
+bool connect_home_server(Clink_socket& link, const char* host, const char* who, bool report_resolve_error) {
+    copy_text(link.name, who);
+    copy_text(link.server_host, host);
+    link.server_port = kServerPort;
+    link.report_resolve_error = report_resolve_error ? 1 : 0;
+    link.retry_on_error = 0;
+    return link.connect_to_server() == 0;
+}

@@ -150,3 +150,9 @@ private:
     std::atomic<uint64_t> m_failure_reported{0};  // serial of the handle whose failure was shown
     friend class proxy_reader;
 };
+
+// Connects link, named who, to a contact's home server (the server port) for one exchange: a
+// one-shot connection gives up instead of retrying sends for seconds, and a host that does not
+// resolve is only logged unless report_resolve_error. Returns true when connected.
+bool connect_home_server(Clink_socket& link, const char* host, const char* who,
+                         bool report_resolve_error = false);

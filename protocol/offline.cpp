@@ -43,11 +43,7 @@ int send_offline_message(int index, const char* header, const char* text) {
         return -1;
     }
     Clink_socket link;
-    copy_text(link.name, "offline message");
-    copy_text(link.server_host, rec.home_server);
-    link.server_port = kServerPort;
-    link.retry_on_error = 0;
-    if (link.connect_to_server() != 0) {
+    if (!connect_home_server(link, rec.home_server, "offline message", true)) {
         log_line("could not connect to %s in send_offline_message\r\n", rec.home_server);
         link.my_close();
         return -1;

@@ -228,15 +228,6 @@ std::vector<int> contacts_homed_on(const char* host) {
     return ids;
 }
 
-bool connect_home_server(Clink_socket& link, const char* host, const char* who) {
-    copy_text(link.name, who);
-    copy_text(link.server_host, host);
-    link.server_port = kServerPort;
-    link.report_resolve_error = 0;
-    // A one-shot connection gives up instead of retrying sends for seconds.
-    link.retry_on_error = 0;
-    return link.connect_to_server() == 0;
-}
 }  // namespace
 
 int one_retrieving_thread(int index) {

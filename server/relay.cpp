@@ -8,6 +8,7 @@
 
 #include "peer/slave_header.h"
 #include "server/limits.h"
+#include "server/write_queue.h"
 
 namespace srv {
 
@@ -25,8 +26,7 @@ struct RelayConn {
     std::string in;        // received, not yet handled
     size_t discard = 0;    // bytes of a dropped message still to skip
     std::array<char, 8192> rbuf{};
-    std::deque<std::string> wq;
-    size_t wq_bytes = 0;
+    WriteQueue wq;
     bool writing = false;
     LineBudget budget;  // lines this connection's input may cause
     bool closed = false;
@@ -190,13 +190,12 @@ struct Relay::Impl {
         if (to == 0) return;
         for (auto& [id, d] : m_conns) {
             if (d->user_id != to || d->closed) continue;
-            if (d->wq_bytes + message.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
+            if (d->wq.bytes + message.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
                 auto keep = d;  // finish erases the map's copy
                 finish(keep, "does not read what is relayed to it");
                 return;
             }
-            d->wq_bytes += message.size();
-            d->wq.push_back(std::move(message));
+            d->wq.push(std::move(message));
             if (!d->writing) do_write(d);
             return;
         }
@@ -205,11 +204,7 @@ struct Relay::Impl {
     void do_write(const std::shared_ptr<RelayConn>& c) {
         c->writing = true;
         std::vector<asio::const_buffer> bufs;
-        size_t count = 0;
-        for (const std::string& s : c->wq) {
-            bufs.emplace_back(asio::buffer(s));
-            if (++count == 64) break;
-        }
+        size_t count = c->wq.batch(&bufs);
         asio::async_write(c->sock, bufs, [this, c, count](asio::error_code ec, size_t n) {
             c->writing = false;
             if (c->closed) return;
@@ -217,9 +212,8 @@ struct Relay::Impl {
                 finish(c, "write failed");
                 return;
             }
-            for (size_t i = 0; i < count; i++) c->wq.pop_front();
-            c->wq_bytes -= n;
-            if (!c->wq.empty()) do_write(c);
+            c->wq.written(count, n);
+            if (!c->wq.messages.empty()) do_write(c);
         });
     }
 

@@ -15,6 +15,7 @@
 #include "server/frame_reader.h"
 #include "server/limits.h"
 #include "server/relay.h"
+#include "server/write_queue.h"
 
 namespace srv {
 
@@ -31,8 +32,7 @@ struct Connection {
     std::string peer;
     FrameReader reader;
     std::array<char, 4096> rbuf{};
-    std::deque<std::string> wq;
-    size_t wq_bytes = 0;
+    WriteQueue wq;
     size_t in_flight = 0;  // messages at the front of wq that the running write reads
     bool writing = false;
     bool closing = false;  // close once the queue is written
@@ -153,17 +153,17 @@ struct Server::Impl : Transport {
         if (it == m_conns.end()) return;
         auto c = it->second;
         if (c->closing || c->closed) return;
-        if (c->wq_bytes + bytes.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
+        if (c->wq.bytes + bytes.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
             m_log.line("connection %llu does not read its replies; closing", ull(id));
             c->closing = true;
             // What the running write reads stays until its handler runs (aborted by the close);
             // the rest is dropped now.
-            c->wq.erase(c->wq.begin() + static_cast<std::ptrdiff_t>(c->in_flight), c->wq.end());
+            c->wq.messages.erase(c->wq.messages.begin() + static_cast<std::ptrdiff_t>(c->in_flight),
+                                 c->wq.messages.end());
             defer_finish(c, "write queue full");
             return;
         }
-        c->wq_bytes += bytes.size();
-        c->wq.push_back(std::move(bytes));
+        c->wq.push(std::move(bytes));
         if (!c->writing) do_write(c);
     }
 
@@ -197,11 +197,7 @@ struct Server::Impl : Transport {
     void do_write(const std::shared_ptr<Connection>& c) {
         c->writing = true;
         std::vector<asio::const_buffer> bufs;
-        size_t count = 0;
-        for (const std::string& s : c->wq) {
-            bufs.emplace_back(asio::buffer(s));
-            if (++count == 64) break;
-        }
+        size_t count = c->wq.batch(&bufs);
         c->in_flight = count;
         asio::async_write(c->sock, bufs, [this, c, count](asio::error_code ec, size_t n) {
             c->writing = false;
@@ -211,9 +207,8 @@ struct Server::Impl : Transport {
                 finish(c, "write failed: " + ec.message());
                 return;
             }
-            for (size_t i = 0; i < count; i++) c->wq.pop_front();
-            c->wq_bytes -= n;
-            if (!c->wq.empty())
+            c->wq.written(count, n);
+            if (!c->wq.messages.empty())
                 do_write(c);
             else if (c->closing)
                 finish(c, "closed by server");
