@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <initializer_list>
@@ -86,6 +87,14 @@ std::string debug_log_path() {
     return g_log_fd >= 0 ? g_log_dir + "dbg_log.txt" : std::string();
 }
 
+namespace {
+std::atomic<void (*)()> g_log_observer{nullptr};
+}  // namespace
+
+void set_debug_log_observer(void (*observer)()) {
+    g_log_observer.store(observer);
+}
+
 int log_line(const char* format, ...) {
     char line[64 + 4096];
     local_time t = get_local_time();
@@ -99,11 +108,14 @@ int log_line(const char* format, ...) {
     if (text < 0) return 0;
     size_t total = static_cast<size_t>(prefix) + (text > 4095 ? 4095u : static_cast<size_t>(text));
 
-    std::lock_guard<std::mutex> lk(g_log_mutex);
-    if (g_log_fd < 0) return 0;
-    if (g_log_size + total > g_log_limit && g_log_size > 0) rotate_locked();
-    if (g_log_fd < 0) return 0;
-    ssize_t n = write(g_log_fd, line, total);
-    if (n > 0) g_log_size += static_cast<size_t>(n);
+    {
+        std::lock_guard<std::mutex> lk(g_log_mutex);
+        if (g_log_fd < 0) return 0;
+        if (g_log_size + total > g_log_limit && g_log_size > 0) rotate_locked();
+        if (g_log_fd < 0) return 0;
+        ssize_t n = write(g_log_fd, line, total);
+        if (n > 0) g_log_size += static_cast<size_t>(n);
+    }
+    if (auto observer = g_log_observer.load()) observer();
     return 0;
 }

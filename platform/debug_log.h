@@ -24,5 +24,8 @@ std::string log_prefix(int day, int hour, int minute, int second, int millisecon
 // an older copy) and a new one is started. Default 10 MB.
 void set_debug_log_limit(size_t bytes);
 
+// Called after every line written (any thread, no lock held); null for none. Tests wait on it.
+void set_debug_log_observer(void (*observer)());
+
 // Full path of the open log file, empty when closed.
 std::string debug_log_path();

@@ -57,7 +57,7 @@ protected:
         std::string body;
         EXPECT_TRUE(p->expect(200, &body)) << "the accepting side identifies itself on first data";
         EXPECT_EQ(body, id_body(kMyId));
-        for (int i = 0; i < 200 && get_peer_sock_index(id) < 0; i++) sleep_ms(10);
+        (void)wait_until([id] { return get_peer_sock_index(id) >= 0; });
         return p;
     }
     const char* addr() const { return own.c_str(); }

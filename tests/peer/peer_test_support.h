@@ -41,6 +41,7 @@ public:
         std::lock_guard<std::mutex> lk(m_mutex);
         m_notes.push_back(std::move(n));
         m_cv.notify_all();
+        testsupport::state_changed();
     }
     // Waits until a notification n arrived (and returns it).
     bool wait_for(int n, note* out = nullptr, int ms = 5000) {

@@ -11,10 +11,16 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/socket.h"
 
 namespace testsupport {
@@ -50,14 +56,50 @@ inline const char* loopback_host(int host) {
     return all.at(static_cast<size_t>(host)).c_str();
 }
 
-// Checks cond every 10 ms until it holds or ms passed; returns its last value. For states of
-// another thread that nothing announces.
-inline bool wait_until(const std::function<bool()>& cond, int ms = 5000) {
-    for (int i = 0; i < ms / 10; i++) {
-        if (cond()) return true;
-        usleep(10000);
+// Something another thread did may have changed what a test waits for: a debug-log line was
+// written or a notification recorded. Wakes every wait_until.
+struct change_signal {
+    std::mutex m;
+    std::condition_variable cv;
+    uint64_t count = 0;
+};
+inline change_signal& changes() {
+    static change_signal s;
+    return s;
+}
+inline void state_changed() {
+    change_signal& s = changes();
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        s.count++;
     }
-    return cond();
+    s.cv.notify_all();
+}
+
+// Waits until cond holds or ms passed; returns its last value. cond is checked again whenever
+// the product logs a line or a notification is recorded, and at least every 50 ms for states
+// that nothing announces (a table slot freed, a thread ended).
+inline bool wait_until(const std::function<bool()>& cond, int ms = 20000) {
+    static const bool observing = [] {
+        set_debug_log_observer(&state_changed);
+        return true;
+    }();
+    (void)observing;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    change_signal& s = changes();
+    for (;;) {
+        uint64_t seen;
+        {
+            std::lock_guard<std::mutex> lk(s.m);
+            seen = s.count;
+        }
+        if (cond()) return true;
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        std::unique_lock<std::mutex> lk(s.m);
+        s.cv.wait_until(lk, std::min(deadline, now + std::chrono::milliseconds(50)),
+                        [&] { return s.count != seen; });
+    }
 }
 
 // Bytes that arrived on s and that no receive has taken yet (0 when it cannot tell).
