@@ -111,6 +111,9 @@ int Clink_socket::connect_through_proxy() {
         clear_after_failed_connect(s);
         return -1;
     }
+    // Published for closing from other threads, but not yet connected: the handshake replies
+    // are this thread's to read.
+    connected = 0;
     sock = s;
     int r;
     switch (proxy_type) {

@@ -80,11 +80,16 @@ bool connection_has_data(socket_t s) {
     return pending > 0;
 }
 
+// A handle is published before a proxy has answered its handshake, which the connecting thread
+// reads itself; the receive loop keeps off the connection until it is marked connected. Called
+// after the handle was loaded: a new handle is stored only after the old one was marked closed.
+bool main_link_ready() { return g_main_link.connected.load() != 0; }
+
 // Reads and dispatches messages while the main connection stays open.
 void read_main_connection(std::vector<char>& buffer) {
     while (!g_recv_stop.load()) {
         socket_t s = g_main_link.sock.load();
-        if (s == 0) return;
+        if (s == 0 || !main_link_ready()) return;
         int r = wait_readable(s, kRecvPollMs);
         if (r == 0) continue;
         if (r < 0) {
@@ -118,7 +123,7 @@ void recv_thread_main() {
         // stop flag and a connection made without a signal.
         g_recv_event.wait(kRecvPollMs);
         if (g_recv_stop.load()) break;
-        if (g_main_link.sock.load() == 0) continue;
+        if (g_main_link.sock.load() == 0 || !main_link_ready()) continue;
         read_main_connection(buffer);
     }
 }

@@ -227,6 +227,16 @@ void scripted_proxy::run() {
             case step::reply:
                 if (!send_all(c, st.data)) m_error = where + "reply could not be sent";
                 break;
+            case step::drip:
+                set_no_delay(c);
+                for (char ch : st.data) {
+                    if (!send_all(c, bytes(1, ch))) {
+                        m_error = where + "reply could not be sent";
+                        break;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+                }
+                break;
             case step::close_now:
                 close(c);
                 c = -1;

@@ -74,11 +74,13 @@ private:
 
 // One step of a scripted proxy conversation.
 struct step {
-    enum kind { expect, reply, close_now, expect_eof, echo_rest } what;
+    enum kind { expect, reply, drip, close_now, expect_eof, echo_rest } what;
     bytes data;
 };
 inline step expect(bytes b) { return {step::expect, std::move(b)}; }
 inline step reply(bytes b) { return {step::reply, std::move(b)}; }
+// A slow proxy: the bytes go out one at a time, a few milliseconds apart.
+inline step drip(bytes b) { return {step::drip, std::move(b)}; }
 inline step close_now() { return {step::close_now, {}}; }
 inline step expect_eof() { return {step::expect_eof, {}}; }
 inline step echo_rest() { return {step::echo_rest, {}}; }

@@ -10,6 +10,7 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "protocol/commands.h"
+#include "protocol/proxy.h"
 #include "protocol/requests.h"
 #include "protocol/server_link.h"
 #include "protocol/session.h"
@@ -237,6 +238,33 @@ TEST_F(SessionTest, OfflineChunksAreSentSoEachIsReadBeforeTheNextArrives) {
     ASSERT_EQ(m_rec.chunks.size(), 2u);
     EXPECT_EQ(m_rec.chunks[0], std::string(2047, 'a'));
     EXPECT_EQ(m_rec.chunks[1], std::string(2047, 'b'));
+}
+
+TEST_F(SessionTest, TheReceiveLoopLeavesASlowProxysHandshakeToTheConnectingThread) {
+    using namespace proxy_test;
+    const std::string server = testsupport::loopback_address(8);
+    const std::string target = server + ":" + std::to_string(kServerPort);
+    const auto framed = [](int command, const std::string& body) {
+        std::string out(kHeaderLen + body.size(), '\0');
+        build_message(out.data(), static_cast<int>(out.size()), 0, 0, command, body.data(),
+                      static_cast<int>(body.size()));
+        xor_scramble(out.data() + kHeaderLen, static_cast<long>(body.size()));
+        return out;
+    };
+    // The reply takes longer than the receive loop's poll, so a loop that read the connection as
+    // soon as its handle appeared would take bytes of it.
+    scripted_proxy proxy(testsupport::loopback_host(9),
+                         {expect("CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n\r\n"),
+                          drip("HTTP/1.0 200 Connection established\r\nProxy-agent: slow\r\n\r\n"),
+                          expect(framed(CMD_LOGIN, "ann@example.org:secret")),
+                          reply(framed(SRV_LOGIN_OK, "")), expect_eof()});
+    start(server.c_str());
+    ASSERT_EQ(0, save_proxy_settings(1, 0, testsupport::loopback_host(9), proxy.port(), "", ""));
+    ASSERT_EQ(0, login("ann@example.org", "secret"));
+    ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_SUCCESS, 10000));
+    EXPECT_EQ(std::string::npos, session_test::read_log().find("command format error"));
+    session_stop();
+    EXPECT_EQ("", proxy.finish());
 }
 
 TEST_F(SessionTest, StopEndsTheReceiveThreadWhileTheServerIsSilent) {
