@@ -274,26 +274,17 @@ namespace {
 void listener_thread() {
     for (;;) {
         // stop_peer_service shuts the listening socket down, which wakes this wait at once.
-        struct pollfd fds[1] = {{g_listen_sock, POLLIN, 0}};
-        int r = poll(fds, 1, 1000);
-        if (g_stopping) return;
-        if (r == 0) continue;
-        socket_t s = r > 0 ? accept4(g_listen_sock, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-        if (s < 0) {
-            if (g_stopping) return;
-            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE) {
-                sleep_ms(10);
-                continue;
-            }
+        socket_t s = -1;
+        accept_result r = accept_ready(g_listen_sock, 1000, &s);
+        if (g_stopping) {
+            close_socket(s);
+            return;
+        }
+        if (r == accept_result::nothing) continue;
+        if (r == accept_result::failed) {
             log_line("accept failed in g_peer_server_thread.\n");
             show_message("accept failed.");
             return;
-        }
-        if (s == 0) {  // 0 means "closed" in the slot table
-            socket_t moved = fcntl(s, F_DUPFD_CLOEXEC, 1);
-            ::close(s);
-            s = moved;
-            if (s < 0) continue;
         }
         if (peer_signed_out()) {
             ::close(s);

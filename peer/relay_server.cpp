@@ -271,27 +271,18 @@ void listener_thread(int which) {
     socket_t ls = g_listen_socks[which];
     for (;;) {
         // stop_relay_service shuts the listening socket down, which wakes this wait at once.
-        struct pollfd fds[1] = {{ls, POLLIN, 0}};
-        int r = poll(fds, 1, 1000);
-        if (g_stopping) return;
-        if (r == 0) continue;
-        socket_t s = r > 0 ? accept4(ls, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-        if (s < 0) {
-            if (g_stopping) return;
-            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE) {
-                sleep_ms(10);
-                continue;
-            }
+        socket_t s = -1;
+        accept_result r = accept_ready(ls, 1000, &s);
+        if (g_stopping) {
+            close_socket(s);
+            return;
+        }
+        if (r == accept_result::nothing) continue;
+        if (r == accept_result::failed) {
             g_listening[which] = false;
             log_line("accept failed in g_server_thread.\n");
             show_message("accept failed.in g_server_thread.");
             return;
-        }
-        if (s == 0) {  // 0 means "no socket" in the slot table
-            socket_t moved = fcntl(s, F_DUPFD_CLOEXEC, 1);
-            ::close(s);
-            s = moved;
-            if (s < 0) continue;
         }
         set_no_delay(s);
         char address[32] = "";

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "platform/text.h"
+#include "platform/tick.h"
 
 namespace {
 std::mutex g_bind_mutex;
@@ -245,4 +246,27 @@ int set_socket_buffers(socket_t sock, int bytes) {
     int r1 = setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
     int r2 = setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes));
     return (r1 == 0 && r2 == 0) ? 0 : -1;
+}
+
+accept_result accept_ready(socket_t listener, int ms, socket_t* out) {
+    *out = -1;
+    struct pollfd fds[1] = {{listener, POLLIN, 0}};
+    int r = poll(fds, 1, ms);
+    if (r == 0) return accept_result::nothing;
+    socket_t s = r > 0 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    if (s < 0) {
+        if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE) {
+            sleep_ms(10);
+            return accept_result::nothing;
+        }
+        return accept_result::failed;
+    }
+    if (s == 0) {
+        socket_t moved = fcntl(s, F_DUPFD_CLOEXEC, 1);
+        ::close(s);
+        if (moved < 0) return accept_result::nothing;
+        s = moved;
+    }
+    *out = s;
+    return accept_result::accepted;
 }

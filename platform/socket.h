@@ -53,6 +53,15 @@ int connect_ipv4(socket_t sock, struct in_addr addr, uint16_t port);
 // Returns the handle or -1.
 socket_t tcp_listen(const char* address, uint16_t port, int backlog);
 
+// What one accept_ready call came to.
+enum class accept_result { accepted, nothing, failed };
+
+// Waits at most ms for a connection on listener and accepts it, close-on-exec and never as handle
+// 0 (slot tables use 0 for "no socket"). nothing: the wait ended empty, or the accept failed for a
+// passing reason (interrupted, aborted by the client, out of descriptors for now), after a short
+// pause. failed: the listener is unusable (or was shut down to stop its thread).
+accept_result accept_ready(socket_t listener, int ms, socket_t* out);
+
 // Dotted local address of a connected socket into out (at least 16 bytes). Returns 0 or -1.
 int local_address_of(socket_t sock, char* out, int size);
 int peer_address_of(socket_t sock, char* out, int size, uint16_t* port);

@@ -159,15 +159,7 @@ void Clink_socket::set_local_address_from(socket_t s) {
     copy_text(local_address, text);
 }
 
-int Clink_socket::connect_now() {
-    load_proxy_settings();
-    if (use_proxy == 1) {
-        if (connect_through_proxy() != 0) {
-            my_close();
-            return -1;
-        }
-        return 0;
-    }
+socket_t Clink_socket::open_connection(const char* host, uint16_t port, bool report_resolve) {
     // Drop a previous connection without the subclass's slot clearing: the caller still owns
     // the slot it is connecting for.
     Clink_socket::my_close();
@@ -179,15 +171,29 @@ int Clink_socket::connect_now() {
         return -1;
     }
     struct in_addr addr;
-    if (resolve_ipv4(server_host, &addr) != 0) {
-        if (report_resolve_error == 1) show_message("error resolving hostname...:%s:", server_host);
+    if (resolve_ipv4(host, &addr) != 0) {
+        if (report_resolve) show_message("error resolving hostname...:%s:", host);
         clear_after_failed_connect(s);
         return -1;
     }
-    if (connect_ipv4(s, addr, server_port) != 0) {
+    if (connect_ipv4(s, addr, port) != 0) {
         clear_after_failed_connect(s);
         return -1;
     }
+    return s;
+}
+
+int Clink_socket::connect_now() {
+    load_proxy_settings();
+    if (use_proxy == 1) {
+        if (connect_through_proxy() != 0) {
+            my_close();
+            return -1;
+        }
+        return 0;
+    }
+    socket_t s = open_connection(server_host, server_port, report_resolve_error == 1);
+    if (s < 0) return -1;
     sock = s;
     connected = 1;
     set_buffer_sizes();

@@ -145,6 +145,10 @@ private:
     // Reads exactly n bytes without scrambling logic; shared by the exact-length and proxy reads.
     int recv_exact(char* buffer, int n, bool show_failure);
     void clear_after_failed_connect(socket_t s);
+    // Closes what this link held and connects a new socket to host:port, not yet published.
+    // Returns the handle, or -1 (said in a box when the socket cannot be made, and when the host
+    // cannot be resolved and report_resolve).
+    socket_t open_connection(const char* host, uint16_t port, bool report_resolve);
     // Logs a failed receive and, on a reporting connection, tells the user once per handle.
     void receive_failed();
     std::atomic<uint64_t> m_failure_reported{0};  // serial of the handle whose failure was shown

@@ -91,26 +91,8 @@ int Clink_socket::load_proxy_settings() {
 }
 
 int Clink_socket::connect_through_proxy() {
-    // Drop a previous connection without the subclass's slot clearing: the caller still owns
-    // the slot it is connecting for.
-    Clink_socket::my_close();
-    socket_t s = tcp_socket();
-    if (s < 0) {
-        show_message("create socket failed!");
-        sock = 0;
-        connected = 0;
-        return -1;
-    }
-    struct in_addr addr;
-    if (resolve_ipv4(proxy_address, &addr) != 0) {
-        show_message("error resolving hostname...:%s:", proxy_address);
-        clear_after_failed_connect(s);
-        return -1;
-    }
-    if (connect_ipv4(s, addr, static_cast<uint16_t>(proxy_port)) != 0) {
-        clear_after_failed_connect(s);
-        return -1;
-    }
+    socket_t s = open_connection(proxy_address, static_cast<uint16_t>(proxy_port), true);
+    if (s < 0) return -1;
     // Published for closing from other threads, but not yet connected: the handshake replies
     // are this thread's to read.
     connected = 0;

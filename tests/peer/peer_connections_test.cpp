@@ -184,6 +184,11 @@ TEST_F(PeerTest, HundredAndFirstConnectionEvictsEarliestTakenSlot) {
         peers.push_back(std::make_unique<raw_peer>());
         ASSERT_TRUE(peers.back()->connect_to(addr(), kPeerPort));
         ASSERT_TRUE(wait_until([i] { return peer_slots_in_use() == i + 1; }));
+        // Set up to the end (stamped again when its socket is stored) before the clock moves.
+        ASSERT_TRUE(wait_until([i] {
+            std::lock_guard<std::mutex> lk(g_peer_mutex);
+            return g_peer_socks[i].sock != 0;
+        }));
     }
     g_now = 5000;
     raw_peer extra;
