@@ -1,11 +1,8 @@
 #include "peer/peer_socket.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +11,7 @@
 
 #include "peer/peer_commands.h"
 #include "peer/peer_session.h"
+#include "peer/slave_poller.h"
 #include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
@@ -43,12 +41,7 @@ uint64_t g_next_generation = 1;  // guarded by g_peer_mutex
 void reader_thread(int index, uint64_t gen);
 }  // namespace
 
-int Cpeer_socket::my_close() {
-    Clink_socket::my_close();
-    std::lock_guard<std::mutex> lk(g_peer_mutex);
-    clear();
-    return 0;
-}
+int Cpeer_socket::my_close() { return close_and_clear(*this, g_peer_mutex); }
 
 void Cpeer_socket::clear() {
     clear_slot_fields();
@@ -315,52 +308,32 @@ void listener_thread() {
 }
 
 void poller_thread() {
-    std::vector<struct pollfd> fds;
-    std::vector<std::pair<int, uint64_t>> owners;
-    for (;;) {
-        fds.clear();
-        owners.clear();
-        fds.push_back({g_poller_wakeup.fd(), POLLIN, 0});
-        {
+    run_slot_poller(
+        g_poller_wakeup, g_stopping, "g_peer_recv_thread",
+        [](std::vector<poll_candidate>& out) {
             std::lock_guard<std::mutex> lk(g_peer_mutex);
             for (int i = 0; i < kPeerSlots; i++) {
-                Cpeer_socket& slot = g_peer_socks[i];
+                const Cpeer_socket& slot = g_peer_socks[i];
                 socket_t s = slot.sock;
                 if (slot.in_use != 1 || s == 0 || slot.busy != 0) continue;
+                // A handle seen twice is watched once, so it never gets two readers.
                 bool dup = false;
-                for (size_t k = 1; k < fds.size(); k++) dup = dup || fds[k].fd == s;
-                if (dup) continue;
-                fds.push_back({s, POLLIN, 0});
-                owners.emplace_back(i, slot.generation);
+                for (const poll_candidate& c : out) dup = dup || c.sock == s;
+                if (!dup) out.push_back({i, slot.generation, s});
             }
-        }
-        // Every eligible connection is watched (poll has no 64-socket limit, and a cap would leave
-        // the later slots unread). Blocks until a connection has data or the table changes, so an
-        // idle client uses no CPU.
-        int r = poll(fds.data(), fds.size(), 1000);
-        if (g_stopping) return;
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            log_line("select error in g_peer_recv_thread.\n");
-            show_message("select error in g_peer_recv_thread.\n");
-            return;
-        }
-        if (fds[0].revents) g_poller_wakeup.drain();
-        for (size_t k = 1; k < fds.size(); k++) {
-            if (!fds[k].revents) continue;
-            auto [index, gen] = owners[k - 1];
+        },
+        [](int index, uint64_t gen) {
             // Readers of evicted connections end as soon as their handle is shut down; until
             // they have, no more than kPeerMaxReaders run.
-            if (!g_readers.wait_below(kPeerMaxReaders, 1000)) continue;
+            if (!g_readers.wait_below(kPeerMaxReaders, 1000)) return;
             {
                 std::lock_guard<std::mutex> lk(g_peer_mutex);
                 Cpeer_socket& slot = g_peer_socks[index];
-                if (slot.generation != gen || slot.busy) continue;
+                if (slot.generation != gen || slot.busy) return;
                 slot.busy = 1;
             }
-            g_readers.start([index = index, gen = gen] { reader_thread(index, gen); });
-        }
-    }
+            g_readers.start([index, gen] { reader_thread(index, gen); });
+        });
 }
 
 void reader_thread(int index, uint64_t gen) {

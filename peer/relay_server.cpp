@@ -1,12 +1,9 @@
 #include "peer/relay_server.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -106,12 +103,7 @@ Cserver_socket::Cserver_socket() {
     clear();
 }
 
-int Cserver_socket::my_close() {
-    Clink_socket::my_close();
-    std::lock_guard<std::mutex> lk(g_relay_mutex);
-    clear();
-    return 0;
-}
+int Cserver_socket::my_close() { return close_and_clear(*this, g_relay_mutex); }
 
 void Cserver_socket::clear() {
     clear_slot_fields();

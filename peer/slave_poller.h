@@ -1,4 +1,4 @@
-// The poll loop shared by the slave-server and relay-server tables: it watches every idle
+// The poll loop shared by the peer, slave-server and relay-server tables: it watches every idle
 // connection of a table together with a wake-up descriptor, and hands each readable connection to
 // one reader thread. It blocks in poll() while nothing happens, so an idle table costs no CPU;
 // the table's owner signals the wake-up when a connection is added or when the loop must stop.

@@ -88,12 +88,7 @@ Cpeer_socket_indirect::Cpeer_socket_indirect() {
     clear();
 }
 
-int Cpeer_socket_indirect::my_close() {
-    Clink_socket::my_close();
-    std::lock_guard<std::mutex> lk(g_slave_mutex);
-    clear();
-    return 0;
-}
+int Cpeer_socket_indirect::my_close() { return close_and_clear(*this, g_slave_mutex); }
 
 void Cpeer_socket_indirect::clear() {
     clear_slot_fields();

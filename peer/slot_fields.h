@@ -5,6 +5,9 @@
 // moved on. Each table's mutex guards these fields.
 #pragma once
 #include <cstdint>
+#include <mutex>
+
+#include "protocol/link_socket.h"
 
 struct slot_fields {
     int in_use = 0;
@@ -29,3 +32,13 @@ struct slot_fields {
         generation = 0;
     }
 };
+
+// A slot's my_close: the connection closes first (outside the table's lock, since closing wakes
+// and waits for its reader), then the slot's fields are cleared under the lock.
+template <class Slot>
+int close_and_clear(Slot& slot, std::mutex& table_mutex) {
+    slot.Clink_socket::my_close();
+    std::lock_guard<std::mutex> lk(table_mutex);
+    slot.clear();
+    return 0;
+}
