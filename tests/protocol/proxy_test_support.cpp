@@ -22,6 +22,7 @@
 #include "platform/paths.h"
 #include "protocol/framing.h"
 #include "protocol/link_socket.h"
+#include "tests/support/loopback.h"
 #include <future>
 
 extern char** environ;
@@ -234,7 +235,10 @@ void scripted_proxy::run() {
                         m_error = where + "reply could not be sent";
                         break;
                     }
-                    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+                    if (!testsupport::wait_until(st.taken, kStepWaitMs)) {
+                        m_error = where + "the client did not read the reply";
+                        break;
+                    }
                 }
                 break;
             case step::close_now:

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -76,11 +77,15 @@ private:
 struct step {
     enum kind { expect, reply, drip, close_now, expect_eof, echo_rest } what;
     bytes data;
+    std::function<bool()> taken = {};  // drip: the client has read what was sent so far
 };
 inline step expect(bytes b) { return {step::expect, std::move(b)}; }
 inline step reply(bytes b) { return {step::reply, std::move(b)}; }
-// A slow proxy: the bytes go out one at a time, a few milliseconds apart.
-inline step drip(bytes b) { return {step::drip, std::move(b)}; }
+// A slow proxy: the bytes go out one at a time, each once taken() says the client has read the
+// one before.
+inline step drip(bytes b, std::function<bool()> taken) {
+    return {step::drip, std::move(b), std::move(taken)};
+}
 inline step close_now() { return {step::close_now, {}}; }
 inline step expect_eof() { return {step::expect_eof, {}}; }
 inline step echo_rest() { return {step::echo_rest, {}}; }

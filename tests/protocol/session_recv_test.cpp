@@ -1,5 +1,7 @@
 // The login exchange and the receive loop against a scripted server: bytes in, table state and
 // notifications out.
+#include <sys/ioctl.h>
+
 #include <memory>
 #include <gtest/gtest.h>
 
@@ -251,11 +253,17 @@ TEST_F(SessionTest, TheReceiveLoopLeavesASlowProxysHandshakeToTheConnectingThrea
         xor_scramble(out.data() + kHeaderLen, static_cast<long>(body.size()));
         return out;
     };
-    // The reply takes longer than the receive loop's poll, so a loop that read the connection as
-    // soon as its handle appeared would take bytes of it.
+    // The reply comes a byte at a time, each once the last was read off the connection, so a
+    // receive loop that read the connection as soon as its handle appeared would take bytes of
+    // it (or, finding nothing left to read, take the connection for closed).
+    const auto read_off = [] {
+        socket_t s = g_main_link.sock.load();
+        int pending = 0;
+        return s != 0 && ioctl(s, FIONREAD, &pending) == 0 && pending == 0;
+    };
     scripted_proxy proxy(testsupport::loopback_host(9),
                          {expect("CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n\r\n"),
-                          drip("HTTP/1.0 200 Connection established\r\nProxy-agent: slow\r\n\r\n"),
+                          drip("HTTP/1.0 200 Connection established\r\nProxy-agent: slow\r\n\r\n", read_off),
                           expect(framed(CMD_LOGIN, "ann@example.org:secret")),
                           reply(framed(SRV_LOGIN_OK, "")), expect_eof()});
     start(server.c_str());
