@@ -265,46 +265,38 @@ void peer_keepalive_pass() {
 
 namespace {
 void listener_thread() {
-    for (;;) {
-        // stop_peer_service shuts the listening socket down, which wakes this wait at once.
-        socket_t s = -1;
-        accept_result r = accept_ready(g_listen_sock, 1000, &s);
-        if (g_stopping) {
-            close_socket(s);
-            return;
-        }
-        if (r == accept_result::nothing) continue;
-        if (r == accept_result::failed) {
+    run_accept_loop(
+        g_listen_sock, g_stopping,
+        [](socket_t s) {
+            if (peer_signed_out()) {
+                close_socket(s);
+                return;
+            }
+            uint64_t gen = 0;
+            int index = take_peer_slot(&gen);
+            Cpeer_socket& slot = g_peer_socks[index];
+            char addr[32] = "";
+            uint16_t port = 0;
+            peer_address_of(s, addr, sizeof(addr), &port);
+            {
+                std::lock_guard<std::mutex> lk(g_peer_mutex);
+                if (slot.generation != gen || slot.sock != 0) {
+                    // Taken again by a connect while this one was being set up.
+                    close_socket(s);
+                    return;
+                }
+                slot.sock = s;
+                slot.connected = 1;
+                slot.connect_tick = slot.taken_tick = get_tick_count();
+                copy_text(slot.peer_address, kPeerAddressKept + 1, addr);
+                slot.peer_port = port;
+            }
+            g_poller_wakeup.signal();
+        },
+        [] {
             log_line("accept failed in g_peer_server_thread.\n");
             show_message("accept failed.");
-            return;
-        }
-        if (peer_signed_out()) {
-            ::close(s);
-            continue;
-        }
-        set_no_delay(s);
-        uint64_t gen = 0;
-        int index = take_peer_slot(&gen);
-        Cpeer_socket& slot = g_peer_socks[index];
-        char addr[32] = "";
-        uint16_t port = 0;
-        peer_address_of(s, addr, sizeof(addr), &port);
-        {
-            std::lock_guard<std::mutex> lk(g_peer_mutex);
-            if (slot.generation != gen || slot.sock != 0) {
-                // Taken again by a connect while this one was being set up.
-                close_socket(s);
-                continue;
-            }
-            slot.sock = s;
-            slot.connected = 1;
-            slot.connect_tick = slot.taken_tick = get_tick_count();
-            copy_text(slot.peer_address, kPeerAddressKept + 1, addr);
-            slot.peer_port = port;
-        }
-        g_poller_wakeup.signal();
-    }
+        });
 }
 
 void poller_thread() {

@@ -260,29 +260,20 @@ void take_relay_slot(socket_t s, const char* address, uint16_t port) {
 }
 
 void listener_thread(int which) {
-    socket_t ls = g_listen_socks[which];
-    for (;;) {
-        // stop_relay_service shuts the listening socket down, which wakes this wait at once.
-        socket_t s = -1;
-        accept_result r = accept_ready(ls, 1000, &s);
-        if (g_stopping) {
-            close_socket(s);
-            return;
-        }
-        if (r == accept_result::nothing) continue;
-        if (r == accept_result::failed) {
+    run_accept_loop(
+        g_listen_socks[which], g_stopping,
+        [](socket_t s) {
+            char address[32] = "";
+            uint16_t port = 0;
+            peer_address_of(s, address, sizeof(address), &port);
+            take_relay_slot(s, address, port);
+            g_poller_wakeup.signal();
+        },
+        [which] {
             g_listening[which] = false;
             log_line("accept failed in g_server_thread.\n");
             show_message("accept failed.in g_server_thread.");
-            return;
-        }
-        set_no_delay(s);
-        char address[32] = "";
-        uint16_t port = 0;
-        peer_address_of(s, address, sizeof(address), &port);
-        take_relay_slot(s, address, port);
-        g_poller_wakeup.signal();
-    }
+        });
 }
 
 void poller_thread() {

@@ -49,3 +49,26 @@ void run_slot_poller(Cwakeup& wakeup, const std::atomic<bool>& stop, const char*
             if (fds[k].revents) claim(candidates[k - 1].index, candidates[k - 1].generation);
     }
 }
+
+// The accept loop of a table's listener: each connection goes to accepted(socket); a listener
+// that fails for good calls failed() and ends the loop. The table's owner stops it by setting
+// stop and shutting the listening socket down, which wakes the wait at once.
+template <class Accepted, class Failed>
+void run_accept_loop(socket_t listener, const std::atomic<bool>& stop, Accepted accepted,
+                     Failed failed) {
+    for (;;) {
+        socket_t s = -1;
+        accept_result r = accept_ready(listener, 1000, &s);
+        if (stop.load()) {
+            close_socket(s);
+            return;
+        }
+        if (r == accept_result::nothing) continue;
+        if (r == accept_result::failed) {
+            failed();
+            return;
+        }
+        set_no_delay(s);
+        accepted(s);
+    }
+}
