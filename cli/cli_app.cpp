@@ -98,25 +98,26 @@ void cli_app::reader_main() {
         int r = poll(&p, 1, 200);
         if (r <= 0) continue;
         ssize_t n = ::read(0, buf, sizeof(buf));
-        std::lock_guard<std::mutex> lk(m_lines_mutex);
         if (n <= 0) {
-            if (!pending.empty()) m_lines.push_back(pending);
-            m_eof = true;
-            dispatcher.post(NM_CLI_INPUT, 0, 0);
+            // The last line without its newline, then the end of the input.
+            dispatcher.run([this, last = std::move(pending)] {
+                if (!quit && !last.empty()) execute(last);
+                quit = true;
+            });
             return;
         }
         pending.append(buf, static_cast<size_t>(n));
         size_t at;
-        bool got = false;
         while ((at = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, at);
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            m_lines.push_back(line);
             pending.erase(0, at + 1);
-            got = true;
+            // Each line is a task on the main thread's queue, in order with the notifications:
+            // the wait there returns as soon as it is queued.
+            dispatcher.run([this, line = std::move(line)] {
+                if (!quit) execute(line);
+            });
         }
-        // Wakes the main loop, which takes the lines after the notification ran.
-        if (got) dispatcher.post(NM_CLI_INPUT, 0, 0);
     }
 }
 
@@ -169,26 +170,12 @@ int cli_app::run() {
     while (!quit) {
         // Sleeps until a notification or an input line arrives or a duty is due.
         dispatcher.wait_and_run(hk.ms_until_due(get_tick_count()));
-        std::vector<std::string> lines;
-        bool eof;
-        {
-            std::lock_guard<std::mutex> lk(m_lines_mutex);
-            lines.assign(m_lines.begin(), m_lines.end());
-            m_lines.clear();
-            eof = m_eof;
-        }
-        for (const auto& l : lines) {
-            execute(l);
-            dispatcher.run_pending();
-            if (quit) break;
-        }
-        if (eof) quit = true;
         hk.tick(get_tick_count());
     }
     // Every home server learns that this user went offline; the threads get two seconds.
     controller.shutdown(2000);
     wait_for_jobs(2000);
-    // Release a receive thread waiting on a sent notification before joining it.
+    // Nothing queued from here on runs.
     dispatcher.stop();
     cli_audio_stop();
     cli_video_stop();

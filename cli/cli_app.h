@@ -67,7 +67,4 @@ private:
     void stop_reader();
     std::thread m_reader;
     std::atomic<bool> m_reader_stop{false};
-    std::mutex m_lines_mutex;
-    std::deque<std::string> m_lines;
-    bool m_eof = false;
 };

@@ -10,37 +10,34 @@
 #include "peer/peer_commands.h"
 #include "protocol/tables.h"
 
-void cli_chat_window::post(int n, intptr_t wparam, intptr_t lparam) {
+void cli_chat_window::post(int n, intptr_t wparam, intptr_t lparam, note_payload owned) {
     if (cli_video_notice(m_app, m_peer, n, wparam, lparam)) return;
-    m_app.dispatcher.post(n, wparam, lparam);
-}
-
-void cli_chat_window::send(int n, intptr_t wparam, intptr_t lparam) {
-    if (n != NM_CHAT_TEXT) {
-        m_app.dispatcher.send(n, wparam, lparam);
+    if (n == NM_CHAT_TEXT && owned) {
+        // The payload of a chat text is its chat_delivery (wparam points at its body).
+        const auto* d = static_cast<const chat_delivery*>(owned.get());
+        m_app.dispatcher.post(NM_CLI_CHAT_SHOW, reinterpret_cast<intptr_t>(d), 0, std::move(owned));
         return;
     }
-    peer_dispatch_info info = current_peer_dispatch();
-    cli_chat_event ev{m_peer, reinterpret_cast<const char*>(wparam), static_cast<int>(lparam), info.path,
-                      info.command};
-    m_app.dispatcher.send(NM_CLI_CHAT_SHOW, reinterpret_cast<intptr_t>(&ev), 0);
+    m_app.dispatcher.post(n, wparam, lparam, std::move(owned));
 }
 
-void print_chat_event(const cli_chat_event& ev) {
+void print_chat_event(const chat_delivery& ev) {
     static const char* const kPaths[] = {"direct", "slave", "datagram"};
     json_line j;
     j.add("n", NM_CHAT_TEXT).add("event", ev.command == PEER_CHAT_ECHO ? "chat_delivered" : "chat_received");
     j.add("peer", ev.peer_id);
     if (ev.path >= 0 && ev.path <= 2) j.add("path", kPaths[ev.path]);
     // Body: "name:text", a zero byte, then red, green, blue, size and style.
-    int text_len = ev.len >= 6 ? ev.len - 6 : 0;
-    std::string line(ev.body, strnlen(ev.body, static_cast<size_t>(text_len)));
+    const char* body = ev.body.data();
+    int len = static_cast<int>(ev.body.size());
+    int text_len = len >= 6 ? len - 6 : 0;
+    std::string line(body, strnlen(body, static_cast<size_t>(text_len)));
     size_t colon = line.find(':');
     j.add("sender", colon == std::string::npos ? std::string() : line.substr(0, colon));
     j.add("text", colon == std::string::npos ? line : line.substr(colon + 1));
-    j.add("length", ev.len);
-    if (ev.len >= 6) {
-        const auto* a = reinterpret_cast<const unsigned char*>(ev.body + ev.len - 5);
+    j.add("length", len);
+    if (len >= 6) {
+        const auto* a = reinterpret_cast<const unsigned char*>(body + len - 5);
         char colour[8];
         std::snprintf(colour, sizeof(colour), "%02x%02x%02x", a[0], a[1], a[2]);
         j.add("color", colour).add("size", a[3]).add("style", a[4]);

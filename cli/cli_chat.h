@@ -2,8 +2,8 @@
 // session controller. A text the window is told to show is printed as one JSON line with its
 // sender, attributes and path; an echo of our own line prints as delivered.
 //
-// Threads: send() is called on a reader thread of the peer layer; it hands the text to the client's
-// main thread through the dispatcher and waits there, so the body stays valid while it is printed.
+// Threads: post() may be called on any thread; it hands the notification, with what it owns, to
+// the client's main thread through the dispatcher, where it is printed.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -13,19 +13,10 @@
 
 class cli_app;
 
-struct cli_chat_event {
-    int peer_id;
-    const char* body;
-    int len;
-    int path;     // peer path, -1 when unknown
-    int command;  // 210 received, 211 our own line delivered
-};
-
 class cli_chat_window : public chat_window {
 public:
     cli_chat_window(cli_app& app, int peer) : m_app(app), m_peer(peer) {}
-    void post(int n, intptr_t wparam, intptr_t lparam) override;
-    void send(int n, intptr_t wparam, intptr_t lparam) override;
+    void post(int n, intptr_t wparam, intptr_t lparam, note_payload owned = {}) override;
     int peer_id() const override { return m_peer; }
 
 private:
@@ -33,8 +24,8 @@ private:
     int m_peer;
 };
 
-// Prints a chat event (runs on the main thread).
-void print_chat_event(const cli_chat_event& ev);
+// Prints a received chat line or the echo of our own (runs on the main thread).
+void print_chat_event(const chat_delivery& ev);
 
 // Parses "chat ID [--color RRGGBB] [--size N] [--style [b][i][u][s]] TEXT" after the command word.
 struct chat_request {

@@ -109,10 +109,9 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         return;
     }
     if (n == NM_CLI_CHAT_SHOW) {
-        print_chat_event(*reinterpret_cast<const cli_chat_event*>(wparam));
+        print_chat_event(*reinterpret_cast<const chat_delivery*>(wparam));
         return;
     }
-    if (n == NM_CLI_INPUT) return;
     if (cli_audio_notification(n, wparam, lparam)) return;
     json_line j;
     j.add("n", n).add("w", static_cast<long long>(wparam)).add("l", static_cast<long long>(lparam));
@@ -169,7 +168,7 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
     case NM_CONTACT_LIST: j.add("contacts", static_cast<long long>(contacts_snapshot().size())); break;
     case NM_GROUP_ADD_SUCCESS:
     case NM_GROUP_UPDATE_SUCCESS: add_group_fields(j, id); break;
-    case NM_OFFLINE_TEXT: j.add("chunk_length", static_cast<long long>(get_offline_chunk().size())); break;
+    case NM_OFFLINE_TEXT: j.add("chunk_length", static_cast<long long>(lparam)); break;
     case NM_OFFLINE_END:
     {
         // The message just completed is the last one waiting from this sender.
@@ -201,8 +200,8 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         j.add("action", action_name(r.action)).add("peer", r.peer_id).add_bool("ok", r.code == 0);
         break;
     }
-    case NM_SERVER_NOTICE: j.add("notice", get_server_notice(0)); break;
-    case NM_SERVER_NOTICE2: j.add("notice", get_server_notice(1)); break;
+    case NM_SERVER_NOTICE:
+    case NM_SERVER_NOTICE2: j.add("notice", note_text(wparam, lparam)); break;
     default: break;
     }
     if (!text.empty()) j.add("text", english(text)).add("text_id", text.id);

@@ -15,15 +15,6 @@
 #include "protocol/tables.h"
 
 namespace {
-thread_local peer_dispatch_info t_dispatch{-1, 0};
-
-// Marks the command being dispatched on this thread for the length of one dispatch.
-struct dispatch_scope {
-    peer_dispatch_info saved;
-    dispatch_scope(int path, int command) : saved(t_dispatch) { t_dispatch = {path, command}; }
-    ~dispatch_scope() { t_dispatch = saved; }
-};
-
 constexpr int kMaxHandlers = 8;
 struct registered_handler {
     std::atomic<int> command{0};
@@ -51,13 +42,6 @@ void do_identify(const char* body, int len, int index) {
     if (g_peer_socks[index].in_use) g_peer_socks[index].peer_id = id;
 }
 
-// Finds the peer's chat window, having the main window open one when none is open.
-chat_window* find_or_open_chat(int peer_id) {
-    if (chat_window* w = get_chat_dlg_from_peer_id(peer_id)) return w;
-    send_main(NM_OPEN_CHAT, peer_id, 0);
-    return get_chat_dlg_from_peer_id(peer_id);
-}
-
 // Sends 211 with the received body back on the path the 210 came from.
 void echo_chat(int path, const char* body, int len, int peer_id, int index) {
     if (path == PEER_PATH_SLAVE) {
@@ -76,45 +60,27 @@ void echo_chat(int path, const char* body, int len, int peer_id, int index) {
 }
 
 void do_chat_echo(int path, const char* body, int len, int peer_id) {
-    chat_window* w = find_or_open_chat(peer_id);
-    if (!w) {
-        if (path == PEER_PATH_DIRECT)
-            log_line("could not find chat_dlg in g_peer_one_client_thread 222.\r\n");
-        else if (path == PEER_PATH_SLAVE)
-            log_line("could not find chat_dlg in g_peer_indirect_one_client_thread 222.\r\n");
-        else
-            log_line("could not find chat_dlg in do_relay_peer_udp_from_server, peer_id:%d.\r\n", peer_id);
-        return;
-    }
-    w->send(NM_CHAT_TEXT, reinterpret_cast<intptr_t>(body), len);
+    post_chat_delivery(peer_id, path, PEER_CHAT_ECHO, body, len);
 }
 }  // namespace
 
+// A chat line reached this client: the echo goes back at once, and the line goes to the main
+// window's queue, which opens the chat window when none is open and shows it there.
 int do_private_chat_from_peer(const char* body, int len, int peer_id, int index) {
-    chat_window* w = find_or_open_chat(peer_id);
-    if (!w) {
-        log_line("could not find chat_dlg in g_peer_one_client_thread.\r\n");
-        return -1;
-    }
-    echo_chat(index >= 0 ? PEER_PATH_DIRECT : PEER_PATH_UDP, body, len, peer_id, index);
-    w->send(NM_CHAT_TEXT, reinterpret_cast<intptr_t>(body), len);
+    int path = index >= 0 ? PEER_PATH_DIRECT : PEER_PATH_UDP;
+    echo_chat(path, body, len, peer_id, index);
+    post_chat_delivery(peer_id, path, PEER_CHAT_TEXT, body, len);
     return 0;
 }
 
 int do_private_chat_indirect_from_peer(const char* body, int len, int peer_id) {
-    chat_window* w = find_or_open_chat(peer_id);
-    if (!w) {
-        log_line("could not find chat_dlg in do_private_chat_indirect_from_peer, peer_id:%d.\r\n", peer_id);
-        return -1;
-    }
     echo_chat(PEER_PATH_SLAVE, body, len, peer_id, -1);
-    w->send(NM_CHAT_TEXT, reinterpret_cast<intptr_t>(body), len);
+    post_chat_delivery(peer_id, PEER_PATH_SLAVE, PEER_CHAT_TEXT, body, len);
     return 0;
 }
 
 void dispatch_peer_command(int path, int command, const char* body, int len, int board_num,
                            int peer_id, int index) {
-    dispatch_scope scope(path, command);
     if (path == PEER_PATH_UDP) {
         // Datagrams carry chat text and its echo only.
         if (command == PEER_CHAT_TEXT)
@@ -216,4 +182,3 @@ void register_peer_command_handler(int command, peer_command_handler handler) {
     log_line("no room to register peer command %d\r\n", command);
 }
 
-peer_dispatch_info current_peer_dispatch() { return t_dispatch; }

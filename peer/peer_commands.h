@@ -13,14 +13,6 @@ constexpr int kChatAttrBytes = 5;
 void dispatch_peer_command(int path, int command, const char* body, int len, int board_num,
                            int peer_id, int index);
 
-// The path and command of the peer command being dispatched on the calling thread (path -1 when
-// none is): a chat window told to show a text can tell a received line from a delivered echo.
-struct peer_dispatch_info {
-    int path;
-    int command;
-};
-peer_dispatch_info current_peer_dispatch();
-
 // Layers above the peer layer (voice, video) register the handlers of their commands here.
 using peer_command_handler = void (*)(int path, const char* body, int len, int board_num, int peer_id);
 void register_peer_command_handler(int command, peer_command_handler handler);

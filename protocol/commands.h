@@ -210,11 +210,12 @@ enum server_command : int {
     /* contact through a relay was learnt or confirmed (wparam: the contact's id). */                \
     X(NM_RELAY_CONNECTED, 1105, "relay_connected")                                                   \
     X(NM_RELAY_ROUTE, 1106, "relay_route")                                                           \
-    /* A front end's own: a headless chat window hands a text to show to the main thread, the */     \
-    /* standard-input reader wakes the main loop, decoded video frames and moved voice counters */   \
-    /* wait to be printed. */                                                                        \
+    /* Ours: a chat line or echo from a peer for its chat window (wparam: the peer, lparam: the */    \
+    /* chat_delivery the notification owns); the main window opens the chat window and hands it on. */ \
+    X(NM_PEER_CHAT_LINE, 1107, "peer_chat_line")                                                     \
+    /* A front end's own: a headless chat window hands a text to show to the main thread, decoded */ \
+    /* video frames and moved voice counters wait to be printed (1008 is no longer used). */         \
     X(NM_CLI_CHAT_SHOW, 1007, "cli_chat_show")                                                       \
-    X(NM_CLI_INPUT, 1008, "cli_input")                                                               \
     X(NM_CLI_VIDEO_FRAME, 1009, "cli_video_frame")                                                   \
     X(NM_CLI_AUDIO_STATS, 1010, "cli_audio_stats")
 

@@ -427,22 +427,28 @@ void dispatch_server_command(int command, char* body, int len, int board_num) {
         std::sscanf(body, "%10d", &id);
         store_text(g_group_update_name, sizeof(g_group_update_name),
                    len > 11 ? body + 11 : "", len > 11 ? len - 11 : 0, 127);
-        // Sent: the handler reads the name before the next 314 can overwrite it.
-        send_main(NM_GROUP_UPDATE_SUCCESS, id);
+        {
+            // The name travels with the notification (lparam points at it while the handler runs).
+            auto name = std::make_shared<const std::string>(get_group_update_name());
+            post_main(NM_GROUP_UPDATE_SUCCESS, id, reinterpret_cast<intptr_t>(name->c_str()), name);
+        }
         break;
     case SRV_GROUP_RENAME_FAILED: post_main(NM_GROUP_UPDATE_FAILED); break;
     case SRV_GROUP_REMOVE_OK: post_main(NM_GROUP_REMOVE_SUCCESS, body_int(body)); break;
     case SRV_GROUP_REMOVE_FAILED: post_main(NM_GROUP_REMOVE_FAILED); break;
     case SRV_OFFLINE_WAITING: post_main(NM_OFFLINE_WAITING); break;
-    case SRV_OFFLINE_BEGIN: send_main(NM_OFFLINE_BEGIN, body_int(body)); break;
+    case SRV_OFFLINE_BEGIN: post_main(NM_OFFLINE_BEGIN, body_int(body)); break;
     case SRV_OFFLINE_TEXT:
         store_text(g_offline_chunk, sizeof(g_offline_chunk), body, len, kOfflineChunkChars);
-        // Sent: the receive thread waits until the chunk was appended before reading the next.
-        send_main(NM_OFFLINE_TEXT);
+        {
+            // Each chunk travels with its notification, queued in order behind the begin.
+            std::string chunk = get_offline_chunk();
+            post_main_bytes(NM_OFFLINE_TEXT, chunk.data(), chunk.size());
+        }
         break;
     case SRV_OFFLINE_END:
         std::sscanf(body, "%10d", &id);
-        send_main(NM_OFFLINE_END, id);
+        post_main(NM_OFFLINE_END, id);
         break;
     case SRV_STATUS_SET: post_main(NM_SET_MY_STATUS, body_int(body)); break;
     case SRV_PEER_ADDRESS: {
@@ -480,7 +486,9 @@ void dispatch_server_command(int command, char* body, int len, int board_num) {
     case SRV_NOTICE2: {
         int which = command == SRV_NOTICE1 ? 0 : 1;
         store_text(g_notices[which], sizeof(g_notices[which]), body, len, kNoticeChars);
-        post_main(which == 0 ? NM_SERVER_NOTICE : NM_SERVER_NOTICE2);
+        // The notice travels with its notification: a later one cannot overwrite it before it is shown.
+        std::string notice = get_server_notice(which);
+        post_main_bytes(which == 0 ? NM_SERVER_NOTICE : NM_SERVER_NOTICE2, notice.data(), notice.size());
         break;
     }
     case SRV_RELAYED_DATAGRAM: peer().do_relay_peer_udp_from_server(body, len); break;

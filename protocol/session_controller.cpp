@@ -194,7 +194,7 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
             log_line("group_id:%d error in OnMyMsgGroupUpdateSuccess\r\n", id);
             return {};
         }
-        std::string name = get_group_update_name();
+        std::string name = lparam ? reinterpret_cast<const char*>(lparam) : "";
         tables_guard lk(tables_mutex());
         for (auto& g : g_group_table)
             if (g.in_use != 0 && g.group_id == id) copy_text(g.name, name.c_str());
@@ -208,7 +208,7 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
         if (m_asker->ask_read_offline(make_text(TXT_OFFLINE_WAITING)) == ANSWER_YES) read_offline();
         return {};
     case NM_OFFLINE_BEGIN: m_offline_text.clear(); return {};
-    case NM_OFFLINE_TEXT: m_offline_text += get_offline_chunk(); return {};
+    case NM_OFFLINE_TEXT: m_offline_text += note_text(wparam, lparam); return {};
     case NM_OFFLINE_END:
         m_pending.push_back(offline_message{id, offline_sender_label(id), m_offline_text});
         m_offline_text.clear();
@@ -229,6 +229,10 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
         return notification_text(n);
     case NM_PEER_STATUS: return peer_status(id, static_cast<int>(lparam));
     case NM_OPEN_CHAT: open_chat(id); return {};
+    case NM_PEER_CHAT_LINE:
+        // Every line of every peer comes through this queue, so each is shown in the order it came.
+        if (lparam) hand_chat_delivery(open_chat(id), *reinterpret_cast<const chat_delivery*>(lparam));
+        return {};
     case NM_KNOCK: return knock_text(id);
     case NM_FILE_ASK: return file_offered(id);
     default:

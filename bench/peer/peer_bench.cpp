@@ -33,8 +33,7 @@ constexpr int kPeerId = 9001;
 // A's chat window: counts the echoes it is shown.
 class echo_window : public chat_window {
 public:
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int n, intptr_t, intptr_t) override {
+    void post(int n, intptr_t, intptr_t, note_payload = {}) override {
         if (n != 7) return;
         std::lock_guard<std::mutex> lk(m);
         shown++;
@@ -50,10 +49,14 @@ public:
     long shown = 0;
 };
 
+// Hands each chat line to the open window, as the main window's queue does.
 class quiet_main : public notify_target {
 public:
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int, intptr_t, intptr_t) override {}
+    void post(int n, intptr_t w, intptr_t l, note_payload = {}) override {
+        if (n == NM_PEER_CHAT_LINE)
+            hand_chat_delivery(get_chat_dlg_from_peer_id(static_cast<int>(w)),
+                               *reinterpret_cast<const chat_delivery*>(l));
+    }
 };
 
 struct framed_peer {

@@ -42,8 +42,7 @@ const uint16_t kRelayPorts[3] = {7281, 7282, 7283};
 
 class echo_window : public chat_window {
 public:
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int n, intptr_t, intptr_t) override {
+    void post(int n, intptr_t, intptr_t, note_payload = {}) override {
         if (n != 7) return;
         std::lock_guard<std::mutex> lk(m);
         shown++;
@@ -59,10 +58,14 @@ public:
     long shown = 0;
 };
 
+// Hands each chat line to the open window, as the main window's queue does.
 class quiet_main : public notify_target {
 public:
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int, intptr_t, intptr_t) override {}
+    void post(int n, intptr_t w, intptr_t l, note_payload = {}) override {
+        if (n == NM_PEER_CHAT_LINE)
+            hand_chat_delivery(get_chat_dlg_from_peer_id(static_cast<int>(w)),
+                               *reinterpret_cast<const chat_delivery*>(l));
+    }
 };
 
 // Client A's process state: a private home, its own loopback address, no tables.

@@ -28,8 +28,7 @@ inline int sender_id(uint8_t pick) {
 class fuzz_chat : public chat_window {
 public:
     explicit fuzz_chat(int peer) : m_peer(peer) {}
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int n, intptr_t w, intptr_t l) override {
+    void post(int n, intptr_t w, intptr_t l, note_payload = {}) override {
         if (n != NM_CHAT_TEXT) return;
         // The window copies the text it shows.
         if (l < 0) std::abort();
@@ -44,11 +43,15 @@ private:
 
 class fuzz_main : public notify_target {
 public:
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int n, intptr_t w, intptr_t) override {
-        if (n != NM_OPEN_CHAT || get_chat_dlg_from_peer_id(static_cast<int>(w))) return;
-        auto chat = std::make_unique<fuzz_chat>(static_cast<int>(w));
-        if (add_chat_dlg(chat.get()) >= 0) m_chats.push_back(std::move(chat));
+    // The main window's side of a chat line: opens the window when none is open, hands it on.
+    void post(int n, intptr_t w, intptr_t l, note_payload = {}) override {
+        if (n != NM_PEER_CHAT_LINE) return;
+        int peer = static_cast<int>(w);
+        if (!get_chat_dlg_from_peer_id(peer)) {
+            auto chat = std::make_unique<fuzz_chat>(peer);
+            if (add_chat_dlg(chat.get()) >= 0) m_chats.push_back(std::move(chat));
+        }
+        hand_chat_delivery(get_chat_dlg_from_peer_id(peer), *reinterpret_cast<const chat_delivery*>(l));
     }
     void close_chats() {
         take_all_chat_dlgs();

@@ -106,3 +106,24 @@ TEST_F(SessionE2E, GroupsAndAWrongPassword) {
 }
 
 }  // namespace
+
+namespace {
+// Each command line is queued with the notifications it wakes the main loop for: none waits for
+// the next event or the five-second duty. Command n+1 is written the moment the answer to n is
+// seen, which is when a wake-up used to be lost.
+TEST_F(SessionE2E, BackToBackCommandsAreEachAnsweredAtOnce) {
+    start_server(testsupport::loopback_host(1));
+    child_process& c = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "solo");
+    int slow = 0;
+    for (int i = 0; i < 200; i++) {
+        size_t from = c.line_count();
+        std::string word = "no-such-command-" + std::to_string(i);
+        c.write_line(word);
+        // Well below the duty period: an answer that waited for it shows as missing here.
+        std::string answer =
+            c.wait_line_if([&](const std::string& l) { return l.find(word + " ") != std::string::npos; }, 3000, from);
+        if (answer.empty()) slow++;
+    }
+    EXPECT_EQ(slow, 0) << "commands left waiting for the next wake-up";
+}
+}  // namespace

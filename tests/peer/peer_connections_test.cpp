@@ -120,7 +120,7 @@ TEST_F(PeerTest, ChatTextOpensWindowEchoesAndShows) {
     ASSERT_TRUE(rec.wait_for(7, &shown));
     EXPECT_EQ(shown.body, std::string(body, static_cast<size_t>(len)));
     note opened;
-    ASSERT_TRUE(rec.wait_for(8, &opened));
+    ASSERT_TRUE(rec.wait_for(NM_PEER_CHAT_LINE, &opened));
     EXPECT_EQ(opened.w, 4245);
 }
 

@@ -75,8 +75,7 @@ private:
 class test_chat : public chat_window {
 public:
     test_chat(int peer, recorder* rec) : m_peer(peer), m_rec(rec) {}
-    void post(int n, intptr_t w, intptr_t l) override { m_rec->add({n, w, l, {}}); }
-    void send(int n, intptr_t w, intptr_t l) override {
+    void post(int n, intptr_t w, intptr_t l, note_payload = {}) override {
         std::string body = n == 7 ? std::string(reinterpret_cast<const char*>(w), static_cast<size_t>(l)) : "";
         m_rec->add({n, w, l, body});
     }
@@ -91,14 +90,18 @@ class test_main : public notify_target {
 public:
     explicit test_main(recorder* rec) : m_rec(rec) {}
     bool open_chats = true;
-    void post(int n, intptr_t w, intptr_t l) override { m_rec->add({n, w, l, {}}); }
-    void send(int n, intptr_t w, intptr_t l) override {
+    // A chat line opens the peer's window (unless open_chats is off) and is handed on, as the
+    // main window's queue does.
+    void post(int n, intptr_t w, intptr_t l, note_payload = {}) override {
         m_rec->add({n, w, l, {}});
-        if (n == 8 && open_chats && !get_chat_dlg_from_peer_id(static_cast<int>(w))) {
+        if (n != NM_PEER_CHAT_LINE) return;
+        int peer = static_cast<int>(w);
+        if (open_chats && !get_chat_dlg_from_peer_id(peer)) {
             std::lock_guard<std::mutex> lk(m_mutex);
-            m_chats.push_back(std::make_unique<test_chat>(static_cast<int>(w), m_rec));
+            m_chats.push_back(std::make_unique<test_chat>(peer, m_rec));
             add_chat_dlg(m_chats.back().get());
         }
+        hand_chat_delivery(get_chat_dlg_from_peer_id(peer), *reinterpret_cast<const chat_delivery*>(l));
     }
 
 private:

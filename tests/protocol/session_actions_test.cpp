@@ -66,8 +66,7 @@ struct recording_asker : question_asker {
 
 struct null_chat : chat_window {
     explicit null_chat(int p) : peer(p) {}
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int, intptr_t, intptr_t) override {}
+    void post(int, intptr_t, intptr_t, note_payload = {}) override {}
     int peer_id() const override { return peer; }
     int peer;
 };
@@ -246,13 +245,13 @@ TEST(Dispatcher, WakeUpRunsForEveryQueuedNotification) {
         ASSERT_TRUE(cv.wait_for(lk, 10s, [&] { return wakes == 1; }));
     }
     poster.join();
-    // A send from another thread wakes too, and returns once the owner ran it.
-    std::thread sender([&] { d.send(6, 0, 0); });
+    // A task queued from another thread wakes too.
+    std::thread runner([&] { d.run([&] { ran.push_back(6); }); });
     {
         std::unique_lock<std::mutex> lk(m);
         ASSERT_TRUE(cv.wait_for(lk, 10s, [&] { return wakes == 2; }));
     }
+    runner.join();
     EXPECT_EQ(d.run_pending(), 2);
-    sender.join();
     EXPECT_EQ(ran, (std::vector<int>{5, 6}));
 }

@@ -93,18 +93,17 @@ bool fake_server::peer_closed(int ms) {
     return false;
 }
 
-void recorder::post(int n, intptr_t w, intptr_t l) {
+void recorder::post(int n, intptr_t w, intptr_t l, note_payload owned) {
     std::lock_guard<std::mutex> lk(m_mutex);
-    m_notes.push_back(note{n, w, l, false});
+    m_notes.push_back(note{n, w, l, std::move(owned)});
     m_cond.notify_all();
 }
 
-void recorder::send(int n, intptr_t w, intptr_t l) {
-    std::string chunk = n == 36 ? get_offline_chunk() : "";
-    std::lock_guard<std::mutex> lk(m_mutex);
-    if (n == 36) chunks.push_back(chunk);
-    m_notes.push_back(note{n, w, l, true});
-    m_cond.notify_all();
+std::vector<std::string> recorder::chunks() {
+    std::vector<std::string> out;
+    for (const auto& x : notes())
+        if (x.n == 36) out.push_back(note_text(x.w, x.l));
+    return out;
 }
 
 bool recorder::wait_for(int n, int ms, note* out) {

@@ -53,14 +53,14 @@ public:
         int n;
         intptr_t w;
         intptr_t l;
-        bool sent;
+        note_payload owned;  // kept, so what w or l point at can be read later
     };
-    void post(int n, intptr_t w, intptr_t l) override;
-    void send(int n, intptr_t w, intptr_t l) override;
+    void post(int n, intptr_t w, intptr_t l, note_payload owned = {}) override;
     bool wait_for(int n, int ms = 3000, note* out = nullptr);
     std::vector<note> notes();
     int count(int n);
-    std::vector<std::string> chunks;  // offline chunks captured while 36 was being sent
+    // The texts of the offline chunks (36) received so far, read from their own notifications.
+    std::vector<std::string> chunks();
 
 private:
     std::mutex m_mutex;

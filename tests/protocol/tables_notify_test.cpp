@@ -36,8 +36,7 @@ protected:
 
 struct fake_chat : chat_window {
     explicit fake_chat(int p) : m_peer(p) {}
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int, intptr_t, intptr_t) override {}
+    void post(int, intptr_t, intptr_t, note_payload = {}) override {}
     int peer_id() const override { return m_peer; }
     int m_peer;
 };
@@ -136,46 +135,66 @@ TEST(PresenceTexts, LabelsAndWords) {
     EXPECT_STREQ(presence_label(8), "Unknown");
 }
 
-TEST(QueuedDispatcher, SendWaitsForTheFrontEndThreadAndPostsKeepTheirOrder) {
-    std::vector<int> seen;  // only touched on this (the front end's) thread
-    queued_dispatcher d([&](int n, intptr_t w, intptr_t) { seen.push_back(n * 100 + static_cast<int>(w)); });
+TEST(QueuedDispatcher, NotificationsAndTasksRunInOrderWithWhatTheyOwn) {
+    std::vector<std::string> seen;  // only touched on this (the owner's) thread
+    queued_dispatcher d([&](int n, intptr_t w, intptr_t l) {
+        seen.push_back(n == 3 ? note_text(w, l) : std::to_string(n * 100 + static_cast<int>(w)));
+    });
     d.bind_to_current_thread();
-    std::atomic<bool> returned{false};
+    std::weak_ptr<const void> payload;
     std::thread worker([&] {
         d.post(1, 1, 0);
-        d.send(2, 2, 0);  // returns only after the handler ran
-        returned = true;
-        d.post(3, 3, 0);
+        d.run([&] { seen.push_back("task"); });
+        {
+            std::string line(3000, 'x');  // gone before the owner runs anything
+            owned_bytes o = copy_bytes(line);
+            payload = o.keep;
+            d.post(3, o.wparam, o.lparam, std::move(o.keep));
+        }
+        d.post(4, 4, 0);
     });
-    while (!returned.load()) d.wait_and_run(10);
-    worker.join();
-    d.run_pending();
-    EXPECT_EQ(seen, (std::vector<int>{101, 202, 303}));
-    d.send(4, 4, 0);  // from the front end's own thread: runs at once
-    EXPECT_EQ(seen.back(), 404);
+    worker.join();  // never waits for the owner
+    EXPECT_FALSE(payload.expired());
+    EXPECT_EQ(d.run_pending(), 4);
+    EXPECT_TRUE(payload.expired());  // released once its handler ran
+    EXPECT_EQ(seen, (std::vector<std::string>{"101", "task", std::string(3000, 'x'), "404"}));
 }
 
-TEST(QueuedDispatcher, StopReleasesAWaitingSender) {
+TEST(QueuedDispatcher, AWaitReturnsForAnythingQueuedWhileTheOwnerWasBusy) {
     queued_dispatcher d([](int, intptr_t, intptr_t) {});
     d.bind_to_current_thread();
-    std::mutex m;
-    std::condition_variable cv;
-    bool queued = false;
-    d.set_wakeup([&] {
-        std::lock_guard<std::mutex> lk(m);
-        queued = true;
-        cv.notify_all();
+    std::atomic<int> ran{0};
+    std::thread other;
+    // While the first task runs, another thread queues the next one and its wake-up goes off.
+    d.run([&] {
+        other = std::thread([&] { d.run([&] { ran++; }); });
+        other.join();
+        ran++;
     });
-    std::thread worker([&] { d.send(5, 0, 0); });
-    {
-        // The worker's send is queued (it waits for the handler from then on).
-        std::unique_lock<std::mutex> lk(m);
-        ASSERT_TRUE(cv.wait_for(lk, std::chrono::seconds(10), [&] { return queued; }));
-    }
+    EXPECT_EQ(d.run_pending(), 2);
+    d.run([&] {
+        other = std::thread([&] { d.run([&] { ran++; }); });
+        other.join();
+    });
+    EXPECT_EQ(d.run_pending(), 2);
+    // Nothing is left for a wait to miss; and one queued from outside is picked up at once.
+    std::thread late([&] { d.run([&] { ran++; }); });
+    late.join();
+    EXPECT_EQ(d.wait_and_run(60000), 1);
+    EXPECT_EQ(ran.load(), 4);
+}
+
+TEST(QueuedDispatcher, StopDropsWhatIsQueuedAndWhatComesLater) {
+    queued_dispatcher d([](int, intptr_t, intptr_t) {});
+    d.bind_to_current_thread();
+    owned_bytes o = copy_bytes(std::string("kept until dropped"));
+    std::weak_ptr<const void> payload = o.keep;
+    d.post(5, o.wparam, o.lparam, std::move(o.keep));
     d.stop();
-    worker.join();  // would hang if stop left the sender waiting
+    EXPECT_TRUE(payload.expired());
     d.post(6, 0, 0);
     EXPECT_EQ(d.run_pending(), 0);
+    EXPECT_EQ(d.wait_and_run(60000), 0);  // a stopped queue never waits
 }
 
 }  // namespace

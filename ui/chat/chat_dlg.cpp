@@ -314,23 +314,15 @@ void CDlgPrivateChat::show_with_panel(bool expand) {
     set_panel(expand);
 }
 
-void CDlgPrivateChat::post(int n, intptr_t wparam, intptr_t lparam) {
+void CDlgPrivateChat::post(int n, intptr_t wparam, intptr_t lparam, note_payload owned) {
     QPointer<CDlgPrivateChat> self(this);
+    // The payload (a chat line's body) lives in the queued call until the handler ran.
     QMetaObject::invokeMethod(
         this,
-        [self, n, wparam, lparam] {
+        [self, n, wparam, lparam, owned = std::move(owned)] {
             if (self) self->handle_notification(n, wparam, lparam);
         },
         Qt::QueuedConnection);
-}
-
-void CDlgPrivateChat::send(int n, intptr_t wparam, intptr_t lparam) {
-    run_on_gui(
-        [this, n, wparam, lparam] {
-            handle_notification(n, wparam, lparam);
-            return 0;
-        },
-        0);
 }
 
 void CDlgPrivateChat::handle_notification(int n, intptr_t wparam, intptr_t lparam) {

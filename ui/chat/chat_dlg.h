@@ -3,8 +3,8 @@
 // and 20 in all (the chat-window table); closing hides it, a new message shows it again.
 //
 // Threads: the window lives on the GUI thread. As a chat_window it is also called by the peer
-// receive threads: send() hands the call to the GUI thread and returns once it ran there (so the
-// body of notification 7 stays valid while it is shown); post() queues and returns.
+// session, media and receive threads: post() queues the call to the GUI thread and returns; what
+// the notification owns (the body of notification 7) lives until the handler ran.
 #pragma once
 #include <QPointer>
 #include <QTextBrowser>
@@ -73,8 +73,7 @@ public:
 
     // chat_window
     int peer_id() const override { return m_contact_id; }
-    void post(int n, intptr_t wparam, intptr_t lparam) override;
-    void send(int n, intptr_t wparam, intptr_t lparam) override;
+    void post(int n, intptr_t wparam, intptr_t lparam, note_payload owned = {}) override;
 
     // Shows the window (raised, not stealing focus from another application) and sets its panel.
     void show_with_panel(bool expand);

@@ -31,7 +31,18 @@ void CParloDlg::on_notification(int n, intptr_t wparam, intptr_t lparam) {
             break;
         case NM_SERVER_NOTICE:
         case NM_SERVER_NOTICE2:
-            e.notice = get_server_notice(n == NM_SERVER_NOTICE ? 0 : 1);
+            e.notice = note_text(wparam, lparam);
+            e.wparam = e.lparam = 0;
+            break;
+        case NM_PEER_CHAT_LINE:
+        case NM_OFFLINE_TEXT:
+            // The controller hands the line to its chat window, or keeps the chunk: nothing for
+            // the main window to show, and the data they point at goes with the handler's end.
+            m_controller.handle(n, wparam, lparam);
+            return;
+        case NM_GROUP_UPDATE_SUCCESS:
+            e.text = m_controller.handle(n, wparam, lparam);
+            e.lparam = 0;  // the name it pointed at is in the group table now
             break;
         default:
             e.text = m_controller.handle(n, wparam, lparam);

@@ -13,11 +13,10 @@ namespace vtest {
 
 struct recording_window : chat_window {
     explicit recording_window(int peer) : m_peer(peer) {}
-    void post(int n, intptr_t w, intptr_t l) override {
+    void post(int n, intptr_t w, intptr_t l, note_payload = {}) override {
         std::lock_guard<std::mutex> lk(mutex);
         notices.push_back({n, static_cast<int>(w), static_cast<int>(l)});
     }
-    void send(int n, intptr_t w, intptr_t l) override { post(n, w, l); }
     int peer_id() const override { return m_peer; }
     int count(int n) {
         std::lock_guard<std::mutex> lk(mutex);
