@@ -218,13 +218,14 @@ bool cli_audio_notification(int n, intptr_t wparam, intptr_t lparam) {
             return true;
         case kNotifyMicLevel:
         case kNotifyPeerLevel:
-            if (g_levels)
-                json_line()
-                    .add("n", n)
-                    .add("event", notification_name(n))
-                    .add("peer", static_cast<long long>(wparam))
-                    .add("level", static_cast<long long>(lparam))
-                    .print();
+            if (g_levels && lparam)
+                for (char sample : *reinterpret_cast<const std::string*>(lparam))
+                    json_line()
+                        .add("n", n)
+                        .add("event", notification_name(n))
+                        .add("peer", static_cast<long long>(wparam))
+                        .add("level", static_cast<long long>(static_cast<uint8_t>(sample)))
+                        .print();
             return true;
         case kNotifyPlayerStarted:
         case kNotifyPlayerStopped:

@@ -200,7 +200,8 @@ enum server_command : int {
     /* Ours: an action the session controller ran on a worker ended (wparam: its sequence number, */ \
     /* lparam: the action). */                                                                       \
     X(NM_ACTION_DONE, 70, "action_done")                                                             \
-    /* Ours: the voice path's level samples (wparam: peer id, lparam: the sample) and a speaker's */ \
+    /* Ours: the voice path's level samples (wparam: peer id, lparam: the std::string of samples */  \
+    /* it owns, one byte each) and a speaker's */                                                    \
     /* player starting or stopping (wparam: player index, lparam: peer id). */                       \
     X(NM_MIC_LEVEL, 1101, "mic_level")                                                               \
     X(NM_PEER_LEVEL, 1102, "peer_level")                                                             \

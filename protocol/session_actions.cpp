@@ -50,17 +50,6 @@ user_text session_controller::action_done(intptr_t seq) {
     return {};
 }
 
-int session_controller::close_chat(int peer_id) {
-    check_owner("close_chat");
-    chat_window* w = get_chat_dlg_from_peer_id(peer_id);
-    if (!w) return -1;
-    // Out of the table, but not destroyed: a peer reader thread may still hold the pointer it
-    // looked up. The window is kept and opens again for the same peer.
-    remove_chat_dlg(w);
-    m_closed_chats.push_back(w);
-    return 0;
-}
-
 int session_controller::send_chat_line(int peer_id, const std::string& text,
                                        const chat_style& style) {
     check_owner("send_chat_line");

@@ -596,23 +596,11 @@ int session_controller::save_offline(int sender_id, const char* path) {
 chat_window* session_controller::open_chat(int peer_id) {
     check_owner("open_chat");
     if (chat_window* w = get_chat_dlg_from_peer_id(peer_id)) return w;
-    chat_window* w = nullptr;
-    bool kept = false;
-    for (auto it = m_closed_chats.begin(); it != m_closed_chats.end(); ++it)
-        if ((*it)->peer_id() == peer_id) {
-            w = *it;
-            kept = true;
-            m_closed_chats.erase(it);
-            break;
-        }
-    if (!w && m_make_chat) w = m_make_chat(peer_id);
+    chat_window* w = m_make_chat ? m_make_chat(peer_id) : nullptr;
     if (!w) return nullptr;
     if (add_chat_dlg(w) < 0) {
         log_line("chat windows full, no window for peer_id:%d\r\n", peer_id);
-        if (kept)
-            m_closed_chats.push_back(w);
-        else if (m_dispose_chat)
-            m_dispose_chat(w);
+        if (m_dispose_chat) m_dispose_chat(w);
         return nullptr;
     }
     // A shown chat window opens the direct connection to its peer.

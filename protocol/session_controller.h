@@ -143,12 +143,9 @@ public:
         m_make_chat = std::move(make);
         m_dispose_chat = std::move(dispose);
     }
+    // A window stays in the table until the front end takes them all at shutdown (after peer
+    // networking and media stopped): threads that posted to it never see it go.
     chat_window* open_chat(int peer_id);
-    // Closes the chat window of the peer: out of the table (notifications for the peer open it
-    // again). The window object is kept, since a peer reader may still hold it, and reused when
-    // the chat opens again; the front end destroys its windows after peer networking stopped.
-    // 0, or -1 when none is open.
-    int close_chat(int peer_id);
 
     // A chat line to the peer (210 with my name and the line's style): opens the chat window when
     // none is open, connects first when no connection is open, sends on a worker. The lines of
@@ -207,7 +204,6 @@ private:
     std::string m_last_group_name;
     std::string m_offline_text;
     std::vector<offline_message> m_pending;
-    std::vector<chat_window*> m_closed_chats;
     std::thread::id m_owner;
     action_result m_last_action;
     std::mutex m_results_mutex;

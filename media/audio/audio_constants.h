@@ -37,7 +37,9 @@ constexpr int kMsgQuitPlayback = 1627;
 constexpr int kMsgWimData = 0x3C0;  // a capture buffer came back filled
 constexpr int kMsgWomDone = 0x3BD;  // a played buffer came back
 
-// Notifications posted to the main window (numbers and parameters in the command table).
+// Notifications posted to the main window or a chat window (numbers and parameters in the command
+// table). The level notifications carry a buffer's level samples, one byte each (0-255, 128
+// silence): lparam points at the std::string the notification owns.
 constexpr int kNotifyMicLevel = NM_MIC_LEVEL;
 constexpr int kNotifyPeerLevel = NM_PEER_LEVEL;
 constexpr int kNotifyPlayerStarted = NM_PLAYER_STARTED;

@@ -21,6 +21,7 @@
 #include "protocol/chat_session.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
+#include "protocol/tables.h"
 
 using namespace audio;
 
@@ -107,10 +108,22 @@ void set_voice_trace_file(const char* path) {
     set_play_observer(g_trace ? on_play : nullptr);
 }
 
+void post_levels(int notification, int peer_id, const uint8_t* samples, int n) {
+    // One notification per buffer (about eight a second a meter) with every kLevelStep-th sample,
+    // straight to the peer's chat window; the headless client without one gets them on its main
+    // queue.
+    auto levels = std::make_shared<std::string>();
+    for (int i = 0; i < n; i += kLevelStep) levels->push_back(static_cast<char>(samples[i]));
+    auto at = reinterpret_cast<intptr_t>(levels.get());
+    if (chat_window* w = get_chat_dlg_from_peer_id(peer_id))
+        w->post(notification, peer_id, at, std::move(levels));
+    else
+        post_main(notification, peer_id, at, std::move(levels));
+}
+
 void post_mic_levels(const uint8_t* samples, int n) {
     std::vector<int> peers = listening_peers();
-    for (int peer : peers)
-        for (int i = 0; i < n; i += kLevelStep) post_main(kNotifyMicLevel, peer, samples[i]);
+    for (int peer : peers) post_levels(kNotifyMicLevel, peer, samples, n);
 }
 
 int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int active) {
@@ -211,7 +224,7 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
         count_voice(g_voice_counters.dropped);
         return 0;
     }
-    for (int i = 0; i < n; i += kLevelStep) post_main(kNotifyPeerLevel, peer_id, samples[i]);
+    post_levels(kNotifyPeerLevel, peer_id, samples, n);
     if (!all_sound_players_exist()) {
         count_voice(g_voice_counters.dropped);
         return 0;

@@ -330,13 +330,12 @@ TEST_F(MainServerTest, OfflineMessagesAccumulateAndAreDiscardedOrSaved) {
     fake_server server(testsupport::loopback_address(9).c_str());
     use_main_server(testsupport::loopback_address(9).c_str());
     session_controller controller;
-    char chunk1[] = "Hello ";
-    char chunk2[] = "world";
     controller.handle(NM_OFFLINE_BEGIN, 1, 0);
-    dispatch_server_command(SRV_OFFLINE_TEXT, chunk1, 6, 0);  // the recorder takes the send
-    controller.handle(NM_OFFLINE_TEXT, 0, 0);
-    dispatch_server_command(SRV_OFFLINE_TEXT, chunk2, 5, 0);
-    controller.handle(NM_OFFLINE_TEXT, 0, 0);
+    // Each chunk comes with its own text, as the receive loop posts it.
+    for (std::string chunk : {"Hello ", "world"}) {
+        owned_bytes o = copy_bytes(chunk);
+        controller.handle(NM_OFFLINE_TEXT, o.wparam, o.lparam);
+    }
     controller.handle(NM_OFFLINE_END, 404, 0);
     auto pending = controller.pending_offline();
     ASSERT_EQ(pending.size(), 1u);

@@ -195,14 +195,19 @@ private slots:
     void server_notice_is_plain_text() {
         CParloDlg d;
         d.set_show_messages(false);
+        // The receive loop posts each notice with its text, which the window shows later.
+        g_main_dlg = d.notifications();
         const char* notice = "Maintenance at 100%s %n %d <b>tonight</b>";
         server_says(SRV_NOTICE1, notice);
-        deliver(d, NM_SERVER_NOTICE, 0, 0);
+        deliver(d, NM_LOGIN_CLOSED);  // after the notice
         QCOMPARE(d.last_popup()->text(), QString::fromUtf8(notice));
         std::string longer(1000, 'n');
         server_says(SRV_NOTICE2, longer.c_str());
-        deliver(d, NM_SERVER_NOTICE2, 0, 0);
-        QCOMPARE(d.last_popup()->text().size(), 512);
+        server_says(SRV_NOTICE1, "a later notice");  // cannot change the one before it
+        deliver(d, NM_LOGIN_CLOSED);
+        g_main_dlg = nullptr;
+        QCOMPARE(d.popups_opened(), 3);
+        QCOMPARE(d.last_popup()->text(), QStringLiteral("a later notice"));
     }
 
     void escape_and_close_box_keep_the_window() {

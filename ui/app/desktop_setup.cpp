@@ -3,7 +3,6 @@
 #include <QTimer>
 #include <memory>
 
-#include "media/audio/audio_constants.h"
 #include "media/audio/audio_service.h"
 #include "media/audio/volume.h"
 #include "media/video/my_video.h"
@@ -22,28 +21,6 @@
 #include "ui/main/main_dlg.h"
 
 namespace {
-
-// The main window's hooks with the chat windows' share in front: the level samples of the
-// voice path go to the chat window of their peer; everything else to the contact windows.
-struct media_hooks : contact_ui_hooks {
-    contact_ui_hooks* contacts = nullptr;
-    void notification(int n, intptr_t wparam, intptr_t lparam, const QString& text) override {
-        if (n == audio::kNotifyMicLevel || n == audio::kNotifyPeerLevel) {
-            auto* w =
-                static_cast<CDlgPrivateChat*>(get_chat_dlg_from_peer_id(static_cast<int>(wparam)));
-            if (!w) return;
-            if (n == audio::kNotifyMicLevel)
-                w->add_mic_level(static_cast<int>(lparam));
-            else
-                w->add_peer_level(static_cast<int>(lparam));
-            return;
-        }
-        contacts->notification(n, wparam, lparam, text);
-    }
-    void signed_out() override { contacts->signed_out(); }
-    bool command(int id) override { return contacts->command(id); }
-    void open_registration() override { contacts->open_registration(); }
-};
 
 std::unique_ptr<IVolume> g_mic;
 
@@ -81,14 +58,13 @@ void install_media_actions() {
 
 void install_desktop_windows(CParloApp& parlo) {
     static ui_question_asker asker;
-    static media_hooks hooks;
     parlo.set_window_setup(
         [](CParloDlg* dlg) {
             dlg->controller().set_asker(&asker);
-            hooks.contacts = install_contacts(dlg, asker);
-            dlg->set_contact_hooks(&hooks);
+            contact_ui_hooks* contacts = install_contacts(dlg, asker);
+            dlg->set_contact_hooks(contacts);
             install_chat_windows(dlg->controller());
-            QObject::connect(static_cast<CContactPanel*>(hooks.contacts),
+            QObject::connect(static_cast<CContactPanel*>(contacts),
                              &CContactPanel::chat_requested, dlg,
                              [dlg](int peer_id, bool audio_video) {
                                  dlg->run_in_session([dlg, peer_id, audio_video] {

@@ -48,18 +48,7 @@ const QRect kOwnPicture(200, 400, 160, 120);
 
 chat_dlg_actions default_actions() {
     chat_dlg_actions a;
-    a.send_line = [](int peer_id, const std::string& text, const unsigned char attrs[5]) {
-        unsigned char copy[5];
-        std::memcpy(copy, attrs, 5);
-        // The connect to the peer can wait on the network: never on the GUI thread.
-        start_job(
-            [peer_id, text, a0 = copy[0], a1 = copy[1], a2 = copy[2], a3 = copy[3], a4 = copy[4]] {
-                const unsigned char bytes[5] = {a0, a1, a2, a3, a4};
-                OnContactTextChat(peer_id);
-                session_texts t = get_session_texts();
-                send_chat_text(peer_id, t.my_name3, text.c_str(), bytes);
-            });
-    };
+    // send_line is the application's: the line leaves through the session controller.
     auto set_field = [](int chat_media_state::*field) {
         return [field](int peer_id, bool on) {
             chat_session_update(peer_id, [&](chat_media_state& s) { s.*field = on ? 1 : 0; });
@@ -326,8 +315,16 @@ void CDlgPrivateChat::post(int n, intptr_t wparam, intptr_t lparam, note_payload
 }
 
 void CDlgPrivateChat::handle_notification(int n, intptr_t wparam, intptr_t lparam) {
-    if (n == NM_CHAT_TEXT)
+    if (n == NM_CHAT_TEXT) {
         show_body(reinterpret_cast<const char*>(wparam), static_cast<int>(lparam));
+    } else if ((n == NM_MIC_LEVEL || n == NM_PEER_LEVEL) && lparam) {
+        for (char sample : *reinterpret_cast<const std::string*>(lparam)) {
+            if (n == NM_MIC_LEVEL)
+                add_mic_level(static_cast<uint8_t>(sample));
+            else
+                add_peer_level(static_cast<uint8_t>(sample));
+        }
+    }
     else if (n == NM_OWN_VIDEO || n == NM_PEER_VIDEO) {
         update(
             QRect(client_origin() + (n == NM_OWN_VIDEO ? kOwnPicture : kPeerPicture).topLeft(),

@@ -149,20 +149,6 @@ void CWndVolumeShow::paintEvent(QPaintEvent*) {
     }
 }
 
-// ---- bitmap button ----
-
-CWndMyBmpBtn::CWndMyBmpBtn(QWidget* parent) : QWidget(parent) {}
-
-void CWndMyBmpBtn::paintEvent(QPaintEvent*) {
-    if (m_bitmap.isNull()) return;
-    QPainter p(this);
-    p.drawPixmap(rect(), m_bitmap);
-}
-
-void CWndMyBmpBtn::mousePressEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton && m_owner && m_id != 0) emit command(m_id);
-}
-
 // ---- zoom window ----
 
 CDlgVideoZoom::CDlgVideoZoom(picture_source source, QWidget* parent)

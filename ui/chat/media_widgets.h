@@ -98,33 +98,6 @@ private:
     int m_length = 300;
 };
 
-// A button window that reports a left-button press to its owner with its command id.
-class CWndMyBmpBtn : public QWidget {
-    Q_OBJECT
-public:
-    explicit CWndMyBmpBtn(QWidget* parent = nullptr);
-    void set_command(QObject* owner, int id) {
-        m_owner = owner;
-        m_id = id;
-    }
-    void set_bitmap(const QPixmap& p) {
-        m_bitmap = p;
-        update();
-    }
-
-signals:
-    void command(int id);
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-    void mousePressEvent(QMouseEvent*) override;
-
-private:
-    QObject* m_owner = nullptr;
-    int m_id = 0;
-    QPixmap m_bitmap;
-};
-
 // The zoom window of my picture or the peer's: 320x240 in a 325x300 window, or 640x480 in
 // 645x540; a press inside the corner band toggles the two.
 class CDlgVideoZoom : public Cgood_dlg {

@@ -34,6 +34,9 @@ void CParloDlg::on_notification(int n, intptr_t wparam, intptr_t lparam) {
             e.notice = note_text(wparam, lparam);
             e.wparam = e.lparam = 0;
             break;
+        case NM_MIC_LEVEL:
+        case NM_PEER_LEVEL:
+            return;  // a meter's samples for a chat window no longer open
         case NM_PEER_CHAT_LINE:
         case NM_OFFLINE_TEXT:
             // The controller hands the line to its chat window, or keeps the chunk: nothing for
