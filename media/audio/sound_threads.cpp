@@ -254,16 +254,18 @@ void stop_players() {
 
 void end_sound_threads() {
     std::lock_guard<std::mutex> lk(g_app_mutex);
-    if (g_record_sound) {
-        g_record_sound->post(kMsgQuitRecording, 0, 0);
-        g_record_sound->join();
-        g_record_sound.reset();
-    }
+    // Every thread is told first and joined after, so their device stops overlap instead of
+    // adding up.
+    if (g_record_sound) g_record_sound->post(kMsgQuitRecording, 0, 0);
     for (int i = 0; i < kPlayers; i++) {
         if (!g_players_owned[i]) continue;
         set_sound_player(i, nullptr);
         g_play_sound_threads[i] = nullptr;
         g_players_owned[i]->post(kMsgQuitPlayback, 0, 0);
+    }
+    if (g_record_sound) {
+        g_record_sound->join();
+        g_record_sound.reset();
     }
     for (auto& p : g_players_owned) {
         if (p) p->join();

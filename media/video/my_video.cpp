@@ -216,7 +216,7 @@ void video_stop_capture() {
     g_running = false;
 }
 
-int video_set_my_video(int peer_id, bool on) {
+int video_set_my_video(int peer_id, bool on, bool start_now) {
     if (!on)
         return chat_session_update(peer_id, [](chat_media_state& m) { m.my_video = 0; }) ? 0 : -1;
     chat_media_state mine;
@@ -230,7 +230,7 @@ int video_set_my_video(int peer_id, bool on) {
         return -2;
     }
     if (!chat_session_update(peer_id, [](chat_media_state& m) { m.my_video = 1; })) return -1;
-    video_start_capture();
+    if (start_now) video_start_capture();
     return 0;
 }
 

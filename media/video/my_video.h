@@ -54,8 +54,9 @@ void video_stop_capture();
 
 // The my-video switch of the session with peer_id. Switching on a third session shows "Maximun
 // videos reached." and leaves it off (returns -2); without a session -1. Switching on starts
-// capture (its failure leaves the switch on, as no frames are made).
-int video_set_my_video(int peer_id, bool on);
+// capture unless start_now is false (the caller opens the camera itself, off its GUI thread); a
+// failure to start leaves the switch on, as no frames are made.
+int video_set_my_video(int peer_id, bool on, bool start_now = true);
 
 // My last captured frame at capture size, handed over whole (null before the first).
 std::shared_ptr<const peer_picture> my_video_picture();

@@ -1,13 +1,15 @@
 #include "ui/app/desktop_setup.h"
 
-#include <QTimer>
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "media/audio/audio_service.h"
 #include "media/audio/volume.h"
 #include "media/video/my_video.h"
 #include "media/video/video_exchange.h"
 #include "platform/debug_log.h"
+#include "platform/thread.h"
 #include "protocol/tables.h"
 #include "ui/app/parlo_app.h"
 #include "ui/chat/chat_dlg.h"
@@ -22,16 +24,50 @@
 
 namespace {
 
-std::unique_ptr<IVolume> g_mic;
+// The microphone's mixer control, made and used only on job threads (enumerating an ALSA mixer
+// can take a while: never on the GUI thread).
+std::mutex g_mic_mutex;
+std::unique_ptr<IVolume> g_mic;  // guarded by g_mic_mutex
+// The last volume the slider asked for, applied by one job at a time.
+std::atomic<int> g_mic_wanted{-1};
+std::atomic<bool> g_mic_setting{false};
+// Held while a job opens the camera and while the teardown stops it; g_media_up is guarded by it.
+std::mutex g_camera_mutex;
+bool g_media_up = false;
+
+void apply_mic_volume() {
+    for (;;) {
+        int v = g_mic_wanted.exchange(-1);
+        if (v >= 0) {
+            std::lock_guard<std::mutex> lk(g_mic_mutex);
+            if (g_mic && g_mic->is_available()) g_mic->set_volume(v);
+        }
+        g_mic_setting = false;
+        // A value that came in after the exchange and found the job still running is ours.
+        if (g_mic_wanted.load() < 0 || g_mic_setting.exchange(true)) return;
+    }
+}
 
 // The chat window's media switches and volume controls over the sound and video layers.
 void install_media_actions() {
     chat_dlg_actions& a = chat_actions();
-    a.set_my_video = [](int peer_id, bool on) { return video_set_my_video(peer_id, on) == 0; };
+    // Opening a camera can take a while: the switch is set at once, the device opens on a job
+    // (never after the windows' teardown stopped the camera).
+    a.set_my_video = [](int peer_id, bool on) {
+        if (video_set_my_video(peer_id, on, false) != 0) return false;
+        if (on && !video_capture_running())
+            start_job([] {
+                std::lock_guard<std::mutex> lk(g_camera_mutex);
+                if (g_media_up) video_start_capture();
+            });
+        return true;
+    };
     a.set_peer_video = [](int peer_id, bool on) { video_set_peer_video(peer_id, on); };
     a.own_picture = [] { return my_video_picture(); };
     volume_hooks& v = media_volume_hooks();
+    // Called on a job thread (the slider asks off the GUI thread).
     v.mic_query = [](int* min, int* max, int* volume) {
+        std::lock_guard<std::mutex> lk(g_mic_mutex);
         if (!g_mic) g_mic = create_microphone_volume();
         if (!g_mic || !g_mic->is_available()) return false;
         *min = g_mic->get_minimum();
@@ -40,15 +76,13 @@ void install_media_actions() {
         return true;
     };
     v.mic_set = [](int volume) {
-        if (g_mic && g_mic->is_available()) g_mic->set_volume(volume);
+        g_mic_wanted = volume;
+        if (!g_mic_setting.exchange(true) && start_job(apply_mic_volume) != 0) g_mic_setting = false;
     };
-    // The window asking is still being made, often for a peer's receive thread that waits
-    // for it: the message comes after, from the event loop.
+    // On the GUI thread, once the slider's query failed.
     v.mic_unavailable = [] {
-        QTimer::singleShot(0, [] {
-            show_message_text(
-                QStringLiteral("failed to create IVolume, please check your microphone device."));
-        });
+        show_message_text(
+            QStringLiteral("failed to create IVolume, please check your microphone device."));
     };
     v.speaker_query = [] { return static_cast<int>(speaker_volume_start()); };
     v.speaker_set = [](int volume) { set_speaker_volume(static_cast<uint32_t>(volume)); };
@@ -89,11 +123,18 @@ void install_desktop_windows(CParloApp& parlo) {
             start_audio(audio);
             video_load_input_setting();
             video_exchange_start();
+            std::lock_guard<std::mutex> lk(g_camera_mutex);
+            g_media_up = true;
         },
         [] {
+            {
+                std::lock_guard<std::mutex> lk(g_camera_mutex);
+                g_media_up = false;
+            }
             video_exchange_stop();
             video_stop_capture();
             stop_audio();
+            std::lock_guard<std::mutex> lk(g_mic_mutex);
             g_mic.reset();
         });
 }

@@ -1,12 +1,15 @@
 #include "ui/chat/media_widgets.h"
 
+#include <QCoreApplication>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPainter>
 #include <QPolygon>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/thread.h"
 #include "protocol/chat_session.h"
 
 volume_hooks& media_volume_hooks() {
@@ -89,17 +92,27 @@ void CWndMySlider::paintEvent(QPaintEvent*) {
 }
 
 CWndMySliderMic::CWndMySliderMic(QWidget* parent) : CWndMySlider(parent) {
-    // The mixer is asked once the window exists: a failure may show a message box, which must
-    // not hold up the thread that asked for the window.
-    QTimer::singleShot(0, this, [this] {
+    // The mixer is asked on a job (enumerating it can take a while); the answer comes back to
+    // the GUI thread, where a slider still there takes it.
+    QPointer<CWndMySliderMic> self(this);
+    start_job([self] {
         volume_hooks& h = media_volume_hooks();
         int min = 0, max = 100, volume = 0;
-        if (h.mic_query && h.mic_query(&min, &max, &volume)) {
-            set_range(min, max);
-            set_position(volume);
-        } else if (h.mic_unavailable) {
-            h.mic_unavailable();
-        }
+        bool ok = h.mic_query && h.mic_query(&min, &max, &volume);
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return;
+        QMetaObject::invokeMethod(
+            app,
+            [self, ok, min, max, volume] {
+                if (!self) return;
+                if (ok) {
+                    self->set_range(min, max);
+                    self->set_position(volume);
+                } else if (media_volume_hooks().mic_unavailable) {
+                    media_volume_hooks().mic_unavailable();
+                }
+            },
+            Qt::QueuedConnection);
     });
 }
 
