@@ -343,13 +343,7 @@ void reader_thread(int index, uint64_t gen) {
     // the bytes the previous message wrote are cleared again (a file block is about 1 KB of 8).
     int used = 0;
     for (;;) {
-        int peer_id;
         bool identify = false;
-        {
-            std::lock_guard<std::mutex> lk(g_peer_mutex);
-            if (slot.generation != gen) return;
-            peer_id = slot.peer_id;
-        }
         std::memset(buf, 0, static_cast<size_t>(used));
         used = 0;
         int w = slot.wait_readable_for(-1);
@@ -401,10 +395,14 @@ void reader_thread(int index, uint64_t gen) {
         }
         xor_scramble(buf + kHeaderLen, h.len);
         buf[kHeaderLen + h.len] = '\0';
+        // The peer id is read once the message is here: the connecting side sets it after its
+        // connect returned, which may be after this reader started waiting.
+        int peer_id;
         {
             std::lock_guard<std::mutex> lk(g_peer_mutex);
             if (slot.generation != gen) return;
             slot.idle_count = 0;
+            peer_id = slot.peer_id;
         }
         dispatch_peer_command(PEER_PATH_DIRECT, h.command, buf + kHeaderLen, h.len, h.board_num,
                               peer_id, index);

@@ -48,6 +48,7 @@ void housekeeping::tick(uint32_t now) {
     if (reached(now, m_next_tick)) {
         advance(m_next_tick, kHousekeepingPeriodMs, now);
         on_housekeeping_tick(now);
+        m_controller.report_undelivered_lines(now);
     }
     if (reached(now, m_next_online_query)) {
         advance(m_next_online_query, kOnlineQueryPeriodMs, now);

@@ -2,6 +2,7 @@
 #include <cassert>
 
 #include "platform/debug_log.h"
+#include "platform/tick.h"
 #include "protocol/housekeeping.h"
 #include "protocol/notify.h"
 #include "protocol/offline.h"
@@ -29,14 +30,19 @@ int session_controller::start_action(int lane, int action, int peer_id,
         action_result r = fn();
         r.action = action;
         r.peer_id = peer_id;
-        intptr_t seq;
-        {
-            std::lock_guard<std::mutex> lk(m_results_mutex);
-            seq = m_next_seq++;
-            m_results.emplace_back(seq, std::move(r));
-        }
-        post_main(NM_ACTION_DONE, seq, action);
+        report(std::move(r));
     });
+}
+
+void session_controller::report(action_result r) {
+    int action = r.action;
+    intptr_t seq;
+    {
+        std::lock_guard<std::mutex> lk(m_results_mutex);
+        seq = m_next_seq++;
+        m_results.emplace_back(seq, std::move(r));
+    }
+    post_main(NM_ACTION_DONE, seq, action);
 }
 
 user_text session_controller::action_done(intptr_t seq) {
@@ -45,9 +51,42 @@ user_text session_controller::action_done(intptr_t seq) {
         if (it->first == seq) {
             m_last_action = std::move(it->second);
             m_results.erase(it);
+            // A line that could not be sent is reported already; it waits for no echo.
+            if (m_last_action.action == ACTION_CHAT_LINE && m_last_action.code != 0)
+                std::erase_if(m_unacked, [&](const unacked_line& u) { return u.line == m_last_action.line; });
             return m_last_action.text;
         }
     return {};
+}
+
+void session_controller::line_echoed(const chat_delivery& d) {
+    // The echo carries the line as the peer received it (cut to the wire's limit): the oldest
+    // waiting line to that peer that begins with it.
+    std::string echoed(d.body.c_str());
+    if (echoed.empty()) return;
+    for (auto it = m_unacked.begin(); it != m_unacked.end(); ++it)
+        if (it->peer_id == d.peer_id && it->text.compare(0, echoed.size(), echoed) == 0) {
+            m_unacked.erase(it);
+            return;
+        }
+}
+
+void session_controller::report_undelivered_lines(uint32_t now) {
+    check_owner("report_undelivered_lines");
+    while (!m_unacked.empty() && now - m_unacked.front().sent > kChatEchoWaitMs) {
+        unacked_line u = std::move(m_unacked.front());
+        m_unacked.erase(m_unacked.begin());
+        log_line("no echo for a chat line to peer_id:%d\r\n", u.peer_id);
+        action_result r;
+        r.action = ACTION_CHAT_LINE;
+        r.peer_id = u.peer_id;
+        r.code = -1;
+        r.line = u.line;
+        contact_record c;
+        if (contact_by_id(u.peer_id, &c))
+            r.text = make_text(TXT_CHAT_SEND_FAILED, {c.first_name, c.last_name, c.email});
+        report(std::move(r));
+    }
 }
 
 int session_controller::send_chat_line(int peer_id, const std::string& text,
@@ -62,8 +101,12 @@ int session_controller::send_chat_line(int peer_id, const std::string& text,
                               static_cast<unsigned char>(style.size),
                               static_cast<unsigned char>(style.style)};
     std::string name = get_session_texts().my_name3;
-    return start_action(peer_id, ACTION_CHAT_LINE, peer_id, [peer_id, text, name, attrs] {
+    uint64_t line = m_next_line++;
+    // Waiting for its echo from now: the echo may come back before this worker reports.
+    m_unacked.push_back(unacked_line{line, peer_id, name + ":" + text, get_tick_count()});
+    int queued = start_action(peer_id, ACTION_CHAT_LINE, peer_id, [peer_id, text, name, attrs, line] {
         action_result r;
+        r.line = line;
         if (peer().send_chat_line(peer_id, name.c_str(), text.c_str(), attrs) != 0) {
             r.code = -1;
             contact_record c;
@@ -72,6 +115,8 @@ int session_controller::send_chat_line(int peer_id, const std::string& text,
         }
         return r;
     });
+    if (queued != 0) m_unacked.pop_back();
+    return queued;
 }
 
 int session_controller::knock(int peer_id) {

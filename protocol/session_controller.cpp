@@ -231,7 +231,11 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
     case NM_OPEN_CHAT: open_chat(id); return {};
     case NM_PEER_CHAT_LINE:
         // Every line of every peer comes through this queue, so each is shown in the order it came.
-        if (lparam) hand_chat_delivery(open_chat(id), *reinterpret_cast<const chat_delivery*>(lparam));
+        if (lparam) {
+            const auto& d = *reinterpret_cast<const chat_delivery*>(lparam);
+            if (d.command == PEER_CHAT_ECHO) line_echoed(d);
+            hand_chat_delivery(open_chat(id), d);
+        }
         return {};
     case NM_KNOCK: return knock_text(id);
     case NM_FILE_ASK: return file_offered(id);

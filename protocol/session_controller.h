@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "protocol/file_dispatch.h"
+#include "protocol/notify.h"
 #include "protocol/requests.h"
 #include "protocol/tables.h"
 #include "protocol/texts.h"
@@ -62,7 +63,12 @@ struct action_result {
     int peer_id = 0;   // 0 for sign-in and sign-out
     int code = 0;      // 0 done, -1 failed
     user_text text;    // what to tell the user (often empty on success)
+    uint64_t line = 0;  // a chat line's number (ACTION_CHAT_LINE)
 };
+
+// How long a chat line that went out may wait for the peer's echo before the user is told it was
+// not delivered (a datagram lost, a relay gone before it passed the line on).
+constexpr uint32_t kChatEchoWaitMs = 20000;
 
 // Attributes of a chat line: colour as 0xRRGGBB, point size, style bits (1 bold, 2 italic,
 // 4 underline, 8 strike-out).
@@ -156,6 +162,11 @@ public:
     // The offline-message editor's Send: the checks here (their refusal is shown), the sending
     // on a worker. 0 when queued.
     int send_offline_message(int peer_id, const std::string& text);
+    // Chat lines still waiting for their echo (tests and statistics).
+    size_t lines_awaiting_echo() const { return m_unacked.size(); }
+    // Housekeeping: every line that went out more than kChatEchoWaitMs before now without its
+    // echo is reported as not delivered (through NM_ACTION_DONE, as a failed chat line).
+    void report_undelivered_lines(uint32_t now);
     // The end of the last action that reported (valid after handle(NM_ACTION_DONE, ...)).
     const action_result& last_action() const { return m_last_action; }
     // Program exit: refuses new actions, state 0 to every home server when signed in, and waits
@@ -183,6 +194,9 @@ private:
     // Runs fn on lane; its result is reported through NM_ACTION_DONE.
     int start_action(int lane, int action, int peer_id, std::function<action_result()> fn);
     user_text action_done(intptr_t seq);
+    // Queues a result as a worker would and tells the owner thread.
+    void report(action_result r);
+    void line_echoed(const chat_delivery& d);
     void ask_pending_relations();
     user_text peer_status(int contact_id, int state);
     user_text contact_added();
@@ -204,6 +218,15 @@ private:
     std::string m_last_group_name;
     std::string m_offline_text;
     std::vector<offline_message> m_pending;
+    // Chat lines sent and not yet echoed, oldest first (owner thread).
+    struct unacked_line {
+        uint64_t line;
+        int peer_id;
+        std::string text;  // "name:text" as sent (before any cut)
+        uint32_t sent;
+    };
+    std::vector<unacked_line> m_unacked;
+    uint64_t m_next_line = 1;
     std::thread::id m_owner;
     action_result m_last_action;
     std::mutex m_results_mutex;

@@ -17,6 +17,7 @@
 #include "protocol/notify.h"
 #include "protocol/peer_dispatch.h"
 #include "protocol/session_controller.h"
+#include "platform/tick.h"
 #include "protocol/tables.h"
 #include "protocol/work_lanes.h"
 #include "tests/support/loopback.h"
@@ -141,6 +142,42 @@ TEST_F(ActionsTest, ChatLinesReturnAtOnceAndGoOutInOrderPerPeer) {
     ASSERT_TRUE(next_action(&r, &text));
     std::lock_guard<std::mutex> lk(m_peer.m);
     EXPECT_EQ(m_peer.sent, (std::vector<std::string>{"51 : one 1a2b3c/12/5", "51 : two 000000/10/0"}));
+}
+
+// A line that went out but whose echo never came (a lost datagram, a relay that died with it) is
+// reported as not delivered; an echoed one, or one whose send failed already, is not reported again.
+TEST_F(ActionsTest, ALineWithoutItsEchoIsReportedAsNotDelivered) {
+    m_peer.hold.release();
+    uint32_t t0 = get_tick_count();
+    ASSERT_EQ(m_controller.send_chat_line(51, "lost"), 0);
+    ASSERT_EQ(m_controller.send_chat_line(52, "echoed"), 0);
+    action_result r;
+    user_text text;
+    ASSERT_TRUE(next_action(&r, &text));
+    ASSERT_TRUE(next_action(&r, &text));
+    EXPECT_EQ(m_controller.lines_awaiting_echo(), 2u);
+    chat_delivery echo;
+    echo.peer_id = 52;
+    echo.path = 2;
+    echo.command = 211;
+    echo.body = std::string(":echoed\0\0\0\0\0\0", 13);
+    m_controller.handle(NM_PEER_CHAT_LINE, 52, reinterpret_cast<intptr_t>(&echo));
+    EXPECT_EQ(m_controller.lines_awaiting_echo(), 1u);
+    m_controller.report_undelivered_lines(t0 + kChatEchoWaitMs / 2);
+    EXPECT_EQ(m_controller.lines_awaiting_echo(), 1u);  // not yet
+    m_controller.report_undelivered_lines(get_tick_count() + kChatEchoWaitMs + 1);
+    ASSERT_TRUE(next_action(&r, &text));
+    EXPECT_EQ(r.action, ACTION_CHAT_LINE);
+    EXPECT_EQ(r.peer_id, 51);
+    EXPECT_EQ(r.code, -1);
+    EXPECT_EQ(text.id, TXT_CHAT_SEND_FAILED);
+    EXPECT_EQ(m_controller.lines_awaiting_echo(), 0u);
+
+    m_peer.chat_result = -1;  // not sent at all: told once, by the send itself
+    ASSERT_EQ(m_controller.send_chat_line(51, "unsent"), 0);
+    ASSERT_TRUE(next_action(&r, &text));
+    EXPECT_EQ(r.code, -1);
+    EXPECT_EQ(m_controller.lines_awaiting_echo(), 0u);
 }
 
 TEST_F(ActionsTest, FailuresComeBackAsTextsOfTheAction) {
