@@ -4,7 +4,7 @@
 // Threads: the receive thread, the front end's thread and the per-server worker threads all use
 // these tables, so every access holds tables_mutex(). The lock is recursive so that an operation
 // may be called by code that already holds it; it is never held across socket I/O or while a
-// notification is posted or sent. Code outside this file reads records through the snapshot
+// notification is posted. Code outside this file reads records through the snapshot
 // helpers, which copy under the lock.
 #pragma once
 #include <cstdio>

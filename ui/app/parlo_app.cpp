@@ -43,6 +43,9 @@ int CParloApp::start() {
     restart_gui_calls();
     set_message_box_handler(&m_boxes);
     m_dlg = std::make_unique<CParloDlg>();
+    // The windows plug in (the asker, the chat-window factory, the media hooks) before anything can
+    // post to the session thread that reads them.
+    if (m_setup) m_setup(m_dlg.get());
     g_main_dlg = m_dlg->notifications();
     if (session_start() != 0) {
         log_line("session start failed\r\n");
@@ -52,7 +55,6 @@ int CParloApp::start() {
     if (start_peer_networking(m_options.peer_listener) != 0)
         log_line("peer listener not available; only outgoing peer connections\r\n");
     m_networking = true;
-    if (m_setup) m_setup(m_dlg.get());
     m_dlg->start();
     m_started = true;
     return 0;

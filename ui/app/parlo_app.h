@@ -27,7 +27,8 @@ public:
     uint32_t shutdown(uint32_t wait_ms = 3000);
     CParloDlg* main_dlg() const { return m_dlg.get(); }
     // Adds the windows that plug into the main window (contacts, chat, media) once it exists,
-    // before its session thread starts; and takes them down before the session stops.
+    // before the session and networking start, so nothing is queued to its session thread yet;
+    // and takes them down before the session stops.
     void set_window_setup(std::function<void(CParloDlg*)> setup, std::function<void()> teardown) {
         m_setup = std::move(setup);
         m_teardown = std::move(teardown);

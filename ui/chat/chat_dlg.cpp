@@ -315,6 +315,7 @@ void CDlgPrivateChat::post(int n, intptr_t wparam, intptr_t lparam, note_payload
 }
 
 void CDlgPrivateChat::handle_notification(int n, intptr_t wparam, intptr_t lparam) {
+    Q_ASSERT(on_gui_thread());
     if (n == NM_CHAT_TEXT) {
         show_body(reinterpret_cast<const char*>(wparam), static_cast<int>(lparam));
     } else if ((n == NM_MIC_LEVEL || n == NM_PEER_LEVEL) && lparam) {

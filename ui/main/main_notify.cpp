@@ -7,6 +7,7 @@
 #include "protocol/session.h"
 #include "protocol/tables.h"
 #include "ui/common/event_popup.h"
+#include "ui/common/gui_call.h"
 #include "ui/common/message_boxes.h"
 #include "ui/common/texts.h"
 #include "ui/main/knock_sound.h"
@@ -66,6 +67,7 @@ void CParloDlg::popup(const QString& text) {
 }
 
 void CParloDlg::show_notification(const visible_event& e) {
+    Q_ASSERT(on_gui_thread());
     if (m_stopped) return;
     m_shown++;
     m_last_shown = e.n;
