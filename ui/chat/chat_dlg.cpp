@@ -2,6 +2,7 @@
 
 #include <QColorDialog>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QHelpEvent>
@@ -10,6 +11,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolTip>
 #include <algorithm>
 
@@ -304,14 +306,40 @@ void CDlgPrivateChat::show_with_panel(bool expand) {
 }
 
 void CDlgPrivateChat::post(int n, intptr_t wparam, intptr_t lparam, note_payload owned) {
+    // What the notification owns (a chat line's body, a buffer's levels) stays in the inbox until
+    // its handler ran; one queued call drains whatever is waiting.
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lk(m_inbox_mutex);
+        m_inbox.push_back(posted_note{n, wparam, lparam, std::move(owned)});
+        wake = !m_drain_queued;
+        m_drain_queued = true;
+    }
+    if (!wake) return;
     QPointer<CDlgPrivateChat> self(this);
-    // The payload (a chat line's body) lives in the queued call until the handler ran.
     QMetaObject::invokeMethod(
-        this,
-        [self, n, wparam, lparam, owned = std::move(owned)] {
-            if (self) self->handle_notification(n, wparam, lparam);
-        },
-        Qt::QueuedConnection);
+        this, [self] { if (self) self->drain_inbox(); }, Qt::QueuedConnection);
+}
+
+void CDlgPrivateChat::drain_inbox() {
+    QElapsedTimer slice;
+    slice.start();
+    for (;;) {
+        posted_note note;
+        {
+            std::lock_guard<std::mutex> lk(m_inbox_mutex);
+            if (m_inbox.empty()) {
+                m_drain_queued = false;
+                return;
+            }
+            if (slice.elapsed() >= 8) break;  // the rest after other events had their turn
+            note = std::move(m_inbox.front());
+            m_inbox.pop_front();
+        }
+        handle_notification(note.n, note.w, note.l);
+    }
+    QPointer<CDlgPrivateChat> self(this);
+    QTimer::singleShot(0, this, [self] { if (self) self->drain_inbox(); });
 }
 
 void CDlgPrivateChat::handle_notification(int n, intptr_t wparam, intptr_t lparam) {

@@ -8,7 +8,9 @@
 #pragma once
 #include <QPointer>
 #include <QTextBrowser>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 
@@ -116,6 +118,18 @@ protected:
 
 private:
     void handle_notification(int n, intptr_t wparam, intptr_t lparam);
+    // Runs what was posted, a slice at a time, so that a burst (a flood of lines, a call's
+    // meters) never holds the event loop for long.
+    void drain_inbox();
+    struct posted_note {
+        int n;
+        intptr_t w;
+        intptr_t l;
+        note_payload owned;
+    };
+    std::mutex m_inbox_mutex;
+    std::deque<posted_note> m_inbox;  // guarded by m_inbox_mutex
+    bool m_drain_queued = false;      // guarded by m_inbox_mutex
     void input_changed();
     void send_text(const std::string& text);
     void toggle_style(int bit, CMyButton* b);
