@@ -53,6 +53,8 @@ constexpr int kFilePathMax = 255;             // send_file_path and recv_file_pa
 constexpr int kSendFileNameMax = 128;         // send_file_name
 constexpr int kRecvFileNameMax = 127;         // recv_file_name
 constexpr uint32_t kFileIdleLimitMs = 15000;  // an incoming file without data this long is closed
+// An offer made before the contact's address arrived waits this long for it.
+constexpr int kFileAddressWaitMs = 10000;
 constexpr uint32_t kFileProgressMs = 250;     // least time between two progress notifications
 constexpr uint32_t kFileWatchdogMs = 1000;    // period of the watchdog thread
 constexpr const char* kIncompleteSuffix = ".incomplete";

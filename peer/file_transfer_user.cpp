@@ -87,6 +87,13 @@ int offer_file(int peer_id, const char* path) {
         tx.name = name;
         tx.path = path;
     }
+    // Offered the moment the contact showed Online: its address may still be on its way.
+    if (address[0] == '\0' && !is_peer_connected(peer_id)) {
+        log_line("waiting for the address of peer_id:%d to offer a file\r\n", peer_id);
+        if (!wait_contact_address(peer_id, kFileAddressWaitMs, address, sizeof(address)))
+            log_line("no address for peer_id:%d after %d ms, offering through the relays\r\n", peer_id,
+                 kFileAddressWaitMs);
+    }
     connect_to_peer(peer_id, address);
     if (general_str_command_to_peer(peer_id, PEER_FILE_OFFER, 0, name.c_str()) >= 0) return 0;
     return general_str_command_to_peer_through_slave_server(peer_id, PEER_FILE_OFFER, 0,

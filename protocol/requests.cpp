@@ -358,6 +358,7 @@ int query_online_reply_ip_from_server(const char* body, int len) {
                 found++;
             }
     }
+    contact_address_written();
     if (found == 0) {
         log_line("content in query_online_reply_ip_from_server did not found contact_id:%d\r\n", id);
         return -1;

@@ -292,6 +292,7 @@ int do_status_notify_by_peer(const char* body, int len) {
                 found++;
             }
     }
+    contact_address_written();
     if (moved) peer().contact_address_changed(id);
     // An unknown peer is logged; the notification goes out all the same (its handler finds no
     // contact and changes nothing).

@@ -1,5 +1,8 @@
 #include "protocol/tables.h"
 
+#include <chrono>
+#include <condition_variable>
+
 #include <cstring>
 
 #include "platform/debug_log.h"
@@ -16,6 +19,23 @@ chat_dlg_entry g_chat_dlgs[kMaxChatDlgs];
 std::recursive_mutex& tables_mutex() {
     static std::recursive_mutex m;
     return m;
+}
+
+namespace {
+std::condition_variable_any g_address_written;
+}  // namespace
+
+void contact_address_written() { g_address_written.notify_all(); }
+
+bool wait_contact_address(int contact_id, uint32_t ms, char* out, size_t size) {
+    std::unique_lock<std::recursive_mutex> lk(tables_mutex());
+    auto known = [&] {
+        int i = get_contact_index(contact_id);
+        if (i < 0 || g_contact[i].address[0] == '\0') return false;
+        std::snprintf(out, size, "%s", g_contact[i].address);
+        return true;
+    };
+    return g_address_written.wait_for(lk, std::chrono::milliseconds(ms), known);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 // notification is posted. Code outside this file reads records through the snapshot
 // helpers, which copy under the lock.
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -61,6 +62,12 @@ extern chat_dlg_entry g_chat_dlgs[kMaxChatDlgs];
 
 std::recursive_mutex& tables_mutex();
 using tables_guard = std::lock_guard<std::recursive_mutex>;
+
+// Contact addresses arrive after presence (a contact may show Online before its address came):
+// whoever writes one calls contact_address_written() (without holding the lock), and a worker
+// that needs one waits for it, at most ms. True with the address in out once it is known.
+void contact_address_written();
+bool wait_contact_address(int contact_id, uint32_t ms, char* out, size_t size);
 
 // Presence texts: the main window's status label ("OnLine" for 1), the tray and tool-tip word
 // ("Online"; a contact appearing offline reads "Offline" in a tool tip) and the menu text.

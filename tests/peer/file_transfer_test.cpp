@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <random>
 #include <sstream>
 
 #include "peer/file_transfer.h"
 #include "peer_test_support.h"
 #include "platform/text.h"
+#include "protocol/requests.h"
 #include "protocol/server_link.h"
 
 using namespace peertest;
@@ -193,6 +196,30 @@ TEST_F(FileTransferTest, FileGoesAsBeginBlocksOfAThousandAndEnd) {
     ASSERT_TRUE(wait_until([&] { return rec.count(41) == 2; }));
     EXPECT_EQ(english(handle_file_notification(41, 5001, 0)), "");
     EXPECT_FALSE(p->recv_cmd(&h, &body, 300) && h.command == 373);
+}
+
+// Offered the moment the contact showed Online, before its address came: the offer waits for
+// the address and then goes out on a direct connection to it.
+TEST_F(FileTransferTest, AnOfferMadeBeforeTheAddressArrivedWaitsForIt) {
+    add_contact(5010);
+    std::string there = test_block("127.8") + "2";
+    socket_t listener = tcp_listen(there.c_str(), kPeerPort, 5);
+    ASSERT_GT(listener, 0);
+    std::string path = files.path + "/early.txt";
+    write_file(path, "early");
+    std::atomic<int> result{1};
+    std::thread offer([&] { result = offer_file(5010, path.c_str()); });
+    ASSERT_TRUE(wait_until([&] { return log_text().find("waiting for the address of peer_id:5010") != std::string::npos; }));
+    std::string reply = id_body(5010) + ":" + there;
+    ASSERT_EQ(query_online_reply_ip_from_server(reply.c_str(), static_cast<int>(reply.size())), 0);
+    raw_peer contact;
+    ASSERT_EQ(accept_ready(listener, 10000, &contact.fd), accept_result::accepted);
+    std::string body;
+    ASSERT_TRUE(contact.expect(370, &body));
+    EXPECT_EQ(body, "early.txt");
+    offer.join();
+    EXPECT_EQ(result.load(), 0);
+    close_socket(listener);
 }
 
 TEST_F(FileTransferTest, EmptyFilesOnBothSides) {
