@@ -27,20 +27,18 @@ void print_chat_event(const chat_delivery& ev) {
     j.add("n", NM_CHAT_TEXT).add("event", ev.command == PEER_CHAT_ECHO ? "chat_delivered" : "chat_received");
     j.add("peer", ev.peer_id);
     if (ev.path >= 0 && ev.path <= 2) j.add("path", kPaths[ev.path]);
-    // Body: "name:text", a zero byte, then red, green, blue, size and style.
-    const char* body = ev.body.data();
     int len = static_cast<int>(ev.body.size());
-    int text_len = len >= 6 ? len - 6 : 0;
-    std::string line(body, strnlen(body, static_cast<size_t>(text_len)));
+    std::string line;
+    chat_style style;
+    bool whole = split_chat_body(ev.body.data(), len, &line, &style);
     size_t colon = line.find(':');
     j.add("sender", colon == std::string::npos ? std::string() : line.substr(0, colon));
     j.add("text", colon == std::string::npos ? line : line.substr(colon + 1));
     j.add("length", len);
-    if (len >= 6) {
-        const auto* a = reinterpret_cast<const unsigned char*>(body + len - 5);
+    if (whole) {
         char colour[8];
-        std::snprintf(colour, sizeof(colour), "%02x%02x%02x", a[0], a[1], a[2]);
-        j.add("color", colour).add("size", a[3]).add("style", a[4]);
+        std::snprintf(colour, sizeof(colour), "%06x", static_cast<unsigned>(style.colour));
+        j.add("color", colour).add("size", style.size).add("style", style.style);
     }
     j.print();
 }

@@ -228,12 +228,7 @@ int cmd_chat(cli_app& app, const std::vector<std::string>&, const std::string& r
     if (!parse_chat_request(rest, &req, &error)) return fail(error);
     // Sending opens the chat window, as typing into one does, and connects to the peer first when
     // no connection is open; the line shows when its echo returns.
-    chat_style style;
-    style.colour = static_cast<uint32_t>(req.attrs[0]) << 16 | static_cast<uint32_t>(req.attrs[1]) << 8 |
-                   req.attrs[2];
-    style.size = req.attrs[3];
-    style.style = req.attrs[4];
-    if (app.controller.send_chat_line(req.peer_id, req.text, style) != 0) return fail("no such contact");
+    if (app.controller.send_chat_line(req.peer_id, req.text, chat_style_from_bytes(req.attrs)) != 0) return fail("no such contact");
     return done("chat");
 }
 

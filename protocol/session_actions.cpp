@@ -1,5 +1,6 @@
 // The session controller's actions that run on workers, and their reports.
 #include <cassert>
+#include <cstring>
 
 #include "platform/debug_log.h"
 #include "platform/tick.h"
@@ -32,6 +33,29 @@ int session_controller::start_action(int lane, int action, int peer_id,
         r.peer_id = peer_id;
         report(std::move(r));
     });
+}
+
+void chat_style_bytes(const chat_style& s, unsigned char out[5]) {
+    out[0] = static_cast<unsigned char>(s.colour >> 16);
+    out[1] = static_cast<unsigned char>(s.colour >> 8);
+    out[2] = static_cast<unsigned char>(s.colour);
+    out[3] = static_cast<unsigned char>(s.size);
+    out[4] = static_cast<unsigned char>(s.style);
+}
+
+chat_style chat_style_from_bytes(const unsigned char a[5]) {
+    chat_style s;
+    s.colour = static_cast<uint32_t>(a[0]) << 16 | static_cast<uint32_t>(a[1]) << 8 | a[2];
+    s.size = a[3];
+    s.style = a[4];
+    return s;
+}
+
+bool split_chat_body(const char* body, int len, std::string* text, chat_style* style) {
+    if (!body || len < 6) return false;
+    *style = chat_style_from_bytes(reinterpret_cast<const unsigned char*>(body + len - 5));
+    text->assign(body, strnlen(body, static_cast<size_t>(len - 5)));
+    return true;
 }
 
 void session_controller::report(action_result r) {
@@ -95,11 +119,8 @@ int session_controller::send_chat_line(int peer_id, const std::string& text,
     if (text.empty() || get_contact_index(peer_id) < 0) return -1;
     // Typing into a chat window is what opens it; the line shows when its echo returns.
     open_chat(peer_id);
-    unsigned char attrs[5] = {static_cast<unsigned char>(style.colour >> 16),
-                              static_cast<unsigned char>(style.colour >> 8),
-                              static_cast<unsigned char>(style.colour),
-                              static_cast<unsigned char>(style.size),
-                              static_cast<unsigned char>(style.style)};
+    unsigned char attrs[5];
+    chat_style_bytes(style, attrs);
     std::string name = get_session_texts().my_name3;
     uint64_t line = m_next_line++;
     // Waiting for its echo from now: the echo may come back before this worker reports.

@@ -77,6 +77,12 @@ struct chat_style {
     int size = 10;
     int style = 0;
 };
+// A chat body ends in five attribute bytes: red, green, blue, the size and the style bits.
+void chat_style_bytes(const chat_style& s, unsigned char out[5]);
+chat_style chat_style_from_bytes(const unsigned char a[5]);
+// A received body ("name:text", a zero byte, the five bytes) split into the bytes before the zero
+// (at most len - 5) and its style. False when it is too short to hold the five bytes.
+bool split_chat_body(const char* body, int len, std::string* text, chat_style* style);
 
 struct offline_message {
     int sender_id;

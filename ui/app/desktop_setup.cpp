@@ -109,11 +109,7 @@ void install_desktop_windows(CParloApp& parlo) {
             // A line leaves on the session thread's worker; a failure comes back as a message.
             chat_actions().send_line = [dlg](int peer_id, const std::string& text,
                                              const unsigned char a[5]) {
-                chat_style style;
-                style.colour =
-                    static_cast<uint32_t>(a[0]) << 16 | static_cast<uint32_t>(a[1]) << 8 | a[2];
-                style.size = a[3];
-                style.style = a[4];
+                chat_style style = chat_style_from_bytes(a);
                 dlg->run_in_session([dlg, peer_id, text, style] {
                     dlg->controller().send_chat_line(peer_id, text, style);
                 });

@@ -2,22 +2,24 @@
 
 #include <cstring>
 
+#include "protocol/session_controller.h"
+
 void chat_attribute_bytes(const chat_attributes& a, unsigned char out[5]) {
-    out[0] = static_cast<unsigned char>(a.colour.red());
-    out[1] = static_cast<unsigned char>(a.colour.green());
-    out[2] = static_cast<unsigned char>(a.colour.blue());
-    out[3] = static_cast<unsigned char>(a.size);
-    out[4] = static_cast<unsigned char>(a.style);
+    chat_style s;
+    s.colour = a.colour.rgb() & 0xFFFFFF;
+    s.size = a.size;
+    s.style = a.style;
+    chat_style_bytes(s, out);
 }
 
 bool parse_chat_body(const char* body, int len, chat_line* out) {
-    if (!body || len < 6) return false;
-    const auto* a = reinterpret_cast<const unsigned char*>(body + len - 5);
-    out->attrs.colour = QColor(a[0], a[1], a[2]);
-    out->attrs.size = a[3];
-    out->attrs.style = a[4];
-    size_t n = strnlen(body, static_cast<size_t>(len - 5));
-    QString text = QString::fromUtf8(body, static_cast<qsizetype>(n));
+    std::string bytes;
+    chat_style style;
+    if (!split_chat_body(body, len, &bytes, &style)) return false;
+    out->attrs.colour = QColor::fromRgb(style.colour);
+    out->attrs.size = style.size;
+    out->attrs.style = style.style;
+    QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     if (text.size() > 4095) text.truncate(text.at(4094).isHighSurrogate() ? 4094 : 4095);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QChar('\r'), QChar('\n'));
