@@ -39,6 +39,7 @@ bool g_stopping = false;
 bool g_watchdog_running = false;
 uint64_t g_watch_epoch = 0;
 Cjob_group g_ft_jobs;
+uint64_t g_paths_serial = 0;
 
 void post_all(const std::vector<pending_note>& notes) {
     for (const auto& x : notes) post_main(x.n, x.w, x.l);
@@ -143,11 +144,39 @@ int accept_into(int peer_id, int idx, const std::string& path, const std::string
         rx.ever = true;
     }
     post_all(notes);
-    if (send_control(peer_id, PEER_FILE_ACCEPTED) != 0) {
+    if (send_control(peer_id, PEER_FILE_ACCEPTED) == 0) return 0;
+    // Accepted before any way back to the sender exists (no connection yet, its relay route still
+    // to be learnt): the answer waits for one instead of being lost.
+    log_line("no way yet to send 371 to peer_id:%d, waiting for one\r\n", peer_id);
+    if (g_ft_jobs.start([peer_id] { send_control_when_possible(peer_id, PEER_FILE_ACCEPTED); }) != 0) {
         log_line("could not send 371 to peer_id:%d\r\n", peer_id);
         return -1;
     }
     return 0;
+}
+
+void send_control_when_possible(int peer_id, int command) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFileIdleLimitMs);
+    uint64_t seen;
+    {
+        std::lock_guard<std::mutex> lk(g_ft_mutex);
+        seen = g_paths_serial;
+    }
+    // A path that appeared between the failed send and here is tried at once.
+    for (bool first = true;; first = false) {
+        if (!first) {
+            std::unique_lock<std::mutex> lk(g_ft_mutex);
+            if (!g_ft_cv.wait_until(lk, deadline, [&] { return g_stopping || g_paths_serial != seen; }) ||
+                g_stopping)
+                break;
+            seen = g_paths_serial;
+        }
+        if (send_control(peer_id, command) == 0) {
+            log_line("sent %d to peer_id:%d once a way was there\r\n", command, peer_id);
+            return;
+        }
+    }
+    log_line("could not send %d to peer_id:%d\r\n", command, peer_id);
 }
 
 // A name in folder that is not taken yet: name, else "stem (1).ext" ... Empty when none is free
@@ -186,6 +215,14 @@ std::string safe_file_name(const char* name, int max) {
     if (max >= 0 && s.size() > static_cast<size_t>(max)) s.resize(static_cast<size_t>(max));
     if (s.empty() || s == "." || s == "..") return "";
     return s;
+}
+
+void file_paths_changed() {
+    {
+        std::lock_guard<std::mutex> lk(g_ft_mutex);
+        g_paths_serial++;
+    }
+    g_ft_cv.notify_all();
 }
 
 void stop_file_transfers(uint32_t ms) {

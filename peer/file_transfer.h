@@ -128,6 +128,9 @@ int file_transfer_watchdog_pass(uint32_t now);
 // Shutdown: stops every sending thread, closes every open incoming file as incomplete, stops the
 // watchdog and waits for them (at most ms). Afterwards transfers may start again.
 void stop_file_transfers(uint32_t ms = 15000);
+// A way to a peer may have appeared (a relay route learnt, a direct connection identified): an
+// answer still waiting for one is tried again.
+void file_paths_changed();
 
 // Number of sending threads running (tests and shutdown).
 int file_send_threads_running();

@@ -69,6 +69,11 @@ extern bool g_stopping;
 extern bool g_watchdog_running;
 extern uint64_t g_watch_epoch;
 extern Cjob_group g_ft_jobs;
+// Counts the ways to a peer that appeared (file_paths_changed); guarded by g_ft_mutex, waited on
+// with g_ft_cv.
+extern uint64_t g_paths_serial;
+// Sends a control message (371) as soon as a way to the peer exists, for at most kFileIdleLimitMs.
+void send_control_when_possible(int peer_id, int command);
 
 struct pending_note {
     int n;

@@ -38,8 +38,11 @@ void do_identify(const char* body, int len, int index) {
     std::memcpy(digits, body, static_cast<size_t>(n));
     digits[n] = '\0';
     int id = std::atoi(digits);
-    std::lock_guard<std::mutex> lk(g_peer_mutex);
-    if (g_peer_socks[index].in_use) g_peer_socks[index].peer_id = id;
+    {
+        std::lock_guard<std::mutex> lk(g_peer_mutex);
+        if (g_peer_socks[index].in_use) g_peer_socks[index].peer_id = id;
+    }
+    file_paths_changed();
 }
 
 // Sends 211 with the received body back on the path the 210 came from.

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "peer/file_transfer.h"
 #include "peer/peer_commands.h"
 #include "peer/peer_session.h"
 #include "peer/slave_poller.h"
@@ -228,6 +229,7 @@ int connect_to_peer(int peer_id, const char* address) {
     }
     send_identification(index);
     g_poller_wakeup.signal();
+    file_paths_changed();
     return 0;
 }
 

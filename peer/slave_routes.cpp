@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "peer/file_transfer.h"
 #include "peer/peer_session.h"
 #include "peer/slave_server.h"
 #include "platform/debug_log.h"
@@ -65,7 +66,10 @@ int do_peer_slave_server_info_from_server(const char* body, int len) {
     // The route is kept whether or not the connection comes about; the keep-alive drops it if
     // the slave server stays out of reach.
     int r = add_peer_slave_server(peer_id, address);
-    if (r == 0) post_main(NM_RELAY_ROUTE, peer_id, 0);
+    if (r == 0) {
+        file_paths_changed();
+        post_main(NM_RELAY_ROUTE, peer_id, 0);
+    }
     return r;
 }
 

@@ -222,6 +222,23 @@ TEST_F(FileTransferTest, AnOfferMadeBeforeTheAddressArrivedWaitsForIt) {
     close_socket(listener);
 }
 
+// Accepted while no way back to the sender exists (its connection gone, no relay route yet): the
+// acceptance waits and goes out on the next connection from the sender.
+TEST_F(FileTransferTest, AnAcceptanceWithNoWayBackWaitsForOne) {
+    auto first = peer(5011);
+    int asked = rec.count(40);
+    ASSERT_TRUE(first->send_cmd(370, "late.txt"));
+    ASSERT_TRUE(wait_until([&] { return rec.count(40) > asked; }));
+    first.reset();
+    ASSERT_TRUE(wait_until([] { return get_peer_sock_index(5011) < 0; }));
+    ASSERT_EQ(file_offer_answer(5011, true, folder.c_str()), 0);
+    ASSERT_TRUE(wait_until([&] { return log_text().find("no way yet to send 371 to peer_id:5011") != std::string::npos; }));
+    raw_peer again;
+    ASSERT_TRUE(again.connect_to(m_addr.c_str(), kPeerPort));
+    ASSERT_TRUE(again.send_cmd(200, id_body(5011)));
+    EXPECT_TRUE(again.expect(371));
+}
+
 TEST_F(FileTransferTest, EmptyFilesOnBothSides) {
     auto p = peer(5002);
     std::string path = files.path + "/empty.txt";
