@@ -1,6 +1,5 @@
 #include "ui/app/desktop_setup.h"
 
-#include <QTimer>
 #include <memory>
 
 #include "media/audio/audio_constants.h"
@@ -65,13 +64,11 @@ void install_media_actions() {
     v.mic_set = [](int volume) {
         if (g_mic && g_mic->is_available()) g_mic->set_volume(volume);
     };
-    // The window asking is still being made, often for a peer's receive thread that waits
-    // for it: the message comes after, from the event loop.
+    // A notice, non-modal: every chat window asks, and none waits for the user (the same text
+    // already open is brought to the front instead).
     v.mic_unavailable = [] {
-        QTimer::singleShot(0, [] {
-            show_message_text(
-                QStringLiteral("failed to create IVolume, please check your microphone device."));
-        });
+        show_notice(
+            QStringLiteral("failed to create IVolume, please check your microphone device."));
     };
     v.speaker_query = [] { return static_cast<int>(speaker_volume_start()); };
     v.speaker_set = [](int volume) { set_speaker_volume(static_cast<uint32_t>(volume)); };

@@ -139,12 +139,13 @@ QString core_text(const char* english) {
 }
 
 void qt_message_boxes::show_message(const char* text) {
+    // A report needs no answer: a notice, from any thread, so that neither the reporting thread
+    // nor whatever the GUI thread was running waits for the user to close it.
     QString t = core_text(text);
-    if (on_gui_thread()) {
-        show_message_text(t);
-        return;
-    }
-    post_to_gui(nullptr, [t] { show_notice(t); });
+    if (on_gui_thread())
+        show_notice(t);
+    else
+        post_to_gui(nullptr, [t] { show_notice(t); });
 }
 
 int qt_message_boxes::ask_yes_no(const char* text) {

@@ -61,10 +61,10 @@ void close_notices();
 // chosen language, anything else as it came.
 QString core_text(const char* english);
 
-// The hook the core calls. On the GUI thread the modal boxes run at once. From any other thread
-// nothing waits: a message is posted to the GUI thread and shown there as a notice, and a question
-// gets its safe answer at once (No, or Cancel for the three-button one), with a log line, since a
-// worker or a sound thread must never hang on the user.
+// The hook the core calls. A message is a notice (posted to the GUI thread when it comes from
+// another). A question on the GUI thread is a modal box (the user's own action asked it); from any
+// other thread nothing waits: it gets its safe answer at once (No, or Cancel for the three-button
+// one) with a log line, since a worker or a sound thread must never hang on the user.
 struct qt_message_boxes : message_box_handler {
     void show_message(const char* text) override;
     int ask_yes_no(const char* text) override;
