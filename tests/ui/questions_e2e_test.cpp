@@ -81,16 +81,14 @@ private slots:
             std::ofstream(offered, std::ios::binary) << data;
         }
 
-        child_process server(PARLO_SERVER_PATH,
-                             {"--listen", net + "1", "--db", dir + "/server.db", "--fast-hash",
-                              "--seed-demo", "--log", log, "--idle-timeout",
-                              std::to_string(kIdleSeconds)});
+        child_process server(PARLO_SERVER_PATH, {"--listen", net + "1", "--db", dir + "/server.db",
+                                                 "--fast-hash", "--seed-demo", "--log", log,
+                                                 "--idle-timeout", std::to_string(kIdleSeconds)});
         QVERIFY(server.running());
         QVERIFY(server_listening(server, kLong));
-        child_process bob(PARLO_CLI_PATH,
-                          {"--server", net + "1", "--bind", net + "3", "--home", dir + "/bob",
-                           "--email", "bob@example.com", "--password", "demo1234",
-                           "--audio-backend", "null"});
+        child_process bob(PARLO_CLI_PATH, {"--server", net + "1", "--bind", net + "3", "--home",
+                                           dir + "/bob", "--email", "bob@example.com", "--password",
+                                           "demo1234", "--audio-backend", "null"});
         QVERIFY(!child_line(bob, {"\"event\":\"contact_list\""}).empty());
         bob.write_line("contacts");
         int alice = contact_id_of(child_line(bob, {"\"contacts\":["}), "alice@example.com");
@@ -138,7 +136,8 @@ private slots:
             int before = idle_closes(log, net + "4");
             int fd = open_silent(net + "4", net + "1");
             QVERIFY(fd >= 0);
-            bool closed = QTest::qWaitFor([&] { return idle_closes(log, net + "4") > before; }, kLong);
+            bool closed =
+                QTest::qWaitFor([&] { return idle_closes(log, net + "4") > before; }, kLong);
             close(fd);
             QVERIFY2(closed, "the server never closed a silent connection");
             if (round > 0) continue;
@@ -182,6 +181,8 @@ private slots:
 };
 }  // namespace
 
-int main(int argc, char** argv) { return run_ui_e2e<questions_e2e_test>(argc, argv); }
+int main(int argc, char** argv) {
+    return run_ui_e2e<questions_e2e_test>(argc, argv);
+}
 
 #include "questions_e2e_test.moc"

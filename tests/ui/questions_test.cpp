@@ -101,8 +101,8 @@ private slots:
         q.dialog(QUESTION_FILE_OFFER, 7)->no_button()->click();
         files.waiting = "other.zip";
         run_tasks();
-        QCOMPARE(files.answers, std::vector<std::string>({"7 save /tmp/in/report.pdf",
-                                                          "7 refuse", "7 refuse"}));
+        QCOMPARE(files.answers,
+                 std::vector<std::string>({"7 save /tmp/in/report.pdf", "7 refuse", "7 refuse"}));
 
         // The sender went offline: the dialog says the offer was withdrawn and only closes.
         q.ask_file_offer(7, "bob", "bob offers a.bin", "a.bin");

@@ -97,7 +97,8 @@ session_questions::session_questions(session_runner session, QWidget* window)
     : QObject(window), m_session(std::move(session)), m_window(window) {
     choose_save_path = [this](const QString& proposed) {
         // The dialog asks before it overwrites an existing file.
-        return QFileDialog::getSaveFileName(m_window, ui_text(T_SAVE), proposed, ui_text(T_ALL_FILES));
+        return QFileDialog::getSaveFileName(m_window, ui_text(T_SAVE), proposed,
+                                            ui_text(T_ALL_FILES));
     };
 }
 
@@ -142,7 +143,8 @@ CDlgQuestion* session_questions::open(int kind, int peer_id, bool three_buttons,
 }
 
 void session_questions::ask_added_me(int contact_id, const QString& name, const QString& text) {
-    CDlgQuestion* d = open(QUESTION_ADDED_ME, contact_id, true, ui_text(T_QUESTION_FROM, {name}), text);
+    CDlgQuestion* d =
+        open(QUESTION_ADDED_ME, contact_id, true, ui_text(T_QUESTION_FROM, {name}), text);
     connect(d, &CDlgQuestion::answered, this,
             [this, contact_id](int a) { answer_relation(QUESTION_ADDED_ME, contact_id, a); });
 }
@@ -206,8 +208,8 @@ void session_questions::offer_waited(int peer_id) {
     CDlgQuestion* d = dialog(QUESTION_FILE_OFFER, peer_id);
     auto it = m_offers.find(peer_id);
     if (!d || d->withdrawn() || it == m_offers.end()) return;
-    d->set_note(ui_text(T_OFFER_WAITED,
-                        {QString::number(kFileIdleLimitMs / 1000), it->second.name}));
+    d->set_note(
+        ui_text(T_OFFER_WAITED, {QString::number(kFileIdleLimitMs / 1000), it->second.name}));
 }
 
 void session_questions::peer_status(int peer_id, int presence) {

@@ -15,11 +15,11 @@
 #include "protocol/session_controller.h"
 #include "support.h"
 #include "tests.h"
+#include "ui/contacts/ui_asker.h"
 #include "ui/dialogs/contact_search_dialog.h"
 #include "ui/dialogs/countries.h"
 #include "ui/dialogs/offline_dialogs.h"
 #include "ui/dialogs/registration_dialog.h"
-#include "ui/contacts/ui_asker.h"
 #include "ui/skin/controls.h"
 #include "ui/transfer/file_transfer_ui.h"
 
@@ -208,7 +208,8 @@ private slots:
         ui_question_asker asker;
         asker.set_questions(&questions);
         std::string folder, save_as;
-        user_text t = make_text(TXT_FILE_OFFER_QUESTION, {"Pat", "Doe", "pat@example.org", "a.bin"});
+        user_text t =
+            make_text(TXT_FILE_OFFER_QUESTION, {"Pat", "Doe", "pat@example.org", "a.bin"});
         QCOMPARE(asker.ask_file_offer(c, t, "a.bin", &folder, &save_as), int(ANSWER_CANCEL));
         QVERIFY(save_as.empty() && folder.empty());
         QVERIFY(QTest::qWaitFor([&] { return questions.dialog(QUESTION_FILE_OFFER, 61); }, 5000));
