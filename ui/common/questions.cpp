@@ -108,22 +108,23 @@ session_questions::~session_questions() {
 
 CDlgQuestion* session_questions::dialog(int kind, int peer_id) const {
     auto it = m_open.find({kind, peer_id});
-    return it == m_open.end() ? nullptr : it->second.data();
+    CDlgQuestion* d = it == m_open.end() ? nullptr : it->second.data();
+    return d && !d->is_answered() ? d : nullptr;
 }
 
 int session_questions::open_count() const {
     int n = 0;
     for (const auto& [key, d] : m_open)
-        if (d) n++;
+        if (d && !d->is_answered()) n++;
     return n;
 }
 
 CDlgQuestion* session_questions::open(int kind, int peer_id, bool three_buttons,
                                       const QString& title, const QString& text) {
     CDlgQuestion* d = dialog(kind, peer_id);
-    if (!d || d->withdrawn() || d->is_answered()) {
+    if (!d || d->withdrawn()) {
         // A withdrawn or answered dialog stays as it is; the new question gets a dialog of its own.
-        if (d) m_open.erase({kind, peer_id});
+        m_open.erase({kind, peer_id});
         d = new CDlgQuestion(kind, peer_id, three_buttons, m_window);
         m_open[{kind, peer_id}] = d;
         connect(d, &QObject::destroyed, this, [this, kind, peer_id, d] {

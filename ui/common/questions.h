@@ -101,6 +101,7 @@ public:
     // Signed out: every open question closes unanswered.
     void close_all();
 
+    // The open, unanswered dialog of a subject (null when none) and how many there are.
     CDlgQuestion* dialog(int kind, int peer_id) const;
     int open_count() const;
 
