@@ -126,11 +126,8 @@ CDlgQuestion* session_questions::open(int kind, int peer_id, bool three_buttons,
         // A withdrawn or answered dialog stays as it is; the new question gets a dialog of its own.
         m_open.erase({kind, peer_id});
         d = new CDlgQuestion(kind, peer_id, three_buttons, m_window);
+        // A closed dialog deletes itself; its entry turns null and is replaced by the next one.
         m_open[{kind, peer_id}] = d;
-        connect(d, &QObject::destroyed, this, [this, kind, peer_id, d] {
-            auto it = m_open.find({kind, peer_id});
-            if (it != m_open.end() && (!it->second || it->second == d)) m_open.erase(it);
-        });
     } else {
         // The same subject again: the open dialog takes the new words, its old answer handler goes.
         disconnect(d, &CDlgQuestion::answered, this, nullptr);
