@@ -28,8 +28,9 @@
 class housekeeping;
 
 // The questions a front end answers. The defaults ask through the message boxes; a front end that
-// cannot wait (the headless client) may answer ANSWER_CANCEL and let the user answer later with
-// answer_added_me / answer_removed_me / read_offline.
+// must not wait (the headless client, the desktop application) answers ANSWER_CANCEL and lets the
+// user answer later with answer_added_me / answer_removed_me / read_offline / answer_file_offer /
+// accept_file_as.
 struct question_asker {
     virtual ~question_asker() = default;
     // A refusal or report of a user action (an empty e-mail, a full contact list). The default

@@ -589,6 +589,21 @@
         <translation>Unknown</translation>
     </message>
     <message>
+        <source>Message from %s</source>
+        <comment>2026</comment>
+        <translation>Message from %s</translation>
+    </message>
+    <message>
+        <source>No answer for %s seconds: %s may have stopped waiting for it. You can still accept it; if the offer is gone, nothing arrives.</source>
+        <comment>2027</comment>
+        <translation>No answer for %s seconds: %s may have stopped waiting for it. You can still accept it; if the offer is gone, nothing arrives.</translation>
+    </message>
+    <message>
+        <source>%s went offline: the file offer was withdrawn.</source>
+        <comment>2028</comment>
+        <translation>%s went offline: the file offer was withdrawn.</translation>
+    </message>
+    <message>
         <source>*Email:</source>
         <comment>2101</comment>
         <translation>*Email:</translation>

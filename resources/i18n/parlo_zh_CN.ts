@@ -589,6 +589,21 @@
         <translation>未知</translation>
     </message>
     <message>
+        <source>Message from %s</source>
+        <comment>2026</comment>
+        <translation>来自 %s 的消息</translation>
+    </message>
+    <message>
+        <source>No answer for %s seconds: %s may have stopped waiting for it. You can still accept it; if the offer is gone, nothing arrives.</source>
+        <comment>2027</comment>
+        <translation>%s 秒没有回答: %s 可能已不再等待. 您仍可以接受; 如果提供已取消, 将不会收到文件.</translation>
+    </message>
+    <message>
+        <source>%s went offline: the file offer was withdrawn.</source>
+        <comment>2028</comment>
+        <translation>%s 已下线: 文件提供已撤回.</translation>
+    </message>
+    <message>
         <source>*Email:</source>
         <comment>2101</comment>
         <translation>*电子邮件:</translation>

@@ -104,10 +104,11 @@ private slots:
         QTimer answerer;
         answerer.setInterval(20);
         connect(&answerer, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<CDlgMessage*>(QApplication::activeModalWidget());
-            if (box && box->isVisible() && box->second_button()->isVisible()) {
+            // The session's questions are non-modal dialogs of the window.
+            CDlgQuestion* q = dlg->questions().dialog(QUESTION_READ_OFFLINE, 0);
+            if (q && q->isVisible()) {
                 questions++;
-                box->first_button()->click();
+                q->yes_button()->click();
             }
         });
         answerer.start();

@@ -29,3 +29,4 @@ QObject* make_popup_test();
 QObject* make_message_box_test();
 QObject* make_main_window_test();
 QObject* make_stall_test();
+QObject* make_questions_test();

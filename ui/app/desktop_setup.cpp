@@ -79,9 +79,10 @@ void install_media_actions() {
         g_mic_wanted = volume;
         if (!g_mic_setting.exchange(true) && start_job(apply_mic_volume) != 0) g_mic_setting = false;
     };
-    // On the GUI thread, once the slider's query failed.
+    // A notice, non-modal: every chat window asks, and none waits for the user (the same text
+    // already open is brought to the front instead).
     v.mic_unavailable = [] {
-        show_message_text(
+        show_notice(
             QStringLiteral("failed to create IVolume, please check your microphone device."));
     };
     v.speaker_query = [] { return static_cast<int>(speaker_volume_start()); };

@@ -88,6 +88,7 @@ uint32_t CParloApp::shutdown(uint32_t wait_ms) {
     // A session thread waiting for a dialog gets its default answer; then it tells the servers
     // (when signed in), waits a bounded time for the controller's workers and ends.
     stop_gui_calls();
+    close_notices();
     m_dlg->stop();
     if (!wait_for_jobs(wait_ms))
         log_line("shutdown: %d job threads still running\r\n", running_jobs());

@@ -24,6 +24,27 @@ bool on_gui_thread() {
     return app && QThread::currentThread() == app->thread();
 }
 
+void post_to_gui(QObject* context, std::function<void()> fn) {
+    QObject* target = context ? context : QCoreApplication::instance();
+    if (!target) return;
+    unsigned generation;
+    {
+        std::lock_guard<std::mutex> lk(g_mutex);
+        if (g_stopped) return;
+        generation = g_generation;
+    }
+    QMetaObject::invokeMethod(
+        target,
+        [fn = std::move(fn), generation] {
+            {
+                std::lock_guard<std::mutex> lk(g_mutex);
+                if (g_stopped || g_generation != generation) return;
+            }
+            fn();
+        },
+        Qt::QueuedConnection);
+}
+
 int run_on_gui(const std::function<int()>& fn, int fallback) {
     if (on_gui_thread()) return fn();
     auto* app = QCoreApplication::instance();
@@ -42,7 +63,7 @@ int run_on_gui(const std::function<int()>& fn, int fallback) {
                 std::lock_guard<std::mutex> lk(g_mutex);
                 if (g_stopped || g_generation != generation) return;
             }
-            // The function runs without the lock: it may open a modal dialog.
+            // The function runs without the lock.
             int r = fn();
             std::lock_guard<std::mutex> lk(g_mutex);
             state->result = r;

@@ -2,14 +2,22 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "platform/debug_log.h"
 #include "ui/common/gui_call.h"
 #include "ui/common/texts.h"
 #include "ui/skin/controls.h"
 
 namespace {
+// The notices open now (GUI thread only).
+QList<QPointer<CDlgMessage>>& notices() {
+    static QList<QPointer<CDlgMessage>> open;
+    return open;
+}
+
 QLabel* centred_text(const QString& text, QWidget* parent) {
     auto* label = new CMyStatic(text, parent);
     label->setAlignment(Qt::AlignCenter);
@@ -20,7 +28,7 @@ QLabel* centred_text(const QString& text, QWidget* parent) {
 }  // namespace
 
 CDlgMessage::CDlgMessage(const QString& text, int mode, QWidget* parent)
-    : Cgood_dlg(parent), m_mode(mode) {
+    : Cgood_dlg(parent), m_mode(mode), m_text(text) {
     setWindowTitle(ui_text(T_MESSAGE));
     auto* box = new QVBoxLayout(this);
     box->addWidget(centred_text(text.left(4094), this));
@@ -93,6 +101,35 @@ int ask_yes_no_cancel_text(const QString& text, QWidget* parent) {
     return d.exec();
 }
 
+CDlgMessage* show_notice(const QString& text, QWidget* parent) {
+    QList<QPointer<CDlgMessage>>& open = notices();
+    open.removeAll(nullptr);
+    for (const QPointer<CDlgMessage>& d : open)
+        if (d->text() == text && d->isVisible()) {
+            d->raise();
+            return d;
+        }
+    auto* d = new CDlgMessage(text, CDlgMessage::MODE_OK, parent);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    open.append(d);
+    d->show();
+    return d;
+}
+
+QList<CDlgMessage*> open_notices() {
+    QList<CDlgMessage*> shown;
+    for (const QPointer<CDlgMessage>& d : notices())
+        if (d && d->isVisible()) shown.append(d);
+    return shown;
+}
+
+void close_notices() {
+    QList<QPointer<CDlgMessage>> open = notices();
+    notices().clear();
+    for (const QPointer<CDlgMessage>& d : open)
+        if (d) d->close();
+}
+
 QString core_text(const char* english) {
     for (int id : ui_text_ids()) {
         const char* e = ui_english(id);
@@ -102,16 +139,23 @@ QString core_text(const char* english) {
 }
 
 void qt_message_boxes::show_message(const char* text) {
+    // A report needs no answer: a notice, from any thread, so that neither the reporting thread
+    // nor whatever the GUI thread was running waits for the user to close it.
     QString t = core_text(text);
-    run_on_gui([t] { return show_message_text(t); }, 1);
+    if (on_gui_thread())
+        show_notice(t);
+    else
+        post_to_gui(nullptr, [t] { show_notice(t); });
 }
 
 int qt_message_boxes::ask_yes_no(const char* text) {
-    QString t = core_text(text);
-    return run_on_gui([t] { return ask_yes_no_text(t); }, ANSWER_NO);
+    if (on_gui_thread()) return ask_yes_no_text(core_text(text));
+    log_line("question asked off the GUI thread, answered No: %.300s\r\n", text);
+    return ANSWER_NO;
 }
 
 int qt_message_boxes::ask_yes_no_cancel(const char* text) {
-    QString t = core_text(text);
-    return run_on_gui([t] { return ask_yes_no_cancel_text(t); }, ANSWER_CANCEL);
+    if (on_gui_thread()) return ask_yes_no_cancel_text(core_text(text));
+    log_line("question asked off the GUI thread, answered Cancel: %.300s\r\n", text);
+    return ANSWER_CANCEL;
 }

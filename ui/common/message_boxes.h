@@ -1,9 +1,14 @@
-// The program's message boxes, skinned and modal:
-//  show_message_text  "Message" with "OK": returns 1 however it is closed;
-//  ask_yes_no_text    "Message" with "YES"/"No": 6 for YES, 7 for No, Escape or the close box;
-//  ask_yes_no_cancel_text  "Yes"/"No"/"Cancel": 6, 7, 2, and 0 when closed without a button.
-// qt_message_boxes connects the core's message-box hook to them from any thread.
+// The program's message boxes, skinned. GUI thread only:
+//  show_message_text  "Message" with "OK", modal: returns 1 however it is closed;
+//  ask_yes_no_text    "Message" with "YES"/"No", modal: 6 for YES, 7 for No, Escape or the close
+//                     box;
+//  ask_yes_no_cancel_text  "Yes"/"No"/"Cancel", modal: 6, 7, 2, and 0 when closed without a button;
+//  show_notice        "Message" with "OK", non-modal: returns at once; the same text already open
+//                     comes to the front instead of a second box.
+// qt_message_boxes connects the core's message-box hook to them from any thread; only the GUI
+// thread ever waits for the user.
 #pragma once
+#include <QList>
 #include <QString>
 
 #include "platform/message_box.h"
@@ -20,10 +25,12 @@ public:
     CDlgMessage(const QString& text, int mode, QWidget* parent = nullptr);
     CMyButton* first_button() const { return m_first; }
     CMyButton* second_button() const { return m_second; }
+    QString text() const { return m_text; }
     void reject() override;
 
 private:
     int m_mode;
+    QString m_text;
     CMyButton* m_first;
     CMyButton* m_second;
 };
@@ -45,13 +52,19 @@ private:
 int show_message_text(const QString& text, QWidget* parent = nullptr);
 int ask_yes_no_text(const QString& text, QWidget* parent = nullptr);
 int ask_yes_no_cancel_text(const QString& text, QWidget* parent = nullptr);
+CDlgMessage* show_notice(const QString& text, QWidget* parent = nullptr);
+// The notices show_notice opened that are still open (tests), and closing them all (shutdown).
+QList<CDlgMessage*> open_notices();
+void close_notices();
 
 // The core's texts arrive in English; the words of a known string-table text are shown in the
 // chosen language, anything else as it came.
 QString core_text(const char* english);
 
-// The hook the core calls: on the GUI thread the dialog runs at once; another thread waits for
-// the answer (No, or Cancel, when the application is shutting down).
+// The hook the core calls. A message is a notice (posted to the GUI thread when it comes from
+// another). A question on the GUI thread is a modal box (the user's own action asked it); from any
+// other thread nothing waits: it gets its safe answer at once (No, or Cancel for the three-button
+// one) with a log line, since a worker or a sound thread must never hang on the user.
 struct qt_message_boxes : message_box_handler {
     void show_message(const char* text) override;
     int ask_yes_no(const char* text) override;

@@ -59,6 +59,9 @@ enum ui_text_id {
     T_REMEMBER_PASSWD = 2023,
     T_KNOCK_FROM = 1001,
     T_UNKNOWN = 2025,
+    T_QUESTION_FROM = 2026,
+    T_OFFER_WAITED = 2027,
+    T_OFFER_WITHDRAWN = 2028,
 };
 
 // The English words of an id, or nullptr for an unknown id.

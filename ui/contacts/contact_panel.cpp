@@ -11,7 +11,6 @@
 #include "protocol/tables.h"
 #include "ui/contacts/contact_menus.h"
 #include "ui/contacts/contact_tree.h"
-#include "ui/contacts/ui_asker.h"
 #include "ui/dialogs/add_group_dialog.h"
 #include "ui/dialogs/contact_search_dialog.h"
 #include "ui/dialogs/dialog_texts.h"
@@ -19,14 +18,12 @@
 #include "ui/dialogs/registration_dialog.h"
 #include "ui/dialogs/view_info_dialog.h"
 
-CContactPanel::CContactPanel(session_runner session, ui_question_asker& asker, CMyTreeCtrl* tree,
-                             QWidget* window)
+CContactPanel::CContactPanel(session_runner session, CMyTreeCtrl* tree, QWidget* window)
     : QObject(window),
       m_session(std::move(session)),
       m_tree(tree),
       m_window(window),
       m_transfers(m_session, window) {
-    asker.set_transfers(&m_transfers);
     m_tree->on_move = [this](int contact_id, int group_id) {
         // The tree moved the item already; once the session has moved the record (or refused
         // to), the item goes where the tables say.

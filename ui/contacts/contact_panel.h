@@ -19,13 +19,11 @@
 class CMyTreeCtrl;
 class QTreeWidgetItem;
 class QWidget;
-class ui_question_asker;
 
 class CContactPanel : public QObject, public contact_ui_hooks {
     Q_OBJECT
 public:
-    CContactPanel(session_runner session, ui_question_asker& asker, CMyTreeCtrl* tree,
-                  QWidget* window);
+    CContactPanel(session_runner session, CMyTreeCtrl* tree, QWidget* window);
 
     CMyTreeCtrl* tree() const { return m_tree; }
     file_transfer_ui& transfers() { return m_transfers; }

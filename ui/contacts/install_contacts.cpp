@@ -4,6 +4,7 @@
 
 #include "ui/contacts/contact_panel.h"
 #include "ui/contacts/contact_tree.h"
+#include "ui/contacts/ui_asker.h"
 #include "ui/main/main_dlg.h"
 #include "ui/skin/palette.h"
 
@@ -17,7 +18,8 @@ CContactPanel* install_contacts(CParloDlg* window, ui_question_asker& asker) {
     session_runner session = [window](session_task task) {
         window->run_in_session([window, task] { task(window->controller()); });
     };
-    auto* panel = new CContactPanel(session, asker, tree, window);
+    asker.set_questions(&window->questions());
+    auto* panel = new CContactPanel(session, tree, window);
     window->set_contact_hooks(panel);
     return panel;
 }

@@ -1,21 +1,15 @@
-// The questions the session asks the user in the desktop application (a contact added or removed
-// you, offline messages wait, a contact offers a file) and its reports, in the user's language.
-// GUI thread only.
+// The desktop application's asker: the session's questions (a contact added or removed you,
+// offline messages wait, a contact offers a file) as non-modal dialogs of the main window's
+// session_questions, and its reports as notices, in the user's language.
+//
+// Threads: the controller calls it on the session thread. Nothing here waits for the user: every
+// question is handed to the GUI thread and answered ANSWER_CANCEL (the offline question
+// ANSWER_NO) at once; the user's answer comes back later through the controller's entry points.
 #pragma once
-#include "protocol/session_controller.h"
+#include "ui/common/questions.h"
 
-class file_transfer_ui;
-
-class ui_question_asker : public question_asker {
+class ui_question_asker : public qt_question_asker {
 public:
-    void set_transfers(file_transfer_ui* transfers) { m_transfers = transfers; }
+    // Reports go through the dialogs' message-box hook (a notice when off the GUI thread).
     void show_text(const user_text& text) override;
-    int ask_added_me(const contact_record& c, const user_text& text) override;
-    int ask_removed_me(const contact_record& c, const user_text& text) override;
-    int ask_read_offline(const user_text& text) override;
-    int ask_file_offer(const contact_record& c, const user_text& text, const char* offered_name,
-                       std::string* folder, std::string* save_as) override;
-
-private:
-    file_transfer_ui* m_transfers = nullptr;
 };

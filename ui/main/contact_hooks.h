@@ -9,7 +9,8 @@ struct contact_ui_hooks {
     virtual ~contact_ui_hooks() = default;
     // Notification n after the session controller handled it; text is what the main window
     // showed for it, if anything (already in the user's language). Tree updates (4, 5, 6, 19,
-    // 22, 24, 26, 28, 29, 32, 45) and the dialogs of 14, 16, 18, 37 and 40 belong here.
+    // 22, 24, 26, 28, 29, 32, 45) and the dialogs of 14, 16, 18 and 37 belong here (the question
+    // of 40 is the main window's, see session_questions).
     virtual void notification(int n, intptr_t wparam, intptr_t lparam, const QString& text) {
         (void)n, (void)wparam, (void)lparam, (void)text;
     }

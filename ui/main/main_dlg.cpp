@@ -13,7 +13,6 @@
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
 #include "ui/common/event_popup.h"
-#include "ui/common/gui_call.h"
 #include "ui/common/message_boxes.h"
 #include "ui/common/texts.h"
 #include "ui/main/idle_time.h"
@@ -40,26 +39,6 @@ constexpr link_def kLinks[6] = {
     {CParloDlg::LINK_MENU, T_MENU},         {CParloDlg::LINK_FORGET, T_FORGET_PASSWD}};
 }  // namespace
 
-void gui_asker::show_text(const user_text& text) {
-    QString t = ui_text(text);
-    run_on_gui([t] { return show_message_text(t); }, 1);
-}
-
-int gui_asker::ask_added_me(const contact_record&, const user_text& text) {
-    QString t = ui_text(text);
-    return run_on_gui([t] { return ask_yes_no_cancel_text(t); }, ANSWER_CANCEL);
-}
-
-int gui_asker::ask_removed_me(const contact_record&, const user_text& text) {
-    QString t = ui_text(text);
-    return run_on_gui([t] { return ask_yes_no_cancel_text(t); }, ANSWER_CANCEL);
-}
-
-int gui_asker::ask_read_offline(const user_text& text) {
-    QString t = ui_text(text);
-    return run_on_gui([t] { return ask_yes_no_text(t); }, ANSWER_NO);
-}
-
 int presence_link_text_id(int state) {
     static const int ids[8] = {153, T_STATUS_ONLINE, 154, 155, 156, 157, 158, 159};
     return state >= 0 && state <= 7 ? ids[state] : 153;
@@ -81,6 +60,9 @@ CParloDlg::CParloDlg(QWidget* parent)
       m_idle(std::make_unique<gui_idle_source>()),
       m_hk(m_controller, m_idle.get()) {
     m_controller.attach_housekeeping(&m_hk);
+    m_questions = new session_questions(
+        [this](session_task task) { run_in_session([this, task] { task(m_controller); }); }, this);
+    m_asker.set_questions(m_questions);
     m_worker = std::make_unique<session_worker>(
         [this](int n, intptr_t w, intptr_t l) { on_notification(n, w, l); },
         [this] { m_hk.tick(get_tick_count()); }, kDutyPeriodMs);
@@ -239,6 +221,7 @@ void CParloDlg::sign_out() {
     // 133 goes out on a worker; the window shows the signed-out state at once.
     run_in_session([this] { m_controller.sign_out(); });
     g_logged_in = 0;
+    m_questions->close_all();
     m_hooks->signed_out();
     lay_out();
 }

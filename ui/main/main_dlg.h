@@ -6,7 +6,10 @@
 // session thread (session_worker): notifications() queues there, the protocol side runs there,
 // and the visible side comes back to the GUI thread as a queued call. User actions that reach the
 // network go through run_in_session(), so nothing on the GUI thread waits on a socket. The
-// contact tree and dialogs (contact_ui_hooks) call the controller the same way.
+// contact tree and dialogs (contact_ui_hooks) call the controller the same way. Nothing on the
+// session thread waits for the user: the controller's questions are non-modal dialogs of
+// questions(), answered later through run_in_session(); message boxes for notifications are
+// non-modal too.
 #pragma once
 #include <QPointer>
 #include <QString>
@@ -18,6 +21,7 @@
 #include "protocol/housekeeping.h"
 #include "protocol/session_controller.h"
 #include "ui/common/event_popup.h"
+#include "ui/common/questions.h"
 #include "ui/main/contact_hooks.h"
 #include "ui/skin/good_dlg.h"
 
@@ -27,15 +31,6 @@ class QSystemTrayIcon;
 class QTimer;
 class gui_idle_source;
 class session_worker;
-
-// The controller's questions and refusals as the program's message boxes, asked from the session
-// thread and answered on the GUI thread.
-struct gui_asker : question_asker {
-    void show_text(const user_text& text) override;
-    int ask_added_me(const contact_record& c, const user_text& text) override;
-    int ask_removed_me(const contact_record& c, const user_text& text) override;
-    int ask_read_offline(const user_text& text) override;
-};
 
 class CParloDlg : public Cgood_dlg_resize_main {
     Q_OBJECT
@@ -81,6 +76,9 @@ public:
     // How many visible sides ran (tests wait on it).
     int notifications_shown() const { return m_shown; }
     int last_notification_shown() const { return m_last_shown; }
+    // The open questions of the session (GUI thread); an asker set with
+    // controller().set_asker() posts to it.
+    session_questions& questions() { return *m_questions; }
     // A menu command by id (one place for every menu).
     void on_command(int command_id);
     void set_contact_hooks(contact_ui_hooks* hooks) { m_hooks = hooks; }
@@ -103,7 +101,8 @@ public:
     int popups_opened() const { return m_popups_opened; }
     // The text of the last message box this window showed for a notification.
     QString last_message() const { return m_last_message; }
-    // Message boxes for notifications: shown modally (default) or only recorded (tests).
+    // Message boxes for notifications: shown as non-modal notices (default) or only recorded
+    // (tests).
     void set_show_messages(bool show) { m_show_messages = show; }
 
     // Menus, built when they open. The status and main menus are null while signed out.
@@ -134,7 +133,8 @@ private:
     void show_menu_under(QMenu* menu, CMyStatic* link);
     void popup_tray_menu();
 
-    gui_asker m_asker;
+    qt_question_asker m_asker;
+    session_questions* m_questions;
     session_controller m_controller;
     std::unique_ptr<gui_idle_source> m_idle;
     housekeeping m_hk;

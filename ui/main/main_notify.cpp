@@ -58,7 +58,8 @@ void CParloDlg::on_notification(int n, intptr_t wparam, intptr_t lparam) {
 
 void CParloDlg::show_notification_message(const QString& text) {
     m_last_message = text;
-    if (m_show_messages) show_message_text(text, this);
+    // Non-modal: several reports may stand at once, and none holds the notifications behind it.
+    if (m_show_messages) show_notice(text, this);
 }
 
 void CParloDlg::popup(const QString& text) {
@@ -94,6 +95,7 @@ void CParloDlg::show_notification(const visible_event& e) {
             // The controller signs out and closes the connection on a worker; the window shows the
             // signed-out state now.
             g_logged_in = 0;
+            m_questions->close_all();
             m_hooks->signed_out();
             lay_out();
             break;
@@ -106,7 +108,15 @@ void CParloDlg::show_notification(const visible_event& e) {
             // Words from the server, shown as they are: never read as a format, at most 512.
             popup(QString::fromUtf8(e.notice.c_str()).left(512));
             return;
+        case NM_FILE_ASK:
+            // The question is the asker's non-modal dialog; the text is not shown again.
+            m_hooks->notification(e.n, e.wparam, e.lparam, QString());
+            return;
+        case NM_CONTACT_STATUS:
+            m_questions->peer_status(id, static_cast<int>(e.lparam));
+            break;
         case NM_PEER_STATUS:
+            m_questions->peer_status(id, static_cast<int>(e.lparam));
             // The controller's text when the contact came online: a pop-up, not a message box.
             if (!e.text.empty()) popup(ui_text(e.text));
             m_hooks->notification(e.n, e.wparam, e.lparam, QString());

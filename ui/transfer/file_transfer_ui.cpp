@@ -9,15 +9,7 @@
 #include "protocol/file_dispatch.h"
 #include "protocol/session_controller.h"
 #include "protocol/tables.h"
-#include "ui/common/gui_call.h"
 #include "ui/dialogs/dialog_texts.h"
-
-namespace {
-QStringList names_of(const contact_record& c) {
-    return {QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
-            QString::fromUtf8(c.email)};
-}
-}  // namespace
 
 QString incomplete_reason_text(intptr_t reason) {
     switch (reason) {
@@ -59,11 +51,6 @@ file_transfer_ui::file_transfer_ui(session_runner session, QWidget* window)
         return QFileDialog::getOpenFileName(m_window, ui_text(170), QString(),
                                             ui_text(T_ALL_FILES));
     };
-    choose_save_path = [this](const QString& proposed) {
-        // The dialog asks before it overwrites an existing file.
-        return QFileDialog::getSaveFileName(m_window, ui_text(T_SAVE), proposed,
-                                            ui_text(T_ALL_FILES));
-    };
 }
 
 bool file_transfer_ui::handles(int n) {
@@ -85,24 +72,6 @@ int file_transfer_ui::offer(int peer_id) {
     // The offer may open a connection to the peer first: a job, never this thread.
     m_session([peer_id, p](session_controller& ctl) { ctl.offer_file(peer_id, p.c_str()); });
     return 0;
-}
-
-int file_transfer_ui::ask_offer(const contact_record& c, const char* offered_name,
-                                std::string* save_as) {
-    QString offered = QString::fromUtf8(offered_name);
-    QStringList args = names_of(c);
-    args << offered;
-    if (ui_ask_yes_no(207, args) != ANSWER_YES) return ANSWER_NO;
-    QString path;
-    run_on_gui(
-        [&] {
-            path = choose_save_path(offered);
-            return 0;
-        },
-        0);
-    if (path.isEmpty()) return ANSWER_NO;  // a cancelled save dialog refuses the file
-    *save_as = QFile::encodeName(path).toStdString();
-    return ANSWER_YES;
 }
 
 CDlgFileProgress* file_transfer_ui::window_for(int peer_id, bool sending) const {

@@ -1,7 +1,8 @@
-// The desktop side of file transfer: offering a file to a contact, answering an offer with a
-// save dialog, and a progress window for each transfer with its end, complete or not. The texts
-// of 41-43 and 62-63 are the session controller's, which the main window shows. GUI thread only;
-// the offer itself goes out on a job thread because it may connect to the peer first.
+// The desktop side of file transfer: offering a file to a contact and a progress window for each
+// transfer with its end, complete or not. The texts of 41-43 and 62-63 are the session
+// controller's, which the main window shows; an offer from a contact is a question of the main
+// window's session_questions (ui/common/questions.h). GUI thread only; the offer itself goes out
+// on the session's worker because it may connect to the peer first.
 #pragma once
 #include <QObject>
 #include <QPointer>
@@ -22,17 +23,12 @@ class file_transfer_ui : public QObject {
 public:
     file_transfer_ui(session_runner session, QWidget* window);
 
-    // Seams for the file dialogs (tests replace them).
+    // Seam for the file dialog (tests replace it).
     std::function<QString()> choose_file_to_send;
-    std::function<QString(const QString& proposed)> choose_save_path;  // empty: cancelled
 
     // "Transfer File" for the contact: file dialog, confirmation, then the offer (370), which
     // the session sends on a worker. Returns 0 when the offer was handed to the session.
     int offer(int peer_id);
-    // An offer arrived (40): the question and the save dialog. ANSWER_YES with *save_as set,
-    // or ANSWER_NO (refused, or the save dialog cancelled). Any thread: the dialogs run on the
-    // GUI thread while the caller waits.
-    int ask_offer(const contact_record& c, const char* offered_name, std::string* save_as);
     // The progress windows of 41, 43 and 60-63, after the controller handled them.
     void on_notification(int n, intptr_t wparam, intptr_t lparam);
     static bool handles(int n);

@@ -35,6 +35,7 @@
 #include "ui/contacts/contact_tree.h"
 #include "ui/contacts/notification_order.h"
 #include "ui/contacts/ui_asker.h"
+#include "ui/skin/controls.h"
 #include "ui/dialogs/add_group_dialog.h"
 #include "ui/dialogs/contact_search_dialog.h"
 #include "ui/dialogs/offline_dialogs.h"
@@ -80,7 +81,8 @@ class ContactsE2E : public QObject {
     housekeeping m_hk{m_controller, &m_idle};
     QWidget m_window;
     CMyTreeCtrl* m_tree = new CMyTreeCtrl(&m_window);
-    CContactPanel m_panel{direct_runner(m_controller), m_asker, m_tree, &m_window};
+    CContactPanel m_panel{direct_runner(m_controller), m_tree, &m_window};
+    session_questions m_questions{direct_runner(m_controller), &m_window};
     notification_order m_order;
     std::vector<int> m_seen;
     std::vector<std::string> m_texts;
@@ -137,6 +139,7 @@ private slots:
         set_server_host_override((kBlock + "1").c_str());
         set_local_bind_address((kBlock + "2").c_str());
         apply_bind_address_setting();
+        m_asker.set_questions(&m_questions);
         m_dispatcher.bind_to_current_thread();
         g_main_dlg = &m_dispatcher;
         QVERIFY(session_start() == 0);
@@ -250,10 +253,12 @@ private slots:
         QVERIFY(!m_bob->wait_line({"\"ok\":\"offline\""}).empty());
         // The half-hourly check, asked for until the server has stored the message.
         for (int i = 0; i < 20 && !seen(NM_OFFLINE_WAITING); i++) {
-            m_boxes.answers = {ANSWER_YES};
             request_offline_check();
             wait([&] { return seen(NM_OFFLINE_WAITING); }, 1000);
         }
+        // The question is a dialog of its own; Ann says YES.
+        QVERIFY(wait([&] { return m_questions.dialog(QUESTION_READ_OFFLINE, 0) != nullptr; }));
+        m_questions.dialog(QUESTION_READ_OFFLINE, 0)->yes_button()->click();
         QVERIFY(wait([&] { return find_dialog<CDlgShowOfflineMessage>(m_window) != nullptr; }));
         auto* viewer = find_dialog<CDlgShowOfflineMessage>(m_window);
         QVERIFY(viewer->edit()->toPlainText().contains("hello from bob"));
@@ -294,11 +299,10 @@ private slots:
         std::string in = m_dir + "/to_ann.bin";
         std::string dest = m_dir + "/ann_got.bin";
         write_file(in, 12345, 7);
-        m_panel.transfers().choose_save_path = [&](const QString&) {
-            return QString::fromStdString(dest);
-        };
-        m_boxes.answers = {ANSWER_YES};
+        m_questions.choose_save_path = [&](const QString&) { return QString::fromStdString(dest); };
         m_bob->write_line("send-file " + std::to_string(ann_id) + " " + in);
+        QVERIFY(wait([&] { return m_questions.dialog(QUESTION_FILE_OFFER, bob_id) != nullptr; }));
+        m_questions.dialog(QUESTION_FILE_OFFER, bob_id)->yes_button()->click();
         QVERIFY(wait([&] { return seen(NM_FILE_DONE); }));
         QCOMPARE(read_file(dest), read_file(in));
         CDlgFileProgress* recv = m_panel.transfers().window_for(bob_id, false);

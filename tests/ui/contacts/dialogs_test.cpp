@@ -15,10 +15,12 @@
 #include "protocol/session_controller.h"
 #include "support.h"
 #include "tests.h"
+#include "ui/contacts/ui_asker.h"
 #include "ui/dialogs/contact_search_dialog.h"
 #include "ui/dialogs/countries.h"
 #include "ui/dialogs/offline_dialogs.h"
 #include "ui/dialogs/registration_dialog.h"
+#include "ui/skin/controls.h"
 #include "ui/transfer/file_transfer_ui.h"
 
 class DialogsTest : public QObject {
@@ -197,28 +199,28 @@ private slots:
         put_contact(61, 0, "peer", PS_ONLINE, REL_ADDED, "Pat", "Doe", "pat@example.org");
         contact_record c;
         QVERIFY(contact_by_id(61, &c));
-        session_controller controller;
         QWidget window;
         int tasks = 0;
         file_transfer_ui ui([&](session_task) { tasks++; }, &window);
-        std::string save_as;
-        boxes.answers = {ANSWER_NO};
-        QCOMPARE(ui.ask_offer(c, "a.bin", &save_as), int(ANSWER_NO));
-        QCOMPARE(boxes.last(),
-                 std::string("Pat Doe(pat@example.org) want to send you a file named a.bin, do you "
-                             "want accept?"));
-        boxes.answers = {ANSWER_YES};
-        ui.choose_save_path = [](const QString&) { return QString(); };
-        QCOMPARE(ui.ask_offer(c, "a.bin", &save_as), int(ANSWER_NO));  // save dialog cancelled
-        boxes.answers = {ANSWER_YES};
-        QString proposed;
-        ui.choose_save_path = [&](const QString& p) {
-            proposed = p;
-            return QString("/tmp/x/a.bin");
-        };
-        QCOMPARE(ui.ask_offer(c, "a.bin", &save_as), int(ANSWER_YES));
-        QCOMPARE(proposed, QString("a.bin"));
-        QCOMPARE(save_as, std::string("/tmp/x/a.bin"));
+        // An offer is a question of the window, asked without waiting: its words name the
+        // contact and the file, and the answer goes to the session.
+        session_questions questions([&](session_task) { tasks++; }, &window);
+        ui_question_asker asker;
+        asker.set_questions(&questions);
+        std::string folder, save_as;
+        user_text t =
+            make_text(TXT_FILE_OFFER_QUESTION, {"Pat", "Doe", "pat@example.org", "a.bin"});
+        QCOMPARE(asker.ask_file_offer(c, t, "a.bin", &folder, &save_as), int(ANSWER_CANCEL));
+        QVERIFY(save_as.empty() && folder.empty());
+        QVERIFY(QTest::qWaitFor([&] { return questions.dialog(QUESTION_FILE_OFFER, 61); }, 5000));
+        CDlgQuestion* d = questions.dialog(QUESTION_FILE_OFFER, 61);
+        QCOMPARE(d->text(),
+                 QString("Pat Doe(pat@example.org) want to send you a file named a.bin, do you "
+                         "want accept?"));
+        QCOMPARE(d->windowTitle(), QString("Message from peer"));
+        d->no_button()->click();
+        QCOMPARE(tasks, 1);
+        tasks = 0;
 
         // Offering: the file dialog, then the question with the name; No sends nothing.
         ui.choose_file_to_send = [] { return QString("/data/report.pdf"); };

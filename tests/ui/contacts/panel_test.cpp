@@ -32,7 +32,7 @@ struct panel_fixture {
                             tasks++;
                             t(controller);
                         },
-                        asker, tree, &window};
+                        tree, &window};
     panel_fixture() { tree->build_full(); }
 };
 }  // namespace
