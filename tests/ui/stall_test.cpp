@@ -1,5 +1,6 @@
-// Watchdogs on the GUI event loop and on the session thread's queue while a flood arrives: 1000
-// chat lines from a peer reader, a call's level samples, and a steady stream of session work.
+// Watchdogs on the GUI event loop and on the session thread's queue while a flood arrives (1000
+// chat lines from a peer reader, a call's level samples, a steady stream of session work) and a
+// question stays open.
 // Neither may stall: the longest gap between the GUI's 5 ms timer ticks and the longest wait of a
 // task queued to the session thread are measured and bounded.
 #include <QElapsedTimer>
@@ -17,6 +18,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "ui/chat/chat_dlg.h"
 #include "ui/chat/chat_windows.h"
+#include "ui/common/questions.h"
 #include "ui/main/main_dlg.h"
 
 namespace {
@@ -51,6 +53,9 @@ private slots:
         d.run_in_session([&] { w = static_cast<CDlgPrivateChat*>(d.controller().open_chat(kPeer)); });
         QVERIFY(QTest::qWaitFor([&] { return w.load() != nullptr; }, 20000));
         w.load()->show();
+        // A question left open all along: someone added me.
+        d.questions().ask_added_me(kPeer, QStringLiteral("bob"), QStringLiteral("bob added you."));
+        QVERIFY(d.questions().open_count() == 1);
 
         QElapsedTimer clock;
         clock.start();
@@ -104,6 +109,7 @@ private slots:
               session_worst.load());
         QVERIFY2(gui_worst < kStallLimitMs, "the GUI event loop stalled");
         QVERIFY2(session_worst.load() < kStallLimitMs, "the session queue stalled");
+        QCOMPARE(d.questions().open_count(), 1);  // still waiting for the user
         d.stop();
         destroy_chat_windows();
     }
