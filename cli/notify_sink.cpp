@@ -113,8 +113,17 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
         return;
     }
     if (cli_audio_notification(n, wparam, lparam)) return;
+    if (n == NM_PEER_CHAT_LINE) {
+        // On its way to the chat window, which prints it.
+        app.controller.handle(n, wparam, lparam);
+        return;
+    }
+    // Notifications that carry their text point at it: the pointer means nothing to a script.
+    bool w_points = n == NM_SERVER_NOTICE || n == NM_SERVER_NOTICE2 || n == NM_OFFLINE_TEXT;
+    bool l_points = n == NM_GROUP_UPDATE_SUCCESS;
     json_line j;
-    j.add("n", n).add("w", static_cast<long long>(wparam)).add("l", static_cast<long long>(lparam));
+    j.add("n", n).add("w", w_points ? 0LL : static_cast<long long>(wparam));
+    j.add("l", l_points ? 0LL : static_cast<long long>(lparam));
     j.add("event", event_name(n));
     int id = static_cast<int>(wparam);
     // Fields that must be read before the controller changes or drops the record.
