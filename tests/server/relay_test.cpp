@@ -2,9 +2,11 @@
 // out (460), passes the route exchange between contacts (480-482), and runs a relay of its own.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "peer/slave_header.h"
+#include "server/limits.h"
 #include "server/relay.h"
 #include "tests/server/server_fixture.h"
 
@@ -51,8 +53,13 @@ int closed_port(const std::string& address) {
 // A raw connection to a relay: outer-header messages in, bytes out.
 class RelayPeer {
 public:
-    RelayPeer(const std::string& host, int port) {
+    // buffer: socket buffer sizes in bytes (0: the system's), set before connecting.
+    RelayPeer(const std::string& host, int port, int buffer = 0) {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (buffer > 0) {
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));
@@ -323,6 +330,191 @@ TEST_F(BuiltinRelay, ForwardsToTheEarliestRegistrationOfTheReceiver) {
     std::string late = relayed(7, 42, "ann:late");
     sender.send_raw(late);
     EXPECT_EQ(second.read(late.size()), late);
+}
+
+// The relay alone on its own loop, with a short idle limit and its log lines kept.
+class RelayPacing : public ::testing::Test {
+protected:
+    static constexpr int kIdleSeconds = 3;
+    void SetUp() override {
+        m_log.set_quiet(true);
+        m_log.set_hook([this](const char* text) {
+            std::lock_guard<std::mutex> lk(m_mutex);
+            m_lines.emplace_back(text);
+            m_cond.notify_all();
+        });
+        ASSERT_EQ(m_relay.start(m_host, 0, kIdleSeconds), 0);
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+    void TearDown() override {
+        asio::post(m_io, [this] {
+            m_relay.stop();
+            m_work.reset();
+        });
+        m_thread.join();
+    }
+    bool wait_log(const std::string& part, int ms = 30000) {
+        std::unique_lock<std::mutex> lk(m_mutex);
+        return m_cond.wait_for(lk, std::chrono::milliseconds(ms), [&] {
+            for (const std::string& l : m_lines)
+                if (l.find(part) != std::string::npos) return true;
+            return false;
+        });
+    }
+    // Until the relay has held a sender back (its counters are polled: no event announces it).
+    bool wait_paused(int ms = 60000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        std::unique_lock<std::mutex> lk(m_mutex);
+        while (m_relay.stats().pauses == 0) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            m_cond.wait_for(lk, std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    // A connection with small socket buffers, registered as id.
+    std::unique_ptr<RelayPeer> joined(int id) {
+        auto p = std::make_unique<RelayPeer>(m_host, m_relay.port(), 64 * 1024);
+        EXPECT_TRUE(p->ok);
+        p->send_raw(registration(id));
+        EXPECT_TRUE(wait_log("relay: user " + std::to_string(id) + " registered"));
+        return p;
+    }
+
+    std::string m_host = test_address();
+    asio::io_context m_io;
+    asio::executor_work_guard<asio::io_context::executor_type> m_work{m_io.get_executor()};
+    srv::Log m_log;
+    srv::Relay m_relay{m_io, m_log};
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    std::vector<std::string> m_lines;
+};
+
+// Message i of a bulk stream: a full-size payload whose bytes depend on i and their place.
+constexpr int kBulkPayload = 2000;
+std::string bulk_message(int from, int to, int i) {
+    std::string m = outer(i + 1, from, to, kBulkPayload);
+    uint32_t x = static_cast<uint32_t>(i) * 2654435761u + 1;
+    for (int k = 0; k < kBulkPayload; k++) {
+        x = x * 1664525u + 1013904223u;
+        m.push_back(static_cast<char>(x >> 24));
+    }
+    return m;
+}
+
+// Writes count bulk messages (blocking writes of about 64 KB); sent counts what went out.
+void send_bulk(int fd, int from, int to, int count, std::atomic<size_t>* sent, bool* ok) {
+    *ok = true;
+    std::string block;
+    for (int i = 0; i < count && *ok; i++) {
+        block += bulk_message(from, to, i);
+        if (block.size() < 64 * 1024 && i + 1 < count) continue;
+        *ok = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL) ==
+              static_cast<ssize_t>(block.size());
+        *sent += block.size();
+        block.clear();
+    }
+}
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kBulkMessages = 16 * 1024 * 1024 / kBulkPayload;  // sanitizer builds run slower
+#else
+constexpr int kBulkMessages = 100 * 1024 * 1024 / kBulkPayload;
+#endif
+
+TEST_F(RelayPacing, SlowReceiverGetsEveryByteWhileTheSenderIsHeldBack) {
+    auto receiver = joined(42);
+    auto sender = joined(7);
+    std::atomic<size_t> sent{0};
+    bool sent_ok = false;
+    std::thread writer(send_bulk, sender->fd, 7, 42, kBulkMessages, &sent, &sent_ok);
+
+    // The receiver reads nothing until the relay has held the sender back once.
+    ASSERT_TRUE(wait_paused());
+    size_t sent_at_pause = sent.load();
+    // The paused sender still gets what is relayed to it, here from its own receiver.
+    std::string back = relayed(42, 7, "ann:while paused");
+    receiver->send_raw(back);
+    EXPECT_EQ(sender->read(back.size(), 10000), back);
+
+    // Then it reads in small pieces and checks every message.
+    int next = 0;
+    std::string expected = bulk_message(7, 42, 0);
+    size_t at = 0;
+    char buf[1000];
+    while (next < kBulkMessages) {
+        pollfd p{receiver->fd, POLLIN, 0};
+        if (::poll(&p, 1, 30000) <= 0) break;
+        ssize_t r = ::recv(receiver->fd, buf, sizeof buf, 0);
+        if (r <= 0) break;
+        for (ssize_t k = 0; k < r && next < kBulkMessages; k++) {
+            if (buf[k] != expected[at]) {
+                ADD_FAILURE() << "message " << next << " differs at byte " << at;
+                next = kBulkMessages + 1;
+                break;
+            }
+            if (++at == expected.size() && ++next < kBulkMessages) {
+                expected = bulk_message(7, 42, next);
+                at = 0;
+            }
+        }
+    }
+    writer.join();
+    EXPECT_EQ(next, kBulkMessages) << "messages that arrived whole";
+    EXPECT_TRUE(sent_ok);
+    EXPECT_LT(sent_at_pause, static_cast<size_t>(kBulkMessages) * expected.size())
+        << "the sender was done before the relay held it back";
+    EXPECT_LE(m_relay.stats().peak_queued_bytes, static_cast<size_t>(srv::kMaxWriteQueueBytes));
+}
+
+TEST_F(RelayPacing, ReceiverThatReadsNothingIsClosedAfterTheIdleLimitAndReleasesItsSender) {
+    auto stuck = joined(42);
+    auto other = joined(43);
+    auto sender = joined(7);
+    // Both receivers keep registering, as live clients do; the stuck one never reads.
+    std::mutex m;
+    std::condition_variable cv;
+    bool stop = false;
+    std::thread keep_alive([&] {
+        std::unique_lock<std::mutex> lk(m);
+        while (!cv.wait_for(lk, std::chrono::milliseconds(100), [&] { return stop; })) {
+            for (auto [peer, id] : {std::pair{stuck.get(), 42}, std::pair{other.get(), 43}}) {
+                std::string r = registration(id);
+                (void)::send(peer->fd, r.data(), r.size(), MSG_NOSIGNAL);
+            }
+        }
+    });
+    std::string after = relayed(7, 43, "ann:after the stuck one");
+    std::atomic<size_t> sent{0};
+    bool sent_ok = false;
+    std::thread writer([&] {
+        send_bulk(sender->fd, 7, 42, 16 * 1024 * 1024 / kBulkPayload, &sent, &sent_ok);
+        if (sent_ok)
+            sent_ok = ::send(sender->fd, after.data(), after.size(), MSG_NOSIGNAL) ==
+                      static_cast<ssize_t>(after.size());
+    });
+
+    ASSERT_TRUE(wait_paused());
+    auto paused_at = std::chrono::steady_clock::now();
+    EXPECT_TRUE(wait_log("relay: connection of user 42 from"));
+    EXPECT_TRUE(wait_log("ended: does not read what is relayed to it", 0));
+    EXPECT_GE(std::chrono::steady_clock::now() - paused_at, std::chrono::seconds(kIdleSeconds - 1))
+        << "closed before the idle limit";
+    // The sender goes on: the rest for 42 has nobody to go to, the message behind it arrives.
+    EXPECT_EQ(other->read(after.size(), 30000), after);
+    writer.join();
+    EXPECT_TRUE(sent_ok);
+    {
+        std::lock_guard<std::mutex> lk(m);
+        stop = true;
+    }
+    cv.notify_all();
+    keep_alive.join();
+    std::lock_guard<std::mutex> lk(m_mutex);
+    for (const std::string& l : m_lines)
+        EXPECT_EQ(l.find("connection of user 7 "), std::string::npos) << "the paused sender: " << l;
+    EXPECT_LE(m_relay.stats().peak_queued_bytes, static_cast<size_t>(srv::kMaxWriteQueueBytes));
 }
 
 TEST(OuterHeader, RejectsAtTheFirstBadPosition) {
