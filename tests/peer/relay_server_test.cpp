@@ -1,6 +1,8 @@
 // The local relay server: registration and forwarding, the receive and send windows, aging, and
 // the port reports of the housekeeping when one port cannot be bound.
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "peer/peer_service.h"
 #include "peer/relay_server.h"
@@ -47,6 +49,31 @@ protected:
         EXPECT_TRUE(c->connect_to(address, kPorts[2]));
         EXPECT_TRUE(wait_until([&] { return relay_connection_count() == before + 1; }));
         return c;
+    }
+    // A client with small socket buffers, registered as id once the relay holds it.
+    std::unique_ptr<peertest::raw_peer> joined(const char* address, int id) {
+        int before = relay_connection_count();
+        auto c = std::make_unique<peertest::raw_peer>();
+        c->fd = tcp_socket();
+        int size = 64 * 1024;
+        setsockopt(c->fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        setsockopt(c->fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        struct in_addr a;
+        EXPECT_TRUE(resolve_ipv4(address, &a) == 0 && connect_ipv4(c->fd, a, kPorts[2]) == 0);
+        EXPECT_TRUE(wait_until([&] { return relay_connection_count() == before + 1; }));
+        EXPECT_TRUE(send_outer(c->fd, 0, id, 0, ""));
+        EXPECT_TRUE(registered(id, 1));
+        return c;
+    }
+    // The slot registered as user_id, read under the table's lock.
+    template <class F>
+    static bool slot_of(int user_id, F check) {
+        return wait_until([&] {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            for (const auto& s : g_server_socks)
+                if (s.in_use && s.user_id == user_id) return check(s);
+            return false;
+        });
     }
     static bool registered(int user_id, int count) {
         return wait_until([&] {
@@ -119,6 +146,134 @@ TEST_F(RelayTest, SilentConnectionsAgeOutAndRegisteredOnesStay) {
     char c;
     ASSERT_GT(wait_readable(silent->fd, 2000), 0);
     EXPECT_LE(recv(silent->fd, &c, 1, 0), 0) << "the silent connection was closed";
+}
+
+namespace {
+// Message i of a bulk stream: a full-size payload whose bytes depend on i and their place.
+std::string bulk_message(int from, int to, int i) {
+    std::string m = outer(i + 1, from, to, kOuterPayloadCap);
+    uint32_t x = static_cast<uint32_t>(i) * 2654435761u + 1;
+    for (int k = 0; k < kOuterPayloadCap; k++) {
+        x = x * 1664525u + 1013904223u;
+        m.push_back(static_cast<char>(x >> 24));
+    }
+    return m;
+}
+
+// Writes count bulk messages in blocking writes of about 64 KB; sent counts what went out.
+void send_bulk(socket_t fd, int from, int to, int count, std::atomic<size_t>* sent, bool* ok) {
+    *ok = true;
+    std::string block;
+    for (int i = 0; i < count && *ok; i++) {
+        block += bulk_message(from, to, i);
+        if (block.size() < 64 * 1024 && i + 1 < count) continue;
+        *ok = testsupport::write_all(fd, block.data(), block.size());
+        *sent += block.size();
+        block.clear();
+    }
+}
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kBulkMessages = 16 * 1024 * 1024 / kOuterPayloadCap;  // sanitizer builds run slower
+#else
+constexpr int kBulkMessages = 100 * 1024 * 1024 / kOuterPayloadCap;
+#endif
+}  // namespace
+
+TEST_F(RelayTest, SlowReceiverHoldsTheSenderBackAndGetsEveryByte) {
+    const char* addr = testsupport::loopback_host(54);
+    start(addr);
+    auto receiver = joined(addr, 42);
+    auto sender = joined(addr, 7);
+    uint64_t pauses = relay_pause_count();
+    std::atomic<size_t> sent{0};
+    bool sent_ok = false;
+    std::thread writer(send_bulk, sender->fd, 7, 42, kBulkMessages, &sent, &sent_ok);
+
+    // Nothing is read until the relay has waited on the receiver once.
+    ASSERT_TRUE(wait_until([&] { return relay_pause_count() > pauses; }, 60000));
+    size_t sent_at_pause = sent.load();
+    // The sender, held up, still gets what is relayed to it, here from its own receiver.
+    ASSERT_TRUE(send_outer(receiver->fd, 555, 42, 7, framed(210, "Cy:while held")));
+    outer_msg m;
+    ASSERT_TRUE(read_outer(sender->fd, &m, 10000));
+    EXPECT_EQ(m.payload, framed(210, "Cy:while held"));
+
+    // Then the receiver reads in small pieces and checks every message.
+    int next = 0;
+    std::string expected = bulk_message(7, 42, 0);
+    size_t at = 0;
+    char buf[1000];
+    while (next < kBulkMessages) {
+        if (wait_readable(receiver->fd, 30000) <= 0) break;
+        ssize_t r = recv(receiver->fd, buf, sizeof buf, 0);
+        if (r <= 0) break;
+        for (ssize_t k = 0; k < r && next < kBulkMessages; k++) {
+            if (buf[k] != expected[at]) {
+                ADD_FAILURE() << "message " << next << " differs at byte " << at;
+                next = kBulkMessages + 1;
+                break;
+            }
+            if (++at == expected.size() && ++next < kBulkMessages) {
+                expected = bulk_message(7, 42, next);
+                at = 0;
+            }
+        }
+    }
+    writer.join();
+    EXPECT_EQ(next, kBulkMessages) << "messages that arrived whole";
+    EXPECT_TRUE(sent_ok);
+    EXPECT_LT(sent_at_pause, static_cast<size_t>(kBulkMessages) * expected.size())
+        << "the sender was done before the relay held it back";
+}
+
+TEST_F(RelayTest, ReceiverThatTakesNothingAgesOutAndReleasesTheSendersWaitingOnIt) {
+    const char* addr = testsupport::loopback_host(55);
+    start(addr);
+    auto stuck = joined(addr, 42);
+    auto other = joined(addr, 43);
+    auto first = joined(addr, 7);
+    auto second = joined(addr, 8);
+    uint64_t pauses = relay_pause_count();
+    std::string after = framed(210, "Cy:after the stuck one");
+    std::atomic<size_t> sent{0};
+    bool sent_ok = false;
+    std::thread writer([&] {
+        send_bulk(first->fd, 7, 42, 8 * 1024 * 1024 / kOuterPayloadCap, &sent, &sent_ok);
+        sent_ok = sent_ok && send_outer(first->fd, 900, 7, 43, after);
+    });
+    ASSERT_TRUE(wait_until([&] { return relay_pause_count() > pauses; }, 60000));
+    // A second sender to the stuck receiver waits for its turn.
+    ASSERT_TRUE(send_outer(second->fd, 901, 8, 42, framed(210, "Cy:to the stuck one")));
+    ASSERT_TRUE(send_outer(second->fd, 902, 8, 43, framed(210, "Cy:from the second")));
+    ASSERT_TRUE(slot_of(8, [](const Cserver_socket& s) { return s.paused == 1; }));
+
+    // Aging passes, with both receivers registering before each as live clients do. The stuck
+    // one goes only once it has taken nothing for longer than the limit; the two waiting senders
+    // are not aged meanwhile.
+    int passes = 0;
+    while (!logged("relay client 42 takes nothing of what is relayed to it, closed") &&
+           passes < 3 * kRelayIdleLimit) {
+        for (auto [peer, id] : {std::pair{stuck.get(), 42}, std::pair{other.get(), 43}}) {
+            ASSERT_TRUE(send_outer(peer->fd, 0, id, 0, ""));
+            ASSERT_TRUE(slot_of(id, [](const Cserver_socket& s) { return s.idle_count == 0; }));
+        }
+        relay_aging_pass();
+        passes++;
+    }
+    EXPECT_GT(passes, kRelayIdleLimit);
+    EXPECT_TRUE(registered(42, 0));
+    // Both go on, in either order.
+    std::vector<std::string> got;
+    outer_msg m;
+    while (got.size() < 2 && expect_outer(other->fd, 210, &m, 30000)) got.push_back(m.payload);
+    std::sort(got.begin(), got.end());
+    std::vector<std::string> want{framed(210, "Cy:from the second"), after};
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+    writer.join();
+    EXPECT_TRUE(sent_ok);
+    EXPECT_TRUE(registered(7, 1) && registered(8, 1)) << "a waiting sender was aged out";
 }
 
 TEST(RelayWindows, RolloverAveragesAndLimits) {
