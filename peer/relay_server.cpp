@@ -367,6 +367,7 @@ void forward(const char* msg, int length, int to_id, int self_index, uint64_t se
             return g_stopping || self.generation != self_gen || d.generation != dest_gen ||
                    d.sender_inside == 0;
         });
+        if (self.generation == self_gen) self.paused = 0;
     }
     Cserver_socket& d = g_server_socks[dest];
     d.sender_inside = 1;
