@@ -111,15 +111,12 @@ Cserver_socket::Cserver_socket() {
 
 int Cserver_socket::my_close() { return close_and_clear(*this, g_relay_mutex); }
 
-int Cserver_socket::wait_send_ready(socket_t s, int ms) {
-    (void)ms;
+int Cserver_socket::wait_send_ready(socket_t s, int /*ms*/) {
     int r = wait_writable(s, 0);
     if (r != 0) return r;
     g_pauses++;
-    // A shut-down handle reports ready (the send then fails), so closing ends the wait.
-    while ((r = wait_writable(s, kSendSelectMs)) == 0) {
-    }
-    return r;
+    // Closing shuts the handle down, which ends the wait (the send then fails).
+    return wait_writable(s, -1);
 }
 
 void Cserver_socket::clear() {
