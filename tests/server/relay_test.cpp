@@ -9,6 +9,7 @@
 #include "server/limits.h"
 #include "server/relay.h"
 #include "tests/server/server_fixture.h"
+#include "tests/support/relay_stream.h"
 
 namespace srvtest {
 namespace {
@@ -340,10 +341,10 @@ protected:
         m_log.set_quiet(true);
         m_log.set_hook([this](const char* text) {
             std::lock_guard<std::mutex> lk(m_mutex);
-            m_lines.emplace_back(text);
+            m_lines += std::string(text) + "\n";
             m_cond.notify_all();
         });
-        ASSERT_EQ(m_relay.start(m_host, 0, kIdleSeconds), 0);
+        ASSERT_EQ(m_relay.start(test_address(), 0, kIdleSeconds), 0);
         m_thread = std::thread([this] { m_io.run(); });
     }
     void TearDown() override {
@@ -353,34 +354,24 @@ protected:
         });
         m_thread.join();
     }
-    bool wait_log(const std::string& part, int ms = 30000) {
+    // Waits for a log line, or (empty part) for the relay to hold a sender back.
+    bool wait_for(const std::string& part) {
         std::unique_lock<std::mutex> lk(m_mutex);
-        return m_cond.wait_for(lk, std::chrono::milliseconds(ms), [&] {
-            for (const std::string& l : m_lines)
-                if (l.find(part) != std::string::npos) return true;
-            return false;
-        });
-    }
-    // Until the relay has held a sender back (its counters are polled: no event announces it).
-    bool wait_paused(int ms = 60000) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        std::unique_lock<std::mutex> lk(m_mutex);
-        while (m_relay.stats().pauses == 0) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
+        for (int i = 0; i < 1500; i++) {  // 30 s: the counters are polled, no event tells
+            if (part.empty() ? m_relay.stats().pauses > 0 : m_lines.find(part) != std::string::npos)
+                return true;
             m_cond.wait_for(lk, std::chrono::milliseconds(20));
         }
-        return true;
+        return false;
     }
     // A connection with small socket buffers, registered as id.
     std::unique_ptr<RelayPeer> joined(int id) {
-        auto p = std::make_unique<RelayPeer>(m_host, m_relay.port(), 64 * 1024);
-        EXPECT_TRUE(p->ok);
+        auto p = std::make_unique<RelayPeer>(test_address(), m_relay.port(), 64 * 1024);
         p->send_raw(registration(id));
-        EXPECT_TRUE(wait_log("relay: user " + std::to_string(id) + " registered"));
+        EXPECT_TRUE(wait_for("relay: user " + std::to_string(id) + " registered"));
         return p;
     }
 
-    std::string m_host = test_address();
     asio::io_context m_io;
     asio::executor_work_guard<asio::io_context::executor_type> m_work{m_io.get_executor()};
     srv::Log m_log;
@@ -388,133 +379,58 @@ protected:
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_cond;
-    std::vector<std::string> m_lines;
+    std::string m_lines;
 };
 
-// Message i of a bulk stream: a full-size payload whose bytes depend on i and their place.
-constexpr int kBulkPayload = 2000;
-std::string bulk_message(int from, int to, int i) {
-    std::string m = outer(i + 1, from, to, kBulkPayload);
-    uint32_t x = static_cast<uint32_t>(i) * 2654435761u + 1;
-    for (int k = 0; k < kBulkPayload; k++) {
-        x = x * 1664525u + 1013904223u;
-        m.push_back(static_cast<char>(x >> 24));
-    }
-    return m;
-}
-
-// Writes count bulk messages (blocking writes of about 64 KB); sent counts what went out.
-void send_bulk(int fd, int from, int to, int count, std::atomic<size_t>* sent, bool* ok) {
-    *ok = true;
-    std::string block;
-    for (int i = 0; i < count && *ok; i++) {
-        block += bulk_message(from, to, i);
-        if (block.size() < 64 * 1024 && i + 1 < count) continue;
-        *ok = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL) ==
-              static_cast<ssize_t>(block.size());
-        *sent += block.size();
-        block.clear();
-    }
-}
-
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr int kBulkMessages = 16 * 1024 * 1024 / kBulkPayload;  // sanitizer builds run slower
-#else
-constexpr int kBulkMessages = 100 * 1024 * 1024 / kBulkPayload;
-#endif
-
 TEST_F(RelayPacing, SlowReceiverGetsEveryByteWhileTheSenderIsHeldBack) {
+    using namespace relaystream;
     auto receiver = joined(42);
     auto sender = joined(7);
     std::atomic<size_t> sent{0};
-    bool sent_ok = false;
-    std::thread writer(send_bulk, sender->fd, 7, 42, kBulkMessages, &sent, &sent_ok);
-
-    // The receiver reads nothing until the relay has held the sender back once.
-    ASSERT_TRUE(wait_paused());
-    size_t sent_at_pause = sent.load();
-    // The paused sender still gets what is relayed to it, here from its own receiver.
+    std::thread writer([&] { EXPECT_TRUE(send(sender->fd, 7, 42, kMessages, &sent)); });
+    EXPECT_TRUE(wait_for(""));  // the receiver has read nothing so far
+    size_t sent_at_pause = sent;
+    // The held sender still gets what is relayed to it, here from its own receiver.
     std::string back = relayed(42, 7, "ann:while paused");
     receiver->send_raw(back);
     EXPECT_EQ(sender->read(back.size(), 10000), back);
-
-    // Then it reads in small pieces and checks every message.
-    int next = 0;
-    std::string expected = bulk_message(7, 42, 0);
-    size_t at = 0;
-    char buf[1000];
-    while (next < kBulkMessages) {
-        pollfd p{receiver->fd, POLLIN, 0};
-        if (::poll(&p, 1, 30000) <= 0) break;
-        ssize_t r = ::recv(receiver->fd, buf, sizeof buf, 0);
-        if (r <= 0) break;
-        for (ssize_t k = 0; k < r && next < kBulkMessages; k++) {
-            if (buf[k] != expected[at]) {
-                ADD_FAILURE() << "message " << next << " differs at byte " << at;
-                next = kBulkMessages + 1;
-                break;
-            }
-            if (++at == expected.size() && ++next < kBulkMessages) {
-                expected = bulk_message(7, 42, next);
-                at = 0;
-            }
-        }
-    }
+    EXPECT_EQ(receive(receiver->fd, 7, 42, kMessages), kMessages) << "messages intact";
     writer.join();
-    EXPECT_EQ(next, kBulkMessages) << "messages that arrived whole";
-    EXPECT_TRUE(sent_ok);
-    EXPECT_LT(sent_at_pause, static_cast<size_t>(kBulkMessages) * expected.size())
-        << "the sender was done before the relay held it back";
+    EXPECT_LT(sent_at_pause, sent.load()) << "the sender was done before the relay held it back";
     EXPECT_LE(m_relay.stats().peak_queued_bytes, static_cast<size_t>(srv::kMaxWriteQueueBytes));
 }
 
 TEST_F(RelayPacing, ReceiverThatReadsNothingIsClosedAfterTheIdleLimitAndReleasesItsSender) {
     auto stuck = joined(42);
-    auto other = joined(43);
     auto sender = joined(7);
-    // Both receivers keep registering, as live clients do; the stuck one never reads.
-    std::mutex m;
-    std::condition_variable cv;
-    bool stop = false;
-    std::thread keep_alive([&] {
-        std::unique_lock<std::mutex> lk(m);
-        while (!cv.wait_for(lk, std::chrono::milliseconds(100), [&] { return stop; })) {
-            for (auto [peer, id] : {std::pair{stuck.get(), 42}, std::pair{other.get(), 43}}) {
-                std::string r = registration(id);
-                (void)::send(peer->fd, r.data(), r.size(), MSG_NOSIGNAL);
-            }
+    bool done = false;  // guarded by m_mutex
+    std::thread keep_alive([&] {  // the stuck receiver registers as live clients do
+        std::string r = registration(42);
+        std::unique_lock<std::mutex> lk(m_mutex);
+        while (!m_cond.wait_for(lk, std::chrono::milliseconds(100), [&] { return done; })) {
+            lk.unlock();
+            (void)::send(stuck->fd, r.data(), r.size(), MSG_NOSIGNAL);
+            lk.lock();
         }
     });
-    std::string after = relayed(7, 43, "ann:after the stuck one");
     std::atomic<size_t> sent{0};
-    bool sent_ok = false;
-    std::thread writer([&] {
-        send_bulk(sender->fd, 7, 42, 16 * 1024 * 1024 / kBulkPayload, &sent, &sent_ok);
-        if (sent_ok)
-            sent_ok = ::send(sender->fd, after.data(), after.size(), MSG_NOSIGNAL) ==
-                      static_cast<ssize_t>(after.size());
-    });
-
-    ASSERT_TRUE(wait_paused());
+    std::thread writer([&] { EXPECT_TRUE(relaystream::send(sender->fd, 7, 42, 8000, &sent)); });
+    EXPECT_TRUE(wait_for(""));
     auto paused_at = std::chrono::steady_clock::now();
-    EXPECT_TRUE(wait_log("relay: connection of user 42 from"));
-    EXPECT_TRUE(wait_log("ended: does not read what is relayed to it", 0));
-    EXPECT_GE(std::chrono::steady_clock::now() - paused_at, std::chrono::seconds(kIdleSeconds - 1))
-        << "closed before the idle limit";
-    // The sender goes on: the rest for 42 has nobody to go to, the message behind it arrives.
-    EXPECT_EQ(other->read(after.size(), 30000), after);
+    EXPECT_TRUE(wait_for("ended: does not read what is relayed to it")  // only 42 receives);
+    EXPECT_GE(std::chrono::steady_clock::now() - paused_at, std::chrono::seconds(kIdleSeconds - 1));
     writer.join();
-    EXPECT_TRUE(sent_ok);
+    // The sender, paused longer than the idle limit, is read on: a message to itself comes back.
+    std::string self = relayed(7, 7, "ann:to myself");
+    sender->send_raw(self);
+    EXPECT_EQ(sender->read(self.size(), 10000), self);
     {
-        std::lock_guard<std::mutex> lk(m);
-        stop = true;
+        std::lock_guard<std::mutex> lk(m_mutex);
+        EXPECT_EQ(m_lines.find("connection of user 7 "), std::string::npos) << m_lines;
+        done = true;
     }
-    cv.notify_all();
+    m_cond.notify_all();
     keep_alive.join();
-    std::lock_guard<std::mutex> lk(m_mutex);
-    for (const std::string& l : m_lines)
-        EXPECT_EQ(l.find("connection of user 7 "), std::string::npos) << "the paused sender: " << l;
-    EXPECT_LE(m_relay.stats().peak_queued_bytes, static_cast<size_t>(srv::kMaxWriteQueueBytes));
 }
 
 TEST(OuterHeader, RejectsAtTheFirstBadPosition) {
