@@ -417,7 +417,7 @@ TEST_F(RelayPacing, ReceiverThatReadsNothingIsClosedAfterTheIdleLimitAndReleases
     std::thread writer([&] { EXPECT_TRUE(relaystream::send(sender->fd, 7, 42, 8000, &sent)); });
     EXPECT_TRUE(wait_for(""));
     auto paused_at = std::chrono::steady_clock::now();
-    EXPECT_TRUE(wait_for("ended: does not read what is relayed to it")  // only 42 receives);
+    EXPECT_TRUE(wait_for("ended: does not read what is relayed to it"));  // only 42 receives
     EXPECT_GE(std::chrono::steady_clock::now() - paused_at, std::chrono::seconds(kIdleSeconds - 1));
     writer.join();
     // The sender, paused longer than the idle limit, is read on: a message to itself comes back.
