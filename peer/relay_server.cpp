@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -36,6 +38,9 @@ std::thread g_poller;
 Cwakeup g_poller_wakeup;
 Cjob_group g_readers;
 uint64_t g_next_generation = 1;  // guarded by g_relay_mutex
+// Signalled (under g_relay_mutex) when a forward leaves its receiver or a slot is cleared.
+std::condition_variable g_forward_done;
+std::atomic<uint64_t> g_pauses{0};
 
 void reader_thread(int index, uint64_t gen);
 
@@ -48,6 +53,7 @@ void close_relay_slot(int index, uint64_t gen) {
         slot.clear();
         s = slot.take_handle();
     }
+    g_forward_done.notify_all();
     slot.close_taken(s);
 }
 
@@ -105,9 +111,19 @@ Cserver_socket::Cserver_socket() {
 
 int Cserver_socket::my_close() { return close_and_clear(*this, g_relay_mutex); }
 
+int Cserver_socket::wait_send_ready(socket_t s, int /*ms*/) {
+    int r = wait_writable(s, 0);
+    if (r != 0) return r;
+    g_pauses++;
+    // Closing shuts the handle down, which ends the wait (the send then fails).
+    return wait_writable(s, -1);
+}
+
 void Cserver_socket::clear() {
     clear_slot_fields();
     user_id = 0;
+    paused = 0;
+    stalled_passes = 0;
     connected = 0;
     m_stat_recv_old = {0, 0, 0};
     m_stat_recv = {0, 0, 0};
@@ -198,11 +214,23 @@ void relay_aging_pass() {
         for (int i = 0; i < kRelaySlots; i++) {
             Cserver_socket& slot = g_server_socks[i];
             if (slot.in_use != 1) continue;
-            if (++slot.idle_count > kRelayIdleLimit) idle.emplace_back(i, slot.generation);
+            if (slot.sender_inside == 0) {
+                slot.stalled_passes = 0;
+            } else if (++slot.stalled_passes > kRelayIdleLimit) {
+                log_line("relay client %d takes nothing of what is relayed to it, closed\n",
+                         slot.user_id);
+                idle.emplace_back(i, slot.generation);
+                continue;
+            }
+            // A reader held up by a slow receiver is silent because of the receiver.
+            if (slot.paused == 0 && ++slot.idle_count > kRelayIdleLimit)
+                idle.emplace_back(i, slot.generation);
         }
     }
     for (auto [index, gen] : idle) close_relay_slot(index, gen);
 }
+
+uint64_t relay_pause_count() { return g_pauses.load(); }
 
 void close_relay_connections() {
     std::vector<std::pair<int, uint64_t>> chosen;
@@ -223,19 +251,26 @@ void take_relay_slot(socket_t s, const char* address, uint16_t port) {
     socket_t old;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
+        // A slot that a forward is still inside is not handed on: the forward's failure closes
+        // whatever the slot holds.
         for (int i = 0; i < kRelaySlots; i++)
-            if (g_server_socks[i].in_use == 0) {
+            if (g_server_socks[i].in_use == 0 && g_server_socks[i].sender_inside == 0) {
                 chosen = i;
                 break;
             }
         if (chosen < 0) {
             uint32_t min = get_tick_count();
-            chosen = 0;
             for (int i = 0; i < kRelaySlots; i++)
-                if (static_cast<int32_t>(g_server_socks[i].taken_tick - min) <= 0) {
+                if (g_server_socks[i].sender_inside == 0 &&
+                    (chosen < 0 ||
+                     static_cast<int32_t>(g_server_socks[i].taken_tick - min) <= 0)) {
                     min = g_server_socks[i].taken_tick;
                     chosen = i;
                 }
+        }
+        if (chosen < 0) {
+            close_socket(s);  // every slot has a forward inside
+            return;
         }
         Cserver_socket& slot = g_server_socks[chosen];
         old = slot.take_handle();
@@ -300,23 +335,50 @@ void poller_thread() {
         });
 }
 
-// Sends a message to the first connection registered as to_id; dropped when there is none.
-void forward(const char* msg, int length, int to_id) {
+// Sends a message to the first connection registered as to_id; dropped when there is none. The
+// reader of slot self (generation self_gen) waits here while the receiver is slow to take it, or
+// while another reader's forward to the same receiver is under way; the wait ends when the
+// receiver goes away (the message then goes to the next connection registered as to_id, if any)
+// or when self does.
+void forward(const char* msg, int length, int to_id, int self_index, uint64_t self_gen) {
     if (to_id == 0) return;  // only registration frames name no receiver
-    int dest = -1;
-    {
-        std::lock_guard<std::mutex> lk(g_relay_mutex);
+    Cserver_socket& self = g_server_socks[self_index];
+    std::unique_lock<std::mutex> lk(g_relay_mutex);
+    int dest;
+    uint64_t dest_gen;
+    for (;;) {
+        if (g_stopping || self.generation != self_gen) return;
+        dest = -1;
         for (int i = 0; i < kRelaySlots; i++)
             if (g_server_socks[i].in_use == 1 && g_server_socks[i].user_id == to_id) {
                 dest = i;
                 break;
             }
+        if (dest < 0) return;
+        Cserver_socket& d = g_server_socks[dest];
+        dest_gen = d.generation;
+        if (d.sender_inside == 0) break;
+        self.paused = 1;
+        // The time-out only bounds a missed signal.
+        g_forward_done.wait_for(lk, std::chrono::milliseconds(1000), [&] {
+            return g_stopping || self.generation != self_gen || d.generation != dest_gen ||
+                   d.sender_inside == 0;
+        });
+        if (self.generation == self_gen) self.paused = 0;
     }
-    if (dest < 0) return;
+    Cserver_socket& d = g_server_socks[dest];
+    d.sender_inside = 1;
+    self.paused = 1;
+    lk.unlock();
     // The payload goes on as it came, still scrambled: unscrambling and scrambling it again with
     // the same key from the same offset would give the same bytes.
-    if (g_server_socks[dest].send_raw(msg, length) > 0)
-        g_server_socks[dest].add_to_send_traffic(length);
+    if (d.send_raw(msg, length) > 0) d.add_to_send_traffic(length);
+    lk.lock();
+    d.sender_inside = 0;
+    if (d.generation == dest_gen) d.stalled_passes = 0;
+    if (self.generation == self_gen) self.paused = 0;
+    lk.unlock();
+    g_forward_done.notify_all();
 }
 
 // What one connection has received ahead of the message being handled: one receive takes
@@ -377,7 +439,7 @@ void reader_thread(int index, uint64_t gen) {
     int span_len = 0;
     int span_to = 0;
     auto flush = [&] {
-        if (span_len > 0) forward(in.data.data() + span_start, span_len, span_to);
+        if (span_len > 0) forward(in.data.data() + span_start, span_len, span_to, index, gen);
         span_len = 0;
     };
     for (;;) {

@@ -6,6 +6,11 @@
 // housekeeping reports which ports listen (420-422), how many connections there are (452) and
 // their traffic (451).
 //
+// A connection's reader forwards each message itself, so a receiver that reads slowly holds the
+// reader up and TCP paces the sender; forwards to one receiver take turns. A receiver that takes
+// nothing for the aging limit is closed, which releases the readers waiting on it; a reader
+// waiting on a receiver is not aged itself.
+//
 // g_server_socks (200 slots) is shared by the three listeners, the poller, one reader per
 // connection and the aging in the slave keep-alive thread; its fields and statistics are guarded
 // by g_relay_mutex, never held across socket I/O.
@@ -49,10 +54,22 @@ public:
     int counting_recv(char* buffer, int max);
 
     int user_id = 0;
+    // Its reader waits on a receiver (aging leaves it alone meanwhile).
+    int paused = 0;
+    // A forward to this connection is under way. Owned by that forward, not reset by clear():
+    // the slot is not handed to a new connection before the forward is out of it.
+    int sender_inside = 0;
+    // Aging passes that found a forward to this connection unfinished since the last one ended.
+    int stalled_passes = 0;
     stat_window m_stat_recv_old;
     stat_window m_stat_recv;
     stat_window m_stat_send_old;
     stat_window m_stat_send;
+
+protected:
+    // Waits without a time limit until the receiver takes more; closing the connection (a
+    // receiver that stalls is aged out) ends the wait.
+    int wait_send_ready(socket_t s, int ms) override;
 };
 
 extern Cserver_socket g_server_socks[kRelaySlots];
@@ -81,3 +98,5 @@ int relay_traffic_sum();
 void close_relay_connections();
 // One aging pass (the slave keep-alive thread runs one every 10 s).
 void relay_aging_pass();
+// How often a forward found its receiver full and waited for it (tests).
+uint64_t relay_pause_count();

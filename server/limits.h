@@ -20,7 +20,9 @@ constexpr int kOfflineChunk = 2047;     // client's chunk buffer for 346
 constexpr int kOfflineMaxText = 32768;  // one stored offline message (header, text and marker)
 constexpr int kNoticeMax = 1023;        // client's pop-up text buffer
 constexpr int kAddressMax = 49;         // client's local address text
-constexpr int kMaxWriteQueueBytes = 4 * 1024 * 1024;  // a reader slower than this is dropped
+// A connection's write queue: a main connection that falls this far behind is dropped; the relay
+// stops reading the senders of a receiver this far behind instead.
+constexpr int kMaxWriteQueueBytes = 4 * 1024 * 1024;
 // What a connection may queue while its password is checked; more closes it.
 constexpr int kMaxQueuedBeforeSignIn = 64;
 constexpr int kMaxQueuedBytesBeforeSignIn = 64 * 1024;

@@ -1,6 +1,8 @@
 #include "server/relay.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -30,7 +32,15 @@ struct RelayConn {
     bool writing = false;
     LineBudget budget;  // lines this connection's input may cause
     bool closed = false;
-    Clock::time_point last_active = Clock::now();
+    Clock::time_point last_active = Clock::now();  // last bytes read from it
+    // Reading stops while a message waits for room in the queue of connection paused_on; that
+    // connection's drain (or end) lets it go on. TCP then holds the sender back.
+    bool paused = false;
+    uint64_t paused_on = 0;
+    std::vector<uint64_t> waiters;  // connections paused on this one's queue
+    // When the queue last got shorter through a write, or filled from empty: a receiver that
+    // takes nothing of it for the idle limit is closed.
+    Clock::time_point last_drained = Clock::now();
 };
 
 }  // namespace
@@ -57,6 +67,7 @@ struct Relay::Impl {
         }
         m_port = m_acceptor.local_endpoint().port();
         m_idle = std::chrono::seconds(idle_seconds);
+        m_sweep_every = std::clamp(m_idle, std::chrono::seconds(1), std::chrono::seconds(10));
         do_accept();
         arm_sweep();
         m_log.line("relay listening on %s:%d", address.c_str(), m_port);
@@ -106,6 +117,7 @@ struct Relay::Impl {
         c->closed = true;
         asio::error_code ec;
         c->sock.close(ec);
+        release_waiters(c);
         m_conns.erase(c->id);
         if (c->user_id != 0)
             m_log.line("relay: connection of user %d from %s ended: %s", c->user_id,
@@ -122,7 +134,7 @@ struct Relay::Impl {
             c->last_active = Clock::now();
             c->in.append(c->rbuf.data(), n);
             handle_input(c);
-            if (!c->closed) start_read(c);
+            if (!c->closed && !c->paused) start_read(c);
         });
     }
 
@@ -178,7 +190,7 @@ struct Relay::Impl {
                 continue;
             }
             if (avail < kOuterHeaderLen + len) break;
-            forward(to, std::string(h, kOuterHeaderLen + len));
+            if (!forward(c, to, h, kOuterHeaderLen + len)) break;  // waits in c->in
             pos += kOuterHeaderLen + len;
         }
         c->in.erase(0, pos);
@@ -186,45 +198,88 @@ struct Relay::Impl {
 
     // The payload stays as it came: the scrambling starts at the payload's first byte, so
     // unscrambling and scrambling again would give the same bytes.
-    void forward(int to, std::string message) {
-        if (to == 0) return;
+    // Returns false when the receiver's queue has no room for the message: the sender c is then
+    // paused on it and the message stays unread until the queue drains or the receiver ends.
+    bool forward(const std::shared_ptr<RelayConn>& c, int to, const char* message, size_t size) {
+        if (to == 0) return true;
         for (auto& [id, d] : m_conns) {
             if (d->user_id != to || d->closed) continue;
-            if (d->wq.bytes + message.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
-                auto keep = d;  // finish erases the map's copy
-                finish(keep, "does not read what is relayed to it");
-                return;
+            if (d->wq.bytes + size > static_cast<size_t>(kMaxWriteQueueBytes)) {
+                // The queue is not empty, so a write is under way and its end wakes c.
+                c->paused = true;
+                c->paused_on = d->id;
+                d->waiters.push_back(c->id);
+                m_pauses.fetch_add(1, std::memory_order_relaxed);
+                return false;
             }
-            d->wq.push(std::move(message));
+            if (d->wq.messages.empty()) d->last_drained = Clock::now();
+            d->wq.push(std::string(message, size));
+            if (d->wq.bytes > m_peak_queued.load(std::memory_order_relaxed))
+                m_peak_queued.store(d->wq.bytes, std::memory_order_relaxed);
             if (!d->writing) do_write(d);
-            return;
+            return true;
         }
+        return true;
     }
 
+    // Partial writes count as progress, so a receiver that reads slowly is told apart from one
+    // that reads nothing.
     void do_write(const std::shared_ptr<RelayConn>& c) {
         c->writing = true;
         std::vector<asio::const_buffer> bufs;
-        size_t count = c->wq.batch(&bufs);
-        asio::async_write(c->sock, bufs, [this, c, count](asio::error_code ec, size_t n) {
+        c->wq.batch(&bufs);
+        c->sock.async_write_some(bufs, [this, c](asio::error_code ec, size_t n) {
             c->writing = false;
             if (c->closed) return;
             if (ec) {
                 finish(c, "write failed");
                 return;
             }
-            c->wq.written(count, n);
+            c->wq.consumed(n);
+            if (n > 0) c->last_drained = Clock::now();
             if (!c->wq.messages.empty()) do_write(c);
+            // Resuming at half the cap rather than at the first free byte keeps the senders
+            // from waking for every write.
+            if (!c->waiters.empty() && c->wq.bytes <= static_cast<size_t>(kMaxWriteQueueBytes) / 2)
+                release_waiters(c);
         });
     }
 
+    // The senders paused on d read on, each from a handler of its own: the one running now may
+    // be in the middle of d's write or end.
+    void release_waiters(const std::shared_ptr<RelayConn>& d) {
+        if (m_stopping) return;
+        std::vector<uint64_t> waiting;
+        waiting.swap(d->waiters);
+        for (uint64_t id : waiting) {
+            auto it = m_conns.find(id);
+            if (it == m_conns.end()) continue;
+            asio::post(m_io, [this, s = it->second, on = d->id] { resume(s, on); });
+        }
+    }
+
+    void resume(const std::shared_ptr<RelayConn>& s, uint64_t on) {
+        if (s->closed || !s->paused || s->paused_on != on) return;
+        s->paused = false;
+        s->paused_on = 0;
+        s->last_active = Clock::now();  // its silence while paused was ours
+        handle_input(s);  // may pause it again at once
+        if (!s->closed && !s->paused) start_read(s);
+    }
+
     void arm_sweep() {
-        m_sweep.expires_after(std::chrono::seconds(10));
+        m_sweep.expires_after(m_sweep_every);
         m_sweep.async_wait([this](asio::error_code ec) {
             if (ec || m_stopping) return;
             auto limit = Clock::now() - m_idle;
-            std::vector<std::shared_ptr<RelayConn>> idle;
-            for (auto& [id, c] : m_conns)
-                if (c->last_active < limit) idle.push_back(c);
+            std::vector<std::shared_ptr<RelayConn>> stuck, idle;
+            for (auto& [id, c] : m_conns) {
+                if (!c->wq.messages.empty() && c->last_drained < limit)
+                    stuck.push_back(c);
+                else if (!c->paused && c->last_active < limit)
+                    idle.push_back(c);  // a paused connection is silent because of us
+            }
+            for (auto& c : stuck) finish(c, "does not read what is relayed to it");
             for (auto& c : idle) finish(c, "idle");
             if (m_accept_paused) {
                 m_accept_paused = false;
@@ -240,6 +295,10 @@ struct Relay::Impl {
     asio::steady_timer m_sweep{m_io};
     std::map<uint64_t, std::shared_ptr<RelayConn>> m_conns;  // in accept order
     std::chrono::seconds m_idle{kRelayIdleSeconds};
+    std::chrono::seconds m_sweep_every{10};
+    // Written on the loop's thread, read by stats() from any thread.
+    std::atomic<size_t> m_peak_queued{0};
+    std::atomic<uint64_t> m_pauses{0};
     uint64_t m_next_id = 1;
     int m_port = 0;
     bool m_stopping = false;
@@ -260,6 +319,11 @@ void Relay::stop() {
 
 int Relay::port() const {
     return m_impl->m_port;
+}
+
+Relay::Stats Relay::stats() const {
+    return {m_impl->m_peak_queued.load(std::memory_order_relaxed),
+            m_impl->m_pauses.load(std::memory_order_relaxed)};
 }
 
 }  // namespace srv

@@ -5,7 +5,14 @@
 // earliest connection that registered the receiver's id, or dropped when there is none. Payloads
 // above 2000 bytes are read and dropped whole, so the stream stays in step. Clients register every
 // 10 s; a connection silent for longer than the idle limit is closed.
+//
+// A receiver's queue holds at most kMaxWriteQueueBytes. When a message does not fit, the relay
+// stops reading from its sender until the queue has drained to half (or the receiver is gone), so
+// TCP holds the sender back; nothing is dropped. A receiver that takes nothing of its queue for
+// the idle limit is closed, which lets every sender paused on it go on.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -27,6 +34,14 @@ public:
     // Closes the listener and every connection. Runs on the loop's thread.
     void stop();
     int port() const;
+
+    // What the relay went through since start, readable from any thread: the longest a
+    // receiver's queue grew, and how often a sender was paused for a full queue.
+    struct Stats {
+        size_t peak_queued_bytes = 0;
+        uint64_t pauses = 0;
+    };
+    Stats stats() const;
 
 private:
     struct Impl;

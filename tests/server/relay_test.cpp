@@ -2,11 +2,14 @@
 // out (460), passes the route exchange between contacts (480-482), and runs a relay of its own.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "peer/slave_header.h"
+#include "server/limits.h"
 #include "server/relay.h"
 #include "tests/server/server_fixture.h"
+#include "tests/support/relay_stream.h"
 
 namespace srvtest {
 namespace {
@@ -51,8 +54,13 @@ int closed_port(const std::string& address) {
 // A raw connection to a relay: outer-header messages in, bytes out.
 class RelayPeer {
 public:
-    RelayPeer(const std::string& host, int port) {
+    // buffer: socket buffer sizes in bytes (0: the system's), set before connecting.
+    RelayPeer(const std::string& host, int port, int buffer = 0) {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (buffer > 0) {
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));
@@ -323,6 +331,106 @@ TEST_F(BuiltinRelay, ForwardsToTheEarliestRegistrationOfTheReceiver) {
     std::string late = relayed(7, 42, "ann:late");
     sender.send_raw(late);
     EXPECT_EQ(second.read(late.size()), late);
+}
+
+// The relay alone on its own loop, with a short idle limit and its log lines kept.
+class RelayPacing : public ::testing::Test {
+protected:
+    static constexpr int kIdleSeconds = 3;
+    void SetUp() override {
+        m_log.set_quiet(true);
+        m_log.set_hook([this](const char* text) {
+            std::lock_guard<std::mutex> lk(m_mutex);
+            m_lines += std::string(text) + "\n";
+            m_cond.notify_all();
+        });
+        ASSERT_EQ(m_relay.start(test_address(), 0, kIdleSeconds), 0);
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+    void TearDown() override {
+        asio::post(m_io, [this] {
+            m_relay.stop();
+            m_work.reset();
+        });
+        m_thread.join();
+    }
+    // Waits for a log line, or (empty part) for the relay to hold a sender back.
+    bool wait_for(const std::string& part) {
+        std::unique_lock<std::mutex> lk(m_mutex);
+        for (int i = 0; i < 1500; i++) {  // 30 s: the counters are polled, no event tells
+            if (part.empty() ? m_relay.stats().pauses > 0 : m_lines.find(part) != std::string::npos)
+                return true;
+            m_cond.wait_for(lk, std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    // A connection with small socket buffers, registered as id.
+    std::unique_ptr<RelayPeer> joined(int id) {
+        auto p = std::make_unique<RelayPeer>(test_address(), m_relay.port(), 64 * 1024);
+        p->send_raw(registration(id));
+        EXPECT_TRUE(wait_for("relay: user " + std::to_string(id) + " registered"));
+        return p;
+    }
+
+    asio::io_context m_io;
+    asio::executor_work_guard<asio::io_context::executor_type> m_work{m_io.get_executor()};
+    srv::Log m_log;
+    srv::Relay m_relay{m_io, m_log};
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    std::string m_lines;
+};
+
+TEST_F(RelayPacing, SlowReceiverGetsEveryByteWhileTheSenderIsHeldBack) {
+    using namespace relaystream;
+    auto receiver = joined(42);
+    auto sender = joined(7);
+    std::atomic<size_t> sent{0};
+    std::thread writer([&] { EXPECT_TRUE(send(sender->fd, 7, 42, kMessages, &sent)); });
+    EXPECT_TRUE(wait_for(""));  // the receiver has read nothing so far
+    size_t sent_at_pause = sent;
+    // The held sender still gets what is relayed to it, here from its own receiver.
+    std::string back = relayed(42, 7, "ann:while paused");
+    receiver->send_raw(back);
+    EXPECT_EQ(sender->read(back.size(), 10000), back);
+    EXPECT_EQ(receive(receiver->fd, 7, 42, kMessages), kMessages) << "messages intact";
+    writer.join();
+    EXPECT_LT(sent_at_pause, sent.load()) << "the sender was done before the relay held it back";
+    EXPECT_LE(m_relay.stats().peak_queued_bytes, static_cast<size_t>(srv::kMaxWriteQueueBytes));
+}
+
+TEST_F(RelayPacing, ReceiverThatReadsNothingIsClosedAfterTheIdleLimitAndReleasesItsSender) {
+    auto stuck = joined(42);
+    auto sender = joined(7);
+    bool done = false;  // guarded by m_mutex
+    std::thread keep_alive([&] {  // the stuck receiver registers as live clients do
+        std::string r = registration(42);
+        std::unique_lock<std::mutex> lk(m_mutex);
+        while (!m_cond.wait_for(lk, std::chrono::milliseconds(100), [&] { return done; })) {
+            lk.unlock();
+            (void)::send(stuck->fd, r.data(), r.size(), MSG_NOSIGNAL);
+            lk.lock();
+        }
+    });
+    std::atomic<size_t> sent{0};
+    std::thread writer([&] { EXPECT_TRUE(relaystream::send(sender->fd, 7, 42, 8000, &sent)); });
+    EXPECT_TRUE(wait_for(""));
+    auto paused_at = std::chrono::steady_clock::now();
+    EXPECT_TRUE(wait_for("ended: does not read what is relayed to it"));  // only 42 receives
+    EXPECT_GE(std::chrono::steady_clock::now() - paused_at, std::chrono::seconds(kIdleSeconds - 1));
+    writer.join();
+    // The sender, paused longer than the idle limit, is read on: a message to itself comes back.
+    std::string self = relayed(7, 7, "ann:to myself");
+    sender->send_raw(self);
+    EXPECT_EQ(sender->read(self.size(), 10000), self);
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        EXPECT_EQ(m_lines.find("connection of user 7 "), std::string::npos) << m_lines;
+        done = true;
+    }
+    m_cond.notify_all();
+    keep_alive.join();
 }
 
 TEST(OuterHeader, RejectsAtTheFirstBadPosition) {
