@@ -122,6 +122,7 @@ bool close_peer_slot(int index, uint64_t gen) {
     if (closed != 0)
         for (const queued_message& m : slot.queue.take(closed))
             if (m.resend) resend_elsewhere(m);
+    slot.queue.retire();
     return true;
 }
 

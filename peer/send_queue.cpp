@@ -79,15 +79,24 @@ void Csend_queue::admit_locked(queued_message& m) {
     }
     m_bytes += m.bytes.size();
     m_queue.push_back(std::move(m));
-    if (!m_thread.joinable()) m_thread = std::thread([this] { drain(); });
+    m_retire = false;
+    if (!m_running) {
+        // A drainer that ended after its connection closed has released the lock for good.
+        if (m_thread.joinable()) m_thread.join();
+        m_running = true;
+        m_thread = std::thread([this] { drain(); });
+    }
     m_wake.notify_one();
 }
 
 void Csend_queue::drain() {
     std::unique_lock<std::mutex> lk(m_mutex);
     for (;;) {
-        m_wake.wait(lk, [this] { return m_stop || !m_queue.empty(); });
-        if (m_stop) return;
+        m_wake.wait(lk, [this] { return m_stop || m_retire || !m_queue.empty(); });
+        if (m_stop || (m_retire && m_queue.empty())) {
+            m_running = false;
+            return;
+        }
         queued_message m = std::move(m_queue.front());
         m_queue.pop_front();
         m_bytes -= m.bytes.size();
@@ -104,6 +113,7 @@ void Csend_queue::drain() {
         m_writing = false;
         m_writing_frame = 0;
         if (r >= 0) written++;
+        if (m_queue.empty()) m_drained = true;
         m_moved.notify_all();
     }
 }
@@ -124,6 +134,14 @@ std::vector<queued_message> Csend_queue::take(uint64_t generation) {
     return out;
 }
 
+void Csend_queue::retire() {
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        m_retire = true;
+    }
+    m_wake.notify_all();
+}
+
 void Csend_queue::stop() {
     std::thread t;
     {
@@ -140,17 +158,24 @@ void Csend_queue::stop() {
     m_open_frames.clear();
     m_stall_passes = 0;
     m_stop = false;
+    m_retire = false;
+    m_running = false;
     m_moved.notify_all();
 }
 
 int Csend_queue::check_stall() {
     std::lock_guard<std::mutex> lk(m_mutex);
-    uint64_t now = written.load();
-    if ((m_queue.empty() && !m_writing) || now != m_written_at_check)
+    uint64_t now_written = written.load();
+    uint64_t now_dropped = dropped_voice.load() + dropped_frames.load();
+    bool moved = now_written != m_written_at_check;
+    bool dropped = now_dropped != m_dropped_at_check;
+    if (m_drained || (m_queue.empty() && !m_writing) || (moved && !dropped))
         m_stall_passes = 0;
     else
         m_stall_passes++;
-    m_written_at_check = now;
+    m_drained = false;
+    m_written_at_check = now_written;
+    m_dropped_at_check = now_dropped;
     return m_stall_passes;
 }
 

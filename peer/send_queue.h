@@ -10,7 +10,7 @@
 //
 // Threads: push, push_waiting, take, check_stall and the counters may be called from any
 // thread. The writer and failure callbacks run on the drainer thread with no lock of the queue
-// held. stop() joins the drainer; it must not be called from the drainer itself.
+// held. stop() joins the drainer; it must not be called from the drainer itself (retire may).
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -72,11 +72,16 @@ public:
     // Takes out every queued message of slot generation gen (its connection closed) and returns
     // them; messages of a newer owner stay.
     std::vector<queued_message> take(uint64_t generation);
+    // The connection closed: the drainer ends once nothing is queued (a later push starts a new
+    // one), so a closed connection keeps no thread.
+    void retire();
     // Stops and joins the drainer and drops what is queued. A later push starts a new drainer.
     void stop();
 
-    // One keep-alive pass: the number of consecutive passes (this one included) during which
-    // messages were waiting and none was written; 0 when the queue drained or moved.
+    // One keep-alive pass: the number of consecutive passes (this one included) during which the
+    // queue never ran empty and either nothing was written or voice or video had to be dropped.
+    // A peer that stops reading counts up even while its kernel still takes a few bytes now and
+    // then; a slow but moving bulk transfer does not.
     int check_stall();
     // Messages queued or being written.
     size_t pending();
@@ -101,13 +106,17 @@ private:
     bool m_writing = false;
     uint64_t m_writing_frame = 0;
     bool m_stop = false;
+    bool m_retire = false;
+    bool m_running = false;  // the drainer has not yet decided to end
     std::thread m_thread;
     writer m_write = nullptr;
     failure m_failed = nullptr;
     void* m_context = nullptr;
     uint64_t m_next_frame = 1;
     std::vector<std::pair<int, uint64_t>> m_open_frames;  // peer id -> frame being queued
+    bool m_drained = false;  // the queue ran empty since the last check_stall
     uint64_t m_written_at_check = 0;
+    uint64_t m_dropped_at_check = 0;
     int m_stall_passes = 0;
 };
 

@@ -79,6 +79,7 @@ void close_slave_slot(int index, uint64_t gen) {
     }
     slot.close_taken(s);
     if (closed != 0) slot.queue.take(closed);
+    slot.queue.retire();
 }
 
 int write_queued(void* context, queued_message& m) {
