@@ -17,7 +17,24 @@ send_kind send_kind_of(int command) {
     }
 }
 
-Csend_queue::~Csend_queue() { stop(); }
+Csend_queue::~Csend_queue() {
+    std::thread t;
+    bool writing;
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        m_stop = true;
+        writing = m_writing;
+        t = std::move(m_thread);
+    }
+    m_wake.notify_all();
+    if (!t.joinable()) return;
+    // At process exit a drainer can still be inside a write to a peer that stopped reading (the
+    // services were not stopped): the exit must not wait for that peer.
+    if (writing)
+        t.detach();
+    else
+        t.join();
+}
 
 void Csend_queue::set_callbacks(writer w, failure f, void* context) {
     std::lock_guard<std::mutex> lk(m_mutex);
