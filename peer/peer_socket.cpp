@@ -343,7 +343,9 @@ void peer_keepalive_pass() {
                 live.emplace_back(i, slot.generation);
         }
     }
-    for (auto [index, gen] : silent) close_peer_slot(index, gen);
+    for (auto [index, gen] : silent)
+        if (close_peer_slot(index, gen))
+            log_line("peer slot %d silent for %d passes, closing\r\n", index, kPeerIdleLimit + 1);
     char msg[kHeaderLen + 1];
     build_header(msg, 0, 0, PEER_KEEP_ALIVE, 0);
     for (auto [index, gen] : live) {
