@@ -502,11 +502,23 @@ void slave_keepalive_pass() {
     relay_aging_pass();
     for (int i = 0; i < kSlaveSlots; i++) {
         uint64_t gen;
+        char address[kSlaveAddressKept + 1];
         {
             std::lock_guard<std::mutex> lk(g_slave_mutex);
             const Cpeer_socket_indirect& slot = g_slave_socks[i];
             if (slot.in_use != 1 || slot.connecting) continue;
             gen = slot.generation;
+            copy_text(address, slot.slave_address);
+        }
+        // A slave server that has stopped reading is dropped, with its routes, once its queue
+        // has stood still for as long as a silent route is kept.
+        if (g_slave_socks[i].queue.check_stall() > kSlaveIdleLimit) {
+            log_line("send queue of slave server %s stood still for %d passes, closing\r\n",
+                     address, kSlaveIdleLimit + 1);
+            reset_one_peer_connect_to_slave_server_info(address);
+            close_slave_slot(i, gen);
+            g_send_queue_totals.closed_stalled++;
+            continue;
         }
         send_registration(i, gen);
     }
