@@ -93,8 +93,8 @@ bool close_peer_slot(int index, uint64_t gen = 0);
 void close_peer_connections(int peer_id);
 
 // One keep-alive pass (the thread runs one every 10 s; tests call it directly). It only queues:
-// a connection whose queue has not moved for more than kPeerIdleLimit passes is closed, as is
-// one that has been silent that long.
+// a connection whose queue has stood still (see Csend_queue::check_stall) for more than
+// kPeerIdleLimit passes is closed, as is one that has been silent that long.
 void peer_keepalive_pass();
 
 // Takes a slot for a new connection (first free, else evicts the earliest-taken) and closes the
