@@ -47,16 +47,19 @@ namespace {
 constexpr int kBlocksPerSend = 16;
 constexpr int kBlockMessageBytes = kHeaderLen + kFileBlockBytes;
 
-// Sends already framed and scrambled messages on the peer's direct connection (looked up for
-// every send, so a connection replaced by a new one to the same peer carries on).
+// Queues already framed and scrambled messages on the peer's direct connection (looked up for
+// every send, so a connection replaced by a new one to the same peer carries on), waiting for
+// room in its queue as long as a receiver waits for data before it gives up.
 int send_direct(int peer_id, const char* messages, int len) {
-    int index = get_peer_sock_index(peer_id);
-    if (index < 0) {
+    peer_ticket t = find_peer_ticket(peer_id);
+    if (t.index < 0) {
         log_line("could not find peer sock index in send_file_to_peer_thread: peer_id=%d\r\n",
                  peer_id);
         return -1;
     }
-    return g_peer_socks[index].send_raw(messages, len);
+    if (queue_peer_bulk(t, messages, len, static_cast<int>(kFileIdleLimitMs)) == 0) return 0;
+    log_line("no room in the send queue in send_file_to_peer_thread: peer_id=%d\r\n", peer_id);
+    return -1;
 }
 
 void publish_send(int idx, int peer_id, int64_t bytes) {

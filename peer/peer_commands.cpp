@@ -56,8 +56,9 @@ void echo_chat(int path, const char* body, int len, int peer_id, int index) {
     }
     std::vector<char> msg(static_cast<size_t>(kHeaderLen + len));
     build_message(msg.data(), static_cast<int>(msg.size()), 0, 0, PEER_CHAT_ECHO, body, len);
-    if (index >= 0 && index < kPeerSlots)
-        g_peer_socks[index].my_send_fixed_len(msg.data(), static_cast<int>(msg.size()));
+    peer_ticket t = peer_ticket_of_slot(index, peer_id);
+    if (t.index >= 0)
+        queue_peer_message(t, msg.data(), static_cast<int>(msg.size()), PEER_CHAT_ECHO);
     else
         send_udp_packet_to_peer_server(peer_id, msg.data(), static_cast<int>(msg.size()));
 }
@@ -156,8 +157,9 @@ int send_chat_text(int peer_id, const char* display_name, const char* text, cons
     int total = kHeaderLen + body_len;
 
     // Each path in turn until one takes the line: a failed send falls through to the next.
-    int index = get_peer_sock_index(peer_id);
-    if (index >= 0 && !g_peer_socks[index].peer_gone() && g_peer_socks[index].my_send_fixed_len(msg, total) > 0)
+    peer_ticket t = find_peer_ticket(peer_id);
+    if (t.index >= 0 && !g_peer_socks[t.index].peer_gone() &&
+        queue_peer_message(t, msg, total, PEER_CHAT_TEXT, true) == 0)
         return 0;
     if (general_buf_command_to_peer_through_slave_server(peer_id, PEER_CHAT_TEXT, 0, msg + kHeaderLen,
                                                          body_len) >= 0)

@@ -40,7 +40,53 @@ Cjob_group g_readers;
 uint64_t g_next_generation = 1;  // guarded by g_peer_mutex
 
 void reader_thread(int index, uint64_t gen);
+
+// A queued message whose connection closed before writing it, sent the way a failed direct send
+// falls back to: the slave server, and for a chat line a datagram after that.
+void resend_elsewhere(const queued_message& m) {
+    msg_header h;
+    if (m.bytes.size() < static_cast<size_t>(kHeaderLen) || parse_header(m.bytes.data(), &h) != 0 ||
+        h.len < 0 || kHeaderLen + h.len > static_cast<int>(m.bytes.size()))
+        return;
+    log_line("direct connection to peer_id=%d closed before command %d went out, sending it "
+             "another way\r\n",
+             m.peer_id, h.command);
+    if (general_buf_command_to_peer_through_slave_server(m.peer_id, h.command, h.board_num,
+                                                        m.bytes.data() + kHeaderLen, h.len) >= 0)
+        return;
+    if (h.command == PEER_CHAT_TEXT)
+        send_udp_packet_to_peer_server(m.peer_id, m.bytes.data(), static_cast<int>(m.bytes.size()));
+}
+
+int write_queued(void* context, queued_message& m) {
+    auto* slot = static_cast<Cpeer_socket*>(context);
+    return slot->send_on_handle(m.serial, m.bytes.data(), static_cast<int>(m.bytes.size()), m.from);
+}
+
+// On the drainer: the connection failed (or the slot moved on): it is closed unless it was
+// reused, and the message goes another way when it may.
+void queued_write_failed(void* context, queued_message& m) {
+    auto* slot = static_cast<Cpeer_socket*>(context);
+    close_peer_slot(static_cast<int>(slot - g_peer_socks), m.generation);
+    if (m.resend) resend_elsewhere(m);
+}
+
+// Under the queue's lock: admits m while slot index still has generation gen and a handle.
+bool admit_to_slot(int index, uint64_t gen, queued_message& m) {
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    const Cpeer_socket& slot = g_peer_socks[index];
+    if (slot.in_use != 1 || slot.generation != gen || slot.sock == 0) return false;
+    m.generation = gen;
+    m.serial = slot.handle_serial();
+    m.peer_id = slot.peer_id;
+    return true;
+}
 }  // namespace
+
+Cpeer_socket::Cpeer_socket() {
+    clear();
+    queue.set_callbacks(write_queued, queued_write_failed, this);
+}
 
 int Cpeer_socket::my_close() { return close_and_clear(*this, g_peer_mutex); }
 
@@ -65,13 +111,19 @@ bool close_peer_slot(int index, uint64_t gen) {
     if (index < 0 || index >= kPeerSlots) return false;
     Cpeer_socket& slot = g_peer_socks[index];
     socket_t s;
+    uint64_t closed;
     {
         std::lock_guard<std::mutex> lk(g_peer_mutex);
         if (gen != 0 && slot.generation != gen) return false;
+        closed = slot.generation;
         slot.clear();
         s = slot.take_handle();
     }
     slot.close_taken(s);
+    if (closed != 0)
+        for (const queued_message& m : slot.queue.take(closed))
+            if (m.resend) resend_elsewhere(m);
+    slot.queue.retire();
     return true;
 }
 
@@ -144,30 +196,68 @@ int peer_slots_in_use() {
     return n;
 }
 
-void send_identification(int index) {
+peer_ticket find_peer_ticket(int peer_id) {
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    for (int i = 0; i < kPeerSlots; i++)
+        if (g_peer_socks[i].in_use == 1 && g_peer_socks[i].peer_id == peer_id)
+            return {i, g_peer_socks[i].generation};
+    return {};
+}
+
+peer_ticket peer_ticket_of_slot(int index, int peer_id) {
+    if (index < 0 || index >= kPeerSlots) return {};
+    std::lock_guard<std::mutex> lk(g_peer_mutex);
+    const Cpeer_socket& slot = g_peer_socks[index];
+    if (slot.in_use != 1 || slot.peer_id != peer_id) return {};
+    return {index, slot.generation};
+}
+
+int queue_peer_message(peer_ticket t, const char* msg, int len, int command, bool resend) {
+    if (t.index < 0 || t.index >= kPeerSlots || len <= 0) return -1;
+    queued_message m;
+    m.bytes.assign(msg, msg + len);
+    m.from = kHeaderLen;
+    m.kind = send_kind_of(command);
+    m.command = command;
+    m.resend = resend;
+    return g_peer_socks[t.index].queue.push(
+        std::move(m), [&](queued_message& q) { return admit_to_slot(t.index, t.generation, q); });
+}
+
+int queue_peer_bulk(peer_ticket t, const char* msgs, int len, int ms) {
+    if (t.index < 0 || t.index >= kPeerSlots || len <= 0) return -1;
+    queued_message m;
+    m.bytes.assign(msgs, msgs + len);
+    m.from = len;
+    m.command = PEER_FILE_DATA;
+    return g_peer_socks[t.index].queue.push_waiting(
+        std::move(m), ms, [&](queued_message& q) { return admit_to_slot(t.index, t.generation, q); });
+}
+
+void send_identification(int index, uint64_t gen) {
     char msg[kHeaderLen + 11];
     std::snprintf(msg, sizeof(msg), "%4d:%4d:%4d:%4d:%10d", 0, 0, PEER_IDENTIFY, 10,
                   peer_my_user_id());
-    g_peer_socks[index].my_send_fixed_len(msg, kHeaderLen + 10);
+    queue_peer_message({index, gen}, msg, kHeaderLen + 10, PEER_IDENTIFY);
 }
 
 namespace {
-// Sends a built message on the first slot of peer_id. Returns the send result, or -1 when the
-// peer has no slot.
-int send_to_peer(int peer_id, const char* msg, int len, const char* who) {
-    int index = get_peer_sock_index(peer_id);
-    if (index < 0) {
+// Queues a built message on the first slot of peer_id. Returns 0, or -1 when the peer has no
+// open direct connection.
+int send_to_peer(int peer_id, int command, const char* msg, int len, const char* who) {
+    peer_ticket t = find_peer_ticket(peer_id);
+    if (t.index < 0) {
         if (who) log_line("could not find peer sock index in %s: peer_id=%d\r\n", who, peer_id);
         return -1;
     }
-    return g_peer_socks[index].my_send_fixed_len(msg, len);
+    return queue_peer_message(t, msg, len, command, command == PEER_KNOCK);
 }
 }  // namespace
 
 int general_command_to_peer(int peer_id, int command, int argument) {
     char msg[kHeaderLen + 1];
     build_header(msg, 0, argument, command, 0);
-    return send_to_peer(peer_id, msg, kHeaderLen, "general_command_to_peer");
+    return send_to_peer(peer_id, command, msg, kHeaderLen, "general_command_to_peer");
 }
 
 int general_str_command_to_peer(int peer_id, int command, int argument, const char* text) {
@@ -178,14 +268,14 @@ int general_str_command_to_peer(int peer_id, int command, int argument, const ch
         log_line("text too long in general_str_command_to_peer: peer_id=%d\r\n", peer_id);
         return -1;
     }
-    return send_to_peer(peer_id, msg, len, "general_str_command_to_peer");
+    return send_to_peer(peer_id, command, msg, len, "general_str_command_to_peer");
 }
 
 int general_buf_command_to_peer(int peer_id, int command, const void* bytes, int count) {
     std::vector<char> msg(kPeerBufBuilderSize);
     int len = build_message(msg.data(), kPeerBufBuilderSize, 0, 0, command, bytes, count);
     if (len < 0) return -1;
-    return send_to_peer(peer_id, msg.data(), len, nullptr);
+    return send_to_peer(peer_id, command, msg.data(), len, nullptr);
 }
 
 int connect_to_peer(int peer_id, const char* address) {
@@ -227,7 +317,7 @@ int connect_to_peer(int peer_id, const char* address) {
         slot.peer_id = peer_id;
         slot.id_sent = 1;
     }
-    send_identification(index);
+    send_identification(index, gen);
     g_poller_wakeup.signal();
     file_paths_changed();
     return 0;
@@ -243,25 +333,33 @@ int OnContactTextChat(int contact_id) {
 }
 
 void peer_keepalive_pass() {
-    std::vector<std::pair<int, uint64_t>> silent;
+    std::vector<std::pair<int, uint64_t>> silent, live;
     {
         std::lock_guard<std::mutex> lk(g_peer_mutex);
         for (int i = 0; i < kPeerSlots; i++) {
             Cpeer_socket& slot = g_peer_socks[i];
             if (slot.in_use != 1) continue;
-            if (++slot.idle_count > kPeerIdleLimit) silent.emplace_back(i, slot.generation);
+            if (++slot.idle_count > kPeerIdleLimit)
+                silent.emplace_back(i, slot.generation);
+            else
+                live.emplace_back(i, slot.generation);
         }
     }
-    for (auto [index, gen] : silent) close_peer_slot(index, gen);
+    for (auto [index, gen] : silent)
+        if (close_peer_slot(index, gen))
+            log_line("peer slot %d silent for %d passes, closing\r\n", index, kPeerIdleLimit + 1);
     char msg[kHeaderLen + 1];
     build_header(msg, 0, 0, PEER_KEEP_ALIVE, 0);
-    for (int i = 0; i < kPeerSlots; i++) {
-        bool live;
-        {
-            std::lock_guard<std::mutex> lk(g_peer_mutex);
-            live = g_peer_socks[i].in_use == 1;
+    for (auto [index, gen] : live) {
+        // A queue that has not moved for as long as a silent connection is tolerated belongs to
+        // a peer that stopped reading: closing it wakes its drainer.
+        if (g_peer_socks[index].queue.check_stall() > kPeerIdleLimit) {
+            log_line("send queue of peer slot %d stood still for %d passes, closing\r\n", index,
+                     kPeerIdleLimit + 1);
+            if (close_peer_slot(index, gen)) g_send_queue_totals.closed_stalled++;
+            continue;
         }
-        if (live) g_peer_socks[i].my_send_fixed_len(msg, kHeaderLen);
+        queue_peer_message({index, gen}, msg, kHeaderLen, PEER_KEEP_ALIVE);
     }
 }
 
@@ -362,7 +460,7 @@ void reader_thread(int index, uint64_t gen) {
                 identify = true;
             }
         }
-        if (identify) send_identification(index);
+        if (identify) send_identification(index, gen);
 
         // A peer that closed the connection ends the reader at once and frees the slot.
         used = kHeaderLen;
@@ -456,5 +554,7 @@ void stop_peer_service() {
     close_socket(g_listen_sock);
     g_listen_sock = -1;
     for (int i = 0; i < kPeerSlots; i++) close_peer_slot(i);
+    // Every connection is shut down, so no drainer is left waiting on a socket.
+    for (auto& slot : g_peer_socks) slot.queue.stop();
     g_readers.wait(10000);
 }

@@ -3,8 +3,11 @@
 // thread that sends 1001 every 10 s and closes connections silent for more than 6 passes.
 //
 // Threads: the listener, the poller, the keep-alive thread and one reader per connection run for
-// the life of the peer service (start_peer_service .. stop_peer_service). Any thread may send on a
-// slot (the base class's send lock serialises sends). The peer fields of every slot are guarded by
+// the life of the peer service (start_peer_service .. stop_peer_service). Any thread may send to a
+// slot, and does so by putting the message on the slot's send queue: only the slot's drainer
+// writes its socket, so no sender ever waits for a peer that does not read. A send names the
+// slot's generation, taken with the index under g_peer_mutex, and is queued only while the slot
+// still has it; the drainer writes it only while the slot holds the same handle. The peer fields of every slot are guarded by
 // g_peer_mutex, which is never held across socket I/O. A slot carries a generation number that
 // changes whenever the slot is cleared or taken, so a reader whose connection was closed and whose
 // slot was reused can tell, and leaves the new owner alone.
@@ -12,6 +15,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "peer/send_queue.h"
 #include "peer/slot_fields.h"
 #include "protocol/link_socket.h"
 
@@ -27,7 +31,7 @@ constexpr int kPeerMaxReaders = 2 * kPeerSlots;
 
 class Cpeer_socket : public Clink_socket, public slot_fields {
 public:
-    Cpeer_socket() { clear(); }
+    Cpeer_socket();
     // Closes the socket and clears the peer fields.
     int my_close() override;
     // Clears the peer fields (not the socket). Caller holds g_peer_mutex.
@@ -36,6 +40,7 @@ public:
     int peer_id = 0;
     int id_sent = 0;
     int reserved2 = 0;
+    Csend_queue queue;
 };
 
 extern Cpeer_socket g_peer_socks[kPeerSlots];
@@ -60,8 +65,26 @@ int general_command_to_peer(int peer_id, int command, int argument);
 int general_str_command_to_peer(int peer_id, int command, int argument, const char* text);
 int general_buf_command_to_peer(int peer_id, int command, const void* bytes, int count);
 
-// Sends the identification command 200 on slot index.
-void send_identification(int index);
+// A direct connection as a sender names it: the slot and the generation it had when looked up.
+struct peer_ticket {
+    int index = -1;
+    uint64_t generation = 0;
+};
+// The first direct connection of peer_id (index -1 when it has none).
+peer_ticket find_peer_ticket(int peer_id);
+// Slot index while it belongs to peer_id (index -1 otherwise).
+peer_ticket peer_ticket_of_slot(int index, int peer_id);
+// Queues a whole message (header and plain body) on the ticket's connection, to be scrambled
+// and written by its drainer. Returns 0, or -1 when the slot no longer has the ticket's
+// generation or no open connection. A message marked resend goes through the slave server (or,
+// for a chat line, as a datagram) if its connection closes before writing it.
+int queue_peer_message(peer_ticket t, const char* msg, int len, int command, bool resend = false);
+// Queues messages that are framed and scrambled already (file blocks), waiting up to ms for
+// room in the queue. 0, -1 as above, -2 when no room came.
+int queue_peer_bulk(peer_ticket t, const char* msgs, int len, int ms);
+
+// Sends the identification command 200 on slot index of generation gen.
+void send_identification(int index, uint64_t gen);
 
 // Closes slot index if it still belongs to generation gen (0: any). Returns true when closed.
 bool close_peer_slot(int index, uint64_t gen = 0);
@@ -69,7 +92,9 @@ bool close_peer_slot(int index, uint64_t gen = 0);
 // Closes the direct connections to peer_id (0: every connection), in use or being connected.
 void close_peer_connections(int peer_id);
 
-// One keep-alive pass (the thread runs one every 10 s; tests call it directly).
+// One keep-alive pass (the thread runs one every 10 s; tests call it directly). It only queues:
+// a connection whose queue has stood still (see Csend_queue::check_stall) for more than
+// kPeerIdleLimit passes is closed, as is one that has been silent that long.
 void peer_keepalive_pass();
 
 // Takes a slot for a new connection (first free, else evicts the earliest-taken) and closes the

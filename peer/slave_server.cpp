@@ -69,18 +69,64 @@ void clear_route(peer_slave_server& r) {
 void close_slave_slot(int index, uint64_t gen) {
     Cpeer_socket_indirect& slot = g_slave_socks[index];
     socket_t s;
+    uint64_t closed;
     {
         std::lock_guard<std::mutex> lk(g_slave_mutex);
         if (gen != 0 && slot.generation != gen) return;
+        closed = slot.generation;
         slot.clear();
         s = slot.take_handle();
     }
     slot.close_taken(s);
+    if (closed != 0) slot.queue.take(closed);
+    slot.queue.retire();
 }
+
+int write_queued(void* context, queued_message& m) {
+    auto* slot = static_cast<Cpeer_socket_indirect*>(context);
+    return slot->send_on_handle(m.serial, m.bytes.data(), static_cast<int>(m.bytes.size()), m.from);
+}
+
+// On the drainer: the slave server is gone (unless the slot moved on meanwhile), and so are the
+// routes through it.
+void queued_write_failed(void* context, queued_message& m) {
+    auto* slot = static_cast<Cpeer_socket_indirect*>(context);
+    int index = static_cast<int>(slot - g_slave_socks);
+    char address[kSlaveAddressKept + 1] = "";
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        if (slot->generation != m.generation) return;
+        copy_text(address, slot->slave_address);
+    }
+    log_line("send through slave server %s failed, peer_id:%d\r\n", address, m.peer_id);
+    reset_one_peer_connect_to_slave_server_info(address);
+    close_slave_slot(index, m.generation);
+}
+
+// Queues m on connection index while it has generation gen and an open connection. 0 or -1
+// (-2 when a bulk message found no room within wait_ms).
+int queue_on_slot(int index, uint64_t gen, queued_message m, int wait_ms = -1) {
+    auto admit = [index, gen](queued_message& q) {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        const Cpeer_socket_indirect& slot = g_slave_socks[index];
+        if (slot.in_use != 1 || slot.generation != gen || slot.connecting || slot.sock == 0)
+            return false;
+        q.generation = gen;
+        q.serial = slot.handle_serial();
+        return true;
+    };
+    Csend_queue& queue = g_slave_socks[index].queue;
+    return wait_ms < 0 ? queue.push(std::move(m), admit)
+                       : queue.push_waiting(std::move(m), wait_ms, admit);
+}
+
+// The first usable connection that routes to peer_id, with its generation, or -1.
+int find_peer_slave_ticket(int peer_id, uint64_t* gen);
 }  // namespace
 
 Cpeer_socket_indirect::Cpeer_socket_indirect() {
     copy_text(name, "slave_server");
+    queue.set_callbacks(write_queued, queued_write_failed, this);
     // A slave server that refuses a send is dropped at once (its routes go with it) instead of
     // holding the sender in the base class's retry loop; an unknown host is a log line, not a box.
     retry_on_error = 0;
@@ -111,22 +157,16 @@ void clear_slave_tables() {
 }
 
 namespace {
-// Sends the registration frame (tick 0, our id, receiver 0, no payload) on slot index of
-// generation gen. A failed send means the slave server is gone: the slot and every route through
+// Queues the registration frame (tick 0, our id, receiver 0, no payload) on slot index of
+// generation gen. A failed write means the slave server is gone: the slot and every route through
 // it are dropped.
 void send_registration(int index, uint64_t gen) {
     char frame[kOuterHeaderLen + 1];
     std::snprintf(frame, sizeof(frame), "%12d:%10d:%10d:%10d:", 0, peer_my_user_id(), 0, 0);
-    char address[kSlaveAddressKept + 1];
-    {
-        std::lock_guard<std::mutex> lk(g_slave_mutex);
-        if (g_slave_socks[index].generation != gen) return;
-        copy_text(address, g_slave_socks[index].slave_address);
-    }
-    if (g_slave_socks[index].my_send_fixed_len_from(frame, kOuterHeaderLen, kOuterHeaderLen) < 0) {
-        reset_one_peer_connect_to_slave_server_info(address);
-        close_slave_slot(index, gen);
-    }
+    queued_message m;
+    m.bytes.assign(frame, frame + kOuterHeaderLen);
+    m.from = kOuterHeaderLen;
+    queue_on_slot(index, gen, std::move(m));
 }
 }  // namespace
 
@@ -284,17 +324,26 @@ int find_slave_server_index(const char* address) {
 }
 
 int find_peer_slave_sock(int peer_id) {
+    uint64_t gen;
+    return find_peer_slave_ticket(peer_id, &gen);
+}
+
+namespace {
+int find_peer_slave_ticket(int peer_id, uint64_t* gen) {
     std::lock_guard<std::mutex> lk(g_slave_mutex);
     // Only a connection that is up counts: a slot still connecting, or whose connect failed, is
     // no route, and the next route of the peer (or the next path) is tried instead.
     for (const auto& r : g_peer_slave_servers) {
         if (r.in_use != 1 || r.peer_id != peer_id) continue;
         int index = find_slave_index_locked(r.slave_server_addr);
-        if (index >= 0 && g_slave_socks[index].connecting == 0 && g_slave_socks[index].sock != 0)
+        if (index >= 0 && g_slave_socks[index].connecting == 0 && g_slave_socks[index].sock != 0) {
+            *gen = g_slave_socks[index].generation;
             return index;
+        }
     }
     return -1;
 }
+}  // namespace
 
 void refresh_peer_slave_server(int peer_id, const char* address) {
     std::lock_guard<std::mutex> lk(g_slave_mutex);
@@ -326,41 +375,31 @@ int peer_slave_socks_in_use() {
 // ---- senders --------------------------------------------------------------------------------
 
 namespace {
-// Puts the outer header in front of payload and sends both on connection index, scrambling the
-// payload as one unit. Returns 0, or -1 when the send failed: the connection is gone, and so are
-// the routes through it, so the caller tries the next path.
-int send_relayed(int index, int peer_id, const char* payload, int payload_len) {
-    char address[kSlaveAddressKept + 1];
-    uint64_t gen;
-    {
-        std::lock_guard<std::mutex> lk(g_slave_mutex);
-        copy_text(address, g_slave_socks[index].slave_address);
-        gen = g_slave_socks[index].generation;
-    }
-    char small[kOuterHeaderLen + kHeaderLen + kSlaveBufLimit + 1];
-    std::vector<char> large;
-    char* msg = small;
-    if (payload_len > kHeaderLen + kSlaveBufLimit) {
-        large.resize(static_cast<size_t>(kOuterHeaderLen + payload_len + 1));
-        msg = large.data();
-    }
-    build_outer_header(msg, outer_tick_field(get_tick_count()), peer_my_user_id(), peer_id,
-                       payload_len);
-    std::memcpy(msg + kOuterHeaderLen, payload, static_cast<size_t>(payload_len));
-    if (g_slave_socks[index].my_send_fixed_len_from(msg, kOuterHeaderLen + payload_len,
-                                                    kOuterHeaderLen) >= 0)
-        return 0;
-    log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
-    reset_one_peer_connect_to_slave_server_info(address);
-    close_slave_slot(index, gen);
+// Puts the outer header in front of payload and queues both on connection index of generation
+// gen, the payload to be scrambled as one unit. Returns 0, or -1 when the connection is no longer
+// there, so the caller tries the next path.
+int send_relayed(int index, uint64_t gen, int peer_id, int command, const char* payload,
+                 int payload_len) {
+    queued_message m;
+    m.bytes.resize(static_cast<size_t>(kOuterHeaderLen + payload_len + 1));
+    build_outer_header(m.bytes.data(), outer_tick_field(get_tick_count()), peer_my_user_id(),
+                       peer_id, payload_len);
+    m.bytes.pop_back();
+    std::memcpy(m.bytes.data() + kOuterHeaderLen, payload, static_cast<size_t>(payload_len));
+    m.from = kOuterHeaderLen;
+    m.kind = send_kind_of(command);
+    m.command = command;
+    m.peer_id = peer_id;
+    if (queue_on_slot(index, gen, std::move(m)) == 0) return 0;
+    log_line("send through slave server failed, peer_id:%d\r\n", peer_id);
     return -1;
 }
 
-int send_command_relayed(int index, int peer_id, int command, int board_num, const void* body,
-                         int count) {
+int send_command_relayed(int index, uint64_t gen, int peer_id, int command, int board_num,
+                         const void* body, int count) {
     char payload[kHeaderLen + kSlaveBufLimit + 1];
     build_message(payload, sizeof(payload), 0, board_num, command, body, count);
-    return send_relayed(index, peer_id, payload, kHeaderLen + count);
+    return send_relayed(index, gen, peer_id, command, payload, kHeaderLen + count);
 }
 }  // namespace
 
@@ -375,21 +414,27 @@ int frame_relayed_in_place(char* message, int peer_id, int command, int count) {
 }
 
 int send_framed_through_slave_server(int peer_id, const char* messages, int length) {
-    int index = find_peer_slave_sock(peer_id);
+    uint64_t gen = 0;
+    int index = find_peer_slave_ticket(peer_id, &gen);
     if (index < 0) {
         log_line("could not find peer slave sock, peer_id:%d\r\n", peer_id);
         return -1;
     }
+    if (length <= 0) return -1;
     char address[kSlaveAddressKept + 1];
-    uint64_t gen;
     {
         std::lock_guard<std::mutex> lk(g_slave_mutex);
         copy_text(address, g_slave_socks[index].slave_address);
-        gen = g_slave_socks[index].generation;
     }
+    queued_message m;
+    m.bytes.assign(messages, messages + length);
+    m.from = length;
+    m.command = PEER_FILE_DATA;
+    m.peer_id = peer_id;
     // A relay that has gone would swallow the message without a failure: then it is a failed send,
     // and the caller takes its next way.
-    if (!g_slave_socks[index].peer_gone() && g_slave_socks[index].send_raw(messages, length) >= 0)
+    if (!g_slave_socks[index].peer_gone() &&
+        queue_on_slot(index, gen, std::move(m), kSlaveBulkWaitMs) == 0)
         return 0;
     log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
     reset_one_peer_connect_to_slave_server_info(address);
@@ -399,7 +444,8 @@ int send_framed_through_slave_server(int peer_id, const char* messages, int leng
 
 int general_str_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
                                                      const char* text) {
-    int index = find_peer_slave_sock(peer_id);
+    uint64_t gen = 0;
+    int index = find_peer_slave_ticket(peer_id, &gen);
     if (index < 0) {
         log_line("could not find peer slave sock, peer_id:%d\r\n", peer_id);
         return -1;
@@ -409,13 +455,14 @@ int general_str_command_to_peer_through_slave_server(int peer_id, int command, i
         log_line("string length > 1000 in general_str_command_to_peer_through_slave_server\r\n");
         return -1;
     }
-    return send_command_relayed(index, peer_id, command, board_num, text ? text : "",
+    return send_command_relayed(index, gen, peer_id, command, board_num, text ? text : "",
                                 static_cast<int>(len));
 }
 
 int general_buf_command_to_peer_through_slave_server(int peer_id, int command, int board_num,
                                                      const void* bytes, int count) {
-    int index = find_peer_slave_sock(peer_id);
+    uint64_t gen = 0;
+    int index = find_peer_slave_ticket(peer_id, &gen);
     if (index < 0) {
         log_line("could not find peer slave sock, peer_id:%d\r\n", peer_id);
         return -1;
@@ -425,11 +472,12 @@ int general_buf_command_to_peer_through_slave_server(int peer_id, int command, i
         return -1;
     }
     if (count < 0) return -1;
-    return send_command_relayed(index, peer_id, command, board_num, bytes, count);
+    return send_command_relayed(index, gen, peer_id, command, board_num, bytes, count);
 }
 
 int general_buf_to_peer_through_slave_server(int peer_id, const void* message, int length) {
-    int index = find_peer_slave_sock(peer_id);
+    uint64_t gen = 0;
+    int index = find_peer_slave_ticket(peer_id, &gen);
     if (index < 0) {
         log_line(
             "could not find peer slave sock in general_buf_to_peer_through_slave_server, "
@@ -442,7 +490,10 @@ int general_buf_to_peer_through_slave_server(int peer_id, const void* message, i
         return -1;
     }
     if (length <= 0) return -1;
-    return send_relayed(index, peer_id, static_cast<const char*>(message), length);
+    const char* msg = static_cast<const char*>(message);
+    msg_header h;
+    int command = length >= kHeaderLen && parse_header(msg, &h) == 0 ? h.command : 0;
+    return send_relayed(index, gen, peer_id, command, msg, length);
 }
 
 // ---- keep-alive -----------------------------------------------------------------------------
@@ -451,11 +502,23 @@ void slave_keepalive_pass() {
     relay_aging_pass();
     for (int i = 0; i < kSlaveSlots; i++) {
         uint64_t gen;
+        char address[kSlaveAddressKept + 1];
         {
             std::lock_guard<std::mutex> lk(g_slave_mutex);
             const Cpeer_socket_indirect& slot = g_slave_socks[i];
             if (slot.in_use != 1 || slot.connecting) continue;
             gen = slot.generation;
+            copy_text(address, slot.slave_address);
+        }
+        // A slave server that has stopped reading is dropped, with its routes, once its queue
+        // has stood still for as long as a silent route is kept.
+        if (g_slave_socks[i].queue.check_stall() > kSlaveIdleLimit) {
+            log_line("send queue of slave server %s stood still for %d passes, closing\r\n",
+                     address, kSlaveIdleLimit + 1);
+            reset_one_peer_connect_to_slave_server_info(address);
+            close_slave_slot(i, gen);
+            g_send_queue_totals.closed_stalled++;
+            continue;
         }
         send_registration(i, gen);
     }
@@ -606,6 +669,8 @@ void stop_slave_service() {
     if (g_route_keepalive.joinable()) g_route_keepalive.join();
     g_jobs.wait(15000);
     for (int i = 0; i < kSlaveSlots; i++) close_slave_slot(i, 0);
+    // Every connection is shut down, so no drainer is left waiting on a socket.
+    for (auto& slot : g_slave_socks) slot.queue.stop();
     g_readers.wait(10000);
 }
 

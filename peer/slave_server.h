@@ -20,6 +20,7 @@
 #include <mutex>
 
 #include "platform/thread.h"
+#include "peer/send_queue.h"
 #include "peer/slot_fields.h"
 #include "protocol/link_socket.h"
 
@@ -32,6 +33,8 @@ constexpr int kSlaveKeepAliveMs = 10000;
 constexpr int kSlaveIdleLimit = 6;
 constexpr int kSlaveWantedConnections = 5;  // fewer in use: connect_to_peer asks for more (460)
 constexpr int kPeerServerTextLimit = 1000;
+// How long a bulk sender waits for room in a connection's send queue.
+constexpr int kSlaveBulkWaitMs = 15000;
 
 class Cpeer_socket_indirect : public Clink_socket, public slot_fields {
 public:
@@ -45,6 +48,9 @@ public:
     int id_sent = 0;
     char slave_address[128];
     int connecting = 0;  // a connect attempt is running; the keep-alive pass leaves the slot alone
+    // Every send on the connection goes through it (see send_queue.h); a message is queued only
+    // while the slot has the generation the sender looked up, and written only on that handle.
+    Csend_queue queue;
 };
 
 struct peer_slave_server {

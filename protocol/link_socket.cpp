@@ -1,6 +1,7 @@
 #include "protocol/link_socket.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/debug_log.h"
 #include "platform/message_box.h"
@@ -241,6 +242,44 @@ int Clink_socket::send_scrambled(const char* data, int length, int from) {
     last_send_tick = get_tick_count();
     if (from < length) xor_scramble(copy + from, length - from);
     return send_raw(copy, length);
+}
+
+int Clink_socket::send_on_handle(uint64_t serial, const char* data, int length, int from) {
+    if (length <= 0) return -1;
+    std::vector<char> copy;
+    if (from < length) {
+        if (length > kMaxSendLen) {
+            log_line("len:%d > 20000 in my_send_fixed_len\r\n", length);
+            length = kMaxSendLen;
+        }
+        copy.assign(data, data + length);
+        if (from < 0) from = 0;
+        xor_scramble(copy.data() + from, length - from);
+        data = copy.data();
+    }
+    while (!lock_for(send_lock, kSendLockWaitMs))
+        log_line("send lock wait timed out in send_on_handle (%s), waiting on\n", name);
+    last_send_tick = get_tick_count();
+    int sent = 0;
+    while (sent < length) {
+        long r = -1;
+        {
+            // Held shared, the handle cannot be closed under the send; closing shuts it down
+            // first, which ends a send that waits for room.
+            std::shared_lock<std::shared_mutex> fd(m_fd_lock);
+            // The handle before the serial: a matching serial then vouches for the handle read.
+            socket_t s = sock.load();
+            if (s != 0 && m_handle_serial.load() == serial) r = send_bytes(s, data + sent, length - sent);
+        }
+        if (r <= 0) {
+            send_lock.unlock();
+            return -1;
+        }
+        sent += static_cast<int>(r);
+    }
+    last_send_tick = get_tick_count();
+    send_lock.unlock();
+    return length;
 }
 
 bool Clink_socket::peer_gone() {

@@ -62,6 +62,13 @@ public:
     // Sends length bytes exactly as given (no scrambling): proxy handshakes. Returns the count
     // sent or a negative value.
     int send_raw(const char* data, int length);
+    // Changes whenever the connection's handle is taken away (see take_handle).
+    uint64_t handle_serial() const { return m_handle_serial.load(); }
+    // The writer of a connection's send queue: sends the whole message (scrambled from `from` on,
+    // as my_send_fixed_len_from does) while the connection still holds the handle of serial, else
+    // fails. A failure is returned, never retried, and the connection is left for its owner to
+    // close. Returns length or -1.
+    int send_on_handle(uint64_t serial, const char* data, int length, int from);
     // True when the other side has closed the connection, or none is open (see peer_has_closed).
     bool peer_gone();
     int set_buffer_sizes();

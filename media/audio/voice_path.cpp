@@ -53,17 +53,6 @@ uint32_t body_crc(const void* p, int n) {
     return static_cast<uint32_t>(crc32(0L, static_cast<const Bytef*>(p), static_cast<uInt>(n)));
 }
 
-// The direct connection of a peer and the slot's generation, or -1.
-int find_peer_sock(int peer_id, uint64_t* gen) {
-    std::lock_guard<std::mutex> lk(g_peer_mutex);
-    for (int i = 0; i < kPeerSlots; i++)
-        if (g_peer_socks[i].in_use == 1 && g_peer_socks[i].peer_id == peer_id) {
-            *gen = g_peer_socks[i].generation;
-            return i;
-        }
-    return -1;
-}
-
 // Through the slave-server relay; counts what the relay refuses or cannot carry.
 void send_relayed(int peer_id, const char* msg, int len) {
     if (general_buf_to_peer_through_slave_server(peer_id, msg, len) >= 0) {
@@ -153,15 +142,15 @@ int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int acti
                   deflated + kQualityFieldLen, 0);
     std::memcpy(msg, head, kHeaderLen + kQualityFieldLen);
     const int total = kHeaderLen + kQualityFieldLen + deflated;
+    // Each send only queues the buffer on the listener's connection: a listener that stops
+    // reading loses its oldest buffers and holds up nobody else.
     for (int p : peers) {
-        uint64_t gen = 0;
-        int index = find_peer_sock(p, &gen);
-        if (index < 0) {
+        peer_ticket t = find_peer_ticket(p);
+        if (t.index < 0) {
             log_line(
                 "failed to find peer sock in do_talk_send_data_dct_z_to_peers, peer_id:%d.\r\n", p);
             send_relayed(p, msg, total);
-        } else if (g_peer_socks[index].my_send_fixed_len(msg, total) <= 0) {
-            close_peer_slot(index, gen);
+        } else if (queue_peer_message(t, msg, total, PEER_TALK_DATA) < 0) {
             send_relayed(p, msg, total);
         }
         count_voice(g_voice_counters.sent_data);

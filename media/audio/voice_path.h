@@ -3,7 +3,9 @@
 // or through the peer's slave-server relay; received talk data is inflated, decoded and queued for
 // the player bound to the speaker, when the session's peer-audio switch is on.
 //
-// Threads: sending runs on the capture thread, receiving on the peer receive threads. The switches
+// Threads: sending runs on the capture thread, receiving on the peer receive threads. Sending
+// only puts each message on its connection's send queue (peer/send_queue.h), so a listener that
+// stops reading never holds up the capture or the other listeners. The switches
 // are read from the chat sessions (their own lock); level samples reach the front end as posted
 // notifications, ten per buffer.
 #pragma once

@@ -5,7 +5,9 @@
 // the picture in its chat session and posts the peer-picture notice to the chat window.
 //
 // Threads: the handlers run on the peer receive thread that carried the command; the timer runs
-// on its own thread. Nothing here holds a lock across socket I/O.
+// on its own thread. Nothing here holds a lock across socket I/O, nor writes a socket: the
+// senders queue on the connection (peer/send_queue.h), where a watcher that stops reading loses
+// whole frames, oldest first, past two waiting.
 #pragma once
 #include <cstdint>
 #include <string>

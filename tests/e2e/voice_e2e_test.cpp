@@ -1,8 +1,13 @@
 // Voice calls between headless clients with file devices: the talker's microphone reads a
 // speech-like signal with pauses, each listener's player writes what it plays to a file, and the
 // file must hold, in order, exactly the decoded buffers of the talker's encoded sound.
+#include <signal.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 #include <functional>
 #include <string>
@@ -244,6 +249,58 @@ TEST_F(VoiceE2E, ThroughARelayEveryBufferThatFitsArrivesAndTheOthersAreCounted) 
     std::string why;
     int n = run_length(out, m_expected, fits_relay, &why);
     EXPECT_EQ(n, sent - refused - failed) << why;
+}
+
+TEST_F(VoiceE2E, AStoppedListenerHoldsUpNobodyAndIsClosedAfterTheSilenceLimit) {
+    write_signal();
+    start_server(testsupport::loopback_host(1));
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann", talker_flags());
+    child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob", listener_flags("bob"));
+    child_process& cat = client(testsupport::loopback_host(1), testsupport::loopback_host(4), "cat", listener_flags("cat"));
+    int ann_id = register_and_login(ann, "ann@example.org", "ann");
+    int bob_id = register_and_login(bob, "bob@example.org", "bob");
+    int cat_id = register_and_login(cat, "cat@example.org", "cat");
+    befriend(ann, ann_id, bob, bob_id, "bob@example.org");
+    befriend(ann, ann_id, cat, cat_id, "cat@example.org");
+    const std::string ann_s = std::to_string(ann_id);
+    for (child_process* c : {&bob, &cat}) {
+        c->write_line("listen " + ann_s + " on");
+        ASSERT_FALSE(c->wait_line({"\"ok\":\"listen\""}).empty());
+    }
+    ann.write_line("talk " + std::to_string(bob_id) + " on");
+    ann.write_line("talk " + std::to_string(cat_id) + " on");
+    ASSERT_GE(wait_stat(cat, "received_data", 5), 5);
+    ASSERT_GE(wait_stat(bob, "received_data", 5), 5);
+
+    // Cat's process hangs while its kernel keeps the connection up. Ann's keep-alive closes it
+    // once it has been silent too long, and Bob hears every buffer meanwhile.
+    ASSERT_EQ(kill(cat.pid(), SIGSTOP), 0);
+    const std::string ann_log = m_dir + "/ann/dbg_log.txt";
+    auto closed = [&] {
+        std::ifstream f(ann_log);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        return ss.str().find("passes, closing") != std::string::npos;
+    };
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(150);
+    // The keep-alive runs every 10 s and tolerates six silent passes: nothing announces the
+    // close but the log, which is read again twice a second.
+    while (!closed() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(closed()) << "the stopped listener's connection was not closed";
+    ann.write_line("talk " + std::to_string(bob_id) + " off");
+    ann.write_line("talk " + std::to_string(cat_id) + " off");
+    ASSERT_FALSE(ann.wait_line({"\"ok\":\"talk\"", "\"my_audio\":false"}).empty());
+    ASSERT_EQ(kill(cat.pid(), SIGCONT), 0);
+    cat.kill_now();
+
+    std::vector<uint8_t> out = settled_output(bob, output_of("bob", ann_id));
+    std::string why;
+    int n = run_length(out, m_expected, any_active, &why);
+    EXPECT_GT(n, 0) << why;
+    EXPECT_EQ(stat(bob, "received_data") - stat(bob, "dropped"), stat(bob, "queued"));
+    // The run above has no gap: no buffer was lost behind Cat's connection, over a minute of talk.
+    EXPECT_GE(n, 200);
 }
 
 }  // namespace
