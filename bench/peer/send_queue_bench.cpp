@@ -36,8 +36,7 @@ constexpr int kBuffers = 600;
 
 class quiet_main : public notify_target {
 public:
-    void post(int, intptr_t, intptr_t) override {}
-    void send(int, intptr_t, intptr_t) override {}
+    void post(int, intptr_t, intptr_t, note_payload = {}) override {}
 };
 
 struct listener_peer {
