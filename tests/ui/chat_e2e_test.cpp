@@ -121,15 +121,8 @@ private slots:
         answerer.start();
         dlg->sign_in(QStringLiteral("alice@example.com"), QStringLiteral("demo1234"), false, false);
         QVERIFY(QTest::qWaitFor([&] { return g_logged_in.load() == 1; }, kLong));
-        int bob_id = -1;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                for (const auto& c : contacts_snapshot())
-                    if (std::string(c.email) == "bob@example.com" && c.presence == PS_ONLINE)
-                        bob_id = c.contact_id;
-                return bob_id > 0;
-            },
-            kLong));
+        int bob_id = wait_contact_online("bob@example.com", kLong);
+        QVERIFY(bob_id > 0);
         QVERIFY(!child_line(bob, {"\"w\":" + std::to_string(alice), "\"presence_text\":\"Online\""})
                      .empty());
         const std::string a = std::to_string(alice);

@@ -109,15 +109,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(dlg));
         dlg->sign_in(QStringLiteral("alice@example.com"), QStringLiteral("demo1234"), false, false);
         QVERIFY(QTest::qWaitFor([&] { return g_logged_in.load() == 1; }, kLong));
-        int bob_id = -1;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                for (const auto& c : contacts_snapshot())
-                    if (std::string(c.email) == "bob@example.com" && c.presence == PS_ONLINE)
-                        bob_id = c.contact_id;
-                return bob_id > 0;
-            },
-            kLong));
+        int bob_id = wait_contact_online("bob@example.com", kLong);
+        QVERIFY(bob_id > 0);
         QVERIFY(!child_line(bob, {"\"w\":" + a, "\"presence_text\":\"Online\""}).empty());
 
         // Bob offers the file; alice's question opens and stays unanswered.

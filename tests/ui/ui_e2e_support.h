@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/debug_log.h"
+#include "protocol/tables.h"
 #include "tests/e2e/child_process.h"
 
 // Waits for a line of the child without holding the GUI thread's event loop. Returns the line,
@@ -26,6 +27,19 @@ inline std::string child_line(child_process& c, const std::vector<std::string>& 
 // True once the server said it takes connections.
 inline bool server_listening(child_process& server, int ms = 20000) {
     return !child_line(server, {"parlo-server listening on"}, ms).empty();
+}
+
+// The id of the contact with this e-mail once the tables show it Online, or -1 after ms.
+inline int wait_contact_online(const char* email, int ms) {
+    int id = -1;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const auto& c : contacts_snapshot())
+                if (std::string(c.email) == email && c.presence == PS_ONLINE) id = c.contact_id;
+            return id > 0;
+        },
+        ms);
+    return id;
 }
 
 // The test program's main: the offscreen platform unless one is chosen, one test object.

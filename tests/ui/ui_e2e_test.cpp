@@ -141,15 +141,8 @@ private slots:
             [&] { return dlg->tray_tip() == QStringLiteral("Vorlane Messenger (Online)"); },
             20000));
         QCOMPARE(dlg->link(CParloDlg::LINK_STATUS)->text(), QStringLiteral("OnLine"));
-        int bob_id = -1;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                for (const auto& c : contacts_snapshot())
-                    if (std::string(c.email) == "bob@example.com" && c.presence == PS_ONLINE)
-                        bob_id = c.contact_id;
-                return bob_id > 0;
-            },
-            20000));
+        int bob_id = wait_contact_online("bob@example.com", 20000);
+        QVERIFY(bob_id > 0);
         QVERIFY(!child_line(bob, {"\"w\":" + std::to_string(alice), "\"presence_text\":\"Online\""},
                             20000)
                      .empty());
