@@ -33,7 +33,6 @@
 #include "ui/contacts/contact_menus.h"
 #include "ui/contacts/contact_panel.h"
 #include "ui/contacts/contact_tree.h"
-#include "ui/contacts/notification_order.h"
 #include "ui/contacts/ui_asker.h"
 #include "ui/skin/controls.h"
 #include "ui/dialogs/add_group_dialog.h"
@@ -83,7 +82,6 @@ class ContactsE2E : public QObject {
     CMyTreeCtrl* m_tree = new CMyTreeCtrl(&m_window);
     CContactPanel m_panel{direct_runner(m_controller), m_tree, &m_window};
     session_questions m_questions{direct_runner(m_controller), &m_window};
-    notification_order m_order;
     std::vector<int> m_seen;
     std::vector<std::string> m_texts;
     queued_dispatcher m_dispatcher{[this](int n, intptr_t w, intptr_t l) {
@@ -146,7 +144,7 @@ private slots:
         start_peer_networking(true);
         m_hk.start(get_tick_count());
         connect(&m_pump, &QTimer::timeout, this, [this] {
-            m_order.pump([this] { return m_dispatcher.run_pending(); });
+            m_dispatcher.run_pending();
             m_hk.tick(get_tick_count());
         });
         m_pump.start(20);

@@ -13,7 +13,6 @@
 #include "ui/contacts/contact_menus.h"
 #include "ui/contacts/contact_panel.h"
 #include "ui/contacts/contact_tree.h"
-#include "ui/contacts/notification_order.h"
 #include "ui/contacts/ui_asker.h"
 
 namespace {
@@ -144,25 +143,6 @@ private slots:
         seen = nullptr;
         QApplication::sendEvent(f.tree->viewport(), &ev);
         QVERIFY(!seen);
-    }
-
-    void notifications_wait_for_an_open_question() {
-        notification_order order;
-        std::vector<std::string> seen;
-        queued_dispatcher* self = nullptr;
-        queued_dispatcher d([&](int n, intptr_t, intptr_t) {
-            seen.push_back("begin " + std::to_string(n));
-            if (n == 1) {
-                // The question's own event loop wakes the pump for a later notification.
-                self->post(2, 0, 0);
-                order.pump([&] { return self->run_pending(); });
-            }
-            seen.push_back("end " + std::to_string(n));
-        });
-        self = &d;
-        d.post(1, 0, 0);
-        order.pump([&] { return d.run_pending(); });
-        QCOMPARE(seen, std::vector<std::string>({"begin 1", "end 1", "begin 2", "end 2"}));
     }
 };
 
