@@ -110,7 +110,8 @@ private slots:
         QVERIFY2(gui_worst < kStallLimitMs, "the GUI event loop stalled");
         QVERIFY2(session_worst.load() < kStallLimitMs, "the session queue stalled");
         QCOMPARE(d.questions().open_count(), 1);  // still waiting for the user
-        d.stop();
+        d.stop_windows();
+        d.stop_session();
         destroy_chat_windows();
     }
 };

@@ -2,7 +2,9 @@
 // parlo-server and parlo-cli as child processes.
 #pragma once
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -52,3 +54,40 @@ int run_ui_e2e(int argc, char** argv) {
     close_debug_log();
     return r;
 }
+
+// Measures the longest time the GUI thread's event loop did not run a 5 ms timer.
+class loop_watchdog {
+public:
+    loop_watchdog() {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            qint64 gap = m_clock.restart();
+            if (gap > m_longest) m_longest = gap;
+        });
+    }
+    void start() {
+        m_longest = 0;
+        m_clock.start();
+        m_timer.start();
+    }
+    // The time since the last turn counts too.
+    void stop() {
+        qint64 gap = m_clock.elapsed();
+        if (gap > m_longest) m_longest = gap;
+        m_timer.stop();
+    }
+    qint64 longest() const { return m_longest; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
+// At exit the GUI thread is not to wait more than half a second in all (more under the
+// address sanitizer, which slows the windows' destruction several times).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 kShutdownStallLimitMs = 1500;
+#else
+constexpr qint64 kShutdownStallLimitMs = 500;
+#endif

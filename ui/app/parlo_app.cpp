@@ -1,6 +1,7 @@
 #include "ui/app/parlo_app.h"
 
 #include <QApplication>
+#include <QWidget>
 #include <cstdlib>
 
 #include "peer/peer_service.h"
@@ -82,19 +83,24 @@ int CParloApp::run() {
 uint32_t CParloApp::shutdown(uint32_t wait_ms) {
     uint32_t begin = get_tick_count();
     if (!m_dlg) return 0;
-    m_dlg->hide();
-    // Every home server learns that this user went offline; the threads that tell them are
-    // waited for, but never longer than wait_ms.
-    // A session thread waiting for a dialog gets its default answer; then it tells the servers
-    // (when signed in), waits a bounded time for the controller's workers and ends.
+    // Every window goes at once (the chat windows, notices and questions too).
+    for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
+    // A session thread waiting for a dialog gets its default answer; nothing more is shown.
     stop_gui_calls();
     close_notices();
-    m_dlg->stop();
-    if (!wait_for_jobs(wait_ms))
-        log_line("shutdown: %d job threads still running\r\n", running_jobs());
-    if (m_teardown) m_teardown();
-    if (m_networking) stop_peer_networking();
-    if (m_session) session_stop();
+    m_dlg->stop_windows();
+    // The rest waits: every home server learns that this user went offline (the session thread
+    // tells them when signed in and waits a bounded time for its workers, and the job threads are
+    // waited for at most wait_ms), then devices stop and threads are joined. It runs beside the
+    // GUI thread, whose event loop keeps turning, so nothing on the screen waits for it.
+    run_beside_gui([this, wait_ms] {
+        m_dlg->stop_session();
+        if (!wait_for_jobs(wait_ms))
+            log_line("shutdown: %d job threads still running\r\n", running_jobs());
+        if (m_teardown) m_teardown();
+        if (m_networking) stop_peer_networking();
+        if (m_session) session_stop();
+    });
     g_main_dlg = nullptr;
     set_message_box_handler(nullptr);
     m_dlg.reset();

@@ -1,8 +1,9 @@
 // The application object: starts the session and the networking threads in order, runs the
 // main window until "Exit", then stops every thread with bounded waits.
 //
-// start() and shutdown() run on the GUI thread. shutdown() does not wait on a socket: the
-// status broadcast runs on job threads, and the wait for them is bounded.
+// start() and shutdown() run on the GUI thread. shutdown() hides every window at once; the
+// status broadcast and the joins run beside the GUI thread, whose event loop keeps turning, and the
+// waits in them are bounded.
 #pragma once
 #include <functional>
 #include <memory>

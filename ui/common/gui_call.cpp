@@ -1,10 +1,13 @@
 #include "ui/common/gui_call.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 std::mutex g_mutex;
@@ -86,4 +89,22 @@ void stop_gui_calls() {
 void restart_gui_calls() {
     std::lock_guard<std::mutex> lk(g_mutex);
     g_stopped = false;
+}
+
+void run_beside_gui(const std::function<void()>& fn) {
+    if (!QCoreApplication::instance()) {
+        fn();
+        return;
+    }
+    QEventLoop loop;
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        fn();
+        done = true;
+        // Queued to the loop's thread: if the loop has not started yet it quits as it starts.
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    if (!done.load()) loop.exec();
+    // The thread has nothing left but the hand-over above; the loop outlives it.
+    t.join();
 }

@@ -24,3 +24,7 @@ bool on_gui_thread();
 void stop_gui_calls();
 // Allows hand-overs again (tests that make a new window after a shutdown).
 void restart_gui_calls();
+// Runs fn on a thread of its own while the GUI thread keeps turning its event loop, and returns
+// once fn has (joins and bounded waits at exit, so no window stops answering meanwhile). fn must
+// not wait for the GUI. GUI thread only; without an application object fn runs directly.
+void run_beside_gui(const std::function<void()>& fn);

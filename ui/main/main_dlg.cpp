@@ -12,6 +12,7 @@
 #include "platform/tick.h"
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
+#include "ui/common/gui_call.h"
 #include "ui/common/event_popup.h"
 #include "ui/common/message_boxes.h"
 #include "ui/common/texts.h"
@@ -100,7 +101,10 @@ CParloDlg::CParloDlg(QWidget* parent)
 }
 
 CParloDlg::~CParloDlg() {
-    stop();
+    stop_windows();
+    // The application stopped the session beside the GUI thread already; a window made without
+    // the application (tests) stops it here.
+    stop_session();
     close_event_popups();
 }
 
@@ -138,15 +142,20 @@ void CParloDlg::start() {
     lay_out();
 }
 
-void CParloDlg::stop() {
+void CParloDlg::stop_windows() {
+    Q_ASSERT(on_gui_thread());
     if (m_stopped) return;
     m_stopped = true;
+    m_click_timer->stop();
+    if (m_tray) m_tray->hide();
+}
+
+void CParloDlg::stop_session() {
+    if (m_session_stopped.exchange(true)) return;
     // The status broadcast (when signed in) and a bounded wait for the controller's workers,
     // then the session thread ends.
     run_in_session([this] { m_controller.shutdown(3000); });
     m_worker->stop();
-    m_click_timer->stop();
-    if (m_tray) m_tray->hide();
 }
 
 void CParloDlg::lay_out() {

@@ -13,6 +13,7 @@
 #pragma once
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,9 +57,13 @@ public:
     notify_target* notifications();
     // Starts the periodic duties and adds the tray icon (after the session started).
     void start();
-    // Runs what is queued for the session thread, ends it (releasing waiting senders), stops
-    // the tray icon. Called once at exit; the caller first releases waits on dialogs.
-    void stop();
+    // Exit, in two halves, each run once; the caller first releases waits on dialogs.
+    // stop_windows (GUI thread): nothing more is shown, the click timer and the tray icon stop.
+    // stop_session (any thread but the session's): runs what is queued for the session thread and
+    // the sign-out, then ends the thread. It waits up to about 3 s, so the application runs it
+    // beside the GUI thread.
+    void stop_windows();
+    void stop_session();
 
     // What notification n shows, computed on the session thread after the controller handled
     // it, and shown on the GUI thread.
@@ -153,6 +158,7 @@ private:
     QString m_last_message;
     bool m_show_messages = true;
     bool m_stopped = false;
+    std::atomic<bool> m_session_stopped{false};
     int m_shown = 0;
     int m_last_shown = 0;
     // Last member: the session thread ends before the controller and housekeeping go.
