@@ -20,6 +20,7 @@
 #include "platform/wakeup.h"
 #include "protocol/commands.h"
 #include "protocol/framing.h"
+#include "protocol/tables.h"
 #include "protocol/notify.h"
 
 Cpeer_socket_indirect g_slave_socks[kSlaveSlots];
@@ -525,12 +526,29 @@ void slave_keepalive_pass() {
 }
 
 void route_keepalive_pass() {
+    // A peer may send its keep-alives through a relay of its own rather than through ours, so
+    // none arrives on the connection a route uses: a route to an online contact lives as long as
+    // the connection to its slave server does (the slave keep-alive closes a dead one).
+    std::vector<int> online;
+    for (const contact_record& c : contacts_snapshot())
+        if (c.presence != PS_OFFLINE) online.push_back(c.contact_id);
+    auto is_online = [&online](int id) {
+        for (int o : online)
+            if (o == id) return true;
+        return false;
+    };
     std::vector<int> live;
     {
         std::lock_guard<std::mutex> lk(g_slave_mutex);
         for (auto& r : g_peer_slave_servers) {
             if (r.in_use != 1) continue;
-            if (++r.idle_count > kSlaveIdleLimit) clear_route(r);
+            int index = find_slave_index_locked(r.slave_server_addr);
+            bool carried = index >= 0 && g_slave_socks[index].sock != 0 &&
+                           g_slave_socks[index].connecting == 0 && is_online(r.peer_id);
+            if (carried)
+                r.idle_count = 0;
+            else if (++r.idle_count > kSlaveIdleLimit)
+                clear_route(r);
         }
         for (const auto& r : g_peer_slave_servers)
             if (r.in_use == 1) live.push_back(r.peer_id);

@@ -118,6 +118,8 @@ int frame_relayed_in_place(char* message, int peer_id, int command, int count);
 int send_framed_through_slave_server(int peer_id, const char* messages, int length);
 
 // One pass of each keep-alive thread (the threads run one every 10 s; tests call them directly).
+// The route pass ages every route (a 1002 through it makes it fresh; seven passes without drop
+// it), except a route to an online contact over a connection that is up, which lives with it.
 void slave_keepalive_pass();
 void route_keepalive_pass();
 

@@ -213,6 +213,34 @@ TEST_F(SlaveTest, RoutesAgeOutUnlessRefreshedAndKeepAliveSendsRefreshes) {
     close_socket(fd);
 }
 
+TEST_F(SlaveTest, ARouteToAnOnlineContactLivesWithItsConnection) {
+    const char* addr = testsupport::loopback_host(18);
+    start(addr);
+    listener server(addr);
+    socket_t fd = connected_slave(server, addr);
+    // The contact's keep-alives come through another relay: none refreshes this route.
+    ASSERT_GE(add_one_contact(632, 0, "far"), 0);
+    {
+        tables_guard lk(tables_mutex());
+        g_contact[get_contact_index(632)].presence = PS_ONLINE;
+    }
+    ASSERT_EQ(add_peer_slave_server(632, addr), 0);
+    for (int pass = 0; pass < 10; pass++) route_keepalive_pass();
+    EXPECT_EQ(find_peer_slave_sock(632), find_slave_server_index(addr));
+    // Offline, it ages out as any other.
+    {
+        tables_guard lk(tables_mutex());
+        g_contact[get_contact_index(632)].presence = PS_OFFLINE;
+    }
+    for (int pass = 0; pass < 7; pass++) route_keepalive_pass();
+    EXPECT_EQ(route_idle(632), -1);
+    {
+        tables_guard lk(tables_mutex());
+        reset_one_contact(get_contact_index(632));
+    }
+    close_socket(fd);
+}
+
 TEST_F(SlaveTest, RegistrationFramesAndAFailedRegistrationRemovesThatServersRoutes) {
     const char* addr = testsupport::loopback_host(16);
     start(addr);
