@@ -96,6 +96,7 @@ void Cpeer_socket::clear() {
     connected = 0;
     id_sent = 0;
     reserved2 = 0;
+    ready = 0;
 }
 
 void clear_peer_table() {
@@ -316,6 +317,7 @@ int connect_to_peer(int peer_id, const char* address) {
         slot.peer_port = kPeerPort;
         slot.peer_id = peer_id;
         slot.id_sent = 1;
+        slot.ready = 1;
     }
     send_identification(index, gen);
     g_poller_wakeup.signal();
@@ -390,6 +392,7 @@ void listener_thread() {
                 slot.connect_tick = slot.taken_tick = get_tick_count();
                 copy_text(slot.peer_address, kPeerAddressKept + 1, addr);
                 slot.peer_port = port;
+                slot.ready = 1;
             }
             g_poller_wakeup.signal();
         },
@@ -407,7 +410,7 @@ void poller_thread() {
             for (int i = 0; i < kPeerSlots; i++) {
                 const Cpeer_socket& slot = g_peer_socks[i];
                 socket_t s = slot.sock;
-                if (slot.in_use != 1 || s == 0 || slot.busy != 0) continue;
+                if (slot.in_use != 1 || s == 0 || slot.busy != 0 || slot.ready != 1) continue;
                 // A handle seen twice is watched once, so it never gets two readers.
                 bool dup = false;
                 for (const poll_candidate& c : out) dup = dup || c.sock == s;

@@ -40,6 +40,10 @@ public:
     int peer_id = 0;
     int id_sent = 0;
     int reserved2 = 0;
+    // Set with the slot's other fields once its connection is up (accepted, or connected with
+    // peer_id known): only then does the poller hand the slot to a reader, so a reader never
+    // sees a connected slot whose peer id is still being written.
+    int ready = 0;
     Csend_queue queue;
 };
 
