@@ -1,0 +1,155 @@
+// Text that came from the network (names, e-mail addresses, file names, notices, messages, chat
+// lines) is shown exactly as it was sent in every window that shows it: never read as markup, so
+// an <img> that points at /dev/zero cannot stall or abort the program.
+#include <QDebug>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
+
+#include "protocol/commands.h"
+#include "protocol/tables.h"
+#include "support.h"
+#include "tests.h"
+#include "ui/chat/chat_dlg.h"
+#include "ui/common/event_popup.h"
+#include "ui/common/message_boxes.h"
+#include "ui/common/questions.h"
+#include "ui/contacts/contact_tree.h"
+#include "ui/dialogs/offline_dialogs.h"
+#include "ui/dialogs/view_info_dialog.h"
+#include "ui/skin/controls.h"
+#include "ui/transfer/progress_window.h"
+
+namespace {
+const QString kImage = QStringLiteral("<img src=/dev/zero>");
+const QString kBold = QStringLiteral("<b>x</b>");
+const QString kEntity = QStringLiteral("&lt;");
+
+// What a tip or a label with auto-detected format puts on the screen.
+QString as_shown(const QString& text, Qt::TextFormat format = Qt::AutoText) {
+    bool rich = format == Qt::RichText || (format == Qt::AutoText && Qt::mightBeRichText(text));
+    if (!rich) return text;
+    QTextDocument d;
+    d.setHtml(text);
+    return d.toPlainText();
+}
+
+// Every label of w showing hostile text shows it as plain text; returns how many do.
+int check_labels(QWidget* w, const QString& hostile) {
+    w->show();
+    w->grab();  // lays out and paints every child
+    int n = 0;
+    for (QLabel* l : w->findChildren<QLabel*>()) {
+        if (!l->text().contains(hostile)) continue;
+        n++;
+        if (l->textFormat() != Qt::PlainText) qWarning() << "label shown as markup:" << l->text();
+        if (l->textFormat() != Qt::PlainText) return -1;
+    }
+    return n;
+}
+
+// Raises the tool tip of a viewport at pos and returns it as shown.
+QString tip_at(QWidget* viewport, QPoint pos) {
+    QToolTip::hideText();
+    QHelpEvent e(QEvent::ToolTip, pos, viewport->mapToGlobal(pos));
+    QCoreApplication::sendEvent(viewport, &e);
+    return QToolTip::isVisible() ? as_shown(QToolTip::text()) : QString();
+}
+}  // namespace
+
+class HostileTextTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { reset_tables(); }
+    void cleanup() {
+        close_notices();
+        close_event_popups();
+        QToolTip::hideText();
+    }
+
+    void contact_tip_shows_names_as_sent() {
+        put_contact(31, 0, "<b>x</b>", PS_ONLINE, REL_ADDED, "<img", "src=/dev/zero>", "&lt;@x");
+        CMyTreeCtrl tree;
+        tree.resize(300, 300);
+        tree.show();
+        tree.build_full();
+        tree.expandAll();
+        QTreeWidgetItem* item = tree.contact_item(31);
+        QVERIFY(item);
+        QCOMPARE(item->text(0), kBold);
+        QString shown = tip_at(tree.viewport(), tree.visualItemRect(item).center());
+        QVERIFY(shown.startsWith(QStringLiteral("<img src=/dev/zero>(&lt;@x) <b>x</b> (")));
+        QCOMPARE(shown, tree.tooltip_for(item));
+    }
+
+    void file_progress_shows_the_offered_name() {
+        CDlgFileProgress w(31, false, kBold);
+        w.set_file(kImage, 1000);
+        w.update_bytes(10, 1);
+        w.finish(false, kBold);
+        QCOMPARE(check_labels(&w, kImage), 1);
+        QCOMPARE(check_labels(&w, kBold), 1);
+        QCOMPARE(w.windowTitle(), kBold);
+    }
+
+    void notices_popups_and_questions() {
+        QCOMPARE(check_labels(show_notice(kImage), kImage), 1);
+        QCOMPARE(check_labels(show_event_popup(kBold), kBold), 1);
+
+        QString proposed;
+        session_questions q([](session_task) {}, nullptr);
+        q.choose_save_path = [&](const QString& p) {
+            proposed = p;
+            return QString();
+        };
+        q.ask_added_me(31, kImage, kImage + kEntity);
+        QCOMPARE(check_labels(q.dialog(QUESTION_ADDED_ME, 31), kImage), 1);
+        q.ask_file_offer(32, kBold, kBold + " " + kImage, "x.txt");
+        CDlgQuestion* offer = q.dialog(QUESTION_FILE_OFFER, 32);
+        QVERIFY(offer);
+        QCOMPARE(check_labels(offer, kImage), 1);
+        q.peer_status(32, PS_OFFLINE);  // the note names the sender
+        QCOMPARE(check_labels(offer, kBold), 2);
+        // The save dialog would read the quoted part as the name to save under.
+        q.ask_file_offer(33, kBold, kBold, "a\"../../x\"b.txt");
+        q.dialog(QUESTION_FILE_OFFER, 33)->yes_button()->click();
+        QCOMPARE(proposed, QStringLiteral("a'../../x'b.txt"));
+    }
+
+    void contact_dialogs_and_offline_messages() {
+        put_contact(31, 0, "<b>x</b>", PS_ONLINE, REL_ADDED, "<img", "src=/dev/zero>", "&lt;@x");
+        contact_record c{};
+        QVERIFY(contact_by_id(31, &c));
+        CDlgViewInfo info(c);
+        QCOMPARE(check_labels(&info, QStringLiteral("<img")), 1);
+        QCOMPARE(check_labels(&info, kEntity), 1);
+        QCOMPARE(check_labels(&info, kBold), 1);
+
+        CDlgShowOfflineMessage viewer([](session_task) {}, kImage + "\n" + kBold, 31, kBold);
+        viewer.show();
+        QVERIFY(viewer.windowTitle().contains(kBold));
+        auto* edit = viewer.findChild<QPlainTextEdit*>();
+        QVERIFY(edit);
+        QCOMPARE(edit->toPlainText(), kImage + "\n" + kBold);
+        CDlgOfflineMessage writer(31, [](session_task) {});
+        QVERIFY(writer.windowTitle().contains(QStringLiteral("src=/dev/zero>")));
+    }
+
+    void chat_lines_and_their_tips() {
+        CDlgPrivateChat w(31, kBold);
+        w.resize(420, 560);
+        w.show();
+        QVERIFY(w.windowTitle().contains(kBold));
+        chat_line line{kImage + " " + kEntity, {}};
+        w.transcript()->append_line(line, kImage);
+        QCOMPARE(w.transcript()->toPlainText(), kImage + " " + kEntity);
+        QVERIFY(w.transcript()->grab().width() > 0);
+        QRect at = w.transcript()->cursorRect(QTextCursor(w.transcript()->document()));
+        QCOMPARE(tip_at(w.transcript()->viewport(), at.center() + QPoint(2, 0)), kImage);
+    }
+};
+
+static register_test<HostileTextTest> reg;
+#include "hostile_text_test.moc"
