@@ -451,6 +451,19 @@ TEST_F(FileTransferTest, SameNamedFilesAreAllKeptAndNoOtherFileIsWrittenOver) {
     std::string wide = std::string(118, 'w') + "\xe2\x82\xac.txt";
     write_file(folder + "/" + wide, "x");
     EXPECT_EQ(offer_and_accept(*b, 5013, wide), folder + "/" + std::string(118, 'w') + " (1).txt");
+
+    // A part kept as incomplete does not replace a file of that name either.
+    std::string part = offer_and_accept(*a, 5012, "part.bin");
+    write_file(part + ".incomplete", "older");
+    ASSERT_TRUE(a->send_cmd(373, "part.bin"));
+    ASSERT_TRUE(a->send_cmd(374, "half"));
+    file_progress pp;
+    ASSERT_TRUE(wait_until([&] { return file_recv_progress(5012, &pp) && pp.bytes == 4; }));
+    stop_file_transfers();
+    ASSERT_TRUE(read_file(part + ".incomplete", &kept));
+    EXPECT_EQ(kept, "older");
+    ASSERT_TRUE(read_file(part + " (1).incomplete", &kept));
+    EXPECT_EQ(kept, "half");
 }
 
 TEST_F(FileTransferTest, FilesThatCannotBeOpenedEndTheTransferCleanly) {

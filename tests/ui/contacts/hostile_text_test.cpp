@@ -44,8 +44,10 @@ int check_labels(QWidget* w, const QString& hostile) {
     for (QLabel* l : w->findChildren<QLabel*>()) {
         if (!l->text().contains(hostile)) continue;
         n++;
-        if (l->textFormat() != Qt::PlainText) qWarning() << "label shown as markup:" << l->text();
-        if (l->textFormat() != Qt::PlainText) return -1;
+        if (l->textFormat() != Qt::PlainText) {
+            qWarning() << "label shown as markup:" << l->text();
+            return -1;
+        }
     }
     return n;
 }
