@@ -85,11 +85,23 @@ bool close_file(incoming& rx, int idx) {
 // The caller holds rx.m and posts the returned notification after releasing it.
 pending_note close_incomplete(incoming& rx, int idx, int reason) {
     close_file(rx, idx);
-    std::string kept = rx.path + kIncompleteSuffix;
-    if (std::rename(rx.path.c_str(), kept.c_str()) != 0) {
-        log_line("could not rename %s to %s after an incomplete transfer, errno:%d\r\n",
-                 rx.path.c_str(), kept.c_str(), errno);
-        kept = rx.path;
+    // The part is renamed without replacing a file of that name: "x.incomplete", else
+    // "x (1).incomplete" ...
+    std::string kept = rx.path;
+    for (int k = 0; k <= kFreeNameTries; k++) {
+        std::string candidate =
+            k == 0 ? rx.path + kIncompleteSuffix
+                   : rx.path + " (" + std::to_string(k) + ")" + kIncompleteSuffix;
+        if (renameat2(AT_FDCWD, rx.path.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) ==
+            0) {
+            kept = candidate;
+            break;
+        }
+        if (errno != EEXIST) {
+            log_line("could not rename %s to %s after an incomplete transfer, errno:%d\r\n",
+                     rx.path.c_str(), candidate.c_str(), errno);
+            break;
+        }
     }
     log_line("file from peer_id:%d incomplete after %lld bytes (reason %d), kept as %s\r\n",
              rx.peer_id, static_cast<long long>(rx.bytes), reason, kept.c_str());
@@ -110,6 +122,8 @@ void claim_slot(incoming& rx, int idx, int peer_id, std::vector<pending_note>* n
     rx.bytes = 0;
     rx.path.clear();
     rx.name.clear();
+    rx.accepted.clear();
+    rx.wanted.clear();
     rx.shown_path.clear();
 }
 
@@ -128,7 +142,7 @@ void refuse(int peer_id) {
 // Arms the incoming slot for an accepted offer saved under path, stores the record's fields and
 // sends 371.
 int accept_into(int peer_id, int idx, const std::string& path, const std::string& name,
-                bool no_follow) {
+                bool no_follow, const std::string& wanted) {
     std::vector<pending_note> notes;
     {
         incoming& rx = g_in[idx];
@@ -141,6 +155,7 @@ int accept_into(int peer_id, int idx, const std::string& path, const std::string
         }
         rx.armed = true;
         rx.no_follow = no_follow;
+        rx.wanted = wanted;
         rx.ever = true;
     }
     post_all(notes);
@@ -184,16 +199,8 @@ void send_control_when_possible(int peer_id, int command) {
 std::string free_path_in(const std::string& folder, const std::string& name, std::string* chosen) {
     std::string dir = folder;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    size_t dot = name.find_last_of('.');
-    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
     for (int k = 0; k <= kFreeNameTries; k++) {
-        std::string candidate = name;
-        if (k > 0) {
-            std::string tag = " (" + std::to_string(k) + ")";
-            size_t room = kRecvFileNameMax - tag.size() - std::min(ext.size(), size_t{20});
-            candidate = stem.substr(0, room) + tag + (ext.size() <= 20 ? ext : "");
-        }
+        std::string candidate = k == 0 ? name : numbered_name(name, k);
         std::string full = (dir == "/" ? "" : dir) + "/" + candidate;
         if (full.size() > static_cast<size_t>(kFilePathMax)) return "";
         struct stat st;
@@ -204,16 +211,149 @@ std::string free_path_in(const std::string& folder, const std::string& name, std
     }
     return "";
 }
+
+std::string numbered_name(const std::string& name, int k) {
+    size_t dot = name.find_last_of('.');
+    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    if (ext.size() > 20) ext.clear();
+    std::string tag = " (" + std::to_string(k) + ")";
+    size_t room = kRecvFileNameMax - tag.size() - ext.size();
+    return utf8_prefix(stem, room) + tag + ext;
+}
+
+FILE* create_new_file(const std::string& target, const std::string& wanted, std::string* used) {
+    size_t slash = target.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string first = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string& name = wanted.empty() ? first : wanted;
+    for (int k = 0; k <= kFreeNameTries; k++) {
+        std::string candidate = k == 0 ? first : numbered_name(name, k);
+        if (k > 0 && candidate == first) continue;
+        std::string full = dir + candidate;
+        if (full.size() > static_cast<size_t>(kFilePathMax)) break;
+        int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        FILE* fp = fdopen(fd, "wb");
+        if (!fp) {
+            int e = errno;
+            ::close(fd);
+            ::unlink(full.c_str());
+            errno = e;
+            return nullptr;
+        }
+        *used = full;
+        return fp;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
 }  // namespace file_transfer_internal
+
+namespace {
+// Skips the escape sequence that starts at s[i] (ESC): a CSI "ESC [ ... final", a string
+// (OSC, DCS, ...) up to BEL or "ESC \\", or ESC with its intermediates and final byte.
+size_t skip_escape(const std::string& s, size_t i) {
+    auto at = [&](size_t j) { return static_cast<unsigned char>(s[j]); };
+    if (++i >= s.size()) return i;
+    char kind = s[i];
+    if (kind == '[') {
+        for (i++; i < s.size() && at(i) >= 0x20 && at(i) <= 0x3f; i++) {
+        }
+        return i < s.size() && at(i) >= 0x40 && at(i) <= 0x7e ? i + 1 : i;
+    }
+    if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' || kind == '_') {
+        for (i++; i < s.size(); i++) {
+            if (s[i] == '\a') return i + 1;
+            if (s[i] == '\x1b' && i + 1 < s.size() && s[i + 1] == '\\') return i + 2;
+        }
+        return i;
+    }
+    while (i < s.size() && at(i) >= 0x20 && at(i) <= 0x2f) i++;
+    return i < s.size() && at(i) >= 0x30 && at(i) <= 0x7e ? i + 1 : i;
+}
+
+// Length of the well-formed UTF-8 character at s[i] and its code point; 0 when the bytes there
+// are not one (a stray or cut sequence, an overlong form, a surrogate).
+size_t utf8_char(const std::string& s, size_t i, uint32_t* cp) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = c >= 0xf0 && c <= 0xf4 ? 4 : c >= 0xe0 ? (c <= 0xef ? 3 : 0) : c >= 0xc2 ? 2 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    uint32_t v = c & (0x7f >> n);
+    for (size_t k = 1; k < n; k++) {
+        unsigned char b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xc0) != 0x80) return 0;
+        v = v << 6 | (b & 0x3f);
+    }
+    if ((n == 3 && (v < 0x800 || (v >= 0xd800 && v <= 0xdfff))) ||
+        (n == 4 && (v < 0x10000 || v > 0x10ffff)))
+        return 0;
+    *cp = v;
+    return n;
+}
+
+// Characters that move or hide text instead of showing: bidirectional overrides and marks.
+bool is_format_control(uint32_t cp) {
+    return (cp >= 0x200e && cp <= 0x200f) || (cp >= 0x202a && cp <= 0x202e) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+}  // namespace
+
+std::string utf8_prefix(const std::string& s, size_t max) {
+    if (s.size() <= max) return s;
+    size_t cut = max;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xc0) == 0x80) cut--;
+    return s.substr(0, cut);
+}
 
 std::string safe_file_name(const char* name, int max) {
     if (!name) return "";
     const char* start = name;
     for (const char* p = name; *p; p++)
         if (*p == '/' || *p == '\\') start = p + 1;
-    std::string s(start);
-    if (max >= 0 && s.size() > static_cast<size_t>(max)) s.resize(static_cast<size_t>(max));
-    if (s.empty() || s == "." || s == "..") return "";
+    std::string raw(start);
+    std::string s;
+    for (size_t i = 0; i < raw.size();) {
+        unsigned char c = static_cast<unsigned char>(raw[i]);
+        if (c == 0x1b) {
+            i = skip_escape(raw, i);  // colours, titles, cursor moves: nothing of the name
+        } else if (c < 0x20 || c == 0x7f) {
+            s += '_';
+            i++;
+        } else if (c < 0x80) {
+            s += static_cast<char>(c);
+            i++;
+        } else {
+            uint32_t cp = 0;
+            size_t n = utf8_char(raw, i, &cp);
+            if (n == 0) {
+                // A character cut at the end of the field is dropped, other bad bytes shown as _.
+                bool cut_tail = (c & 0xc0) == 0xc0;
+                for (size_t k = i + 1; cut_tail && k < raw.size(); k++)
+                    cut_tail = (static_cast<unsigned char>(raw[k]) & 0xc0) == 0x80;
+                if (cut_tail) break;
+                s += '_';
+                i++;
+            } else if (cp == 0x9b) {
+                i = skip_escape(std::string("\x1b[") + raw.substr(i + n), 0) - 2 + i + n;
+            } else if (cp < 0xa0) {
+                s += '_';  // other C1 controls
+                i += n;
+            } else if (is_format_control(cp)) {
+                i += n;
+            } else {
+                s.append(raw, i, n);
+                i += n;
+            }
+        }
+    }
+    // No hidden files and nothing a program could read as an option.
+    size_t lead = s.find_first_not_of("-. ");
+    s.erase(0, lead == std::string::npos ? s.size() : lead);
+    if (max >= 0) s = utf8_prefix(s, static_cast<size_t>(max));
     return s;
 }
 

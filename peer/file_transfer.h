@@ -98,10 +98,13 @@ user_text file_offer_confirm_text(int peer_id, const char* path);
 int file_offer_question(int peer_id, user_text* question, std::string* offered_name);
 
 // The answer to an offer. Refusing sends 372. Accepting saves into folder under the offered name
-// (its last path component; a free name "name (1)" ... when it exists), then sends 371; a folder
-// that cannot take the file refuses with 372. Returns 0 when the answer went out.
+// (safe_file_name; a free name "name (1)" ... when it exists, chosen again when the file is
+// created), then sends 371; a folder that cannot take the file refuses with 372. Returns 0 when
+// the answer went out.
 int file_offer_answer(int peer_id, bool accept, const char* folder);
-// Accepting with a full path the user chose in a save dialog (overwrite already confirmed).
+// Accepting with a full path the user chose in a save dialog. Like every incoming file it is
+// created new when 373 arrives: a file found under that name then (even one the dialog offered to
+// replace) is kept, and the file is saved as "name (1).ext" ... (file_recv_progress tells).
 int file_offer_accept_as(int peer_id, const char* path);
 
 // The protocol side of notifications 40-43 and 60-63: the thread started on 41, the fields emptied
@@ -136,5 +139,10 @@ void file_paths_changed();
 int file_send_threads_running();
 
 // The last path component of a name that came from the network (both '/' and '\\' separate),
-// cut to max characters. Empty for a name that is empty, "." or "..".
+// made safe to show and to save: escape sequences and bidirectional controls removed, other
+// control characters and malformed UTF-8 shown as '_', a character cut at the end dropped,
+// leading '-', '.' and spaces removed, then cut to at most max bytes on a character boundary.
+// Empty when nothing is left (an empty name, ".", "..", "---"): such an offer is refused.
 std::string safe_file_name(const char* name, int max);
+// s cut to at most max bytes, never inside a UTF-8 character.
+std::string utf8_prefix(const std::string& s, size_t max);

@@ -75,13 +75,11 @@ int do_file_transfer_begin_from_peer(const char*, int, int peer_id, int path, in
             tables_guard tl(tables_mutex());
             target = g_contact[idx].recv_file_path;
         }
+        // The sender starting the accepted file again: the file this transfer created is
+        // emptied and written anew. Another target keeps the old part under its incomplete name.
+        bool restart = rx.fp && (target == rx.path || target == rx.accepted);
         if (rx.fp) {
-            // A new file while one is being written: the old one is closed and the transfer
-            // starts again. A different target keeps the old part under its incomplete name.
-            if (target != rx.path)
-                notes.push_back(close_incomplete(rx, idx, FILE_INCOMPLETE_REPLACED));
-            else
-                close_file(rx, idx);
+            if (!restart) notes.push_back(close_incomplete(rx, idx, FILE_INCOMPLETE_REPLACED));
             rx.armed = true;
         }
         if (!rx.armed || target.empty()) {
@@ -90,24 +88,38 @@ int do_file_transfer_begin_from_peer(const char*, int, int peer_id, int path, in
             rx.discarding = true;
             refused = true;
         } else {
-            int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (rx.no_follow ? O_NOFOLLOW : 0);
-            int fd = ::open(target.c_str(), flags, 0644);
-            FILE* fp = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+            std::string used = rx.path;
+            FILE* fp = nullptr;
+            if (restart) {
+                std::fflush(rx.fp);
+                if (std::ferror(rx.fp) == 0 && ftruncate(fileno(rx.fp), 0) == 0 &&
+                    std::fseek(rx.fp, 0, SEEK_SET) == 0)
+                    fp = rx.fp;
+                else
+                    notes.push_back(close_incomplete(rx, idx, FILE_INCOMPLETE_WRITE_FAILED));
+            } else {
+                fp = create_new_file(target, rx.wanted, &used);
+            }
             if (!fp) {
                 log_line(
                     "could not open %s for writing in do_file_transfer_begin_from_peer, "
                     "peer_id:%d, errno:%d\r\n",
                     target.c_str(), peer_id, errno);
-                if (fd >= 0) ::close(fd);
                 rx.armed = false;
                 rx.discarding = true;
                 refused = true;
             } else {
-                rx.buffer = new char[kFileBufferBytes];
-                std::setvbuf(fp, rx.buffer, _IOFBF, kFileBufferBytes);
+                if (!restart) {
+                    rx.buffer = new char[kFileBufferBytes];
+                    std::setvbuf(fp, rx.buffer, _IOFBF, kFileBufferBytes);
+                }
+                if (used != target)
+                    log_line("%s exists, the file from peer_id:%d is saved as %s\r\n",
+                             target.c_str(), peer_id, used.c_str());
                 rx.fp = fp;
-                rx.path = target;
-                rx.name = base_name(target);
+                rx.path = used;
+                rx.accepted = target;
+                rx.name = base_name(used);
                 rx.discarding = false;
                 rx.finished = false;
                 rx.bytes = 0;
@@ -118,7 +130,14 @@ int do_file_transfer_begin_from_peer(const char*, int, int peer_id, int path, in
                 rx.serial++;
                 rx.ever = true;
                 tables_guard tl(tables_mutex());
-                g_contact[idx].recv_fd = fp;
+                contact_record& rec = g_contact[idx];
+                rec.recv_fd = fp;
+                // The record names the file actually written (unless a new offer replaced it).
+                if (used != target && target == rec.recv_file_path) {
+                    if (base_name(target) == rec.recv_file_name)
+                        copy_text(rec.recv_file_name, kRecvFileNameMax + 1, rx.name.c_str());
+                    copy_text(rec.recv_file_path, kFilePathMax + 1, used.c_str());
+                }
                 notes.push_back({NM_FILE_RECV_PROGRESS, peer_id, 0});
             }
         }

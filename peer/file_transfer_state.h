@@ -32,8 +32,10 @@ struct incoming {
     bool ever = false;
     FILE* fp = nullptr;
     char* buffer = nullptr;  // stdio buffer of fp
-    std::string path;        // the file being written
+    std::string path;        // the file being written (the name actually used)
     std::string name;
+    std::string accepted;    // the path the user accepted; path differs when that name was taken
+    std::string wanted;      // the name numbered "name (1)" ... when the accepted one is taken
     std::string shown_path;  // saved path (text 210) or the incomplete name (notification 62)
     int64_t bytes = 0;
     uint32_t last_data = 0;
@@ -111,12 +113,22 @@ int find_contact(int peer_id, const char* handler);
 void refuse(int peer_id);
 
 // Arms the incoming slot for an accepted offer saved under path, stores the record's fields and
-// sends 371.
-int accept_into(int peer_id, int idx, const std::string& path, const std::string& name, bool no_follow);
+// sends 371. wanted is the name numbered when path turns out to be taken when the file is created.
+int accept_into(int peer_id, int idx, const std::string& path, const std::string& name,
+                bool no_follow, const std::string& wanted);
 
 // A name in folder that is not taken yet: name, else "stem (1).ext" ... Empty when none is free
 // or the path would be longer than a path field holds.
 std::string free_path_in(const std::string& folder, const std::string& name, std::string* chosen);
+
+// "stem (k).ext" for name, no longer than a received name may be.
+std::string numbered_name(const std::string& name, int k);
+
+// Creates a new file for an incoming transfer: target itself, else target's folder with
+// numbered_name(wanted, 1, 2, ...). Never opens a file that exists (O_EXCL): a file this
+// transfer did not create is never written over. *used gets the path created. nullptr with
+// errno set when no file could be created.
+FILE* create_new_file(const std::string& target, const std::string& wanted, std::string* used);
 
 // The send to peer_id in g_out[idx] is over (finished: the whole file went).
 void end_send(int idx, int peer_id, bool finished);

@@ -158,7 +158,7 @@ int file_offer_answer(int peer_id, bool accept, const char* folder) {
         send_control(peer_id, PEER_FILE_REFUSED);
         return -1;
     }
-    return accept_into(peer_id, idx, full, chosen, true);
+    return accept_into(peer_id, idx, full, chosen, true, name);
 }
 
 int file_offer_accept_as(int peer_id, const char* path) {
@@ -187,7 +187,7 @@ int file_offer_accept_as(int peer_id, const char* path) {
         send_control(peer_id, PEER_FILE_REFUSED);
         return -1;
     }
-    return accept_into(peer_id, idx, p, name, false);
+    return accept_into(peer_id, idx, p, base_name(p), false, base_name(p));
 }
 
 user_text on_file_offer_accepted(int peer_id) {

@@ -368,6 +368,104 @@ TEST_F(FileTransferTest, NamesFromTheNetworkStayInsideTheFolder) {
     EXPECT_EQ(kept, "keep");
 }
 
+TEST(FileNames, OfferedNamesAreCleanedForTheFolderAndTheScreen) {
+    EXPECT_EQ(safe_file_name("a\x01" "b\tc\n.txt", 127), "a_b_c_.txt");
+    EXPECT_EQ(safe_file_name("\x1b[1;31mred\x1b[0m.txt", 127), "red.txt");
+    EXPECT_EQ(safe_file_name("\x1b]0;owned\x07" "name\x1b" "c", 127), "name");
+    EXPECT_EQ(safe_file_name("\xc2\x9b" "2Jx", 127), "x");  // the one-character CSI
+    EXPECT_EQ(safe_file_name("\xe2\x80\xae" "fdp.exe", 127), "fdp.exe");
+    EXPECT_EQ(safe_file_name("-rf", 127), "rf");
+    EXPECT_EQ(safe_file_name("../.-. x", 127), "x");
+    EXPECT_EQ(safe_file_name(".bashrc", 127), "bashrc");
+    EXPECT_EQ(safe_file_name("dir/-- ", 127), "");
+    EXPECT_EQ(safe_file_name("\x1b[2J", 127), "");
+    EXPECT_EQ(safe_file_name("bad\xff" "byte \xc3\xa9", 127), "bad_byte \xc3\xa9");
+    // A name cut inside a character by the sender's field, and one cut here.
+    EXPECT_EQ(safe_file_name("caf\xc3\xa9\xe2\x82", 127), "caf\xc3\xa9");
+    std::string wide = std::string(126, 'a') + "\xe2\x82\xac.txt";
+    EXPECT_EQ(safe_file_name(wide.c_str(), 127), std::string(126, 'a'));
+}
+
+TEST_F(FileTransferTest, SameNamedFilesAreAllKeptAndNoOtherFileIsWrittenOver) {
+    // Two contacts offer "same.txt"; both are accepted before either file exists.
+    auto a = peer(5012);
+    auto b = peer(5013);
+    std::string target = folder + "/same.txt";
+    ASSERT_EQ(offer_and_accept(*a, 5012, "same.txt"), target);
+    ASSERT_EQ(offer_and_accept(*b, 5013, "same.txt"), target);
+    // A file the user puts there after accepting is theirs.
+    write_file(target, "mine");
+    std::string from_a = random_bytes(3500, 3), from_b = random_bytes(2100, 4);
+    ASSERT_TRUE(a->send_cmd(373, "same.txt"));
+    ASSERT_TRUE(b->send_cmd(373, "same.txt"));
+    for (size_t at = 0; at < 3500; at += 1000) {
+        ASSERT_TRUE(a->send_cmd(374, from_a.substr(at, 1000)));
+        if (at < from_b.size()) {
+            ASSERT_TRUE(b->send_cmd(374, from_b.substr(at, 1000)));
+        }
+    }
+    ASSERT_TRUE(b->send_cmd(375, ""));
+    ASSERT_TRUE(a->send_cmd(375, ""));
+    ASSERT_TRUE(wait_until([&] { return rec.count(43) == 2; }));
+
+    std::string kept, got_a, got_b;
+    ASSERT_TRUE(read_file(target, &kept));
+    EXPECT_EQ(kept, "mine");
+    file_progress pa, pb;
+    ASSERT_TRUE(file_recv_progress(5012, &pa));
+    ASSERT_TRUE(file_recv_progress(5013, &pb));
+    EXPECT_NE(pa.path, pb.path);
+    for (const file_progress* p : {&pa, &pb}) {
+        EXPECT_NE(p->path, target);
+        EXPECT_EQ(p->path, folder + "/" + p->name);
+        EXPECT_TRUE(p->name == "same (1).txt" || p->name == "same (2).txt") << p->name;
+    }
+    ASSERT_TRUE(read_file(pa.path, &got_a));
+    ASSERT_TRUE(read_file(pb.path, &got_b));
+    EXPECT_TRUE(got_a == from_a) << "the bytes of " << pa.path;
+    EXPECT_TRUE(got_b == from_b) << "the bytes of " << pb.path;
+    // Each is reported under the name it has, and the log says why.
+    EXPECT_EQ(english(handle_file_notification(43, 5012, 0)),
+              "File " + pa.path + " saved successfully from Ann Lee (ann@example.org).");
+    EXPECT_STREQ(record(5012).recv_file_path, "");
+    EXPECT_NE(log_text().find(target + " exists, the file from peer_id:5012 is saved as " + pa.path),
+              std::string::npos);
+
+    // A file chosen in a save dialog that exists when the file begins is kept as well.
+    ASSERT_TRUE(a->send_cmd(370, "again.txt"));
+    ASSERT_TRUE(wait_until([&] { return rec.count(40) == 3; }));
+    std::string chosen = folder + "/chosen.txt";
+    ASSERT_EQ(file_offer_accept_as(5012, chosen.c_str()), 0);
+    ASSERT_TRUE(a->expect(371));
+    write_file(chosen, "mine too");
+    ASSERT_TRUE(a->send_cmd(373, "again.txt"));
+    ASSERT_TRUE(a->send_cmd(374, "theirs"));
+    ASSERT_TRUE(a->send_cmd(375, ""));
+    ASSERT_TRUE(wait_until([&] { return rec.count(43) == 3; }));
+    ASSERT_TRUE(read_file(chosen, &kept));
+    EXPECT_EQ(kept, "mine too");
+    ASSERT_TRUE(read_file(folder + "/chosen (1).txt", &kept));
+    EXPECT_EQ(kept, "theirs");
+
+    // A numbered long name is cut before the number, never inside a character.
+    std::string wide = std::string(118, 'w') + "\xe2\x82\xac.txt";
+    write_file(folder + "/" + wide, "x");
+    EXPECT_EQ(offer_and_accept(*b, 5013, wide), folder + "/" + std::string(118, 'w') + " (1).txt");
+
+    // A part kept as incomplete does not replace a file of that name either.
+    std::string part = offer_and_accept(*a, 5012, "part.bin");
+    write_file(part + ".incomplete", "older");
+    ASSERT_TRUE(a->send_cmd(373, "part.bin"));
+    ASSERT_TRUE(a->send_cmd(374, "half"));
+    file_progress pp;
+    ASSERT_TRUE(wait_until([&] { return file_recv_progress(5012, &pp) && pp.bytes == 4; }));
+    stop_file_transfers();
+    ASSERT_TRUE(read_file(part + ".incomplete", &kept));
+    EXPECT_EQ(kept, "older");
+    ASSERT_TRUE(read_file(part + " (1).incomplete", &kept));
+    EXPECT_EQ(kept, "half");
+}
+
 TEST_F(FileTransferTest, FilesThatCannotBeOpenedEndTheTransferCleanly) {
     auto p = peer(5006);
     // The sender: the offered file was removed before the answer came.

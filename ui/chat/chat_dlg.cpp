@@ -159,7 +159,7 @@ bool chat_transcript::viewportEvent(QEvent* e) {
         if (tip.isEmpty())
             QToolTip::hideText();
         else
-            QToolTip::showText(he->globalPos(), tip, viewport());
+            QToolTip::showText(he->globalPos(), plain_tool_tip(tip), viewport());
         return true;
     }
     return QTextBrowser::viewportEvent(e);

@@ -225,7 +225,7 @@ void session_questions::answer_file(int peer_id, const std::string& offered, int
         it->second.timer->stop();
     std::string path;
     if (answer == ANSWER_YES) {
-        QString chosen = choose_save_path(QString::fromUtf8(offered.c_str()));
+        QString chosen = choose_save_path(save_dialog_name(QString::fromUtf8(offered.c_str())));
         // A cancelled save dialog refuses the file.
         if (!chosen.isEmpty()) path = QFile::encodeName(chosen).toStdString();
     }

@@ -100,3 +100,15 @@ bool install_language(QCoreApplication* app, const QString& language) {
     installed = t;
     return true;
 }
+
+QString plain_tool_tip(const QString& text) {
+    if (text.isEmpty()) return text;
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
+
+QString save_dialog_name(const QString& name) {
+    QString s = name;
+    s.replace(QLatin1Char('"'), QLatin1Char('\''));
+    return s;
+}

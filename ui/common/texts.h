@@ -75,6 +75,13 @@ QString ui_text(int id);
 QString ui_text(int id, const QStringList& args);
 // A text the core handed out (its arguments are UTF-8).
 QString ui_text(const user_text& text);
+// A tool tip that shows text exactly as it is: Qt reads a tip that looks like markup as rich
+// text, so text that came from the network (names, e-mail addresses) is escaped and marked as
+// rich text, never interpreted.
+QString plain_tool_tip(const QString& text);
+// A name proposed in a save dialog: the dialog reads "a" "b" as two names, so double quotes are
+// shown as single ones.
+QString save_dialog_name(const QString& name);
 // The English words of an id in the window table (text_table.inc) only.
 const char* ui_table_english(int id);
 QString fill_placeholders(const QString& pattern, const QStringList& args);

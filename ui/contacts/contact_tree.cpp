@@ -238,7 +238,8 @@ bool CMyTreeCtrl::viewportEvent(QEvent* event) {
         if (text.isEmpty())
             QToolTip::hideText();
         else
-            QToolTip::showText(help->globalPos(), text, viewport(), visualItemRect(item));
+            QToolTip::showText(help->globalPos(), plain_tool_tip(text), viewport(),
+                               visualItemRect(item));
         return true;
     }
     return QTreeWidget::viewportEvent(event);

@@ -60,6 +60,9 @@ CDlgFileProgress::CDlgFileProgress(int peer_id, bool sending, const QString& tit
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, 0);
     m_status = new QLabel(this);
+    // The file name comes from the peer: shown as it is, never read as markup.
+    m_name->setTextFormat(Qt::PlainText);
+    m_status->setTextFormat(Qt::PlainText);
     auto* close = new CMyButton(ui_text(T_CLOSE), this);
     connect(close, &CMyButton::clicked, this, &QWidget::hide);
     auto* top = new QVBoxLayout(this);
