@@ -88,7 +88,8 @@ TEST_F(voice_path, PlayersGoToListenedSpeakersAndContactsFirst) {
     std::vector<uint8_t> decoded;
     std::string body = talk_body(500, &decoded);
     const int size = static_cast<int>(body.size());
-    for (int id = 7000; id < 7010; id++) EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, id), -1);
+    for (int id = 7000; id < 7010; id++)
+        EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, id), -1);
     EXPECT_EQ(do_talk_silence_from_peer(7000), 0);
     chat_session_update(kPeer, [](chat_media_state& s) { s.peer_audio = 0; });
     EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, kPeer), 0);
