@@ -66,11 +66,20 @@ void echo_chat(int path, const char* body, int len, int peer_id, int index) {
 void do_chat_echo(int path, const char* body, int len, int peer_id) {
     post_chat_delivery(peer_id, path, PEER_CHAT_ECHO, body, len);
 }
+
+// A line from someone who is neither a contact nor in an open chat is not shown, so it is not
+// echoed either: the sender learns it was not delivered.
+bool chat_line_refused(int peer_id) {
+    if (chat_peer_known(peer_id)) return false;
+    log_line("chat line from peer_id:%d, who is not a contact, dropped\r\n", peer_id);
+    return true;
+}
 }  // namespace
 
 // A chat line reached this client: the echo goes back at once, and the line goes to the main
 // window's queue, which opens the chat window when none is open and shows it there.
 int do_private_chat_from_peer(const char* body, int len, int peer_id, int index) {
+    if (chat_line_refused(peer_id)) return -1;
     int path = index >= 0 ? PEER_PATH_DIRECT : PEER_PATH_UDP;
     echo_chat(path, body, len, peer_id, index);
     post_chat_delivery(peer_id, path, PEER_CHAT_TEXT, body, len);
@@ -78,6 +87,7 @@ int do_private_chat_from_peer(const char* body, int len, int peer_id, int index)
 }
 
 int do_private_chat_indirect_from_peer(const char* body, int len, int peer_id) {
+    if (chat_line_refused(peer_id)) return -1;
     echo_chat(PEER_PATH_SLAVE, body, len, peer_id, -1);
     post_chat_delivery(peer_id, PEER_PATH_SLAVE, PEER_CHAT_TEXT, body, len);
     return 0;

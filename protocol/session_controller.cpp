@@ -234,6 +234,12 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
         if (lparam) {
             const auto& d = *reinterpret_cast<const chat_delivery*>(lparam);
             if (d.command == PEER_CHAT_ECHO) line_echoed(d);
+            // Only a contact's line opens a window; anyone else is shown only in a chat the user
+            // opened, so senders with made-up ids cannot take the windows the contacts need.
+            if (!chat_peer_known(id)) {
+                log_line("chat line from peer_id:%d, who is not a contact, dropped\r\n", id);
+                return {};
+            }
             hand_chat_delivery(open_chat(id), d);
         }
         return {};

@@ -165,6 +165,11 @@ int get_chat_dlg_index(int peer_id) {
     return -1;
 }
 
+bool chat_peer_known(int peer_id) {
+    tables_guard lk(tables_mutex());
+    return get_contact_index(peer_id) >= 0 || get_chat_dlg_index(peer_id) >= 0;
+}
+
 chat_window* get_chat_dlg_from_peer_id(int peer_id) {
     if (peer_id <= 0) {
         log_line("peer_id:%d <= 0 in get_chat_dlg_from_peer_id\r\n", peer_id);

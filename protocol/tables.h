@@ -88,6 +88,8 @@ void clear_all_tables();
 int get_contact_index(int contact_id);
 int get_chat_dlg_index(int peer_id);
 chat_window* get_chat_dlg_from_peer_id(int peer_id);
+// Whether a chat line from peer_id may be shown: the peer is a contact, or has an open chat window.
+bool chat_peer_known(int peer_id);
 // Registers an open chat window (first free entry). Returns the index or -1 when all 20 are used.
 int add_chat_dlg(chat_window* dlg);
 // Removes the entry of a window that is being destroyed.

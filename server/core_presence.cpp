@@ -286,8 +286,15 @@ int Core::on_datagram(std::string_view d, const std::string& from_ip, std::strin
         parse_header(d.data() + kOuterHeaderLen, &h) != 0 || h.len < 0 ||
         inner + static_cast<size_t>(h.len) > d.size())
         return -1;
+    // Only a user signed in from the datagram's own address may send one: an id nobody signed
+    // in under could otherwise fill the receiver's chat windows. Refused ones get no ack either.
+    if (m_online.find(sender) == m_online.end()) {
+        note("datagram from %s for user %d refused: sender %d is not signed in", from_ip.c_str(),
+             receiver, sender);
+        return -2;
+    }
+    if (!claim_ok(sender, from_ip, "datagram")) return -2;
     auto it = m_online.find(receiver);
-    if (it != m_online.end() && !claim_ok(sender, from_ip, "datagram")) return -2;
     ack->assign(d.substr(0, kOuterHeaderLen));
     if (it == m_online.end()) return 0;
     std::string body(d.substr(0, inner + static_cast<size_t>(h.len)));

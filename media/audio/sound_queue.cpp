@@ -28,6 +28,7 @@ struct play_slot {
     int peer_id = -1;
     int in_use = 0;
     uint32_t last_use = 0;
+    int contact = 0;  // the speaker is in the contact list (a contact may take a stranger's player)
 };
 
 // All guarded by g_mutex_sound.
@@ -318,11 +319,11 @@ void stop_sound_master_thread() {
     g_sound_master_thread.join();
 }
 
-int get_play_sound_slot(int peer_id) {
-    return get_play_sound_slot_at(peer_id, get_tick_count());
+int get_play_sound_slot(int peer_id, bool contact) {
+    return get_play_sound_slot_at(peer_id, get_tick_count(), contact);
 }
 
-int get_play_sound_slot_at(int peer_id, uint32_t now) {
+int get_play_sound_slot_at(int peer_id, uint32_t now, bool contact) {
     if (!lock_sound("get_play_sound_slot")) return -1;
     auto usable = [](int i) { return g_players[i] && g_players[i]->device_open(); };
     int found = -1;
@@ -332,10 +333,25 @@ int get_play_sound_slot_at(int peer_id, uint32_t now) {
         if (usable(i) && !g_slots[i].in_use) found = i;
     for (int i = 0; i < kPlayers && found < 0; i++)
         if (usable(i) && now - g_slots[i].last_use > kSlotIdleMs) found = i;
+    if (found < 0 && contact) {
+        // Every player is busy: a contact takes the player a stranger used least recently, and
+        // what was queued for the stranger is dropped rather than played as the contact.
+        for (int i = 0; i < kPlayers; i++)
+            if (usable(i) && !g_slots[i].contact &&
+                (found < 0 || now - g_slots[i].last_use > now - g_slots[found].last_use))
+                found = i;
+        if (found >= 0)
+            for (auto& e : g_queue)
+                if (e.used && e.player == found) {
+                    delete e.buffer;
+                    remove_entry(e);
+                }
+    }
     if (found >= 0) {
         g_slots[found].peer_id = peer_id;
         g_slots[found].in_use = 1;
         g_slots[found].last_use = now;
+        g_slots[found].contact = contact ? 1 : 0;
     }
     g_mutex_sound.unlock();
     return found;

@@ -58,8 +58,10 @@ int start_sound_master_thread();
 void stop_sound_master_thread();
 
 // Play slots: the player of a speaker (found, assigned, or taken over after 3 s of silence).
-int get_play_sound_slot(int peer_id);
-int get_play_sound_slot_at(int peer_id, uint32_t now);
+// With every player busy, a contact also takes over a player bound to a speaker who is not one;
+// a stranger never takes a contact's player while the contact keeps talking.
+int get_play_sound_slot(int peer_id, bool contact = true);
+int get_play_sound_slot_at(int peer_id, uint32_t now, bool contact = true);
 void rest_one_play_sound(int index);
 void reset_play_sound_slots();
 // The peer a player is bound to, or -1.

@@ -191,7 +191,17 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
     std::memcpy(field, body, kQualityFieldLen);
     field[kQualityFieldLen] = '\0';
     if (std::sscanf(field, "%4d:", &quality) != 1) quality = 0;
-    int player = get_play_sound_slot(peer_id);
+    // A player goes only to a speaker the user listens to, so made-up senders cannot take them.
+    chat_media_state s;
+    if (!chat_session_get(peer_id, &s)) {
+        count_voice(g_voice_counters.dropped);
+        return -1;
+    }
+    if (!s.peer_audio) {
+        count_voice(g_voice_counters.dropped);
+        return 0;
+    }
+    int player = get_play_sound_slot(peer_id, get_contact_index(peer_id) >= 0);
     if (player < 0) {
         count_voice(g_voice_counters.dropped);
         return -1;
@@ -203,15 +213,6 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
     if (n < 0) {
         count_voice(g_voice_counters.dropped);
         return -1;
-    }
-    chat_media_state s;
-    if (!chat_session_get(peer_id, &s)) {
-        count_voice(g_voice_counters.dropped);
-        return -1;
-    }
-    if (!s.peer_audio) {
-        count_voice(g_voice_counters.dropped);
-        return 0;
     }
     post_levels(kNotifyPeerLevel, peer_id, samples, n);
     if (!all_sound_players_exist()) {
@@ -239,7 +240,9 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
 
 int do_talk_silence_from_peer(int peer_id) {
     count_voice(g_voice_counters.received_silence);
-    int player = get_play_sound_slot(peer_id);
+    chat_media_state s;
+    if (!chat_session_get(peer_id, &s) || !s.peer_audio) return 0;
+    int player = get_play_sound_slot(peer_id, get_contact_index(peer_id) >= 0);
     if (player >= 0) sound_player_silence(player);
     return 0;
 }

@@ -112,6 +112,17 @@ TEST_F(PeerTest, ChatTextOpensWindowEchoesAndShows) {
     char body[2100];
     int len = build_chat_body(body, "Bob", "hello there", attrs);
     ASSERT_EQ(len, 15 + 6);
+    // Not a contact yet: the line is neither shown nor echoed as if it had been.
+    ASSERT_TRUE(p->send_cmd(210, std::string(body, static_cast<size_t>(len))));
+    ASSERT_TRUE(wait_until([&] {
+        return log_text().find("chat line from peer_id:4245, who is not a contact, dropped") !=
+               std::string::npos;
+    }));
+    EXPECT_EQ(rec.count(NM_PEER_CHAT_LINE), 0);
+    msg_header h;
+    std::string none;
+    EXPECT_FALSE(p->recv_cmd(&h, &none, 200));
+    add_one_contact(4245, 0, "Bob");
     ASSERT_TRUE(p->send_cmd(210, std::string(body, static_cast<size_t>(len))));
     std::string echo;
     ASSERT_TRUE(p->expect(211, &echo));

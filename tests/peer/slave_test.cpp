@@ -144,6 +144,7 @@ TEST_F(SlaveTest, ChatThroughTheSlaveServerIsEchoedTheSameWay) {
     listener server(addr);
     socket_t fd = connected_slave(server, addr);
     ASSERT_EQ(add_peer_slave_server(610, addr), 0);
+    add_one_contact(610, 0, "Ann");
     std::string body = std::string("Ann:hi", 6) + '\0' + std::string("\x01\x02\x03\x0a\x00", 5);
     ASSERT_TRUE(send_outer(fd, 11, 610, kMe, framed(210, body)));
     outer_msg echo;

@@ -67,9 +67,10 @@ struct recording_asker : question_asker {
 
 struct null_chat : chat_window {
     explicit null_chat(int p) : peer(p) {}
-    void post(int, intptr_t, intptr_t, note_payload = {}) override {}
+    void post(int n, intptr_t, intptr_t, note_payload = {}) override { shown += n == NM_CHAT_TEXT; }
     int peer_id() const override { return peer; }
     int peer;
+    int shown = 0;  // chat lines handed to the window
 };
 
 class ActionsTest : public ::testing::Test {
@@ -225,6 +226,32 @@ TEST_F(ActionsTest, AChatWindowOpensOncePerPeer) {
     EXPECT_EQ(get_chat_dlg_from_peer_id(51), w);
     EXPECT_EQ(m_controller.open_chat(51), w);
     EXPECT_EQ(m_windows.size(), 1u);
+}
+
+// Lines from made-up ids open no window, so they cannot use up the 20 windows: a contact's line,
+// and a non-contact's in a chat the user opened, are still shown.
+TEST_F(ActionsTest, OnlyContactsLinesOpenChatWindows) {
+    auto deliver = [&](int peer, int command) {
+        chat_delivery d;
+        d.peer_id = peer;
+        d.path = 2;
+        d.command = command;
+        d.body = std::string("x:hi\0\0\0\0\0\0", 10);
+        m_controller.handle(NM_PEER_CHAT_LINE, peer, reinterpret_cast<intptr_t>(&d));
+    };
+    for (int i = 0; i < 25; i++) deliver(90000 + i, i % 2 ? 211 : 210);
+    EXPECT_TRUE(m_windows.empty());
+    EXPECT_EQ(get_chat_dlg_index(90000), -1);
+    deliver(51, 210);
+    ASSERT_EQ(m_windows.size(), 1u);
+    EXPECT_EQ(m_windows[0]->shown, 1);
+
+    chat_window* w = m_controller.open_chat(777);
+    ASSERT_NE(w, nullptr);
+    deliver(777, 210);
+    deliver(777, 211);
+    ASSERT_EQ(m_windows.size(), 2u);
+    EXPECT_EQ(m_windows[1]->shown, 2);
 }
 
 TEST(WorkLanes, OneLaneInOrderOthersAlongsideAndStopDropsQueued) {

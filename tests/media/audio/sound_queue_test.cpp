@@ -97,6 +97,19 @@ TEST_F(sound_queue, EleventhSpeakerWaitsForThreeSecondsOfSilenceOnOnePlayer) {
               std::string::npos);
 }
 
+TEST_F(sound_queue, AContactTakesTheLeastRecentStrangersPlayerAndKeepsIt) {
+    for (int peer = 1; peer <= 10; peer++)
+        ASSERT_EQ(get_play_sound_slot_at(900 + peer, peer, false), peer - 1);
+    sound_add_to_queue_at(2, buffer_of(7, 903), 20);
+    for (int peer = 1; peer <= 10; peer++)
+        if (peer != 3) get_play_sound_slot_at(900 + peer, 100, false);
+    EXPECT_EQ(get_play_sound_slot_at(911, 100, false), -1) << "a stranger takes no busy player";
+    EXPECT_EQ(get_play_sound_slot_at(51, 100, true), 2);
+    EXPECT_EQ(sound_queue_used(), 0) << "the stranger's sound is not played as the contact";
+    EXPECT_EQ(get_play_sound_slot_at(903, 200, false), -1);
+    EXPECT_EQ(play_slot_peer(2), 51);
+}
+
 TEST_F(sound_queue, StuckDeviceIsStillFedEvery125Milliseconds) {
     fake_player& p = *players[5];
     uint32_t t = 0;

@@ -8,6 +8,7 @@
 #include "media/codec/voice_codec.h"
 #include "platform/tick.h"
 #include "protocol/chat_session.h"
+#include "protocol/tables.h"
 #include "tests/media/audio/audio_test_support.h"
 
 namespace {
@@ -80,6 +81,33 @@ TEST_F(voice_path, PeerAudioSwitchDecidesWhetherTheDecodedSoundIsPlayed) {
     ASSERT_EQ(players[player]->got.size(), 1u);
     EXPECT_EQ(players[player]->got[0]->data, decoded);
     EXPECT_EQ(players[player]->got[0]->peer_id, kPeer);
+}
+
+// Made-up ids take no player; strangers the user listens to do, until a contact needs one.
+TEST_F(voice_path, PlayersGoToListenedSpeakersAndContactsFirst) {
+    std::vector<uint8_t> decoded;
+    std::string body = talk_body(500, &decoded);
+    const int size = static_cast<int>(body.size());
+    for (int id = 7000; id < 7010; id++)
+        EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, id), -1);
+    EXPECT_EQ(do_talk_silence_from_peer(7000), 0);
+    chat_session_update(kPeer, [](chat_media_state& s) { s.peer_audio = 0; });
+    EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, kPeer), 0);
+    for (int i = 0; i < audio::kPlayers; i++) EXPECT_EQ(play_slot_peer(i), -1) << i;
+    EXPECT_EQ(sound_queue_used(), 0);
+
+    for (int id = 7000; id < 7010; id++) {
+        chat_session_open(id);
+        EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, id), 0);
+    }
+    chat_session_update(kPeer, [](chat_media_state& s) { s.peer_audio = 1; });
+    EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, kPeer), -1) << "not a contact";
+    add_one_contact(kPeer, 0, "ann");
+    EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, kPeer), 0);
+    EXPECT_EQ(play_slot_peer(0), kPeer);
+    EXPECT_EQ(do_talk_data_dct_z_from_sever(body.data(), size, 7000), -1);
+    for (int id = 7000; id < 7010; id++) chat_session_close(id);
+    clear_all_tables();
 }
 
 TEST_F(voice_path, QualityFieldSelectsTheDecodingTable) {
