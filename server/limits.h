@@ -34,6 +34,12 @@ constexpr int kMaxChecksPerAccount = 4;
 // Offline messages kept for one recipient: more are refused until some are read.
 constexpr int kOfflineQuotaMessages = 1000;
 constexpr int64_t kOfflineQuotaBytes = 10 * 1024 * 1024;
+// Within that, what one sender may leave, and what all senders the recipient has not added
+// share between them, so that no stranger can fill a mailbox before its owner's contacts.
+constexpr int kOfflineSenderMessages = 100;
+constexpr int64_t kOfflineSenderBytes = 1024 * 1024;
+constexpr int kOfflineStrangerMessages = 200;
+constexpr int64_t kOfflineStrangerBytes = 2 * 1024 * 1024;
 constexpr int kDatagramMax = 1024;                    // clients cut a datagram to this
 constexpr int kDefaultIdleSeconds = 90;  // main connections send a keep-alive every 5 s
 constexpr int kRelayPorts[3] = {80, 443, 8199};  // default ports of a client's relay server

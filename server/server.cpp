@@ -66,6 +66,9 @@ struct Server::Impl : Transport {
             o.advertise =
                 (m_opts.listen == "0.0.0.0" || m_opts.listen == "::") ? "127.0.0.1" : m_opts.listen;
         o.fast_hash = m_opts.fast_hash;
+        o.extensions = m_opts.extensions;
+        o.max_per_address = m_opts.max_per_address;
+        o.max_unsigned_per_address = m_opts.max_unsigned_per_address;
         return o;
     }
 
