@@ -22,7 +22,10 @@ constexpr int kNoticeMax = 1023;        // client's pop-up text buffer
 constexpr int kAddressMax = 49;         // client's local address text
 // A connection's write queue: a main connection that falls this far behind is dropped; the relay
 // stops reading the senders of a receiver this far behind instead.
+// Both count the memory the queued buffers hold, not only their bytes. A connection without a
+// signed-in user has the smaller cap: it can only have asked for short answers.
 constexpr int kMaxWriteQueueBytes = 4 * 1024 * 1024;
+constexpr int kMaxWriteQueueBytesBeforeSignIn = 256 * 1024;
 // What a connection may queue while its password is checked; more closes it.
 constexpr int kMaxQueuedBeforeSignIn = 64;
 constexpr int kMaxQueuedBytesBeforeSignIn = 64 * 1024;
