@@ -39,6 +39,8 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
             }
         } else if (a == "--no-peer-listener") {
             out->peer_listener = false;
+        } else if (a == "--no-extensions") {
+            out->extensions = false;
         } else if (a == "--video-in") {
             if (!value(&out->video_input)) return -1;
         } else if (a == "--video-dump") {
@@ -58,7 +60,8 @@ int parse_args(int argc, char** argv, cli_options* out, std::string* error) {
 std::string usage_text() {
     std::string text =
         "Usage: parlo-cli [--server HOST] [--bind ADDR] [--home DIR] [--email E --password P]\n"
-        "                 [--auto-accept] [--no-peer-listener] [--relay-ports A,B,C]\n"
+        "                 [--auto-accept] [--no-peer-listener] [--no-extensions]\n"
+        "                 [--relay-ports A,B,C]\n"
         "                 [--proxy-everything on|off]\n"
         "                 [--accept-files DIR] [--video-in SOURCE] [--help]\n"
         "\n"
@@ -72,6 +75,8 @@ std::string usage_text() {
         "                 announced; peers through relays); off also uses direct peer connections\n"
         "  --no-peer-listener  accept no incoming peer connections, as behind a firewall: peers\n"
         "                  then reach this client by asking it to connect back, or through relays\n"
+        "  --no-extensions  speak only the base protocol: announce no extensions and use none\n"
+        "                  (offline messages then count as sent once handed over unanswered)\n"
         "  --relay-ports A,B,C  ports of this client's relay server for other clients (default\n"
         "                  80,443,8199; the first two need privileges, a port that cannot be\n"
         "                  opened is left unreported)\n"

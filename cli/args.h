@@ -13,6 +13,7 @@ struct cli_options {
     bool auto_accept = false;  // answer Yes to every question the GUI would ask
     std::string proxy_everything;  // "on" or "off": stored before the start (--proxy-everything)
     bool peer_listener = true;  // accept incoming peer connections on 8188 (--no-peer-listener)
+    bool extensions = true;     // announce and use our protocol extensions (--no-extensions)
     std::string relay_ports;    // "A,B,C": ports of the local relay server instead of 80,443,8199
     std::string accept_files_dir;  // save every offered file into this folder (--accept-files)
     cli_audio_options audio;  // sound flags

@@ -18,6 +18,7 @@
 #include "platform/message_box.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
+#include "protocol/extensions.h"
 #include "protocol/proxy.h"
 #include "protocol/session.h"
 
@@ -147,6 +148,7 @@ int cli_app::run() {
             json_line().add("warning", "--relay-ports wants three ports: A,B,C").print();
         }
     }
+    set_extensions_enabled(options.extensions);
     if (!options.proxy_everything.empty()) save_proxy_everything(options.proxy_everything == "on");
     if (start_peer_networking(options.peer_listener) != 0)
         json_line().add("warning", "peer listener not available; only outgoing peer connections").print();

@@ -47,7 +47,9 @@
     X(CMD_SLAVE_ADDR_REQUEST, 480, "slave_addr_request") /* home server */     \
     X(CMD_PEER_SLAVE1, 481, "peer_slave1") /* home server */                   \
     X(CMD_PEER_SLAVE2, 482, "peer_slave2") /* home server */                   \
-    X(CMD_KEEP_ALIVE, 1000, "keep_alive")
+    X(CMD_KEEP_ALIVE, 1000, "keep_alive")                                     \
+    X(CMD_EXTENSIONS, 1100, "extensions") /* our extensions, after sign-in */  \
+    X(CMD_OFFLINE_RECEIPT, 1102, "offline_receipt") /* home server */
 
 enum client_command : int {
 #define PARLO_ENUM_ROW(name, number, text) name = number,
@@ -135,7 +137,16 @@ enum client_command : int {
     X(SRV_PEER_SLAVE2, 482, "peer_slave2")                                 \
     X(SRV_NOTICE1, 998, "notice1")                                         \
     X(SRV_NOTICE2, 999, "notice2")                                         \
+    X(SRV_EXTENSIONS, 1101, "extensions") /* answer to 1100 */            \
+    X(SRV_OFFLINE_STORED, 1103, "offline_stored") /* after 1102 */        \
+    X(SRV_OFFLINE_REFUSED, 1104, "offline_refused") /* after 1102 */      \
     X(SRV_RELAYED_DATAGRAM, 2000, "relayed_datagram")
+
+// Extensions beyond the base protocol, announced after sign-in: the client sends 1100 with the
+// mask of those it knows (decimal text), a server that knows the command answers 1101 with its
+// own. Old parties ignore both. Each is used only when both sides announced it.
+constexpr int kExtOfflineReceipt = 1;  // 1102 on an offline connection asks for 1103/1104
+constexpr int kExtAll = kExtOfflineReceipt;
 
 enum server_command : int {
 #define PARLO_ENUM_ROW(name, number, text) name = number,

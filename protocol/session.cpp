@@ -11,6 +11,7 @@
 #include "platform/debug_log.h"
 #include "platform/text.h"
 #include "platform/thread.h"
+#include "protocol/extensions.h"
 #include "protocol/message_reader.h"
 #include "protocol/notify.h"
 #include "protocol/peer_dispatch.h"
@@ -308,6 +309,7 @@ void dispatch_server_command(int command, char* body, int len, int board_num) {
     switch (command) {
     case SRV_LOGIN_OK:
         g_logged_in = 1;
+        extensions_signed_in();
         post_main(NM_LOGIN_SUCCESS);
         break;
     case SRV_LOGIN_FAILED:
@@ -493,6 +495,7 @@ void dispatch_server_command(int command, char* body, int len, int board_num) {
         break;
     }
     case SRV_RELAYED_DATAGRAM: peer().do_relay_peer_udp_from_server(body, len); break;
+    case SRV_EXTENSIONS: server_extensions_received(body, len); break;
     default: break;  // unknown commands were read completely and are ignored
     }
 }

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
+#include "protocol/extensions.h"
 #include "protocol/file_dispatch.h"
 #include "protocol/housekeeping.h"
 #include "protocol/offline.h"
@@ -90,6 +91,7 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
         g_my_status = PS_OFFLINE;
         m_away_by_user = false;
         request_my_status(PS_ONLINE, false);
+        announce_extensions();  // after the base requests, which keep their order
         return {};
     case NM_CONTACT_LIST:
         ask_pending_relations();

@@ -111,7 +111,11 @@
     X(TXT_FILE_OFFER_FAILED, 1007, "Could not offer file %s to %s %s(%s).")                        \
     X(TXT_FILE_OFFER_BUSY, 1008,                                                                   \
       "File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when "  \
-      "that one ends.")
+      "that one ends.")                                                                            \
+    X(TXT_OFFLINE_REFUSED, 1031,                                                                   \
+      "The server refused your offline message: too many messages are waiting for this user.")   \
+    X(TXT_OFFLINE_NOT_CONFIRMED, 1032,                                                             \
+      "Your offline message may not have been stored: the server did not confirm it.")
 
 enum text_id : int {
     TXT_NONE = 0,

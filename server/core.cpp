@@ -75,6 +75,22 @@ void Core::on_open(ConnId id, const std::string& peer_ip) {
     Conn c;
     c.peer_ip = peer_ip;
     m_conns[id] = std::move(c);
+    AddressConns& a = m_by_address[peer_ip];
+    a.total++;
+    // Counted before the check, so that on_close balances the counts of a refused one too.
+    if (a.total > m_options.max_per_address ||
+        a.total - a.signed_in > m_options.max_unsigned_per_address) {
+        m_log.limited(m_budget, "connection %llu from %s refused: %d connections (%d signed in) "
+                      "from that address",
+                      static_cast<unsigned long long>(id), peer_ip.c_str(), a.total - 1,
+                      a.signed_in);
+        m_transport.close(id);
+    }
+}
+
+void Core::set_user(Conn& c, int user) {
+    if ((c.user_id != 0) != (user != 0)) m_by_address[c.peer_ip].signed_in += user != 0 ? 1 : -1;
+    c.user_id = user;
 }
 
 void Core::on_close(ConnId id) {
@@ -85,6 +101,9 @@ void Core::on_close(ConnId id) {
         m_log.line("connection %llu closed inside an offline message from %d to %d; discarded",
                    static_cast<unsigned long long>(id), c.off_from, c.off_to);
     if (c.user_id != 0) end_presence(c.user_id, id, true);
+    set_user(c, 0);
+    auto a = m_by_address.find(c.peer_ip);
+    if (a != m_by_address.end() && --a->second.total <= 0) m_by_address.erase(a);
     m_conns.erase(it);
 }
 
@@ -321,7 +340,15 @@ void Core::handle(ConnId id, Conn& c, const msg_header& h, const std::string& bo
             do_offline_part(c, body);
             break;
         case CMD_OFFLINE_END:
-            do_offline_end(c, body);
+            do_offline_end(id, c, body);
+            break;
+        case CMD_EXTENSIONS:
+            if (m_options.extensions) send(id, SRV_EXTENSIONS, fd(kExtAll));
+            else note("connection %llu: extensions are off; 1100 ignored",
+                      static_cast<unsigned long long>(id));
+            break;
+        case CMD_OFFLINE_RECEIPT:
+            if (m_options.extensions) c.off_receipts = true;
             break;
         default:
             note("connection %llu: unknown command %d (len %d) ignored",

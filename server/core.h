@@ -45,6 +45,10 @@ struct CoreOptions {
     std::string advertise = "127.0.0.1";  // home-server address given to clients (174)
     bool fast_hash = false;               // minimum Argon2id limits
     int relay_port = 0;  // the server's own relay listens on `advertise` at this port; 0: none
+    bool extensions = true;  // answer 1100 and take 1102 (off: only the base protocol)
+    // Connections of one source address: in all, and not signed in. on_open closes the others.
+    int max_per_address = 256;
+    int max_unsigned_per_address = 32;
 };
 
 // Frames one message as the server sends it: header and scrambled body.
@@ -75,6 +79,11 @@ public:
     void set_relay_port(int port) { m_options.relay_port = port; }
 
     size_t connection_count() const { return m_conns.size(); }
+    // Whether a user is signed in on the connection.
+    bool signed_in(ConnId id) const {
+        auto it = m_conns.find(id);
+        return it != m_conns.end() && it->second.user_id != 0;
+    }
     size_t online_count() const { return m_online.size(); }
 
     static constexpr const char* kDemoPassword = "demo1234";
@@ -93,6 +102,7 @@ private:
         int off_to = 0;
         int off_from = 0;
         std::string off_text;
+        bool off_receipts = false;  // the sender asked (1102) to learn whether it was stored
         // Ports of this user's relay server that the server reached (0: not confirmed), and
         // whether a check of that port is under way.
         int relay_port[3] = {0, 0, 0};
@@ -105,6 +115,8 @@ private:
     };
 
     void handle(ConnId id, Conn& c, const msg_header& h, const std::string& body);
+    // Sets the user signed in on a connection (0: none), keeping the per-address counts.
+    void set_user(Conn& c, int user);
     // A log line caused by the input of the connection being handled, within its line budget.
     void note(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     // Whether a request that names `claimed` as its sender may be taken from `peer_ip`: a user
@@ -155,7 +167,9 @@ private:
     void do_connect_back(const Conn& c, const std::string& body);
     void do_offline_begin(Conn& c, const std::string& body);
     void do_offline_part(Conn& c, const std::string& body);
-    void do_offline_end(Conn& c, const std::string& body);
+    void do_offline_end(ConnId id, Conn& c, const std::string& body);
+    // Why a message from `from` cannot be stored for `to` now (a log text), or empty when it can.
+    std::string offline_refusal(int to, int from);
 
     // Relays: port checks (420-422), the assignment (460) and the route exchange (480-482).
     void do_relay_port(ConnId id, Conn& c, int slot, int board_num);
@@ -189,6 +203,12 @@ private:
     };
     std::unordered_map<std::string, AddressChecks> m_checks_by_address;
     std::unordered_map<int, int> m_checks_by_account;
+    // Connections per source address: all of them, and those with a user signed in.
+    struct AddressConns {
+        int total = 0;
+        int signed_in = 0;
+    };
+    std::unordered_map<std::string, AddressConns> m_by_address;
     ConnId m_current = 0;  // connection whose message is being handled, 0 outside handle()
     LineBudget m_budget;   // lines from input without a connection (datagrams)
 };

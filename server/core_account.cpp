@@ -76,12 +76,12 @@ void Core::finish_login(ConnId id, const User& user, bool ok) {
         m_log.line("user %d signed in again on connection %llu; closing connection %llu", user.id,
                    static_cast<unsigned long long>(id), static_cast<unsigned long long>(old_id));
         auto oc = m_conns.find(old_id);
-        if (oc != m_conns.end()) oc->second.user_id = 0;
+        if (oc != m_conns.end()) set_user(oc->second, 0);
         send(old_id, SRV_LOGGED_IN_ELSEWHERE);
         m_transport.close(old_id);
         m_online.erase(old);
     }
-    c.user_id = user.id;
+    set_user(c, user.id);
     c.session_id = static_cast<int>(randombytes_uniform(999999999U)) + 1;
     m_online_index = m_online_index % 9999 + 1;
     Presence& p = m_online[user.id];
@@ -170,7 +170,7 @@ void Core::do_sign_out(ConnId id, Conn& c) {
     // The client's own announcement of its offline state comes from a user no longer signed
     // in, which is not taken; the server tells the contacts itself.
     end_presence(c.user_id, id, true);
-    c.user_id = 0;
+    set_user(c, 0);
 }
 
 // ---- lists ----

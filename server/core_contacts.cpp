@@ -211,6 +211,35 @@ void Core::do_offline_delete(int user, const std::string& body) {
     users->second.erase(it);
 }
 
+std::string Core::offline_refusal(int to, int from) {
+    char why[160];
+    int count = 0;
+    int64_t bytes = 0;
+    if (m_store.offline_usage(to, &count, &bytes) != 0) return "the store cannot be read";
+    if (count >= kOfflineQuotaMessages || bytes >= kOfflineQuotaBytes) {
+        std::snprintf(why, sizeof why, "%d messages (%lld bytes) already wait", count,
+                      static_cast<long long>(bytes));
+        return why;
+    }
+    if (m_store.offline_usage_from(to, from, &count, &bytes) != 0) return "the store cannot be read";
+    if (count >= kOfflineSenderMessages || bytes >= kOfflineSenderBytes) {
+        std::snprintf(why, sizeof why, "%d messages (%lld bytes) of this sender already wait",
+                      count, static_cast<long long>(bytes));
+        return why;
+    }
+    int state = 0;
+    if (m_store.get_relation(to, from, &state, nullptr) == 0 && state == REL_ADDED) return {};
+    if (m_store.offline_usage_strangers(to, REL_ADDED, &count, &bytes) != 0)
+        return "the store cannot be read";
+    if (count >= kOfflineStrangerMessages || bytes >= kOfflineStrangerBytes) {
+        std::snprintf(why, sizeof why,
+                      "%d messages (%lld bytes) of senders who are not contacts already wait",
+                      count, static_cast<long long>(bytes));
+        return why;
+    }
+    return {};
+}
+
 void Core::do_offline_begin(Conn& c, const std::string& body) {
     int to = 0, from = 0;
     User recipient, sender;
@@ -231,16 +260,13 @@ void Core::do_offline_begin(Conn& c, const std::string& body) {
         return;
     }
     if (!claim_ok(from, c.peer_ip, "offline message")) return;
-    int count = 0;
-    int64_t bytes = 0;
-    if (m_store.offline_usage(to, &count, &bytes) != 0 || count >= kOfflineQuotaMessages ||
-        bytes >= kOfflineQuotaBytes) {
-        note("offline message from %d to %d refused: %d messages (%lld bytes) already wait", from,
-             to, count, static_cast<long long>(bytes));
-        // The sending client reads nothing on this connection; its user learns of the refusal
-        // on the main connection.
+    std::string why = offline_refusal(to, from);
+    if (!why.empty()) {
+        note("offline message from %d to %d refused: %s", from, to, why.c_str());
+        // A sender that asked for a receipt learns of the refusal at the message's end; an
+        // older one reads nothing on this connection, so its user is told on the main one.
         auto on = m_online.find(from);
-        if (on != m_online.end())
+        if (!c.off_receipts && on != m_online.end())
             send(on->second.conn, SRV_NOTICE2,
                  "Your offline message to " +
                      cut(recipient.nick_name.empty() ? recipient.email : recipient.nick_name, 127) +
@@ -264,22 +290,26 @@ void Core::do_offline_part(Conn& c, const std::string& body) {
     c.off_text += body;
 }
 
-void Core::do_offline_end(Conn& c, const std::string& body) {
+void Core::do_offline_end(ConnId id, Conn& c, const std::string& body) {
     int to = 0, from = 0;
-    if (!c.off_open) return;
-    c.off_open = false;
-    if (!parse_field(body, 0, 10, &to) || body.size() < 21 || body[10] != ':' ||
-        !parse_field(body, 11, 10, &from) || to != c.off_to || from != c.off_from) {
+    const bool matches = parse_field(body, 0, 10, &to) && body.size() >= 21 && body[10] == ':' &&
+                         parse_field(body, 11, 10, &from) && to == c.off_to && from == c.off_from;
+    bool stored = false;
+    if (!c.off_open) {
+        // Refused at its start (logged there), or an end without a start.
+    } else if (!matches) {
         note("offline message end does not match its start; discarded");
-        c.off_text.clear();
-        return;
-    }
-    if (m_store.add_offline(to, from, c.off_text) != 0)
+    } else if (m_store.add_offline(to, from, c.off_text) != 0) {
         m_log.line("storing offline message from %d to %d failed: %s", from, to,
                    m_store.last_error().c_str());
-    else
+    } else {
         note("offline message from %d to %d stored (%zu bytes)", from, to, c.off_text.size());
+        stored = true;
+    }
+    c.off_open = false;
     c.off_text.clear();
+    if (c.off_receipts)
+        send(id, stored ? SRV_OFFLINE_STORED : SRV_OFFLINE_REFUSED, body.substr(0, 21));
 }
 
 }  // namespace srv

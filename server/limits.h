@@ -22,7 +22,10 @@ constexpr int kNoticeMax = 1023;        // client's pop-up text buffer
 constexpr int kAddressMax = 49;         // client's local address text
 // A connection's write queue: a main connection that falls this far behind is dropped; the relay
 // stops reading the senders of a receiver this far behind instead.
+// Both count the memory the queued buffers hold, not only their bytes. A connection without a
+// signed-in user has the smaller cap: it can only have asked for short answers.
 constexpr int kMaxWriteQueueBytes = 4 * 1024 * 1024;
+constexpr int kMaxWriteQueueBytesBeforeSignIn = 256 * 1024;
 // What a connection may queue while its password is checked; more closes it.
 constexpr int kMaxQueuedBeforeSignIn = 64;
 constexpr int kMaxQueuedBytesBeforeSignIn = 64 * 1024;
@@ -34,6 +37,12 @@ constexpr int kMaxChecksPerAccount = 4;
 // Offline messages kept for one recipient: more are refused until some are read.
 constexpr int kOfflineQuotaMessages = 1000;
 constexpr int64_t kOfflineQuotaBytes = 10 * 1024 * 1024;
+// Within that, what one sender may leave, and what all senders the recipient has not added
+// share between them, so that no stranger can fill a mailbox before its owner's contacts.
+constexpr int kOfflineSenderMessages = 100;
+constexpr int64_t kOfflineSenderBytes = 1024 * 1024;
+constexpr int kOfflineStrangerMessages = 200;
+constexpr int64_t kOfflineStrangerBytes = 2 * 1024 * 1024;
 constexpr int kDatagramMax = 1024;                    // clients cut a datagram to this
 constexpr int kDefaultIdleSeconds = 90;  // main connections send a keep-alive every 5 s
 constexpr int kRelayPorts[3] = {80, 443, 8199};  // default ports of a client's relay server

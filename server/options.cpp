@@ -27,6 +27,11 @@ const char* usage_text() {
            "  --relay-port N      run a relay of the server's own on the listen address, port N\n"
            "                      (1-9999), handed to clients that ask for relays while no\n"
            "                      signed-in client offers one (default: no relay of its own)\n"
+           "  --max-per-address N connections one source address may hold (default 256)\n"
+           "  --max-pending-per-address N\n"
+           "                      of those, connections not signed in (default 32)\n"
+           "  --no-extensions     speak only the base protocol: no answer to extension\n"
+           "                      announcements, no offline-message receipts\n"
            "  --help              show this text\n"
            "\n"
            "SIGTERM or SIGINT stops the server; every acknowledged change is already on disk.\n";
@@ -70,6 +75,20 @@ int parse_command_line(int argc, char** argv, CommandLine* out, std::string* err
             out->help = true;
         } else if (!std::strcmp(a, "--seed-demo")) {
             out->seed_demo = true;
+        } else if (!std::strcmp(a, "--no-extensions")) {
+            out->server.extensions = false;
+        } else if (!std::strcmp(a, "--max-per-address")) {
+            if (!value(&v)) return -1;
+            if (!to_int(v, 1, 1000000, &out->server.max_per_address)) {
+                *error = "bad --max-per-address value";
+                return -1;
+            }
+        } else if (!std::strcmp(a, "--max-pending-per-address")) {
+            if (!value(&v)) return -1;
+            if (!to_int(v, 1, 1000000, &out->server.max_unsigned_per_address)) {
+                *error = "bad --max-pending-per-address value";
+                return -1;
+            }
         } else if (!std::strcmp(a, "--fast-hash")) {
             out->server.fast_hash = true;
         } else if (!std::strcmp(a, "--listen")) {

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <malloc.h>
+
 #include <asio.hpp>
 
 #include "protocol/commands.h"
@@ -25,6 +27,11 @@ using Clock = std::chrono::steady_clock;
 using asio::ip::tcp;
 using asio::ip::udp;
 
+// Freed queue memory after which the heap's free pages go back to the system.
+constexpr size_t kTrimAfterBytes = 4 * 1024 * 1024;
+// A write that frees at least this much counts towards it (closes and drops always count).
+constexpr size_t kTrimBatchBytes = 64 * 1024;
+
 struct Connection {
     explicit Connection(tcp::socket s) : sock(std::move(s)) {}
     tcp::socket sock;
@@ -33,7 +40,6 @@ struct Connection {
     FrameReader reader;
     std::array<char, 4096> rbuf{};
     WriteQueue wq;
-    size_t in_flight = 0;  // messages at the front of wq that the running write reads
     bool writing = false;
     bool closing = false;  // close once the queue is written
     bool closed = false;
@@ -66,6 +72,9 @@ struct Server::Impl : Transport {
             o.advertise =
                 (m_opts.listen == "0.0.0.0" || m_opts.listen == "::") ? "127.0.0.1" : m_opts.listen;
         o.fast_hash = m_opts.fast_hash;
+        o.extensions = m_opts.extensions;
+        o.max_per_address = m_opts.max_per_address;
+        o.max_unsigned_per_address = m_opts.max_unsigned_per_address;
         return o;
     }
 
@@ -137,6 +146,7 @@ struct Server::Impl : Transport {
         m_signals.cancel(ec);
         m_sweep.cancel();
         m_accept_retry.cancel();
+        m_trim.cancel();
         m_relay.stop();
         for (auto& [id, c] : m_conns) {
             c->closed = true;
@@ -153,18 +163,37 @@ struct Server::Impl : Transport {
         if (it == m_conns.end()) return;
         auto c = it->second;
         if (c->closing || c->closed) return;
-        if (c->wq.bytes + bytes.size() > static_cast<size_t>(kMaxWriteQueueBytes)) {
+        const size_t cap = static_cast<size_t>(m_core.signed_in(id) ? kMaxWriteQueueBytes
+                                                                     : kMaxWriteQueueBytesBeforeSignIn);
+        if (c->wq.memory + c->wq.added_memory(bytes.size()) > cap) {
             m_log.line("connection %llu does not read its replies; closing", ull(id));
             c->closing = true;
             // What the running write reads stays until its handler runs (aborted by the close);
             // the rest is dropped now.
-            c->wq.messages.erase(c->wq.messages.begin() + static_cast<std::ptrdiff_t>(c->in_flight),
-                                 c->wq.messages.end());
+            const size_t before = c->wq.memory;
+            c->wq.drop_unsent();
+            released(before - c->wq.memory);
             defer_finish(c, "write queue full");
             return;
         }
         c->wq.push(std::move(bytes));
         if (!c->writing) do_write(c);
+    }
+
+    // Buffers of that many bytes went back to the allocator. Past a few megabytes, the free
+    // memory is handed back to the system a moment later (once for a burst of closes): freed
+    // small buffers would otherwise stay in the process's heap.
+    void released(size_t n) {
+        m_released += n;
+        if (m_released < kTrimAfterBytes || m_trim_armed || m_stopping) return;
+        m_trim_armed = true;
+        m_trim.expires_after(std::chrono::milliseconds(200));
+        m_trim.async_wait([this](asio::error_code ec) {
+            m_trim_armed = false;
+            if (ec || m_stopping) return;
+            m_released = 0;
+            malloc_trim(0);
+        });
     }
 
     void close(ConnId id) override {
@@ -188,6 +217,11 @@ struct Server::Impl : Transport {
         asio::error_code ec;
         c->sock.shutdown(tcp::socket::shutdown_both, ec);
         c->sock.close(ec);
+        const size_t before = c->wq.memory;
+        if (!c->writing) {
+            c->wq.drop_unsent();
+            released(before - c->wq.memory);
+        }
         m_conns.erase(c->id);
         m_log.line("connection %llu from %s ended: %s", ull(c->id), c->peer.c_str(),
                    reason.c_str());
@@ -198,16 +232,20 @@ struct Server::Impl : Transport {
         c->writing = true;
         std::vector<asio::const_buffer> bufs;
         size_t count = c->wq.batch(&bufs);
-        c->in_flight = count;
         asio::async_write(c->sock, bufs, [this, c, count](asio::error_code ec, size_t n) {
             c->writing = false;
-            c->in_flight = 0;
-            if (c->closed) return;
-            if (ec) {
-                finish(c, "write failed: " + ec.message());
+            const size_t before = c->wq.memory;
+            if (c->closed || ec) {
+                // The connection ends: its buffers go now, not when the last handle lets go.
+                c->wq.in_flight = 0;
+                c->wq.drop_unsent();
+                released(before - c->wq.memory);
+                if (!c->closed) finish(c, "write failed: " + ec.message());
                 return;
             }
             c->wq.written(count, n);
+            // Everyday writes free a little each; only a queue that ran long counts.
+            if (before - c->wq.memory >= kTrimBatchBytes) released(before - c->wq.memory);
             if (!c->wq.messages.empty())
                 do_write(c);
             else if (c->closing)
@@ -400,6 +438,9 @@ struct Server::Impl : Transport {
     asio::signal_set m_signals{m_io};
     asio::steady_timer m_sweep{m_io};
     asio::steady_timer m_accept_retry{m_io};
+    asio::steady_timer m_trim{m_io};
+    size_t m_released = 0;  // bytes of queue buffers freed since the last trim
+    bool m_trim_armed = false;
     std::unordered_map<ConnId, std::shared_ptr<Connection>> m_conns;
     Relay m_relay{m_io, m_log};
     ConnId m_next_id = 1;

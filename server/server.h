@@ -24,6 +24,11 @@ struct ServerOptions {
     int hash_threads = 2;
     bool handle_signals = true;  // in-process tests leave the signals to the test runner
     int relay_port = -1;  // the server's own relay on the listen address: -1 none, 0 any port
+    bool extensions = true;  // --no-extensions: only the base protocol
+    // Connections one source address may hold: in all, and not signed in (connecting, signing
+    // in, or one-shot home-server requests). More are closed at once.
+    int max_per_address = 256;
+    int max_unsigned_per_address = 32;
 };
 
 class Server {

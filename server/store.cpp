@@ -418,6 +418,31 @@ int Store::offline_usage(int recipient, int* count, int64_t* bytes) {
     return 0;
 }
 
+int Store::offline_usage_from(int recipient, int sender, int* count, int64_t* bytes) {
+    Stmt s(
+        prepare("SELECT COUNT(*), COALESCE(SUM(LENGTH(body)), 0) FROM offline_messages WHERE "
+                "recipient = ? AND sender = ?"));
+    if (!s) return -1;
+    s.bind(1, recipient).bind(2, sender);
+    if (s.step() != SQLITE_ROW) return fail("offline_usage_from");
+    *count = s.col_int(0);
+    *bytes = s.col_int64(1);
+    return 0;
+}
+
+int Store::offline_usage_strangers(int recipient, int added_state, int* count, int64_t* bytes) {
+    Stmt s(prepare(
+        "SELECT COUNT(*), COALESCE(SUM(LENGTH(m.body)), 0) FROM offline_messages m WHERE "
+        "m.recipient = ? AND NOT EXISTS (SELECT 1 FROM relations r WHERE r.owner = m.recipient "
+        "AND r.contact = m.sender AND r.state = ?)"));
+    if (!s) return -1;
+    s.bind(1, recipient).bind(2, added_state);
+    if (s.step() != SQLITE_ROW) return fail("offline_usage_strangers");
+    *count = s.col_int(0);
+    *bytes = s.col_int64(1);
+    return 0;
+}
+
 int Store::list_offline(int recipient, std::vector<OfflineMessage>* out) {
     out->clear();
     Stmt s(

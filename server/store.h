@@ -88,6 +88,10 @@ public:
     bool has_offline(int recipient);
     // Number and total size of the messages waiting for recipient. Returns 0 or -1.
     int offline_usage(int recipient, int* count, int64_t* bytes);
+    // The same for the messages of one sender, and for those of all senders the recipient has
+    // not added as contacts (relation state REL_ADDED). Return 0 or -1.
+    int offline_usage_from(int recipient, int sender, int* count, int64_t* bytes);
+    int offline_usage_strangers(int recipient, int added_state, int* count, int64_t* bytes);
     int list_offline(int recipient, std::vector<OfflineMessage>* out);
     // Deletes sender's messages to recipient with an id up to max_id.
     int delete_offline(int recipient, int sender, int64_t max_id);

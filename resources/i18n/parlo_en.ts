@@ -474,6 +474,16 @@
         <translation>File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when that one ends.</translation>
     </message>
     <message>
+        <source>The server refused your offline message: too many messages are waiting for this user.</source>
+        <comment>1031</comment>
+        <translation>The server refused your offline message: too many messages are waiting for this user.</translation>
+    </message>
+    <message>
+        <source>Your offline message may not have been stored: the server did not confirm it.</source>
+        <comment>1032</comment>
+        <translation>Your offline message may not have been stored: the server did not confirm it.</translation>
+    </message>
+    <message>
         <source>Parlo</source>
         <comment>2001</comment>
         <translation>Parlo</translation>

@@ -474,6 +474,16 @@
         <translation>文件 %s 未提供: 给 %s %s(%s) 的文件仍在提供或发送中; 请在其结束后再提供.</translation>
     </message>
     <message>
+        <source>The server refused your offline message: too many messages are waiting for this user.</source>
+        <comment>1031</comment>
+        <translation>服务器拒绝了您的线下消息: 等待该用户的消息太多.</translation>
+    </message>
+    <message>
+        <source>Your offline message may not have been stored: the server did not confirm it.</source>
+        <comment>1032</comment>
+        <translation>您的线下消息可能未被保存: 服务器没有确认.</translation>
+    </message>
+    <message>
         <source>Parlo</source>
         <comment>2001</comment>
         <translation>Vorlane即时通</translation>

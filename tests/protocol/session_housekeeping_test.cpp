@@ -280,13 +280,16 @@ TEST_F(MainServerTest, LoginSuccessRequestsListsAndOnline) {
     controller.handle(NM_LOGIN_SUCCESS, 0, 0);
     ASSERT_TRUE(server.accept());
     auto msgs = drain(server);
-    ASSERT_EQ(msgs.size(), 4u);
+    // The base requests in their order, then the announcement of our extensions.
+    ASSERT_EQ(msgs.size(), 5u);
     EXPECT_EQ(msgs[0].command, CMD_LOCAL_ADDRESS);
     EXPECT_EQ(msgs[0].body, "127.0.0.1");
     EXPECT_EQ(msgs[1].command, CMD_GET_GROUPS);
     EXPECT_EQ(msgs[2].command, CMD_GET_CONTACTS);
     EXPECT_EQ(msgs[3].command, CMD_SET_STATUS);
     EXPECT_EQ(msgs[3].body, "         1");
+    EXPECT_EQ(msgs[4].command, CMD_EXTENSIONS);
+    EXPECT_EQ(msgs[4].body, std::to_string(kExtAll));
 }
 
 TEST_F(MainServerTest, TableNotificationsChangeTheRecords) {

@@ -265,5 +265,80 @@ TEST_F(Guard, OfflineMessagesOnlyFromSignedInUsersAndWithinTheQuota) {
     EXPECT_EQ(leave("10.0.0.2", bob), 1000);
 }
 
+// One stranger cannot fill a mailbox: each sender gets a share, strangers share a smaller pool,
+// and the recipient's contacts still find room. A sender that asked for receipts (1102) learns
+// the outcome on its own connection instead of by notice.
+TEST_F(Guard, AStrangerCannotLockTheRecipientsContactsOut) {
+    srv::ConnId c = sign_in("carol@example.com", "10.0.0.3");  // not one of Alice's contacts
+    sign_in("bob@example.com", "10.0.0.2");                      // one of them
+    auto leave = [&](const std::string& ip, int from, bool receipt) {
+        srv::ConnId h = open(ip);
+        if (receipt) msg(h, 1102);
+        msg(h, 330, f10(alice) + ":" + f10(from));
+        msg(h, 331, "text from " + std::to_string(from));
+        msg(h, 332, f10(alice) + ":" + f10(from));
+        auto replies = transport.take(h);
+        core->on_close(h);
+        return replies.empty() ? 0 : replies.back().command;
+    };
+    for (int i = 0; i < 1000; i++) leave("10.0.0.3", carol, false);
+    int count = 0;
+    int64_t bytes = 0;
+    store.offline_usage(alice, &count, &bytes);
+    EXPECT_EQ(count, srv::kOfflineSenderMessages);
+    auto told = transport.take(c);
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back().command, 999);
+    EXPECT_EQ(leave("10.0.0.3", carol, true), 1104);  // refused, said on the sending connection
+    EXPECT_TRUE(transport.take(c).empty());
+    EXPECT_EQ(leave("10.0.0.2", bob, true), 1103);
+
+    // Other strangers fill their pool: the next stranger is refused, a contact is not.
+    for (int i = 0; i < srv::kOfflineStrangerMessages - srv::kOfflineSenderMessages; i++)
+        store.add_offline(alice, 777000 + i, "x");
+    srv::User dave;
+    dave.email = "dave@example.com";
+    dave.pw_hash = "-";
+    int d = store.create_user(dave);
+    ASSERT_GT(d, 0);
+    EXPECT_EQ(leave("10.0.0.66", d, true), 1104);  // not signed in: refused as well
+    EXPECT_EQ(leave("10.0.0.2", bob, true), 1103);
+    store.offline_usage(alice, &count, &bytes);
+    EXPECT_EQ(count, srv::kOfflineStrangerMessages + 2);
+}
+
+// Connections a source address may hold: those not signed in are capped lower than all of them.
+TEST_F(Guard, ConnectionsPerAddressAreCapped) {
+    srv::CoreOptions o;
+    o.fast_hash = true;
+    o.max_per_address = 4;
+    o.max_unsigned_per_address = 2;
+    srv::Core small(store, transport, log, o);
+    auto open_on = [&](srv::ConnId id) {
+        small.on_open(id, "10.0.0.9");
+        return transport.closed.count(id) == 0;
+    };
+    EXPECT_TRUE(open_on(101));
+    EXPECT_TRUE(open_on(102));
+    EXPECT_FALSE(open_on(103));  // a third one not signed in
+    small.on_close(103);
+    auto sign_in_on = [&](srv::ConnId id, const std::string& email) {
+        msg_header h;
+        h.command = 130;
+        std::string login = email + ":demo1234";
+        h.len = static_cast<int>(login.size());
+        small.on_message(id, h, login);
+        return small.signed_in(id);
+    };
+    ASSERT_TRUE(sign_in_on(101, "alice@example.com"));
+    ASSERT_TRUE(sign_in_on(102, "bob@example.com"));
+    EXPECT_TRUE(open_on(104));  // signed-in connections no longer count as pending
+    EXPECT_TRUE(open_on(105));
+    EXPECT_FALSE(open_on(106));  // five in all
+    small.on_close(106);
+    small.on_close(104);
+    EXPECT_TRUE(open_on(107));
+}
+
 }  // namespace
 }  // namespace srvtest

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -62,6 +63,15 @@ public:
     }
     std::unique_ptr<RawClient> connect() { return std::make_unique<RawClient>(m_addr, 9015); }
     void signal(int sig) { kill(m_pid, sig); }
+    const std::string& address() const { return m_addr; }
+    // The server's resident memory in kB (VmRSS), or -1.
+    long rss_kb() const {
+        std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return -1;
+    }
     // Waits for the exit; returns the exit status, or -1 when it was killed or did not end.
     int wait_exit() {
         int status = 0;
@@ -165,6 +175,75 @@ TEST(ServerProcess, NoticeSignalAndCleanShutdown) {
     EXPECT_NE(all.str().find("shutting down"), std::string::npos);
 }
 
+// Connections that ask for replies and never read them cost the server what their queues may
+// hold, counted in memory rather than payload, and the memory goes back once they are gone.
+// The pending-connection cap is raised so that all of them hold a queue.
+TEST(ServerProcess, ConnectionsThatNeverReadKeepTheServerSmall) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' own allocators decide the resident size";
+#endif
+    TempFiles files;
+    ServerProcess p(files.db, files.log, {"--max-pending-per-address", "200"});
+    ASSERT_TRUE(p.wait_ready());
+    const long base = p.rss_kb();
+    ASSERT_GT(base, 0);
+    constexpr int kConnections = 100;
+    std::vector<int> fds;
+    for (int i = 0; i < kConnections; i++) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        int small = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(9015);
+        inet_pton(AF_INET, p.address().c_str(), &a.sin_addr);
+        int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ASSERT_TRUE(rc == 0 || errno == EINPROGRESS);
+        fds.push_back(fd);
+    }
+    // Speed-test ends need no account and are answered with two messages each. Every round gives
+    // each connection some more until the server has dropped them all for not reading.
+    std::string burst;
+    for (int i = 0; i < 2000; i++) burst += RawClient::frame(442);
+    long peak = base;
+    int open = kConnections;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        open = 0;
+        for (int& fd : fds) {
+            if (fd < 0) continue;
+            ssize_t n = ::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL);
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                errno != ENOTCONN) {
+                ::close(fd);
+                fd = -1;
+                continue;
+            }
+            open++;
+        }
+        peak = std::max(peak, p.rss_kb());
+    }
+    for (int fd : fds)
+        if (fd >= 0) ::close(fd);
+    EXPECT_EQ(open, 0) << "connections that never read were not dropped";
+    EXPECT_LT(peak, 100 * 1024) << "resident kB at the peak; " << base << " kB at the start";
+    // Each of them was dropped for its full queue, not for anything else.
+    std::ifstream log(files.log);
+    std::string line;
+    int full = 0;
+    while (std::getline(log, line)) full += line.find("write queue full") != std::string::npos;
+    EXPECT_EQ(full, kConnections);
+    // The queues' memory goes back to the system once the connections are gone.
+    long now = p.rss_kb();
+    for (int i = 0; i < 400 && now > base + 6 * 1024; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        now = p.rss_kb();
+    }
+    EXPECT_LE(now, base + 6 * 1024) << "resident kB after the closes; " << peak << " at the peak";
+    std::printf("server resident kB: %ld at the start, %ld at the peak, %ld after the closes\n",
+                base, peak, now);
+}
+
 TEST(ServerProcess, CommandLine) {
     FILE* f = popen((std::string(PARLO_SERVER_BIN) + " --help").c_str(), "r");
     ASSERT_NE(f, nullptr);
@@ -174,7 +253,8 @@ TEST(ServerProcess, CommandLine) {
     EXPECT_EQ(pclose(f), 0);
     std::string help(buf);
     for (const char* flag : {"--listen", "--advertise", "--db", "--seed-demo", "--port",
-                             "--fast-hash", "--notice-file", "--log"})
+                             "--fast-hash", "--notice-file", "--log", "--no-extensions",
+                             "--max-per-address", "--max-pending-per-address"})
         EXPECT_NE(help.find(flag), std::string::npos) << flag;
     int rc = system((std::string(PARLO_SERVER_BIN) + " --bogus 2>/dev/null").c_str());
     EXPECT_NE(rc, 0);

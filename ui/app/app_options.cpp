@@ -31,6 +31,8 @@ int parse_app_args(int argc, char** argv, app_options* out, std::string* error) 
             if (!value(&out->password)) return -1;
         } else if (std::strcmp(a, "--no-peer-listener") == 0) {
             out->peer_listener = false;
+        } else if (std::strcmp(a, "--no-extensions") == 0) {
+            out->extensions = false;
         } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             out->help = true;
         } else if (std::strncmp(a, "--", 2) == 0) {
@@ -43,11 +45,12 @@ int parse_app_args(int argc, char** argv, app_options* out, std::string* error) 
 
 std::string app_usage_text() {
     return "usage: parlo [--home DIR] [--server HOST] [--bind ADDR] [--lang en|zh]\n"
-           "             [--email E --password P] [--no-peer-listener]\n"
+           "             [--email E --password P] [--no-peer-listener] [--no-extensions]\n"
            "  --home DIR        settings and logs in DIR (default: PARLO_HOME or the XDG folders)\n"
            "  --server HOST     messenger server host (default: the setting, else 127.0.0.1)\n"
            "  --bind ADDR       local address for every socket\n"
            "  --lang en|zh      language of the texts (default: the user's locale)\n"
            "  --email E --password P  sign in at start (otherwise the Sign In link does)\n"
-           "  --no-peer-listener  no incoming peer connections on 8188\n";
+           "  --no-peer-listener  no incoming peer connections on 8188\n"
+           "  --no-extensions   speak only the base protocol (no offline-message receipts)\n";
 }

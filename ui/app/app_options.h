@@ -10,6 +10,7 @@ struct app_options {
     std::string email;   // sign in at start when given (--email, --password)
     std::string password;
     bool peer_listener = true;  // --no-peer-listener
+    bool extensions = true;     // --no-extensions: only the base protocol
     bool help = false;
 };
 

@@ -11,6 +11,7 @@
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
+#include "protocol/extensions.h"
 #include "protocol/notify.h"
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
@@ -29,6 +30,7 @@ void apply_app_options(const app_options& options) {
     }
     open_debug_log();
     if (!options.server.empty()) set_server_host_override(options.server.c_str());
+    set_extensions_enabled(options.extensions);
     if (!options.bind.empty()) set_local_bind_address(options.bind.c_str());
     apply_bind_address_setting();
 }
