@@ -111,7 +111,8 @@
     X(TXT_FILE_OFFER_FAILED, 1007, "Could not offer file %s to %s %s(%s).")                        \
     X(TXT_FILE_OFFER_BUSY, 1008,                                                                   \
       "File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when "  \
-      "that one ends.")
+      "that one ends.")                                                                           \
+    X(TXT_CONNECTING, 1009, "Connecting...")
 
 enum text_id : int {
     TXT_NONE = 0,

@@ -474,6 +474,11 @@
         <translation>File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when that one ends.</translation>
     </message>
     <message>
+        <source>Connecting...</source>
+        <comment>1009</comment>
+        <translation>Connecting...</translation>
+    </message>
+    <message>
         <source>Parlo</source>
         <comment>2001</comment>
         <translation>Parlo</translation>

@@ -474,6 +474,11 @@
         <translation>文件 %s 未提供: 给 %s %s(%s) 的文件仍在提供或发送中; 请在其结束后再提供.</translation>
     </message>
     <message>
+        <source>Connecting...</source>
+        <comment>1009</comment>
+        <translation>正在连接...</translation>
+    </message>
+    <message>
         <source>Parlo</source>
         <comment>2001</comment>
         <translation>Vorlane即时通</translation>
