@@ -270,6 +270,9 @@ int session_start() {
 }
 
 void session_stop() {
+    g_login_wanted = false;
+    g_accepted = false;
+    end_resuming();
     g_recv_stop = true;
     g_main_link.my_close();
     g_recv_event.signal();
