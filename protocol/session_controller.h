@@ -264,6 +264,7 @@ private:
     resume_state m_resume;
     std::atomic<uint32_t> m_resume_generation{0};  // changes when resuming ends
     std::atomic<bool> m_resume_busy{false};        // an attempt runs on the worker
+    std::atomic<bool> m_resume_sent{false};        // the last attempt's login went out
     uint32_t m_resume_random = 0;
     user_text session_lost(int why, uint32_t now);
     void end_resume(bool allowed);

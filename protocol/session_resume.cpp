@@ -48,12 +48,21 @@ void session_controller::end_resume(bool allowed) {
     m_resume = resume_state{};
     m_resume.allowed = allowed;
     m_resume_generation.fetch_add(1);
+    m_resume_sent = false;
 }
 
 void session_controller::resume_tick(uint32_t now) {
     check_owner("resume_tick");
     if (!m_resume.active || m_shut_down || m_resume_busy.load() || !reached(now, m_resume.due))
         return;
+    if (m_resume_sent.exchange(false)) {
+        // The last attempt's login got no answer in time: it counts as failed, and the next
+        // attempt drops its connection.
+        log_line("no answer to the repeated login\r\n");
+        m_resume.due = now + kResumeAnswerWaitMs;
+        post_main(NM_CONNECTING, 1);
+        return;
+    }
     // Without an answer by then, the next attempt replaces this one.
     m_resume.due = now + std::max(m_resume.delay, kResumeAnswerWaitMs);
     uint32_t generation = m_resume_generation.load();
@@ -61,6 +70,7 @@ void session_controller::resume_tick(uint32_t now) {
     int queued = m_lanes.run(kServerLane, [this, generation] {
         auto wanted = [this, generation] { return m_resume_generation.load() == generation; };
         int r = resume_session(wanted);
+        m_resume_sent = r == 0;
         m_resume_busy = false;
         if (r < 0 && wanted()) post_main(NM_CONNECTING, 1);
     });
