@@ -211,6 +211,12 @@ void on_notification(cli_app& app, int n, intptr_t wparam, intptr_t lparam) {
     }
     case NM_SERVER_NOTICE:
     case NM_SERVER_NOTICE2: j.add("notice", note_text(wparam, lparam)); break;
+    case NM_CONNECTING:
+        // A report that came after the session was back or over says nothing new.
+        if (!app.controller.resuming()) return;
+        j.add("attempt", app.controller.resume_attempt())
+            .add("delay_ms", static_cast<long long>(app.controller.resume_delay()));
+        break;
     default: break;
     }
     if (!text.empty()) j.add("text", english(text)).add("text_id", text.id);

@@ -211,6 +211,9 @@ enum server_command : int {
     /* Ours: an action the session controller ran on a worker ended (wparam: its sequence number, */ \
     /* lparam: the action). */                                                                       \
     X(NM_ACTION_DONE, 70, "action_done")                                                             \
+    /* Ours: the server of a signed-in session was lost and the sign-in is being tried again */       \
+    /* (wparam 0: the loss, 1: an attempt failed); the controller knows the attempt and the delay. */  \
+    X(NM_CONNECTING, 71, "connecting")                                                               \
     /* Ours: the voice path's level samples (wparam: peer id, lparam: the std::string of samples */  \
     /* it owns, one byte each) and a speaker's */                                                    \
     /* player starting or stopping (wparam: player index, lparam: peer id). */                       \

@@ -45,6 +45,19 @@ void housekeeping::start(uint32_t now) {
 
 void housekeeping::tick(uint32_t now) {
     if (!m_started) start(now);
+    m_controller.resume_tick(now);
+    // While a lost session is being resumed there is no server to talk to: the duties wait for it.
+    bool resuming = m_controller.resuming();
+    if (resuming) {
+        if (reached(now, m_next_tick)) {
+            advance(m_next_tick, kHousekeepingPeriodMs, now);
+            m_controller.report_undelivered_lines(now);
+        }
+        if (reached(now, m_next_online_query)) advance(m_next_online_query, kOnlineQueryPeriodMs, now);
+        if (reached(now, m_next_offline_check)) advance(m_next_offline_check, kOfflineCheckPeriodMs, now);
+        m_status_armed = false;
+        return;
+    }
     if (reached(now, m_next_tick)) {
         advance(m_next_tick, kHousekeepingPeriodMs, now);
         on_housekeeping_tick(now);
@@ -74,6 +87,7 @@ uint32_t housekeeping::ms_until_due(uint32_t now) const {
     ms = std::min(ms, left(m_next_online_query));
     ms = std::min(ms, left(m_next_offline_check));
     if (m_status_armed) ms = std::min(ms, left(m_status_due));
+    ms = std::min(ms, m_controller.resume_due_in(now));
     return ms;
 }
 

@@ -4,7 +4,9 @@
 //    test, 452 and 451 on every second tick, the fifth-tick peer duty, 460 while no slave server
 //    is known, then the automatic Away check;
 //  - every 120 s: the online queries; every 30 min: 340;
-//  - 5 s after a status request: the status broadcast (one-shot, not re-armed while pending).
+//  - 5 s after a status request: the status broadcast (one-shot, not re-armed while pending);
+//  - while the controller resumes a lost session: its attempts, and none of the duties above
+//    except the report of chat lines that got no echo.
 //
 // Threads: the housekeeping belongs to its controller's owner thread (the front end's); start,
 // tick, arm_status_timer and broadcast_offline run there and nowhere else. The duties send short

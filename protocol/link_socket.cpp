@@ -373,6 +373,10 @@ int Clink_socket::send_raw(const char* data, int length) {
 void Clink_socket::send_with_reconnect(const char* data, int length) {
     uint64_t before = m_handle_serial.load();
     if (my_send_fixed_len(data, length) >= 0) return;
+    if (hold_reconnect.load()) {
+        log_line("send on %s dropped: not connected, the owner reconnects\n", name);
+        return;
+    }
     bool mine = false;
     {
         std::unique_lock<std::mutex> lk(m_connect_mutex);

@@ -48,6 +48,9 @@ public:
     // send that waited for this connect. Set before the connection is shared between threads.
     using reconnect_hook = void (*)(Clink_socket& link, bool connected);
     std::atomic<reconnect_hook> on_reconnect{nullptr};
+    // While set, send_with_reconnect gives up on a failed send instead of connecting again: the
+    // owner makes the connection itself (the main connection while a lost session is resumed).
+    std::atomic<bool> hold_reconnect{false};
     int my_send_fixed_len(const char* data, int length);
     int my_send(const char* data, int length) { return my_send_fixed_len(data, length); }
     int my_send_fixed_len_from(const char* data, int length, int from);

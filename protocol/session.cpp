@@ -39,6 +39,35 @@ std::thread g_recv_thread;
 std::atomic<bool> g_recv_stop{false};
 // A login was sent and no sign-out since: a new main connection repeats the login.
 std::atomic<bool> g_login_wanted{false};
+// The server accepted the credentials of this session: losing it from here on resumes it.
+std::atomic<bool> g_accepted{false};
+// The loss was posted and the main connection is left to resume_session (see session_resuming).
+std::atomic<bool> g_resuming{false};
+
+// Leaves the resuming state: the session is back, or over.
+void end_resuming() {
+    g_resuming = false;
+    g_main_link.hold_reconnect = false;
+}
+
+// The main connection is gone while a login is wanted. An accepted session is handed to the
+// controller's retries (posted once per loss); a first login that never got its answer fails.
+void main_connection_lost() {
+    if (!g_login_wanted.load()) return;
+    g_logged_in = 0;
+    if (g_accepted.load()) {
+        g_main_link.hold_reconnect = true;
+        if (!g_resuming.exchange(true)) {
+            log_line("main connection lost, resuming the session\r\n");
+            post_main(NM_CONNECTING, 0);
+        }
+        return;
+    }
+    // Told once: the session is over until the user signs in again, so later sends do not try
+    // (and fail, and tell) again on every keep-alive.
+    log_line("main connection lost and not made again, signed out\r\n");
+    if (g_login_wanted.exchange(false)) post_main(NM_LOGIN_FAILED);
+}
 
 int body_int(const char* body) {
     int v = 0;
@@ -86,6 +115,14 @@ bool connection_has_data(socket_t s) {
 // after the handle was loaded: a new handle is stored only after the old one was marked closed.
 bool main_link_ready() { return g_main_link.connected.load() != 0; }
 
+// The receive loop found the connection s broken. A connection closed on purpose (sign-out,
+// an attempt that replaced it) is no loss: only the one still current is reported.
+void lose_main_connection(socket_t s) {
+    if (g_main_link.sock.load() != s) return;
+    g_main_link.my_close();
+    main_connection_lost();
+}
+
 // Reads and dispatches messages while the main connection stays open.
 void read_main_connection(std::vector<char>& buffer) {
     while (!g_recv_stop.load()) {
@@ -95,20 +132,20 @@ void read_main_connection(std::vector<char>& buffer) {
         if (r == 0) continue;
         if (r < 0) {
             log_line("g_recv_thread select return <0.\n");
-            g_main_link.my_close();
+            lose_main_connection(s);
             return;
         }
         // Readable with nothing pending: the server closed the connection (or it failed).
         if (!connection_has_data(s)) {
             log_line("g_recv_thread: server closed the main connection.\n");
-            g_main_link.my_close();
+            lose_main_connection(s);
             return;
         }
         if (g_main_link.sock.load() == 0) return;
         msg_header header;
         int got = read_server_message(g_main_link, buffer.data(), &header);
         if (got == READ_BROKEN) {
-            g_main_link.my_close();
+            lose_main_connection(s);
             return;
         }
         if (got != READ_OK) continue;
@@ -201,10 +238,7 @@ void relogin_after_reconnect(Clink_socket& link, bool connected) {
             return;
         }
     }
-    // Told once: the session is over until the user signs in again, so later sends do not try
-    // (and fail, and tell) again on every keep-alive.
-    log_line("main connection lost and not made again, signed out\r\n");
-    if (g_login_wanted.exchange(false)) post_main(NM_LOGIN_FAILED);
+    main_connection_lost();
 }
 }  // namespace
 
@@ -215,6 +249,9 @@ int session_start() {
     reset_speed_test();
     reset_relay_acks();
     g_recv_event.reset();
+    g_login_wanted = false;
+    g_accepted = false;
+    end_resuming();
     copy_text(g_main_link.name, "main server");
     g_main_link.report_receive_failure = 1;
     g_main_link.on_reconnect = relogin_after_reconnect;
@@ -234,6 +271,9 @@ int session_start() {
 }
 
 void session_stop() {
+    g_login_wanted = false;
+    g_accepted = false;
+    end_resuming();
     g_recv_stop = true;
     g_main_link.my_close();
     g_recv_event.signal();
@@ -255,6 +295,8 @@ int login(const char* email, const char* password) {
         copy_text(g_texts.my_passwd, password);
     }
     g_login_wanted = true;
+    g_accepted = false;
+    end_resuming();
     g_logged_in = 0;
     peer().session_signing_in();
     ensure_main_connection();
@@ -266,10 +308,37 @@ int login(const char* email, const char* password) {
 
 int sign_out() {
     g_login_wanted = false;
-    int r = general_command_to_server(CMD_SIGN_OUT);
+    g_accepted = false;
+    int r = 0;
+    if (g_resuming.exchange(false)) {
+        // No server to tell: the attempts stop and whatever connection one made goes.
+        g_main_link.my_close();
+    } else {
+        r = general_command_to_server(CMD_SIGN_OUT);
+    }
+    end_resuming();
     g_logged_in = 0;
     peer().close_connections();
     return r;
+}
+
+bool session_resuming() { return g_resuming.load(); }
+
+int resume_session(const std::function<bool()>& still_wanted) {
+    if (!g_login_wanted.load() || !g_resuming.load() || !still_wanted()) return 1;
+    // A connection is left only by an earlier attempt whose login was not answered in time.
+    g_main_link.my_close();
+    if (ensure_main_connection() != 0) return -1;
+    if (!still_wanted()) return 1;
+    // As on a first sign-in: the peer, relay and slave-server connections of the lost session
+    // go, and the relays announce themselves to the server again.
+    peer().session_signing_in();
+    reset_relay_acks();
+    session_texts t = get_session_texts();
+    char body[kTextBuilderSize];
+    std::snprintf(body, sizeof(body), "%s:%s", t.my_email, t.my_passwd);
+    log_line("main connection made again, resuming the session with a login\r\n");
+    return general_str_command_to_server(CMD_LOGIN, body) == 0 ? 0 : -1;
 }
 
 int do_status_notify_by_peer(const char* body, int len) {
@@ -309,11 +378,17 @@ void dispatch_server_command(int command, char* body, int len, int board_num) {
     switch (command) {
     case SRV_LOGIN_OK:
         g_logged_in = 1;
+        g_accepted = true;
+        end_resuming();
         extensions_signed_in();
         post_main(NM_LOGIN_SUCCESS);
         break;
     case SRV_LOGIN_FAILED:
+        // A server that answered refused the credentials: nothing is resumed with them.
         g_logged_in = 0;
+        g_accepted = false;
+        g_login_wanted = false;
+        end_resuming();
         post_main(NM_LOGIN_FAILED);
         break;
     case SRV_LOGIN_CLOSED:

@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "protocol/commands.h"
@@ -53,6 +54,18 @@ int ensure_main_connection();
 int login(const char* email, const char* password);
 // Sends 133 and leaves the logged-in state.
 int sign_out();
+
+// A session that the server had accepted and then lost (the server closed the connection or could
+// not be reached again) is resumed, not ended: the loss is posted once as NM_CONNECTING (wparam 0)
+// and the main connection stops reconnecting on every send until resume_session() made it again.
+// A login that never got an answer still ends as NM_LOGIN_FAILED, as does a refusal.
+// True from the loss until the session is back, signed out or refused.
+bool session_resuming();
+// One attempt to resume, on a worker: connects the main connection (dropping one whose earlier
+// login went unanswered) and repeats the login with the session's credentials; its answer comes
+// as NM_LOGIN_SUCCESS or NM_LOGIN_FAILED. still_wanted is asked before each step. Returns 0 when
+// the login went out, -1 when no connection could be made, 1 when there is nothing to resume.
+int resume_session(const std::function<bool()>& still_wanted);
 
 // Runs one server command as the receive loop does (body zero-terminated at len).
 void dispatch_server_command(int command, char* body, int len, int board_num);

@@ -175,6 +175,7 @@ void session_controller::shutdown(uint32_t ms) {
     check_owner("shutdown");
     if (m_shut_down) return;
     m_shut_down = true;
+    end_resume(false);
     // Every home server learns that this user went offline (on jobs of their own).
     if (m_housekeeping && g_logged_in.load() == 1) m_housekeeping->broadcast_offline();
     if (!m_lanes.stop(ms)) log_line("session actions still running at shutdown\r\n");

@@ -84,7 +84,10 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
     int id = static_cast<int>(wparam);
     switch (n) {
     case NM_ACTION_DONE: return action_done(wparam);
+    case NM_CONNECTING: return session_lost(id, get_tick_count());
+    case NM_LOGIN_FAILED: end_resume(false); return notification_text(n);
     case NM_LOGIN_SUCCESS:
+        end_resume(true);
         send_local_address();
         request_groups();
         request_contacts();
@@ -223,6 +226,7 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
         g_my_status = id;
         return {};
     case NM_LOGGED_IN_ELSEWHERE:
+        end_resume(false);
         start_action(kServerLane, ACTION_SIGN_OUT, 0, [] {
             ::sign_out();
             g_main_link.my_close();
@@ -404,6 +408,7 @@ int session_controller::sign_in(const char* email, const char* password, bool re
     reg_write_int(kGeneralSection, "remember_passwd", remember_passwd ? 1 : 0);
     reg_write(kGeneralSection, "my_passwd", remember_passwd ? p : "");
     std::string email_s = e, passwd_s = p;
+    end_resume(false);
     return start_action(kServerLane, ACTION_SIGN_IN, 0, [email_s, passwd_s] {
         action_result r;
         if (login(email_s.c_str(), passwd_s.c_str()) != 0) {
@@ -432,6 +437,7 @@ session_controller::remembered session_controller::load_remembered() {
 
 int session_controller::sign_out() {
     check_owner("sign_out");
+    end_resume(false);
     return start_action(kServerLane, ACTION_SIGN_OUT, 0, [] {
         action_result r;
         r.code = ::sign_out() >= 0 ? 0 : -1;

@@ -10,6 +10,7 @@
 // notification NM_ACTION_DONE, which handle() turns into last_action() and the text to show.
 // The questions of question_asker are asked on the owner thread with no table lock held.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -196,6 +197,18 @@ public:
     int selected_group() const { return m_selected_group_id; }
     void select_group(int group_id) { m_selected_group_id = group_id; }
 
+    // Resuming a signed-in session whose server was lost (NM_CONNECTING): the sign-in is tried
+    // again on a worker after resume_delay_ms(attempt) until the server accepts it (NM_LOGIN_SUCCESS,
+    // which requests everything as a first sign-in does) or refuses it (NM_LOGIN_FAILED). Sign-out,
+    // a new sign-in and shutdown end it at once. Owner thread.
+    bool resuming() const { return m_resume.active; }
+    // The attempt that comes next (1 for the first) and how long it was put off, in ms.
+    int resume_attempt() const { return m_resume.attempt; }
+    uint32_t resume_delay() const { return m_resume.delay; }
+    // Housekeeping: starts the attempt whose time has come; ms until it is due (UINT32_MAX: none).
+    void resume_tick(uint32_t now);
+    uint32_t resume_due_in(uint32_t now) const;
+
 private:
     void check_owner(const char* where) const;
     // Runs fn on lane; its result is reported through NM_ACTION_DONE.
@@ -240,8 +253,29 @@ private:
     std::deque<std::pair<intptr_t, action_result>> m_results;
     intptr_t m_next_seq = 1;  // guarded by m_results_mutex
     bool m_shut_down = false;
+    // Resuming (owner thread, except the two atomics that the attempt's worker reads or clears).
+    struct resume_state {
+        bool allowed = false;  // the server accepted this session's sign-in
+        bool active = false;
+        int attempt = 0;
+        uint32_t delay = 0;
+        uint32_t due = 0;
+    };
+    resume_state m_resume;
+    std::atomic<uint32_t> m_resume_generation{0};  // changes when resuming ends
+    std::atomic<bool> m_resume_busy{false};        // an attempt runs on the worker
+    std::atomic<bool> m_resume_sent{false};        // the last attempt's login went out
+    uint32_t m_resume_random = 0;
+    user_text session_lost(int why, uint32_t now);
+    void end_resume(bool allowed);
     work_lanes m_lanes;  // last: stopped before the members its jobs use go
 };
 
 // The user text that belongs to a refusal or confirmation notification (empty for others).
 user_text notification_text(int n);
+
+// The wait before attempt n (1, 2, ...) to resume a lost session: 1 s doubling up to 60 s, less
+// up to a fifth picked by random, so that clients lost together do not come back together.
+uint32_t resume_delay_ms(int attempt, uint32_t random);
+// How long a resumed login may wait for its answer before the next attempt replaces it.
+constexpr uint32_t kResumeAnswerWaitMs = 10000;

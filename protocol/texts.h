@@ -112,6 +112,7 @@
     X(TXT_FILE_OFFER_BUSY, 1008,                                                                   \
       "File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when "  \
       "that one ends.")                                                                            \
+    X(TXT_CONNECTING, 1009, "Connecting...")                                                       \
     X(TXT_OFFLINE_REFUSED, 1031,                                                                   \
       "The server refused your offline message: too many messages are waiting for this user.")   \
     X(TXT_OFFLINE_NOT_CONFIRMED, 1032,                                                             \

@@ -474,6 +474,11 @@
         <translation>File %s was not offered: a file to %s %s(%s) is still being offered or sent; offer it when that one ends.</translation>
     </message>
     <message>
+        <source>Connecting...</source>
+        <comment>1009</comment>
+        <translation>Connecting...</translation>
+    </message>
+    <message>
         <source>The server refused your offline message: too many messages are waiting for this user.</source>
         <comment>1031</comment>
         <translation>The server refused your offline message: too many messages are waiting for this user.</translation>

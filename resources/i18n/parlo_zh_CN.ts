@@ -474,6 +474,11 @@
         <translation>文件 %s 未提供: 给 %s %s(%s) 的文件仍在提供或发送中; 请在其结束后再提供.</translation>
     </message>
     <message>
+        <source>Connecting...</source>
+        <comment>1009</comment>
+        <translation>正在连接...</translation>
+    </message>
+    <message>
         <source>The server refused your offline message: too many messages are waiting for this user.</source>
         <comment>1031</comment>
         <translation>服务器拒绝了您的线下消息: 等待该用户的消息太多.</translation>

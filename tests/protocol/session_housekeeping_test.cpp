@@ -271,6 +271,48 @@ TEST_F(MainServerTest, ContactListAsksPendingQuestionsOnceAndAnswers) {
     EXPECT_EQ(get_contact_index(83), -1);
 }
 
+// Resuming a lost session: only once the server had accepted it, a repeated report of the same
+// loss changes nothing, the delay grows to its cap, the duties wait, sign-out and refusal end it.
+TEST_F(MainServerTest, LostSessionAttemptsBackOffAndEnd) {
+    EXPECT_EQ(resume_delay_ms(1, 0), 1000u);
+    EXPECT_GE(resume_delay_ms(40, 0xffffffffu), 48000u);
+    EXPECT_LE(resume_delay_ms(40, 0), 60000u);
+    fake_server server(testsupport::loopback_address(9).c_str());
+    use_main_server(testsupport::loopback_address(9).c_str());
+    session_controller controller;
+    housekeeping hk(controller, nullptr);
+    hk.start(1000);
+    controller.handle(NM_CONNECTING, 0, 0);
+    EXPECT_FALSE(controller.resuming()) << "never signed in: nothing to resume";
+
+    controller.handle(NM_LOGIN_SUCCESS, 0, 0);
+    ASSERT_TRUE(server.accept());
+    server.close_connection();
+    g_main_link.my_close();
+    EXPECT_EQ(controller.handle(NM_CONNECTING, 0, 0).id, TXT_CONNECTING);
+    controller.handle(NM_CONNECTING, 0, 0);
+    ASSERT_TRUE(controller.resuming());
+    EXPECT_EQ(controller.resume_attempt(), 1);
+    EXPECT_LE(hk.ms_until_due(1000), controller.resume_delay());
+    controller.handle(NM_CONNECTING, 1, 0);  // that attempt failed
+    EXPECT_EQ(controller.resume_attempt(), 2);
+    EXPECT_GE(controller.resume_delay(), 1600u);
+    hk.tick(6000);  // no keep-alive reconnects meanwhile
+    EXPECT_EQ(hk.housekeeping_ticks(), 0u);
+    EXPECT_FALSE(server.accept(300));
+
+    controller.sign_out();
+    controller.handle(NM_CONNECTING, 1, 0);  // an attempt that ended after the sign-out
+    EXPECT_FALSE(controller.resuming());
+    controller.handle(NM_LOGIN_SUCCESS, 0, 0);
+    controller.handle(NM_CONNECTING, 0, 0);
+    EXPECT_EQ(controller.resume_attempt(), 1) << "a new loss starts from the first delay";
+    controller.handle(NM_LOGIN_FAILED, 0, 0);
+    controller.handle(NM_CONNECTING, 0, 0);
+    EXPECT_FALSE(controller.resuming());
+    wait_for_jobs(5000);
+}
+
 TEST_F(MainServerTest, LoginSuccessRequestsListsAndOnline) {
     fake_server server(testsupport::loopback_address(8).c_str());
     use_main_server(testsupport::loopback_address(8).c_str());

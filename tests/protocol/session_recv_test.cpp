@@ -150,40 +150,64 @@ TEST_F(SessionTest, UnknownCommandsAndBadHeadersAreSkippedAndTheConnectionKept) 
     EXPECT_NE(g_main_link.sock.load(), 0);
 }
 
-TEST_F(SessionTest, MainConnectionMadeAgainRepeatsTheLoginAndTellsWhenItFails) {
+// An accepted session whose server is lost is resumed, not ended: the loss is posted once, sends
+// do not reconnect by themselves meanwhile, and each attempt makes the connection and sends the
+// login first. A server that is still gone fails the attempt; one that refuses ends the session.
+TEST_F(SessionTest, LostSessionIsResumedWithItsLoginUntilTheServerRefusesIt) {
     const std::string address = testsupport::loopback_address(4);
     auto server = std::make_unique<fake_server>(address.c_str());
     start(address.c_str());
     ASSERT_TRUE(login_to(*server));
     server->send(SRV_LOGIN_OK);
     ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_SUCCESS));
+    auto wanted = [] { return true; };
     message m;
+    int losses = 0;
     // The server restarts twice: once it takes the repeated login, once it refuses it.
     for (int reply : {SRV_LOGIN_OK, SRV_LOGIN_FAILED}) {
-        server->close_connection();
-        for (int i = 0; i < 250 && g_main_link.sock.load() != 0; i++) sleep_ms(20);
-        ASSERT_EQ(g_main_link.sock.load(), 0);  // the receive thread closed its end
+        server.reset();
+        losses++;
+        for (int i = 0; i < 250 && m_rec.count(NM_CONNECTING) < losses; i++) sleep_ms(20);
+        ASSERT_EQ(m_rec.count(NM_CONNECTING), losses);
+        EXPECT_TRUE(session_resuming());
+        EXPECT_EQ(g_logged_in.load(), 0);
+        send_keep_alive();  // nothing to connect to, and no second report of the loss
+        EXPECT_EQ(resume_session(wanted), -1);
+        EXPECT_EQ(m_rec.count(NM_CONNECTING), losses);
+        EXPECT_EQ(m_rec.count(NM_LOGIN_FAILED), 0);
 
+        server = std::make_unique<fake_server>(address.c_str());
         send_keep_alive();
+        EXPECT_FALSE(server->accept(300)) << "a send while resuming does not connect by itself";
+        EXPECT_EQ(resume_session([] { return false; }), 1) << "given up: no connection made";
+        ASSERT_EQ(resume_session(wanted), 0);
         ASSERT_TRUE(server->accept());
         ASSERT_TRUE(server->read(&m));
         EXPECT_EQ(m.command, CMD_LOGIN) << "the login goes first on the new connection";
         EXPECT_EQ(m.body, "ann@example.org:secret");
         EXPECT_EQ(g_logged_in.load(), 0) << "not signed in until the server says so";
-        ASSERT_TRUE(server->read(&m));
-        EXPECT_EQ(m.command, CMD_KEEP_ALIVE);
         server->send(reply);
+        if (reply == SRV_LOGIN_OK) {
+            for (int i = 0; i < 250 && m_rec.count(NM_LOGIN_SUCCESS) < 2; i++) sleep_ms(20);
+            EXPECT_EQ(g_logged_in.load(), 1);
+            EXPECT_FALSE(session_resuming());
+            send_keep_alive();  // the session is back: sends go out as before
+            ASSERT_TRUE(server->read(&m));
+            EXPECT_EQ(m.command, CMD_KEEP_ALIVE);
+        }
     }
     ASSERT_TRUE(m_rec.wait_for(NM_LOGIN_FAILED));
     EXPECT_EQ(m_rec.count(NM_LOGIN_SUCCESS), 2);
     EXPECT_EQ(g_logged_in.load(), 0);
+    EXPECT_FALSE(session_resuming());
 
-    // The server is gone: the user hears that the session could not be made again.
+    // Refused: a later loss is nothing to resume.
+    EXPECT_EQ(resume_session(wanted), 1);
     server.reset();
     for (int i = 0; i < 250 && g_main_link.sock.load() != 0; i++) sleep_ms(20);
     send_keep_alive();
-    for (int i = 0; i < 250 && m_rec.count(NM_LOGIN_FAILED) < 2; i++) sleep_ms(20);
-    EXPECT_EQ(m_rec.count(NM_LOGIN_FAILED), 2);
+    EXPECT_EQ(m_rec.count(NM_CONNECTING), 2);
+    EXPECT_EQ(m_rec.count(NM_LOGIN_FAILED), 1);
 }
 
 TEST_F(SessionTest, ServerCommandsRaiseTheirNotifications) {

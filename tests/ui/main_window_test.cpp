@@ -114,6 +114,28 @@ private slots:
         QCOMPARE(d.tray_icon_number(), 143);
     }
 
+    // A lost session stays laid out with "Connecting..." in the status link and the tray tip,
+    // without a box, until sign-out ends it; a report that comes after that changes nothing.
+    void connecting_until_sign_out() {
+        CParloDlg d;
+        d.set_show_messages(false);
+        d.show();
+        g_logged_in = 1;
+        deliver(d, NM_LOGIN_SUCCESS, 0, 0);
+        g_logged_in = 0;  // the receive loop clears it when the connection is lost
+        deliver(d, NM_CONNECTING, 0, 0);
+        QCOMPARE(d.link(CParloDlg::LINK_STATUS)->text(), QStringLiteral("Connecting..."));
+        QVERIFY(d.tray_tip().contains(QStringLiteral("Connecting...")));
+        QVERIFY(d.tree_area()->isVisibleTo(&d) && shown(d, CParloDlg::LINK_SIGN_OUT));
+        QVERIFY(d.last_message().isEmpty());
+
+        d.sign_out();
+        in_session(d, [] {});
+        QCOMPARE(d.link(CParloDlg::LINK_STATUS)->text(), QStringLiteral("Offline"));
+        deliver(d, NM_CONNECTING, 1, 0);
+        QVERIFY(!d.showing_connecting() && shown(d, CParloDlg::LINK_SIGN_IN));
+    }
+
     void caption_after_welcome() {
         CParloDlg d;
         d.set_show_messages(false);

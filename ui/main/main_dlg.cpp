@@ -161,7 +161,7 @@ void CParloDlg::stop_session() {
 void CParloDlg::lay_out() {
     int w = width(), h = height();
     int x = w / 2 - 35;
-    bool in = g_logged_in.load() == 1;
+    bool in = g_logged_in.load() == 1 || m_resuming;
     m_tree_area->setGeometry(5, kClientTop + 100, w - 20, std::max(0, h - 250));
     link(LINK_SIGN_IN)->setGeometry(x, kClientTop + 150, 60, 20);
     link(LINK_REGISTER)->setGeometry(x, kClientTop + 180, 60, 20);
@@ -211,6 +211,16 @@ void CParloDlg::set_my_status_display(int state) {
     link(LINK_STATUS)->setText(ui_text(presence_link_text_id(state)));
 }
 
+void CParloDlg::show_connecting() {
+    m_tray_icon_number = presence_tray_icon(0);
+    m_tray_tip = ui_text(T_TRAY_TIP_STATE, {ui_text(T_CONNECTING)});
+    if (m_tray) {
+        m_tray->setIcon(QIcon(resource_image(m_tray_icon_number)));
+        m_tray->setToolTip(m_tray_tip);
+    }
+    link(LINK_STATUS)->setText(ui_text(T_CONNECTING));
+}
+
 void CParloDlg::open_sign_in() {
     CDlgLogin dlg(this);
     if (dlg.exec() != QDialog::Accepted) return;
@@ -230,6 +240,11 @@ void CParloDlg::sign_out() {
     // 133 goes out on a worker; the window shows the signed-out state at once.
     run_in_session([this] { m_controller.sign_out(); });
     g_logged_in = 0;
+    if (m_resuming) {
+        // The attempts end with the sign-out; the link no longer says "Connecting...".
+        m_resuming = false;
+        set_my_status_display(0);
+    }
     m_questions->close_all();
     m_hooks->signed_out();
     lay_out();

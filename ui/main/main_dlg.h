@@ -100,6 +100,7 @@ public:
 
     CMyStatic* link(int control_id) const;
     QString tray_tip() const { return m_tray_tip; }
+    bool showing_connecting() const { return m_resuming; }
     int tray_icon_number() const { return m_tray_icon_number; }
     // The last event pop-up this window opened (null once it closed) and how many it opened.
     CDlgEvent* last_popup() const { return m_last_popup; }
@@ -132,6 +133,8 @@ protected:
 
 private:
     void set_my_status_display(int state);
+    // The status link and tray tip while a lost session is being resumed.
+    void show_connecting();
     void show_notification_message(const QString& text);
     void popup(const QString& text);
     void open_web_page(const char* path);
@@ -159,6 +162,8 @@ private:
     bool m_show_messages = true;
     bool m_stopped = false;
     std::atomic<bool> m_session_stopped{false};
+    // A lost session is being resumed: it stays laid out as signed in (GUI thread).
+    bool m_resuming = false;
     int m_shown = 0;
     int m_last_shown = 0;
     // Last member: the session thread ends before the controller and housekeeping go.

@@ -48,6 +48,11 @@ void CParloDlg::on_notification(int n, intptr_t wparam, intptr_t lparam) {
             e.text = m_controller.handle(n, wparam, lparam);
             e.lparam = 0;  // the name it pointed at is in the group table now
             break;
+        case NM_CONNECTING:
+            e.text = m_controller.handle(n, wparam, lparam);
+            // A report that came after the session was back or over changes nothing.
+            if (!m_controller.resuming()) return;
+            break;
         default:
             e.text = m_controller.handle(n, wparam, lparam);
             break;
@@ -76,8 +81,24 @@ void CParloDlg::show_notification(const visible_event& e) {
     QString shown;
     switch (e.n) {
         case NM_LOGIN_SUCCESS:
+            m_resuming = false;
             set_my_status_display(0);
             lay_out();
+            break;
+        case NM_CONNECTING:
+            // The session stays on screen while the sign-in is tried again; the status link
+            // says so instead of a presence, and no box interrupts the user.
+            m_resuming = true;
+            show_connecting();
+            lay_out();
+            m_hooks->notification(e.n, e.wparam, e.lparam, QString());
+            return;
+        case NM_LOGIN_FAILED:
+            if (m_resuming) {
+                m_resuming = false;
+                set_my_status_display(0);
+                lay_out();
+            }
             break;
         case NM_WELCOME: {
             // The caption, never a message box.
@@ -95,6 +116,7 @@ void CParloDlg::show_notification(const visible_event& e) {
             // The controller signs out and closes the connection on a worker; the window shows the
             // signed-out state now.
             g_logged_in = 0;
+            m_resuming = false;
             m_questions->close_all();
             m_hooks->signed_out();
             lay_out();
