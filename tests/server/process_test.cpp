@@ -180,14 +180,19 @@ TEST(ServerProcess, NoticeSignalAndCleanShutdown) {
 // The pending-connection cap is raised so that all of them hold a queue.
 TEST(ServerProcess, ConnectionsThatNeverReadKeepTheServerSmall) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizers' own allocators decide the resident size";
+    // The sanitizers' own allocators decide the resident size: only the drops are checked, of
+    // fewer connections.
+    constexpr bool kMeasure = false;
+    constexpr int kConnections = 20;
+#else
+    constexpr bool kMeasure = true;
+    constexpr int kConnections = 100;
 #endif
     TempFiles files;
     ServerProcess p(files.db, files.log, {"--max-pending-per-address", "200"});
     ASSERT_TRUE(p.wait_ready());
     const long base = p.rss_kb();
     ASSERT_GT(base, 0);
-    constexpr int kConnections = 100;
     std::vector<int> fds;
     for (int i = 0; i < kConnections; i++) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -226,7 +231,9 @@ TEST(ServerProcess, ConnectionsThatNeverReadKeepTheServerSmall) {
     for (int fd : fds)
         if (fd >= 0) ::close(fd);
     EXPECT_EQ(open, 0) << "connections that never read were not dropped";
-    EXPECT_LT(peak, 100 * 1024) << "resident kB at the peak; " << base << " kB at the start";
+    if (kMeasure) {
+        EXPECT_LT(peak, 100 * 1024) << "resident kB at the peak; " << base << " kB at the start";
+    }
     // Each of them was dropped for its full queue, not for anything else (the log may lag the
     // last drops a little).
     int full = 0;
@@ -245,6 +252,7 @@ TEST(ServerProcess, ConnectionsThatNeverReadKeepTheServerSmall) {
         }
     }
     EXPECT_EQ(full, kConnections) << other;
+    if (!kMeasure) return;
     // The queues' memory goes back to the system once the connections are gone.
     long now = p.rss_kb();
     for (int i = 0; i < 400 && now > base + 6 * 1024; i++) {
