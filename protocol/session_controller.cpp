@@ -86,16 +86,22 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
     case NM_ACTION_DONE: return action_done(wparam);
     case NM_CONNECTING: return session_lost(id, get_tick_count());
     case NM_LOGIN_FAILED: end_resume(false); return notification_text(n);
-    case NM_LOGIN_SUCCESS:
+    case NM_LOGIN_SUCCESS: {
+        // A resumed session gives back the state the user had (busy, away...), a new one is
+        // Online.
+        bool resumed = m_resume.active && m_resume.status > PS_OFFLINE && m_resume.status <= 7;
+        int state = resumed ? m_resume.status : PS_ONLINE;
+        bool away_by_user = resumed && m_resume.away_by_user;
         end_resume(true);
         send_local_address();
         request_groups();
         request_contacts();
         g_my_status = PS_OFFLINE;
-        m_away_by_user = false;
-        request_my_status(PS_ONLINE, false);
+        m_away_by_user = away_by_user;
+        request_my_status(state, false);
         announce_extensions();  // after the base requests, which keep their order
         return {};
+    }
     case NM_CONTACT_LIST:
         ask_pending_relations();
         start_retrieving_pass();

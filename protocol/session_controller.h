@@ -260,6 +260,8 @@ private:
         int attempt = 0;
         uint32_t delay = 0;
         uint32_t due = 0;
+        int status = 0;             // the user's state when the session was lost, given back
+        bool away_by_user = false;  // once it resumes
     };
     resume_state m_resume;
     std::atomic<uint32_t> m_resume_generation{0};  // changes when resuming ends

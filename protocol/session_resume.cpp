@@ -33,6 +33,10 @@ user_text session_controller::session_lost(int why, uint32_t now) {
     bool loss = why == 0 && m_resume.allowed && !m_resume.active;
     bool failed = why == 1 && m_resume.active;
     if (!loss && !failed) return {};
+    if (loss) {
+        m_resume.status = g_my_status.load();
+        m_resume.away_by_user = m_away_by_user;
+    }
     m_resume.active = true;
     m_resume.attempt++;
     // A small linear congruential step is jitter enough; the seed differs between processes.

@@ -332,6 +332,16 @@ TEST_F(MainServerTest, LoginSuccessRequestsListsAndOnline) {
     EXPECT_EQ(msgs[3].body, "         1");
     EXPECT_EQ(msgs[4].command, CMD_EXTENSIONS);
     EXPECT_EQ(msgs[4].body, std::to_string(kExtAll));
+
+    // A session resumed after an outage asks for the state the user had, not Online.
+    g_my_status = PS_BUSY;
+    controller.handle(NM_CONNECTING, 0, 0);
+    ASSERT_TRUE(controller.resuming());
+    controller.handle(NM_LOGIN_SUCCESS, 0, 0);
+    msgs = drain(server);
+    ASSERT_EQ(msgs.size(), 5u);
+    EXPECT_EQ(msgs[3].command, CMD_SET_STATUS);
+    EXPECT_EQ(msgs[3].body, "         2");
 }
 
 TEST_F(MainServerTest, TableNotificationsChangeTheRecords) {
