@@ -619,6 +619,11 @@
         <translation>%s went offline: the file offer was withdrawn.</translation>
     </message>
     <message>
+        <source>Your camera could not be opened: your picture is not sent.</source>
+        <comment>2029</comment>
+        <translation>Your camera could not be opened: your picture is not sent.</translation>
+    </message>
+    <message>
         <source>*Email:</source>
         <comment>2101</comment>
         <translation>*Email:</translation>

@@ -619,6 +619,11 @@
         <translation>%s 已下线: 文件提供已撤回.</translation>
     </message>
     <message>
+        <source>Your camera could not be opened: your picture is not sent.</source>
+        <comment>2029</comment>
+        <translation>无法打开您的摄像头: 您的图像不会被发送.</translation>
+    </message>
+    <message>
         <source>*Email:</source>
         <comment>2101</comment>
         <translation>*电子邮件:</translation>

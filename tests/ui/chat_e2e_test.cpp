@@ -18,8 +18,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "media/video/my_video.h"
 #include "peer/relay_server.h"
 #include "platform/debug_log.h"
+#include "platform/thread.h"
 #include "protocol/chat_session.h"
 #include "protocol/session.h"
 #include "protocol/settings_store.h"
@@ -34,6 +36,7 @@
 #include "ui/chat/chat_dlg.h"
 #include "ui/chat/media_widgets.h"
 #include "ui/common/message_boxes.h"
+#include "ui/common/texts.h"
 #include "ui/main/main_dlg.h"
 #include "ui/skin/controls.h"
 
@@ -207,6 +210,22 @@ private slots:
         for (int y = 0; y < shot.height(); y += 4)
             for (int x = 0; x < shot.width(); x += 4) colours.insert(shot.pixel(x, y));
         QVERIFY2(colours.size() > 16, "the zoom window shows no picture");
+
+        // (4) A camera that cannot be opened is told once, however often the switch is tried.
+        video_set_input("v4l2:/dev/parlo-no-such-camera");
+        for (int i = 0; i < 2; i++) {
+            QVERIFY(chat_actions().set_my_video(bob_id, true));
+            QVERIFY(wait_for_jobs(10000));
+            chat_actions().set_my_video(bob_id, false);
+        }
+        auto told = [] {
+            int n = 0;
+            for (CDlgMessage* m : open_notices()) n += m->text() == ui_text(T_NO_CAMERA);
+            return n;
+        };
+        QVERIFY(QTest::qWaitFor([&] { return told() > 0; }, kLong));
+        QCoreApplication::processEvents();
+        QCOMPARE(told(), 1);
 
         // Exit in the middle of the call, with the sound threads and the camera running: the GUI
         // thread's event loop keeps turning while they stop and the session signs out.

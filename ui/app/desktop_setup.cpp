@@ -15,6 +15,7 @@
 #include "ui/chat/chat_dlg.h"
 #include "ui/chat/chat_windows.h"
 #include "ui/chat/media_widgets.h"
+#include "ui/common/gui_call.h"
 #include "ui/common/message_boxes.h"
 #include "ui/common/texts.h"
 #include "ui/contacts/contact_panel.h"
@@ -48,6 +49,14 @@ void apply_mic_volume() {
     }
 }
 
+// A camera that cannot be opened is told once a run (the log has each attempt), as a notice that
+// waits for nobody. Any thread.
+std::atomic<bool> g_no_camera_told{false};
+void report_no_camera() {
+    if (g_no_camera_told.exchange(true)) return;
+    post_to_gui(nullptr, [] { show_notice(ui_text(T_NO_CAMERA)); });
+}
+
 // The chat window's media switches and volume controls over the sound and video layers.
 void install_media_actions() {
     chat_dlg_actions& a = chat_actions();
@@ -58,7 +67,7 @@ void install_media_actions() {
         if (on && !video_capture_running())
             start_job([] {
                 std::lock_guard<std::mutex> lk(g_camera_mutex);
-                if (g_media_up) video_start_capture();
+                if (g_media_up && video_start_capture() != 0) report_no_camera();
             });
         return true;
     };

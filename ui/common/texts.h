@@ -63,6 +63,7 @@ enum ui_text_id {
     T_QUESTION_FROM = 2026,
     T_OFFER_WAITED = 2027,
     T_OFFER_WITHDRAWN = 2028,
+    T_NO_CAMERA = 2029,
 };
 
 // The English words of an id, or nullptr for an unknown id.
