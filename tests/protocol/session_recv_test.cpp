@@ -167,7 +167,7 @@ TEST_F(SessionTest, LostSessionIsResumedWithItsLoginUntilTheServerRefusesIt) {
     for (int reply : {SRV_LOGIN_OK, SRV_LOGIN_FAILED}) {
         server.reset();
         losses++;
-        for (int i = 0; i < 250 && m_rec.count(NM_CONNECTING) < losses; i++) sleep_ms(20);
+        m_rec.wait_count(NM_CONNECTING, losses);
         ASSERT_EQ(m_rec.count(NM_CONNECTING), losses);
         EXPECT_TRUE(session_resuming());
         EXPECT_EQ(g_logged_in.load(), 0);
@@ -188,7 +188,7 @@ TEST_F(SessionTest, LostSessionIsResumedWithItsLoginUntilTheServerRefusesIt) {
         EXPECT_EQ(g_logged_in.load(), 0) << "not signed in until the server says so";
         server->send(reply);
         if (reply == SRV_LOGIN_OK) {
-            for (int i = 0; i < 250 && m_rec.count(NM_LOGIN_SUCCESS) < 2; i++) sleep_ms(20);
+            m_rec.wait_count(NM_LOGIN_SUCCESS, 2);
             EXPECT_EQ(g_logged_in.load(), 1);
             EXPECT_FALSE(session_resuming());
             send_keep_alive();  // the session is back: sends go out as before

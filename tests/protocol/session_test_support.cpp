@@ -106,6 +106,15 @@ std::vector<std::string> recorder::chunks() {
     return out;
 }
 
+bool recorder::wait_count(int n, int times, int ms) {
+    std::unique_lock<std::mutex> lk(m_mutex);
+    return m_cond.wait_for(lk, std::chrono::milliseconds(ms), [&] {
+        int seen = 0;
+        for (auto& x : m_notes) seen += x.n == n;
+        return seen >= times;
+    });
+}
+
 bool recorder::wait_for(int n, int ms, note* out) {
     std::unique_lock<std::mutex> lk(m_mutex);
     bool found = m_cond.wait_for(lk, std::chrono::milliseconds(ms), [&] {

@@ -57,6 +57,8 @@ public:
     };
     void post(int n, intptr_t w, intptr_t l, note_payload owned = {}) override;
     bool wait_for(int n, int ms = 3000, note* out = nullptr);
+    // Waits until at least `times` notifications n have come.
+    bool wait_count(int n, int times, int ms = 5000);
     std::vector<note> notes();
     int count(int n);
     // The texts of the offline chunks (36) received so far, read from their own notifications.
