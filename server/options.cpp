@@ -71,6 +71,13 @@ int parse_command_line(int argc, char** argv, CommandLine* out, std::string* err
             return true;
         };
         const char* v = nullptr;
+        // A whole number within [lo, hi]; anything else is "bad <option> value".
+        auto number = [&](int lo, int hi, int* field) {
+            if (!value(&v)) return false;
+            if (to_int(v, lo, hi, field)) return true;
+            *error = std::string("bad ") + a + " value";
+            return false;
+        };
         if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
             out->help = true;
         } else if (!std::strcmp(a, "--seed-demo")) {
@@ -78,17 +85,9 @@ int parse_command_line(int argc, char** argv, CommandLine* out, std::string* err
         } else if (!std::strcmp(a, "--no-extensions")) {
             out->server.extensions = false;
         } else if (!std::strcmp(a, "--max-per-address")) {
-            if (!value(&v)) return -1;
-            if (!to_int(v, 1, 1000000, &out->server.max_per_address)) {
-                *error = "bad --max-per-address value";
-                return -1;
-            }
+            if (!number(1, 1000000, &out->server.max_per_address)) return -1;
         } else if (!std::strcmp(a, "--max-pending-per-address")) {
-            if (!value(&v)) return -1;
-            if (!to_int(v, 1, 1000000, &out->server.max_unsigned_per_address)) {
-                *error = "bad --max-pending-per-address value";
-                return -1;
-            }
+            if (!number(1, 1000000, &out->server.max_unsigned_per_address)) return -1;
         } else if (!std::strcmp(a, "--fast-hash")) {
             out->server.fast_hash = true;
         } else if (!std::strcmp(a, "--listen")) {
@@ -107,30 +106,14 @@ int parse_command_line(int argc, char** argv, CommandLine* out, std::string* err
             if (!value(&v)) return -1;
             out->server.notice_file = v;
         } else if (!std::strcmp(a, "--port")) {
-            if (!value(&v)) return -1;
-            if (!to_int(v, 0, 65535, &out->server.port)) {
-                *error = "bad --port value";
-                return -1;
-            }
+            if (!number(0, 65535, &out->server.port)) return -1;
         } else if (!std::strcmp(a, "--relay-port")) {
-            if (!value(&v)) return -1;
             // The port is handed to clients in the header's 4-digit board_num.
-            if (!to_int(v, 1, 9999, &out->server.relay_port)) {
-                *error = "bad --relay-port value";
-                return -1;
-            }
+            if (!number(1, 9999, &out->server.relay_port)) return -1;
         } else if (!std::strcmp(a, "--idle-timeout")) {
-            if (!value(&v)) return -1;
-            if (!to_int(v, 1, 86400, &out->server.idle_seconds)) {
-                *error = "bad --idle-timeout value";
-                return -1;
-            }
+            if (!number(1, 86400, &out->server.idle_seconds)) return -1;
         } else if (!std::strcmp(a, "--hash-threads")) {
-            if (!value(&v)) return -1;
-            if (!to_int(v, 1, 64, &out->server.hash_threads)) {
-                *error = "bad --hash-threads value";
-                return -1;
-            }
+            if (!number(1, 64, &out->server.hash_threads)) return -1;
         } else {
             *error = std::string("unknown option ") + a;
             return -1;
