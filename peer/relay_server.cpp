@@ -216,7 +216,7 @@ void relay_aging_pass() {
             if (slot.in_use != 1) continue;
             if (slot.sender_inside == 0) {
                 slot.stalled_passes = 0;
-            } else if (++slot.stalled_passes > kRelayIdleLimit) {
+            } else if (++slot.stalled_passes > kRelayHoldPasses) {
                 log_line("relay client %d takes nothing of what is relayed to it, closed\n",
                          slot.user_id);
                 idle.emplace_back(i, slot.generation);

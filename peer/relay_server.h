@@ -29,6 +29,9 @@ constexpr uint32_t kStatWindowMs = 300000;
 constexpr uint32_t kStatMinAgeMs = 60000;
 constexpr int kStatLargestAdd = 20480;
 constexpr int kRelayIdleLimit = 6;
+// Aging passes a receiver may keep a forward to it unfinished: its sender's messages to everyone
+// else wait behind that forward, so this is shorter than the idle limit.
+constexpr int kRelayHoldPasses = 2;
 
 struct stat_window {
     uint32_t start_tick;

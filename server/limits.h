@@ -54,6 +54,9 @@ constexpr int kRouteTextMax = 1000;              // client's text limit towards 
 // takes with it, and the idle limit (clients register every 10 s).
 constexpr int kRelayBadHeaderDrop = 2048;
 constexpr int kRelayIdleSeconds = 70;
+// A receiver that holds a sender back and takes nothing for this long is closed: the sender's
+// messages to everyone else wait behind it (two missed client keep-alives).
+constexpr int kRelayHoldSeconds = 20;
 constexpr int kRelayMaxConnections = 1000;  // main connections send a keep-alive every 5 s
 
 }  // namespace srv

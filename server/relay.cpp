@@ -48,7 +48,7 @@ struct RelayConn {
 struct Relay::Impl {
     Impl(asio::io_context& io, Log& log) : m_io(io), m_log(log) {}
 
-    int start(const std::string& address, int port, int idle_seconds) {
+    int start(const std::string& address, int port, int idle_seconds, int hold_seconds) {
         asio::error_code ec;
         auto addr = asio::ip::make_address(address, ec);
         if (ec) {
@@ -67,7 +67,8 @@ struct Relay::Impl {
         }
         m_port = m_acceptor.local_endpoint().port();
         m_idle = std::chrono::seconds(idle_seconds);
-        m_sweep_every = std::clamp(m_idle, std::chrono::seconds(1), std::chrono::seconds(10));
+        m_hold = std::min(m_idle, std::chrono::seconds(hold_seconds));
+        m_sweep_every = std::clamp(m_hold / 2, std::chrono::seconds(1), std::chrono::seconds(10));
         do_accept();
         arm_sweep();
         m_log.line("relay listening on %s:%d", address.c_str(), m_port);
@@ -271,10 +272,12 @@ struct Relay::Impl {
         m_sweep.expires_after(m_sweep_every);
         m_sweep.async_wait([this](asio::error_code ec) {
             if (ec || m_stopping) return;
-            auto limit = Clock::now() - m_idle;
+            auto now = Clock::now();
+            auto limit = now - m_idle;
             std::vector<std::shared_ptr<RelayConn>> stuck, idle;
             for (auto& [id, c] : m_conns) {
-                if (!c->wq.messages.empty() && c->last_drained < limit)
+                auto still_since = c->waiters.empty() ? limit : now - m_hold;
+                if (!c->wq.messages.empty() && c->last_drained < still_since)
                     stuck.push_back(c);
                 else if (!c->paused && c->last_active < limit)
                     idle.push_back(c);  // a paused connection is silent because of us
@@ -295,6 +298,7 @@ struct Relay::Impl {
     asio::steady_timer m_sweep{m_io};
     std::map<uint64_t, std::shared_ptr<RelayConn>> m_conns;  // in accept order
     std::chrono::seconds m_idle{kRelayIdleSeconds};
+    std::chrono::seconds m_hold{kRelayHoldSeconds};
     std::chrono::seconds m_sweep_every{10};
     // Written on the loop's thread, read by stats() from any thread.
     std::atomic<size_t> m_peak_queued{0};
@@ -309,8 +313,8 @@ Relay::Relay(asio::io_context& io, Log& log) : m_impl(std::make_unique<Impl>(io,
 
 Relay::~Relay() = default;
 
-int Relay::start(const std::string& address, int port, int idle_seconds) {
-    return m_impl->start(address, port, idle_seconds);
+int Relay::start(const std::string& address, int port, int idle_seconds, int hold_seconds) {
+    return m_impl->start(address, port, idle_seconds, hold_seconds);
 }
 
 void Relay::stop() {

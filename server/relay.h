@@ -9,7 +9,8 @@
 // A receiver's queue holds at most kMaxWriteQueueBytes. When a message does not fit, the relay
 // stops reading from its sender until the queue has drained to half (or the receiver is gone), so
 // TCP holds the sender back; nothing is dropped. A receiver that takes nothing of its queue for
-// the idle limit is closed, which lets every sender paused on it go on.
+// the idle limit is closed, which lets every sender paused on it go on; while it holds a sender
+// back (whose messages to everyone else then wait too) it gets only the shorter hold limit.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,7 @@
 
 #include <asio.hpp>
 
+#include "server/limits.h"
 #include "server/log.h"
 
 namespace srv {
@@ -29,8 +31,10 @@ public:
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
-    // Listens on address:port (0: any free port). Returns 0 or -1 (logged).
-    int start(const std::string& address, int port, int idle_seconds);
+    // Listens on address:port (0: any free port). Returns 0 or -1 (logged). The hold limit is
+    // at most the idle limit.
+    int start(const std::string& address, int port, int idle_seconds,
+              int hold_seconds = kRelayHoldSeconds);
     // Closes the listener and every connection. Runs on the loop's thread.
     void stop();
     int port() const;

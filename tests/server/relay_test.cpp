@@ -344,9 +344,11 @@ protected:
             m_lines += std::string(text) + "\n";
             m_cond.notify_all();
         });
-        ASSERT_EQ(m_relay.start(test_address(), 0, kIdleSeconds), 0);
+        ASSERT_EQ(m_relay.start(test_address(), 0, idle_seconds(), hold_seconds()), 0);
         m_thread = std::thread([this] { m_io.run(); });
     }
+    virtual int idle_seconds() const { return kIdleSeconds; }
+    virtual int hold_seconds() const { return kIdleSeconds; }
     void TearDown() override {
         asio::post(m_io, [this] {
             m_relay.stop();
@@ -431,6 +433,33 @@ TEST_F(RelayPacing, ReceiverThatReadsNothingIsClosedAfterTheIdleLimitAndReleases
     }
     m_cond.notify_all();
     keep_alive.join();
+}
+
+// A receiver that holds its sender back is closed well before the idle limit: everything else
+// that sender relays waits behind it.
+class RelayHold : public RelayPacing {
+protected:
+    int idle_seconds() const override { return 600; }
+    int hold_seconds() const override { return 2; }
+};
+
+TEST_F(RelayHold, StalledReceiverIsClosedAfterTheHoldLimitAndTheSendersOtherReceiverGetsItsMessage) {
+    auto stuck = joined(42);
+    auto other = joined(43);
+    auto sender = joined(7);
+    std::thread writer([&] {
+        std::atomic<size_t> sent{0};
+        EXPECT_TRUE(relaystream::send(sender->fd, 7, 42, 8000, &sent));
+        sender->send_raw(relayed(7, 43, "ann:behind the stalled one"));
+    });
+    EXPECT_TRUE(wait_for(""));
+    EXPECT_TRUE(wait_for("ended: does not read what is relayed to it"));
+    std::string expected = relayed(7, 43, "ann:behind the stalled one");
+    EXPECT_EQ(other->read(expected.size(), 20000), expected);
+    writer.join();
+    std::lock_guard<std::mutex> lk(m_mutex);
+    EXPECT_NE(m_lines.find("connection of user 42 "), std::string::npos) << m_lines;
+    EXPECT_EQ(m_lines.find("connection of user 43 "), std::string::npos) << m_lines;
 }
 
 TEST(OuterHeader, RejectsAtTheFirstBadPosition) {
