@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "tests/server/server_fixture.h"
+#include "tests/support/file_watch.h"
 
 namespace srvtest {
 namespace {
@@ -253,20 +253,7 @@ TEST(ServerProcess, ConnectionsThatNeverReadKeepTheServerSmall) {
         }
         return full >= kConnections;
     };
-    int watch = inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, files.log.c_str(), IN_MODIFY), 0);
-    const auto log_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!count_drops()) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        log_deadline - std::chrono::steady_clock::now())
-                        .count();
-        pollfd pfd{watch, POLLIN, 0};
-        if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0) break;
-        char events[4096];
-        (void)!read(watch, events, sizeof events);
-    }
-    ::close(watch);
+    testsupport::wait_file(files.log, count_drops, 10000);
     EXPECT_EQ(full, kConnections) << other;
     if (!kMeasure) return;
     // The queues' memory goes back to the system once the connections are gone.
