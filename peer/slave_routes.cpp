@@ -1,7 +1,10 @@
 // Route discovery between clients (480, 481, 482) and the one-shot commands to a peer's home
 // server that carry it.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <new>
 
@@ -10,6 +13,7 @@
 #include "peer/slave_server.h"
 #include "platform/debug_log.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "protocol/commands.h"
 #include "protocol/framing.h"
 #include "protocol/notify.h"
@@ -75,6 +79,34 @@ int do_peer_slave_server_info_from_server(const char* body, int len) {
 
 int request_peer_slave_route(int contact_id) {
     return general_str_command_to_peer_server(CMD_SLAVE_ADDR_REQUEST, 0, contact_id, "");
+}
+
+void request_missing_slave_route(int contact_id) {
+    struct asking {
+        uint32_t last = 0;  // tick of the last ask
+        uint32_t gap = 0;   // before the next one
+    };
+    static std::mutex asked_mutex;
+    static std::map<int, asking> asked;
+    bool online = false;
+    for (const contact_record& c : contacts_snapshot())
+        if (c.contact_id == contact_id) online = c.presence == PS_ONLINE;
+    if (!online) return;
+    {
+        std::lock_guard<std::mutex> lk(asked_mutex);
+        const uint32_t now = get_tick_count();
+        auto [it, fresh] = asked.try_emplace(contact_id);
+        asking& a = it->second;
+        // A contact not asked about for a while starts over at the shortest gap.
+        if (!fresh && now - a.last < 30000) {
+            if (now - a.last < a.gap) return;
+            a.gap = std::min<uint32_t>(a.gap * 2, 8000);
+        } else {
+            a.gap = 250;
+        }
+        a.last = now;
+    }
+    request_peer_slave_route(contact_id);
 }
 
 void request_missing_slave_routes() {

@@ -466,6 +466,7 @@ int general_buf_command_to_peer_through_slave_server(int peer_id, int command, i
     int index = find_peer_slave_ticket(peer_id, &gen);
     if (index < 0) {
         log_line("could not find peer slave sock, peer_id:%d\r\n", peer_id);
+        request_missing_slave_route(peer_id);
         return -1;
     }
     if (count > kSlaveBufLimit) {
@@ -484,6 +485,7 @@ int general_buf_to_peer_through_slave_server(int peer_id, const void* message, i
             "could not find peer slave sock in general_buf_to_peer_through_slave_server, "
             "peer_id:%d\r\n",
             peer_id);
+        request_missing_slave_route(peer_id);
         return -1;
     }
     if (length > kSlaveBufLimit) {

@@ -133,6 +133,10 @@ int do_request_slave_server_addr_to_peer(int requester_id);
 int do_peer_slave_server_info_from_server(const char* body, int len);
 // 480 with an empty text to the contact's home server (a contact came online).
 int request_peer_slave_route(int contact_id);
+// A relayed send found no route to an online contact: asks for its route at once instead of
+// waiting for the periodic exchange. The contact may not have its own relay yet, so the asks
+// continue while sends fail, 250 ms apart at first, twice as far apart each time up to 8 s.
+void request_missing_slave_route(int contact_id);
 // Every fifth housekeeping tick: 480 for each online contact that has no usable route.
 void request_missing_slave_routes();
 

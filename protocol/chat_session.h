@@ -37,7 +37,7 @@ struct chat_media_state {
     int peer_video = 0;
     // Change notices about my video go to this peer at most rate times a second.
     int video_rate = 10;
-    uint32_t last_change_notice = 0;  // tick of the last change notice sent to this peer
+    uint32_t last_change_notice = 0;  // tick at which the last change notice to this peer was due
     // Versions of the last frame received from the peer (key frame, difference frame).
     int peer_key_version = 0;
     int peer_partial_version = 0;

@@ -1,7 +1,9 @@
 // Video between two headless clients with the pattern camera, on loopback, the replies through
-// the server's relay. For each picture size and notice rate: the frames per second the watcher
-// actually decodes and the frame-record bytes per second they cost, over a 10 s window. Then a
-// two-way 640x480 call: the CPU each client spends (user + system, from /proc) per second.
+// the server's relay; notices and requests go direct, or (relayed=1, neither client accepting
+// direct connections) through the relay too. For each picture size and notice rate: the frames
+// per second the watcher actually decodes, their share of the rate asked, and the frame-record
+// bytes per second they cost, over a 10 s window. Then a two-way 640x480 call: the CPU each client
+// spends (user + system, from /proc) per second.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +21,7 @@
 #include "tests/e2e/json_lines.h"
 
 namespace {
-constexpr const char* kBlock = "127.0.163.";
+constexpr const char* kBlocks[2] = {"127.0.163.", "127.0.164."};
 constexpr double kWindowS = 10.0;
 
 double now_s() {
@@ -35,26 +37,27 @@ struct video_pair {
     std::string dir;
     std::unique_ptr<child_process> server, ann, bob;
     int ann_id = 0, bob_id = 0;
+    double first_picture_s = 0;  // from switching on until both had a picture, on a new call
     std::string error;
 
     int sign_in(child_process& c, const std::string& email, const std::string& nick) {
         return register_and_sign_in(c, email, "pw", nick, nick, nick);
     }
-    bool start() {
+    bool start(bool relayed) {
         char tmpl[] = "/tmp/parlo-video-bench-XXXXXX";
         dir = mkdtemp(tmpl) ? tmpl : "";
-        std::string b = kBlock;
+        std::string b = kBlocks[relayed ? 1 : 0];
         server = std::make_unique<child_process>(
             PARLO_SERVER_PATH,
             std::vector<std::string>{"--listen", b + "1", "--db", dir + "/server.db", "--fast-hash",
                                      "--log", dir + "/server.log", "--relay-port", "7163"});
         server->wait_line({"parlo-server listening on"}, 20000);
         auto cli = [&](const std::string& name, const std::string& host) {
-            return std::make_unique<child_process>(
-                PARLO_CLI_PATH,
-                std::vector<std::string>{"--server", b + "1", "--bind", b + host, "--home",
-                                         dir + "/" + name, "--video-in", "pattern", "--relay-ports",
-                                         "19080,19443,19199"});
+            std::vector<std::string> args{"--server",   b + "1", "--bind", b + host, "--home",
+                                          dir + "/" + name, "--video-in", "pattern",
+                                          "--relay-ports", "19080,19443,19199"};
+            if (relayed) args.push_back("--no-peer-listener");
+            return std::make_unique<child_process>(PARLO_CLI_PATH, args);
         };
         ann = cli("ann", "2");
         bob = cli("bob", "3");
@@ -75,11 +78,13 @@ struct video_pair {
         // Both watch each other until pictures flow both ways: the relay routes are there.
         ann->write_line("video " + std::to_string(bob_id) + " on");
         bob->write_line("video " + std::to_string(ann_id) + " on");
+        double t0 = now_s();
         ann->write_line("watch " + std::to_string(bob_id) + " on");
         bob->write_line("watch " + std::to_string(ann_id) + " on");
         if (bob->wait_line({"\"event\":\"video_frame\""}, 180000).empty() ||
             ann->wait_line({"\"event\":\"video_frame\""}, 180000).empty())
             return fail("no picture through the relay");
+        first_picture_s = now_s() - t0;
         ann->write_line("watch " + std::to_string(bob_id) + " off");
         bob->write_line("video " + std::to_string(ann_id) + " off");
         return true;
@@ -94,15 +99,20 @@ struct video_pair {
         ann.reset();
         bob.reset();
         server.reset();
-        if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
+        // PARLO_BENCH_KEEP=1 keeps the logs of the run.
+        if (!dir.empty() && !std::getenv("PARLO_BENCH_KEEP"))
+            std::system(("rm -rf " + dir).c_str());
     }
 };
 
-video_pair& pair() {
-    static video_pair p;
-    static bool started = p.start();
-    (void)started;
-    return p;
+video_pair& pair(bool relayed = false) {
+    static video_pair p[2];
+    static bool started[2] = {false, false};
+    if (!started[relayed]) {
+        started[relayed] = true;
+        p[relayed].start(relayed);
+    }
+    return p[relayed];
 }
 
 // Frames of peer `from` decoded by `c` within seconds; bytes summed into *bytes.
@@ -128,7 +138,7 @@ void drain(child_process& c, int from) {
 }
 
 void BM_WatchedFramesThroughRelay(benchmark::State& state) {
-    video_pair& p = pair();
+    video_pair& p = pair(state.range(2) != 0);
     if (!p.error.empty()) {
         state.SkipWithError(p.error.c_str());
         return;
@@ -153,11 +163,46 @@ void BM_WatchedFramesThroughRelay(benchmark::State& state) {
         state.SetIterationTime(now_s() - t0);
     }
     state.counters["shown_fps"] = frames / kWindowS;
+    state.counters["of_rate"] = frames / kWindowS / rate;
     state.counters["bytes_per_s"] = static_cast<double>(bytes) / kWindowS;
 }
 BENCHMARK(BM_WatchedFramesThroughRelay)
-    ->ArgsProduct({{0, 1, 2}, {10, 20}})
-    ->ArgNames({"size", "rate"})
+    ->ArgsProduct({{0, 1, 2}, {10, 20}, {0, 1}})
+    ->ArgNames({"size", "rate", "relayed"})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The first picture of a call: both switch on, until both have one (measured when the pair
+// started), and once more for a watcher that switches off and on again.
+void BM_FirstPicture(benchmark::State& state) {
+    video_pair& p = pair(state.range(0) != 0);
+    if (!p.error.empty()) {
+        state.SkipWithError(p.error.c_str());
+        return;
+    }
+    const std::string a = std::to_string(p.ann_id);
+    p.ann->write_line("video " + std::to_string(p.bob_id) + " on");
+    double again = 0;
+    for (auto _ : state) {
+        p.bob->write_line("watch " + a + " off");
+        drain(*p.bob, p.ann_id);
+        double t0 = now_s();
+        p.bob->write_line("watch " + a + " on");
+        if (p.bob->wait_line({"\"event\":\"video_frame\"", "\"peer\":" + a + ","}, 30000).empty()) {
+            state.SkipWithError("no picture after watching again");
+            return;
+        }
+        again = now_s() - t0;
+        state.SetIterationTime(again);
+    }
+    state.counters["new_call_s"] = p.first_picture_s;
+    state.counters["watch_again_s"] = again;
+}
+BENCHMARK(BM_FirstPicture)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("relayed")
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -1,5 +1,6 @@
 #include "media/video/my_video.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -66,11 +67,18 @@ void announce_frame(int version, int partial) {
         bool due = false;
         uint32_t now = get_tick_count();
         chat_session_update(s.peer_id, [&](chat_media_state& m) {
-            int rate = m.video_rate > 0 ? m.video_rate : 1;
-            if (m.my_video && now - m.last_change_notice > static_cast<uint32_t>(1000 / rate)) {
-                m.last_change_notice = now;
-                due = true;
-            }
+            if (!m.my_video) return;
+            const int rate = m.video_rate > 0 ? m.video_rate : 1;
+            const uint32_t period = static_cast<uint32_t>(1000 / rate);
+            // The camera's frames come on their own clock, so a frame a little early for the
+            // peer's rate goes: waiting for the next would show fewer frames than asked.
+            const uint32_t slack = std::min<uint32_t>(500 / kCaptureFramesPerSecond, period / 2);
+            const uint32_t since = now - m.last_change_notice;  // since the notice was due
+            if (since + slack < period) return;
+            // The schedule goes on from when this notice was due, unless frames stopped coming
+            // for a while.
+            m.last_change_notice = since >= 2 * period ? now : m.last_change_notice + period;
+            due = true;
         });
         if (due) video_send_direct_or_relay(s.peer_id, PEER_VIDEO_CHANGE, body, len);
     }

@@ -1,5 +1,6 @@
 #include "media/video/video_exchange.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -55,10 +56,22 @@ void on_234(int p, const char* b, int l, int n, int id) {
     (void)p, (void)n, do_video_reply_end_from_peer(b, l, id);
 }
 
+// Sleeps until the next request is due, and without a time limit while nobody is watched.
 void timer_main() {
     std::unique_lock<std::mutex> lk(g_timer_mutex);
     while (!g_timer_stop) {
-        g_timer_wake.wait_for(lk, std::chrono::milliseconds(100));
+        if (g_last_request.empty()) {
+            g_timer_wake.wait(lk);
+        } else {
+            const uint32_t period = kPeerVideoTimerMs;
+            uint32_t now = get_tick_count();
+            uint32_t wait = period;
+            for (const auto& [peer, last] : g_last_request) {
+                uint32_t since = now - last;
+                wait = std::min(wait, since >= period ? 0 : period - since);
+            }
+            if (wait > 0) g_timer_wake.wait_for(lk, std::chrono::milliseconds(wait));
+        }
         if (g_timer_stop) break;
         lk.unlock();
         peer_video_timer_pass(get_tick_count());
@@ -145,11 +158,17 @@ void video_exchange_stop() {
 int video_set_peer_video(int peer_id, bool on) {
     if (!chat_session_update(peer_id, [on](chat_media_state& m) { m.peer_video = on ? 1 : 0; }))
         return -1;
-    std::lock_guard<std::mutex> lk(g_timer_mutex);
-    if (on)
-        g_last_request[peer_id] = get_tick_count();
-    else
-        g_last_request.erase(peer_id);
+    {
+        // Switched on, the first request goes at once (from the timer's thread), not after a
+        // whole timer period.
+        std::lock_guard<std::mutex> lk(g_timer_mutex);
+        if (on)
+            g_last_request[peer_id] = get_tick_count() - kPeerVideoTimerMs;
+        else
+            g_last_request.erase(peer_id);
+    }
+    g_timer_wake.notify_all();
+    if (!on) prune_video_receivers();
     return 0;
 }
 
@@ -195,7 +214,9 @@ int do_video_change_notify_from_peer(const char* body, int len, int peer_id) {
     if (key == s.peer_key_version && partial == s.peer_partial_version) return 0;
     char request[32];
     int n = format_versions(request, s.peer_key_version, s.peer_partial_version);
-    video_send_direct(peer_id, PEER_VIDEO_REQUEST, request, n);
+    // Without a direct connection the request goes through the relay the notice came by:
+    // otherwise only the timer would ask, once every two seconds.
+    video_send_direct_or_relay(peer_id, PEER_VIDEO_REQUEST, request, n);
     return 0;
 }
 

@@ -197,34 +197,37 @@ TEST_F(VideoExchange, TheWatcherDecodesWholeRecordsAndDropsBrokenOnes) {
 }
 
 TEST_F(VideoExchange, NoticesAndTheTimerAskForMissingFrames) {
-    install_recorder(true);  // no direct connection
+    install_recorder(true);  // no direct connection: the request goes through the relay
     std::string notice = versions_body(3, 4);
     EXPECT_EQ(0, do_video_change_notify_from_peer(notice.c_str(), 17, kWatched));
     auto sent = take_sent();
-    EXPECT_TRUE(sent.empty()) << "a notice's request goes direct only";
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(sent[0].relay);
     install_recorder(false);
     EXPECT_EQ(0, do_video_change_notify_from_peer(notice.c_str(), 17, kWatched));
     sent = take_sent();
     ASSERT_EQ(sent.size(), 1u);
+    EXPECT_FALSE(sent[0].relay);
     EXPECT_EQ(sent[0].command, 231);
     EXPECT_EQ(sent[0].body, versions_body(0, 0));
     // Not watching: nothing.
     EXPECT_EQ(0, do_video_change_notify_from_peer(notice.c_str(), 17, kOwner));
     EXPECT_TRUE(take_sent().empty());
 
-    // The timer asks every 2000 ms while watching, through the relay when direct fails.
+    // The timer asks at once when watching starts, then every 2000 ms, through the relay when
+    // direct fails.
     install_recorder(true);
     const uint32_t t0 = get_tick_count();
     ASSERT_EQ(0, video_set_peer_video(kWatched, true));
-    peer_video_timer_pass(t0 + 1000);
-    EXPECT_TRUE(take_sent().empty());
-    peer_video_timer_pass(t0 + 2500);
-    sent = take_sent();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].command, 231);
-    EXPECT_TRUE(sent[0].relay);
-    peer_video_timer_pass(t0 + 3000);
-    EXPECT_TRUE(take_sent().empty());
+    for (uint32_t at : {t0, t0 + 2500}) {
+        peer_video_timer_pass(at);
+        sent = take_sent();
+        ASSERT_EQ(sent.size(), 1u) << at - t0;
+        EXPECT_EQ(sent[0].command, 231);
+        EXPECT_TRUE(sent[0].relay);
+        peer_video_timer_pass(at + 1000);
+        EXPECT_TRUE(take_sent().empty());
+    }
     ASSERT_EQ(0, video_set_peer_video(kWatched, false));
     peer_video_timer_pass(t0 + 9000);
     EXPECT_TRUE(take_sent().empty());

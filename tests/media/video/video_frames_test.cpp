@@ -17,6 +17,11 @@
 namespace {
 using namespace vtest;
 
+uint32_t g_fake_now = 0;
+uint32_t fake_tick() {
+    return g_fake_now;
+}
+
 std::vector<uint8_t> pattern(uint32_t n, int w = 160, int h = 120) {
     std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
     draw_pattern_frame(n, w, h, rgb.data());
@@ -162,18 +167,21 @@ TEST_F(VideoFrames, AThirdSessionIsRefusedAndNoticesFollowEachSessionsRate) {
     ASSERT_TRUE(chat_session_get(33, &st));
     EXPECT_EQ(st.my_video, 0);
 
-    // Peer 31 at 1 notice a second, 32 at 50: three quick frames give 31 one notice, 32 three
-    // (at most; the frames come faster than 20 ms only on a fast machine).
-    video_set_rate(31, 1);
-    video_set_rate(32, 50);
-    uint32_t now = get_tick_count();
+    // Frames come every 50 ms, a few ms early or late. Peer 31 asks for 10 notices a second
+    // and gets every second frame's, 32 asks for 20 and gets every frame's.
+    video_set_rate(31, 10);
+    video_set_rate(32, 20);
+    set_tick_source(fake_tick);
+    g_fake_now = 100000;
     for (int p : {31, 32})
-        chat_session_update(p, [now](chat_media_state& m) { m.last_change_notice = now - 5000; });
-    for (uint32_t n = 0; n < 3; n++) {
+        chat_session_update(p, [](chat_media_state& m) { m.last_change_notice = g_fake_now - 5000; });
+    const int jitter[] = {0, -3, 2, 4, -1};
+    for (uint32_t n = 0; n < 21; n++) {
+        g_fake_now = 100000 + 50 * n + static_cast<uint32_t>(jitter[n % 5]);
         auto f = pattern(n);
         ASSERT_EQ(0, handle_video_data(f.data(), static_cast<int>(f.size())));
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
+    set_tick_source(nullptr);
     int to31 = 0, to32 = 0;
     std::string last32;
     for (const auto& c : take_sent()) {
@@ -183,10 +191,10 @@ TEST_F(VideoFrames, AThirdSessionIsRefusedAndNoticesFollowEachSessionsRate) {
         if (c.peer_id == 32) to32++, last32 = c.body;
         EXPECT_NE(c.peer_id, 33);
     }
-    EXPECT_EQ(to31, 1);
-    EXPECT_EQ(to32, 3);
-    EXPECT_EQ(last32, "       1:       2");
-    EXPECT_EQ(s.window(31).count(NM_OWN_VIDEO), 3);
+    EXPECT_EQ(to31, 11);
+    EXPECT_EQ(to32, 21);
+    EXPECT_EQ(last32, "       1:      20");
+    EXPECT_EQ(s.window(31).count(NM_OWN_VIDEO), 21);
     EXPECT_EQ(s.window(33).count(NM_OWN_VIDEO), 0);
     video_set_my_video(31, false);
     video_set_my_video(32, false);
