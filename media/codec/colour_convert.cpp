@@ -61,6 +61,10 @@ int convert_rgb_to_yuv(const uint8_t* rgb, int pixels, int8_t* y, int8_t* u, int
 int convert_yuv_to_rgb(const int8_t* y, const int8_t* u, const int8_t* v, int pixels,
                        uint8_t* rgb) {
     if (rgb == nullptr || y == nullptr || u == nullptr || v == nullptr || pixels < 0) return -1;
-    yuv_to_rgb_loop(y, u, v, pixels, rgb);
+    int done = 0;
+#if defined(PARLO_CODEC_AVX2)
+    if (picture_avx2_active()) done = yuv_to_rgb_avx2(y, u, v, pixels, rgb);
+#endif
+    yuv_to_rgb_loop(y + done, u + done, v + done, pixels - done, rgb + 3 * done);
     return 0;
 }

@@ -1,7 +1,9 @@
-// AVX2 variant of the forward colour conversion, built with -mavx2 and called only on processors
-// that have it. The formulas are exact integer arithmetic, so regrouping the products is free:
-// each weight is split into 16-bit halves for vpmaddwd, and the sums are the same integers as
-// the baseline's. 16 pixels per step; the caller converts the remaining pixels.
+// AVX2 variants of the colour conversion, built with -mavx2 and called only on processors that
+// have them. The formulas are exact integer arithmetic, so regrouping the products is free:
+// forwards each weight is split into 16-bit halves for vpmaddwd, and the sums are the same
+// integers as the baseline's; backwards the products are 32-bit as in the baseline, and the
+// saturating packs do its limiting to 0..255. 16 pixels per step; the caller converts the
+// remaining pixels.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -28,6 +30,37 @@ constexpr gather_masks make_gather_masks() {
 }
 
 alignas(16) constexpr gather_masks kGather = make_gather_masks();
+
+// The reverse: kScatter[channel][chunk] places the channel's bytes of 16 pixels where they go in
+// the chunk-th 16 bytes of the interleaved output.
+constexpr gather_masks make_scatter_masks() {
+    gather_masks g{};
+    for (int channel = 0; channel < 3; ++channel)
+        for (int chunk = 0; chunk < 3; ++chunk)
+            for (int at = 0; at < 16; ++at) {
+                const int byte = 16 * chunk + at;
+                g.m[channel][chunk][at] =
+                    static_cast<int8_t>(byte % 3 == channel ? byte / 3 : -128);
+            }
+    return g;
+}
+
+alignas(16) constexpr gather_masks kScatter = make_scatter_masks();
+
+inline __m128i scatter_chunk(__m128i r, __m128i g, __m128i b, int chunk) {
+    const auto mask = [chunk](int channel) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(kScatter.m[channel][chunk]));
+    };
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(r, mask(0)), _mm_shuffle_epi8(g, mask(1))),
+                        _mm_shuffle_epi8(b, mask(2)));
+}
+
+// One channel of 16 pixels from two groups of eight 32-bit values: saturated to 16 bits, then to
+// 0..255, in pixel order.
+inline __m128i to_bytes(__m256i lo, __m256i hi) {
+    const __m256i w = _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8);
+    return _mm_packus_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
+}
 
 inline __m128i gather_channel(__m128i a, __m128i b, __m128i c, int channel) {
     const auto mask = [channel](int chunk) {
@@ -100,6 +133,43 @@ int rgb_to_yuv_avx2(const uint8_t* rgb, int pixels, int8_t* y, int8_t* u, int8_t
         _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), yb);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(u + i), ub);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), vb);
+    }
+    return i;
+}
+
+int yuv_to_rgb_avx2(const int8_t* y, const int8_t* u, const int8_t* v, int pixels, uint8_t* rgb) {
+    const __m256i k128 = _mm256_set1_epi32(128);
+    const __m256i kr = _mm256_set1_epi32(91882);
+    const __m256i kgu = _mm256_set1_epi32(-360856);
+    const __m256i kgv = _mm256_set1_epi32(-748861);
+    const __m256i kb = _mm256_set1_epi32(116130);
+    int i = 0;
+    for (; i + 16 <= pixels; i += 16) {
+        const __m128i y16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
+        const __m128i u16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+        const __m128i v16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+        __m256i r[2], g[2], b[2];
+        for (int half = 0; half < 2; ++half) {
+            const __m128i ys = half ? _mm_srli_si128(y16, 8) : y16;
+            const __m128i us = half ? _mm_srli_si128(u16, 8) : u16;
+            const __m128i vs = half ? _mm_srli_si128(v16, 8) : v16;
+            const __m256i luma = _mm256_add_epi32(_mm256_cvtepi8_epi32(ys), k128);
+            const __m256i cu = _mm256_cvtepi8_epi32(us);
+            const __m256i cv = _mm256_cvtepi8_epi32(vs);
+            r[half] = _mm256_add_epi32(luma, _mm256_srai_epi32(_mm256_mullo_epi32(cv, kr), 16));
+            g[half] = _mm256_add_epi32(
+                luma, _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(cu, kgu),
+                                                         _mm256_mullo_epi32(cv, kgv)),
+                                        20));
+            b[half] = _mm256_add_epi32(luma, _mm256_srai_epi32(_mm256_mullo_epi32(cu, kb), 16));
+        }
+        const __m128i rb = to_bytes(r[0], r[1]);
+        const __m128i gb = to_bytes(g[0], g[1]);
+        const __m128i bb = to_bytes(b[0], b[1]);
+        uint8_t* out = rgb + 3 * i;
+        for (int chunk = 0; chunk < 3; ++chunk)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * chunk),
+                             scatter_chunk(rb, gb, bb, chunk));
     }
     return i;
 }
