@@ -199,24 +199,31 @@ int decode_video_frame(frame_decoder* d, const uint8_t* record, int length) {
             log_line("plane %d does not inflate in decode_video_frame\r\n", p);
             return -1;
         }
-        int8_t* plane = d->planes[p];
+        int8_t* plane = d->buffers[1 - d->reference][p];
         if (key) {
-            std::memset(plane, 0, static_cast<size_t>(pixels));
-            decode_key_plane(d->tables, d->coefficients, coefficient_length, d->overflow,
-                             overflow_length, width, height, is_chroma(p), plane);
+            int decoded = decode_key_plane(d->tables, d->coefficients, coefficient_length,
+                                           d->overflow, overflow_length, width, height,
+                                           is_chroma(p), plane);
+            // Blocks the streams ran out before are black, in raster order from the first.
+            const int columns = width / codec::kBlockSide;
+            for (int b = decoded < 0 ? 0 : decoded; b < blocks; ++b)
+                for (int row = 0; row < codec::kBlockSide; ++row)
+                    std::memset(plane + ((b / columns) * codec::kBlockSide + row) * width +
+                                    (b % columns) * codec::kBlockSide,
+                                0, codec::kBlockSide);
         } else {
-            std::memcpy(plane, d->reference[p], static_cast<size_t>(pixels));
+            std::memcpy(plane, d->buffers[d->reference][p], static_cast<size_t>(pixels));
             decode_difference_plane(d->tables, d->coefficients, coefficient_length, d->overflow,
                                     overflow_length, width, height, is_chroma(p), plane);
         }
     }
+    int8_t(*done)[codec::kMaxPlaneBytes] = d->buffers[1 - d->reference];
     if (key) {
-        for (int p = 0; p < 3; ++p)
-            std::memcpy(d->reference[p], d->planes[p], static_cast<size_t>(pixels));
+        d->reference = 1 - d->reference;
         d->reference_width = width;
         d->reference_height = height;
     }
-    convert_yuv_to_rgb(d->planes[0], d->planes[1], d->planes[2], pixels, d->rgb);
+    convert_yuv_to_rgb(done[0], done[1], done[2], pixels, d->rgb);
     d->width = width;
     d->height = height;
     return view.type;

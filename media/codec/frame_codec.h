@@ -77,8 +77,10 @@ struct frame_decoder {
     int width = 0;  // size of the picture in rgb
     int height = 0;
     picture_tables tables;
-    int8_t reference[3][codec::kMaxPlaneBytes];
-    int8_t planes[3][codec::kMaxPlaneBytes];
+    // Two sets of planes: the key frame held (reference) and the one being decoded; a key frame
+    // that decodes whole becomes the reference by a flip, not a copy.
+    int8_t buffers[2][3][codec::kMaxPlaneBytes];
+    int reference = 0;  // which of buffers holds the key frame
     uint8_t coefficients[codec::kMaxCoefficientStream];
     uint8_t overflow[codec::kMaxOverflowStream];
     uint8_t rgb[codec::kMaxPlaneBytes * 3];
