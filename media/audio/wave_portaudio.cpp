@@ -1,9 +1,11 @@
 // The "portaudio" backend: real devices, the default ones or those named in the settings. The
 // stream callbacks copy samples in and out of the queued buffers and hand finished ones back
 // through the notice; they never wait on anything but the device's own short lock.
+#include <dlfcn.h>
 #include <portaudio.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -16,6 +18,44 @@
 namespace {
 // PortAudio's set-up calls are not thread-safe; ten players open their devices at once.
 std::mutex g_pa_mutex;
+
+// The JACK client library that PortAudio loads prints its complaints ("jack server is not
+// running...") on the terminal when no JACK server runs: they go to the debug log, and no server
+// is started for us. The library is used only when it is already loaded with PortAudio.
+void jack_to_log(const char* text) {
+    log_line("JACK %s\n", text);
+}
+void quiet_sound_servers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        setenv("JACK_NO_START_SERVER", "1", 0);
+        using set_function = void (*)(void (*)(const char*));
+        for (const char* name : {"jack_set_error_function", "jack_set_info_function"})
+            if (void* f = dlsym(RTLD_DEFAULT, name)) reinterpret_cast<set_function>(f)(jack_to_log);
+    });
+}
+
+// One initialisation of the library for a backend and its devices, made by the first device
+// that opens and ended when the backend and every device are gone: a machine whose devices fail
+// to open probes its sound systems once, not once per device.
+class pa_library {
+public:
+    ~pa_library() {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        if (m_up) Pa_Terminate();
+    }
+    // With g_pa_mutex held.
+    PaError ensure_locked() {
+        if (m_up) return paNoError;
+        quiet_sound_servers();
+        PaError err = Pa_Initialize();
+        m_up = err == paNoError;
+        return err;
+    }
+
+private:
+    bool m_up = false;  // guarded by g_pa_mutex
+};
 
 // Finds a device by name (input or output), or the default one for an empty name.
 PaDeviceIndex find_device(const std::string& name, bool input) {
@@ -52,18 +92,18 @@ int fail(PaError err, std::string* error) {
 
 class pa_in : public wave_in {
 public:
-    explicit pa_in(std::string name) : m_name(std::move(name)) {}
+    pa_in(std::string name, std::shared_ptr<pa_library> lib)
+        : m_name(std::move(name)), m_lib(std::move(lib)) {}
     ~pa_in() override { close(); }
     int open(wave_notice filled, std::string* error) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
         if (m_stream) return 0;
-        PaError err = Pa_Initialize();
+        PaError err = m_lib->ensure_locked();
         if (err != paNoError) return fail(err, error);
         m_filled = std::move(filled);
         err = open_stream(&m_stream, m_name, true, &pa_in::callback, this);
         if (err != paNoError) {
             m_stream = nullptr;
-            Pa_Terminate();
             return fail(err, error);
         }
         return 0;
@@ -104,7 +144,6 @@ public:
         Pa_AbortStream(m_stream);  // the callback has returned for good after this
         Pa_CloseStream(m_stream);
         m_stream = nullptr;
-        Pa_Terminate();
         std::lock_guard<std::mutex> lk(m_mutex);
         for (wave_buffer* b : m_queued) delete b;
         m_queued.clear();
@@ -140,6 +179,7 @@ private:
         }
     }
     std::string m_name;
+    std::shared_ptr<pa_library> m_lib;
     PaStream* m_stream = nullptr;
     wave_notice m_filled;
     std::mutex m_mutex;  // the queue, shared with the callback
@@ -149,12 +189,13 @@ private:
 
 class pa_out : public wave_out {
 public:
-    explicit pa_out(std::string name) : m_name(std::move(name)) {}
+    pa_out(std::string name, std::shared_ptr<pa_library> lib)
+        : m_name(std::move(name)), m_lib(std::move(lib)) {}
     ~pa_out() override { close(); }
     int open(wave_notice done, std::string* error) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
         if (m_stream) return 0;
-        PaError err = Pa_Initialize();
+        PaError err = m_lib->ensure_locked();
         if (err != paNoError) return fail(err, error);
         m_done = std::move(done);
         err = open_stream(&m_stream, m_name, false, &pa_out::callback, this);
@@ -162,7 +203,6 @@ public:
         if (err != paNoError) {
             if (m_stream) Pa_CloseStream(m_stream);
             m_stream = nullptr;
-            Pa_Terminate();
             return fail(err, error);
         }
         return 0;
@@ -189,7 +229,6 @@ public:
         Pa_AbortStream(m_stream);
         Pa_CloseStream(m_stream);
         m_stream = nullptr;
-        Pa_Terminate();
         std::lock_guard<std::mutex> lk(m_mutex);
         for (wave_buffer* b : m_written) delete b;
         m_written.clear();
@@ -226,6 +265,7 @@ private:
         }
     }
     std::string m_name;
+    std::shared_ptr<pa_library> m_lib;
     PaStream* m_stream = nullptr;
     wave_notice m_done;
     std::mutex m_mutex;
@@ -238,14 +278,15 @@ public:
     explicit pa_backend(const audio_config& cfg) : m_cfg(cfg) {}
     const char* name() const override { return "portaudio"; }
     std::unique_ptr<wave_in> make_input() override {
-        return std::make_unique<pa_in>(m_cfg.input_device);
+        return std::make_unique<pa_in>(m_cfg.input_device, m_lib);
     }
     std::unique_ptr<wave_out> make_output(int) override {
-        return std::make_unique<pa_out>(m_cfg.output_device);
+        return std::make_unique<pa_out>(m_cfg.output_device, m_lib);
     }
     std::vector<std::string> list_devices() override {
         std::vector<std::string> lines;
         std::lock_guard<std::mutex> g(g_pa_mutex);
+        quiet_sound_servers();
         PaError err = Pa_Initialize();
         if (err != paNoError) {
             lines.push_back(std::string("portaudio: ") + Pa_GetErrorText(err));
@@ -268,6 +309,7 @@ public:
 
 private:
     audio_config m_cfg;
+    std::shared_ptr<pa_library> m_lib = std::make_shared<pa_library>();
 };
 }  // namespace
 
