@@ -40,8 +40,8 @@ void on_my_switches(int which) {
     if (which & kMySwitchAudio) capture_listeners_changed();
 }
 
-// Plays sound files (the knock) on an output device of its own, one file after the other, on its
-// own thread: the caller only queues the path.
+// Plays sound files (the knock) on an output of their own (the sound card's stream mixes it with
+// the players), one file after the other, on its own thread: the caller only queues the path.
 class clip_player {
 public:
     explicit clip_player(audio_backend& backend) : m_backend(backend) {

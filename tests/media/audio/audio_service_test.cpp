@@ -107,11 +107,12 @@ TEST_F(audio_service, ASoundFilePlaysWholeOnTheBackendsOutput) {
         SNDFILE* g = sf_open(out.c_str(), SFM_READ, &in);
         if (!g) return false;
         played.assign(static_cast<size_t>(in.frames), 0);
-        played.resize(static_cast<size_t>(
-            std::max<sf_count_t>(0, sf_read_raw(g, played.data(), in.frames))));
+        played.resize(
+            static_cast<size_t>(std::max<sf_count_t>(0, sf_read_raw(g, played.data(), in.frames))));
         sf_close(g);
         return played.size() >= knock.size();
-    })) << played.size() << " samples played";
+    })) << played.size()
+        << " samples played";
     EXPECT_EQ(played, knock);
 }
 

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -95,6 +96,33 @@ TEST_F(portaudio_device, PlaybackPlaysEveryWrittenBufferAndHandsItBack) {
     ASSERT_NE(at, std::string::npos) << "the buffer never reached the device";
     EXPECT_EQ(played.substr(at + pattern.size(), audio::kBufferBytes),
               std::string(audio::kBufferBytes, '\3'));
+}
+
+TEST_F(portaudio_device, OutputsShareOneStreamAndAreMixed) {
+    // The file device takes one stream: ten players and the knock must fit in it.
+    auto a = backend->make_output(0);
+    auto b = backend->make_output(1);
+    std::string error;
+    ASSERT_EQ(a->open(notice(), &error), 0) << error;
+    ASSERT_EQ(b->open(notice(), &error), 0) << error;
+    for (int i = 0; i < 4; i++) {
+        a->write(audiotest::buffer_of(128 + 10));
+        b->write(audiotest::buffer_of(128 + 20));
+    }
+    ASSERT_TRUE(wait_for(8));
+    a->close();
+    b->write(audiotest::buffer_of(250));
+    b->write(audiotest::buffer_of(250));
+    ASSERT_TRUE(wait_for(10)) << "the other output plays on alone";
+    b->close();
+    std::ifstream f(m_dir + "/out.raw", std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    std::string played = ss.str();
+    size_t both = std::count(played.begin(), played.end(), static_cast<char>(128 + 30));
+    EXPECT_GE(both, static_cast<size_t>(audio::kBufferBytes)) << "the two outputs were not added";
+    EXPECT_GE(std::count(played.begin(), played.end(), static_cast<char>(250)),
+              audio::kBufferBytes);
 }
 
 TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
