@@ -10,6 +10,7 @@
 #include "media/video/my_video.h"
 #include "media/video/video_exchange.h"
 #include "peer/peer_socket.h"
+#include "platform/thread.h"
 #include "protocol/chat_session.h"
 #include "protocol/commands.h"
 
@@ -21,6 +22,12 @@ struct video_event {
 };
 std::mutex g_events_mutex;
 std::deque<video_event> g_events;
+
+// A session closed with my video on, or a switch changed elsewhere: the camera follows the
+// switches on a job (it may wait on the device).
+void on_my_switches(int which) {
+    if (which & kMySwitchVideo) start_job([] { video_follow_my_switches(); });
+}
 
 // "CMD ID on|off": the id and the switch.
 int id_and_switch(const std::vector<std::string>& args, const char* usage, int* id, bool* on) {
@@ -151,10 +158,13 @@ void cli_video_start(const cli_options& options) {
     if (!options.video_dump_dir.empty())
         video_set_record_dump_dir(absolute_path(options.video_dump_dir));
     video_exchange_start();
+    add_my_switch_observer(on_my_switches);
 }
 
 void cli_video_stop() {
+    remove_my_switch_observer(on_my_switches);
     video_exchange_stop();
+    video_stop_capture();
 }
 
 bool cli_video_notice(cli_app& app, int peer_id, int n, intptr_t, intptr_t) {

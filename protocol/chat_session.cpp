@@ -1,5 +1,6 @@
 #include "protocol/chat_session.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "protocol/commands.h"
@@ -13,6 +14,18 @@ struct session_slot {
 
 std::mutex g_sessions_mutex;
 session_slot g_sessions[kMaxChatDlgs];
+
+std::atomic<my_switch_observer> g_observers[4];
+
+int switches_of(const chat_media_state& s) {
+    return (s.my_audio ? kMySwitchAudio : 0) | (s.my_video ? kMySwitchVideo : 0);
+}
+
+void tell_observers(int which) {
+    if (which == 0) return;
+    for (auto& o : g_observers)
+        if (my_switch_observer fn = o.load()) fn(which);
+}
 
 session_slot* find_locked(int peer_id) {
     for (auto& s : g_sessions)
@@ -36,20 +49,30 @@ void chat_session_open(int peer_id) {
 
 void chat_session_close(int peer_id) {
     std::shared_ptr<const peer_picture> dropped;  // released after the lock
-    std::lock_guard<std::mutex> lk(g_sessions_mutex);
-    if (session_slot* s = find_locked(peer_id)) {
-        dropped = std::move(s->state.picture);
-        s->in_use = false;
-        s->state = chat_media_state{};
+    int which = 0;
+    {
+        std::lock_guard<std::mutex> lk(g_sessions_mutex);
+        if (session_slot* s = find_locked(peer_id)) {
+            which = switches_of(s->state);
+            dropped = std::move(s->state.picture);
+            s->in_use = false;
+            s->state = chat_media_state{};
+        }
     }
+    tell_observers(which);
 }
 
 void chat_session_close_all() {
-    std::lock_guard<std::mutex> lk(g_sessions_mutex);
-    for (auto& s : g_sessions) {
-        s.in_use = false;
-        s.state = chat_media_state{};
+    int which = 0;
+    {
+        std::lock_guard<std::mutex> lk(g_sessions_mutex);
+        for (auto& s : g_sessions) {
+            if (s.in_use) which |= switches_of(s.state);
+            s.in_use = false;
+            s.state = chat_media_state{};
+        }
     }
+    tell_observers(which);
 }
 
 bool chat_session_get(int peer_id, chat_media_state* out) {
@@ -61,12 +84,34 @@ bool chat_session_get(int peer_id, chat_media_state* out) {
 }
 
 bool chat_session_update(int peer_id, const std::function<void(chat_media_state&)>& fn) {
-    std::lock_guard<std::mutex> lk(g_sessions_mutex);
-    session_slot* s = find_locked(peer_id);
-    if (!s) return false;
-    fn(s->state);
-    s->state.peer_id = peer_id;  // the key stays what it was
+    int which = 0;
+    {
+        std::lock_guard<std::mutex> lk(g_sessions_mutex);
+        session_slot* s = find_locked(peer_id);
+        if (!s) return false;
+        int before = switches_of(s->state);
+        fn(s->state);
+        s->state.peer_id = peer_id;  // the key stays what it was
+        which = before ^ switches_of(s->state);
+    }
+    tell_observers(which);
     return true;
+}
+
+void add_my_switch_observer(my_switch_observer fn) {
+    for (auto& o : g_observers)
+        if (o.load() == fn) return;
+    for (auto& o : g_observers) {
+        my_switch_observer none = nullptr;
+        if (o.compare_exchange_strong(none, fn)) return;
+    }
+}
+
+void remove_my_switch_observer(my_switch_observer fn) {
+    for (auto& o : g_observers) {
+        my_switch_observer mine = fn;
+        o.compare_exchange_strong(mine, nullptr);
+    }
 }
 
 std::vector<chat_media_state> chat_session_all() {

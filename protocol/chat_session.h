@@ -55,5 +55,14 @@ bool chat_session_get(int peer_id, chat_media_state* out);
 bool chat_session_update(int peer_id, const std::function<void(chat_media_state&)>& fn);
 // Copies of every open session, in table order.
 std::vector<chat_media_state> chat_session_all();
+// Observers of my switches: called after my_audio or my_video of a session changed, or a session
+// with either on closed, with kMySwitchAudio and/or kMySwitchVideo telling which. Called on the
+// thread that made the change, with no lock held; an observer must only hand the news over (post
+// a message, start a job). At most four; add and remove from one thread at start and end.
+constexpr int kMySwitchAudio = 1;
+constexpr int kMySwitchVideo = 2;
+using my_switch_observer = void (*)(int which);
+void add_my_switch_observer(my_switch_observer fn);
+void remove_my_switch_observer(my_switch_observer fn);
 // Publishes a finished peer picture for the session (serial set here). False without a session.
 bool chat_session_publish_picture(int peer_id, std::shared_ptr<peer_picture> picture);

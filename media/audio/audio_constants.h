@@ -30,6 +30,7 @@ constexpr int kQualityFieldLen = 5;
 constexpr int kMsgStartRecording = 1524;
 constexpr int kMsgStopRecording = 1525;
 constexpr int kMsgQuitRecording = 1527;
+constexpr int kMsgFollowListeners = 1528;  // open or close capture as the listeners want
 constexpr int kMsgStartPlayback = 1624;
 constexpr int kMsgStopPlayback = 1625;
 constexpr int kMsgWriteSoundData = 1626;

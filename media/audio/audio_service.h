@@ -8,10 +8,14 @@
 
 #include "media/audio/wave_device.h"
 
-// Starts everything; a backend whose devices fail to open still leaves a working client (the
-// failures are shown as the device texts). Returns 0, or -1 when a thread could not be started.
+// Starts everything; a backend whose devices fail to open still leaves a working client (each
+// failure is logged, the first of each kind shown). The capture device opens only while a chat
+// session has my-audio on. Returns 0, or -1 when a thread could not be started.
 int start_audio(const audio_config& cfg);
 // Stops capture and players, ends every sound thread and the master thread.
 void stop_audio();
+// Plays a sound file (the knock) through an output device of the configured backend, after the
+// files already queued; returns at once (any thread). -1 when the sound is not started.
+int play_sound_file(const std::string& path);
 // The device lines of the configured backend (--list-devices).
 std::vector<std::string> list_audio_devices(const audio_config& cfg);

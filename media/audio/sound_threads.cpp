@@ -5,10 +5,10 @@
 #include <string>
 
 #include "media/audio/audio_constants.h"
+#include "media/audio/device_report.h"
 #include "media/audio/voice_path.h"
 #include "media/codec/voice_codec.h"
 #include "platform/debug_log.h"
-#include "platform/message_box.h"
 #include "platform/tick.h"
 
 using namespace audio;
@@ -21,6 +21,11 @@ std::atomic<play_observer> g_play_observer{nullptr};
 std::unique_ptr<CRecordSound> g_record_sound;
 std::unique_ptr<CPlaySound> g_players_owned[kPlayers];
 std::mutex g_app_mutex;  // start/stop calls from more than one thread stay in order
+// The capture thread as seen by capture_listeners_changed, which may run under other locks (the
+// chat tables'): it takes only this short lock, never g_app_mutex, which is held while the sound
+// threads are joined.
+std::mutex g_follow_mutex;
+CRecordSound* g_follow_target = nullptr;  // guarded by g_follow_mutex
 }  // namespace
 
 void set_play_observer(play_observer fn) {
@@ -29,8 +34,9 @@ void set_play_observer(play_observer fn) {
 
 // ---- capture ------------------------------------------------------------------------------
 
-CRecordSound::CRecordSound(audio_backend& backend, capture_consumer consumer)
-    : m_backend(backend), m_consumer(std::move(consumer)) {}
+CRecordSound::CRecordSound(audio_backend& backend, capture_consumer consumer,
+                           std::function<bool()> wanted)
+    : m_backend(backend), m_consumer(std::move(consumer)), m_wanted(std::move(wanted)) {}
 
 CRecordSound::~CRecordSound() {
     join();
@@ -43,6 +49,12 @@ bool CRecordSound::on_message(int msg, intptr_t, intptr_t lparam) {
             break;
         case kMsgStopRecording:
             on_stop();
+            break;
+        case kMsgFollowListeners:
+            if (m_wanted && m_wanted())
+                on_start();
+            else
+                on_stop();
             break;
         case kMsgWimData:
             on_data(reinterpret_cast<wave_buffer*>(lparam));
@@ -77,14 +89,16 @@ void CRecordSound::on_start() {
     int rc = m_device->open(
         [this](wave_buffer* b) { post(kMsgWimData, 0, reinterpret_cast<intptr_t>(b)); }, &error);
     if (rc != 0) {
-        show_message("WAVEIN:%x:%s", static_cast<unsigned>(rc), error.c_str());
+        report_device_failure(device_kind::capture, "WAVEIN:%x:%s", static_cast<unsigned>(rc),
+                              error.c_str());
         m_device.reset();
         return;
     }
     for (int i = 0; i < m_buffer_count; i++) add_fresh_buffer();
     rc = m_device->start(&error);
     if (rc != 0) {
-        show_message("WAVEIN:%x:%s", static_cast<unsigned>(rc), error.c_str());
+        report_device_failure(device_kind::capture, "WAVEIN:%x:%s", static_cast<unsigned>(rc),
+                              error.c_str());
         m_device->close();
         m_device.reset();
         return;
@@ -168,7 +182,8 @@ void CPlaySound::on_start() {
     int rc = m_device->open(
         [this](wave_buffer* b) { post(kMsgWomDone, 0, reinterpret_cast<intptr_t>(b)); }, &error);
     if (rc != 0) {
-        show_message("WAVEOUT:%x:%s", static_cast<unsigned>(rc), error.c_str());
+        report_device_failure(device_kind::playback, "WAVEOUT:%x:%s", static_cast<unsigned>(rc),
+                              error.c_str());
         m_device.reset();
         return;
     }
@@ -206,17 +221,42 @@ void CPlaySound::on_write(wave_buffer* b) {
 
 // ---- application-level operations ----------------------------------------------------------
 
+namespace {
+int make_capture_thread(audio_backend& backend, capture_consumer consumer,
+                        std::function<bool()> wanted) {
+    if (g_record_sound) return 0;
+    g_record_sound =
+        std::make_unique<CRecordSound>(backend, std::move(consumer), std::move(wanted));
+    if (g_record_sound->start("snd-record") != 0) {
+        g_record_sound.reset();
+        return -1;
+    }
+    return 0;
+}
+}  // namespace
+
 int start_capture(audio_backend& backend, capture_consumer consumer) {
     std::lock_guard<std::mutex> lk(g_app_mutex);
-    if (!g_record_sound) {
-        g_record_sound = std::make_unique<CRecordSound>(backend, std::move(consumer));
-        if (g_record_sound->start("snd-record") != 0) {
-            g_record_sound.reset();
-            return -1;
-        }
-    }
+    if (make_capture_thread(backend, std::move(consumer), nullptr) != 0) return -1;
     g_record_sound->post(kMsgStartRecording, 0, 0);
     return 0;
+}
+
+int start_capture_on_demand(audio_backend& backend, capture_consumer consumer,
+                            std::function<bool()> wanted) {
+    std::lock_guard<std::mutex> lk(g_app_mutex);
+    if (make_capture_thread(backend, std::move(consumer), std::move(wanted)) != 0) return -1;
+    {
+        std::lock_guard<std::mutex> f(g_follow_mutex);
+        g_follow_target = g_record_sound.get();
+    }
+    g_record_sound->post(kMsgFollowListeners, 0, 0);
+    return 0;
+}
+
+void capture_listeners_changed() {
+    std::lock_guard<std::mutex> lk(g_follow_mutex);
+    if (g_follow_target) g_follow_target->post(kMsgFollowListeners, 0, 0);
 }
 
 void stop_capture() {
@@ -256,6 +296,10 @@ void end_sound_threads() {
     std::lock_guard<std::mutex> lk(g_app_mutex);
     // Every thread is told first and joined after, so their device stops overlap instead of
     // adding up.
+    {
+        std::lock_guard<std::mutex> f(g_follow_mutex);
+        g_follow_target = nullptr;
+    }
     if (g_record_sound) g_record_sound->post(kMsgQuitRecording, 0, 0);
     for (int i = 0; i < kPlayers; i++) {
         if (!g_players_owned[i]) continue;

@@ -21,7 +21,10 @@ using capture_consumer = std::function<void(const uint8_t* samples, const uint8_
 
 class CRecordSound : public msg_thread {
 public:
-    CRecordSound(audio_backend& backend, capture_consumer consumer);
+    // wanted (optional) tells whether the device should be open; it is asked on this thread
+    // whenever kMsgFollowListeners arrives.
+    CRecordSound(audio_backend& backend, capture_consumer consumer,
+                 std::function<bool()> wanted = nullptr);
     ~CRecordSound() override;
     int recording() const { return m_recording.load(); }
     // Buffers handled since the start (statistics).
@@ -38,6 +41,7 @@ private:
     int add_fresh_buffer();
     audio_backend& m_backend;
     capture_consumer m_consumer;
+    std::function<bool()> m_wanted;
     std::unique_ptr<wave_in> m_device;
     int m_buffer_count = 25;
     std::atomic<int> m_recording{0};
@@ -77,6 +81,12 @@ extern std::atomic<CPlaySound*> g_play_sound_threads[10];
 
 // Application-level operations (one thread). The backend must outlive the threads.
 int start_capture(audio_backend& backend, capture_consumer consumer);
+// The capture thread without an open device: the device opens when wanted() turns true and
+// closes when it turns false, each time capture_listeners_changed() is called (from any thread;
+// wanted is asked on the capture thread, so the last call always decides).
+int start_capture_on_demand(audio_backend& backend, capture_consumer consumer,
+                            std::function<bool()> wanted);
+void capture_listeners_changed();
 void stop_capture();
 // Current capture thread (or null) and whether it records.
 CRecordSound* capture_thread();

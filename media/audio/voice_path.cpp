@@ -90,6 +90,12 @@ uint32_t tag_of(const char* body, int len) {
 }
 }  // namespace
 
+bool any_listening_peer() {
+    for (const chat_media_state& s : chat_session_all())
+        if (s.my_audio) return true;
+    return false;
+}
+
 void set_voice_trace_file(const char* path) {
     std::lock_guard<std::mutex> lk(g_trace_mutex);
     if (g_trace) std::fclose(g_trace);

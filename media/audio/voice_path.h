@@ -15,6 +15,8 @@
 // The capture thread's consumer in a client: mic levels, the trace, then the send below.
 void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int length, int active,
                             uint32_t capture_tick);
+// Whether some chat session has my-audio on (someone is to receive my sound).
+bool any_listening_peer();
 // Called by the capture thread with the planes of one buffer and the codec's activity flag.
 int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int active);
 // Handler of 221 (body unscrambled, len bytes). 0, or -1 when the sound was dropped.

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "media/audio/device_report.h"
 #include "media/audio/sound_threads.h"
 #include "platform/debug_log.h"
-#include "platform/message_box.h"
 
 namespace {
 snd_mixer_t* open_default_mixer() {
@@ -66,7 +66,8 @@ int find_microphone_line() {
 std::unique_ptr<IVolume> create_microphone_volume() {
     auto v = std::make_unique<CVolumeInXXX>(find_microphone_line());
     if (!v->is_available())
-        show_message("failed to create IVolume, please check your microphone device.");
+        report_device_failure(device_kind::volume,
+                              "failed to create IVolume, please check your microphone device.");
     return v;
 }
 

@@ -62,7 +62,7 @@ int enumerate_input_lines(const std::function<bool(int index, const std::string&
 // element), or -1; logs the enumeration failures as the microphone slider does.
 int find_microphone_line();
 // The microphone volume of a front end: created for the microphone line; when it is not
-// available the user is told to check the device. Never null.
+// available the user is told to check the device (once a run; every time in the log). Never null.
 std::unique_ptr<IVolume> create_microphone_volume();
 
 // Sets both channels of every open player to volume (0-65535). Returns how many were set.

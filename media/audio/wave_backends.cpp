@@ -29,8 +29,8 @@ public:
     std::vector<std::string> list_devices() override { return {"null: silence in, nothing out"}; }
 };
 
-// Reads a whole sound file as 8 kHz 8-bit mono: files already in that format are taken byte for
-// byte; others are mixed down to one channel and resampled.
+}  // namespace
+
 int load_as_voice(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
@@ -85,6 +85,8 @@ int load_as_voice(const std::string& path, std::vector<uint8_t>* out, std::strin
     }
     return 0;
 }
+
+namespace {
 
 class wav_in : public paced_wave_in {
 public:

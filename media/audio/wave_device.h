@@ -78,6 +78,10 @@ std::unique_ptr<audio_backend> make_null_backend();
 std::unique_ptr<audio_backend> make_wav_backend(const audio_config& cfg);
 std::unique_ptr<audio_backend> make_portaudio_backend(const audio_config& cfg);
 
+// Reads a whole sound file as 8 kHz 8-bit mono: files already in that format are taken byte for
+// byte; others are mixed down to one channel and resampled. 0, or -1 with the reason in *error.
+int load_as_voice(const std::string& path, std::vector<uint8_t>* out, std::string* error);
+
 // Applies a player volume (0-65535, the same on both channels) to 8-bit samples in place:
 // 65535 leaves them unchanged, 0 gives silence (128).
 void apply_gain(uint8_t* samples, int n, uint32_t volume);

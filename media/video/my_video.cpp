@@ -194,8 +194,9 @@ void video_load_input_setting() {
         video_set_input(text);
 }
 
-int video_start_capture() {
-    std::lock_guard<std::mutex> lk(g_control_mutex);
+namespace {
+// With g_control_mutex held.
+int start_capture_locked() {
     if (g_running.load()) return 0;
     std::string error;
     g_source = make_video_source(g_input, &error);
@@ -213,20 +214,48 @@ int video_start_capture() {
     return 0;
 }
 
+void stop_capture_locked() {
+    if (g_source) g_source->stop();
+    g_source.reset();
+    g_running = false;
+}
+
+bool my_video_wanted() {
+    for (const chat_media_state& s : chat_session_all())
+        if (s.my_video) return true;
+    return false;
+}
+}  // namespace
+
+int video_start_capture() {
+    std::lock_guard<std::mutex> lk(g_control_mutex);
+    return start_capture_locked();
+}
+
 bool video_capture_running() {
     return g_running.load();
 }
 
 void video_stop_capture() {
     std::lock_guard<std::mutex> lk(g_control_mutex);
-    if (g_source) g_source->stop();
-    g_source.reset();
-    g_running = false;
+    stop_capture_locked();
+}
+
+int video_follow_my_switches() {
+    // The switches are read under the control lock, so of two calls the later decides.
+    std::lock_guard<std::mutex> lk(g_control_mutex);
+    if (my_video_wanted()) return start_capture_locked();
+    if (g_running.load()) log_line("no session shows my video: camera stopped\n");
+    stop_capture_locked();
+    return 0;
 }
 
 int video_set_my_video(int peer_id, bool on, bool start_now) {
-    if (!on)
-        return chat_session_update(peer_id, [](chat_media_state& m) { m.my_video = 0; }) ? 0 : -1;
+    if (!on) {
+        if (!chat_session_update(peer_id, [](chat_media_state& m) { m.my_video = 0; })) return -1;
+        if (start_now) video_follow_my_switches();
+        return 0;
+    }
     chat_media_state mine;
     if (!chat_session_get(peer_id, &mine)) return -1;
     if (mine.my_video) return 0;

@@ -49,13 +49,18 @@ void video_load_input_setting();
 // found." in the log; the next call tries again).
 int video_start_capture();
 bool video_capture_running();
-// Stops the camera for good (process exit).
+// Stops the camera (process exit, or no session shows my video).
 void video_stop_capture();
+// Starts capture when some session has my-video on and stops it when none has; of two calls
+// the later decides. Waits on the device: never on a GUI thread. Returns 0, or -1 when a
+// wanted capture did not start.
+int video_follow_my_switches();
 
 // The my-video switch of the session with peer_id. Switching on a third session shows "Maximun
 // videos reached." and leaves it off (returns -2); without a session -1. Switching on starts
-// capture unless start_now is false (the caller opens the camera itself, off its GUI thread); a
-// failure to start leaves the switch on, as no frames are made.
+// capture, switching the last one off stops it, unless start_now is false (the caller opens and
+// closes the camera itself, off its GUI thread); a failure to start leaves the switch on, as no
+// frames are made.
 int video_set_my_video(int peer_id, bool on, bool start_now = true);
 
 // My last captured frame at capture size, handed over whole (null before the first).

@@ -1,5 +1,6 @@
 #include "ui/app/desktop_setup.h"
 
+#include <QFile>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,7 @@
 #include "ui/contacts/contact_panel.h"
 #include "ui/contacts/install_contacts.h"
 #include "ui/contacts/ui_asker.h"
+#include "ui/main/knock_sound.h"
 #include "ui/main/main_dlg.h"
 
 namespace {
@@ -57,6 +59,19 @@ void report_no_camera() {
     post_to_gui(nullptr, [] { show_notice(ui_text(T_NO_CAMERA)); });
 }
 
+// The camera runs while some chat session has my-video on: it opens and closes on a job (a device
+// can take a while), after the teardown never.
+void camera_follow_switches() {
+    std::lock_guard<std::mutex> lk(g_camera_mutex);
+    if (!g_media_up) return;
+    if (video_follow_my_switches() != 0) report_no_camera();
+}
+
+// Any thread, possibly under the chat tables' lock: only starts a job.
+void on_my_switches(int which) {
+    if (which & kMySwitchVideo) start_job(camera_follow_switches);
+}
+
 // The chat window's media switches and volume controls over the sound and video layers.
 void install_media_actions() {
     chat_dlg_actions& a = chat_actions();
@@ -64,11 +79,9 @@ void install_media_actions() {
     // (never after the windows' teardown stopped the camera).
     a.set_my_video = [](int peer_id, bool on) {
         if (video_set_my_video(peer_id, on, false) != 0) return false;
-        if (on && !video_capture_running())
-            start_job([] {
-                std::lock_guard<std::mutex> lk(g_camera_mutex);
-                if (g_media_up && video_start_capture() != 0) report_no_camera();
-            });
+        // A change of the switch starts the job through the observer; a switch already on
+        // with no camera running tries again.
+        if (on && !video_capture_running()) start_job(camera_follow_switches);
         return true;
     };
     a.set_peer_video = [](int peer_id, bool on) { video_set_peer_video(peer_id, on); };
@@ -88,12 +101,9 @@ void install_media_actions() {
         g_mic_wanted = volume;
         if (!g_mic_setting.exchange(true) && start_job(apply_mic_volume) != 0) g_mic_setting = false;
     };
-    // A notice, non-modal: every chat window asks, and none waits for the user (the same text
-    // already open is brought to the front instead).
-    v.mic_unavailable = [] {
-        show_notice(
-            QStringLiteral("failed to create IVolume, please check your microphone device."));
-    };
+    // The user was told once, when the control was made (create_microphone_volume); each
+    // further chat window only notes it.
+    v.mic_unavailable = [] { log_line("microphone volume control unavailable\n"); };
     v.speaker_query = [] { return static_cast<int>(speaker_volume_start()); };
     v.speaker_set = [](int volume) { set_speaker_volume(static_cast<uint32_t>(volume)); };
 }
@@ -127,12 +137,19 @@ void install_desktop_windows(CParloApp& parlo) {
             audio_config audio;
             load_audio_settings(&audio);
             start_audio(audio);
+            // The knock plays through the same sound output as the voices, never on this thread.
+            set_knock_player([](const QString& path) {
+                play_sound_file(QFile::encodeName(path).toStdString());
+            });
             video_load_input_setting();
             video_exchange_start();
+            add_my_switch_observer(on_my_switches);
             std::lock_guard<std::mutex> lk(g_camera_mutex);
             g_media_up = true;
         },
         [] {
+            remove_my_switch_observer(on_my_switches);
+            set_knock_player(nullptr);
             {
                 std::lock_guard<std::mutex> lk(g_camera_mutex);
                 g_media_up = false;

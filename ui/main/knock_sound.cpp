@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include "platform/debug_log.h"
@@ -13,17 +12,6 @@
 namespace {
 knock_player g_player;
 
-void play_with_desktop_player(const QString& path) {
-    for (const char* program : {"paplay", "aplay"}) {
-        QString exe = QStandardPaths::findExecutable(QLatin1String(program));
-        if (exe.isEmpty()) continue;
-        QStringList args;
-        if (QLatin1String(program) == QLatin1String("aplay")) args << QStringLiteral("-q");
-        args << path;
-        if (QProcess::startDetached(exe, args)) return;
-    }
-    log_line("no sound player for the knock: %s\r\n", path.toLocal8Bit().constData());
-}
 }  // namespace
 
 void set_knock_player(knock_player player) {
@@ -52,5 +40,5 @@ void play_knock_sound() {
     if (g_player)
         g_player(path);
     else
-        play_with_desktop_player(path);
+        log_line("no sound output for the knock: %s\r\n", path.toLocal8Bit().constData());
 }

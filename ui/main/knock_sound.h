@@ -1,6 +1,6 @@
 // Plays the knock: sound/knock_door.wav below the program's directory (or the installed copy),
-// asynchronously. The sound layer installs its player with set_knock_player; until one is set,
-// a desktop sound player program plays the file when one is installed. GUI thread only.
+// asynchronously. The sound layer installs its player with set_knock_player (the application's
+// own sound output); until one is set the knock is only logged. GUI thread only.
 #pragma once
 #include <QString>
 #include <functional>

@@ -8,7 +8,6 @@
 
 #include "media/audio/volume.h"
 #include "media/codec/voice_codec.h"
-#include "platform/message_box.h"
 #include "tests/media/audio/audio_test_support.h"
 
 namespace {
@@ -80,17 +79,6 @@ struct scripted_backend : audio_backend {
     std::unique_ptr<wave_out> make_output(int) override { return std::make_unique<failing_out>(); }
 };
 
-struct recorded_boxes : message_box_handler {
-    std::mutex m;
-    std::vector<std::string> texts;
-    void show_message(const char* text) override {
-        std::lock_guard<std::mutex> lk(m);
-        texts.emplace_back(text);
-    }
-    int ask_yes_no(const char*) override { return ANSWER_NO; }
-    int ask_yes_no_cancel(const char*) override { return ANSWER_NO; }
-};
-
 template <class F>
 bool eventually(F cond) {
     for (int i = 0; i < 1000; i++) {
@@ -145,29 +133,38 @@ TEST_F(sound_threads, CaptureKeepsTwentyFiveBuffersInFlightAndHandsOnEncodedSoun
     EXPECT_EQ(rec.recording(), 0);
 }
 
-TEST_F(sound_threads, PlayerWhoseDeviceFailsShowsTheTextAndIsNeverChosen) {
+TEST_F(sound_threads, PlayersWhoseDevicesFailShowTheTextOnceLogEachAndAreNeverChosen) {
     scripted_backend backend;
     recorded_boxes boxes;
     set_message_box_handler(&boxes);
     for (int i = 0; i < audio::kPlayers; i++) set_sound_player(i, nullptr);
-    CPlaySound p(backend, 0);
+    CPlaySound p(backend, 0), q(backend, 1);
     set_sound_player(0, &p);
+    set_sound_player(1, &q);
     ASSERT_EQ(p.start(), 0);
+    ASSERT_EQ(q.start(), 0);
     p.post(audio::kMsgStartPlayback, 0, 0);
-    ASSERT_TRUE(eventually([&] {
+    q.post(audio::kMsgStartPlayback, 0, 0);
+    const std::string text = "WAVEOUT:ffffd8ff:Device unavailable";
+    ASSERT_TRUE(eventually([&] { return count_of(log_text(), text) >= 2; }))
+        << "every failed device is logged";
+    {
         std::lock_guard<std::mutex> lk(boxes.m);
-        return !boxes.texts.empty();
-    }));
-    EXPECT_EQ(boxes.texts[0], "WAVEOUT:ffffd8ff:Device unavailable");
+        ASSERT_EQ(boxes.texts.size(), 1u) << "one box for the playback devices";
+        EXPECT_EQ(boxes.texts[0], text);
+    }
     EXPECT_FALSE(p.device_open());
     EXPECT_EQ(get_play_sound_slot(77), -1);
     p.post_write(buffer_of(1));  // ignored and freed: the device is closed
-    p.post(audio::kMsgStopPlayback, 0, 0);
-    p.post(audio::kMsgQuitPlayback, 0, 0);
-    p.join();
+    for (CPlaySound* t : {&p, &q}) {
+        t->post(audio::kMsgStopPlayback, 0, 0);
+        t->post(audio::kMsgQuitPlayback, 0, 0);
+        t->join();
+    }
     EXPECT_EQ(p.m_written.load(), 0);
     EXPECT_EQ(sound_pacing(0).device_ready, 0);
     set_sound_player(0, nullptr);
+    set_sound_player(1, nullptr);
     set_message_box_handler(nullptr);
 }
 

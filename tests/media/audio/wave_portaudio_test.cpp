@@ -1,17 +1,25 @@
 // The real device backend on this machine's sound library, pointed by a configuration of the
 // test's own at a device that reads capture data from one file and writes playback to another,
 // so the device code runs without a sound card.
+#include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
+#include "media/audio/audio_service.h"
 #include "media/audio/volume.h"
 #include "media/audio/wave_device.h"
 #include "tests/media/audio/audio_test_support.h"
 
 namespace {
+using namespace audiotest;
 
 class portaudio_device : public audiotest::sound_fixture {
 protected:
@@ -90,6 +98,33 @@ TEST_F(portaudio_device, PlaybackPlaysEveryWrittenBufferAndHandsItBack) {
               std::string(audio::kBufferBytes, '\3'));
 }
 
+TEST_F(portaudio_device, OutputsShareOneStreamAndAreMixed) {
+    // The file device takes one stream: ten players and the knock must fit in it.
+    auto a = backend->make_output(0);
+    auto b = backend->make_output(1);
+    std::string error;
+    ASSERT_EQ(a->open(notice(), &error), 0) << error;
+    ASSERT_EQ(b->open(notice(), &error), 0) << error;
+    for (int i = 0; i < 4; i++) {
+        a->write(audiotest::buffer_of(128 + 10));
+        b->write(audiotest::buffer_of(128 + 20));
+    }
+    ASSERT_TRUE(wait_for(8));
+    a->close();
+    b->write(audiotest::buffer_of(250));
+    b->write(audiotest::buffer_of(250));
+    ASSERT_TRUE(wait_for(10)) << "the other output plays on alone";
+    b->close();
+    std::ifstream f(m_dir + "/out.raw", std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    std::string played = ss.str();
+    size_t both = std::count(played.begin(), played.end(), static_cast<char>(128 + 30));
+    EXPECT_GE(both, static_cast<size_t>(audio::kBufferBytes)) << "the two outputs were not added";
+    EXPECT_GE(std::count(played.begin(), played.end(), static_cast<char>(250)),
+              audio::kBufferBytes);
+}
+
 TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
     cfg.input_device = "no such microphone";
     auto in = make_audio_backend(cfg)->make_input();
@@ -104,18 +139,84 @@ TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
 namespace {
 class no_mixer : public portaudio_device {};
 
-TEST_F(no_mixer, WithoutAMixerTheMicrophoneVolumeIsUnavailableAndChangesNothing) {
+TEST_F(no_mixer, WithoutAMixerTheMicrophoneVolumeIsUnavailableToldOnceAndChangesNothing) {
+    recorded_boxes boxes;
+    set_message_box_handler(&boxes);
     auto v = create_microphone_volume();
+    auto again = create_microphone_volume();  // the next chat window's
+    set_message_box_handler(nullptr);
     EXPECT_FALSE(v->is_available());
+    EXPECT_FALSE(again->is_available());
     EXPECT_EQ(v->get_volume(), -1);
     EXPECT_EQ(v->get_maximum(), -1);
     v->set_volume(10);  // ignored
-    EXPECT_NE(log_text().find("EnumerateInputLines failed 1 in CWndMySliderMic OnCreate.\n"),
-              std::string::npos);
-    EXPECT_NE(log_text().find("failed to create IVolume, please check your microphone device."),
-              std::string::npos);
+    const std::string text = "failed to create IVolume, please check your microphone device.";
+    EXPECT_EQ(count_of(log_text(), "EnumerateInputLines failed 1 in CWndMySliderMic OnCreate.\n"),
+              2u);
+    EXPECT_EQ(count_of(log_text(), text), 2u);
+    EXPECT_EQ(boxes.shown(), std::vector<std::string>{text});
     // No player: the speaker slider starts at 8191 and setting it touches nothing.
     EXPECT_EQ(speaker_volume_start(), 8191u);
     EXPECT_EQ(set_speaker_volume(30000), 0);
+}
+
+// What the process writes on its terminal (both streams) between start and finish.
+class captured_terminal {
+public:
+    explicit captured_terminal(std::string path) : m_path(std::move(path)) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        m_out = dup(1);
+        m_err = dup(2);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        ::close(fd);
+    }
+    std::string finish() {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        dup2(m_out, 1);
+        dup2(m_err, 2);
+        ::close(m_out);
+        ::close(m_err);
+        std::ifstream in(m_path);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+private:
+    std::string m_path;
+    int m_out, m_err;
+};
+
+TEST_F(no_mixer, DevicesThatDoNotOpenKeepTheTerminalQuietAndShowOneBoxPerKind) {
+    cfg.input_device = "no such microphone";
+    cfg.output_device = "no such speaker";
+    recorded_boxes boxes;
+    set_message_box_handler(&boxes);
+    snd_lib_error_set_handler(nullptr);  // start_audio installs its own
+    captured_terminal terminal(m_dir + "/terminal.txt");
+    bool started = start_audio(cfg) == 0;
+    bool all_failed = false;
+    for (int i = 0; i < 1000 && !all_failed; i++) {
+        all_failed = count_of(log_text(), "WAVEOUT:") >= static_cast<size_t>(audio::kPlayers);
+        if (!all_failed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // A complaint of the sound library after start: to the log, not the terminal.
+    snd_pcm_t* pcm = nullptr;
+    bool opened = snd_pcm_open(&pcm, "no_such_pcm_here", SND_PCM_STREAM_PLAYBACK, 0) == 0;
+    if (opened) snd_pcm_close(pcm);
+    stop_audio();
+    std::string printed = terminal.finish();
+    set_message_box_handler(nullptr);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(all_failed) << log_text();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(printed, "") << "the sound libraries wrote on the terminal";
+    EXPECT_NE(log_text().find("no_such_pcm_here"), std::string::npos);
+    EXPECT_EQ(boxes.shown(), std::vector<std::string>{"WAVEOUT:ffffd8f4:Invalid device"})
+        << "one box for the ten players, none for the closed microphone";
 }
 }  // namespace

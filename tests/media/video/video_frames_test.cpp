@@ -202,3 +202,26 @@ TEST_F(VideoFrames, AThirdSessionIsRefusedAndNoticesFollowEachSessionsRate) {
 }
 
 }  // namespace
+
+namespace {
+TEST_F(VideoFrames, TheCameraRunsOnlyWhileSomeSessionShowsMyVideo) {
+    sessions s({41, 42});
+    video_set_input("pattern");
+    ASSERT_EQ(0, video_set_my_video(41, true));
+    ASSERT_EQ(0, video_set_my_video(42, true));
+    EXPECT_TRUE(video_capture_running());
+    EXPECT_EQ(0, video_set_my_video(41, false));
+    EXPECT_TRUE(video_capture_running()) << "42 still shows my video";
+    EXPECT_EQ(0, video_set_my_video(42, false));
+    EXPECT_FALSE(video_capture_running()) << "the camera stays on with no one shown my video";
+    // A front end that leaves the device to its own job follows the switches in one call.
+    ASSERT_EQ(0, video_set_my_video(42, true, false));
+    EXPECT_FALSE(video_capture_running());
+    EXPECT_EQ(0, video_follow_my_switches());
+    EXPECT_TRUE(video_capture_running());
+    chat_session_close(42);  // the window went with the switch on
+    EXPECT_EQ(0, video_follow_my_switches());
+    EXPECT_FALSE(video_capture_running());
+    video_set_input("v4l2");
+}
+}  // namespace
