@@ -60,7 +60,7 @@ void resend_elsewhere(const queued_message& m) {
 
 int write_queued(void* context, queued_message& m) {
     auto* slot = static_cast<Cpeer_socket*>(context);
-    return slot->send_on_handle(m.serial, m.bytes.data(), static_cast<int>(m.bytes.size()), m.from);
+    return slot->send_owned_on_handle(m.serial, m.bytes, m.from);
 }
 
 // On the drainer: the connection failed (or the slot moved on): it is closed unless it was

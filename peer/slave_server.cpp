@@ -85,7 +85,7 @@ void close_slave_slot(int index, uint64_t gen) {
 
 int write_queued(void* context, queued_message& m) {
     auto* slot = static_cast<Cpeer_socket_indirect*>(context);
-    return slot->send_on_handle(m.serial, m.bytes.data(), static_cast<int>(m.bytes.size()), m.from);
+    return slot->send_owned_on_handle(m.serial, m.bytes, m.from);
 }
 
 // On the drainer: the slave server is gone (unless the slot moved on meanwhile), and so are the

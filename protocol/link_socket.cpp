@@ -244,6 +244,20 @@ int Clink_socket::send_scrambled(const char* data, int length, int from) {
     return send_raw(copy, length);
 }
 
+int Clink_socket::send_owned_on_handle(uint64_t serial, std::vector<char>& message, int from) {
+    int length = static_cast<int>(message.size());
+    if (length <= 0) return -1;
+    if (from < 0) from = 0;
+    if (from < length && length > kMaxSendLen) {
+        log_line("len:%d > 20000 in my_send_fixed_len\r\n", length);
+        length = kMaxSendLen;
+    }
+    if (from < length) xor_scramble(message.data() + from, length - from);
+    int r = send_on_handle(serial, message.data(), length, length);
+    if (r < 0 && from < length) xor_scramble(message.data() + from, length - from);
+    return r;
+}
+
 int Clink_socket::send_on_handle(uint64_t serial, const char* data, int length, int from) {
     if (length <= 0) return -1;
     std::vector<char> copy;

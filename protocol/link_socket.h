@@ -15,6 +15,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "platform/socket.h"
 #include "platform/sync.h"
@@ -72,6 +73,9 @@ public:
     // fails. A failure is returned, never retried, and the connection is left for its owner to
     // close. Returns length or -1.
     int send_on_handle(uint64_t serial, const char* data, int length, int from);
+    // The same for a message the drainer owns: scrambled in place instead of in a copy, and back
+    // to its plain bytes when the send fails (so that it can go another way).
+    int send_owned_on_handle(uint64_t serial, std::vector<char>& message, int from);
     // True when the other side has closed the connection, or none is open (see peer_has_closed).
     bool peer_gone();
     int set_buffer_sizes();
