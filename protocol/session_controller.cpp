@@ -397,10 +397,18 @@ user_text session_controller::peer_status(int contact_id, int state) {
 int session_controller::sign_in(const char* email, const char* password, bool remember_email,
                                 bool remember_passwd) {
     check_owner("sign_in");
+    // The fields keep their sizes (126 and 31 bytes); a longer text is cut before the UTF-8
+    // character that would not fit whole, never inside it.
+    auto cut = [](char* dst, size_t size, const char* src) {
+        copy_text(dst, size, src);
+        size_t n = std::strlen(dst);
+        if (src && std::strlen(src) > n)
+            while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) dst[--n] = '\0';
+    };
     char e[127];
     char p[32];
-    copy_text(e, email);
-    copy_text(p, password);
+    cut(e, sizeof(e), email);
+    cut(p, sizeof(p), password);
     if (e[0] == '\0') {
         m_asker->show_text(make_text(TXT_LOGIN_EMAIL_BLANK));
         return -1;

@@ -11,6 +11,7 @@
 #include "protocol/offline.h"
 #include "protocol/requests.h"
 #include "protocol/session.h"
+#include "protocol/session_controller.h"
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
 #include "tests/protocol/proxy_test_support.h"
@@ -246,3 +247,26 @@ TEST(RegistrationRecord, FixedSlotsWithColons) {
 }
 
 }  // namespace
+
+// A long e-mail or password is cut to its field (126 and 31 bytes) before a character that
+// would not fit whole: what is remembered and sent stays whole UTF-8 characters.
+TEST_F(HomeServerTest, SignInCutsLongFieldsOnCharacterBoundaries) {
+    set_server_host_override(testsupport::loopback_host(9));  // nothing listens there
+    std::string email = "a", password;
+    for (int i = 0; i < 100; i++) email += "\xC3\xA9";           // 'a' and 100 two-byte letters
+    for (int i = 0; i < 12; i++) password += "\xE5\xAF\x86";     // 12 three-byte characters
+    {
+        session_controller c;
+        EXPECT_EQ(c.sign_in(email.c_str(), password.c_str(), true, true), 0);
+        char e[200] = "", p[80] = "";
+        reg_read("messenger_general", "my_email", e, sizeof(e));
+        reg_read("messenger_general", "my_passwd", p, sizeof(p));
+        EXPECT_EQ(std::string(e), email.substr(0, 125));    // not 126: that splits a letter
+        EXPECT_EQ(std::string(p), password.substr(0, 30));  // ten whole characters
+        // Short values are kept as they are.
+        EXPECT_EQ(c.sign_in("b@example.org", "\xE5\xAF\x86", true, true), 0);
+        reg_read("messenger_general", "my_passwd", p, sizeof(p));
+        EXPECT_EQ(std::string(p), "\xE5\xAF\x86");
+    }
+    set_server_host_override("");
+}

@@ -1,6 +1,7 @@
 // The main window's handlers change what the user sees: layouts after sign-in and sign-out, the
 // caption, the status link and tray tip, the knock, "logged in elsewhere", server notices shown
 // as plain text, Escape doing nothing, the tray clicks and the menus' conditions.
+#include <QContextMenuEvent>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
@@ -271,6 +272,54 @@ private slots:
         dlg.sign_in_button()->click();
         QCOMPARE(finished.count(), 1);
         QCOMPARE(dlg.result(), static_cast<int>(QDialog::Accepted));
+    }
+
+    // Minimised with a tray the window hides into it and comes back from it; without one it
+    // stays an ordinary minimised window. The caption's menu offers About and Exit, signed in or
+    // out, and a right click on the caption opens it.
+    void minimise_with_and_without_a_tray_and_the_caption_menu() {
+        CParloDlg d;
+        d.set_show_messages(false);
+        d.start();
+        d.set_tray_check([] { return false; });
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        d.showMinimized();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(d.isVisible() && d.isMinimized());
+        d.restore_window();
+        d.set_tray_check([] { return true; });
+        d.showMinimized();
+        QVERIFY(QTest::qWaitFor([&] { return !d.isVisible(); }, 5000));
+        d.tray_double_click();
+        QVERIFY(d.isVisible() && !d.isMinimized());
+
+        for (int in = 0; in < 2; in++) {
+            g_logged_in = in;
+            d.lay_out();
+            std::unique_ptr<QMenu> caption(d.make_caption_menu());
+            QStringList texts;
+            for (QAction* a : caption->actions())
+                if (!a->isSeparator()) texts << a->text();
+            QCOMPARE(texts, QStringList({"About Vorlane Messenger", "Exit"}));
+        }
+        g_logged_in = 0;
+        QContextMenuEvent on_caption(QContextMenuEvent::Mouse, QPoint(30, 10),
+                                     d.mapToGlobal(QPoint(30, 10)));
+        QApplication::sendEvent(&d, &on_caption);
+        QMenu* opened = nullptr;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                for (QMenu* m : d.findChildren<QMenu*>())
+                    if (m->isVisible()) opened = m;
+                return opened != nullptr;
+            },
+            5000));
+        QSignalSpy finished(&d, &QDialog::finished);
+        opened->actions().last()->trigger();  // Exit
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(d.result(), static_cast<int>(QDialog::Accepted));
     }
 
     void tray_clicks_and_menus() {

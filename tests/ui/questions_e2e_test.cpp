@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +26,7 @@
 #include "ui/app/desktop_setup.h"
 #include "ui/app/parlo_app.h"
 #include "ui/chat/chat_dlg.h"
+#include "ui/common/message_boxes.h"
 #include "ui/main/main_dlg.h"
 #include "ui/skin/controls.h"
 
@@ -64,6 +66,20 @@ int open_silent(const std::string& address, const std::string& server) {
         return -1;
     }
     return fd;
+}
+
+// A box other than the question itself that repeats the offer's words.
+bool question_repeated() {
+    QCoreApplication::processEvents();
+    bool seen = false;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible()) continue;
+        QString all = w->windowTitle();
+        for (QLabel* l : w->findChildren<QLabel*>()) all += QLatin1Char('|') + l->text();
+        if (auto* m = qobject_cast<CDlgMessage*>(w)) all += QLatin1Char('|') + m->text();
+        if (all.contains(QLatin1String("do you want accept"))) seen = true;
+    }
+    return seen;
 }
 
 class questions_e2e_test : public QObject {
@@ -161,6 +177,24 @@ private slots:
         question->yes_button()->click();
         const std::string want = read_all(offered);
         QVERIFY(QTest::qWaitFor([&] { return read_all(saved) == want; }, kLong));
+        // The answered question is not asked again, as a notice or otherwise: once the window
+        // showed the file saved, no box repeats it.
+        QVERIFY(QTest::qWaitFor([&] { return dlg->last_notification_shown() == NM_FILE_DONE; },
+                                kLong));
+        QVERIFY2(!question_repeated(), "the answered offer was shown again");
+
+        // A second offer refused: bob hears of it, and the question is not repeated either.
+        bob.write_line("send-file " + a + " " + offered);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                question = dlg->questions().dialog(QUESTION_FILE_OFFER, bob_id);
+                return question && question->isVisible();
+            },
+            kLong));
+        question->no_button()->click();
+        QVERIFY(!child_line(bob, {"\"w\":" + a, "\"event\":\"file_refused\""}).empty());
+        QVERIFY(QTest::qWaitFor([&] { return dlg->questions().open_count() == 0; }, kLong));
+        QVERIFY2(!question_repeated(), "the refused offer was shown again");
 
         bob.write_line("quit");
         child_line(bob, {"\"event\":\"bye\""}, 20000);

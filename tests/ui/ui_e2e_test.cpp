@@ -21,6 +21,7 @@
 #include "tests/ui/ui_e2e_support.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/app/parlo_app.h"
+#include "ui/common/gui_call.h"
 #include "ui/common/message_boxes.h"
 #include "ui/main/knock_sound.h"
 #include "ui/main/main_dlg.h"
@@ -192,6 +193,68 @@ private slots:
         bob.write_line("quit");
         bob.wait_line({"\"event\":\"bye\""});
         server.stop();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+
+    // Minimised with a tray, the window goes into it and the program lives on: the session and
+    // the hand-overs to the windows still work, and the tray's double click brings the window
+    // back. Only Exit ends run().
+    void minimised_into_the_tray_the_program_lives_on() {
+        std::string dir = temp_dir();
+        QVERIFY(!dir.empty());
+        app_options options;
+        options.home = dir + "/carol";
+        options.server = kServer;
+        options.bind = testsupport::loopback_host(5);
+        apply_app_options(options);
+        CParloApp app(options);
+        enum { SHOWING, HIDING, WAITING, DONE } stage = SHOWING;
+        bool hidden = false, restored = false;
+        std::atomic<bool> alive{false};
+        QElapsedTimer clock;
+        clock.start();
+        QTimer driver;
+        driver.setInterval(20);
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            CParloDlg* d = app.main_dlg();
+            if (!d || stage == DONE) return;
+            if (clock.elapsed() > 60000) {  // the steps never came: end the run, the checks fail
+                stage = DONE;
+                d->on_command(32811);
+                return;
+            }
+            switch (stage) {
+                case SHOWING:
+                    if (!d->isVisible()) return;
+                    d->set_tray_check([] { return true; });
+                    d->showMinimized();
+                    stage = HIDING;
+                    return;
+                case HIDING:
+                    if (d->isVisible()) return;
+                    hidden = true;
+                    // Through the session thread and back to the windows.
+                    d->run_in_session([&] { post_to_gui(nullptr, [&] { alive = true; }); });
+                    stage = WAITING;
+                    return;
+                case WAITING:
+                    if (!alive.load()) return;
+                    d->tray_double_click();
+                    restored = d->isVisible() && !d->isMinimized();
+                    stage = DONE;
+                    d->on_command(32811);
+                    return;
+                default:
+                    return;
+            }
+        });
+        driver.start();
+        QCOMPARE(app.run(), 0);
+        driver.stop();
+        QVERIFY(hidden);
+        QVERIFY2(alive.load(), "the program ended when its window went into the tray");
+        QVERIFY(restored);
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }

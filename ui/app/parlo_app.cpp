@@ -1,6 +1,7 @@
 #include "ui/app/parlo_app.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QWidget>
 #include <cstdlib>
 
@@ -76,8 +77,12 @@ int CParloApp::run() {
                        QString::fromStdString(m_options.password), r.remember_email,
                        r.remember_passwd);
     }
-    // Only "Exit" ends the main window.
-    m_dlg->exec();
+    // Only "Exit" ends the main window. Hidden into the tray it lives on: the dialog's own
+    // exec() would return as soon as the window hides, so this loop waits for Exit (the dialog
+    // finishing) instead.
+    QEventLoop loop;
+    QObject::connect(m_dlg.get(), &QDialog::finished, &loop, &QEventLoop::quit);
+    loop.exec();
     shutdown();
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "ui/dialogs/offline_dialogs.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
@@ -17,6 +18,22 @@
 #include "ui/dialogs/dialog_texts.h"
 #include "ui/skin/controls.h"
 
+namespace {
+// The skinned title bar centres the caption between the left edge and the close button: a title
+// wider than that space would lose both ends. The window is made wide enough for the title (up
+// to kMaxTitleWidth); what still does not fit is cut at its end with an ellipsis.
+constexpr int kMaxTitleWidth = 640;
+constexpr int kTitleChrome = 41 + 3 + 12;  // close button, left margin, some air
+
+void fit_title(QWidget* dlg, const QString& title) {
+    QFontMetrics fm(dlg->font());
+    // A pixel or two to spare: eliding measures a little differently from the whole text.
+    int room = std::min(fm.horizontalAdvance(title) + 2, kMaxTitleWidth - kTitleChrome);
+    dlg->setMinimumWidth(std::max(dlg->minimumWidth(), room + kTitleChrome));
+    dlg->setWindowTitle(fm.elidedText(title, Qt::ElideRight, room));
+}
+}  // namespace
+
 CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, session_runner session, QWidget* parent)
     : parlo_dialog(parent), m_to_contact_id(to_contact_id) {
     setWindowTitle(ui_text(171));
@@ -25,7 +42,7 @@ CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, session_runner session
         QString caption =
             ui_text(T_OFFLINE_TO, {QString::fromUtf8(c.first_name), QString::fromUtf8(c.last_name),
                                    QString::fromUtf8(c.email)});
-        setWindowTitle(caption.left(99));
+        fit_title(this, caption.left(99));
     }
     m_edit = new CMyEdit(this);
     auto* send_on_return = new CMyCheckBox(ui_text(T_SEND_ON_RETURN), this);
@@ -97,7 +114,7 @@ CDlgShowOfflineMessage::CDlgShowOfflineMessage(session_runner session, const QSt
                                                int sender_id, const QString& sender_label,
                                                QWidget* parent)
     : parlo_dialog(parent), m_session(std::move(session)), m_sender_id(sender_id) {
-    setWindowTitle(ui_text(T_OFFLINE_FROM, {sender_label}));
+    fit_title(this, ui_text(T_OFFLINE_FROM, {sender_label}));
     m_edit = new CMyEdit(this);
     m_edit->setReadOnly(true);
     m_edit->setPlainText(text);

@@ -1,6 +1,7 @@
 #include "ui/main/main_dlg.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QMenu>
@@ -183,13 +184,29 @@ void CParloDlg::resizeEvent(QResizeEvent* e) {
     if (m_tray_icon_added) lay_out();
 }
 
+bool CParloDlg::hides_to_tray() const {
+    if (!m_tray_icon_added) return false;
+    return m_tray_check ? m_tray_check() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void CParloDlg::changeEvent(QEvent* e) {
     Cgood_dlg_resize_main::changeEvent(e);
-    // Minimised, the window lives on in the tray only.
-    if (e->type() == QEvent::WindowStateChange && isMinimized())
+    // Minimised, the window lives on in the tray only, when there is a tray to bring it back
+    // from; without one it stays minimised on the task bar.
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && hides_to_tray())
         QTimer::singleShot(0, this, [this] {
-            if (isMinimized()) hide();
+            if (isMinimized() && hides_to_tray()) hide();
         });
+}
+
+void CParloDlg::contextMenuEvent(QContextMenuEvent* e) {
+    // The caption (not its buttons) offers About and Exit, as a system menu would.
+    if (!in_title_band(e->pos()) || button_at(e->pos()) != 0)
+        return Cgood_dlg_resize_main::contextMenuEvent(e);
+    QMenu* menu = make_caption_menu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(e->globalPos());
+    e->accept();
 }
 
 void CParloDlg::reject() {}

@@ -115,6 +115,15 @@ public:
     QMenu* make_status_menu();
     QMenu* make_main_menu();
     QMenu* make_tray_menu();
+    // The caption's context menu: About and Exit, signed in or out (the frameless window has no
+    // system menu).
+    QMenu* make_caption_menu();
+
+    // Minimised, the window hides into the tray only when a tray shows its icon; elsewhere
+    // (desktops without a tray) it stays an ordinary minimised window. The check is
+    // QSystemTrayIcon::isSystemTrayAvailable() unless replaced (tests).
+    bool hides_to_tray() const;
+    void set_tray_check(std::function<bool()> check) { m_tray_check = std::move(check); }
 
     // Tray mouse handling: a single click opens the tray menu after 200 ms unless a double click
     // follows; a double click restores the window.
@@ -130,6 +139,7 @@ signals:
 protected:
     void changeEvent(QEvent*) override;
     void resizeEvent(QResizeEvent*) override;
+    void contextMenuEvent(QContextMenuEvent*) override;
 
 private:
     void set_my_status_display(int state);
@@ -153,6 +163,7 @@ private:
     CMyStatic* m_links[6];
     QSystemTrayIcon* m_tray = nullptr;
     bool m_tray_icon_added = false;
+    std::function<bool()> m_tray_check;
     QString m_tray_tip;
     int m_tray_icon_number = 128;
     QTimer* m_click_timer;

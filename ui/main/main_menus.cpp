@@ -66,6 +66,14 @@ QMenu* CParloDlg::make_tray_menu() {
     return menu;
 }
 
+QMenu* CParloDlg::make_caption_menu() {
+    auto* menu = new QMenu(this);
+    add_command(menu, this, T_ABOUT, ID_ABOUT);
+    menu->addSeparator();
+    add_command(menu, this, T_EXIT, ID_EXIT);
+    return menu;
+}
+
 void CParloDlg::on_command(int command_id) {
     for (const auto& s : kStatusCommands)
         if (s.command == command_id) {

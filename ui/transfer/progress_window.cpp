@@ -53,13 +53,14 @@ QString duration_text(int64_t seconds) {
 }
 
 CDlgFileProgress::CDlgFileProgress(int peer_id, bool sending, const QString& title, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_peer_id(peer_id), m_sending(sending) {
+    : parlo_dialog(parent), m_peer_id(peer_id), m_sending(sending) {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    setModal(false);
     setWindowTitle(title);
-    m_name = new QLabel(this);
+    m_name = new CMyStatic(QString(), this);
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, 0);
-    m_status = new QLabel(this);
+    m_status = new CMyStatic(QString(), this);
     // The file name comes from the peer: shown as it is, never read as markup.
     m_name->setTextFormat(Qt::PlainText);
     m_status->setTextFormat(Qt::PlainText);

@@ -2,6 +2,8 @@
 // GUI thread only; fed from the core's progress notifications.
 #pragma once
 #include <QWidget>
+
+#include "ui/dialogs/dialog_base.h"
 #include <cstdint>
 #include <deque>
 
@@ -29,7 +31,8 @@ private:
 QString size_text(int64_t bytes);
 QString duration_text(int64_t seconds);
 
-class CDlgFileProgress : public QWidget {
+// Skinned like every other dialog; non-modal. Closing it only hides it (the transfer goes on).
+class CDlgFileProgress : public parlo_dialog {
     Q_OBJECT
 public:
     CDlgFileProgress(int peer_id, bool sending, const QString& title, QWidget* parent = nullptr);

@@ -148,6 +148,22 @@ private slots:
         QCOMPARE(text, std::string("line one\r\nline two"));
         QVERIFY(dlg.edit()->toPlainText().isEmpty());
 
+        // A long title keeps its beginning and fits the title bar (cut at its end if at all).
+        put_contact(42, 0, "to", PS_ONLINE, REL_ADDED, "Carol", "Carter", "carol@example.org");
+        CDlgOfflineMessage carol(42, direct_runner(controller));
+        CDlgShowOfflineMessage from_carol(direct_runner(controller), "hi", 42,
+                                          "Carol Carter(carol.carter.of.the.long.address@"
+                                          "example.org) and more words than fit in any title");
+        for (QDialog* w : {static_cast<QDialog*>(&carol), static_cast<QDialog*>(&from_carol)}) {
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            QString title = w->windowTitle();
+            QVERIFY2(title.startsWith("Offline Message"), qPrintable(title));
+            QVERIFY(QFontMetrics(w->font()).horizontalAdvance(title) <= w->width() - 44);
+        }
+        QVERIFY2(carol.windowTitle().endsWith("Carol Carter(carol@example.org)"),
+                 qPrintable(carol.windowTitle()));
+
         CDlgOfflineMessage nobody(77, direct_runner(controller));
         nobody.edit()->setPlainText("x");
         QCOMPARE(nobody.on_send(), -1);
@@ -252,6 +268,8 @@ private slots:
         QCOMPARE(w.bytes_per_second(), 1000.0);
 
         CDlgFileProgress win(1, true, "t");
+        // Skinned like the other dialogs, and not modal.
+        QVERIFY(qobject_cast<Cgood_dlg*>(&win) && !win.isModal());
         win.set_file("f", 4000);
         win.update_bytes(0, 0);
         win.update_bytes(1000, 1000);
