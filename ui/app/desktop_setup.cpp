@@ -35,6 +35,8 @@ std::atomic<bool> g_mic_setting{false};
 // Held while a job opens the camera and while the teardown stops it; g_media_up is guarded by it.
 std::mutex g_camera_mutex;
 bool g_media_up = false;
+// The capture size the user chose last (a size index), applied by the jobs under g_camera_mutex.
+std::atomic<int> g_size_wanted{0};
 
 void apply_mic_volume() {
     for (;;) {
@@ -73,6 +75,21 @@ void install_media_actions() {
     };
     a.set_peer_video = [](int peer_id, bool on) { video_set_peer_video(peer_id, on); };
     a.own_picture = [] { return my_video_picture(); };
+    a.set_video_quality = [](int quality) { video_set_quality(quality); };
+    // A running capture restarts at the new size on a job: closing and reopening a camera can
+    // take a while.
+    a.set_video_size = [](int size_index) {
+        g_size_wanted = size_index;
+        start_job([] {
+            std::lock_guard<std::mutex> lk(g_camera_mutex);
+            // The latest choice: jobs of quick successive choices may run in any order.
+            if (g_media_up && video_set_size_index(g_size_wanted.load()) != 0) report_no_camera();
+        });
+    };
+    a.video_settings = [](int* quality, int* size_index) {
+        *quality = video_quality();
+        *size_index = video_size_index();
+    };
     volume_hooks& v = media_volume_hooks();
     // Called on a job thread (the slider asks off the GUI thread).
     v.mic_query = [](int* min, int* max, int* volume) {
@@ -90,9 +107,10 @@ void install_media_actions() {
     };
     // A notice, non-modal: every chat window asks, and none waits for the user (the same text
     // already open is brought to the front instead).
-    v.mic_unavailable = [] {
+    v.mic_unavailable = [](QWidget* window) {
         show_notice(
-            QStringLiteral("failed to create IVolume, please check your microphone device."));
+            QStringLiteral("failed to create IVolume, please check your microphone device."),
+            window);
     };
     v.speaker_query = [] { return static_cast<int>(speaker_volume_start()); };
     v.speaker_set = [](int volume) { set_speaker_volume(static_cast<uint32_t>(volume)); };
