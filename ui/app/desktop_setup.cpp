@@ -1,5 +1,6 @@
 #include "ui/app/desktop_setup.h"
 
+#include <QPointer>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -52,11 +53,12 @@ void apply_mic_volume() {
 }
 
 // A camera that cannot be opened is told once a run (the log has each attempt), as a notice that
-// waits for nobody. Any thread.
+// waits for nobody, over the window whose switch or list asked for it while that is still there.
+// Any thread.
 std::atomic<bool> g_no_camera_told{false};
-void report_no_camera() {
+void report_no_camera(const QPointer<QWidget>& owner) {
     if (g_no_camera_told.exchange(true)) return;
-    post_to_gui(nullptr, [] { show_notice(ui_text(T_NO_CAMERA)); });
+    post_to_gui(nullptr, [owner] { show_notice(ui_text(T_NO_CAMERA), owner.data()); });
 }
 
 // The chat window's media switches and volume controls over the sound and video layers.
@@ -66,10 +68,11 @@ void install_media_actions() {
     // (never after the windows' teardown stopped the camera).
     a.set_my_video = [](int peer_id, bool on) {
         if (video_set_my_video(peer_id, on, false) != 0) return false;
+        QPointer<QWidget> owner(message_owner_scope::current());
         if (on && !video_capture_running())
-            start_job([] {
+            start_job([owner] {
                 std::lock_guard<std::mutex> lk(g_camera_mutex);
-                if (g_media_up && video_start_capture() != 0) report_no_camera();
+                if (g_media_up && video_start_capture() != 0) report_no_camera(owner);
             });
         return true;
     };
@@ -80,10 +83,12 @@ void install_media_actions() {
     // take a while.
     a.set_video_size = [](int size_index) {
         g_size_wanted = size_index;
-        start_job([] {
+        QPointer<QWidget> owner(message_owner_scope::current());
+        start_job([owner] {
             std::lock_guard<std::mutex> lk(g_camera_mutex);
             // The latest choice: jobs of quick successive choices may run in any order.
-            if (g_media_up && video_set_size_index(g_size_wanted.load()) != 0) report_no_camera();
+            if (g_media_up && video_set_size_index(g_size_wanted.load()) != 0)
+                report_no_camera(owner);
         });
     };
     a.video_settings = [](int* quality, int* size_index) {

@@ -232,6 +232,7 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
             if (w != this) w->show_video_settings(quality, m_video_size->currentIndex());
     });
     connect(m_video_size, &QComboBox::currentIndexChanged, this, [this](int index) {
+        message_owner_scope owner(this);  // a camera that fails to restart is told over it
         if (chat_actions().set_video_size) chat_actions().set_video_size(index);
         for (CDlgPrivateChat* w : open_windows())
             if (w != this) w->show_video_settings(m_quality->currentData().toInt(), index);
@@ -485,6 +486,8 @@ void CDlgPrivateChat::save_transcript() {
 
 void CDlgPrivateChat::toggle_media(int which) {
     chat_dlg_actions& a = chat_actions();
+    // What the switches make the core report (too many videos, no camera) opens over this window.
+    message_owner_scope owner(this);
     switch (which) {
         case SPOT_MY_AUDIO:
             m_my_audio = !m_my_audio;

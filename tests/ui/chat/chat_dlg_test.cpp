@@ -14,6 +14,7 @@
 #include "ui/chat/chat_windows.h"
 #include "ui/chat/media_widgets.h"
 #include "ui/chat/save_format_dlg.h"
+#include "ui/common/message_boxes.h"
 #include "ui/skin/controls.h"
 #include "ui/skin/good_dlg.h"
 
@@ -327,13 +328,27 @@ private slots:
 
     void closingEndsTheCallAndReopensWithTheSwitchesOff() {
         std::vector<std::pair<int, bool>> my_video;
+        CDlgPrivateChat w(7, QStringLiteral("bob"));
+        QVERIFY(add_chat_dlg(&w) >= 0);
+        w.show_with_panel(true);
+        // What the core reports while a switch acts opens over the window, not unparented.
+        qt_message_boxes boxes;
+        set_message_box_handler(&boxes);
+        chat_actions().set_my_video = [](int, bool) {
+            show_message("Maximun videos reached.");
+            return false;
+        };
+        w.click_client(QPoint(325, 530));
+        set_message_box_handler(nullptr);
+        QVERIFY(!w.my_video_on());
+        QCOMPARE(open_notices().size(), 1);
+        QCOMPARE(open_notices().first()->parentWidget(), &w);
+        close_notices();
+
         chat_actions().set_my_video = [&](int peer, bool on) {
             my_video.emplace_back(peer, on);
             return true;
         };
-        CDlgPrivateChat w(7, QStringLiteral("bob"));
-        QVERIFY(add_chat_dlg(&w) >= 0);
-        w.show_with_panel(true);
         w.click_client(QPoint(385, 445));  // my audio
         w.click_client(QPoint(325, 530));  // my video
         w.click_client(QPoint(140, 530));  // peer video
