@@ -307,9 +307,9 @@ void CDlgPrivateChat::place_children() {
     at(m_mic_slider, 396, 484, 110, 16);
     at(m_speaker_slider, 396, 504, 110, 16);
     for (QWidget* w : std::initializer_list<QWidget*>{
-             m_quality_label, m_quality, m_video_size_label, m_video_size, m_speed_label,
-             m_speed, m_my_audio_label, m_peer_audio_label, m_mic_meter,
-             m_peer_meter, m_mic_slider, m_speaker_slider})
+             m_quality_label, m_quality, m_video_size_label, m_video_size, m_speed_label, m_speed,
+             m_my_audio_label, m_peer_audio_label, m_mic_meter, m_peer_meter, m_mic_slider,
+             m_speaker_slider})
         w->setVisible(m_expanded);
 }
 

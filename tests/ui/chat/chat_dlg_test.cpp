@@ -285,149 +285,90 @@ private slots:
         QCOMPARE(z.size(), QSize(645, 540));
     }
 
-    void videoListsSetTheClientsSettingsAndAreLabelled() {
+    void videoListsSwitchTipsAndClose() {
         int quality = 90, size_index = 1, size_calls = 0;
-        chat_actions().video_settings = [&](int* q, int* s) {
-            *q = quality;
-            *s = size_index;
-        };
-        chat_actions().set_video_quality = [&](int q) { quality = q; };
-        chat_actions().set_video_size = [&](int s) {
-            size_index = s;
-            size_calls++;
-        };
-        CDlgPrivateChat a(1, QStringLiteral("bob")), b(2, QStringLiteral("carol"));
-        a.show();
-        // A window opens on the client's settings; a choice in one moves the other's lists too.
-        QCOMPARE(a.quality_list()->currentData().toInt(), 90);
-        QCOMPARE(a.video_size_list()->currentIndex(), 1);
-        a.quality_list()->setCurrentIndex(a.quality_list()->findData(50));
-        QCOMPARE(quality, 50);
-        QCOMPARE(b.quality_list()->currentData().toInt(), 50);
-        a.video_size_list()->setCurrentIndex(2);
-        QCOMPARE(size_index, 2);
-        QCOMPARE(size_calls, 1);  // b's list followed without choosing again
-        QCOMPARE(b.video_size_list()->currentIndex(), 2);
-        QCOMPARE(b.video_size_list()->currentText(), QStringLiteral("640*480"));
-        chat_actions().video_settings = nullptr;
-        chat_actions().set_video_quality = nullptr;
-        chat_actions().set_video_size = nullptr;
-
-        // Each list has its label beside it while the panel shows.
-        QStringList shown;
-        for (CMyStatic* l : a.findChildren<CMyStatic*>())
-            if (l->isVisible()) shown << l->text();
-        for (const char* t : {"Quality:", "Size:", "Speed:"})
-            QVERIFY2(shown.contains(QLatin1String(t)), t);
-        // The switches tell what a click does.
-        QCOMPARE(a.spot_tip(QPoint(140, 530)), QStringLiteral("Start peer video"));
-        QCOMPARE(a.spot_tip(QPoint(325, 530)), QStringLiteral("Start my video"));
-        QCOMPARE(a.spot_tip(QPoint(385, 465)), QStringLiteral("Stop peer audio"));
-        QCOMPARE(a.spot_tip(QPoint(100, 100)), QString());
-    }
-
-    void closingEndsTheCallAndReopensWithTheSwitchesOff() {
-        std::vector<std::pair<int, bool>> my_video;
-        CDlgPrivateChat w(7, QStringLiteral("bob"));
+        std::vector<bool> my_video;
+        chat_dlg_actions& act = chat_actions();
+        act.video_settings = [&](int* q, int* s) { *q = quality, *s = size_index; };
+        act.set_video_quality = [&](int q) { quality = q; };
+        act.set_video_size = [&](int s) { size_index = s, size_calls++; };
+        act.set_my_video = [](int, bool) { return show_message("Maximun videos reached."), false; };
+        CDlgPrivateChat w(7, QStringLiteral("bob")), other(8, QString());
         QVERIFY(add_chat_dlg(&w) >= 0);
         w.show_with_panel(true);
-        // What the core reports while a switch acts opens over the window, not unparented.
+        // The lists open on the client's settings, set them, and the other window's follow.
+        QCOMPARE(w.quality_list()->currentData().toInt(), 90);
+        QCOMPARE(w.video_size_list()->currentIndex(), 1);
+        w.quality_list()->setCurrentIndex(0);
+        w.video_size_list()->setCurrentIndex(2);
+        QCOMPARE(std::make_pair(quality, size_index), std::make_pair(50, 2));
+        QCOMPARE(size_calls, 1);
+        QCOMPARE(other.video_size_list()->currentText(), QStringLiteral("640*480"));
+        QStringList shown;
+        for (CMyStatic* l : w.findChildren<CMyStatic*>())
+            shown << (l->isVisible() ? l->text() : "");
+        QVERIFY(shown.contains("Quality:") && shown.contains("Size:") && shown.contains("Speed:"));
+        QCOMPARE(w.spot_tip(QPoint(140, 530)), QStringLiteral("Start peer video"));
+        QCOMPARE(w.spot_tip(QPoint(325, 530)), QStringLiteral("Start my video"));
+
+        // What the core reports while a switch acts opens over the window.
         qt_message_boxes boxes;
         set_message_box_handler(&boxes);
-        chat_actions().set_my_video = [](int, bool) {
-            show_message("Maximun videos reached.");
-            return false;
-        };
         w.click_client(QPoint(325, 530));
         set_message_box_handler(nullptr);
-        QVERIFY(!w.my_video_on());
         QCOMPARE(open_notices().size(), 1);
         QCOMPARE(open_notices().first()->parentWidget(), &w);
         close_notices();
 
-        chat_actions().set_my_video = [&](int peer, bool on) {
-            my_video.emplace_back(peer, on);
-            return true;
-        };
-        w.click_client(QPoint(385, 445));  // my audio
-        w.click_client(QPoint(325, 530));  // my video
-        w.click_client(QPoint(140, 530));  // peer video
-        chat_media_state st;
-        QVERIFY(chat_session_get(7, &st));
-        QVERIFY(st.my_audio && st.peer_audio && st.peer_video);
-        QVERIFY(w.zoom(false)->isVisible());
-
+        // Close ends the call: every switch off, also after reopening.
+        act.set_my_video = [&](int, bool on) { return my_video.push_back(on), true; };
+        for (QPoint spot : {QPoint(385, 445), QPoint(325, 530), QPoint(140, 530)})
+            w.click_client(spot);
+        QCOMPARE(w.spot_tip(QPoint(140, 530)), QStringLiteral("Stop peer video"));
         CDlgVideoZoom* zoom = w.zoom(false);
         w.close_button()->click();
-        QVERIFY(!w.isVisible());
-        QVERIFY(!zoom->isVisible());
+        QVERIFY(!w.isVisible() && !zoom->isVisible());
+        chat_media_state st;
         QVERIFY(chat_session_get(7, &st));
-        QCOMPARE(st.my_audio, 0);
-        QCOMPARE(st.peer_audio, 0);
-        QCOMPARE(st.peer_video, 0);
-        QCOMPARE(my_video.back(), std::make_pair(7, false));
-
+        QVERIFY(!st.my_audio && !st.peer_audio && !st.peer_video);
+        QCOMPARE(my_video, std::vector<bool>({true, false}));
         w.show_with_panel(true);
         QVERIFY(!w.my_audio_on() && !w.my_video_on() && !w.peer_audio_on() && !w.peer_video_on());
-        QCOMPARE(w.spot_tip(QPoint(385, 445)), QStringLiteral("Start my audio"));
-        // Escape ends it the same way.
-        w.click_client(QPoint(385, 445));
-        QTest::keyClick(&w, Qt::Key_Escape);
-        QVERIFY(chat_session_get(7, &st));
-        QCOMPARE(st.my_audio, 0);
-        chat_actions().set_my_video = nullptr;
+        act.video_settings = nullptr, act.set_video_quality = nullptr;
+        act.set_video_size = nullptr, act.set_my_video = nullptr;
         remove_chat_dlg(&w);
     }
 
-    void lookOfButtonsListsAndZoom() {
+    void looksOfButtonsListsZoomAndSlider() {
         CDlgPrivateChat w(5, QStringLiteral("bob"));
         w.show();
-        // A style button looks different on and off.
         CMyButton* bold = w.style_button(0);
         QImage off = bold->grab().toImage();
         bold->click();
-        QVERIFY(bold->isChecked());
-        QVERIFY(off != bold->grab().toImage());
-        QVERIFY(w.attributes().style & STYLE_BOLD);
-
-        // The 45 font sizes drop down as a scrolling list, not the screen's height.
-        CMyComboBox* sizes = w.size_list();
-        sizes->showPopup();
-        QWidget* popup = sizes->view()->window();
+        QVERIFY(bold->isChecked() && off != bold->grab().toImage());
+        // 45 font sizes drop down as a scrolling list, not the screen's height.
+        w.size_list()->showPopup();
+        QWidget* popup = w.size_list()->view()->window();
         QVERIFY(QTest::qWaitFor([&] { return popup->isVisible(); }, 10000));
-        int row = sizes->view()->sizeHintForRow(0);
-        QVERIFY2(popup->height() <= (sizes->maxVisibleItems() + 2) * row,
-                 qPrintable(QString::number(popup->height())));
-        sizes->hidePopup();
+        QVERIFY(popup->height() <= 14 * w.size_list()->view()->sizeHintForRow(0));
+        w.size_list()->hidePopup();
 
-        // The zoom window is named after the peer and its picture sits inside its frame.
-        CDlgVideoZoom* z = w.zoom(false);
-        QCOMPARE(z->windowTitle(), QStringLiteral("bob"));
+        // The zoom window carries the peer's name; its picture lies inside the frame.
+        QCOMPARE(w.zoom(false)->windowTitle(), QStringLiteral("bob"));
         auto red = std::make_shared<peer_picture>();
-        red->width = 16;
-        red->height = 12;
-        red->rgb.assign(16 * 12 * 3, 0);
-        for (size_t i = 0; i < red->rgb.size(); i += 3) red->rgb[i] = 255;
-        CDlgVideoZoom shown([red] { return red; });
-        for (bool large : {false, true}) {
-            shown.set_large(large);
-            QImage shot = shown.grab().toImage();
-            QRect at = shown.picture_rect();
-            QVERIFY(QRect(1, Cgood_dlg::kTitleHeight + Cgood_dlg::kStripHeight, shown.width() - 2,
-                          shown.height() - 17 - Cgood_dlg::kTitleHeight - Cgood_dlg::kStripHeight)
-                        .contains(at));
-            QCOMPARE(QColor(shot.pixel(at.topLeft())), QColor(Qt::red));
-            QCOMPARE(QColor(shot.pixel(at.bottomRight())), QColor(Qt::red));
-            QVERIFY(QColor(shot.pixel(at.left() - 1, at.center().y())) != QColor(Qt::red));
-            QVERIFY(QColor(shot.pixel(at.right() + 1, at.center().y())) != QColor(Qt::red));
-        }
+        red->width = 4, red->height = 3;
+        for (int i = 0; i < 12; i++) red->rgb.insert(red->rgb.end(), {255, 0, 0});
+        CDlgVideoZoom z([red] { return red; });
+        QImage shot = z.grab().toImage();
+        QRect at = z.picture_rect();
+        QVERIFY(QRect(1, Cgood_dlg::kTitleHeight, z.width() - 2, z.height() - 40).contains(at));
+        QCOMPARE(QColor(shot.pixel(at.topLeft())), QColor(Qt::red));
+        QCOMPARE(QColor(shot.pixel(at.bottomRight())), QColor(Qt::red));
+        QVERIFY(QColor(shot.pixel(at.topLeft() - QPoint(1, 1))) != QColor(Qt::red));
 
-        // The slider's thumb measures from the range's minimum.
-        CWndMySlider s;
+        CWndMySlider s;  // the thumb counts from the range's minimum
         s.resize(108, 16);
         s.set_range(100, 200);
-        s.set_position(100);
-        QCOMPARE(s.thumb_x(), CWndMySlider::kLeftMargin);
         s.set_position(150);
         QCOMPARE(s.thumb_x(), 54);
     }
