@@ -998,5 +998,35 @@
         <comment>2325</comment>
         <translation>Stop peer audio</translation>
     </message>
+    <message>
+        <source>Start peer video</source>
+        <comment>2920</comment>
+        <translation>Start peer video</translation>
+    </message>
+    <message>
+        <source>Stop peer video</source>
+        <comment>2921</comment>
+        <translation>Stop peer video</translation>
+    </message>
+    <message>
+        <source>Start my video</source>
+        <comment>2922</comment>
+        <translation>Start my video</translation>
+    </message>
+    <message>
+        <source>Stop my video</source>
+        <comment>2923</comment>
+        <translation>Stop my video</translation>
+    </message>
+    <message>
+        <source>Zoom peer video</source>
+        <comment>2924</comment>
+        <translation>Zoom peer video</translation>
+    </message>
+    <message>
+        <source>Zoom my video</source>
+        <comment>2925</comment>
+        <translation>Zoom my video</translation>
+    </message>
 </context>
 </TS>

@@ -998,5 +998,35 @@
         <comment>2325</comment>
         <translation>停止对方音频</translation>
     </message>
+    <message>
+        <source>Start peer video</source>
+        <comment>2920</comment>
+        <translation>开始对方视频</translation>
+    </message>
+    <message>
+        <source>Stop peer video</source>
+        <comment>2921</comment>
+        <translation>停止对方视频</translation>
+    </message>
+    <message>
+        <source>Start my video</source>
+        <comment>2922</comment>
+        <translation>开始我的视频</translation>
+    </message>
+    <message>
+        <source>Stop my video</source>
+        <comment>2923</comment>
+        <translation>停止我的视频</translation>
+    </message>
+    <message>
+        <source>Zoom peer video</source>
+        <comment>2924</comment>
+        <translation>放大对方视频</translation>
+    </message>
+    <message>
+        <source>Zoom my video</source>
+        <comment>2925</comment>
+        <translation>放大我的视频</translation>
+    </message>
 </context>
 </TS>

@@ -1,7 +1,9 @@
 // End to end in one process: the real application signs in to parlo-server (with its relay) as
 // alice, using file sound devices and the pattern camera, while a parlo-cli process is bob with
 // the same sources. A formatted chat goes both ways through the chat window, a voice call moves
-// the window's peer meter and reaches bob, and bob's video shows in the panel and the zoom window.
+// the window's peer meter and reaches bob, bob's video shows in the panel and the zoom window,
+// alice's own video reaches bob at the size chosen in the window, and closing the window ends
+// the call.
 #include <sndfile.h>
 #include <sys/stat.h>
 
@@ -226,6 +228,39 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return told() > 0; }, kLong));
         QCoreApplication::processEvents();
         QCOMPARE(told(), 1);
+
+        // (5) The window's lists set alice's picture: bob watches her camera and receives
+        // 640x480 pictures once she chooses that size (the capture restarts at it).
+        video_set_input("pattern");
+        bob.write_line("watch " + a + " on");
+        QVERIFY(!child_line(bob, {"\"ok\":\"watch\"", "\"on\":true"}).empty());
+        w->click_client(QPoint(325, 530));
+        QVERIFY(w->my_video_on());
+        w->quality_list()->setCurrentIndex(w->quality_list()->findData(90));
+        QCOMPARE(video_quality(), 90);
+        w->video_size_list()->setCurrentIndex(2);
+        QVERIFY2(!child_line(bob,
+                             {"\"event\":\"video_frame\"", "\"peer\":" + a, "\"width\":640",
+                              "\"height\":480"},
+                             150000)
+                      .empty(),
+                 "bob never received a 640x480 picture of alice");
+
+        // (6) "Close" ends the call: bob's player of alice's voice stops, her switches are off.
+        const size_t mark = bob.line_count();
+        w->close_button()->click();
+        QVERIFY(!w->isVisible());
+        auto stopped = [&](const std::string& l) {
+            return l.find("\"event\":\"player_stopped\"") != std::string::npos &&
+                   l.find("\"peer\":" + a) != std::string::npos;
+        };
+        QVERIFY2(
+            QTest::qWaitFor([&] { return !bob.wait_line_if(stopped, 0, mark).empty(); }, kLong),
+            "bob kept playing alice's voice after she closed the window");
+        QVERIFY(chat_session_get(bob_id, &st));
+        QVERIFY(!st.my_audio && !st.my_video && !st.peer_audio && !st.peer_video);
+        w->show_with_panel(true);
+        QVERIFY(!w->my_audio_on() && !w->my_video_on());
 
         // Exit in the middle of the call, with the sound threads and the camera running: the GUI
         // thread's event loop keeps turning while they stop and the session signs out.

@@ -1,6 +1,7 @@
 #include "ui/app/desktop_setup.h"
 
 #include <QFile>
+#include <QPointer>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,8 @@ std::atomic<bool> g_mic_setting{false};
 // Held while a job opens the camera and while the teardown stops it; g_media_up is guarded by it.
 std::mutex g_camera_mutex;
 bool g_media_up = false;
+// The capture size the user chose last (a size index), applied by the jobs under g_camera_mutex.
+std::atomic<int> g_size_wanted{0};
 
 void apply_mic_volume() {
     for (;;) {
@@ -52,24 +55,26 @@ void apply_mic_volume() {
 }
 
 // A camera that cannot be opened is told once a run (the log has each attempt), as a notice that
-// waits for nobody. Any thread.
+// waits for nobody, over the window whose switch or list asked for it while that is still there.
+// Any thread.
 std::atomic<bool> g_no_camera_told{false};
-void report_no_camera() {
+void report_no_camera(const QPointer<QWidget>& owner) {
     if (g_no_camera_told.exchange(true)) return;
-    post_to_gui(nullptr, [] { show_notice(ui_text(T_NO_CAMERA)); });
+    post_to_gui(nullptr, [owner] { show_notice(ui_text(T_NO_CAMERA), owner.data()); });
 }
 
 // The camera runs while some chat session has my-video on: it opens and closes on a job (a device
 // can take a while), after the teardown never.
-void camera_follow_switches() {
+// A failure is told over owner while that window is still there.
+void camera_follow_switches(const QPointer<QWidget>& owner) {
     std::lock_guard<std::mutex> lk(g_camera_mutex);
     if (!g_media_up) return;
-    if (video_follow_my_switches() != 0) report_no_camera();
+    if (video_follow_my_switches() != 0) report_no_camera(owner);
 }
 
 // Any thread, possibly under the chat tables' lock: only starts a job.
 void on_my_switches(int which) {
-    if (which & kMySwitchVideo) start_job(camera_follow_switches);
+    if (which & kMySwitchVideo) start_job([] { camera_follow_switches(QPointer<QWidget>()); });
 }
 
 // The chat window's media switches and volume controls over the sound and video layers.
@@ -80,12 +85,31 @@ void install_media_actions() {
     a.set_my_video = [](int peer_id, bool on) {
         if (video_set_my_video(peer_id, on, false) != 0) return false;
         // A change of the switch starts the job through the observer; a switch already on
-        // with no camera running tries again.
-        if (on && !video_capture_running()) start_job(camera_follow_switches);
+        // with no camera running tries again, telling a failure over this window.
+        QPointer<QWidget> owner(message_owner_scope::current());
+        if (on && !video_capture_running())
+            start_job([owner] { camera_follow_switches(owner); });
         return true;
     };
     a.set_peer_video = [](int peer_id, bool on) { video_set_peer_video(peer_id, on); };
     a.own_picture = [] { return my_video_picture(); };
+    a.set_video_quality = [](int quality) { video_set_quality(quality); };
+    // A running capture restarts at the new size on a job: closing and reopening a camera can
+    // take a while.
+    a.set_video_size = [](int size_index) {
+        g_size_wanted = size_index;
+        QPointer<QWidget> owner(message_owner_scope::current());
+        start_job([owner] {
+            std::lock_guard<std::mutex> lk(g_camera_mutex);
+            // The latest choice: jobs of quick successive choices may run in any order.
+            if (g_media_up && video_set_size_index(g_size_wanted.load()) != 0)
+                report_no_camera(owner);
+        });
+    };
+    a.video_settings = [](int* quality, int* size_index) {
+        *quality = video_quality();
+        *size_index = video_size_index();
+    };
     volume_hooks& v = media_volume_hooks();
     // Called on a job thread (the slider asks off the GUI thread).
     v.mic_query = [](int* min, int* max, int* volume) {
@@ -103,7 +127,7 @@ void install_media_actions() {
     };
     // The user was told once, when the control was made (create_microphone_volume); each
     // further chat window only notes it.
-    v.mic_unavailable = [] { log_line("microphone volume control unavailable\n"); };
+    v.mic_unavailable = [](QWidget*) { log_line("microphone volume control unavailable\n"); };
     v.speaker_query = [] { return static_cast<int>(speaker_volume_start()); };
     v.speaker_set = [](int volume) { set_speaker_volume(static_cast<uint32_t>(volume)); };
 }

@@ -175,6 +175,7 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
     m_size_list = new CMyComboBox(this);
     for (int s = 6; s <= 50; s++) m_size_list->addItem(QString::number(s), s);
     m_size_list->setCurrentIndex(2);
+    m_size_list->setMaxVisibleItems(12);  // 45 sizes: a scrolling list, not the screen's height
     connect(m_size_list, &QComboBox::currentIndexChanged, this, [this](int) {
         m_attrs.size = m_size_list->currentData().toInt();
         m_input->setFocus();
@@ -206,7 +207,7 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
     for (CMyButton* b : {m_send, m_clear, m_close, m_save}) b->setAutoDefault(false);
     connect(m_send, &QPushButton::clicked, this, &CDlgPrivateChat::send_pressed);
     connect(m_clear, &QPushButton::clicked, this, [this] { m_input->clear(); });
-    connect(m_close, &QPushButton::clicked, this, &QWidget::hide);
+    connect(m_close, &QPushButton::clicked, this, &CDlgPrivateChat::close_window);
     m_panel_link = new CMyStatic(ui_text(T_CHAT_SHOW_PANEL), this);
     m_panel_link->set_link(true);
     connect(m_panel_link, &CMyStatic::clicked, this, [this] { set_panel(!m_expanded); });
@@ -217,7 +218,25 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
     m_quality->setCurrentIndex(2);
     m_video_size = new CMyComboBox(this);
     for (const char* s : {"160*120", "320*240", "640*480"})
-        m_video_size->addItem(QString::fromLatin1(s));
+        m_video_size->addItem(QString::fromLatin1(s), m_video_size->count());
+    if (chat_actions().video_settings) {
+        int quality = 70, size_index = 0;
+        chat_actions().video_settings(&quality, &size_index);
+        show_video_settings(quality, size_index);
+    }
+    // Quality and size are the client's: every open window's lists follow the choice.
+    connect(m_quality, &QComboBox::currentIndexChanged, this, [this](int) {
+        int quality = m_quality->currentData().toInt();
+        if (chat_actions().set_video_quality) chat_actions().set_video_quality(quality);
+        for (CDlgPrivateChat* w : open_windows())
+            if (w != this) w->show_video_settings(quality, m_video_size->currentIndex());
+    });
+    connect(m_video_size, &QComboBox::currentIndexChanged, this, [this](int index) {
+        message_owner_scope owner(this);  // a camera that fails to restart is told over it
+        if (chat_actions().set_video_size) chat_actions().set_video_size(index);
+        for (CDlgPrivateChat* w : open_windows())
+            if (w != this) w->show_video_settings(m_quality->currentData().toInt(), index);
+    });
     m_speed = new CMyComboBox(this);
     for (int r : {1, 2, 3, 4, 5, 7, 10, 12, 15, 20, 25, 30, 35, 40, 50})
         m_speed->addItem(QString::number(r), r);
@@ -226,6 +245,9 @@ CDlgPrivateChat::CDlgPrivateChat(int contact_id, const QString& nick_name, QWidg
         int rate = m_speed->currentData().toInt();
         chat_session_update(m_contact_id, [rate](chat_media_state& s) { s.video_rate = rate; });
     });
+    m_quality_label = new CMyStatic(ui_text(T_CHAT_QUALITY), this);
+    m_video_size_label = new CMyStatic(ui_text(T_CHAT_SIZE), this);
+    m_speed_label = new CMyStatic(ui_text(T_CHAT_SPEED), this);
     m_my_audio_label = new CMyStatic(ui_text(T_CHAT_START_MY_AUDIO), this);
     m_peer_audio_label = new CMyStatic(ui_text(T_CHAT_STOP_PEER_AUDIO), this);
     m_mic_slider = new CWndMySliderMic(this);
@@ -272,9 +294,12 @@ void CDlgPrivateChat::place_children() {
     at(m_clear, 347, 296, 74, 24);
     at(m_close, 426, 296, 74, 24);
     at(m_panel_link, 10, 320, 200, 18);
-    at(m_quality, 20, 350, 60, 22);
-    at(m_video_size, 140, 350, 90, 22);
-    at(m_speed, 290, 350, 60, 22);
+    at(m_quality_label, 20, 350, 56, 22);
+    at(m_quality, 76, 350, 56, 22);
+    at(m_video_size_label, 150, 350, 40, 22);
+    at(m_video_size, 190, 350, 86, 22);
+    at(m_speed_label, 294, 350, 50, 22);
+    at(m_speed, 344, 350, 50, 22);
     at(m_my_audio_label, 396, 440, 118, 14);
     at(m_peer_audio_label, 396, 460, 118, 14);
     at(m_mic_meter, 20, 540, 160, 16);
@@ -282,8 +307,9 @@ void CDlgPrivateChat::place_children() {
     at(m_mic_slider, 396, 484, 110, 16);
     at(m_speaker_slider, 396, 504, 110, 16);
     for (QWidget* w : std::initializer_list<QWidget*>{
-             m_quality, m_video_size, m_speed, m_my_audio_label, m_peer_audio_label, m_mic_meter,
-             m_peer_meter, m_mic_slider, m_speaker_slider})
+             m_quality_label, m_quality, m_video_size_label, m_video_size, m_speed_label, m_speed,
+             m_my_audio_label, m_peer_audio_label, m_mic_meter, m_peer_meter, m_mic_slider,
+             m_speaker_slider})
         w->setVisible(m_expanded);
 }
 
@@ -298,11 +324,35 @@ void CDlgPrivateChat::set_panel(bool expand) {
     update();
 }
 
-void CDlgPrivateChat::show_with_panel(bool expand) {
-    setAttribute(Qt::WA_ShowWithoutActivating, isVisible());
+void CDlgPrivateChat::show_with_panel(bool expand, bool activate) {
+    setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     show();
     raise();
+    if (activate) activateWindow();
     set_panel(expand);
+}
+
+void CDlgPrivateChat::close_window() {
+    // The same switches the hot spots turn off, so the peer sees the same stop as from them.
+    chat_dlg_actions& a = chat_actions();
+    if (m_my_audio) toggle_media(SPOT_MY_AUDIO);
+    if (m_peer_audio) toggle_media(SPOT_PEER_AUDIO);
+    if (m_peer_video) toggle_media(SPOT_PEER_VIDEO);
+    if (m_my_video) {
+        if (a.set_my_video) a.set_my_video(m_contact_id, false);
+        m_my_video = false;
+    }
+    for (CDlgVideoZoom* z : m_zoom)
+        if (z) z->hide();
+    hide();
+}
+
+void CDlgPrivateChat::show_video_settings(int quality, int size_index) {
+    QSignalBlocker q(m_quality), v(m_video_size);
+    int at = m_quality->findData(quality);
+    if (at >= 0) m_quality->setCurrentIndex(at);
+    if (size_index >= 0 && size_index < m_video_size->count())
+        m_video_size->setCurrentIndex(size_index);
 }
 
 void CDlgPrivateChat::post(int n, intptr_t wparam, intptr_t lparam, note_payload owned) {
@@ -367,7 +417,8 @@ void CDlgPrivateChat::show_body(const char* body, int len) {
     if (!parse_chat_body(body, len, &line)) return;
     QString tip = QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
     m_transcript->append_line(line, tip);
-    if (!isVisible()) show_with_panel(m_expanded);
+    // Back on screen, but the focus stays where the user is typing.
+    if (!isVisible()) show_with_panel(m_expanded, false);
 }
 
 void CDlgPrivateChat::send_pressed() {
@@ -435,6 +486,8 @@ void CDlgPrivateChat::save_transcript() {
 
 void CDlgPrivateChat::toggle_media(int which) {
     chat_dlg_actions& a = chat_actions();
+    // What the switches make the core report (too many videos, no camera) opens over this window.
+    message_owner_scope owner(this);
     switch (which) {
         case SPOT_MY_AUDIO:
             m_my_audio = !m_my_audio;
@@ -496,6 +549,8 @@ CDlgVideoZoom* CDlgPrivateChat::zoom(bool mine) {
                 return st.picture;
             };
         z = new CDlgVideoZoom(std::move(source));
+        z->setWindowTitle(m_nick.isEmpty() ? ui_text(mine ? T_CHAT_MY_VIDEO : T_CHAT_PEER_VIDEO)
+                                           : m_nick);
         z->move(x() + (mine ? 300 : 0), y());
     }
     z->show();
@@ -526,14 +581,39 @@ void CDlgPrivateChat::mousePressEvent(QMouseEvent* e) {
     Cgood_dlg::mousePressEvent(e);
 }
 
-void CDlgPrivateChat::draw_picture(QPainter& p, const QRect& at, const peer_picture* pic, bool on) {
-    if (!on || !pic || pic->width <= 0 || pic->height <= 0 ||
-        pic->rgb.size() < static_cast<size_t>(pic->width) * pic->height * 3) {
-        p.fillRect(at, Qt::black);
-        return;
+QString CDlgPrivateChat::spot_tip(QPoint client) const {
+    if (!m_expanded) return QString();
+    for (int i = 0; i < 6; i++) {
+        if (!QRect(kSpots[i], QSize(13, 13)).contains(client)) continue;
+        switch (i) {
+            case SPOT_PEER_VIDEO:
+                return ui_text(m_peer_video ? T_CHAT_STOP_PEER_VIDEO : T_CHAT_START_PEER_VIDEO);
+            case SPOT_ZOOM_PEER:
+                return ui_text(T_CHAT_ZOOM_PEER_VIDEO);
+            case SPOT_MY_VIDEO:
+                return ui_text(m_my_video ? T_CHAT_STOP_MY_VIDEO : T_CHAT_START_MY_VIDEO);
+            case SPOT_ZOOM_MINE:
+                return ui_text(T_CHAT_ZOOM_MY_VIDEO);
+            case SPOT_MY_AUDIO:
+                return ui_text(m_my_audio ? T_CHAT_STOP_MY_AUDIO : T_CHAT_START_MY_AUDIO);
+            default:
+                return ui_text(m_peer_audio ? T_CHAT_STOP_PEER_AUDIO : T_CHAT_START_PEER_AUDIO);
+        }
     }
-    QImage img(pic->rgb.data(), pic->width, pic->height, pic->width * 3, QImage::Format_RGB888);
-    p.drawImage(at, img);
+    return QString();
+}
+
+bool CDlgPrivateChat::event(QEvent* e) {
+    if (e->type() == QEvent::ToolTip) {
+        auto* he = static_cast<QHelpEvent*>(e);
+        QString tip = spot_tip(he->pos() - client_origin());
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(he->globalPos(), tip, this);
+        return true;
+    }
+    return Cgood_dlg::event(e);
 }
 
 void CDlgPrivateChat::paintEvent(QPaintEvent* e) {
@@ -551,10 +631,10 @@ void CDlgPrivateChat::paintEvent(QPaintEvent* e) {
     chat_media_state st;
     std::shared_ptr<const peer_picture> peer_pic;
     if (chat_session_get(m_contact_id, &st)) peer_pic = st.picture;
-    draw_picture(p, kPeerPicture, peer_pic.get(), m_peer_video);
+    draw_peer_picture(p, kPeerPicture, m_peer_video ? peer_pic.get() : nullptr);
     std::shared_ptr<const peer_picture> own;
     if (chat_actions().own_picture) own = chat_actions().own_picture();
-    draw_picture(p, kOwnPicture, own.get(), m_my_video);
+    draw_peer_picture(p, kOwnPicture, m_my_video ? own.get() : nullptr);
     // State of the four switches: a filled square when on.
     const std::pair<int, bool> states[] = {{SPOT_PEER_VIDEO, m_peer_video},
                                            {SPOT_MY_VIDEO, m_my_video},

@@ -53,6 +53,12 @@ struct chat_dlg_actions {
     std::function<void(int peer_id, bool on)> set_peer_audio;
     std::function<bool(int peer_id, bool on)> set_my_video;
     std::function<void(int peer_id, bool on)> set_peer_video;
+    // The client's video settings, shared by every window: quality 50-100, and the size index
+    // (0 160x120, 1 320x240, 2 640x480). Setting the size restarts a running capture, off the
+    // GUI thread. video_settings reads both.
+    std::function<void(int quality)> set_video_quality;
+    std::function<void(int size_index)> set_video_size;
+    std::function<void(int* quality, int* size_index)> video_settings;
     // The last own captured frame (null while none).
     std::function<std::shared_ptr<const peer_picture>()> own_picture;
     // The file a save should write: rtf or plain text. Empty: cancelled.
@@ -77,8 +83,12 @@ public:
     int peer_id() const override { return m_contact_id; }
     void post(int n, intptr_t wparam, intptr_t lparam, note_payload owned = {}) override;
 
-    // Shows the window (raised, not stealing focus from another application) and sets its panel.
-    void show_with_panel(bool expand);
+    // Shows the window raised and sets its panel. The user's own open-or-show activates it; a
+    // window brought back by an arriving line shows without taking the focus.
+    void show_with_panel(bool expand, bool activate = true);
+    // "Close", Escape and the close box: the window hides and its call ends: my voice and picture
+    // stop going to the peer and the peer's stop playing and showing (the switches turn off).
+    void close_window();
     void set_panel(bool expand);
     bool panel_expanded() const { return m_expanded; }
 
@@ -93,6 +103,21 @@ public:
     CMyEdit* input() const { return m_input; }
     CMyCheckBox* send_on_return() const { return m_send_on_return; }
     CMyComboBox* size_list() const { return m_size_list; }
+    CMyComboBox* quality_list() const { return m_quality; }
+    CMyComboBox* video_size_list() const { return m_video_size; }
+    // B, I, U, S by index 0-3.
+    CMyButton* style_button(int i) const {
+        CMyButton* const buttons[] = {m_bold, m_italic, m_underline, m_strike};
+        return buttons[i];
+    }
+    CMyButton* close_button() const { return m_close; }
+    // Switch states as the panel shows them.
+    bool my_audio_on() const { return m_my_audio; }
+    bool my_video_on() const { return m_my_video; }
+    bool peer_audio_on() const { return m_peer_audio; }
+    bool peer_video_on() const { return m_peer_video; }
+    // The tool tip of the panel's hot spot at a client point (empty elsewhere).
+    QString spot_tip(QPoint client) const;
     CMyStatic* panel_link() const { return m_panel_link; }
     // Client-area point (the content area's top-left is 0,0) of a hot spot click.
     void click_client(QPoint client);
@@ -110,9 +135,10 @@ public:
     ~CDlgPrivateChat() override;
 
 public slots:
-    void reject() override { hide(); }
+    void reject() override { close_window(); }
 
 protected:
+    bool event(QEvent*) override;
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
 
@@ -135,8 +161,9 @@ private:
     void toggle_style(int bit, CMyButton* b);
     void pick_colour();
     void place_children();
-    void draw_picture(QPainter& p, const QRect& at, const peer_picture* pic, bool on);
     void toggle_media(int which);
+    // The video lists show the client's current settings (no signal while they change).
+    void show_video_settings(int quality, int size_index);
 
     int m_contact_id;
     QString m_nick;
@@ -151,6 +178,7 @@ private:
     CMyButton *m_send, *m_clear, *m_close;
     CMyStatic* m_panel_link;
     CMyStatic *m_my_audio_label, *m_peer_audio_label;
+    CMyStatic *m_quality_label, *m_video_size_label, *m_speed_label;
     CMyComboBox *m_quality, *m_video_size, *m_speed;
     CWndMySliderMic* m_mic_slider;
     CWndMySliderSpeaker* m_speaker_slider;

@@ -27,6 +27,13 @@ enum chat_text_id {
     T_CHAT_STOP_MY_AUDIO = 2323,
     T_CHAT_START_PEER_AUDIO = 2324,
     T_CHAT_STOP_PEER_AUDIO = 2325,
+    // Tool tips of the panel's video switches and zoom buttons.
+    T_CHAT_START_PEER_VIDEO = 2920,
+    T_CHAT_STOP_PEER_VIDEO = 2921,
+    T_CHAT_START_MY_VIDEO = 2922,
+    T_CHAT_STOP_MY_VIDEO = 2923,
+    T_CHAT_ZOOM_PEER_VIDEO = 2924,
+    T_CHAT_ZOOM_MY_VIDEO = 2925,
 };
 // The string-table text shown when a file cannot be written.
 constexpr int T_CHAT_WRITE_FAILED = 189;

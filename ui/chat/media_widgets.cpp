@@ -12,6 +12,16 @@
 #include "platform/thread.h"
 #include "protocol/chat_session.h"
 
+void draw_peer_picture(QPainter& p, const QRect& at, const peer_picture* pic) {
+    if (!pic || pic->width <= 0 || pic->height <= 0 ||
+        pic->rgb.size() < static_cast<size_t>(pic->width) * pic->height * 3) {
+        p.fillRect(at, Qt::black);
+        return;
+    }
+    QImage img(pic->rgb.data(), pic->width, pic->height, pic->width * 3, QImage::Format_RGB888);
+    p.drawImage(at, img);
+}
+
 volume_hooks& media_volume_hooks() {
     static volume_hooks hooks;
     return hooks;
@@ -37,7 +47,7 @@ void CWndMySlider::set_position(int pos) {
 int CWndMySlider::thumb_x() const {
     if (m_max <= m_min) return 0;
     long long track = width() - kRightMargin - kLeftMargin;
-    return kLeftMargin + static_cast<int>(track * m_pos / (m_max - m_min));
+    return kLeftMargin + static_cast<int>(track * (m_pos - m_min) / (m_max - m_min));
 }
 
 int CWndMySlider::position_at(int x) const {
@@ -109,7 +119,7 @@ CWndMySliderMic::CWndMySliderMic(QWidget* parent) : CWndMySlider(parent) {
                     self->set_range(min, max);
                     self->set_position(volume);
                 } else if (media_volume_hooks().mic_unavailable) {
-                    media_volume_hooks().mic_unavailable();
+                    media_volume_hooks().mic_unavailable(self->window());
                 }
             },
             Qt::QueuedConnection);
@@ -177,6 +187,13 @@ void CDlgVideoZoom::set_large(bool large) {
     update();
 }
 
+QRect CDlgVideoZoom::picture_rect() const {
+    // The client area starts below the title bar and its strip (the content margins keep the
+    // controls of other dialogs further in; a picture sized to the window must not).
+    return QRect(QPoint(2, kTitleHeight + kStripHeight + 2),
+                 m_large ? QSize(640, 480) : QSize(320, 240));
+}
+
 bool CDlgVideoZoom::in_toggle_band(QPoint p) const {
     int from_right = width() - p.x();
     int from_bottom = height() - p.y();
@@ -194,15 +211,8 @@ void CDlgVideoZoom::mousePressEvent(QMouseEvent* e) {
 void CDlgVideoZoom::paintEvent(QPaintEvent* e) {
     Cgood_dlg::paintEvent(e);
     QPainter p(this);
-    QRect at(QPoint(2, 2) + contentsRect().topLeft(), m_large ? QSize(640, 480) : QSize(320, 240));
     std::shared_ptr<const peer_picture> pic = m_source ? m_source() : nullptr;
-    if (pic && pic->width > 0 && pic->height > 0 &&
-        pic->rgb.size() >= static_cast<size_t>(pic->width) * pic->height * 3) {
-        QImage img(pic->rgb.data(), pic->width, pic->height, pic->width * 3, QImage::Format_RGB888);
-        p.drawImage(at, img);
-    } else {
-        p.fillRect(at, Qt::black);
-    }
+    draw_peer_picture(p, picture_rect(), pic.get());
     // The size toggle, 14 x 14 at 16 pixels from the bottom-right corner.
     QRect toggle(width() - 16, height() - 16, 14, 14);
     p.setPen(Qt::white);

@@ -11,7 +11,11 @@
 
 #include "ui/skin/good_dlg.h"
 
+class QPainter;
 struct peer_picture;
+
+// Draws a picture stretched over `at`; black when there is none or it is incomplete.
+void draw_peer_picture(QPainter& p, const QRect& at, const peer_picture* pic);
 
 // A horizontal slider with a wedge-shaped track and a small thumb.
 class CWndMySlider : public QWidget {
@@ -58,8 +62,9 @@ struct volume_hooks {
     // Speaker: the first open player's volume (0: none), set on every open player.
     std::function<int()> speaker_query;
     std::function<void(int volume)> speaker_set;
-    // Called when no microphone volume could be had (a message box in the application).
-    std::function<void()> mic_unavailable;
+    // Called when no microphone volume could be had (a message box in the application, over the
+    // window of the slider that asked).
+    std::function<void(QWidget* window)> mic_unavailable;
 };
 volume_hooks& media_volume_hooks();
 
@@ -106,6 +111,8 @@ public:
     using picture_source = std::function<std::shared_ptr<const peer_picture>()>;
     CDlgVideoZoom(picture_source source, QWidget* parent = nullptr);
     bool large() const { return m_large; }
+    // Where the picture is drawn: two pixels in from the frame, below the title bar.
+    QRect picture_rect() const;
     // A press at p (window pixels) inside the band 2-16 pixels from the right and bottom edges.
     bool in_toggle_band(QPoint p) const;
     void set_large(bool large);

@@ -138,24 +138,41 @@ QString core_text(const char* english) {
     return QString::fromUtf8(english);
 }
 
+namespace {
+QWidget* g_message_owner = nullptr;  // GUI thread only
+}  // namespace
+
+message_owner_scope::message_owner_scope(QWidget* window) : m_previous(g_message_owner) {
+    g_message_owner = window;
+}
+
+message_owner_scope::~message_owner_scope() {
+    g_message_owner = m_previous;
+}
+
+QWidget* message_owner_scope::current() {
+    return g_message_owner;
+}
+
 void qt_message_boxes::show_message(const char* text) {
     // A report needs no answer: a notice, from any thread, so that neither the reporting thread
     // nor whatever the GUI thread was running waits for the user to close it.
     QString t = core_text(text);
     if (on_gui_thread())
-        show_notice(t);
+        show_notice(t, message_owner_scope::current());
     else
         post_to_gui(nullptr, [t] { show_notice(t); });
 }
 
 int qt_message_boxes::ask_yes_no(const char* text) {
-    if (on_gui_thread()) return ask_yes_no_text(core_text(text));
+    if (on_gui_thread()) return ask_yes_no_text(core_text(text), message_owner_scope::current());
     log_line("question asked off the GUI thread, answered No: %.300s\r\n", text);
     return ANSWER_NO;
 }
 
 int qt_message_boxes::ask_yes_no_cancel(const char* text) {
-    if (on_gui_thread()) return ask_yes_no_cancel_text(core_text(text));
+    if (on_gui_thread())
+        return ask_yes_no_cancel_text(core_text(text), message_owner_scope::current());
     log_line("question asked off the GUI thread, answered Cancel: %.300s\r\n", text);
     return ANSWER_CANCEL;
 }

@@ -57,6 +57,23 @@ CDlgMessage* show_notice(const QString& text, QWidget* parent = nullptr);
 QList<CDlgMessage*> open_notices();
 void close_notices();
 
+// The window a user's action runs in, while the action runs (GUI thread, scopes nest): what the
+// core reports or asks meanwhile opens over that window instead of unparented (without a window
+// manager an unparented box can open underneath and block it unseen), and work that reports
+// later can take current() along.
+class message_owner_scope {
+public:
+    explicit message_owner_scope(QWidget* window);
+    ~message_owner_scope();
+    message_owner_scope(const message_owner_scope&) = delete;
+    message_owner_scope& operator=(const message_owner_scope&) = delete;
+    // The innermost scope's window; null outside any scope.
+    static QWidget* current();
+
+private:
+    QWidget* m_previous;
+};
+
 // The core's texts arrive in English; the words of a known string-table text are shown in the
 // chosen language, anything else as it came.
 QString core_text(const char* english);

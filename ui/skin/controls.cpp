@@ -31,11 +31,15 @@ void CMyButton::paintEvent(QPaintEvent*) {
         else
             p.drawPixmap(r, bg, QRect(0, 0, 1, bg.height()));
     }
+    // Pressed, or a checkable button that is on: sunk in, the text a pixel down and right.
+    const bool pressed = isDown() || isChecked();
+    if (pressed) p.fillRect(r.adjusted(1, 1, -1, -1), QColor(0, 0, 0, 70));
     p.setPen(text_colour());
     p.setFont(QApplication::font());
-    p.drawText(r, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, text());
+    p.drawText(pressed ? r.translated(1, 1) : r,
+               Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, text());
     p.setBrush(Qt::NoBrush);
-    if (isDown()) {
+    if (pressed) {
         p.setPen(skin_colour(SKIN_BUTTON_PRESSED));
         p.drawRect(r.adjusted(1, 1, -2, -2));
     }
@@ -161,8 +165,10 @@ bool CMyCheckBox::event(QEvent* e) {
 
 CMyComboBox::CMyComboBox(QWidget* parent) : QComboBox(parent) {
     QColor frame = skin_colour(SKIN_EDIT_DARK);
+    // The list drops below the field and honours maxVisibleItems (scrolling beyond it) instead of
+    // a menu as tall as the items.
     setStyleSheet(QStringLiteral("QComboBox { background: white; color: %1; border: 1px solid %2;"
-                                 " padding: 1px 4px; }")
+                                 " padding: 1px 4px; combobox-popup: 0; }")
                       .arg(skin_colour(SKIN_TEXT).name(), frame.name()));
 }
 

@@ -1,4 +1,5 @@
 // The chat window: what a received body looks like, what leaves the window, saving, the panel.
+#include <QAbstractItemView>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -13,7 +14,9 @@
 #include "ui/chat/chat_windows.h"
 #include "ui/chat/media_widgets.h"
 #include "ui/chat/save_format_dlg.h"
+#include "ui/common/message_boxes.h"
 #include "ui/skin/controls.h"
+#include "ui/skin/good_dlg.h"
 
 namespace {
 
@@ -280,6 +283,94 @@ private slots:
         QTest::mouseClick(&z, Qt::LeftButton, {}, QPoint(325 - 8, 300 - 8));
         QVERIFY(z.large());
         QCOMPARE(z.size(), QSize(645, 540));
+    }
+
+    void videoListsSwitchTipsAndClose() {
+        int quality = 90, size_index = 1, size_calls = 0;
+        std::vector<bool> my_video;
+        chat_dlg_actions& act = chat_actions();
+        act.video_settings = [&](int* q, int* s) { *q = quality, *s = size_index; };
+        act.set_video_quality = [&](int q) { quality = q; };
+        act.set_video_size = [&](int s) { size_index = s, size_calls++; };
+        act.set_my_video = [](int, bool) { return show_message("Maximun videos reached."), false; };
+        CDlgPrivateChat w(7, QStringLiteral("bob")), other(8, QString());
+        QVERIFY(add_chat_dlg(&w) >= 0);
+        w.show_with_panel(true);
+        // The lists open on the client's settings, set them, and the other window's follow.
+        QCOMPARE(w.quality_list()->currentData().toInt(), 90);
+        QCOMPARE(w.video_size_list()->currentIndex(), 1);
+        w.quality_list()->setCurrentIndex(0);
+        w.video_size_list()->setCurrentIndex(2);
+        QCOMPARE(std::make_pair(quality, size_index), std::make_pair(50, 2));
+        QCOMPARE(size_calls, 1);
+        QCOMPARE(other.video_size_list()->currentText(), QStringLiteral("640*480"));
+        QStringList shown;
+        for (CMyStatic* l : w.findChildren<CMyStatic*>())
+            shown << (l->isVisible() ? l->text() : "");
+        QVERIFY(shown.contains("Quality:") && shown.contains("Size:") && shown.contains("Speed:"));
+        QCOMPARE(w.spot_tip(QPoint(140, 530)), QStringLiteral("Start peer video"));
+        QCOMPARE(w.spot_tip(QPoint(325, 530)), QStringLiteral("Start my video"));
+
+        // What the core reports while a switch acts opens over the window.
+        qt_message_boxes boxes;
+        set_message_box_handler(&boxes);
+        w.click_client(QPoint(325, 530));
+        set_message_box_handler(nullptr);
+        QCOMPARE(open_notices().size(), 1);
+        QCOMPARE(open_notices().first()->parentWidget(), &w);
+        close_notices();
+
+        // Close ends the call: every switch off, also after reopening.
+        act.set_my_video = [&](int, bool on) { return my_video.push_back(on), true; };
+        for (QPoint spot : {QPoint(385, 445), QPoint(325, 530), QPoint(140, 530)})
+            w.click_client(spot);
+        QCOMPARE(w.spot_tip(QPoint(140, 530)), QStringLiteral("Stop peer video"));
+        CDlgVideoZoom* zoom = w.zoom(false);
+        w.close_button()->click();
+        QVERIFY(!w.isVisible() && !zoom->isVisible());
+        chat_media_state st;
+        QVERIFY(chat_session_get(7, &st));
+        QVERIFY(!st.my_audio && !st.peer_audio && !st.peer_video);
+        QCOMPARE(my_video, std::vector<bool>({true, false}));
+        w.show_with_panel(true);
+        QVERIFY(!w.my_audio_on() && !w.my_video_on() && !w.peer_audio_on() && !w.peer_video_on());
+        act.video_settings = nullptr, act.set_video_quality = nullptr;
+        act.set_video_size = nullptr, act.set_my_video = nullptr;
+        remove_chat_dlg(&w);
+    }
+
+    void looksOfButtonsListsZoomAndSlider() {
+        CDlgPrivateChat w(5, QStringLiteral("bob"));
+        w.show();
+        CMyButton* bold = w.style_button(0);
+        QImage off = bold->grab().toImage();
+        bold->click();
+        QVERIFY(bold->isChecked() && off != bold->grab().toImage());
+        // 45 font sizes drop down as a scrolling list, not the screen's height.
+        w.size_list()->showPopup();
+        QWidget* popup = w.size_list()->view()->window();
+        QVERIFY(QTest::qWaitFor([&] { return popup->isVisible(); }, 10000));
+        QVERIFY(popup->height() <= 14 * w.size_list()->view()->sizeHintForRow(0));
+        w.size_list()->hidePopup();
+
+        // The zoom window carries the peer's name; its picture lies inside the frame.
+        QCOMPARE(w.zoom(false)->windowTitle(), QStringLiteral("bob"));
+        auto red = std::make_shared<peer_picture>();
+        red->width = 4, red->height = 3;
+        for (int i = 0; i < 12; i++) red->rgb.insert(red->rgb.end(), {255, 0, 0});
+        CDlgVideoZoom z([red] { return red; });
+        QImage shot = z.grab().toImage();
+        QRect at = z.picture_rect();
+        QVERIFY(QRect(1, Cgood_dlg::kTitleHeight, z.width() - 2, z.height() - 40).contains(at));
+        QCOMPARE(QColor(shot.pixel(at.topLeft())), QColor(Qt::red));
+        QCOMPARE(QColor(shot.pixel(at.bottomRight())), QColor(Qt::red));
+        QVERIFY(QColor(shot.pixel(at.topLeft() - QPoint(1, 1))) != QColor(Qt::red));
+
+        CWndMySlider s;  // the thumb counts from the range's minimum
+        s.resize(108, 16);
+        s.set_range(100, 200);
+        s.set_position(150);
+        QCOMPARE(s.thumb_x(), 54);
     }
 };
 
