@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -176,15 +177,14 @@ void master_main() {
         uint32_t now = get_tick_count();
         player_notice notices[2 * kPlayers];
         int count = 0;
-        int waiting = pass_locked(now, notices, &count);
+        pass_locked(now, notices, &count);
+        // Until the next thing that no event announces; arrivals, devices that report back and
+        // silence notices wake the thread at once.
         uint32_t wait_ms = 0;
-        bool pending = waiting == 0 && sound_master_deadline(now, &wait_ms);
+        bool pending = sound_master_deadline(now, &wait_ms);
         g_mutex_sound.unlock();
         for (int i = 0; i < count; i++) post_main(notices[i].n, notices[i].index, notices[i].peer);
-        if (waiting > 0)
-            g_master_wake.wait(1);  // buffers wait: the next pass in about a millisecond
-        else
-            g_master_wake.wait(pending ? wait_ms + 1 : 1000);  // idle: sleep until woken
+        g_master_wake.wait(pending ? std::clamp<uint32_t>(wait_ms, 1, 1000) : 1000);
     }
 }
 }  // namespace
@@ -288,12 +288,28 @@ int sound_master_pass(uint32_t now) {
 bool sound_master_deadline(uint32_t now, uint32_t* wait_ms) {
     bool any = false;
     uint32_t best = 0;
-    for (const auto& p : g_pacing) {
-        if (!p.announced) continue;
-        uint32_t since = now - p.last_post_time;
-        uint32_t left = since > kRestartAfterMs ? 0 : kRestartAfterMs - since;
+    // A pass acts once more than limit ms have gone by. A limit already passed is not what
+    // holds the pass back (the pass just made would have acted on it): it is left out, so a
+    // condition that waits on something else never makes the thread spin.
+    auto consider = [&](uint32_t since, uint32_t limit) {
+        if (since > limit) return;
+        uint32_t left = limit - since + 1;
         if (!any || left < best) best = left;
         any = true;
+    };
+    for (const auto& p : g_pacing)
+        if (p.announced) consider(now - p.last_post_time, kRestartAfterMs);
+    bool seen[kPlayers] = {};
+    for (const auto& e : g_queue) {
+        if (!e.used || e.player < 0 || e.player >= kPlayers || seen[e.player]) continue;
+        seen[e.player] = true;
+        const play_pacing& p = g_pacing[e.player];
+        // A busy device is fed anyway after a while; a speaker that has buffered too little
+        // plays once no more comes. A device that reports back, an arrival or a silence notice
+        // wakes the thread sooner.
+        if (p.device_ready != 1) consider(now - p.last_post_time, kStuckDeviceMs);
+        if (p.playing != 1) consider(now - p.last_arrival_time, kReadyAfterMs);
+        if (!g_players[e.player]) consider(0, 1);  // players being replaced: look again soon
     }
     *wait_ms = best;
     return any;
@@ -390,6 +406,7 @@ void sound_player_opened(int index) {
     lock_sound_patiently("CPlaySound::OnStartPlaying");
     g_pacing[index].device_ready = 1;
     g_mutex_sound.unlock();
+    g_master_wake.signal();  // buffers may be waiting for it
 }
 
 void sound_player_buffer_done(int index) {

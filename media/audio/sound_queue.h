@@ -49,8 +49,9 @@ int sound_add_to_queue_at(int index, wave_buffer* buffer, uint32_t now);
 
 // One pass of the master thread at tick now. Returns the number of entries still waiting.
 int sound_master_pass(uint32_t now);
-// The next tick at which a pass has something to do while the queue is empty (a playing speaker
-// falls silent), or false when nothing is pending.
+// How long until a pass has something to do that no event announces (a playing speaker falls
+// silent, a busy device is fed anyway, a speaker that buffered too little starts), or false when
+// nothing is pending. The master thread sleeps that long unless woken.
 bool sound_master_deadline(uint32_t now, uint32_t* wait_ms);
 
 // The master thread at the highest priority granted. start returns 0 or -1; stop joins it.

@@ -40,6 +40,31 @@ TEST_F(sound_queue, TwoBufferSpeakerPlaysThreeSecondsAfterTheLastArrival) {
     EXPECT_EQ(players[1]->got.size(), 1u);
 }
 
+// The master thread sleeps until the next of these deadlines instead of passing every
+// millisecond; a deadline it cannot act on yet is not one.
+TEST_F(sound_queue, TheMasterSleepsUntilTheNextThingNoEventAnnounces) {
+    using audio::kReadyAfterMs, audio::kRestartAfterMs, audio::kStuckDeviceMs;
+    uint32_t wait = 0;
+    EXPECT_FALSE(sound_master_deadline(100, &wait)) << "nothing queued, nobody speaking";
+    // A speaker that buffered too little plays 3 s after the last arrival.
+    sound_add_to_queue_at(1, buffer_of(7), 5000);
+    sound_add_to_queue_at(1, buffer_of(8), 5120);
+    sound_master_pass(5120);
+    ASSERT_TRUE(sound_master_deadline(5120, &wait));
+    EXPECT_EQ(wait, kReadyAfterMs + 1);
+    sound_master_pass(5120 + wait);
+    ASSERT_EQ(players[1]->got.size(), 1u);
+    // Now its device is busy with that buffer: the next goes when it reports back, or anyway
+    // after 125 ms; the speaker counts as silent 500 ms after the last hand-over.
+    const uint32_t t = 5120 + wait;
+    ASSERT_TRUE(sound_master_deadline(t + 20, &wait));
+    EXPECT_EQ(wait, kStuckDeviceMs + 1 - 20);
+    sound_master_pass(t + 20 + wait);
+    EXPECT_EQ(players[1]->got.size(), 2u);
+    ASSERT_TRUE(sound_master_deadline(t + 200, &wait));
+    EXPECT_EQ(wait, kStuckDeviceMs + 1 + kRestartAfterMs + 1 - 200);
+}
+
 TEST_F(sound_queue, SilenceNoticePlaysWhatIsQueuedAtOnce) {
     sound_add_to_queue_at(2, buffer_of(1), 100);
     sound_player_silence(2);
