@@ -1,5 +1,6 @@
 #include "media/audio/sound_threads.h"
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/debug_log.h"
 #include "platform/message_box.h"
 #include "platform/tick.h"
+#include "protocol/texts.h"
 
 using namespace audio;
 
@@ -21,6 +23,13 @@ std::atomic<play_observer> g_play_observer{nullptr};
 std::unique_ptr<CRecordSound> g_record_sound;
 std::unique_ptr<CPlaySound> g_players_owned[kPlayers];
 std::mutex g_app_mutex;  // start/stop calls from more than one thread stay in order
+
+// A device's error code as the device boxes show it (hexadecimal).
+std::string hex_code(int rc) {
+    char code[16];
+    std::snprintf(code, sizeof(code), "%x", static_cast<unsigned>(rc));
+    return code;
+}
 }  // namespace
 
 void set_play_observer(play_observer fn) {
@@ -77,14 +86,14 @@ void CRecordSound::on_start() {
     int rc = m_device->open(
         [this](wave_buffer* b) { post(kMsgWimData, 0, reinterpret_cast<intptr_t>(b)); }, &error);
     if (rc != 0) {
-        show_message("WAVEIN:%x:%s", static_cast<unsigned>(rc), error.c_str());
+        show_user_text(make_text(TXT_WAVEIN_FAILED, {hex_code(rc), error}));
         m_device.reset();
         return;
     }
     for (int i = 0; i < m_buffer_count; i++) add_fresh_buffer();
     rc = m_device->start(&error);
     if (rc != 0) {
-        show_message("WAVEIN:%x:%s", static_cast<unsigned>(rc), error.c_str());
+        show_user_text(make_text(TXT_WAVEIN_FAILED, {hex_code(rc), error}));
         m_device->close();
         m_device.reset();
         return;
@@ -168,7 +177,7 @@ void CPlaySound::on_start() {
     int rc = m_device->open(
         [this](wave_buffer* b) { post(kMsgWomDone, 0, reinterpret_cast<intptr_t>(b)); }, &error);
     if (rc != 0) {
-        show_message("WAVEOUT:%x:%s", static_cast<unsigned>(rc), error.c_str());
+        show_user_text(make_text(TXT_WAVEOUT_FAILED, {hex_code(rc), error}));
         m_device.reset();
         return;
     }

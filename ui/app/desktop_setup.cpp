@@ -91,8 +91,7 @@ void install_media_actions() {
     // A notice, non-modal: every chat window asks, and none waits for the user (the same text
     // already open is brought to the front instead).
     v.mic_unavailable = [] {
-        show_notice(
-            QStringLiteral("failed to create IVolume, please check your microphone device."));
+        show_notice(ui_text(TXT_NO_MIC_VOLUME));
     };
     v.speaker_query = [] { return static_cast<int>(speaker_volume_start()); };
     v.speaker_set = [](int volume) { set_speaker_volume(static_cast<uint32_t>(volume)); };
