@@ -23,7 +23,9 @@ with open(os.path.join(here, "texts.tsv"), encoding="utf-8") as f:
         if not line or line.startswith("#"):
             continue
         fields = line.split("\t")
-        assert len(fields) == 4, f"expected id, English, Chinese and names: {line}"
+        assert len(fields) == 4, (
+            "expected id <TAB> English <TAB> Chinese <TAB> names (TXT_NAME for a text the core "
+            f"shows, T_NAME for a window's own): {line}")
         ident, english, chinese, names = fields
         rows.append((int(ident), english, chinese, names.split()))
 ids = [r[0] for r in rows]
