@@ -59,3 +59,25 @@ int ask_yes_no_cancel(const char* format, ...) {
     headless("question", text);
     return g_default_answer.load();
 }
+
+void show_text_message(int id, const std::vector<std::string>& args, const std::string& english) {
+    if (message_box_handler* h = g_handler.load())
+        h->show_text(id, args, english.c_str());
+    else
+        headless("message", english);
+}
+
+int ask_text_yes_no(int id, const std::vector<std::string>& args, const std::string& english) {
+    if (message_box_handler* h = g_handler.load())
+        return h->ask_text_yes_no(id, args, english.c_str());
+    headless("question", english);
+    return g_default_answer.load();
+}
+
+int ask_text_yes_no_cancel(int id, const std::vector<std::string>& args,
+                           const std::string& english) {
+    if (message_box_handler* h = g_handler.load())
+        return h->ask_text_yes_no_cancel(id, args, english.c_str());
+    headless("question", english);
+    return g_default_answer.load();
+}

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/framing.h"
+#include "protocol/texts.h"
 
 Clink_socket::Clink_socket() {
     copy_text(name, "noname");
@@ -34,7 +35,8 @@ void Clink_socket::receive_failed() {
     // One box per broken connection: the handle's serial is remembered, and a later connection
     // has a new one.
     uint64_t serial = m_handle_serial.load();
-    if (m_failure_reported.exchange(serial) != serial) show_message("%s", kText);
+    if (m_failure_reported.exchange(serial) != serial)
+        show_user_text(make_text(TXT_RECEIVE_FAILED));
 }
 
 socket_t Clink_socket::take_handle() {

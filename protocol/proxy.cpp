@@ -13,6 +13,7 @@
 #include "protocol/link_socket.h"
 #include "protocol/proxy.h"
 #include "protocol/settings_store.h"
+#include "protocol/texts.h"
 
 namespace {
 const char* const kProxySection = "proxy";
@@ -103,7 +104,7 @@ int Clink_socket::connect_through_proxy() {
         case 1: r = connect_socks4_proxy(); break;
         case 2: r = connect_socks5_proxy(); break;
         default:
-            show_message("Proxy type error, Please choose your proxy type in proxy options.");
+            show_user_text(make_text(TXT_PROXY_TYPE_ERROR));
             my_close();
             return -1;
     }
@@ -128,7 +129,7 @@ int Clink_socket::connect_http_proxy() {
     int len = snprintf(request, sizeof(request), "CONNECT %s:%d HTTP/1.0\r\nHost: %s:%d\r\n\r\n",
                        server_host, server_port, server_host, server_port);
     if (len <= 0 || len >= static_cast<int>(sizeof(request)) || send_raw(request, len) != len) {
-        show_message("here we are 0.");
+        show_user_text(make_text(TXT_PROXY_REQUEST_FAILED));
         return -1;
     }
     proxy_reader reader(*this);
@@ -143,7 +144,7 @@ int Clink_socket::connect_http_proxy() {
     for (;;) {
         bool empty = false;
         if (!reader.skip_line(&empty)) {
-            show_message("Receiving data from server failed, may need reconnect.");
+            show_user_text(make_text(TXT_RECEIVE_FAILED));
             return -1;
         }
         if (empty) return 0;
@@ -153,7 +154,7 @@ int Clink_socket::connect_http_proxy() {
 int Clink_socket::connect_socks4_proxy() {
     struct in_addr dest;
     if (resolve_ipv4(server_host, &dest) != 0) {
-        show_message("error resolving destination name..");
+        show_user_text(make_text(TXT_PROXY_RESOLVE_FAILED));
         return -1;
     }
     unsigned char req[15];
@@ -165,21 +166,21 @@ int Clink_socket::connect_socks4_proxy() {
     std::memcpy(req + 8, "Guest\n", 6);
     req[14] = 0;
     if (send_raw(reinterpret_cast<const char*>(req), 15) != 15) {
-        show_message("failed to write to socks4 proxy.");
+        show_user_text(make_text(TXT_SOCKS4_WRITE_FAILED));
         return -1;
     }
     unsigned char reply[8];
     if (!proxy_reader(*this).read_exact(reply, 8)) {
-        show_message("failed to read from proxy.");
+        show_user_text(make_text(TXT_SOCKS4_READ_FAILED));
         return -1;
     }
     switch (reply[1]) {
-        case 91: show_message("connect to proxy request rejected or failed"); return -1;
+        case 91: show_user_text(make_text(TXT_SOCKS4_REJECTED)); return -1;
         case 92:
-            show_message("request rejected becasue SOCKS server cannot connect to identd on the client");
+            show_user_text(make_text(TXT_SOCKS4_NO_IDENTD));
             return -1;
         case 93:
-            show_message("request rejected because the client program and identd report different user-ids");
+            show_user_text(make_text(TXT_SOCKS4_IDENTD_MISMATCH));
             return -1;
         default: return 0;
     }
@@ -188,22 +189,22 @@ int Clink_socket::connect_socks4_proxy() {
 int Clink_socket::connect_socks5_proxy() {
     struct in_addr dest;
     if (resolve_ipv4(server_host, &dest) != 0) {
-        show_message("error resolving destination name..");
+        show_user_text(make_text(TXT_PROXY_RESOLVE_FAILED));
         return -1;
     }
     proxy_reader reader(*this);
     const unsigned char offer[4] = {5, 2, 0, 2};
     if (send_raw(reinterpret_cast<const char*>(offer), 4) != 4) {
-        show_message("failed to write to socks5 proxy.");
+        show_user_text(make_text(TXT_SOCKS5_WRITE_FAILED));
         return -1;
     }
     unsigned char answer[2];
     if (!reader.read_exact(answer, 2)) {
-        show_message("failed to read from socks5 proxy.");
+        show_user_text(make_text(TXT_SOCKS5_READ_FAILED));
         return -1;
     }
     if (answer[1] == 0xFF) {
-        show_message("proxy does not support anonymouse or username/password method.");
+        show_user_text(make_text(TXT_SOCKS5_NO_METHOD));
         return -1;
     }
     if (answer[1] == 2) {
@@ -212,7 +213,7 @@ int Clink_socket::connect_socks5_proxy() {
         size_t plen = strnlen(proxy_password, sizeof(proxy_password));
         // Each field carries its length in one byte, so longer credentials cannot be sent.
         if (ulen > kMaxSocksField || plen > kMaxSocksField) {
-            show_message("The proxy user name and password must each be at most 255 characters.");
+            show_user_text(make_text(TXT_SOCKS5_CREDENTIALS_TOO_LONG));
             return -1;
         }
         unsigned char auth[3 + 2 * kMaxSocksField];
@@ -225,15 +226,15 @@ int Clink_socket::connect_socks5_proxy() {
         std::memcpy(auth + n, proxy_password, plen);
         n += plen;
         if (send_raw(reinterpret_cast<const char*>(auth), static_cast<int>(n)) != static_cast<int>(n)) {
-            show_message("failed to write to socks5 proxy user_name/password.\n");
+            show_user_text(make_text(TXT_SOCKS5_AUTH_WRITE_FAILED));
             return -1;
         }
         if (!reader.read_exact(answer, 2)) {
-            show_message("failed to read from proxy socks5 user_name/password result.\n");
+            show_user_text(make_text(TXT_SOCKS5_AUTH_READ_FAILED));
             return -1;
         }
         if (answer[1] != 0) {
-            show_message("Authentication to socks5 proxy failed.");
+            show_user_text(make_text(TXT_SOCKS5_AUTH_FAILED));
             return -1;
         }
     }
@@ -246,16 +247,22 @@ int Clink_socket::connect_socks5_proxy() {
     std::memcpy(req + 4, &dest.s_addr, 4);
     std::memcpy(req + 8, &port, 2);
     if (send_raw(reinterpret_cast<const char*>(req), 10) != 10) {
-        show_message("failed to write to socks5 proxy in sending port and address.");
+        show_user_text(make_text(TXT_SOCKS5_REQUEST_WRITE_FAILED));
         return -1;
     }
     unsigned char reply[10];
     if (!reader.read_exact(reply, 10)) {
-        show_message("failed to read from proxy socks5 1.");
+        show_user_text(make_text(TXT_SOCKS5_REPLY_READ_FAILED));
         return -1;
     }
     if (reply[1] == 0) return 0;
-    if (const char* text = socks5_reply_text(reply[1])) show_message("%s", text);
+    static const int kReplyIds[] = {TXT_SOCKS5_GENERAL_FAILURE, TXT_SOCKS5_NOT_ALLOWED,
+                                    TXT_SOCKS5_NETWORK_UNREACHABLE, TXT_SOCKS5_HOST_UNREACHABLE,
+                                    TXT_SOCKS5_CONNECTION_REFUSED};
+    if (reply[1] >= 1 && reply[1] <= 5)
+        show_user_text(make_text(kReplyIds[reply[1] - 1]));
+    else if (const char* text = socks5_reply_text(reply[1]))
+        show_message("%s", text);
     return -1;
 }
 

@@ -41,19 +41,17 @@ user_text relation_question(int id, const contact_record& c) {
 }
 }  // namespace
 
-void question_asker::show_text(const user_text& text) { show_message("%s", english(text).c_str()); }
+void question_asker::show_text(const user_text& text) { show_user_text(text); }
 int question_asker::ask_added_me(const contact_record&, const user_text& text) {
-    return ask_yes_no_cancel("%s", english(text).c_str());
+    return ask_user_yes_no_cancel(text);
 }
 int question_asker::ask_removed_me(const contact_record&, const user_text& text) {
-    return ask_yes_no_cancel("%s", english(text).c_str());
+    return ask_user_yes_no_cancel(text);
 }
-int question_asker::ask_read_offline(const user_text& text) {
-    return ask_yes_no("%s", english(text).c_str());
-}
+int question_asker::ask_read_offline(const user_text& text) { return ask_user_yes_no(text); }
 int question_asker::ask_file_offer(const contact_record&, const user_text& text, const char*,
                                    std::string*, std::string*) {
-    return ask_yes_no("%s", english(text).c_str()) == ANSWER_YES ? ANSWER_CANCEL : ANSWER_NO;
+    return ask_user_yes_no(text) == ANSWER_YES ? ANSWER_CANCEL : ANSWER_NO;
 }
 
 user_text notification_text(int n) {
@@ -220,10 +218,13 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
         return {};
     case NM_OFFLINE_BEGIN: m_offline_text.clear(); return {};
     case NM_OFFLINE_TEXT: m_offline_text += note_text(wparam, lparam); return {};
-    case NM_OFFLINE_END:
-        m_pending.push_back(offline_message{id, offline_sender_label(id), m_offline_text});
+    case NM_OFFLINE_END: {
+        contact_record sender;
+        m_pending.push_back(offline_message{id, offline_sender_label(id), m_offline_text,
+                                            contact_by_id(id, &sender)});
         m_offline_text.clear();
         return {};
+    }
     case NM_SET_MY_STATUS:
         if (id < 0 || id > 7) {
             log_line("status:%d out of range 0-7 in set_my_status\r\n", id);

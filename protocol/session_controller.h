@@ -88,8 +88,9 @@ bool split_chat_body(const char* body, int len, std::string* text, chat_style* s
 
 struct offline_message {
     int sender_id;
-    std::string label;
+    std::string label;  // "Unknown" when the sender is not in the contact table
     std::string text;
+    bool sender_known = true;  // false: a front end shows its own word for "Unknown"
 };
 
 class session_controller {

@@ -12,6 +12,7 @@
 #include "platform/settings_file.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "protocol/texts.h"
 
 const char* const kDeploymentSection = "deployment";
 const char* const kDefaultServerHost = "127.0.0.1";
@@ -74,14 +75,14 @@ int reg_write(const char* section, const char* name, const char* text) {
     std::string path = settings_file_path();
     ini_data* cached = nullptr;
     if (make_dirs(dir_of(path)) != 0 || load_cached(path, &cached) != 0) {
-        show_message("create key failed in reg_write!\n");
+        show_user_text(make_text(TXT_SETTINGS_CREATE_FAILED));
         return 0;
     }
     ini_data data = *cached;
     data[section][name] = text ? text : "";
     if (ini_save_atomic(path, data) != 0) {
         g_cache.valid = false;  // the next read looks at the file again
-        show_message("set value failed in reg_write.");
+        show_user_text(make_text(TXT_SETTINGS_WRITE_FAILED));
         return 0;
     }
     struct stat st {};
@@ -101,7 +102,7 @@ int reg_read(const char* section, const char* name, char* buffer, int size) {
     std::lock_guard<std::mutex> lk(g_settings_mutex);
     ini_data* cached = nullptr;
     if (load_cached(settings_file_path(), &cached) != 0) {
-        show_message("create key failed in reg read!\n");
+        show_user_text(make_text(TXT_SETTINGS_READ_FAILED));
         return 0;
     }
     const ini_data& data = *cached;

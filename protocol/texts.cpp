@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/message_box.h"
+
 namespace {
 struct entry {
     int id;
@@ -57,3 +59,9 @@ std::string format_text(const char* pattern, const std::vector<std::string>& arg
 }
 
 std::string english(const user_text& t) { return format_text(text_english(t.id), t.args); }
+
+void show_user_text(const user_text& t) { show_text_message(t.id, t.args, english(t)); }
+int ask_user_yes_no(const user_text& t) { return ask_text_yes_no(t.id, t.args, english(t)); }
+int ask_user_yes_no_cancel(const user_text& t) {
+    return ask_text_yes_no_cancel(t.id, t.args, english(t));
+}

@@ -96,8 +96,8 @@ private:
             },
             &error);
         if (rc != 0) {
-            report_device_failure(device_kind::playback, "WAVEOUT:%x:%s", static_cast<unsigned>(rc),
-                                  error.c_str());
+            report_device_failure(device_kind::playback,
+                                  make_text(TXT_WAVEOUT_FAILED, {device_error_code(rc), error}));
             return;
         }
         for (size_t at = 0; at < samples.size(); at += audio::kBufferBytes) {

@@ -1,26 +1,25 @@
 #include "media/audio/device_report.h"
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 
 #include "platform/debug_log.h"
-#include "platform/message_box.h"
 
 namespace {
 std::atomic<bool> g_shown[3];
 }  // namespace
 
-bool report_device_failure(device_kind kind, const char* format, ...) {
-    char text[1024];
-    va_list ap;
-    va_start(ap, format);
-    std::vsnprintf(text, sizeof(text), format, ap);
-    va_end(ap);
-    log_line("%s\n", text);
+bool report_device_failure(device_kind kind, const user_text& text) {
+    log_line("%s\n", english(text).c_str());
     if (g_shown[static_cast<int>(kind)].exchange(true)) return false;
-    show_message("%s", text);
+    show_user_text(text);
     return true;
+}
+
+std::string device_error_code(int rc) {
+    char code[16];
+    std::snprintf(code, sizeof(code), "%x", static_cast<unsigned>(rc));
+    return code;
 }
 
 bool device_failure_shown(device_kind kind) {

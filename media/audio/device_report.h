@@ -5,13 +5,17 @@
 //
 // Threads: any thread.
 #pragma once
+#include <string>
+
+#include "protocol/texts.h"
 
 enum class device_kind { playback, capture, volume };
 
-// Logs the text; shows it as a message too when it is the first failure of its kind. Returns
-// true when it was shown.
-bool report_device_failure(device_kind kind, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+// Logs the text (in English); shows it as a message too, in the user's language, when it is the
+// first failure of its kind. Returns true when it was shown.
+bool report_device_failure(device_kind kind, const user_text& text);
+// A device's error code as the device boxes show it (hexadecimal).
+std::string device_error_code(int rc);
 // Whether a failure of this kind was shown in this run.
 bool device_failure_shown(device_kind kind);
 // Forgets what was shown (tests).

@@ -1,5 +1,6 @@
 #include "media/audio/sound_threads.h"
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include "media/codec/voice_codec.h"
 #include "platform/debug_log.h"
 #include "platform/tick.h"
+#include "protocol/texts.h"
 
 using namespace audio;
 
@@ -89,16 +91,16 @@ void CRecordSound::on_start() {
     int rc = m_device->open(
         [this](wave_buffer* b) { post(kMsgWimData, 0, reinterpret_cast<intptr_t>(b)); }, &error);
     if (rc != 0) {
-        report_device_failure(device_kind::capture, "WAVEIN:%x:%s", static_cast<unsigned>(rc),
-                              error.c_str());
+        report_device_failure(device_kind::capture,
+                              make_text(TXT_WAVEIN_FAILED, {device_error_code(rc), error}));
         m_device.reset();
         return;
     }
     for (int i = 0; i < m_buffer_count; i++) add_fresh_buffer();
     rc = m_device->start(&error);
     if (rc != 0) {
-        report_device_failure(device_kind::capture, "WAVEIN:%x:%s", static_cast<unsigned>(rc),
-                              error.c_str());
+        report_device_failure(device_kind::capture,
+                              make_text(TXT_WAVEIN_FAILED, {device_error_code(rc), error}));
         m_device->close();
         m_device.reset();
         return;
@@ -182,8 +184,8 @@ void CPlaySound::on_start() {
     int rc = m_device->open(
         [this](wave_buffer* b) { post(kMsgWomDone, 0, reinterpret_cast<intptr_t>(b)); }, &error);
     if (rc != 0) {
-        report_device_failure(device_kind::playback, "WAVEOUT:%x:%s", static_cast<unsigned>(rc),
-                              error.c_str());
+        report_device_failure(device_kind::playback,
+                              make_text(TXT_WAVEOUT_FAILED, {device_error_code(rc), error}));
         m_device.reset();
         return;
     }

@@ -8,6 +8,7 @@
 #include "media/audio/device_report.h"
 #include "media/audio/sound_threads.h"
 #include "platform/debug_log.h"
+#include "protocol/texts.h"
 
 namespace {
 snd_mixer_t* open_default_mixer() {
@@ -66,8 +67,7 @@ int find_microphone_line() {
 std::unique_ptr<IVolume> create_microphone_volume() {
     auto v = std::make_unique<CVolumeInXXX>(find_microphone_line());
     if (!v->is_available())
-        report_device_failure(device_kind::volume,
-                              "failed to create IVolume, please check your microphone device.");
+        report_device_failure(device_kind::volume, make_text(TXT_NO_MIC_VOLUME));
     return v;
 }
 

@@ -18,6 +18,7 @@
 #include "protocol/commands.h"
 #include "protocol/settings_store.h"
 #include "protocol/tables.h"
+#include "protocol/texts.h"
 
 namespace {
 
@@ -263,7 +264,7 @@ int video_set_my_video(int peer_id, bool on, bool start_now) {
     for (const chat_media_state& s : chat_session_all())
         if (s.peer_id != peer_id && s.my_video) others++;
     if (others >= kMaxMyVideoSessions) {
-        show_message("Maximun videos reached.");
+        show_user_text(make_text(TXT_MAX_VIDEOS));
         return -2;
     }
     if (!chat_session_update(peer_id, [](chat_media_state& m) { m.my_video = 1; })) return -1;

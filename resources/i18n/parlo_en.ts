@@ -1028,5 +1028,155 @@
         <comment>2925</comment>
         <translation>Zoom my video</translation>
     </message>
+    <message>
+        <source>Maximun videos reached.</source>
+        <comment>2960</comment>
+        <translation>Maximun videos reached.</translation>
+    </message>
+    <message>
+        <source>failed to create IVolume, please check your microphone device.</source>
+        <comment>2961</comment>
+        <translation>failed to create IVolume, please check your microphone device.</translation>
+    </message>
+    <message>
+        <source>WAVEIN:%s:%s</source>
+        <comment>2962</comment>
+        <translation>WAVEIN:%s:%s</translation>
+    </message>
+    <message>
+        <source>WAVEOUT:%s:%s</source>
+        <comment>2963</comment>
+        <translation>WAVEOUT:%s:%s</translation>
+    </message>
+    <message>
+        <source>create key failed in reg_write!</source>
+        <comment>2964</comment>
+        <translation>create key failed in reg_write!</translation>
+    </message>
+    <message>
+        <source>set value failed in reg_write.</source>
+        <comment>2965</comment>
+        <translation>set value failed in reg_write.</translation>
+    </message>
+    <message>
+        <source>create key failed in reg read!</source>
+        <comment>2966</comment>
+        <translation>create key failed in reg read!</translation>
+    </message>
+    <message>
+        <source>Proxy type error, Please choose your proxy type in proxy options.</source>
+        <comment>2967</comment>
+        <translation>Proxy type error, Please choose your proxy type in proxy options.</translation>
+    </message>
+    <message>
+        <source>here we are 0.</source>
+        <comment>2968</comment>
+        <translation>here we are 0.</translation>
+    </message>
+    <message>
+        <source>Receiving data from server failed, may need reconnect.</source>
+        <comment>2969</comment>
+        <translation>Receiving data from server failed, may need reconnect.</translation>
+    </message>
+    <message>
+        <source>error resolving destination name..</source>
+        <comment>2970</comment>
+        <translation>error resolving destination name..</translation>
+    </message>
+    <message>
+        <source>failed to write to socks4 proxy.</source>
+        <comment>2971</comment>
+        <translation>failed to write to socks4 proxy.</translation>
+    </message>
+    <message>
+        <source>failed to read from proxy.</source>
+        <comment>2972</comment>
+        <translation>failed to read from proxy.</translation>
+    </message>
+    <message>
+        <source>connect to proxy request rejected or failed</source>
+        <comment>2973</comment>
+        <translation>connect to proxy request rejected or failed</translation>
+    </message>
+    <message>
+        <source>request rejected becasue SOCKS server cannot connect to identd on the client</source>
+        <comment>2974</comment>
+        <translation>request rejected becasue SOCKS server cannot connect to identd on the client</translation>
+    </message>
+    <message>
+        <source>request rejected because the client program and identd report different user-ids</source>
+        <comment>2975</comment>
+        <translation>request rejected because the client program and identd report different user-ids</translation>
+    </message>
+    <message>
+        <source>failed to write to socks5 proxy.</source>
+        <comment>2976</comment>
+        <translation>failed to write to socks5 proxy.</translation>
+    </message>
+    <message>
+        <source>failed to read from socks5 proxy.</source>
+        <comment>2977</comment>
+        <translation>failed to read from socks5 proxy.</translation>
+    </message>
+    <message>
+        <source>proxy does not support anonymouse or username/password method.</source>
+        <comment>2978</comment>
+        <translation>proxy does not support anonymouse or username/password method.</translation>
+    </message>
+    <message>
+        <source>The proxy user name and password must each be at most 255 characters.</source>
+        <comment>2979</comment>
+        <translation>The proxy user name and password must each be at most 255 characters.</translation>
+    </message>
+    <message>
+        <source>failed to write to socks5 proxy user_name/password.</source>
+        <comment>2980</comment>
+        <translation>failed to write to socks5 proxy user_name/password.</translation>
+    </message>
+    <message>
+        <source>failed to read from proxy socks5 user_name/password result.</source>
+        <comment>2981</comment>
+        <translation>failed to read from proxy socks5 user_name/password result.</translation>
+    </message>
+    <message>
+        <source>Authentication to socks5 proxy failed.</source>
+        <comment>2982</comment>
+        <translation>Authentication to socks5 proxy failed.</translation>
+    </message>
+    <message>
+        <source>failed to write to socks5 proxy in sending port and address.</source>
+        <comment>2983</comment>
+        <translation>failed to write to socks5 proxy in sending port and address.</translation>
+    </message>
+    <message>
+        <source>failed to read from proxy socks5 1.</source>
+        <comment>2984</comment>
+        <translation>failed to read from proxy socks5 1.</translation>
+    </message>
+    <message>
+        <source>general SOCKS server failure</source>
+        <comment>2985</comment>
+        <translation>general SOCKS server failure</translation>
+    </message>
+    <message>
+        <source>connection not allowed by ruleset</source>
+        <comment>2986</comment>
+        <translation>connection not allowed by ruleset</translation>
+    </message>
+    <message>
+        <source>Network unreachable</source>
+        <comment>2987</comment>
+        <translation>Network unreachable</translation>
+    </message>
+    <message>
+        <source>Host unreachable</source>
+        <comment>2988</comment>
+        <translation>Host unreachable</translation>
+    </message>
+    <message>
+        <source>Connection refused</source>
+        <comment>2989</comment>
+        <translation>Connection refused</translation>
+    </message>
 </context>
 </TS>

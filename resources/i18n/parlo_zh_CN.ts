@@ -1028,5 +1028,155 @@
         <comment>2925</comment>
         <translation>放大我的视频</translation>
     </message>
+    <message>
+        <source>Maximun videos reached.</source>
+        <comment>2960</comment>
+        <translation>视频数已达上限。</translation>
+    </message>
+    <message>
+        <source>failed to create IVolume, please check your microphone device.</source>
+        <comment>2961</comment>
+        <translation>无法调节麦克风音量，请检查麦克风设备。</translation>
+    </message>
+    <message>
+        <source>WAVEIN:%s:%s</source>
+        <comment>2962</comment>
+        <translation>录音设备无法打开 (%s): %s</translation>
+    </message>
+    <message>
+        <source>WAVEOUT:%s:%s</source>
+        <comment>2963</comment>
+        <translation>放音设备无法打开 (%s): %s</translation>
+    </message>
+    <message>
+        <source>create key failed in reg_write!</source>
+        <comment>2964</comment>
+        <translation>无法写入设置文件！</translation>
+    </message>
+    <message>
+        <source>set value failed in reg_write.</source>
+        <comment>2965</comment>
+        <translation>无法保存设置。</translation>
+    </message>
+    <message>
+        <source>create key failed in reg read!</source>
+        <comment>2966</comment>
+        <translation>无法读取设置文件！</translation>
+    </message>
+    <message>
+        <source>Proxy type error, Please choose your proxy type in proxy options.</source>
+        <comment>2967</comment>
+        <translation>代理类型错误，请在代理选项中选择代理类型。</translation>
+    </message>
+    <message>
+        <source>here we are 0.</source>
+        <comment>2968</comment>
+        <translation>无法向代理发送连接请求。</translation>
+    </message>
+    <message>
+        <source>Receiving data from server failed, may need reconnect.</source>
+        <comment>2969</comment>
+        <translation>从服务器接收数据失败，可能需要重新连接。</translation>
+    </message>
+    <message>
+        <source>error resolving destination name..</source>
+        <comment>2970</comment>
+        <translation>无法解析目标主机名。</translation>
+    </message>
+    <message>
+        <source>failed to write to socks4 proxy.</source>
+        <comment>2971</comment>
+        <translation>无法向 SOCKS4 代理发送数据。</translation>
+    </message>
+    <message>
+        <source>failed to read from proxy.</source>
+        <comment>2972</comment>
+        <translation>无法从代理读取数据。</translation>
+    </message>
+    <message>
+        <source>connect to proxy request rejected or failed</source>
+        <comment>2973</comment>
+        <translation>代理拒绝了连接请求或连接失败</translation>
+    </message>
+    <message>
+        <source>request rejected becasue SOCKS server cannot connect to identd on the client</source>
+        <comment>2974</comment>
+        <translation>请求被拒绝：SOCKS 服务器无法连接客户端的 identd</translation>
+    </message>
+    <message>
+        <source>request rejected because the client program and identd report different user-ids</source>
+        <comment>2975</comment>
+        <translation>请求被拒绝：客户端程序与 identd 报告的用户 ID 不同</translation>
+    </message>
+    <message>
+        <source>failed to write to socks5 proxy.</source>
+        <comment>2976</comment>
+        <translation>无法向 SOCKS5 代理发送数据。</translation>
+    </message>
+    <message>
+        <source>failed to read from socks5 proxy.</source>
+        <comment>2977</comment>
+        <translation>无法从 SOCKS5 代理读取数据。</translation>
+    </message>
+    <message>
+        <source>proxy does not support anonymouse or username/password method.</source>
+        <comment>2978</comment>
+        <translation>代理既不支持匿名方式也不支持用户名/密码方式。</translation>
+    </message>
+    <message>
+        <source>The proxy user name and password must each be at most 255 characters.</source>
+        <comment>2979</comment>
+        <translation>代理的用户名和密码各自不能超过 255 个字符。</translation>
+    </message>
+    <message>
+        <source>failed to write to socks5 proxy user_name/password.</source>
+        <comment>2980</comment>
+        <translation>无法向 SOCKS5 代理发送用户名/密码。</translation>
+    </message>
+    <message>
+        <source>failed to read from proxy socks5 user_name/password result.</source>
+        <comment>2981</comment>
+        <translation>无法读取 SOCKS5 代理的用户名/密码验证结果。</translation>
+    </message>
+    <message>
+        <source>Authentication to socks5 proxy failed.</source>
+        <comment>2982</comment>
+        <translation>SOCKS5 代理身份验证失败。</translation>
+    </message>
+    <message>
+        <source>failed to write to socks5 proxy in sending port and address.</source>
+        <comment>2983</comment>
+        <translation>无法向 SOCKS5 代理发送端口和地址。</translation>
+    </message>
+    <message>
+        <source>failed to read from proxy socks5 1.</source>
+        <comment>2984</comment>
+        <translation>无法读取 SOCKS5 代理的连接应答。</translation>
+    </message>
+    <message>
+        <source>general SOCKS server failure</source>
+        <comment>2985</comment>
+        <translation>SOCKS 服务器一般性故障</translation>
+    </message>
+    <message>
+        <source>connection not allowed by ruleset</source>
+        <comment>2986</comment>
+        <translation>规则不允许此连接</translation>
+    </message>
+    <message>
+        <source>Network unreachable</source>
+        <comment>2987</comment>
+        <translation>网络不可达</translation>
+    </message>
+    <message>
+        <source>Host unreachable</source>
+        <comment>2988</comment>
+        <translation>主机不可达</translation>
+    </message>
+    <message>
+        <source>Connection refused</source>
+        <comment>2989</comment>
+        <translation>连接被拒绝</translation>
+    </message>
 </context>
 </TS>

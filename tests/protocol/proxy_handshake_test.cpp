@@ -11,6 +11,7 @@
 #include "protocol/link_socket.h"
 #include "protocol/proxy.h"
 #include "protocol/settings_store.h"
+#include "protocol/texts.h"
 #include "proxy_test_support.h"
 #include "tests/support/loopback.h"
 
@@ -129,7 +130,7 @@ TEST_F(ProxyHandshake, ProxyClosingMidReplyEndsHandshake) {
         {"socks4 reply", 1, {expect(socks4_request()), reply(b({0, 90, 0, 0}))}, {"failed to read from proxy."}},
         {"socks5 method choice", 2, {expect(kOffer), reply(b({5}))}, {"failed to read from socks5 proxy."}},
         {"socks5 authentication answer", 2, {expect(kOffer), reply(b({5, 2})), expect(b({1, 0, 0})), reply(b({1}))},
-         {"failed to read from proxy socks5 user_name/password result.\n"}},
+         {"failed to read from proxy socks5 user_name/password result."}},
         {"socks5 connect reply", 2, {expect(kOffer), reply(b({5, 0})), expect(socks5_connect()), reply(b({5, 0, 0, 1}))},
          {"failed to read from proxy socks5 1."}},
         {"socks5 before any answer", 2, {expect(kOffer)}, {"failed to read from socks5 proxy."}},
@@ -140,6 +141,8 @@ TEST_F(ProxyHandshake, ProxyClosingMidReplyEndsHandshake) {
         script.push_back(close_now());
         scripted_proxy proxy(kProxyAddress, script);
         expect_refused(connect_via(c.type, proxy), proxy);
+        // Every box goes to the front end by id, for its own language.
+        for (int id : messages.ids()) EXPECT_GE(id, TXT_PROXY_TYPE_ERROR);
         EXPECT_EQ(c.shown, messages.take());
         link.my_close();
     }
@@ -188,6 +191,12 @@ TEST_F(ProxyHandshake, Socks5ReplyCodes) {
         int r = connect_via(2, proxy);
         texts shown;
         if (code >= 1 && code <= 9) shown.push_back(table[static_cast<size_t>(code - 1)]);
+        // The common replies have ids of their own; the rare ones are shown as they are.
+        std::vector<int> ids = messages.ids();
+        std::vector<int> want;
+        if (code >= 1 && code <= 5) want = {TXT_SOCKS5_GENERAL_FAILURE + code - 1};
+        if (code >= 6 && code <= 9) want = {0};
+        EXPECT_EQ(want, ids);
         if (code == 0) {
             EXPECT_EQ(0, r);
             expect_tunnel_works(proxy);

@@ -103,6 +103,16 @@ message_capture::~message_capture() { set_message_box_handler(nullptr); }
 void message_capture::show_message(const char* text) {
     std::lock_guard<std::mutex> lk(m_mutex);
     m_texts.emplace_back(text);
+    m_ids.push_back(0);
+}
+void message_capture::show_text(int id, const std::vector<std::string>&, const char* english) {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_texts.emplace_back(english);
+    m_ids.push_back(id);
+}
+std::vector<int> message_capture::ids() {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    return m_ids;
 }
 int message_capture::ask_yes_no(const char* text) {
     show_message(text);
@@ -120,6 +130,7 @@ std::vector<std::string> message_capture::take() {
     std::lock_guard<std::mutex> lk(m_mutex);
     std::vector<std::string> out;
     out.swap(m_texts);
+    m_ids.clear();
     return out;
 }
 

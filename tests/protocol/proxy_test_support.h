@@ -40,13 +40,17 @@ public:
     void show_message(const char* text) override;
     int ask_yes_no(const char* text) override;
     int ask_yes_no_cancel(const char* text) override;
+    void show_text(int id, const std::vector<std::string>& args, const char* english) override;
     std::vector<std::string> texts();
+    // The text id of each text so far (0: shown without one).
+    std::vector<int> ids();
     // The texts so far, which are then forgotten.
     std::vector<std::string> take();
 
 private:
     std::mutex m_mutex;
     std::vector<std::string> m_texts;
+    std::vector<int> m_ids;
 };
 
 // A kernel-chosen free TCP port on a loopback address (0 when none could be found).

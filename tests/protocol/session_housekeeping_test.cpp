@@ -396,6 +396,7 @@ TEST_F(MainServerTest, OfflineMessagesAccumulateAndAreDiscardedOrSaved) {
     ASSERT_EQ(pending.size(), 1u);
     EXPECT_EQ(pending[0].text, "Hello world");
     EXPECT_EQ(pending[0].label, "Unknown");
+    EXPECT_FALSE(pending[0].sender_known);  // a front end shows "Unknown" in its language
 
     std::string path = m_home.path() + "/saved.txt";
     EXPECT_EQ(controller.save_offline(404, "/nonexistent-dir/x.txt"), -1);

@@ -7,6 +7,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "ui/common/gui_call.h"
 #include "ui/common/message_boxes.h"
+#include "ui/common/texts.h"
 #include "ui/skin/controls.h"
 
 namespace {
@@ -97,9 +98,29 @@ private slots:
         restart_gui_calls();
     }
 
+    // The core's texts come by id and show in the chosen language; plain texts as they came,
+    // never looked up by their English words.
     void core_texts_in_the_chosen_language() {
-        QCOMPARE(core_text("Login failed."), QStringLiteral("Login failed."));
-        QCOMPARE(core_text("an unknown 100% text"), QStringLiteral("an unknown 100% text"));
+        QCOMPARE(core_text(TXT_LOGIN_FAILED, {}), QStringLiteral("Login failed."));
+        QCOMPARE(core_text(TXT_BECOME_ONLINE, {"100%s", "b@x"}),
+                 QStringLiteral("100%s(b@x) become online."));
+        QVERIFY(install_language(qApp, QStringLiteral("zh")));
+        qt_message_boxes boxes;
+        std::atomic<int> answer{-1};
+        std::thread worker([&] {
+            boxes.show_text(TXT_MAX_VIDEOS, {}, "Maximun videos reached.");
+            boxes.show_message("Login failed.");
+            answer = boxes.ask_text_yes_no(TXT_OFFLINE_WAITING, {}, "You have offline message");
+        });
+        worker.join();
+        QCOMPARE(answer.load(), 7);
+        QVERIFY(QTest::qWaitFor([] { return open_notices().size() == 2; }, 10000));
+        QStringList shown;
+        for (CDlgMessage* d : open_notices()) shown << d->text();
+        QVERIFY(install_language(qApp, QStringLiteral("en")));
+        close_notices();
+        QCOMPARE(shown, (QStringList{QString::fromUtf8("视频数已达上限。"),
+                                     QStringLiteral("Login failed.")}));
     }
 };
 }  // namespace

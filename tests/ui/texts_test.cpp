@@ -1,7 +1,12 @@
 // Texts: every id in both languages, placeholders filled without reading arguments as formats,
 // the language choice.
+#include <QFile>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 #include <QTranslator>
+#include <memory>
 #include <string>
 
 #include "tests/ui/ui_test_support.h"
@@ -11,6 +16,9 @@ namespace {
 class texts_test : public QObject {
     Q_OBJECT
 private slots:
+    // Whatever a test chose, the next one starts in English.
+    void cleanup() { install_language(qApp, QStringLiteral("en")); }
+
     void every_id_in_both_languages() {
         std::vector<int> ids = ui_text_ids();
         // Every id of the core is here, and the translation sources carry the core's English
@@ -43,6 +51,33 @@ private slots:
                  QString::fromUtf8("bob(b@x) 上线."));
         QVERIFY(install_language(qApp, QStringLiteral("en")));
         QCOMPARE(ui_text(T_SIGN_IN), QStringLiteral("Sign In"));
+    }
+
+    // Qt's own dialogs and menus speak the chosen language too, and so do dates.
+    void qt_texts_follow_the_language() {
+        QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        if (!QFile::exists(dir + QStringLiteral("/qtbase_zh_CN.qm")))
+            QSKIP("qtbase_zh_CN.qm is not installed (Debian package qt6-translations-l10n)");
+        // The edit's own menu: Undo, Redo, Cut, Copy, Paste, Delete, Select All.
+        auto menu_texts = [] {
+            QLineEdit edit;
+            edit.setText(QStringLiteral("x"));
+            std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+            QStringList texts;
+            for (QAction* a : menu->actions())
+                if (!a->isSeparator()) texts << a->text();
+            return texts.join(QLatin1Char('|'));
+        };
+        QVERIFY(install_language(qApp, QStringLiteral("zh")));
+        QVERIFY(qt_translation_installed());
+        QVERIFY2(menu_texts().contains(QString::fromUtf8("复制")) &&
+                     !menu_texts().contains(QLatin1String("Copy")),
+                 qPrintable(menu_texts()));
+        QCOMPARE(QLocale().language(), QLocale::Chinese);
+        QVERIFY(install_language(qApp, QStringLiteral("en")));
+        QVERIFY(!qt_translation_installed());
+        QVERIFY2(menu_texts().contains(QLatin1String("&Copy")), qPrintable(menu_texts()));
+        QCOMPARE(QLocale().language(), QLocale::English);
     }
 
     void placeholders_take_arguments_as_they_are() {

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QPointer>
 #include <QVBoxLayout>
-#include <cstring>
 
 #include "platform/debug_log.h"
 #include "ui/common/gui_call.h"
@@ -130,12 +129,10 @@ void close_notices() {
         if (d) d->close();
 }
 
-QString core_text(const char* english) {
-    for (int id : ui_text_ids()) {
-        const char* e = ui_english(id);
-        if (e && std::strcmp(e, english) == 0) return ui_text(id);
-    }
-    return QString::fromUtf8(english);
+QString core_text(int id, const std::vector<std::string>& args) {
+    QStringList words;
+    for (const std::string& a : args) words << QString::fromUtf8(a.c_str());
+    return ui_text(id, words);
 }
 
 namespace {
@@ -154,25 +151,49 @@ QWidget* message_owner_scope::current() {
     return g_message_owner;
 }
 
-void qt_message_boxes::show_message(const char* text) {
+void qt_message_boxes::notice(const QString& t) {
     // A report needs no answer: a notice, from any thread, so that neither the reporting thread
     // nor whatever the GUI thread was running waits for the user to close it.
-    QString t = core_text(text);
     if (on_gui_thread())
         show_notice(t, message_owner_scope::current());
     else
         post_to_gui(nullptr, [t] { show_notice(t); });
 }
 
+int qt_message_boxes::ask(const QString& t, const char* english, bool cancel) {
+    if (on_gui_thread())
+        return cancel ? ask_yes_no_cancel_text(t, message_owner_scope::current())
+                      : ask_yes_no_text(t, message_owner_scope::current());
+    log_line("question asked off the GUI thread, answered %s: %.300s\r\n", cancel ? "Cancel" : "No",
+             english);
+    return cancel ? ANSWER_CANCEL : ANSWER_NO;
+}
+
+void qt_message_boxes::show_message(const char* text) {
+    notice(QString::fromUtf8(text));
+}
+
 int qt_message_boxes::ask_yes_no(const char* text) {
-    if (on_gui_thread()) return ask_yes_no_text(core_text(text), message_owner_scope::current());
-    log_line("question asked off the GUI thread, answered No: %.300s\r\n", text);
-    return ANSWER_NO;
+    return ask(QString::fromUtf8(text), text, false);
 }
 
 int qt_message_boxes::ask_yes_no_cancel(const char* text) {
-    if (on_gui_thread())
-        return ask_yes_no_cancel_text(core_text(text), message_owner_scope::current());
-    log_line("question asked off the GUI thread, answered Cancel: %.300s\r\n", text);
-    return ANSWER_CANCEL;
+    return ask(QString::fromUtf8(text), text, true);
+}
+
+void qt_message_boxes::show_text(int id, const std::vector<std::string>& args, const char*) {
+    notice(core_text(id, args));
+}
+
+int qt_message_boxes::ask_text_yes_no(int id, const std::vector<std::string>& args,
+                                      const char* english) {
+    // The words are looked up only where the box opens: off the GUI thread nothing is shown.
+    return on_gui_thread() ? ask(core_text(id, args), english, false)
+                           : ask(QString(), english, false);
+}
+
+int qt_message_boxes::ask_text_yes_no_cancel(int id, const std::vector<std::string>& args,
+                                             const char* english) {
+    return on_gui_thread() ? ask(core_text(id, args), english, true)
+                           : ask(QString(), english, true);
 }

@@ -10,6 +10,8 @@
 #pragma once
 #include <QList>
 #include <QString>
+#include <string>
+#include <vector>
 
 #include "platform/message_box.h"
 #include "ui/skin/good_dlg.h"
@@ -74,11 +76,11 @@ private:
     QWidget* m_previous;
 };
 
-// The core's texts arrive in English; the words of a known string-table text are shown in the
-// chosen language, anything else as it came.
-QString core_text(const char* english);
+// A text the core sent by id, in the chosen language.
+QString core_text(int id, const std::vector<std::string>& args);
 
-// The hook the core calls. A message is a notice (posted to the GUI thread when it comes from
+// The hook the core calls. Texts with an id are shown in the chosen language; plain texts as they
+// came. A message is a notice (posted to the GUI thread when it comes from
 // another). A question on the GUI thread is a modal box (the user's own action asked it); from any
 // other thread nothing waits: it gets its safe answer at once (No, or Cancel for the three-button
 // one) with a log line, since a worker or a sound thread must never hang on the user.
@@ -86,4 +88,12 @@ struct qt_message_boxes : message_box_handler {
     void show_message(const char* text) override;
     int ask_yes_no(const char* text) override;
     int ask_yes_no_cancel(const char* text) override;
+    void show_text(int id, const std::vector<std::string>& args, const char* english) override;
+    int ask_text_yes_no(int id, const std::vector<std::string>& args, const char* english) override;
+    int ask_text_yes_no_cancel(int id, const std::vector<std::string>& args,
+                               const char* english) override;
+
+private:
+    void notice(const QString& text);
+    int ask(const QString& text, const char* english, bool cancel);
 };

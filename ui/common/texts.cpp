@@ -1,6 +1,8 @@
 #include "ui/common/texts.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 #include <algorithm>
 
@@ -9,6 +11,9 @@ struct text_entry {
     int id;
     const char* english;
 };
+// The translators install_language put in place (the GUI thread's, at start-up).
+QTranslator* g_installed = nullptr;
+QTranslator* g_installed_qt = nullptr;
 constexpr text_entry kTexts[] = {
 #include "ui/common/text_table.inc"
 };
@@ -83,15 +88,32 @@ QString pick_language(const QString& lang_flag, const QString& locale_name) {
 }
 
 bool install_language(QCoreApplication* app, const QString& language) {
-    static QTranslator* installed = nullptr;
-    if (installed) {
-        app->removeTranslator(installed);
-        delete installed;
-        installed = nullptr;
+    // Ours, and Qt's own for its dialogs and standard menus (file and colour dialogs, the Copy /
+    // Select All menu of an edit): the system's translations of qtbase, when installed.
+    QTranslator*& installed = g_installed;
+    QTranslator*& installed_qt = g_installed_qt;
+    for (QTranslator** t : {&installed, &installed_qt})
+        if (*t) {
+            app->removeTranslator(*t);
+            delete *t;
+            *t = nullptr;
+        }
+    bool chinese = language == QLatin1String("zh");
+    // Dates and numbers (the transcript's arrival times) follow the chosen language too.
+    QLocale::setDefault(chinese ? QLocale(QLocale::Chinese, QLocale::China)
+                                : QLocale(QLocale::English, QLocale::UnitedStates));
+    if (chinese) {
+        auto* qt = new QTranslator(app);
+        if (qt->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            app->installTranslator(qt);
+            installed_qt = qt;
+        } else {
+            delete qt;
+        }
     }
     auto* t = new QTranslator(app);
-    QString file = language == QLatin1String("zh") ? QStringLiteral("parlo_zh_CN")
-                                                   : QStringLiteral("parlo_en");
+    QString file = chinese ? QStringLiteral("parlo_zh_CN") : QStringLiteral("parlo_en");
     if (!t->load(file, QStringLiteral(":/i18n"))) {
         delete t;
         return false;
@@ -99,6 +121,10 @@ bool install_language(QCoreApplication* app, const QString& language) {
     app->installTranslator(t);
     installed = t;
     return true;
+}
+
+bool qt_translation_installed() {
+    return g_installed_qt != nullptr;
 }
 
 QString plain_tool_tip(const QString& text) {

@@ -12,59 +12,8 @@
 
 class QCoreApplication;
 
-// Ids of the window texts.
-enum ui_text_id {
-    T_ABOUT_MENU = 101,
-    T_SOCKETS_FAILED = 103,
-    T_OPEN_MESSENGER = 148,
-    T_SIGN_OUT = 149,
-    T_SIGN_IN = 150,
-    T_EXIT = 151,
-    T_ONLINE = 152,
-    T_OFFLINE = 153,
-    T_MY_STATUS = 160,
-    T_ADD_GROUP = 161,
-    T_ADD_CONTACT = 164,
-    T_EMAIL_BLANK = 176,
-    T_EMAIL_COLON = 177,
-    T_LOGIN_FAILED = 191,
-    T_ADD_NEEDS_LOGIN = 214,
-    T_LOGGED_IN_ELSEWHERE = 224,
-    T_BECOME_ONLINE = 225,
-    T_ABOUT = 229,
-    T_SEND_FEEDBACK = 230,
-    T_WEB_CONFERENCE = 231,
-    T_CAPTION = 2001,
-    T_WELCOME = 1002,
-    T_REGISTER = 2003,
-    T_STATUS = 2004,
-    T_MENU = 2005,
-    T_FORGET_PASSWD = 2006,
-    T_STATUS_ONLINE = 2007,
-    T_TRAY_TIP = 2008,
-    T_TRAY_TIP_STATE = 2009,
-    T_MESSAGE = 2010,
-    T_OK = 2011,
-    T_CANCEL = 2012,
-    T_YES_CAPS = 2013,
-    T_NO = 2014,
-    T_YES = 2015,
-    T_EVENT = 2016,
-    T_ABOUT_CAPTION = 2017,
-    T_VERSION = 2018,
-    T_ABOUT_LINE2 = 2019,
-    T_EMAIL_LABEL = 2020,
-    T_PASSWORD_LABEL = 2021,
-    T_REMEMBER_EMAIL = 2022,
-    T_REMEMBER_PASSWD = 2023,
-    T_KNOCK_FROM = 1001,
-    T_CONNECTING = 1009,
-    T_UNKNOWN = 2025,
-    T_QUESTION_FROM = 2026,
-    T_OFFER_WAITED = 2027,
-    T_OFFER_WITHDRAWN = 2028,
-    T_NO_CAMERA = 2029,
-};
+// The ids by name (T_ for the windows' texts) are those of protocol/text_ids.h, generated from
+// resources/i18n/texts.tsv.
 
 // The English words of an id, or nullptr for an unknown id.
 const char* ui_english(int id);
@@ -90,6 +39,9 @@ QString fill_placeholders(const QString& pattern, const QStringList& args);
 
 // Language code for the locale or --lang value: "zh" for zh*, else "en".
 QString pick_language(const QString& lang_flag, const QString& locale_name);
-// Loads and installs the translation of "en" or "zh" from the compiled-in .qm files. Returns
-// false when none could be loaded (the English words remain).
+// Loads and installs the translation of "en" or "zh" from the compiled-in .qm files, with Qt's
+// own (qtbase, from Qt's translations folder) for Chinese, and makes the language the default
+// locale. Returns false when ours could not be loaded (the English words remain).
 bool install_language(QCoreApplication* app, const QString& language);
+// Whether Qt's own translation (qtbase) is installed now.
+bool qt_translation_installed();

@@ -17,30 +17,30 @@ QAction* add(QMenu* menu, int text_id, int command) {
 QMenu* build_contact_menu(const contact_record& c, QWidget* parent) {
     auto* menu = new QMenu(parent);
     bool online = c.presence != PS_OFFLINE && c.presence != PS_APPEAR_OFFLINE;
-    add(menu, 167, ID_CONTACT_VIEW_INFO);
-    add(menu, 168, ID_CONTACT_CHAT)->setEnabled(online);
-    add(menu, 169, ID_CONTACT_AUDIO_VIDEO)->setEnabled(online);
-    add(menu, 170, ID_CONTACT_FILE_TRANSFER)->setEnabled(online);
-    add(menu, 171, ID_CONTACT_OFFLINE_MESSAGE)->setEnabled(!online);
-    add(menu, 166, ID_CONTACT_REMOVE);
-    add(menu, 164, ID_CONTACT_ADD);
+    add(menu, TXT_VIEW_INFO, ID_CONTACT_VIEW_INFO);
+    add(menu, TXT_TEXT_CHAT, ID_CONTACT_CHAT)->setEnabled(online);
+    add(menu, TXT_AUDIO_VIDEO, ID_CONTACT_AUDIO_VIDEO)->setEnabled(online);
+    add(menu, TXT_TRANSFER_FILE, ID_CONTACT_FILE_TRANSFER)->setEnabled(online);
+    add(menu, TXT_OFFLINE_MESSAGE, ID_CONTACT_OFFLINE_MESSAGE)->setEnabled(!online);
+    add(menu, TXT_REMOVE_CONTACT, ID_CONTACT_REMOVE);
+    add(menu, TXT_ADD_CONTACT, ID_CONTACT_ADD);
     menu->addSeparator();
-    add(menu, 226, ID_CONTACT_KNOCK)->setEnabled(online);
+    add(menu, TXT_KNOCK_PEER, ID_CONTACT_KNOCK)->setEnabled(online);
     if (c.knock_blocked == 1)
-        add(menu, 227, ID_CONTACT_ALLOW_KNOCK);
+        add(menu, TXT_ALLOW_KNOCK, ID_CONTACT_ALLOW_KNOCK);
     else
-        add(menu, 228, ID_CONTACT_DISALLOW_KNOCK);
+        add(menu, TXT_DISALLOW_KNOCK, ID_CONTACT_DISALLOW_KNOCK);
     return menu;
 }
 
 QMenu* build_group_menu(int group_id, QWidget* parent) {
     auto* menu = new QMenu(parent);
-    add(menu, 161, ID_GROUP_ADD);
+    add(menu, TXT_ADD_GROUP, ID_GROUP_ADD);
     if (group_id != 0) {
-        add(menu, 162, ID_GROUP_EDIT);
-        add(menu, 163, ID_GROUP_DELETE);
+        add(menu, TXT_EDIT_GROUP, ID_GROUP_EDIT);
+        add(menu, TXT_DELETE_GROUP, ID_GROUP_DELETE);
     }
-    add(menu, 164, ID_CONTACT_ADD);
+    add(menu, TXT_ADD_CONTACT, ID_CONTACT_ADD);
     return menu;
 }
 

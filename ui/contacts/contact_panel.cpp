@@ -159,7 +159,8 @@ void CContactPanel::show_offline_viewer(int sender_id) {
         for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
             if (it->sender_id != sender_id) continue;
             QString text = QString::fromUtf8(it->text.c_str()).replace("\r\n", "\n");
-            QString label = QString::fromUtf8(it->label.c_str());
+            QString label =
+                it->sender_known ? QString::fromUtf8(it->label.c_str()) : ui_text(T_UNKNOWN);
             back_on_gui([this, text, sender_id, label] {
                 open_dialog(
                     new CDlgShowOfflineMessage(m_session, text, sender_id, label, m_window));
@@ -213,14 +214,14 @@ bool CContactPanel::run_command(int command) {
             return true;
         case ID_CONTACT_FILE_TRANSFER:
             if (id < 0) {
-                ui_show(221);
+                ui_show(TXT_SELECT_CONTACT_LOWER);
                 return true;
             }
             m_transfers.offer(id);
             return true;
         case ID_CONTACT_OFFLINE_MESSAGE:
             if (id < 0) {
-                ui_show(223);
+                ui_show(TXT_SELECT_CONTACT);
                 log_line("did not find selected_contact_index in OnContactOfflineMessage\r\n");
                 return true;
             }
@@ -231,12 +232,12 @@ bool CContactPanel::run_command(int command) {
                 log_line("could not find selected contact index in OnContactRemoveContact.");
                 return true;
             }
-            if (ui_ask_yes_no(215) == ANSWER_YES)
+            if (ui_ask_yes_no(TXT_CONFIRM_REMOVE_CONTACT) == ANSWER_YES)
                 m_session([id](session_controller& ctl) { ctl.remove_contact(id); });
             return true;
         case ID_CONTACT_ADD:
             if (g_logged_in.load() != 1) {
-                ui_show(214);
+                ui_show(TXT_LOGIN_BEFORE_ADD);
                 return true;
             }
             open_dialog(new CDlgAddContact(m_session, m_window));
@@ -247,7 +248,7 @@ bool CContactPanel::run_command(int command) {
         case ID_GROUP_EDIT: {
             int group_id = m_selected_group;
             if (group_id == 0) {
-                ui_show(217);
+                ui_show(TXT_EDIT_DEFAULT_GROUP);
                 return true;
             }
             m_tree->begin_rename(group_id);
@@ -256,21 +257,21 @@ bool CContactPanel::run_command(int command) {
         case ID_GROUP_DELETE: {
             int group_id = m_selected_group;
             if (group_id == 0) {
-                ui_show(216);
+                ui_show(TXT_DELETE_DEFAULT_GROUP);
                 return true;
             }
             for (const contact_record& r : contacts_snapshot())
                 if (r.group_id == group_id) {
-                    ui_show(218);
+                    ui_show(TXT_DELETE_NON_EMPTY_GROUP);
                     return true;
                 }
-            if (ui_ask_yes_no(219) == ANSWER_YES)
+            if (ui_ask_yes_no(TXT_CONFIRM_REMOVE_GROUP) == ANSWER_YES)
                 m_session([group_id](session_controller& ctl) { ctl.delete_group(group_id); });
             return true;
         }
         case ID_CONTACT_KNOCK:
             if (id < 0) {
-                ui_show(221);
+                ui_show(TXT_SELECT_CONTACT_LOWER);
                 log_line("did not find selected_contact_index in OnContactKnockPeer\r\n");
                 return true;
             }
@@ -279,7 +280,7 @@ bool CContactPanel::run_command(int command) {
         case ID_CONTACT_ALLOW_KNOCK:
         case ID_CONTACT_DISALLOW_KNOCK:
             if (id < 0) {
-                ui_show(221);
+                ui_show(TXT_SELECT_CONTACT_LOWER);
                 log_line(command == ID_CONTACT_ALLOW_KNOCK
                              ? "did not find selected_contact_index in OnContactAllowKnock\r\n"
                              : "did not find selected_contact_index in OnContactDisallowKnock\r\n");

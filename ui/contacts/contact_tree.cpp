@@ -26,7 +26,8 @@ bool shown(const contact_record& c) {
 
 // The string-table ids of the state words of a tool tip; a contact appearing offline reads as
 // offline.
-const int kTipWords[8] = {153, 152, 154, 155, 156, 157, 158, 153};
+const int kTipWords[8] = {TXT_OFFLINE,    TXT_ONLINE,   TXT_BUSY,  TXT_AWAY,
+                          TXT_RIGHT_BACK, TXT_ON_PHONE, TXT_LUNCH, TXT_OFFLINE};
 }  // namespace
 
 CMyTreeCtrl::CMyTreeCtrl(QWidget* parent) : QTreeWidget(parent) {

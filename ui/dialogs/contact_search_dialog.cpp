@@ -42,19 +42,19 @@ CDlgAddContact::CDlgAddContact(session_runner session, QWidget* parent)
 bool CDlgAddContact::on_search() {
     QString e = m_email->text().trimmed();
     if (e.isEmpty()) {
-        ui_show(172);
+        ui_show(TXT_SEARCH_EMAIL_EMPTY);
         m_email->setFocus();
         return false;
     }
     if (!e.contains('.') || e.startsWith('.') || !e.contains('@') || e.startsWith('@')) {
-        ui_show(173);
+        ui_show(TXT_SEARCH_EMAIL_WRONG);
         m_email->setFocus();
         return false;
     }
     std::string address = e.left(127).toUtf8().toStdString();
     for (const contact_record& c : contacts_snapshot())
         if (address == c.email) {
-            ui_show(174);
+            ui_show(TXT_SEARCH_EMAIL_IN_LIST);
             return false;
         }
     m_session([address](session_controller& c) { c.search_contact(address.c_str()); });
@@ -86,7 +86,7 @@ CDlgAddContactConfirm::CDlgAddContactConfirm(session_runner session, QWidget* pa
 bool CDlgAddContactConfirm::on_add() {
     for (const contact_record& c : contacts_snapshot())
         if (c.contact_id == m_found_id) {
-            ui_show(175);
+            ui_show(TXT_FOUND_CONTACT_IN_LIST);
             return false;
         }
     m_session([](session_controller& c) { c.add_found_contact(); });

@@ -36,7 +36,7 @@ void fit_title(QWidget* dlg, const QString& title) {
 
 CDlgOfflineMessage::CDlgOfflineMessage(int to_contact_id, session_runner session, QWidget* parent)
     : parlo_dialog(parent), m_to_contact_id(to_contact_id) {
-    setWindowTitle(ui_text(171));
+    setWindowTitle(ui_text(TXT_OFFLINE_MESSAGE));
     contact_record c;
     if (contact_by_id(to_contact_id, &c)) {
         QString caption =
@@ -75,7 +75,7 @@ void CDlgOfflineMessage::on_text_changed() {
     QString text = m_edit->toPlainText();
     if (text.size() <= kOfflineMaxChars) return;
     m_cutting = true;
-    ui_show(178);
+    ui_show(TXT_OFFLINE_TOO_LONG);
     m_edit->setPlainText(text.left(kOfflineMaxChars));
     m_edit->moveCursor(QTextCursor::End);
     m_cutting = false;
@@ -84,18 +84,18 @@ void CDlgOfflineMessage::on_text_changed() {
 int CDlgOfflineMessage::on_send() {
     QString text = m_edit->toPlainText().left(10239);
     if (text.size() > kOfflineMaxChars) {
-        ui_show(178);
+        ui_show(TXT_OFFLINE_TOO_LONG);
         return -1;
     }
     if (m_to_contact_id <= 0) {
-        ui_show(179);
+        ui_show(TXT_OFFLINE_NO_CONTACT);
         log_line("m_to_contact_id < 0 in OnBnCkuckedOk.\r\n");
         return -1;
     }
     contact_record c;
     if (!contact_by_id(m_to_contact_id, &c)) {
         log_line("did not find contact_id:%d in g_contact array.\r\n", m_to_contact_id);
-        ui_show(180);
+        ui_show(TXT_OFFLINE_CONTACT_UNKNOWN);
         return -1;
     }
     // The edit's line ends become the CR LF pairs of the stored message.
@@ -155,12 +155,12 @@ void CDlgShowOfflineMessage::on_save() {
     bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
     if (f.isOpen()) f.close();
     if (!ok || f.error() != QFileDevice::NoError) {
-        ui_show(189);
+        ui_show(TXT_WRITE_FILE_FAILED);
         return;
     }
     on_discard();
 }
 
 void CDlgShowOfflineMessage::reject() {
-    ui_show(188);
+    ui_show(TXT_OFFLINE_CHOOSE);
 }

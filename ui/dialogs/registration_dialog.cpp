@@ -114,11 +114,11 @@ bool CDlgRegister::on_register() {
         int id;
         QLineEdit* edit;
     };
-    const check empties[] = {{&b.email, 181, m_email},
-                             {&b.password, 182, m_password},
-                             {&b.first_name, 183, m_first},
-                             {&b.last_name, 184, m_last},
-                             {&b.nick_name, 185, m_nick}};
+    const check empties[] = {{&b.email, TXT_REGISTER_EMAIL_EMPTY, m_email},
+                             {&b.password, TXT_REGISTER_PASSWORD_EMPTY, m_password},
+                             {&b.first_name, TXT_REGISTER_FIRST_NAME_EMPTY, m_first},
+                             {&b.last_name, TXT_REGISTER_LAST_NAME_EMPTY, m_last},
+                             {&b.nick_name, TXT_REGISTER_NICK_NAME_EMPTY, m_nick}};
     for (const check& c : empties)
         if (blank(*c.text)) {
             ui_show(c.id);
@@ -126,12 +126,12 @@ bool CDlgRegister::on_register() {
             return false;
         }
     if (b.email.find('@') == std::string::npos || b.email.find('.') == std::string::npos) {
-        ui_show(186);
+        ui_show(TXT_REGISTER_EMAIL_WRONG);
         m_email->setFocus();
         return false;
     }
     if (b.email.find_first_of(":<> '\"\\") != std::string::npos) {
-        ui_show(187);
+        ui_show(TXT_REGISTER_EMAIL_CHARS);
         m_email->setFocus();
         return false;
     }

@@ -10,7 +10,7 @@
 #include "ui/skin/controls.h"
 
 CDlgViewInfo::CDlgViewInfo(const contact_record& c, QWidget* parent) : parlo_dialog(parent) {
-    setWindowTitle(ui_text(167));
+    setWindowTitle(ui_text(TXT_VIEW_INFO));
     auto* form = new QFormLayout;
     form->addRow(ui_text(T_FIRST_NAME), new CMyStatic(QString::fromUtf8(c.first_name), this));
     form->addRow(ui_text(T_LAST_NAME), new CMyStatic(QString::fromUtf8(c.last_name), this));

@@ -42,13 +42,15 @@ constexpr link_def kLinks[6] = {
 }  // namespace
 
 int presence_link_text_id(int state) {
-    static const int ids[8] = {153, T_STATUS_ONLINE, 154, 155, 156, 157, 158, 159};
-    return state >= 0 && state <= 7 ? ids[state] : 153;
+    static const int ids[8] = {TXT_OFFLINE,    T_STATUS_ONLINE, TXT_BUSY,  TXT_AWAY,
+                               TXT_RIGHT_BACK, TXT_ON_PHONE,    TXT_LUNCH, TXT_APPEAR_OFFLINE};
+    return state >= 0 && state <= 7 ? ids[state] : TXT_OFFLINE;
 }
 
 int presence_tip_text_id(int state) {
-    static const int ids[8] = {153, 152, 154, 155, 156, 157, 158, 159};
-    return state >= 0 && state <= 7 ? ids[state] : 153;
+    static const int ids[8] = {TXT_OFFLINE,    TXT_ONLINE,   TXT_BUSY,  TXT_AWAY,
+                               TXT_RIGHT_BACK, TXT_ON_PHONE, TXT_LUNCH, TXT_APPEAR_OFFLINE};
+    return state >= 0 && state <= 7 ? ids[state] : TXT_OFFLINE;
 }
 
 int presence_tray_icon(int state) {

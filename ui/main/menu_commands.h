@@ -1,6 +1,8 @@
 // Command ids of the menus (contact, group, status, main and tray menus).
 #pragma once
 
+#include "protocol/text_ids.h"
+
 enum menu_command {
     ID_VIEW_INFO = 32775,
     ID_TEXT_CHAT = 32776,
@@ -38,6 +40,7 @@ struct status_command {
     int text_id;
 };
 constexpr status_command kStatusCommands[7] = {
-    {ID_STATUS_ONLINE, 1, 152},        {ID_STATUS_BUSY, 2, 154},  {ID_STATUS_AWAY, 3, 155},
-    {ID_STATUS_RIGHT_BACK, 4, 156},    {ID_STATUS_PHONE, 5, 157}, {ID_STATUS_LUNCH, 6, 158},
-    {ID_STATUS_APPEAR_OFFLINE, 7, 159}};
+    {ID_STATUS_ONLINE, 1, TXT_ONLINE},         {ID_STATUS_BUSY, 2, TXT_BUSY},
+    {ID_STATUS_AWAY, 3, TXT_AWAY},             {ID_STATUS_RIGHT_BACK, 4, TXT_RIGHT_BACK},
+    {ID_STATUS_PHONE, 5, TXT_ON_PHONE},        {ID_STATUS_LUNCH, 6, TXT_LUNCH},
+    {ID_STATUS_APPEAR_OFFLINE, 7, TXT_APPEAR_OFFLINE}};

@@ -1,5 +1,5 @@
-// Takes the pictures for the documentation: the sign-in dialog, the signed-in main window and a
-// knock pop-up, in one language. Needs a running server with the demo accounts; run it on a
+// Takes the pictures for the documentation: the sign-in dialog, the signed-in main window with its
+// contact tree, a knock pop-up and a chat window with its lower panel open, in one language. Needs a running server with the demo accounts; run it on a
 // display (scripts/screenshots starts one under Xvfb).
 // usage: parlo-screenshots --server HOST --bind ADDR --home DIR --lang en|zh --out DIR
 #include <QApplication>
@@ -13,6 +13,7 @@
 #include "platform/debug_log.h"
 #include "protocol/chat_session.h"
 #include "protocol/session.h"
+#include "ui/app/desktop_setup.h"
 #include "ui/app/parlo_app.h"
 #include "ui/chat/chat_dlg.h"
 #include "ui/common/event_popup.h"
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
     int failures = 0;
     {
         CParloApp parlo(options);
+        install_desktop_windows(parlo);
         if (parlo.start() != 0) return 1;
         CParloDlg* dlg = parlo.main_dlg();
         dlg->move(40, 40);
@@ -136,6 +138,7 @@ int main(int argc, char** argv) {
         failures += !save_chat_window(prefix + "chat_" + lang + ".png");
         dlg->on_command(32811);
         parlo.shutdown();
+        remove_desktop_windows();
         failures += in ? 0 : 1;
     }
     close_debug_log();

@@ -48,7 +48,7 @@ QString send_failure_text(intptr_t reason) {
 file_transfer_ui::file_transfer_ui(session_runner session, QWidget* window)
     : QObject(window), m_session(std::move(session)), m_window(window) {
     choose_file_to_send = [this] {
-        return QFileDialog::getOpenFileName(m_window, ui_text(170), QString(),
+        return QFileDialog::getOpenFileName(m_window, ui_text(TXT_TRANSFER_FILE), QString(),
                                             ui_text(T_ALL_FILES));
     };
 }
@@ -61,13 +61,15 @@ bool file_transfer_ui::handles(int n) {
 int file_transfer_ui::offer(int peer_id) {
     contact_record c;
     if (!contact_by_id(peer_id, &c)) {
-        ui_show(221);
+        ui_show(TXT_SELECT_CONTACT_LOWER);
         return -1;
     }
     QString path = choose_file_to_send();
     if (path.isEmpty()) return -1;
     QString name = QFileInfo(path).fileName();
-    if (ui_ask_yes_no(222, {name, QString::fromUtf8(c.display_name)}) != ANSWER_YES) return -1;
+    if (ui_ask_yes_no(TXT_CONFIRM_TRANSFER_FILE, {name, QString::fromUtf8(c.display_name)}) !=
+        ANSWER_YES)
+        return -1;
     std::string p = QFile::encodeName(path).toStdString();
     // The offer may open a connection to the peer first: a job, never this thread.
     m_session([peer_id, p](session_controller& ctl) { ctl.offer_file(peer_id, p.c_str()); });
