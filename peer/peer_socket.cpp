@@ -23,6 +23,7 @@
 #include "protocol/framing.h"
 #include "protocol/proxy.h"
 #include "protocol/server_link.h"
+#include "protocol/texts.h"
 
 Cpeer_socket g_peer_socks[kPeerSlots];
 std::mutex g_peer_mutex;
@@ -398,7 +399,7 @@ void listener_thread() {
         },
         [] {
             log_line("accept failed in g_peer_server_thread.\n");
-            show_message("accept failed.");
+            show_user_text(make_text(TXT_PEER_ACCEPT_FAILED));
         });
 }
 
@@ -533,7 +534,7 @@ int start_peer_service(bool listen) {
         log_line("peer listener off: incoming peer connections are not accepted\r\n");
     } else if (g_listen_sock < 0) {
         log_line("peer socket server bind failed in g_peer_server_thread.");
-        show_message("peer socket server bind failed.");
+        show_user_text(make_text(TXT_PEER_BIND_FAILED));
         result = -1;
     } else {
         g_listener = std::thread(listener_thread);

@@ -19,6 +19,7 @@
 #include "platform/tick.h"
 #include "platform/wakeup.h"
 #include "protocol/framing.h"
+#include "protocol/texts.h"
 
 Cserver_socket g_server_socks[kRelaySlots];
 std::mutex g_relay_mutex;
@@ -307,7 +308,7 @@ void listener_thread(int which) {
         [which] {
             g_listening[which] = false;
             log_line("accept failed in g_server_thread.\n");
-            show_message("accept failed.in g_server_thread.");
+            show_user_text(make_text(TXT_RELAY_ACCEPT_FAILED));
         });
 }
 

@@ -168,14 +168,14 @@ socket_t Clink_socket::open_connection(const char* host, uint16_t port, bool rep
     Clink_socket::my_close();
     socket_t s = tcp_socket();
     if (s < 0) {
-        show_message("create socket failed!");
+        show_user_text(make_text(TXT_CREATE_SOCKET_FAILED));
         sock = 0;
         connected = 0;
         return -1;
     }
     struct in_addr addr;
     if (resolve_ipv4(host, &addr) != 0) {
-        if (report_resolve) show_message("error resolving hostname...:%s:", host);
+        if (report_resolve) show_user_text(make_text(TXT_RESOLVE_FAILED, {host}));
         clear_after_failed_connect(s);
         return -1;
     }
@@ -236,7 +236,7 @@ int Clink_socket::send_scrambled(const char* data, int length, int from) {
         length = kMaxSendLen;
     }
     if (length <= 0) {
-        show_message("send len<=0 at Clink_socket::my_send!");
+        show_user_text(make_text(TXT_SEND_LENGTH_INVALID));
         return -1;
     }
     char copy[kMaxSendLen];
@@ -413,7 +413,7 @@ void Clink_socket::send_with_reconnect(const char* data, int length) {
 
 int Clink_socket::my_recv(char* buffer, int max) {
     if (max <= 0) {
-        show_message("recv max_len<=0 at Clink_socket::my_recv!");
+        show_user_text(make_text(TXT_RECV_LENGTH_INVALID));
         return -1;
     }
     long r;

@@ -19,14 +19,6 @@ namespace {
 const char* const kProxySection = "proxy";
 constexpr int kMaxStatusLine = 1023;
 constexpr int kMaxSocksField = 255;
-
-const char* socks5_reply_text(int code) {
-    static const char* const texts[] = {
-        "general SOCKS server failure", "connection not allowed by ruleset", "Network unreachable",
-        "Host unreachable",             "Connection refused",                "TTL expired",
-        "Command not supported",        "Address type not supported",        "to X'FF' unassigned"};
-    return (code >= 1 && code <= 9) ? texts[code - 1] : nullptr;
-}
 }  // namespace
 
 // Reads proxy replies byte by byte or to a fixed size, without scrambling.
@@ -256,13 +248,13 @@ int Clink_socket::connect_socks5_proxy() {
         return -1;
     }
     if (reply[1] == 0) return 0;
-    static const int kReplyIds[] = {TXT_SOCKS5_GENERAL_FAILURE, TXT_SOCKS5_NOT_ALLOWED,
-                                    TXT_SOCKS5_NETWORK_UNREACHABLE, TXT_SOCKS5_HOST_UNREACHABLE,
-                                    TXT_SOCKS5_CONNECTION_REFUSED};
-    if (reply[1] >= 1 && reply[1] <= 5)
-        show_user_text(make_text(kReplyIds[reply[1] - 1]));
-    else if (const char* text = socks5_reply_text(reply[1]))
-        show_message("%s", text);
+    static const int kReplyIds[] = {
+        TXT_SOCKS5_GENERAL_FAILURE,     TXT_SOCKS5_NOT_ALLOWED,
+        TXT_SOCKS5_NETWORK_UNREACHABLE, TXT_SOCKS5_HOST_UNREACHABLE,
+        TXT_SOCKS5_CONNECTION_REFUSED,  TXT_SOCKS5_TTL_EXPIRED,
+        TXT_SOCKS5_COMMAND_NOT_SUPPORTED, TXT_SOCKS5_ADDRESS_TYPE_NOT_SUPPORTED,
+        TXT_SOCKS5_UNASSIGNED};
+    if (reply[1] >= 1 && reply[1] <= 9) show_user_text(make_text(kReplyIds[reply[1] - 1]));
     return -1;
 }
 

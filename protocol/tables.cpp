@@ -9,6 +9,7 @@
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "protocol/chat_session.h"
+#include "protocol/texts.h"
 
 contact_record g_contact[kMaxContacts];
 group_record g_group_table[kMaxGroups];
@@ -66,7 +67,7 @@ int add_one_contact(int contact_id, int group_id, const char* display_name) {
 
 int reset_one_contact(int index) {
     if (index < 0 || index >= kMaxContacts) {
-        show_message("index out of range in reset_one_contact");
+        show_user_text(make_text(TXT_CONTACT_INDEX_OUT_OF_RANGE));
         return -1;
     }
     tables_guard lk(tables_mutex());
@@ -113,7 +114,7 @@ int add_one_contact_group(int group_id, const char* name) {
 
 int reset_one_contact_group(int index) {
     if (index < 0 || index >= kMaxGroups) {
-        show_message("index out of range in reset_one_contact_group");
+        show_user_text(make_text(TXT_GROUP_INDEX_OUT_OF_RANGE));
         log_line("index %d out of range 0-%d in reset_one_contact_group", index, kMaxGroups);
         return -1;
     }

@@ -131,6 +131,20 @@
     X(TXT_SOCKS5_NETWORK_UNREACHABLE, 2987, "Network unreachable") \
     X(TXT_SOCKS5_HOST_UNREACHABLE, 2988, "Host unreachable") \
     X(TXT_SOCKS5_CONNECTION_REFUSED, 2989, "Connection refused") \
+    X(TXT_SOCKS5_TTL_EXPIRED, 2990, "TTL expired") \
+    X(TXT_SOCKS5_COMMAND_NOT_SUPPORTED, 2991, "Command not supported") \
+    X(TXT_SOCKS5_ADDRESS_TYPE_NOT_SUPPORTED, 2992, "Address type not supported") \
+    X(TXT_SOCKS5_UNASSIGNED, 2993, "to X'FF' unassigned") \
+    X(TXT_CREATE_SOCKET_FAILED, 2994, "create socket failed!") \
+    X(TXT_RESOLVE_FAILED, 2995, "error resolving hostname...:%s:") \
+    X(TXT_PEER_ACCEPT_FAILED, 2996, "accept failed.") \
+    X(TXT_RELAY_ACCEPT_FAILED, 2997, "accept failed.in g_server_thread.") \
+    X(TXT_PEER_BIND_FAILED, 2998, "peer socket server bind failed.") \
+    X(TXT_SOUND_QUEUE_WAIT_FAILED, 2999, "wait g_mutex_sound failed in g_sound_master_thread.") \
+    X(TXT_CONTACT_INDEX_OUT_OF_RANGE, 3000, "index out of range in reset_one_contact") \
+    X(TXT_GROUP_INDEX_OUT_OF_RANGE, 3001, "index out of range in reset_one_contact_group") \
+    X(TXT_SEND_LENGTH_INVALID, 3002, "send len<=0 at Clink_socket::my_send!") \
+    X(TXT_RECV_LENGTH_INVALID, 3003, "recv max_len<=0 at Clink_socket::my_recv!") \
 
 
 // Every text id by name: TXT_ for the core's texts, T_ for the windows' own.
@@ -395,4 +409,18 @@ enum text_id : int {
     TXT_SOCKS5_NETWORK_UNREACHABLE = 2987,
     TXT_SOCKS5_HOST_UNREACHABLE = 2988,
     TXT_SOCKS5_CONNECTION_REFUSED = 2989,
+    TXT_SOCKS5_TTL_EXPIRED = 2990,
+    TXT_SOCKS5_COMMAND_NOT_SUPPORTED = 2991,
+    TXT_SOCKS5_ADDRESS_TYPE_NOT_SUPPORTED = 2992,
+    TXT_SOCKS5_UNASSIGNED = 2993,
+    TXT_CREATE_SOCKET_FAILED = 2994,
+    TXT_RESOLVE_FAILED = 2995,
+    TXT_PEER_ACCEPT_FAILED = 2996,
+    TXT_RELAY_ACCEPT_FAILED = 2997,
+    TXT_PEER_BIND_FAILED = 2998,
+    TXT_SOUND_QUEUE_WAIT_FAILED = 2999,
+    TXT_CONTACT_INDEX_OUT_OF_RANGE = 3000,
+    TXT_GROUP_INDEX_OUT_OF_RANGE = 3001,
+    TXT_SEND_LENGTH_INVALID = 3002,
+    TXT_RECV_LENGTH_INVALID = 3003,
 };

@@ -12,6 +12,7 @@
 #include "platform/message_box.h"
 #include "platform/tick.h"
 #include "protocol/notify.h"
+#include "protocol/texts.h"
 
 Ctimed_mutex g_mutex_sound;
 
@@ -171,7 +172,7 @@ void master_main() {
     while (!g_master_stop.load()) {
         if (!lock_for(g_mutex_sound, kMutexWaitMs)) {
             // Nothing is touched without the lock: the pass is skipped and tried again.
-            show_message("wait g_mutex_sound failed in g_sound_master_thread.");
+            show_user_text(make_text(TXT_SOUND_QUEUE_WAIT_FAILED));
             continue;
         }
         uint32_t now = get_tick_count();

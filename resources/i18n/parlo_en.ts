@@ -1178,5 +1178,75 @@
         <comment>2989</comment>
         <translation>Connection refused</translation>
     </message>
+    <message>
+        <source>TTL expired</source>
+        <comment>2990</comment>
+        <translation>TTL expired</translation>
+    </message>
+    <message>
+        <source>Command not supported</source>
+        <comment>2991</comment>
+        <translation>Command not supported</translation>
+    </message>
+    <message>
+        <source>Address type not supported</source>
+        <comment>2992</comment>
+        <translation>Address type not supported</translation>
+    </message>
+    <message>
+        <source>to X'FF' unassigned</source>
+        <comment>2993</comment>
+        <translation>to X'FF' unassigned</translation>
+    </message>
+    <message>
+        <source>create socket failed!</source>
+        <comment>2994</comment>
+        <translation>create socket failed!</translation>
+    </message>
+    <message>
+        <source>error resolving hostname...:%s:</source>
+        <comment>2995</comment>
+        <translation>error resolving hostname...:%s:</translation>
+    </message>
+    <message>
+        <source>accept failed.</source>
+        <comment>2996</comment>
+        <translation>accept failed.</translation>
+    </message>
+    <message>
+        <source>accept failed.in g_server_thread.</source>
+        <comment>2997</comment>
+        <translation>accept failed.in g_server_thread.</translation>
+    </message>
+    <message>
+        <source>peer socket server bind failed.</source>
+        <comment>2998</comment>
+        <translation>peer socket server bind failed.</translation>
+    </message>
+    <message>
+        <source>wait g_mutex_sound failed in g_sound_master_thread.</source>
+        <comment>2999</comment>
+        <translation>wait g_mutex_sound failed in g_sound_master_thread.</translation>
+    </message>
+    <message>
+        <source>index out of range in reset_one_contact</source>
+        <comment>3000</comment>
+        <translation>index out of range in reset_one_contact</translation>
+    </message>
+    <message>
+        <source>index out of range in reset_one_contact_group</source>
+        <comment>3001</comment>
+        <translation>index out of range in reset_one_contact_group</translation>
+    </message>
+    <message>
+        <source>send len&lt;=0 at Clink_socket::my_send!</source>
+        <comment>3002</comment>
+        <translation>send len&lt;=0 at Clink_socket::my_send!</translation>
+    </message>
+    <message>
+        <source>recv max_len&lt;=0 at Clink_socket::my_recv!</source>
+        <comment>3003</comment>
+        <translation>recv max_len&lt;=0 at Clink_socket::my_recv!</translation>
+    </message>
 </context>
 </TS>

@@ -1178,5 +1178,75 @@
         <comment>2989</comment>
         <translation>连接被拒绝</translation>
     </message>
+    <message>
+        <source>TTL expired</source>
+        <comment>2990</comment>
+        <translation>TTL 已过期</translation>
+    </message>
+    <message>
+        <source>Command not supported</source>
+        <comment>2991</comment>
+        <translation>不支持该命令</translation>
+    </message>
+    <message>
+        <source>Address type not supported</source>
+        <comment>2992</comment>
+        <translation>不支持该地址类型</translation>
+    </message>
+    <message>
+        <source>to X'FF' unassigned</source>
+        <comment>2993</comment>
+        <translation>未分配的应答代码</translation>
+    </message>
+    <message>
+        <source>create socket failed!</source>
+        <comment>2994</comment>
+        <translation>创建套接字失败！</translation>
+    </message>
+    <message>
+        <source>error resolving hostname...:%s:</source>
+        <comment>2995</comment>
+        <translation>解析主机名出错...:%s:</translation>
+    </message>
+    <message>
+        <source>accept failed.</source>
+        <comment>2996</comment>
+        <translation>接受连接失败。</translation>
+    </message>
+    <message>
+        <source>accept failed.in g_server_thread.</source>
+        <comment>2997</comment>
+        <translation>中转服务接受连接失败。</translation>
+    </message>
+    <message>
+        <source>peer socket server bind failed.</source>
+        <comment>2998</comment>
+        <translation>对等连接端口绑定失败。</translation>
+    </message>
+    <message>
+        <source>wait g_mutex_sound failed in g_sound_master_thread.</source>
+        <comment>2999</comment>
+        <translation>声音队列等待超时。</translation>
+    </message>
+    <message>
+        <source>index out of range in reset_one_contact</source>
+        <comment>3000</comment>
+        <translation>联系人序号超出范围</translation>
+    </message>
+    <message>
+        <source>index out of range in reset_one_contact_group</source>
+        <comment>3001</comment>
+        <translation>联系人组序号超出范围</translation>
+    </message>
+    <message>
+        <source>send len&lt;=0 at Clink_socket::my_send!</source>
+        <comment>3002</comment>
+        <translation>发送长度无效。</translation>
+    </message>
+    <message>
+        <source>recv max_len&lt;=0 at Clink_socket::my_recv!</source>
+        <comment>3003</comment>
+        <translation>接收长度无效。</translation>
+    </message>
 </context>
 </TS>
