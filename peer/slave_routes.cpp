@@ -88,10 +88,11 @@ void request_missing_slave_route(int contact_id) {
     };
     static std::mutex asked_mutex;
     static std::map<int, asking> asked;
-    bool online = false;
-    for (const contact_record& c : contacts_snapshot())
-        if (c.contact_id == contact_id) online = c.presence == PS_ONLINE;
-    if (!online) return;
+    {
+        tables_guard g(tables_mutex());
+        int index = get_contact_index(contact_id);
+        if (index < 0 || g_contact[index].presence != PS_ONLINE) return;
+    }
     {
         std::lock_guard<std::mutex> lk(asked_mutex);
         const uint32_t now = get_tick_count();

@@ -20,7 +20,7 @@ frame_decoder* decoder() {
 
 // Restores a fixed decoder state (a grey 160x120 key frame) so every input runs alike.
 void reset(frame_decoder* d) {
-    for (auto& plane : d->reference) std::memset(plane, 0, 160 * 120);
+    for (auto& plane : d->buffers[d->reference]) std::memset(plane, 0, 160 * 120);
     d->reference_width = 160;
     d->reference_height = 120;
 }
