@@ -4,23 +4,19 @@
 
 #include <sndfile.h>
 
-#include <chrono>
-#include <thread>
+#include <functional>
 
 #include "media/audio/sound_threads.h"
 #include "protocol/chat_session.h"
 #include "tests/media/audio/audio_test_support.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace audiotest;
 
-template <class F>
-bool eventually(F cond) {
-    for (int i = 0; i < 2000; i++) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return cond();
+// The capture thread's state: checked again whenever the product logs, and at least every 50 ms.
+bool eventually(const std::function<bool()>& cond) {
+    return testsupport::wait_until(cond);
 }
 
 class audio_service : public sound_fixture {

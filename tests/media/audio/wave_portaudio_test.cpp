@@ -17,6 +17,7 @@
 #include "media/audio/volume.h"
 #include "media/audio/wave_device.h"
 #include "tests/media/audio/audio_test_support.h"
+#include "tests/support/loopback.h"
 
 namespace {
 using namespace audiotest;
@@ -199,11 +200,10 @@ TEST_F(no_mixer, DevicesThatDoNotOpenKeepTheTerminalQuietAndShowOneBoxPerKind) {
     snd_lib_error_set_handler(nullptr);  // start_audio installs its own
     captured_terminal terminal(m_dir + "/terminal.txt");
     bool started = start_audio(cfg) == 0;
-    bool all_failed = false;
-    for (int i = 0; i < 1000 && !all_failed; i++) {
-        all_failed = count_of(log_text(), "WAVEOUT:") >= static_cast<size_t>(audio::kPlayers);
-        if (!all_failed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    // Each failure is a log line, which wakes the wait.
+    bool all_failed = testsupport::wait_until([&] {
+        return count_of(log_text(), "WAVEOUT:") >= static_cast<size_t>(audio::kPlayers);
+    });
     // A complaint of the sound library after start: to the log, not the terminal.
     snd_pcm_t* pcm = nullptr;
     bool opened = snd_pcm_open(&pcm, "no_such_pcm_here", SND_PCM_STREAM_PLAYBACK, 0) == 0;
