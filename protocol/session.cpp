@@ -275,7 +275,10 @@ void session_stop() {
     g_accepted = false;
     end_resuming();
     g_recv_stop = true;
+    // A sign-out still queued goes out first (bounded: a server that reads nothing is left).
+    main_link_flush(1000);
     g_main_link.my_close();
+    main_link_writer_stop();
     g_recv_event.signal();
     if (g_recv_thread.joinable()) g_recv_thread.join();
 }

@@ -236,6 +236,7 @@ user_text session_controller::handle(int n, intptr_t wparam, intptr_t lparam) {
         end_resume(false);
         start_action(kServerLane, ACTION_SIGN_OUT, 0, [] {
             ::sign_out();
+            main_link_flush(1000);
             g_main_link.my_close();
             return action_result{};
         });

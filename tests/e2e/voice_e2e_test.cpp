@@ -255,7 +255,11 @@ TEST_F(VoiceE2E, ThroughARelayEveryBufferThatFitsArrivesAndTheOthersAreCounted) 
 TEST_F(VoiceE2E, AStoppedListenerHoldsUpNobodyAndIsClosedAfterTheSilenceLimit) {
     write_signal();
     start_server(testsupport::loopback_host(1));
-    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann", talker_flags());
+    // Ann also sends her pattern camera's pictures to both: the stopped one must not hold up the
+    // other's video either.
+    std::vector<std::string> ann_flags = talker_flags();
+    ann_flags.insert(ann_flags.end(), {"--video-in", "pattern"});
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann", ann_flags);
     child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob", listener_flags("bob"));
     child_process& cat = client(testsupport::loopback_host(1), testsupport::loopback_host(4), "cat", listener_flags("cat"));
     int ann_id = register_and_login(ann, "ann@example.org", "ann");
@@ -270,12 +274,23 @@ TEST_F(VoiceE2E, AStoppedListenerHoldsUpNobodyAndIsClosedAfterTheSilenceLimit) {
     }
     ann.write_line("talk " + std::to_string(bob_id) + " on");
     ann.write_line("talk " + std::to_string(cat_id) + " on");
+    for (int id : {bob_id, cat_id}) {
+        ann.write_line("video " + std::to_string(id) + " on");
+        ASSERT_FALSE(ann.wait_line({"\"ok\":\"video\"", "\"capturing\":true"}).empty());
+    }
+    const std::vector<std::string> picture{"\"event\":\"video_frame\"", "\"peer\":" + ann_s};
+    for (child_process* c : {&bob, &cat}) {
+        c->write_line("watch " + ann_s + " on");
+        ASSERT_FALSE(c->wait_line(picture, 30000).empty());
+    }
     ASSERT_GE(wait_stat(cat, "received_data", 5), 5);
     ASSERT_GE(wait_stat(bob, "received_data", 5), 5);
 
     // Cat's process hangs while its kernel keeps the connection up. Ann's keep-alive closes it
-    // once it has been silent too long, and Bob hears every buffer meanwhile.
+    // once it has been silent too long, and Bob hears every buffer and sees the pictures
+    // meanwhile.
     ASSERT_EQ(kill(cat.pid(), SIGSTOP), 0);
+    const size_t stopped_at = bob.line_count();
     const std::string ann_log = m_dir + "/ann/dbg_log.txt";
     auto closed = [&] {
         std::ifstream f(ann_log);
@@ -287,6 +302,16 @@ TEST_F(VoiceE2E, AStoppedListenerHoldsUpNobodyAndIsClosedAfterTheSilenceLimit) {
     // close but the log, which is read again whenever Ann writes to it.
     EXPECT_TRUE(testsupport::wait_file(ann_log, closed, 150000))
         << "the stopped listener's connection was not closed";
+    // Over the minute before the close Bob's pictures went on (ten a second are asked for; a
+    // tenth of that would already show they were not held up behind Cat).
+    int pictures = 0;
+    {
+        std::vector<std::string> lines = bob.lines();
+        for (size_t i = stopped_at; i < lines.size(); i++)
+            pictures += lines[i].find(picture[0]) != std::string::npos &&
+                        lines[i].find(picture[1]) != std::string::npos;
+    }
+    EXPECT_GE(pictures, 60) << "Bob's pictures stopped while Cat was stopped";
     ann.write_line("talk " + std::to_string(bob_id) + " off");
     ann.write_line("talk " + std::to_string(cat_id) + " off");
     ASSERT_FALSE(ann.wait_line({"\"ok\":\"talk\"", "\"my_audio\":false"}).empty());

@@ -54,6 +54,8 @@ protected:
     void TearDown() override {
         g_main_link.my_close();
         wait_for_jobs(5000);
+        // Nothing queued by this test may reach the next test's server.
+        main_link_writer_stop();
         set_tick_source(nullptr);
         g_main_dlg = nullptr;
         clear_all_tables();
@@ -117,6 +119,36 @@ struct route_counter : peer_dispatch {
     void fifth_tick_duty() override { ticks.push_back(now); }
 };
 }  // namespace
+
+TEST_F(MainServerTest, AServerThatReadsNothingHoldsUpNoSenderAndLosesNothing) {
+    fake_server server(testsupport::loopback_address(10).c_str());
+    use_main_server(testsupport::loopback_address(10).c_str());
+    ASSERT_EQ(g_main_link.connect_to_server(), 0);
+    ASSERT_TRUE(server.accept());
+    // Far more than the socket buffers hold while the server reads nothing: every call returns
+    // (none waits on the socket) and the rest waits on the queue.
+    constexpr int kCount = 600;
+    for (int i = 0; i < kCount; i++) {
+        std::string body(1000, static_cast<char>('a' + i % 26));
+        std::memcpy(body.data(), std::to_string(i).c_str(), std::to_string(i).size());
+        ASSERT_EQ(general_buf_command_to_server(CMD_SPEED_DATA, body.data(), 1000), 0) << i;
+    }
+    EXPECT_FALSE(main_link_flush(0)) << "everything went out although the server read nothing";
+    // Past the queue's bound a command is refused, not kept without end.
+    std::string big(1000, 'z');
+    int refused = 0;
+    for (int i = 0; i < 1100 && refused == 0; i++)
+        refused = general_buf_command_to_server(CMD_SPEED_DATA, big.data(), 1000) != 0;
+    EXPECT_EQ(refused, 1);
+    // Once the server reads, every message arrives whole and in order.
+    for (int i = 0; i < kCount; i++) {
+        message m;
+        ASSERT_TRUE(server.read(&m, 10000)) << i;
+        ASSERT_EQ(m.command, CMD_SPEED_DATA);
+        ASSERT_EQ(m.body.substr(0, std::to_string(i).size()), std::to_string(i));
+        ASSERT_EQ(m.body.back(), static_cast<char>('a' + i % 26));
+    }
+}
 
 TEST_F(MainServerTest, RouteExchangeRunsOnTheFirstTickAndEveryFifthAfter) {
     fake_server server(testsupport::loopback_address(9).c_str());
