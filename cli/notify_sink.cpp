@@ -309,8 +309,11 @@ constexpr auto kRoutes = std::to_array<cli_route>({
     {NM_PEER_CHAT_LINE,                    nullptr,          hand_on_chat_line, false, false, nullptr,           nullptr},
 });
 // clang-format on
-static_assert(std::is_sorted(kRoutes.begin(), kRoutes.end(),
-                             [](const cli_route& a, const cli_route& b) { return a.n < b.n; }));
+// Strictly ascending: one row per number, found by binary search.
+static_assert(std::adjacent_find(kRoutes.begin(), kRoutes.end(),
+                                 [](const cli_route& a, const cli_route& b) {
+                                     return a.n >= b.n;
+                                 }) == kRoutes.end());
 }  // namespace
 
 std::string contact_json(const contact_record& c) {

@@ -423,8 +423,8 @@ void CDlgPrivateChat::peer_picture_changed(intptr_t, intptr_t) {
 }
 
 void CDlgPrivateChat::picture_changed(bool mine) {
-    update(QRect(client_origin() + (mine ? kOwnPicture : kPeerPicture).topLeft(),
-                 kOwnPicture.size()));
+    update(
+        QRect(client_origin() + (mine ? kOwnPicture : kPeerPicture).topLeft(), kOwnPicture.size()));
     if (CDlgVideoZoom* z = m_zoom[mine ? 0 : 1]) z->update();
 }
 

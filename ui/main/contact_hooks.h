@@ -10,12 +10,12 @@
 // peer is the notification's wparam.
 struct transfer_ui_hooks {
     virtual ~transfer_ui_hooks() = default;
-    virtual void file_accepted(int peer_id, intptr_t lparam) = 0;           // 41
-    virtual void file_send_progress(int peer_id, intptr_t bytes) = 0;       // 60
-    virtual void file_recv_progress(int peer_id, intptr_t bytes) = 0;       // 61
-    virtual void file_saved(int peer_id, intptr_t lparam) = 0;              // 43
-    virtual void file_recv_incomplete(int peer_id, intptr_t reason) = 0;    // 62
-    virtual void file_send_failed(int peer_id, intptr_t reason) = 0;        // 63
+    virtual void file_accepted(int peer_id, intptr_t lparam) = 0;         // 41
+    virtual void file_send_progress(int peer_id, intptr_t bytes) = 0;     // 60
+    virtual void file_recv_progress(int peer_id, intptr_t bytes) = 0;     // 61
+    virtual void file_saved(int peer_id, intptr_t lparam) = 0;            // 43
+    virtual void file_recv_incomplete(int peer_id, intptr_t reason) = 0;  // 62
+    virtual void file_send_failed(int peer_id, intptr_t reason) = 0;      // 63
 };
 
 // A peer's chat window: what its own notifications show.
@@ -38,20 +38,20 @@ struct chat_ui_hooks {
 struct contact_ui_hooks {
     virtual ~contact_ui_hooks() = default;
     // Notification n after the session controller handled it: runs the steps the main window's
-    // table names for n in this part and in transfer_part(). text is what the main window showed for
-    // it, if anything (already in the user's language).
+    // table names for n in this part and in transfer_part(). text is what the main window showed
+    // for it, if anything (already in the user's language).
     void notification(int n, intptr_t wparam, intptr_t lparam, const QString& text);
 
-    virtual void groups_listed(int, intptr_t) {}                 // 4
-    virtual void contacts_listed(int, intptr_t) {}               // 5
-    virtual void contact_presence(int, intptr_t) {}              // 6, 45: lparam the state
-    virtual void register_again(int, intptr_t) {}                // 14
-    virtual void contact_found(int, intptr_t) {}                 // 16
-    virtual void contact_not_found(int, intptr_t) {}             // 18
-    virtual void found_contact_added(int, intptr_t) {}           // 19
-    virtual void contact_changed(int, intptr_t) {}               // 22, 24, 26, 27
-    virtual void groups_changed(int, intptr_t) {}                // 28, 29, 32
-    virtual void offline_message_ready(int, intptr_t) {}         // 37: wparam the sender
+    virtual void groups_listed(int, intptr_t) {}          // 4
+    virtual void contacts_listed(int, intptr_t) {}        // 5
+    virtual void contact_presence(int, intptr_t) {}       // 6, 45: lparam the state
+    virtual void register_again(int, intptr_t) {}         // 14
+    virtual void contact_found(int, intptr_t) {}          // 16
+    virtual void contact_not_found(int, intptr_t) {}      // 18
+    virtual void found_contact_added(int, intptr_t) {}    // 19
+    virtual void contact_changed(int, intptr_t) {}        // 22, 24, 26, 27
+    virtual void groups_changed(int, intptr_t) {}         // 28, 29, 32
+    virtual void offline_message_ready(int, intptr_t) {}  // 37: wparam the sender
     // The transfer windows, or null.
     virtual transfer_ui_hooks* transfer_part() { return nullptr; }
 

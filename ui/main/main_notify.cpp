@@ -98,13 +98,21 @@ std::span<const CParloDlg::route> CParloDlg::routes() {
         {NM_PEER_CHAT_LINE,                    &D::hand_on_step,    nullptr,                       true,  nullptr,                   nullptr,                  nullptr},
     });
     // clang-format on
-    static_assert(std::is_sorted(kRoutes.begin(), kRoutes.end(),
-                                 [](const route& a, const route& b) { return a.n < b.n; }));
+    // Strictly ascending: one row per number, found by binary search.
+    static_assert(std::adjacent_find(kRoutes.begin(), kRoutes.end(),
+                                     [](const route& a, const route& b) { return a.n >= b.n; }) ==
+                  kRoutes.end());
     return kRoutes;
 }
 
 const CParloDlg::route& CParloDlg::route_for(int n) {
-    static constexpr route kReport{0, &CParloDlg::handle_step, nullptr, true, nullptr, nullptr, nullptr};
+    static constexpr route kReport{.n = 0,
+                                   .session = &CParloDlg::handle_step,
+                                   .main = nullptr,
+                                   .message = true,
+                                   .contacts = nullptr,
+                                   .transfer = nullptr,
+                                   .chat = nullptr};
     std::span<const route> all = routes();
     auto it = std::lower_bound(all.begin(), all.end(), n,
                                [](const route& r, int number) { return r.n < number; });
