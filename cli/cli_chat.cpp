@@ -6,8 +6,8 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_video.h"
-#include "cli/notify_sink.h"
 #include "cli/json_out.h"
+#include "cli/notify_sink.h"
 #include "peer/peer_commands.h"
 #include "protocol/tables.h"
 

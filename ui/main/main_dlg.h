@@ -1,6 +1,7 @@
-// The main window: the contact tree area, six links, the tray icon, the notification handlers,
-// the periodic duties and the menus. It owns the session controller and the housekeeping; the
-// application (CParloApp) publishes notifications() as g_main_dlg before the session starts.
+// The main window: the contact tree area, six links, the tray icon, the notification handlers
+// (the desktop's one table of them, routes()), the periodic duties and the menus. It owns the
+// session controller and the housekeeping; the application (CParloApp) publishes notifications()
+// as g_main_dlg before the session starts.
 //
 // Threads: the window runs on the GUI thread. The controller and the housekeeping belong to the
 // session thread (session_worker): notifications() queues there, the protocol side runs there,
