@@ -209,34 +209,27 @@ int cli_list_devices(const cli_audio_options& options) {
     return 0;
 }
 
-bool cli_audio_notification(int n, intptr_t wparam, intptr_t lparam) {
-    using namespace audio;
-    switch (n) {
-        case NM_CLI_AUDIO_STATS:
-            g_stats_posted = false;
-            if (g_stats_watch.load()) print_audio_stats("watch");
-            return true;
-        case kNotifyMicLevel:
-        case kNotifyPeerLevel:
-            if (g_levels && lparam)
-                for (char sample : *reinterpret_cast<const std::string*>(lparam))
-                    json_line()
-                        .add("n", n)
-                        .add("event", notification_name(n))
-                        .add("peer", static_cast<long long>(wparam))
-                        .add("level", static_cast<long long>(static_cast<uint8_t>(sample)))
-                        .print();
-            return true;
-        case kNotifyPlayerStarted:
-        case kNotifyPlayerStopped:
-            json_line()
-                .add("n", n)
-                .add("event", notification_name(n))
-                .add("player", static_cast<long long>(wparam))
-                .add("peer", static_cast<long long>(lparam))
-                .print();
-            return true;
-        default:
-            return false;
-    }
+void cli_audio_stats_moved() {
+    g_stats_posted = false;
+    if (g_stats_watch.load()) print_audio_stats("watch");
+}
+
+void cli_print_levels(int n, intptr_t peer_id, intptr_t samples) {
+    if (!g_levels || !samples) return;
+    for (char sample : *reinterpret_cast<const std::string*>(samples))
+        json_line()
+            .add("n", n)
+            .add("event", notification_name(n))
+            .add("peer", static_cast<long long>(peer_id))
+            .add("level", static_cast<long long>(static_cast<uint8_t>(sample)))
+            .print();
+}
+
+void cli_print_player(int n, intptr_t player, intptr_t peer_id) {
+    json_line()
+        .add("n", n)
+        .add("event", notification_name(n))
+        .add("player", static_cast<long long>(player))
+        .add("peer", static_cast<long long>(peer_id))
+        .print();
 }

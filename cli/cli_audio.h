@@ -15,7 +15,10 @@ int cli_audio_start(const cli_audio_options& options);
 void cli_audio_stop();
 // Prints the devices of the chosen backend; returns the exit code.
 int cli_list_devices(const cli_audio_options& options);
-// Prints a sound notification; false when n is not one.
-bool cli_audio_notification(int n, intptr_t wparam, intptr_t lparam);
+// The sound notifications (main thread): the counters moved (printed while watched), the level
+// samples of a buffer (one line each while "levels" is on), a speaker's player started or stopped.
+void cli_audio_stats_moved();
+void cli_print_levels(int n, intptr_t peer_id, intptr_t samples);
+void cli_print_player(int n, intptr_t player, intptr_t peer_id);
 // talk, listen, mic-volume, speaker-volume, levels, audio-stats.
 const std::vector<cli_command>& audio_commands();

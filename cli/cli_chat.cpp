@@ -7,18 +7,15 @@
 #include "cli/cli_app.h"
 #include "cli/cli_video.h"
 #include "cli/json_out.h"
+#include "cli/notify_sink.h"
 #include "peer/peer_commands.h"
 #include "protocol/tables.h"
 
 void cli_chat_window::post(int n, intptr_t wparam, intptr_t lparam, note_payload owned) {
-    if (cli_video_notice(m_app, m_peer, n, wparam, lparam)) return;
-    if (n == NM_CHAT_TEXT && owned) {
-        // The payload of a chat text is its chat_delivery (wparam points at its body).
-        const auto* d = static_cast<const chat_delivery*>(owned.get());
-        m_app.dispatcher.post(NM_CLI_CHAT_SHOW, reinterpret_cast<intptr_t>(d), 0, std::move(owned));
-        return;
-    }
-    m_app.dispatcher.post(n, wparam, lparam, std::move(owned));
+    if (auto step = cli_route_for(n).window)
+        step(m_app, m_peer, n, wparam, lparam, std::move(owned));
+    else
+        m_app.dispatcher.post(n, wparam, lparam, std::move(owned));
 }
 
 void print_chat_event(const chat_delivery& ev) {

@@ -2,8 +2,9 @@
 // session controller. A text the window is told to show is printed as one JSON line with its
 // sender, attributes and path; an echo of our own line prints as delivered.
 //
-// Threads: post() may be called on any thread; it hands the notification, with what it owns, to
-// the client's main thread through the dispatcher, where it is printed.
+// Threads: post() may be called on any thread; it runs the window step of the client's table
+// (cli/notify_sink.h), or hands the notification, with what it owns, to the client's main thread
+// through the dispatcher, where it is printed.
 #pragma once
 #include <cstdint>
 #include <string>

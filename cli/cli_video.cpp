@@ -167,17 +167,14 @@ void cli_video_stop() {
     video_stop_capture();
 }
 
-bool cli_video_notice(cli_app& app, int peer_id, int n, intptr_t, intptr_t) {
-    if (n == NM_OWN_VIDEO) return true;  // the preview is read by snapshot me
-    if (n != NM_PEER_VIDEO) return false;
+void cli_video_frame_decoded(cli_app& app, int peer_id) {
     chat_media_state s;
-    if (!chat_session_get(peer_id, &s) || !s.picture) return true;
+    if (!chat_session_get(peer_id, &s) || !s.picture) return;
     {
         std::lock_guard<std::mutex> lk(g_events_mutex);
         g_events.push_back({peer_id, s.picture});
     }
     app.dispatcher.post(NM_CLI_VIDEO_FRAME, 0, 0);
-    return true;
 }
 
 void cli_video_print_pending() {

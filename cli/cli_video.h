@@ -1,8 +1,8 @@
 // Video in the headless client: the commands (video, watch, video-size, video-quality,
 // video-rate, snapshot), the camera choice at start, and one JSON line per decoded peer frame.
 //
-// Threads: cli_video_notice runs on the thread that decoded a frame (inside a chat window's
-// post); it queues the frame's facts and wakes the main thread, which prints them in
+// Threads: cli_video_frame_decoded runs on the thread that decoded a frame (inside a chat
+// window's post); it queues the frame's facts and wakes the main thread, which prints them in
 // cli_video_print_pending. Everything else runs on the client's main thread.
 #pragma once
 #include <cstdint>
@@ -19,8 +19,8 @@ const std::vector<cli_command>& video_command_table();
 // commands with the peer layer and starts the request timer.
 void cli_video_start(const cli_options& options);
 void cli_video_stop();
-// Handles notices 10 and 11 of the chat window of peer_id; false for any other notice.
-bool cli_video_notice(cli_app& app, int peer_id, int n, intptr_t wparam, intptr_t lparam);
+// Notice 11 of the chat window of peer_id: the peer's new picture waits to be printed.
+void cli_video_frame_decoded(cli_app& app, int peer_id);
 void cli_video_print_pending();
 
 // Writes width x height pixels of 3 bytes (R, G, B, top row first) as an 8-bit RGB PNG.

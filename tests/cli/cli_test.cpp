@@ -11,6 +11,7 @@
 #include "protocol/tables.h"
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -50,6 +51,27 @@ TEST(CliJson, TextInAnotherEncodingStillGivesValidJson) {
     // Nested lists built from lines stay structured.
     std::string nested = json_line().add_raw("list", json_array({json_line().add("a", bad).str()})).str();
     EXPECT_TRUE(nlohmann::json::parse(nested)["list"][0]["a"].is_string());
+}
+
+// The client's table has exactly one row for each notification (the core's and its own), sorted
+// so that every one is found by number; a number without a row still prints its common line.
+TEST(CliEvents, OneRowPerNotification) {
+    std::vector<int> known;
+#define PARLO_KNOWN_ROW(name, number, text) known.push_back(number);
+    PARLO_NOTIFICATIONS(PARLO_KNOWN_ROW)
+#undef PARLO_KNOWN_ROW
+    std::sort(known.begin(), known.end());
+    std::vector<int> rows;
+    for (const cli_route& r : cli_routes()) rows.push_back(r.n);
+    EXPECT_EQ(rows, known);
+    for (int n : known) EXPECT_EQ(cli_route_for(n).n, n);
+
+    clear_all_tables();
+    cli_options o;
+    cli_app app(o);
+    testing::internal::CaptureStdout();
+    on_notification(app, 999, 5, 6);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "{\"n\":999,\"w\":5,\"l\":6,\"event\":\"notification\"}\n");
 }
 
 // The events a script reads: numbers, event name, readable fields, the text and its id.

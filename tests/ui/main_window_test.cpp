@@ -5,9 +5,12 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <string_view>
+#include <vector>
 
 #include "platform/thread.h"
 #include "protocol/commands.h"
@@ -81,6 +84,27 @@ private slots:
         close_popups();
         wait_for_jobs(5000);
         g_logged_in = 0;
+    }
+
+    // The desktop's table has exactly one row for each notification the core raises (none for
+    // the headless client's own), sorted so that every one is found by number; a number without
+    // a row is still shown as an ordinary report.
+    void one_row_per_notification() {
+        std::vector<int> core;
+#define PARLO_CORE_ROW(name, number, text) \
+    if (std::string_view(text).rfind("cli_", 0) != 0) core.push_back(number);
+        PARLO_NOTIFICATIONS(PARLO_CORE_ROW)
+#undef PARLO_CORE_ROW
+        std::sort(core.begin(), core.end());
+        std::vector<int> rows;
+        for (const CParloDlg::route& r : CParloDlg::routes()) rows.push_back(r.n);
+        QCOMPARE(rows, core);
+        for (int n : core) QCOMPARE(CParloDlg::route_for(n).n, n);
+
+        CParloDlg d;
+        d.set_show_messages(false);
+        deliver(d, 999, 0, 0);
+        QCOMPARE(d.notifications_shown(), 2);
     }
 
     void layouts_after_sign_in_and_sign_out() {

@@ -29,6 +29,7 @@
 #include "ui/common/gui_call.h"
 #include "ui/common/message_boxes.h"
 #include "ui/common/texts.h"
+#include "ui/main/main_dlg.h"
 #include "ui/skin/controls.h"
 #include "ui/skin/palette.h"
 
@@ -394,22 +395,37 @@ void CDlgPrivateChat::drain_inbox() {
 
 void CDlgPrivateChat::handle_notification(int n, intptr_t wparam, intptr_t lparam) {
     Q_ASSERT(on_gui_thread());
-    if (n == NM_CHAT_TEXT) {
-        show_body(reinterpret_cast<const char*>(wparam), static_cast<int>(lparam));
-    } else if ((n == NM_MIC_LEVEL || n == NM_PEER_LEVEL) && lparam) {
-        for (char sample : *reinterpret_cast<const std::string*>(lparam)) {
-            if (n == NM_MIC_LEVEL)
-                add_mic_level(static_cast<uint8_t>(sample));
-            else
-                add_peer_level(static_cast<uint8_t>(sample));
-        }
-    }
-    else if (n == NM_OWN_VIDEO || n == NM_PEER_VIDEO) {
-        update(
-            QRect(client_origin() + (n == NM_OWN_VIDEO ? kOwnPicture : kPeerPicture).topLeft(),
-                  kOwnPicture.size()));
-        if (CDlgVideoZoom* z = m_zoom[n == NM_OWN_VIDEO ? 0 : 1]) z->update();
-    }
+    if (auto step = CParloDlg::route_for(n).chat) (this->*step)(wparam, lparam);
+}
+
+void CDlgPrivateChat::chat_text(intptr_t wparam, intptr_t lparam) {
+    show_body(reinterpret_cast<const char*>(wparam), static_cast<int>(lparam));
+}
+
+void CDlgPrivateChat::mic_levels(intptr_t, intptr_t lparam) {
+    if (!lparam) return;
+    for (char sample : *reinterpret_cast<const std::string*>(lparam))
+        add_mic_level(static_cast<uint8_t>(sample));
+}
+
+void CDlgPrivateChat::peer_levels(intptr_t, intptr_t lparam) {
+    if (!lparam) return;
+    for (char sample : *reinterpret_cast<const std::string*>(lparam))
+        add_peer_level(static_cast<uint8_t>(sample));
+}
+
+void CDlgPrivateChat::own_picture_changed(intptr_t, intptr_t) {
+    picture_changed(true);
+}
+
+void CDlgPrivateChat::peer_picture_changed(intptr_t, intptr_t) {
+    picture_changed(false);
+}
+
+void CDlgPrivateChat::picture_changed(bool mine) {
+    update(
+        QRect(client_origin() + (mine ? kOwnPicture : kPeerPicture).topLeft(), kOwnPicture.size()));
+    if (CDlgVideoZoom* z = m_zoom[mine ? 0 : 1]) z->update();
 }
 
 void CDlgPrivateChat::show_body(const char* body, int len) {

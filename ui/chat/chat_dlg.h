@@ -16,6 +16,7 @@
 
 #include "protocol/notify.h"
 #include "ui/chat/chat_body.h"
+#include "ui/main/contact_hooks.h"
 #include "ui/skin/good_dlg.h"
 
 class CMyButton;
@@ -70,7 +71,7 @@ struct chat_dlg_actions {
 };
 chat_dlg_actions& chat_actions();
 
-class CDlgPrivateChat : public Cgood_dlg, public chat_window {
+class CDlgPrivateChat : public Cgood_dlg, public chat_window, public chat_ui_hooks {
     Q_OBJECT
 public:
     static constexpr int kPanelHeight = 215;
@@ -94,6 +95,12 @@ public:
 
     // Notification 7: a received (or echoed) body.
     void show_body(const char* body, int len);
+    // chat_ui_hooks: the steps the main window's table names for what is posted here.
+    void chat_text(intptr_t wparam, intptr_t lparam) override;
+    void mic_levels(intptr_t wparam, intptr_t lparam) override;
+    void peer_levels(intptr_t wparam, intptr_t lparam) override;
+    void own_picture_changed(intptr_t wparam, intptr_t lparam) override;
+    void peer_picture_changed(intptr_t wparam, intptr_t lparam) override;
     // Sends the input as the "Send" button does; and the "Send On Return" rule.
     void send_pressed();
     void save_transcript();
@@ -144,6 +151,7 @@ protected:
 
 private:
     void handle_notification(int n, intptr_t wparam, intptr_t lparam);
+    void picture_changed(bool mine);
     // Runs what was posted, a slice at a time, so that a burst (a flood of lines, a call's
     // meters) never holds the event loop for long.
     void drain_inbox();

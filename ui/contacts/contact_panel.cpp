@@ -62,82 +62,46 @@ void CContactPanel::open_registration() {
     run_registration(m_window, m_session);
 }
 
-void CContactPanel::notification(int n, intptr_t wparam, intptr_t lparam, const QString&) {
-    if (handles(n)) after_notification(n, wparam, lparam);
+void CContactPanel::groups_listed(int, intptr_t) {
+    m_tree->rebuild_groups();
 }
 
-bool CContactPanel::handles(int n) {
-    switch (n) {
-        case NM_GROUP_LIST:
-        case NM_CONTACT_LIST:
-        case NM_CONTACT_STATUS:
-        case NM_REGISTER_EMAIL_EXISTS:
-        case NM_CONTACT_FOUND:
-        case NM_CONTACT_NOT_FOUND:
-        case NM_CONTACT_ADD_SUCCESS:
-        case NM_CONTACT_REMOVE_SUCCESS:
-        case NM_CONTACT_ADD_CONFIRM_SUCCESS:
-        case NM_CONTACT_REMOVE_CONFIRM_SUCCESS:
-        case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS:
-        case NM_GROUP_REMOVE_SUCCESS:
-        case NM_GROUP_ADD_SUCCESS:
-        case NM_GROUP_UPDATE_SUCCESS:
-        case NM_OFFLINE_END:
-        case NM_PEER_STATUS:
-            return true;
-        default:
-            return file_transfer_ui::handles(n);
-    }
+void CContactPanel::contacts_listed(int, intptr_t) {
+    m_tree->build_full();
 }
 
-void CContactPanel::after_notification(int n, intptr_t wparam, intptr_t lparam) {
-    int id = static_cast<int>(wparam);
-    switch (n) {
-        case NM_GROUP_LIST:
-            m_tree->rebuild_groups();
-            break;
-        case NM_CONTACT_LIST:
-            m_tree->build_full();
-            break;
-        case NM_CONTACT_STATUS:
-        case NM_PEER_STATUS:
-            m_tree->update_status(id, static_cast<int>(lparam));
-            break;
-        case NM_REGISTER_EMAIL_EXISTS: {
-            // Back with everything the user typed, so only the address needs changing.
-            auto* dlg = new CDlgRegister(m_window);
-            connect(dlg, &QDialog::accepted, this,
-                    [this] { send_registration_buffers(m_session); });
-            open_dialog(dlg);
-            break;
-        }
-        case NM_CONTACT_FOUND:
-            open_dialog(new CDlgAddContactConfirm(m_session, m_window));
-            break;
-        case NM_CONTACT_NOT_FOUND:
-            open_dialog(new CDlgAddContact(m_session, m_window));
-            break;
-        case NM_CONTACT_ADD_SUCCESS:
-            m_tree->place_contact(get_found_contact().id);
-            break;
-        case NM_CONTACT_REMOVE_SUCCESS:
-        case NM_CONTACT_ADD_CONFIRM_SUCCESS:
-        case NM_CONTACT_REMOVE_CONFIRM_SUCCESS:
-        case NM_CONTACT_REMOVE_CONFIRM_NO_SUCCESS:
-            m_tree->place_contact(id);
-            break;
-        case NM_GROUP_REMOVE_SUCCESS:
-        case NM_GROUP_ADD_SUCCESS:
-        case NM_GROUP_UPDATE_SUCCESS:
-            m_tree->sync_groups();
-            break;
-        case NM_OFFLINE_END:
-            show_offline_viewer(id);
-            break;
-        default:
-            if (file_transfer_ui::handles(n)) m_transfers.on_notification(n, wparam, lparam);
-            break;
-    }
+void CContactPanel::contact_presence(int contact_id, intptr_t state) {
+    m_tree->update_status(contact_id, static_cast<int>(state));
+}
+
+void CContactPanel::register_again(int, intptr_t) {
+    auto* dlg = new CDlgRegister(m_window);
+    connect(dlg, &QDialog::accepted, this, [this] { send_registration_buffers(m_session); });
+    open_dialog(dlg);
+}
+
+void CContactPanel::contact_found(int, intptr_t) {
+    open_dialog(new CDlgAddContactConfirm(m_session, m_window));
+}
+
+void CContactPanel::contact_not_found(int, intptr_t) {
+    open_dialog(new CDlgAddContact(m_session, m_window));
+}
+
+void CContactPanel::found_contact_added(int, intptr_t) {
+    m_tree->place_contact(get_found_contact().id);
+}
+
+void CContactPanel::contact_changed(int contact_id, intptr_t) {
+    m_tree->place_contact(contact_id);
+}
+
+void CContactPanel::groups_changed(int, intptr_t) {
+    m_tree->sync_groups();
+}
+
+void CContactPanel::offline_message_ready(int sender_id, intptr_t) {
+    show_offline_viewer(sender_id);
 }
 
 void CContactPanel::signed_out() {

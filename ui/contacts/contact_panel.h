@@ -26,16 +26,28 @@ public:
     CContactPanel(session_runner session, CMyTreeCtrl* tree, QWidget* window);
 
     CMyTreeCtrl* tree() const { return m_tree; }
+    // The transfer windows (the tests' way to them; the table reaches them as transfer_ui_hooks).
     file_transfer_ui& transfers() { return m_transfers; }
 
-    // contact_ui_hooks: the visible side of notification n, after the controller handled it.
-    void notification(int n, intptr_t wparam, intptr_t lparam, const QString& text) override;
+    // contact_ui_hooks: the tree's and the dialogs' side of the notifications, after the
+    // controller handled them (the main window's table says which step runs for which).
+    void groups_listed(int, intptr_t) override;
+    void contacts_listed(int, intptr_t) override;
+    void contact_presence(int contact_id, intptr_t state) override;
+    // Back to the registration dialog with everything the user typed, so only the address needs
+    // changing.
+    void register_again(int, intptr_t) override;
+    void contact_found(int, intptr_t) override;
+    void contact_not_found(int, intptr_t) override;
+    void found_contact_added(int, intptr_t) override;
+    void contact_changed(int contact_id, intptr_t) override;
+    void groups_changed(int, intptr_t) override;
+    void offline_message_ready(int sender_id, intptr_t) override;
+    transfer_ui_hooks* transfer_part() override { return &m_transfers; }
     void signed_out() override;
     bool command(int command_id) override;
     void open_registration() override;
 
-    static bool handles(int n);
-    void after_notification(int n, intptr_t wparam, intptr_t lparam);
     // A menu command (the ids of contact_menus.h); false for ids that are not the panel's.
     bool run_command(int command);
     // The contact the contact commands act on: the record whose id is the data of the selected

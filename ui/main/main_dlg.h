@@ -1,6 +1,7 @@
-// The main window: the contact tree area, six links, the tray icon, the notification handlers,
-// the periodic duties and the menus. It owns the session controller and the housekeeping; the
-// application (CParloApp) publishes notifications() as g_main_dlg before the session starts.
+// The main window: the contact tree area, six links, the tray icon, the notification handlers
+// (the desktop's one table of them, routes()), the periodic duties and the menus. It owns the
+// session controller and the housekeeping; the application (CParloApp) publishes notifications()
+// as g_main_dlg before the session starts.
 //
 // Threads: the window runs on the GUI thread. The controller and the housekeeping belong to the
 // session thread (session_worker): notifications() queues there, the protocol side runs there,
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "protocol/housekeeping.h"
@@ -74,6 +76,27 @@ public:
         user_text text;      // what the controller says to show (refusal, confirmation)
         std::string notice;  // 46, 47: the server's words
     };
+    // How the desktop handles notification n, all in one row. On the session thread: the session
+    // step (null: nothing runs and nothing is shown; false: nothing is shown). Then, queued to the
+    // GUI thread and in this order: the main window's step, the controller's text as a non-modal
+    // message when `message` is set, the contact tree's or dialogs' step, the transfer windows'
+    // step. The chat step is what the peer's chat window does with the notifications posted to
+    // it. A null step does nothing.
+    struct route {
+        int n;
+        bool (CParloDlg::*session)(visible_event& e);
+        void (CParloDlg::*main)(const visible_event& e);
+        bool message;
+        void (contact_ui_hooks::*contacts)(int id, intptr_t lparam);
+        void (transfer_ui_hooks::*transfer)(int peer_id, intptr_t lparam);
+        void (chat_ui_hooks::*chat)(intptr_t wparam, intptr_t lparam);
+    };
+    // Every notification the desktop can receive, sorted by number, one row each.
+    static std::span<const route> routes();
+    // The row of n; a number without one gets the row of an ordinary report (the controller's
+    // handling and its text as a message).
+    static const route& route_for(int n);
+
     // Session thread: the protocol side of notification n, then the visible side queued.
     void on_notification(int n, intptr_t wparam, intptr_t lparam);
     // GUI thread: the visible side.
@@ -142,6 +165,25 @@ protected:
     void contextMenuEvent(QContextMenuEvent*) override;
 
 private:
+    // Session steps of routes() (session thread).
+    bool handle_step(visible_event& e);
+    bool knock_step(visible_event& e);
+    bool notice_step(visible_event& e);
+    bool hand_on_step(visible_event& e);
+    bool group_name_step(visible_event& e);
+    bool resume_step(visible_event& e);
+    // Main window steps of routes() (GUI thread).
+    void show_signed_in(const visible_event& e);
+    void show_resuming(const visible_event& e);
+    void show_login_failed(const visible_event& e);
+    void show_welcome(const visible_event& e);
+    void show_my_status(const visible_event& e);
+    void show_signed_out_elsewhere(const visible_event& e);
+    void show_knock(const visible_event& e);
+    void show_server_notice(const visible_event& e);
+    void show_contact_status(const visible_event& e);
+    void show_peer_status(const visible_event& e);
+
     void set_my_status_display(int state);
     // The status link and tray tip while a lost session is being resumed.
     void show_connecting();

@@ -53,11 +53,6 @@ file_transfer_ui::file_transfer_ui(session_runner session, QWidget* window)
     };
 }
 
-bool file_transfer_ui::handles(int n) {
-    return n == NM_FILE_ACCEPTED || n == NM_FILE_DONE ||
-           (n >= NM_FILE_SEND_PROGRESS && n <= NM_FILE_SEND_FAILED);
-}
-
 int file_transfer_ui::offer(int peer_id) {
     contact_record c;
     if (!contact_by_id(peer_id, &c)) {
@@ -98,41 +93,39 @@ CDlgFileProgress* file_transfer_ui::open_window(int peer_id, bool sending) {
     return w;
 }
 
-void file_transfer_ui::on_notification(int n, intptr_t wparam, intptr_t lparam) {
-    int peer_id = static_cast<int>(wparam);
+void file_transfer_ui::file_accepted(int peer_id, intptr_t) {
+    open_window(peer_id, true)->update_bytes(0, get_tick_count());
+}
+
+void file_transfer_ui::file_send_progress(int peer_id, intptr_t bytes) {
+    CDlgFileProgress* w = open_window(peer_id, true);
+    w->update_bytes(bytes, get_tick_count());
     file_progress p;
-    switch (n) {
-        case NM_FILE_ACCEPTED:
-            open_window(peer_id, true)->update_bytes(0, get_tick_count());
-            break;
-        case NM_FILE_SEND_PROGRESS: {
-            CDlgFileProgress* w = open_window(peer_id, true);
-            w->update_bytes(lparam, get_tick_count());
-            if (file_transfers().progress(peer_id, true, &p) && p.finished && !p.active &&
-                p.bytes == lparam)
-                w->finish(true, ui_text(T_SENT_BYTES, {size_text(p.bytes)}));
-            break;
-        }
-        case NM_FILE_RECV_PROGRESS:
-            open_window(peer_id, false)->update_bytes(lparam, get_tick_count());
-            break;
-        case NM_FILE_DONE:
-            file_transfers().progress(peer_id, false, &p);
-            open_window(peer_id, false)->finish(true, ui_text(T_SAVED_BYTES, {size_text(p.bytes)}));
-            break;
-        case NM_FILE_RECV_INCOMPLETE:
-            file_transfers().progress(peer_id, false, &p);
-            open_window(peer_id, false)
-                ->finish(false, ui_text(T_STOPPED_AFTER,
-                                        {size_text(p.bytes), incomplete_reason_text(lparam)}));
-            break;
-        case NM_FILE_SEND_FAILED:
-            file_transfers().progress(peer_id, true, &p);
-            open_window(peer_id, true)
-                ->finish(false,
-                         ui_text(T_STOPPED_AFTER, {size_text(p.bytes), send_failure_text(lparam)}));
-            break;
-        default:
-            break;
-    }
+    if (file_transfers().progress(peer_id, true, &p) && p.finished && !p.active && p.bytes == bytes)
+        w->finish(true, ui_text(T_SENT_BYTES, {size_text(p.bytes)}));
+}
+
+void file_transfer_ui::file_recv_progress(int peer_id, intptr_t bytes) {
+    open_window(peer_id, false)->update_bytes(bytes, get_tick_count());
+}
+
+void file_transfer_ui::file_saved(int peer_id, intptr_t) {
+    file_progress p;
+    file_transfers().progress(peer_id, false, &p);
+    open_window(peer_id, false)->finish(true, ui_text(T_SAVED_BYTES, {size_text(p.bytes)}));
+}
+
+void file_transfer_ui::file_recv_incomplete(int peer_id, intptr_t reason) {
+    file_progress p;
+    file_transfers().progress(peer_id, false, &p);
+    open_window(peer_id, false)
+        ->finish(false,
+                 ui_text(T_STOPPED_AFTER, {size_text(p.bytes), incomplete_reason_text(reason)}));
+}
+
+void file_transfer_ui::file_send_failed(int peer_id, intptr_t reason) {
+    file_progress p;
+    file_transfers().progress(peer_id, true, &p);
+    open_window(peer_id, true)
+        ->finish(false, ui_text(T_STOPPED_AFTER, {size_text(p.bytes), send_failure_text(reason)}));
 }

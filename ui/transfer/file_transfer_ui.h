@@ -13,12 +13,13 @@
 #include <string>
 
 #include "ui/dialogs/session_call.h"
+#include "ui/main/contact_hooks.h"
 #include "ui/transfer/progress_window.h"
 
 class QWidget;
 struct contact_record;
 
-class file_transfer_ui : public QObject {
+class file_transfer_ui : public QObject, public transfer_ui_hooks {
     Q_OBJECT
 public:
     file_transfer_ui(session_runner session, QWidget* window);
@@ -29,9 +30,14 @@ public:
     // "Transfer File" for the contact: file dialog, confirmation, then the offer (370), which
     // the session sends on a worker. Returns 0 when the offer was handed to the session.
     int offer(int peer_id);
-    // The progress windows of 41, 43 and 60-63, after the controller handled them.
-    void on_notification(int n, intptr_t wparam, intptr_t lparam);
-    static bool handles(int n);
+    // transfer_ui_hooks: the progress windows of 41, 43 and 60-63, after the controller handled
+    // them.
+    void file_accepted(int peer_id, intptr_t) override;
+    void file_send_progress(int peer_id, intptr_t bytes) override;
+    void file_recv_progress(int peer_id, intptr_t bytes) override;
+    void file_saved(int peer_id, intptr_t) override;
+    void file_recv_incomplete(int peer_id, intptr_t reason) override;
+    void file_send_failed(int peer_id, intptr_t reason) override;
 
     CDlgFileProgress* window_for(int peer_id, bool sending) const;
 
