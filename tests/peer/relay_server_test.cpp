@@ -202,6 +202,70 @@ TEST_F(RelayTest, ReceiverThatTakesNothingAgesOutAndReleasesTheSendersWaitingOnI
     EXPECT_TRUE(registered(42, 0) && registered(7, 1) && registered(8, 1));
 }
 
+TEST_F(RelayTest, StalledReceiverHoldsItsSendersOtherReceiversOnlyUntilItIsClosed) {
+    const char* addr = testsupport::loopback_host(56);
+    start(addr);
+    auto stalled = joined(addr, 42);  // never reads
+    auto healthy = joined(addr, 43);
+    auto sender = joined(addr, 7);
+    int stalled_slot = -1;
+    ASSERT_TRUE(slot_of(42, [&](const Cserver_socket& s) {
+        stalled_slot = static_cast<int>(&s - g_server_socks);
+        return true;
+    }));
+    // One stream alternates between the two receivers, far more than the system buffers.
+    constexpr int kRounds = 10000;
+    std::thread writer([&] {
+        std::string bulk = framed(410, "") + std::string(1900, 'x');
+        for (int i = 0; i < kRounds; i++)
+            if (!send_outer(sender->fd, 100 + i, 7, 42, bulk) ||
+                !send_outer(sender->fd, 100 + i, 7, 43, framed(210, "Cy:" + std::to_string(i))))
+                break;
+    });
+    std::atomic<int> arrived{0};
+    std::thread reader([&] {
+        outer_msg m;
+        while (arrived < kRounds && expect_outer(healthy->fd, 210, &m, 20000) &&
+               m.payload == framed(210, "Cy:" + std::to_string(arrived.load())))
+            arrived++;
+    });
+    bool held = slot_of(7, [](const Cserver_socket& s) { return s.paused == 1; });
+    EXPECT_TRUE(held) << "the sender's reader waits for room on the stalled receiver's queue";
+    // The stalled receiver registers before each pass as live clients do; it goes once its queue
+    // has stood still for longer than the hold limit (what the system still buffers may put that
+    // off), before the idle limit; the sender is held all along and not aged.
+    auto stalled_open = [] {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        return std::any_of(std::begin(g_server_socks), std::end(g_server_socks),
+                           [](const Cserver_socket& s) { return s.in_use && s.user_id == 42; });
+    };
+    int passes = 0;
+    while (held && stalled_open() && passes++ < 5 * kRelayIdleLimit) {
+        for (int id : {42, 43}) {
+            EXPECT_TRUE(send_outer((id == 42 ? stalled : healthy)->fd, 0, id, 0, ""));
+            EXPECT_TRUE(slot_of(id, [](const Cserver_socket& s) { return s.idle_count == 0; }));
+        }
+        relay_aging_pass();
+    }
+    EXPECT_GT(passes, kRelayHoldPasses);
+    EXPECT_LE(passes, kRelayIdleLimit);
+    EXPECT_TRUE(logged("relay client 42 takes nothing of what is relayed to it, closed"));
+    EXPECT_TRUE(registered(7, 1) && registered(43, 1));
+    stalled.reset();  // releases the stream should the relay still hold it
+    writer.join();
+    reader.join();
+    EXPECT_EQ(arrived.load(), kRounds) << "every line to the healthy receiver, in order";
+
+    // The stalled receiver's slot goes to a new connection, which gets none of its messages.
+    auto next = joined(addr, 44);
+    EXPECT_TRUE(
+        slot_of(44, [&](const Cserver_socket& s) { return &s - g_server_socks == stalled_slot; }));
+    ASSERT_TRUE(send_outer(sender->fd, 9000, 7, 44, framed(210, "Cy:welcome")));
+    outer_msg m;
+    ASSERT_TRUE(read_outer(next->fd, &m));
+    EXPECT_EQ(m.payload, framed(210, "Cy:welcome"));
+}
+
 TEST(RelayWindows, RolloverAveragesAndLimits) {
     set_tick_source(fake_tick);
     Cserver_socket s;
