@@ -39,7 +39,7 @@ constexpr uint32_t kStatWindowMs = 300000;
 constexpr uint32_t kStatMinAgeMs = 60000;
 constexpr int kStatLargestAdd = 20480;
 constexpr int kRelayIdleLimit = 6;
-// Aging passes a receiver's queue may stand still while full or being written: its senders'
+// Aging passes a receiver's queue may hold messages without writing any: its senders'
 // messages to everyone else wait behind it, so this is shorter than the idle limit.
 constexpr int kRelayHoldPasses = 2;
 // Bytes queued for one receiver before its senders' readers wait for room.
