@@ -157,6 +157,8 @@ void Cserver_socket::clear() {
     clear_slot_fields();
     user_id = 0;
     paused = 0;
+    stalled_passes = 0;
+    written_at_pass = queue.written.load();
     connected = 0;
     m_stat_recv_old = {0, 0, 0};
     m_stat_recv = {0, 0, 0};
@@ -247,10 +249,12 @@ void relay_aging_pass() {
         for (int i = 0; i < kRelaySlots; i++)
             if (g_server_socks[i].in_use == 1) live.emplace_back(i, g_server_socks[i].generation);
     }
-    // The queues are asked without the table's lock, which comes after theirs.
-    std::vector<int> stalled(live.size());
-    for (size_t k = 0; k < live.size(); k++)
-        stalled[k] = g_server_socks[live[k].first].queue.check_stall();
+    // The queues are read without the table's lock, which comes after theirs.
+    std::vector<std::pair<uint64_t, size_t>> queued(live.size());
+    for (size_t k = 0; k < live.size(); k++) {
+        Csend_queue& q = g_server_socks[live[k].first].queue;
+        queued[k] = {q.written.load(), q.pending()};
+    }
     std::vector<std::pair<int, uint64_t>> idle;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
@@ -258,7 +262,14 @@ void relay_aging_pass() {
             auto [i, gen] = live[k];
             Cserver_socket& slot = g_server_socks[i];
             if (slot.in_use != 1 || slot.generation != gen) continue;
-            if (stalled[k] > kRelayHoldPasses) {
+            auto [written, pending] = queued[k];
+            // A write that ended since the last pass starts the count again; the pass counts
+            // when something is still queued or being written.
+            if (written != slot.written_at_pass) slot.stalled_passes = 0;
+            slot.written_at_pass = written;
+            if (pending == 0) {
+                slot.stalled_passes = 0;
+            } else if (++slot.stalled_passes > kRelayHoldPasses) {
                 log_line("relay client %d takes nothing of what is relayed to it, closed\n",
                          slot.user_id);
                 idle.emplace_back(i, gen);

@@ -13,7 +13,8 @@
 // message it forwards on the receiver's queue; while that queue holds kRelayQueuedBytes, the
 // reader waits for room in bounded waits that end when either connection closes or the service
 // stops, so a receiver that reads slowly holds the reader up and TCP paces the sender. A receiver
-// whose queue stands still for longer than kRelayHoldPasses aging passes is closed: its queue is
+// whose queue holds messages without finishing a write for more than kRelayHoldPasses aging
+// passes is closed: its queue is
 // emptied, which releases the readers waiting on it; a reader waiting for room is not aged
 // itself. A queued message carries the receiver's generation and handle serial and goes out only
 // on that handle, so a slot closed and handed to a new connection never passes the old owner's
@@ -39,7 +40,7 @@ constexpr uint32_t kStatWindowMs = 300000;
 constexpr uint32_t kStatMinAgeMs = 60000;
 constexpr int kStatLargestAdd = 20480;
 constexpr int kRelayIdleLimit = 6;
-// Aging passes a receiver's queue may hold messages without writing any: its senders'
+// Aging passes a receiver's queue may hold messages without finishing a write: its senders'
 // messages to everyone else wait behind it, so this is shorter than the idle limit.
 constexpr int kRelayHoldPasses = 2;
 // Bytes queued for one receiver before its senders' readers wait for room.
@@ -71,6 +72,10 @@ public:
     int user_id = 0;
     // Its reader waits for room on a receiver's queue (aging leaves it alone meanwhile).
     int paused = 0;
+    // Aging passes that found messages queued for this connection since its last write ended,
+    // and the queue's write count at the last pass.
+    int stalled_passes = 0;
+    uint64_t written_at_pass = 0;
     stat_window m_stat_recv_old;
     stat_window m_stat_recv;
     stat_window m_stat_send_old;
