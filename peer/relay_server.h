@@ -10,15 +10,14 @@
 // (Csend_queue, every message of the control kind, so nothing relayed is ever dropped, voice and
 // video included); its drainer starts with the first message relayed to the connection and ends
 // once the connection has closed, so a free slot keeps no thread. A connection's reader puts each
-// message it forwards on the receiver's queue; while that queue holds kRelayQueuedBytes, the
-// reader waits for room in bounded waits that end when either connection closes or the service
-// stops, so a receiver that reads slowly holds the reader up and TCP paces the sender. A receiver
-// whose queue holds messages without finishing a write for more than kRelayHoldPasses aging
-// passes is closed: its queue is
-// emptied, which releases the readers waiting on it; a reader waiting for room is not aged
-// itself. A queued message carries the receiver's generation and handle serial and goes out only
-// on that handle, so a slot closed and handed to a new connection never passes the old owner's
-// messages on.
+// message it forwards on the receiver's queue; while that queue holds kRelayQueuedBytes, the reader
+// waits for room in bounded waits, looking each time whether both connections are still open and
+// the service still runs, so a receiver that reads slowly holds the reader up and TCP paces the
+// sender. A receiver whose queue holds messages without finishing a write for more than
+// kRelayHoldPasses aging passes is closed: its queue is emptied, which releases the readers waiting
+// on it; a reader waiting for room is not aged itself. A queued message carries the receiver's
+// generation and handle serial and goes out only on that handle, so a slot closed and handed to a
+// new connection never passes the old owner's messages on.
 //
 // g_server_socks (200 slots) is shared by the three listeners, the poller, one reader and one
 // drainer per connection and the aging in the slave keep-alive thread; its fields and statistics
