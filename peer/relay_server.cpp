@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -39,23 +37,60 @@ std::thread g_poller;
 Cwakeup g_poller_wakeup;
 Cjob_group g_readers;
 uint64_t g_next_generation = 1;  // guarded by g_relay_mutex
-// Signalled (under g_relay_mutex) when a forward leaves its receiver or a slot is cleared.
-std::condition_variable g_forward_done;
 std::atomic<uint64_t> g_pauses{0};
+// A reader waiting for room on a receiver's queue looks again this often at whether its own
+// connection and the service are still there (the receiver closing wakes it at once).
+constexpr int kRoomWaitMs = 500;
 
 void reader_thread(int index, uint64_t gen);
+
+// Takes the messages still queued for a connection that closed (generation gen) out of its
+// queue, which wakes the readers waiting for room there, and lets the drainer end.
+void drop_queued(Cserver_socket& slot, uint64_t gen) {
+    if (gen != 0) slot.queue.take(gen);
+    slot.queue.retire();
+}
 
 void close_relay_slot(int index, uint64_t gen) {
     Cserver_socket& slot = g_server_socks[index];
     socket_t s;
+    uint64_t closed;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
         if (gen != 0 && slot.generation != gen) return;
+        closed = slot.generation;
         slot.clear();
         s = slot.take_handle();
     }
-    g_forward_done.notify_all();
     slot.close_taken(s);
+    drop_queued(slot, closed);
+}
+
+// On the drainer: a message goes out only on the handle it was queued for, so nothing queued
+// for a connection reaches the one that took its slot afterwards.
+int write_relayed(void* context, queued_message& m) {
+    auto* slot = static_cast<Cserver_socket*>(context);
+    int length = static_cast<int>(m.bytes.size());
+    int r = slot->send_owned_on_handle(m.serial, m.bytes, m.from);
+    if (r > 0) slot->add_to_send_traffic(length);
+    return r;
+}
+
+// On the drainer: the receiver failed or its slot moved on; it is closed unless it was reused.
+void relayed_write_failed(void* context, queued_message& m) {
+    auto* slot = static_cast<Cserver_socket*>(context);
+    if (slot >= g_server_socks && slot < g_server_socks + kRelaySlots)
+        close_relay_slot(static_cast<int>(slot - g_server_socks), m.generation);
+}
+
+// Under the queue's lock: admits m while slot index still has generation gen and a handle.
+bool admit_to_relay_slot(int index, uint64_t gen, queued_message& m) {
+    std::lock_guard<std::mutex> lk(g_relay_mutex);
+    const Cserver_socket& slot = g_server_socks[index];
+    if (slot.in_use != 1 || slot.generation != gen || slot.sock == 0) return false;
+    m.generation = gen;
+    m.serial = slot.handle_serial();
+    return true;
 }
 
 // Adds len to a window pair. Caller holds g_relay_mutex.
@@ -104,20 +139,18 @@ uint32_t window_avg(const stat_window& old_w, const stat_window& cur, const char
 
 Cserver_socket::Cserver_socket() {
     copy_text(name, "relay_client");
-    // A forward to a connection that refuses it fails at once rather than holding the sending
-    // reader in the base class's retry loop.
+    // A relay connection never retries a failed send: the drainer's failure closes it.
     retry_on_error = 0;
     clear();
+    queue.set_room(kRelayQueuedBytes);
+    queue.set_callbacks(write_relayed, relayed_write_failed, this);
 }
 
-int Cserver_socket::my_close() { return close_and_clear(*this, g_relay_mutex); }
-
-int Cserver_socket::wait_send_ready(socket_t s, int /*ms*/) {
-    int r = wait_writable(s, 0);
-    if (r != 0) return r;
-    g_pauses++;
-    // Closing shuts the handle down, which ends the wait (the send then fails).
-    return wait_writable(s, -1);
+int Cserver_socket::my_close() {
+    close_and_clear(*this, g_relay_mutex);
+    // What is still queued has the old handle's serial and fails; the drainer ends once empty.
+    queue.retire();
+    return 0;
 }
 
 void Cserver_socket::clear() {
@@ -125,6 +158,7 @@ void Cserver_socket::clear() {
     user_id = 0;
     paused = 0;
     stalled_passes = 0;
+    written_at_pass = queue.written.load();
     connected = 0;
     m_stat_recv_old = {0, 0, 0};
     m_stat_recv = {0, 0, 0};
@@ -209,23 +243,40 @@ int relay_traffic_sum() {
 }
 
 void relay_aging_pass() {
+    std::vector<std::pair<int, uint64_t>> live;
+    {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        for (int i = 0; i < kRelaySlots; i++)
+            if (g_server_socks[i].in_use == 1) live.emplace_back(i, g_server_socks[i].generation);
+    }
+    // The queues are read without the table's lock, which comes after theirs.
+    std::vector<std::pair<uint64_t, size_t>> queued(live.size());
+    for (size_t k = 0; k < live.size(); k++) {
+        Csend_queue& q = g_server_socks[live[k].first].queue;
+        queued[k] = {q.written.load(), q.pending()};
+    }
     std::vector<std::pair<int, uint64_t>> idle;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
-        for (int i = 0; i < kRelaySlots; i++) {
+        for (size_t k = 0; k < live.size(); k++) {
+            auto [i, gen] = live[k];
             Cserver_socket& slot = g_server_socks[i];
-            if (slot.in_use != 1) continue;
-            if (slot.sender_inside == 0) {
+            if (slot.in_use != 1 || slot.generation != gen) continue;
+            auto [written, pending] = queued[k];
+            // A write that ended since the last pass starts the count again; the pass counts
+            // when something is still queued or being written.
+            if (written != slot.written_at_pass) slot.stalled_passes = 0;
+            slot.written_at_pass = written;
+            if (pending == 0) {
                 slot.stalled_passes = 0;
             } else if (++slot.stalled_passes > kRelayHoldPasses) {
                 log_line("relay client %d takes nothing of what is relayed to it, closed\n",
                          slot.user_id);
-                idle.emplace_back(i, slot.generation);
+                idle.emplace_back(i, gen);
                 continue;
             }
             // A reader held up by a slow receiver is silent because of the receiver.
-            if (slot.paused == 0 && ++slot.idle_count > kRelayIdleLimit)
-                idle.emplace_back(i, slot.generation);
+            if (slot.paused == 0 && ++slot.idle_count > kRelayIdleLimit) idle.emplace_back(i, gen);
         }
     }
     for (auto [index, gen] : idle) close_relay_slot(index, gen);
@@ -249,31 +300,25 @@ namespace {
 void take_relay_slot(socket_t s, const char* address, uint16_t port) {
     int chosen = -1;
     uint64_t gen;
+    uint64_t evicted;
     socket_t old;
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
-        // A slot that a forward is still inside is not handed on: the forward's failure closes
-        // whatever the slot holds.
         for (int i = 0; i < kRelaySlots; i++)
-            if (g_server_socks[i].in_use == 0 && g_server_socks[i].sender_inside == 0) {
+            if (g_server_socks[i].in_use == 0) {
                 chosen = i;
                 break;
             }
         if (chosen < 0) {
             uint32_t min = get_tick_count();
             for (int i = 0; i < kRelaySlots; i++)
-                if (g_server_socks[i].sender_inside == 0 &&
-                    (chosen < 0 ||
-                     static_cast<int32_t>(g_server_socks[i].taken_tick - min) <= 0)) {
+                if (chosen < 0 || static_cast<int32_t>(g_server_socks[i].taken_tick - min) <= 0) {
                     min = g_server_socks[i].taken_tick;
                     chosen = i;
                 }
         }
-        if (chosen < 0) {
-            close_socket(s);  // every slot has a forward inside
-            return;
-        }
         Cserver_socket& slot = g_server_socks[chosen];
+        evicted = slot.generation;
         old = slot.take_handle();
         slot.clear();
         slot.in_use = 1;
@@ -284,6 +329,7 @@ void take_relay_slot(socket_t s, const char* address, uint16_t port) {
     }
     Cserver_socket& slot = g_server_socks[chosen];
     slot.close_taken(old);
+    drop_queued(slot, evicted);
     {
         std::lock_guard<std::mutex> lk(g_relay_mutex);
         if (slot.generation == gen && slot.sock == 0) {
@@ -336,50 +382,52 @@ void poller_thread() {
         });
 }
 
-// Sends a message to the first connection registered as to_id; dropped when there is none. The
-// reader of slot self (generation self_gen) waits here while the receiver is slow to take it, or
-// while another reader's forward to the same receiver is under way; the wait ends when the
-// receiver goes away (the message then goes to the next connection registered as to_id, if any)
-// or when self does.
+// Queues a message for the first connection registered as to_id; dropped when there is none.
+// While that connection's queue is full, the reader of slot self (generation self_gen) waits for
+// room; the wait ends when the receiver goes away (the message then goes to the next connection
+// registered as to_id, if any), when self does or when the service stops.
 void forward(const char* msg, int length, int to_id, int self_index, uint64_t self_gen) {
     if (to_id == 0) return;  // only registration frames name no receiver
     Cserver_socket& self = g_server_socks[self_index];
-    std::unique_lock<std::mutex> lk(g_relay_mutex);
-    int dest;
-    uint64_t dest_gen;
+    bool waiting = false;
     for (;;) {
-        if (g_stopping || self.generation != self_gen) return;
-        dest = -1;
-        for (int i = 0; i < kRelaySlots; i++)
-            if (g_server_socks[i].in_use == 1 && g_server_socks[i].user_id == to_id) {
-                dest = i;
-                break;
+        int dest = -1;
+        uint64_t dest_gen = 0;
+        {
+            std::lock_guard<std::mutex> lk(g_relay_mutex);
+            if (g_stopping || self.generation != self_gen) break;
+            for (int i = 0; i < kRelaySlots; i++)
+                if (g_server_socks[i].in_use == 1 && g_server_socks[i].user_id == to_id) {
+                    dest = i;
+                    dest_gen = g_server_socks[i].generation;
+                    break;
+                }
+            if (dest < 0) break;
+        }
+        // The payload goes on as it came, still scrambled: unscrambling and scrambling it again
+        // with the same key from the same offset would give the same bytes.
+        queued_message m;
+        m.bytes.assign(msg, msg + length);
+        m.from = length;
+        m.peer_id = to_id;
+        int r = g_server_socks[dest].queue.push_waiting(
+            std::move(m), waiting ? kRoomWaitMs : 0,
+            [dest, dest_gen](queued_message& q) { return admit_to_relay_slot(dest, dest_gen, q); });
+        if (r == 0) break;
+        if (r == -2 && !waiting) {
+            waiting = true;
+            {
+                std::lock_guard<std::mutex> lk(g_relay_mutex);
+                if (self.generation == self_gen) self.paused = 1;
             }
-        if (dest < 0) return;
-        Cserver_socket& d = g_server_socks[dest];
-        dest_gen = d.generation;
-        if (d.sender_inside == 0) break;
-        self.paused = 1;
-        // The time-out only bounds a missed signal.
-        g_forward_done.wait_for(lk, std::chrono::milliseconds(1000), [&] {
-            return g_stopping || self.generation != self_gen || d.generation != dest_gen ||
-                   d.sender_inside == 0;
-        });
+            g_pauses++;
+        }
+        // -2 again: still full, look at both connections again; -1: the receiver closed.
+    }
+    if (waiting) {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
         if (self.generation == self_gen) self.paused = 0;
     }
-    Cserver_socket& d = g_server_socks[dest];
-    d.sender_inside = 1;
-    self.paused = 1;
-    lk.unlock();
-    // The payload goes on as it came, still scrambled: unscrambling and scrambling it again with
-    // the same key from the same offset would give the same bytes.
-    if (d.send_raw(msg, length) > 0) d.add_to_send_traffic(length);
-    lk.lock();
-    d.sender_inside = 0;
-    if (d.generation == dest_gen) d.stalled_passes = 0;
-    if (self.generation == self_gen) self.paused = 0;
-    lk.unlock();
-    g_forward_done.notify_all();
 }
 
 // What one connection has received ahead of the message being handled: one receive takes
@@ -544,4 +592,6 @@ void stop_relay_service() {
     if (g_poller.joinable()) g_poller.join();
     for (int i = 0; i < kRelaySlots; i++) close_relay_slot(i, 0);
     g_readers.wait(10000);
+    // Every handle is shut down, so no drainer is held in a write.
+    for (auto& slot : g_server_socks) slot.queue.stop();
 }

@@ -6,18 +6,28 @@
 // housekeeping reports which ports listen (420-422), how many connections there are (452) and
 // their traffic (451).
 //
-// A connection's reader forwards each message itself, so a receiver that reads slowly holds the
-// reader up and TCP paces the sender; forwards to one receiver take turns. A receiver that takes
-// nothing for the aging limit is closed, which releases the readers waiting on it; a reader
-// waiting on a receiver is not aged itself.
+// Only a connection's drainer writes its socket. Each connection has a bounded send queue
+// (Csend_queue, every message of the control kind, so nothing relayed is ever dropped, voice and
+// video included); its drainer starts with the first message relayed to the connection and ends
+// once the connection has closed, so a free slot keeps no thread. A connection's reader puts each
+// message it forwards on the receiver's queue; while that queue holds kRelayQueuedBytes, the reader
+// waits for room in bounded waits, looking each time whether both connections are still open and
+// the service still runs, so a receiver that reads slowly holds the reader up and TCP paces the
+// sender. A receiver whose queue holds messages without finishing a write for more than
+// kRelayHoldPasses aging passes is closed: its queue is emptied, which releases the readers waiting
+// on it; a reader waiting for room is not aged itself. A queued message carries the receiver's
+// generation and handle serial and goes out only on that handle, so a slot closed and handed to a
+// new connection never passes the old owner's messages on.
 //
-// g_server_socks (200 slots) is shared by the three listeners, the poller, one reader per
-// connection and the aging in the slave keep-alive thread; its fields and statistics are guarded
-// by g_relay_mutex, never held across socket I/O.
+// g_server_socks (200 slots) is shared by the three listeners, the poller, one reader and one
+// drainer per connection and the aging in the slave keep-alive thread; its fields and statistics
+// are guarded by g_relay_mutex, never held across socket I/O. A queue's lock comes before
+// g_relay_mutex (a push checks the slot under both), so no queue is called with it held.
 #pragma once
 #include <cstdint>
 #include <mutex>
 
+#include "peer/send_queue.h"
 #include "peer/slot_fields.h"
 #include "protocol/link_socket.h"
 
@@ -29,9 +39,11 @@ constexpr uint32_t kStatWindowMs = 300000;
 constexpr uint32_t kStatMinAgeMs = 60000;
 constexpr int kStatLargestAdd = 20480;
 constexpr int kRelayIdleLimit = 6;
-// Aging passes a receiver may keep a forward to it unfinished: its sender's messages to everyone
-// else wait behind that forward, so this is shorter than the idle limit.
+// Aging passes a receiver's queue may hold messages without finishing a write: its senders'
+// messages to everyone else wait behind it, so this is shorter than the idle limit.
 constexpr int kRelayHoldPasses = 2;
+// Bytes queued for one receiver before its senders' readers wait for room.
+constexpr size_t kRelayQueuedBytes = 64 * 1024;
 
 struct stat_window {
     uint32_t start_tick;
@@ -57,22 +69,19 @@ public:
     int counting_recv(char* buffer, int max);
 
     int user_id = 0;
-    // Its reader waits on a receiver (aging leaves it alone meanwhile).
+    // Its reader waits for room on a receiver's queue (aging leaves it alone meanwhile).
     int paused = 0;
-    // A forward to this connection is under way. Owned by that forward, not reset by clear():
-    // the slot is not handed to a new connection before the forward is out of it.
-    int sender_inside = 0;
-    // Aging passes that found a forward to this connection unfinished since the last one ended.
+    // Aging passes that found messages queued for this connection since its last write ended,
+    // and the queue's write count at the last pass.
     int stalled_passes = 0;
+    uint64_t written_at_pass = 0;
     stat_window m_stat_recv_old;
     stat_window m_stat_recv;
     stat_window m_stat_send_old;
     stat_window m_stat_send;
-
-protected:
-    // Waits without a time limit until the receiver takes more; closing the connection (a
-    // receiver that stalls is aged out) ends the wait.
-    int wait_send_ready(socket_t s, int ms) override;
+    // What is relayed to this connection; not reset by clear() (closing the slot takes out the
+    // old owner's messages).
+    Csend_queue queue;
 };
 
 extern Cserver_socket g_server_socks[kRelaySlots];
@@ -101,5 +110,5 @@ int relay_traffic_sum();
 void close_relay_connections();
 // One aging pass (the slave keep-alive thread runs one every 10 s).
 void relay_aging_pass();
-// How often a forward found its receiver full and waited for it (tests).
+// How often a forward found its receiver's queue full and waited for room (tests).
 uint64_t relay_pause_count();

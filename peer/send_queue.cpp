@@ -43,6 +43,11 @@ void Csend_queue::set_callbacks(writer w, failure f, void* context) {
     m_context = context;
 }
 
+void Csend_queue::set_room(size_t bytes) {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_room = bytes;
+}
+
 void Csend_queue::admit_locked(queued_message& m) {
     if (m.kind == send_kind::voice) {
         int held = 0;

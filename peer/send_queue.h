@@ -57,6 +57,9 @@ public:
 
     // Set once before the first push.
     void set_callbacks(writer w, failure f, void* context);
+    // The queued bytes at which push_waiting waits for room (kQueuedBulkBytes unless set). Set
+    // once before the first push.
+    void set_room(size_t bytes);
 
     // Queues m (applying the drop policy) and returns 0; never waits for the socket. admit(m)
     // runs under the queue's lock just before m is queued: it checks that the slot still has
@@ -65,7 +68,8 @@ public:
     // queued and -1 is returned.
     template <class Admit>
     int push(queued_message m, Admit admit);
-    // Waits up to ms for fewer than kQueuedBulkBytes queued bytes, then behaves as push.
+    // Waits up to ms for fewer queued bytes than the room (kQueuedBulkBytes unless set), then
+    // behaves as push.
     // Returns -2 on time-out.
     template <class Admit>
     int push_waiting(queued_message m, int ms, Admit admit);
@@ -96,13 +100,14 @@ private:
     void drain();
     // Under m_mutex.
     void admit_locked(queued_message& m);
-    bool room_locked() const { return m_bytes < kQueuedBulkBytes; }
+    bool room_locked() const { return m_bytes < m_room; }
 
     std::mutex m_mutex;
     std::condition_variable m_wake;   // the drainer: a message or stop
     std::condition_variable m_moved;  // waiters for room or idleness
     std::deque<queued_message> m_queue;
     size_t m_bytes = 0;
+    size_t m_room = kQueuedBulkBytes;
     bool m_writing = false;
     uint64_t m_writing_frame = 0;
     bool m_stop = false;

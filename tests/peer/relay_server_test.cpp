@@ -202,6 +202,80 @@ TEST_F(RelayTest, ReceiverThatTakesNothingAgesOutAndReleasesTheSendersWaitingOnI
     EXPECT_TRUE(registered(42, 0) && registered(7, 1) && registered(8, 1));
 }
 
+TEST_F(RelayTest, StalledReceiverHoldsItsSendersOtherReceiversOnlyUntilItIsClosed) {
+    const char* addr = testsupport::loopback_host(56);
+    start(addr);
+    auto stalled = joined(addr, 42);  // never reads
+    auto healthy = joined(addr, 43);
+    auto sender = joined(addr, 7);
+    int stalled_slot = -1;
+    ASSERT_TRUE(slot_of(42, [&](const Cserver_socket& s) {
+        stalled_slot = static_cast<int>(&s - g_server_socks);
+        return true;
+    }));
+    // One stream alternates between the two receivers, far more than the system buffers.
+    constexpr int kRounds = 10000;
+    std::thread writer([&] {
+        std::string bulk = framed(410, "") + std::string(1900, 'x');
+        for (int i = 0; i < kRounds; i++)
+            if (!send_outer(sender->fd, 100 + i, 7, 42, bulk) ||
+                !send_outer(sender->fd, 100 + i, 7, 43, framed(210, "Cy:" + std::to_string(i))))
+                break;
+    });
+    std::atomic<int> arrived{0};
+    std::thread reader([&] {
+        outer_msg m;
+        while (arrived < kRounds && expect_outer(healthy->fd, 210, &m, 20000) &&
+               m.payload == framed(210, "Cy:" + std::to_string(arrived.load())))
+            arrived++;
+    });
+    bool held = slot_of(7, [](const Cserver_socket& s) { return s.paused == 1; });
+    EXPECT_TRUE(held) << "the sender's reader waits for room on the stalled receiver's queue";
+    // The stalled receiver registers before each pass as live clients do. What the system still
+    // buffers lets a write end now and then; it goes once its queue has held messages for more
+    // passes than the hold limit without a write ending, and the sender is held all along and
+    // not aged.
+    auto stalled_open = [] {
+        std::lock_guard<std::mutex> lk(g_relay_mutex);
+        return std::any_of(std::begin(g_server_socks), std::end(g_server_socks),
+                           [](const Cserver_socket& s) { return s.in_use && s.user_id == 42; });
+    };
+    const Csend_queue& queue = g_server_socks[stalled_slot].queue;
+    uint64_t written = queue.written;
+    int passes = 0;
+    int moved_at = 1;  // the first pass sees what was written before it
+    while (held && stalled_open() && passes++ < 5 * kRelayIdleLimit) {
+        for (int id : {42, 43}) {
+            EXPECT_TRUE(send_outer((id == 42 ? stalled : healthy)->fd, 0, id, 0, ""));
+            EXPECT_TRUE(slot_of(id, [](const Cserver_socket& s) { return s.idle_count == 0; }));
+        }
+        if (queue.written != written) {
+            written = queue.written;
+            moved_at = passes;
+        }
+        relay_aging_pass();
+    }
+    // The pass that sees a write counts as the first of the hold; a write between the look above
+    // and the pass's own makes it one fewer.
+    EXPECT_GE(passes - moved_at, kRelayHoldPasses - 1);
+    EXPECT_LE(passes - moved_at, kRelayHoldPasses);
+    EXPECT_TRUE(logged("relay client 42 takes nothing of what is relayed to it, closed"));
+    EXPECT_TRUE(registered(7, 1) && registered(43, 1));
+    stalled.reset();  // releases the stream should the relay still hold it
+    writer.join();
+    reader.join();
+    EXPECT_EQ(arrived.load(), kRounds) << "every line to the healthy receiver, in order";
+
+    // The stalled receiver's slot goes to a new connection, which gets none of its messages.
+    auto next = joined(addr, 44);
+    EXPECT_TRUE(
+        slot_of(44, [&](const Cserver_socket& s) { return &s - g_server_socks == stalled_slot; }));
+    ASSERT_TRUE(send_outer(sender->fd, 9000, 7, 44, framed(210, "Cy:welcome")));
+    outer_msg m;
+    ASSERT_TRUE(read_outer(next->fd, &m));
+    EXPECT_EQ(m.payload, framed(210, "Cy:welcome"));
+}
+
 TEST(RelayWindows, RolloverAveragesAndLimits) {
     set_tick_source(fake_tick);
     Cserver_socket s;
