@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <vector>
 
 #include "media/audio/audio_constants.h"
 #include "media/audio/sound_queue.h"
@@ -31,7 +30,9 @@ namespace {
 std::atomic<voice_counters_observer> g_counters_observer{nullptr};
 }  // namespace
 
-void set_voice_counters_observer(voice_counters_observer fn) { g_counters_observer.store(fn); }
+void set_voice_counters_observer(voice_counters_observer fn) {
+    g_counters_observer.store(fn);
+}
 
 void count_voice(std::atomic<int>& c) {
     c++;
@@ -65,12 +66,24 @@ void send_relayed(int peer_id, const char* msg, int len) {
         count_voice(g_voice_counters.relay_failed);
 }
 
-std::vector<int> listening_peers() {
-    std::vector<int> peers;
+// The peers that receive my sound, read once per captured buffer.
+struct listeners {
+    static constexpr int kMax = 32;  // more than the chat-window table holds
+    int ids[kMax];
+    int count = 0;
+    const int* begin() const { return ids; }
+    const int* end() const { return ids + count; }
+    bool empty() const { return count == 0; }
+};
+
+listeners listening_peers() {
+    listeners peers;
     for (const chat_media_state& s : chat_session_all())
-        if (s.my_audio) peers.push_back(s.peer_id);
+        if (s.my_audio && peers.count < listeners::kMax) peers.ids[peers.count++] = s.peer_id;
     return peers;
 }
+
+int send_to_peers(const listeners& peers, const uint8_t* planes, int length, int active);
 
 void on_talk_silence(int, const char*, int, int, int peer_id) {
     do_talk_silence_from_peer(peer_id);
@@ -117,12 +130,15 @@ void post_levels(int notification, int peer_id, const uint8_t* samples, int n) {
 }
 
 void post_mic_levels(const uint8_t* samples, int n) {
-    std::vector<int> peers = listening_peers();
-    for (int peer : peers) post_levels(kNotifyMicLevel, peer, samples, n);
+    for (int peer : listening_peers()) post_levels(kNotifyMicLevel, peer, samples, n);
 }
 
 int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int active) {
-    std::vector<int> peers = listening_peers();
+    return send_to_peers(listening_peers(), planes, length, active);
+}
+
+namespace {
+int send_to_peers(const listeners& peers, const uint8_t* planes, int length, int active) {
     if (peers.empty()) return 0;
     if (active == 0) {
         for (int p : peers) {
@@ -163,11 +179,13 @@ int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int acti
     }
     return 0;
 }
+}  // namespace
 
 void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int length, int active,
                             uint32_t capture_tick) {
-    post_mic_levels(samples, kBufferBytes);
-    if (active && capture_tick && !listening_peers().empty()) {
+    const listeners peers = listening_peers();
+    for (int peer : peers) post_levels(kNotifyMicLevel, peer, samples, kBufferBytes);
+    if (active && capture_tick && !peers.empty()) {
         std::lock_guard<std::mutex> lk(g_trace_mutex);
         if (g_trace) {
             // The body's crc is known only after deflating; deflate once more for the note (only
@@ -182,7 +200,7 @@ void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int l
             std::fflush(g_trace);
         }
     }
-    do_talk_send_data_dct_z_to_peers(planes, length, active);
+    send_to_peers(peers, planes, length, active);
 }
 
 int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
@@ -225,7 +243,7 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
         count_voice(g_voice_counters.dropped);
         return 0;
     }
-    auto* b = new (std::nothrow) wave_buffer;
+    wave_buffer* b = take_wave_buffer();
     if (!b) {
         log_line("lpHdr is NULL in do_talk_data_dct_z_from_sever\n");
         return -1;
@@ -233,7 +251,7 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
     try {
         b->data.assign(samples, samples + n);
     } catch (const std::bad_alloc&) {
-        delete b;
+        recycle_wave_buffer(b);
         log_line("sound_data is NULL in do_talk_data_dct_z_from_sever\n");
         return -1;
     }
