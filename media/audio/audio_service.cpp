@@ -109,7 +109,9 @@ private:
                 std::lock_guard<std::mutex> g(m_mutex);
                 pending++;
             }
-            if (out->write(b) != 0) {
+            rc = out->write(b);
+            if (rc != 0 && wait_for_room(pending)) rc = out->write(b);
+            if (rc != 0) {
                 delete b;
                 std::lock_guard<std::mutex> g(m_mutex);
                 pending--;
@@ -125,6 +127,16 @@ private:
         }
         out->reset();  // what has not come back comes back now
         out->close();
+    }
+    // A device takes a few hundred buffers at a time: a long clip waits until one of the buffers
+    // before this one came back. False when none is out, or the player ends.
+    bool wait_for_room(const int& pending) {
+        std::unique_lock<std::mutex> lk(m_mutex);
+        const int others = pending - 1;
+        if (others <= 0) return false;
+        return m_wake.wait_for(lk, std::chrono::seconds(5), [&] {
+            return m_quit || pending - 1 < others;
+        }) && !m_quit;
     }
     audio_backend& m_backend;
     std::mutex m_mutex;

@@ -185,7 +185,8 @@ void master_main() {
         bool pending = sound_master_deadline(now, &wait_ms);
         g_mutex_sound.unlock();
         for (int i = 0; i < count; i++) post_main(notices[i].n, notices[i].index, notices[i].peer);
-        g_master_wake.wait(pending ? std::clamp<uint32_t>(wait_ms, 1, 1000) : 1000);
+        // With nothing pending the thread sleeps until an event: an idle client does not wake it.
+        g_master_wake.wait(pending ? std::clamp<uint32_t>(wait_ms, 1, 1000) : UINT32_MAX);
     }
 }
 }  // namespace

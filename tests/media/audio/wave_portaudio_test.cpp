@@ -126,6 +126,42 @@ TEST_F(portaudio_device, OutputsShareOneStreamAndAreMixed) {
               audio::kBufferBytes);
 }
 
+TEST_F(portaudio_device, ResetHandsBackEveryBufferAtOnceAndTheStreamGoesOn) {
+    // The buffers the callbacks hold are taken back on the spot: one output while the other keeps
+    // the shared stream playing, the microphone after its stream stopped.
+    auto a = backend->make_output(0);
+    auto b = backend->make_output(1);
+    auto in = backend->make_input();
+    std::string error;
+    ASSERT_EQ(a->open(notice(), &error), 0) << error;
+    ASSERT_EQ(b->open(notice(), &error), 0) << error;
+    ASSERT_EQ(in->open(notice(), &error), 0) << error;
+    for (int i = 0; i < 40; i++) ASSERT_EQ(a->write(audiotest::buffer_of(140, 1)), 0);
+    ASSERT_EQ(a->reset(), 0);
+    auto count_peer = [&](int peer) {
+        std::lock_guard<std::mutex> lk(m);
+        return std::count_if(got.begin(), got.end(), [&](auto& g) { return g->peer_id == peer; });
+    };
+    EXPECT_EQ(count_peer(1), 40) << "a reset returns what was written, played or not";
+    for (int i = 0; i < 3; i++) in->add_buffer(audiotest::buffer_of(0, 3));
+    ASSERT_EQ(in->start(&error), 0) << error;
+    ASSERT_TRUE(wait_for(41));
+    ASSERT_EQ(in->reset(), 0);
+    EXPECT_EQ(count_peer(3), 3) << "the microphone's buffers come back filled or empty";
+    b->write(audiotest::buffer_of(150, 2));
+    a->write(audiotest::buffer_of(150, 1));
+    ASSERT_TRUE(wait_for(45)) << "both outputs play on after a reset";
+    in->close();
+    a->close();
+    b->close();
+    std::lock_guard<std::mutex> lk(m);
+    for (auto& g : got) {
+        if (g->peer_id == 3 && g->recorded != 0) {
+            EXPECT_EQ(g->recorded, audio::kBufferBytes);
+        }
+    }
+}
+
 TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
     cfg.input_device = "no such microphone";
     auto in = make_audio_backend(cfg)->make_input();
