@@ -3,10 +3,13 @@
 // sending and handed to the receiving handler, which inflates, decodes and queues them for a
 // player; the master thread feeds the player and its device plays them. Every operator new of
 // the process is counted over a steady stretch, after a warm-up.
-// Usage: voice_alloc_bench [seconds, default 6] [wav|portaudio|null]
+// Usage: voice_alloc_bench [seconds, default 6] [wav|portaudio|null|idle]
 //   wav: the file devices (the default); portaudio: the real device code on the sound library's
 //   file device (capture from a file, playback into one, no sound card); null: silence in.
+//   idle: no call, the ten players open on the null devices and the capture closed, as in a
+//   signed-in client waiting: the CPU time the process spends and how often its threads wake.
 #include <sndfile.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -78,6 +81,51 @@ void consume(const uint8_t*, const uint8_t* planes, int length, int active, uint
     do_talk_data_dct_z_from_sever(body, n + audio::kQualityFieldLen, kPeer);
 }
 
+double cpu_s() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Voluntary and involuntary context switches of every thread of this process.
+long wakeups() {
+    long n = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream f(task.path() / "status");
+        std::string line;
+        while (std::getline(f, line))
+            if (line.find("ctxt_switches:") != std::string::npos)
+                n += std::atol(line.c_str() + line.find(':') + 1);
+    }
+    return n;
+}
+
+int idle(double seconds) {
+    std::unique_ptr<audio_backend> backend = make_null_backend();
+    sound_queue_init();
+    start_sound_master_thread();
+    start_players(*backend);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long w0 = wakeups();
+    const double c0 = cpu_s();
+    const auto t0 = std::chrono::steady_clock::now();
+    alloc_count::start();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const alloc_count::totals got = alloc_count::stop();
+    const double c1 = cpu_s();
+    const long w1 = wakeups();
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf(
+        "idle sound (ten players open, no capture): CPU %.4f%% of one core over %.1f s, "
+        "%.1f thread wake-ups/s (the main thread's sleep included), %llu allocations\n",
+        100.0 * (c1 - c0) / s, s, static_cast<double>(w1 - w0) / s,
+        static_cast<unsigned long long>(got.count));
+    stop_players();
+    end_sound_threads();
+    stop_sound_master_thread();
+    return 0;
+}
+
 int played() {
     int n = 0;
     for (auto& p : g_play_sound_threads)
@@ -92,6 +140,13 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/parlo-voice-alloc-XXXXXX";
     const std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
     open_debug_log_in(dir + "/");
+    if (kind == "idle") {
+        int rc = idle(seconds);
+        close_debug_log();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+        return rc;
+    }
     discarding_target front_end;
     g_main_dlg = &front_end;
     chat_session_open(kPeer);
