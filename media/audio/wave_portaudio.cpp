@@ -8,6 +8,7 @@
 #include <semaphore.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -96,12 +97,7 @@ int fail(PaError err, std::string* error) {
     return err == 0 ? -1 : err;
 }
 
-// Hands the buffers that the stream callbacks finished to their devices' notices. A callback
-// only pushes a buffer onto its device's ring and kicks this thread, which takes no lock and
-// makes at most one system call (a semaphore post); the notices run here, where posting a
-// message may take a lock. The thread sleeps until kicked and starts with the first device.
-//
-// Threads: add, remove and lock are called by the devices' owner threads, kick by callbacks.
+// A device whose stream callback hands finished buffers back through the relay below.
 class pa_device {
 public:
     virtual ~pa_device() = default;
@@ -109,6 +105,12 @@ public:
     virtual void deliver_locked() = 0;
 };
 
+// Hands the buffers that the stream callbacks finished to their devices' notices. A callback
+// only pushes a buffer onto its device's ring and kicks this thread: the kick takes no lock and
+// makes at most one system call (a semaphore post). The notices run here, where posting a
+// message may take a lock. The thread sleeps until kicked and starts with the first device.
+//
+// Threads: add, remove and mutex are used by the devices' owner threads, kick by callbacks.
 class pa_relay {
 public:
     pa_relay() { sem_init(&m_sem, 0, 0); }
@@ -154,7 +156,7 @@ public:
 private:
     void run() {
         for (;;) {
-            while (sem_wait(&m_sem) != 0) {
+            while (sem_wait(&m_sem) != 0 && errno == EINTR) {
             }
             if (m_quit.load()) return;
             // Reading the flag that a callback set makes its pushes visible here.
@@ -185,10 +187,7 @@ public:
         PaError err = m_lib->ensure_locked();
         if (err != paNoError) return fail(err, error);
         m_filled = std::move(filled);
-        if (m_relay->add(this) != 0) {
-            *error = "no thread for the sound device";
-            return -1;
-        }
+        if (m_relay->add(this) != 0) return fail(paInsufficientMemory, error);
         err = open_stream(&m_stream, m_name, true, &pa_in::callback, this);
         if (err != paNoError) {
             m_stream = nullptr;
@@ -343,10 +342,7 @@ public:
         std::lock_guard<std::mutex> g(g_pa_mutex);
         if (m_place >= 0) return 0;
         m_done = std::move(done);
-        if (m_mixer->relay().add(this) != 0) {
-            *error = "no thread for the sound device";
-            return -1;
-        }
+        if (m_mixer->relay().add(this) != 0) return fail(paInsufficientMemory, error);
         if (int rc = m_mixer->attach_locked(this, m_name, *m_lib, &m_place, error)) {
             m_mixer->relay().remove(this);
             return rc;
@@ -434,10 +430,7 @@ int pa_mixer::attach_locked(pa_out* out, const std::string& device, pa_library& 
     int free_place = -1;
     for (int i = 0; i < kPlaces && free_place < 0; i++)
         if (!m_taken[i]) free_place = i;
-    if (free_place < 0) {
-        *error = "too many sounds at once";
-        return -1;
-    }
+    if (free_place < 0) return fail(paDeviceUnavailable, error);
     if (!m_stream) {
         PaError err = lib.ensure_locked();
         if (err != paNoError) return fail(err, error);
