@@ -30,9 +30,7 @@ namespace {
 std::atomic<voice_counters_observer> g_counters_observer{nullptr};
 }  // namespace
 
-void set_voice_counters_observer(voice_counters_observer fn) {
-    g_counters_observer.store(fn);
-}
+void set_voice_counters_observer(voice_counters_observer fn) { g_counters_observer.store(fn); }
 
 void count_voice(std::atomic<int>& c) {
     c++;
