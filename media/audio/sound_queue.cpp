@@ -235,7 +235,7 @@ int sound_add_to_queue(int index, wave_buffer* buffer) {
 
 int sound_add_to_queue_at(int index, wave_buffer* buffer, uint32_t now) {
     if (!lock_sound("sound_add_to_queue")) {
-        delete buffer;  // skipped this time: nothing is done without the lock
+        recycle_wave_buffer(buffer);  // skipped this time: nothing is done without the lock
         return 0;
     }
     int counts[kPlayers] = {};
@@ -274,7 +274,7 @@ int sound_add_to_queue_at(int index, wave_buffer* buffer, uint32_t now) {
     }
     g_mutex_sound.unlock();
     if (!stored)
-        delete buffer;
+        recycle_wave_buffer(buffer);
     else
         g_master_wake.signal();
     return 0;
@@ -361,7 +361,7 @@ int get_play_sound_slot_at(int peer_id, uint32_t now, bool contact) {
         if (found >= 0)
             for (auto& e : g_queue)
                 if (e.used && e.player == found) {
-                    delete e.buffer;
+                    recycle_wave_buffer(e.buffer);
                     remove_entry(e);
                 }
     }

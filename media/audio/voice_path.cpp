@@ -8,6 +8,7 @@
 #include <new>
 
 #include "media/audio/audio_constants.h"
+#include "media/audio/reuse_pool.h"
 #include "media/audio/sound_queue.h"
 #include "media/audio/sound_threads.h"
 #include "media/codec/deflate_stream.h"
@@ -94,6 +95,14 @@ void on_play(uint32_t tick, const wave_buffer& b) {
     if (b.tag != 0) trace('P', tick, b.tag);
 }
 
+// The level samples of the notifications in flight (a few per meter while the front end keeps
+// up), reused; never destroyed, as sound threads may post after the static destructors ran.
+reuse_pool<std::string, 32>& level_pool() {
+    static auto* pool =
+        new std::shared_ptr<reuse_pool<std::string, 32>>(reuse_pool<std::string, 32>::make());
+    return **pool;
+}
+
 // The trace tag of a queued buffer: the crc of the message body it came from (never 0).
 uint32_t tag_of(const char* body, int len) {
     uint32_t c = body_crc(body, len);
@@ -118,7 +127,8 @@ void post_levels(int notification, int peer_id, const uint8_t* samples, int n) {
     // One notification per buffer (about eight a second a meter) with every kLevelStep-th sample,
     // straight to the peer's chat window; the headless client without one gets them on its main
     // queue.
-    auto levels = std::make_shared<std::string>();
+    std::shared_ptr<std::string> levels = level_pool().take();
+    levels->clear();
     for (int i = 0; i < n; i += kLevelStep) levels->push_back(static_cast<char>(samples[i]));
     auto at = reinterpret_cast<intptr_t>(levels.get());
     if (chat_window* w = get_chat_dlg_from_peer_id(peer_id))
