@@ -3,6 +3,7 @@
 // so the device code runs without a sound card.
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -160,6 +161,36 @@ TEST_F(portaudio_device, ResetHandsBackEveryBufferAtOnceAndTheStreamGoesOn) {
             EXPECT_EQ(g->recorded, audio::kBufferBytes);
         }
     }
+}
+
+TEST_F(portaudio_device, AClipLongerThanTheDeviceTakesAtOnceIsPlayedWhole) {
+    // 40 seconds: more buffers than an output holds, so the rest wait for room.
+    std::vector<uint8_t> clip(40 * audio::kSampleRate);
+    for (size_t i = 0; i < clip.size(); i++) clip[i] = static_cast<uint8_t>(129 + (i * 7) % 120);
+    const std::string path = m_dir + "/long.wav";
+    SF_INFO info{};
+    info.samplerate = audio::kSampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_write_raw(f, clip.data(), static_cast<sf_count_t>(clip.size()));
+    sf_close(f);
+    ASSERT_EQ(start_audio(cfg), 0);
+    ASSERT_EQ(play_sound_file(path), 0);
+    // The players are silent: what is not silence in the stream is the clip.
+    std::string sound;
+    bool whole = testsupport::wait_until([&] {
+        std::ifstream in(m_dir + "/out.raw", std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        sound = ss.str();
+        sound.erase(std::remove(sound.begin(), sound.end(), static_cast<char>(128)), sound.end());
+        return sound.size() >= clip.size();
+    });
+    stop_audio();
+    ASSERT_TRUE(whole) << sound.size() << " of " << clip.size() << " samples played";
+    EXPECT_TRUE(sound == std::string(clip.begin(), clip.end())) << "the clip came out changed";
 }
 
 TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
