@@ -63,6 +63,44 @@ std::map<std::string, double> thread_cpu_s(pid_t pid) {
     return out;
 }
 
+// Context switches (wake-ups) of each thread of a process, summed by thread name.
+std::map<std::string, long> thread_wakeups(pid_t pid) {
+    std::map<std::string, long> out;
+    std::string base = "/proc/" + std::to_string(pid) + "/task";
+    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(base.c_str()), closedir);
+    if (!d) return out;
+    while (dirent* e = readdir(d.get())) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream f(base + "/" + e->d_name + "/status");
+        std::string line, name;
+        long n = 0;
+        while (std::getline(f, line)) {
+            if (line.rfind("Name:", 0) == 0) name = line.substr(line.find_first_not_of(" \t", 5));
+            if (line.find("ctxt_switches:") != std::string::npos)
+                n += std::atol(line.c_str() + line.find(':') + 1);
+        }
+        if (name.rfind("snd-play-", 0) == 0) name = "snd-play-*";
+        if (name == "parlo-cli") name += std::string("/") + e->d_name;  // unnamed threads apart
+        out[name] += n;
+    }
+    return out;
+}
+
+// CPU seconds of a process from the scheduler's nanosecond counts (finer than clock ticks).
+double process_cpu_ns_s(pid_t pid) {
+    double total = 0;
+    std::string base = "/proc/" + std::to_string(pid) + "/task";
+    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(base.c_str()), closedir);
+    if (!d) return 0;
+    while (dirent* e = readdir(d.get())) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream f(base + "/" + e->d_name + "/schedstat");
+        unsigned long long ns = 0;
+        if (f >> ns) total += static_cast<double>(ns) / 1e9;
+    }
+    return total;
+}
+
 double now_s() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -234,14 +272,20 @@ void idle_client(int seconds, bool sound) {
     child_process& d = b.add(1, flags);
     b.befriend(c, b.ids[0], d, b.ids[1], "u1@example.org");
     sleep(2);
-    double c0 = process_cpu_s(c.pid()), t0 = now_s();
+    double c0 = process_cpu_ns_s(c.pid()), t0 = now_s();
+    auto wakeups0 = thread_wakeups(c.pid());
     sleep(static_cast<unsigned>(seconds));
-    double c1 = process_cpu_s(c.pid()), t1 = now_s();
+    double c1 = process_cpu_ns_s(c.pid()), t1 = now_s();
+    auto wakeups1 = thread_wakeups(c.pid());
     c.write_line("audio-stats");
     std::string stats = c.wait_line({"\"audio_stats\":"});
-    std::printf("idle signed-in client %s: CPU %.3f%% of one core over %.1f s; %s\n",
+    std::printf("idle signed-in client %s: CPU %.4f%% of one core over %.1f s; %s\n",
                 sound ? "with devices open" : "without sound threads",
                 100.0 * (c1 - c0) / (t1 - t0), t1 - t0, stats.c_str());
+    for (const auto& [name, n] : wakeups1) {
+        long woke = n - wakeups0[name];
+        if (woke > 0) std::printf("  thread %-16s %.1f wake-ups/s\n", name.c_str(), woke / (t1 - t0));
+    }
 }
 }  // namespace
 

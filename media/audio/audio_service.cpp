@@ -109,7 +109,11 @@ private:
                 std::lock_guard<std::mutex> g(m_mutex);
                 pending++;
             }
-            if (out->write(b) != 0) {
+            rc = out->write(b);
+            // A buffer that came back does not always leave room at once: the device takes the
+            // next one on its following round. Each try waits for one more to come back.
+            while (rc != 0 && wait_for_room(pending)) rc = out->write(b);
+            if (rc != 0) {
                 delete b;
                 std::lock_guard<std::mutex> g(m_mutex);
                 pending--;
@@ -125,6 +129,17 @@ private:
         }
         out->reset();  // what has not come back comes back now
         out->close();
+    }
+    // A device takes a few hundred buffers at a time: a long clip waits until one more of the
+    // buffers before this one came back. False when none is out, none came back for a while, or
+    // the player ends.
+    bool wait_for_room(const int& pending) {
+        std::unique_lock<std::mutex> lk(m_mutex);
+        const int others = pending - 1;
+        if (others <= 0) return false;
+        return m_wake.wait_for(lk, std::chrono::seconds(5), [&] {
+            return m_quit || pending - 1 < others;
+        }) && !m_quit;
     }
     audio_backend& m_backend;
     std::mutex m_mutex;

@@ -40,11 +40,12 @@ void msg_thread::run() {
         }
         if (!on_message(it.msg, it.w, it.l)) break;
     }
-    std::deque<item> left;
+    small_fifo<item> left;
     {
         std::lock_guard<std::mutex> lk(m_mutex);
         m_ended = true;
-        left.swap(m_queue);
+        m_queue.move_all_to(&left);
     }
-    for (const item& it : left) drop_message(it.msg, it.w, it.l);
+    for (; !left.empty(); left.pop_front())
+        drop_message(left.front().msg, left.front().w, left.front().l);
 }

@@ -185,7 +185,8 @@ void master_main() {
         bool pending = sound_master_deadline(now, &wait_ms);
         g_mutex_sound.unlock();
         for (int i = 0; i < count; i++) post_main(notices[i].n, notices[i].index, notices[i].peer);
-        g_master_wake.wait(pending ? std::clamp<uint32_t>(wait_ms, 1, 1000) : 1000);
+        // With nothing pending the thread sleeps until an event: an idle client does not wake it.
+        g_master_wake.wait(pending ? std::clamp<uint32_t>(wait_ms, 1, 1000) : UINT32_MAX);
     }
 }
 }  // namespace
@@ -234,7 +235,7 @@ int sound_add_to_queue(int index, wave_buffer* buffer) {
 
 int sound_add_to_queue_at(int index, wave_buffer* buffer, uint32_t now) {
     if (!lock_sound("sound_add_to_queue")) {
-        delete buffer;  // skipped this time: nothing is done without the lock
+        recycle_wave_buffer(buffer);  // skipped this time: nothing is done without the lock
         return 0;
     }
     int counts[kPlayers] = {};
@@ -273,7 +274,7 @@ int sound_add_to_queue_at(int index, wave_buffer* buffer, uint32_t now) {
     }
     g_mutex_sound.unlock();
     if (!stored)
-        delete buffer;
+        recycle_wave_buffer(buffer);
     else
         g_master_wake.signal();
     return 0;
@@ -360,7 +361,7 @@ int get_play_sound_slot_at(int peer_id, uint32_t now, bool contact) {
         if (found >= 0)
             for (auto& e : g_queue)
                 if (e.used && e.player == found) {
-                    delete e.buffer;
+                    recycle_wave_buffer(e.buffer);
                     remove_entry(e);
                 }
     }

@@ -75,10 +75,11 @@ void CRecordSound::drop_message(int msg, intptr_t, intptr_t lparam) {
 }
 
 int CRecordSound::add_fresh_buffer() {
-    auto* b = new wave_buffer;
+    wave_buffer* b = take_wave_buffer();
+    if (!b) return -1;
     b->data.assign(kBufferBytes, 0);
     if (int rc = m_device->add_buffer(b)) {
-        delete b;
+        recycle_wave_buffer(b);
         return rc;
     }
     return 0;
@@ -130,7 +131,7 @@ void CRecordSound::on_data(wave_buffer* b) {
         if (active >= 0 && m_consumer) m_consumer(samples, planes, length, active, b->capture_tick);
         m_buffers_done++;
     }
-    delete b;
+    recycle_wave_buffer(b);
     if (m_recording.load() && m_device) add_fresh_buffer();
 }
 
@@ -159,7 +160,7 @@ bool CPlaySound::on_message(int msg, intptr_t, intptr_t lparam) {
             on_write(reinterpret_cast<wave_buffer*>(lparam));
             break;
         case kMsgWomDone:
-            delete reinterpret_cast<wave_buffer*>(lparam);
+            recycle_wave_buffer(reinterpret_cast<wave_buffer*>(lparam));
             count_voice(m_finished);
             sound_player_buffer_done(m_slot_index);
             break;
@@ -214,7 +215,7 @@ void CPlaySound::on_write(wave_buffer* b) {
     if (play_observer fn = g_play_observer.load()) fn(get_tick_count(), *b);
     if (m_device->write(b) != 0) {
         log_line("error from waveoutwrite in CPlaySound::OnWriteSoundData\n");
-        delete b;
+        recycle_wave_buffer(b);
         sound_player_buffer_done(m_slot_index);
         return;
     }

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <vector>
 
 #include "media/audio/audio_constants.h"
+#include "media/audio/reuse_pool.h"
 #include "media/audio/sound_queue.h"
 #include "media/audio/sound_threads.h"
 #include "media/codec/deflate_stream.h"
@@ -65,12 +65,24 @@ void send_relayed(int peer_id, const char* msg, int len) {
         count_voice(g_voice_counters.relay_failed);
 }
 
-std::vector<int> listening_peers() {
-    std::vector<int> peers;
+// The peers that receive my sound, read once per captured buffer.
+struct listeners {
+    static constexpr int kMax = 32;  // more than the chat-window table holds
+    int ids[kMax];
+    int count = 0;
+    const int* begin() const { return ids; }
+    const int* end() const { return ids + count; }
+    bool empty() const { return count == 0; }
+};
+
+listeners listening_peers() {
+    listeners peers;
     for (const chat_media_state& s : chat_session_all())
-        if (s.my_audio) peers.push_back(s.peer_id);
+        if (s.my_audio && peers.count < listeners::kMax) peers.ids[peers.count++] = s.peer_id;
     return peers;
 }
+
+int send_to_peers(const listeners& peers, const uint8_t* planes, int length, int active);
 
 void on_talk_silence(int, const char*, int, int, int peer_id) {
     do_talk_silence_from_peer(peer_id);
@@ -81,6 +93,14 @@ void on_talk_data(int, const char* body, int len, int, int peer_id) {
 
 void on_play(uint32_t tick, const wave_buffer& b) {
     if (b.tag != 0) trace('P', tick, b.tag);
+}
+
+// The level samples of the notifications in flight (a few per meter while the front end keeps
+// up), reused; never destroyed, as sound threads may post after the static destructors ran.
+reuse_pool<std::string, 32>& level_pool() {
+    static auto* pool =
+        new std::shared_ptr<reuse_pool<std::string, 32>>(reuse_pool<std::string, 32>::make());
+    return **pool;
 }
 
 // The trace tag of a queued buffer: the crc of the message body it came from (never 0).
@@ -107,7 +127,8 @@ void post_levels(int notification, int peer_id, const uint8_t* samples, int n) {
     // One notification per buffer (about eight a second a meter) with every kLevelStep-th sample,
     // straight to the peer's chat window; the headless client without one gets them on its main
     // queue.
-    auto levels = std::make_shared<std::string>();
+    std::shared_ptr<std::string> levels = level_pool().take();
+    levels->clear();
     for (int i = 0; i < n; i += kLevelStep) levels->push_back(static_cast<char>(samples[i]));
     auto at = reinterpret_cast<intptr_t>(levels.get());
     if (chat_window* w = get_chat_dlg_from_peer_id(peer_id))
@@ -117,12 +138,15 @@ void post_levels(int notification, int peer_id, const uint8_t* samples, int n) {
 }
 
 void post_mic_levels(const uint8_t* samples, int n) {
-    std::vector<int> peers = listening_peers();
-    for (int peer : peers) post_levels(kNotifyMicLevel, peer, samples, n);
+    for (int peer : listening_peers()) post_levels(kNotifyMicLevel, peer, samples, n);
 }
 
 int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int active) {
-    std::vector<int> peers = listening_peers();
+    return send_to_peers(listening_peers(), planes, length, active);
+}
+
+namespace {
+int send_to_peers(const listeners& peers, const uint8_t* planes, int length, int active) {
     if (peers.empty()) return 0;
     if (active == 0) {
         for (int p : peers) {
@@ -163,11 +187,13 @@ int do_talk_send_data_dct_z_to_peers(const uint8_t* planes, int length, int acti
     }
     return 0;
 }
+}  // namespace
 
 void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int length, int active,
                             uint32_t capture_tick) {
-    post_mic_levels(samples, kBufferBytes);
-    if (active && capture_tick && !listening_peers().empty()) {
+    const listeners peers = listening_peers();
+    for (int peer : peers) post_levels(kNotifyMicLevel, peer, samples, kBufferBytes);
+    if (active && capture_tick && !peers.empty()) {
         std::lock_guard<std::mutex> lk(g_trace_mutex);
         if (g_trace) {
             // The body's crc is known only after deflating; deflate once more for the note (only
@@ -182,7 +208,7 @@ void voice_capture_consumer(const uint8_t* samples, const uint8_t* planes, int l
             std::fflush(g_trace);
         }
     }
-    do_talk_send_data_dct_z_to_peers(planes, length, active);
+    send_to_peers(peers, planes, length, active);
 }
 
 int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
@@ -225,7 +251,7 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
         count_voice(g_voice_counters.dropped);
         return 0;
     }
-    auto* b = new (std::nothrow) wave_buffer;
+    wave_buffer* b = take_wave_buffer();
     if (!b) {
         log_line("lpHdr is NULL in do_talk_data_dct_z_from_sever\n");
         return -1;
@@ -233,7 +259,7 @@ int do_talk_data_dct_z_from_sever(const char* body, int len, int peer_id) {
     try {
         b->data.assign(samples, samples + n);
     } catch (const std::bad_alloc&) {
-        delete b;
+        recycle_wave_buffer(b);
         log_line("sound_data is NULL in do_talk_data_dct_z_from_sever\n");
         return -1;
     }

@@ -4,7 +4,9 @@
 // the notice is called on a device thread and must only hand the buffer over (post a message).
 //
 // Threads: open, add, write, start, stop, reset and close are called by the one thread that owns
-// the device (its capture or playback thread); notices arrive on the device's own thread.
+// the device (its capture or playback thread); notices arrive on the device's own thread (for
+// "portaudio", the backend's thread that takes the buffers back from the stream callbacks), or
+// on the owner's thread during reset and close.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -22,6 +24,13 @@ struct wave_buffer {
 };
 
 using wave_notice = std::function<void(wave_buffer*)>;
+
+// The buffers of a running call come from a pool and go back to it with their sample storage, so
+// steady capture and playback do not allocate. take gives a buffer with data of any size (the
+// caller sizes it) and null when memory ran out; recycle takes any buffer made with new (null is
+// ignored). Any thread.
+wave_buffer* take_wave_buffer();
+void recycle_wave_buffer(wave_buffer* buffer);
 
 class wave_in {
 public:

@@ -44,13 +44,13 @@ int paced_wave_in::stop() {
 }
 
 int paced_wave_in::reset() {
-    std::deque<wave_buffer*> back;
     {
         std::lock_guard<std::mutex> lk(m_mutex);
         m_started = false;
-        back.swap(m_queued);
+        m_queued.move_all_to(&m_back);
     }
-    for (wave_buffer* b : back) {
+    for (; !m_back.empty(); m_back.pop_front()) {
+        wave_buffer* b = m_back.front();
         b->recorded = 0;
         if (m_filled) m_filled(b);
     }
@@ -66,8 +66,7 @@ void paced_wave_in::close() {
     m_wake.notify_all();
     if (m_thread.joinable()) m_thread.join();
     std::lock_guard<std::mutex> lk(m_mutex);
-    for (wave_buffer* b : m_queued) delete b;
-    m_queued.clear();
+    for (; !m_queued.empty(); m_queued.pop_front()) delete m_queued.front();
     m_open = false;
 }
 
@@ -122,14 +121,13 @@ int paced_wave_out::write(wave_buffer* buffer) {
 }
 
 int paced_wave_out::reset() {
-    std::deque<wave_buffer*> back;
     {
         std::lock_guard<std::mutex> lk(m_mutex);
-        back.swap(m_written);
+        m_written.move_all_to(&m_back);
         m_flush = true;
     }
     m_wake.notify_all();
-    for (wave_buffer* b : back) m_done(b);
+    for (; !m_back.empty(); m_back.pop_front()) m_done(m_back.front());
     return 0;
 }
 
@@ -141,13 +139,12 @@ void paced_wave_out::close() {
     }
     m_wake.notify_all();
     if (m_thread.joinable()) m_thread.join();
-    std::deque<wave_buffer*> left;
     {
         std::lock_guard<std::mutex> lk(m_mutex);
-        left.swap(m_written);
+        m_written.move_all_to(&m_back);
         m_open = false;
     }
-    for (wave_buffer* b : left) delete b;
+    for (; !m_back.empty(); m_back.pop_front()) delete m_back.front();
     closing();
 }
 

@@ -4,10 +4,10 @@
 #pragma once
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <thread>
 
+#include "media/audio/ring.h"
 #include "media/audio/wave_device.h"
 
 class paced_wave_in : public wave_in {
@@ -30,7 +30,8 @@ private:
     void run();
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<wave_buffer*> m_queued;
+    small_fifo<wave_buffer*> m_queued{32};
+    small_fifo<wave_buffer*> m_back{32};  // reset's, on the owner thread
     wave_notice m_filled;
     bool m_open = false;
     bool m_started = false;
@@ -55,7 +56,8 @@ private:
     void run();
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<wave_buffer*> m_written;
+    small_fifo<wave_buffer*> m_written{32};
+    small_fifo<wave_buffer*> m_back{32};  // reset's and close's, on the owner thread
     wave_notice m_done;
     bool m_flush = false;
     bool m_open = false;

@@ -1,17 +1,23 @@
 // The "portaudio" backend: real devices, the default ones or those named in the settings. The
-// stream callbacks copy samples in and out of the queued buffers and hand finished ones back
-// through the notice; they never wait on anything but the device's own short lock.
+// stream callbacks copy samples in and out of the queued buffers, which reach them and come back
+// on lock-free rings; the callbacks never wait, allocate or free, and a thread of the backend
+// hands the finished buffers to the notices.
 #include <dlfcn.h>
 #include <portaudio.h>
+#include <pthread.h>
+#include <semaphore.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "media/audio/audio_constants.h"
+#include "media/audio/ring.h"
 #include "media/audio/wave_device.h"
 #include "platform/debug_log.h"
 #include "platform/tick.h"
@@ -91,10 +97,89 @@ int fail(PaError err, std::string* error) {
     return err == 0 ? -1 : err;
 }
 
-class pa_in : public wave_in {
+// A device whose stream callback hands finished buffers back through the relay below.
+class pa_device {
 public:
-    pa_in(std::string name, std::shared_ptr<pa_library> lib)
-        : m_name(std::move(name)), m_lib(std::move(lib)) {}
+    virtual ~pa_device() = default;
+    // With the relay's lock held: reports every buffer the callback has finished.
+    virtual void deliver_locked() = 0;
+};
+
+// Hands the buffers that the stream callbacks finished to their devices' notices. A callback
+// only pushes a buffer onto its device's ring and kicks this thread: the kick takes no lock and
+// makes at most one system call (a semaphore post). The notices run here, where posting a
+// message may take a lock. The thread sleeps until kicked and starts with the first device.
+//
+// Threads: add, remove and mutex are used by the devices' owner threads, kick by callbacks.
+class pa_relay {
+public:
+    pa_relay() { sem_init(&m_sem, 0, 0); }
+    ~pa_relay() {
+        m_quit.store(true);
+        sem_post(&m_sem);
+        if (m_thread.joinable()) m_thread.join();
+        sem_destroy(&m_sem);
+    }
+    // From a stream callback: lock-free and allocation-free.
+    void kick() noexcept {
+        if (!m_kicked.exchange(true, std::memory_order_acq_rel)) sem_post(&m_sem);
+    }
+    int add(pa_device* d) {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        if (!m_thread.joinable()) {
+            try {
+                m_thread = std::thread([this] { run(); });
+                pthread_setname_np(m_thread.native_handle(), "snd-relay");
+            } catch (...) {
+                return -1;
+            }
+        }
+        for (pa_device*& slot : m_devices)
+            if (!slot) {
+                slot = d;
+                return 0;
+            }
+        return -1;
+    }
+    // Once this returns, the thread no longer touches d.
+    void remove(pa_device* d) {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        remove_locked(d);
+    }
+    void remove_locked(pa_device* d) {
+        for (pa_device*& slot : m_devices)
+            if (slot == d) slot = nullptr;
+    }
+    // Held by a device that takes its finished buffers back itself (reset, close).
+    std::mutex& mutex() { return m_mutex; }
+
+private:
+    void run() {
+        for (;;) {
+            while (sem_wait(&m_sem) != 0 && errno == EINTR) {
+            }
+            if (m_quit.load()) return;
+            // Reading the flag that a callback set makes its pushes visible here.
+            m_kicked.exchange(false, std::memory_order_acq_rel);
+            std::lock_guard<std::mutex> lk(m_mutex);
+            for (pa_device* d : m_devices)
+                if (d) d->deliver_locked();
+        }
+    }
+    sem_t m_sem;
+    std::atomic<bool> m_kicked{false};
+    std::atomic<bool> m_quit{false};
+    std::mutex m_mutex;                           // the device table, and each delivery
+    pa_device* m_devices[audio::kPlayers + 6]{};  // guarded by m_mutex
+    std::thread m_thread;
+};
+
+// Empty buffers go to the callback and filled ones come back on two rings: the callback never
+// waits, allocates or frees. A capture device holds the 25 buffers of its thread.
+class pa_in : public wave_in, public pa_device {
+public:
+    pa_in(std::string name, std::shared_ptr<pa_library> lib, std::shared_ptr<pa_relay> relay)
+        : m_name(std::move(name)), m_lib(std::move(lib)), m_relay(std::move(relay)) {}
     ~pa_in() override { close(); }
     int open(wave_notice filled, std::string* error) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
@@ -102,18 +187,18 @@ public:
         PaError err = m_lib->ensure_locked();
         if (err != paNoError) return fail(err, error);
         m_filled = std::move(filled);
+        if (m_relay->add(this) != 0) return fail(paInsufficientMemory, error);
         err = open_stream(&m_stream, m_name, true, &pa_in::callback, this);
         if (err != paNoError) {
             m_stream = nullptr;
+            m_relay->remove(this);
             return fail(err, error);
         }
         return 0;
     }
     int add_buffer(wave_buffer* b) override {
-        std::lock_guard<std::mutex> lk(m_mutex);
-        if (!m_stream) return -1;
-        m_queued.push_back(b);
-        return 0;
+        if (!m_stream) return -1;  // the owner thread's own field
+        return m_free.push(b) ? 0 : -1;
     }
     int start(std::string* error) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
@@ -126,17 +211,16 @@ public:
             return Pa_StopStream(m_stream) == paNoError ? 0 : -1;
         return 0;
     }
+    // The stream stops first (the owner stops it before anyway): only then are the buffers the
+    // callback holds free to take back.
     int reset() override {
-        std::deque<wave_buffer*> back;
-        {
-            std::lock_guard<std::mutex> lk(m_mutex);
-            back.swap(m_queued);
-            m_fill = 0;
-        }
-        for (wave_buffer* b : back) {
+        if (stop() != 0) return -1;
+        std::lock_guard<std::mutex> lk(m_relay->mutex());
+        deliver_locked();
+        give_back_unfilled([this](wave_buffer* b) {
             b->recorded = 0;
             m_filled(b);
-        }
+        });
         return 0;
     }
     void close() override {
@@ -145,153 +229,208 @@ public:
         Pa_AbortStream(m_stream);  // the callback has returned for good after this
         Pa_CloseStream(m_stream);
         m_stream = nullptr;
-        std::lock_guard<std::mutex> lk(m_mutex);
-        for (wave_buffer* b : m_queued) delete b;
-        m_queued.clear();
+        std::lock_guard<std::mutex> lk(m_relay->mutex());
+        deliver_locked();  // what was filled is reported, as it would have been
+        give_back_unfilled([](wave_buffer* b) { delete b; });
+        m_relay->remove_locked(this);
+    }
+    void deliver_locked() override {
+        wave_buffer* b;
+        while (m_done.pop(&b)) m_filled(b);
     }
 
 private:
+    // With the stream stopped: the buffer being filled, then those still queued.
+    template <typename F>
+    void give_back_unfilled(F&& f) {
+        wave_buffer* b;
+        if (m_cur) f(std::exchange(m_cur, nullptr));
+        while (m_free.pop(&b)) f(b);
+        m_fill = 0;
+    }
     static int callback(const void* in, void*, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
         static_cast<pa_in*>(user)->take(static_cast<const uint8_t*>(in), static_cast<int>(frames));
         return paContinue;
     }
     void take(const uint8_t* in, int frames) {
+        bool finished = false;
         while (in && frames > 0) {
-            wave_buffer* done = nullptr;
-            {
-                std::lock_guard<std::mutex> lk(m_mutex);
-                if (m_queued.empty()) return;  // no buffer queued: this sound is lost
-                wave_buffer* b = m_queued.front();
-                int n = std::min(frames, static_cast<int>(b->data.size()) - m_fill);
-                std::memcpy(b->data.data() + m_fill, in, static_cast<size_t>(n));
-                m_fill += n;
-                in += n;
-                frames -= n;
-                if (m_fill >= static_cast<int>(b->data.size())) {
-                    m_queued.pop_front();
-                    b->recorded = m_fill;
-                    b->capture_tick = get_tick_count();
-                    m_fill = 0;
-                    done = b;
-                }
+            if (!m_cur) {
+                // A buffer is taken only when its way back has room, so the push below holds.
+                if (m_done.full() || !m_free.pop(&m_cur)) break;  // this sound is lost
+                m_fill = 0;
             }
-            if (done) m_filled(done);
+            int n = std::min(frames, static_cast<int>(m_cur->data.size()) - m_fill);
+            std::memcpy(m_cur->data.data() + m_fill, in, static_cast<size_t>(n));
+            m_fill += n;
+            in += n;
+            frames -= n;
+            if (m_fill >= static_cast<int>(m_cur->data.size())) {
+                m_cur->recorded = m_fill;
+                m_cur->capture_tick = get_tick_count();
+                m_done.push(m_cur);
+                m_cur = nullptr;
+                m_fill = 0;
+                finished = true;
+            }
         }
+        if (finished) m_relay->kick();
     }
     std::string m_name;
     std::shared_ptr<pa_library> m_lib;
-    PaStream* m_stream = nullptr;
+    std::shared_ptr<pa_relay> m_relay;
+    PaStream* m_stream = nullptr;  // set and cleared by the owner thread, with g_pa_mutex held
     wave_notice m_filled;
-    std::mutex m_mutex;  // the queue, shared with the callback
-    std::deque<wave_buffer*> m_queued;
+    spsc_ring<wave_buffer*, 64> m_free;  // owner -> callback
+    spsc_ring<wave_buffer*, 64> m_done;  // callback -> relay
+    wave_buffer* m_cur = nullptr;        // the callback's while the stream runs
     int m_fill = 0;
 };
 
 // The players and the knock share one output stream, mixed: a plain sound card device takes one
 // stream at a time. The stream opens with the first output that opens and closes with the last.
-// Its callback holds the list's lock while it uses the outputs, so an output that closes is never
-// touched again once it has left the list.
+// The outputs sit in a fixed table of atomic pointers that the callback reads without a lock;
+// an output that leaves it waits until no callback that may have seen it still runs, and is
+// never touched by one again.
 class pa_out;
 class pa_mixer {
 public:
-    // With g_pa_mutex held (open and close of the outputs).
-    int attach_locked(pa_out* out, const std::string& device, pa_library& lib, std::string* error);
-    void detach_locked(pa_out* out);
+    explicit pa_mixer(std::shared_ptr<pa_relay> relay) : m_relay(std::move(relay)) {}
+    // With g_pa_mutex held (open and close of the outputs). attach gives the output's place.
+    int attach_locked(pa_out* out, const std::string& device, pa_library& lib, int* place,
+                      std::string* error);
+    void detach_locked(int place);
+    // Takes an attached output out of the callback's sight for a while, and puts it back.
+    void unplug(int place) {
+        m_outs[place].store(nullptr);
+        wait_for_callback();
+    }
+    void plug(int place, pa_out* out) { m_outs[place].store(out); }
+    pa_relay& relay() { return *m_relay; }
 
 private:
+    static constexpr int kPlaces = audio::kPlayers + 4;  // the players, the knock and spares
+    static constexpr int kChunk = 1024;                  // frames mixed at a time
     static int callback(const void*, void* out, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
         static_cast<pa_mixer*>(user)->mix(static_cast<uint8_t*>(out), static_cast<int>(frames));
         return paContinue;
     }
     void mix(uint8_t* out, int frames);
+    // Returns once a callback that may have read the table before the caller's change has ended.
+    void wait_for_callback() {
+        uint64_t seen = m_calls.load();
+        if (seen & 1)
+            while (m_calls.load() == seen) std::this_thread::yield();
+    }
+    std::shared_ptr<pa_relay> m_relay;
     PaStream* m_stream = nullptr;  // guarded by g_pa_mutex
-    std::mutex m_mutex;            // the list, shared with the callback
-    std::vector<pa_out*> m_outs;
-    std::vector<int> m_sum;  // the callback's
+    bool m_taken[kPlaces]{};       // guarded by g_pa_mutex
+    int m_count = 0;               // guarded by g_pa_mutex
+    std::atomic<pa_out*> m_outs[kPlaces]{};
+    std::atomic<uint64_t> m_calls{0};  // odd while a callback runs
+    int m_sum[kChunk]{};               // the callback's
 };
 
-class pa_out : public wave_out {
+class pa_out : public wave_out, public pa_device {
 public:
     pa_out(std::string name, std::shared_ptr<pa_library> lib, std::shared_ptr<pa_mixer> mixer)
         : m_name(std::move(name)), m_lib(std::move(lib)), m_mixer(std::move(mixer)) {}
     ~pa_out() override { close(); }
     int open(wave_notice done, std::string* error) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
-        if (m_attached) return 0;
+        if (m_place >= 0) return 0;
         m_done = std::move(done);
-        if (int rc = m_mixer->attach_locked(this, m_name, *m_lib, error)) return rc;
-        std::lock_guard<std::mutex> lk(m_mutex);
-        m_attached = true;
+        if (m_mixer->relay().add(this) != 0) return fail(paInsufficientMemory, error);
+        if (int rc = m_mixer->attach_locked(this, m_name, *m_lib, &m_place, error)) {
+            m_mixer->relay().remove(this);
+            return rc;
+        }
         return 0;
     }
     int write(wave_buffer* b) override {
-        std::lock_guard<std::mutex> lk(m_mutex);
-        if (!m_attached) return -1;
-        m_written.push_back(b);
-        return 0;
+        if (m_place < 0) return -1;  // the owner thread's own field
+        return m_written.push(b) ? 0 : -1;
     }
     int reset() override {
-        std::deque<wave_buffer*> back;
+        if (m_place < 0) return 0;
+        m_mixer->unplug(m_place);
         {
-            std::lock_guard<std::mutex> lk(m_mutex);
-            back.swap(m_written);
-            m_pos = 0;
+            std::lock_guard<std::mutex> lk(m_mixer->relay().mutex());
+            deliver_locked();
+            give_back_unplayed([this](wave_buffer* b) { m_done(b); });
         }
-        for (wave_buffer* b : back) m_done(b);
+        m_mixer->plug(m_place, this);
         return 0;
     }
     void close() override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
-        {
-            std::lock_guard<std::mutex> lk(m_mutex);
-            if (!m_attached) return;
-            m_attached = false;
-        }
-        m_mixer->detach_locked(this);  // the callback no longer sees this output
-        std::lock_guard<std::mutex> lk(m_mutex);
-        for (wave_buffer* b : m_written) delete b;
-        m_written.clear();
-        m_pos = 0;
+        if (m_place < 0) return;
+        m_mixer->detach_locked(std::exchange(m_place, -1));  // the callback no longer sees it
+        std::lock_guard<std::mutex> lk(m_mixer->relay().mutex());
+        deliver_locked();  // what was played is reported, as it would have been
+        give_back_unplayed([](wave_buffer* b) { delete b; });
+        m_mixer->relay().remove_locked(this);
     }
-    // Called by the mixer's callback: adds the next frames (centred on 0) to sum and hands every
-    // finished buffer back.
-    void add_to(int* sum, int frames) {
+    void deliver_locked() override {
+        wave_buffer* b;
+        while (m_played.pop(&b)) m_done(b);
+    }
+    // Called by the mixer's callback: adds the next frames (centred on 0) to sum. True when a
+    // buffer was finished (the relay is to be kicked).
+    bool add_to(int* sum, int frames) {
+        bool finished = false;
         while (frames > 0) {
-            wave_buffer* done = nullptr;
-            {
-                std::lock_guard<std::mutex> lk(m_mutex);
-                if (m_written.empty()) return;  // nothing to play: silence
-                wave_buffer* b = m_written.front();
-                int n = std::min(frames, static_cast<int>(b->data.size()) - m_pos);
-                for (int i = 0; i < n; i++) sum[i] += static_cast<int>(b->data[m_pos + i]) - 128;
-                m_pos += n;
-                sum += n;
-                frames -= n;
-                if (m_pos >= static_cast<int>(b->data.size())) {
-                    m_written.pop_front();
-                    m_pos = 0;
-                    done = b;
-                }
+            if (!m_cur) {
+                // A buffer is taken only when its way back has room, so the push below holds.
+                if (m_played.full() || !m_written.pop(&m_cur)) break;  // silence
+                m_pos = 0;
             }
-            if (done) m_done(done);
+            const int size = static_cast<int>(m_cur->data.size());
+            int n = std::min(frames, size - m_pos);
+            const uint8_t* d = m_cur->data.data() + m_pos;
+            for (int i = 0; i < n; i++) sum[i] += static_cast<int>(d[i]) - 128;
+            m_pos += n;
+            sum += n;
+            frames -= n;
+            if (m_pos >= size) {
+                m_played.push(m_cur);
+                m_cur = nullptr;
+                m_pos = 0;
+                finished = true;
+            }
         }
+        return finished;
     }
 
 private:
+    // With the output out of the callback's sight: the buffer being played, then those written.
+    template <typename F>
+    void give_back_unplayed(F&& f) {
+        wave_buffer* b;
+        if (m_cur) f(std::exchange(m_cur, nullptr));
+        while (m_written.pop(&b)) f(b);
+        m_pos = 0;
+    }
     std::string m_name;
     std::shared_ptr<pa_library> m_lib;
     std::shared_ptr<pa_mixer> m_mixer;
     wave_notice m_done;
-    bool m_attached = false;  // guarded by m_mutex; changed with g_pa_mutex held too
-    std::mutex m_mutex;
-    std::deque<wave_buffer*> m_written;
+    int m_place = -1;  // in the mixer while >= 0; the owner thread's, changed with g_pa_mutex held
+    // A clip of up to half a minute can be written at once.
+    spsc_ring<wave_buffer*, 256> m_written;  // owner -> callback
+    spsc_ring<wave_buffer*, 256> m_played;   // callback -> relay
+    wave_buffer* m_cur = nullptr;            // the callback's while the output is in the mixer
     int m_pos = 0;
 };
 
-int pa_mixer::attach_locked(pa_out* out, const std::string& device, pa_library& lib,
+int pa_mixer::attach_locked(pa_out* out, const std::string& device, pa_library& lib, int* place,
                             std::string* error) {
+    int free_place = -1;
+    for (int i = 0; i < kPlaces && free_place < 0; i++)
+        if (!m_taken[i]) free_place = i;
+    if (free_place < 0) return fail(paDeviceUnavailable, error);
     if (!m_stream) {
         PaError err = lib.ensure_locked();
         if (err != paNoError) return fail(err, error);
@@ -303,30 +442,37 @@ int pa_mixer::attach_locked(pa_out* out, const std::string& device, pa_library& 
             return fail(err, error);
         }
     }
-    std::lock_guard<std::mutex> lk(m_mutex);
-    m_outs.push_back(out);
+    m_taken[free_place] = true;
+    m_count++;
+    *place = free_place;
+    m_outs[free_place].store(out);
     return 0;
 }
 
-void pa_mixer::detach_locked(pa_out* out) {
-    bool last;
-    {
-        std::lock_guard<std::mutex> lk(m_mutex);
-        m_outs.erase(std::remove(m_outs.begin(), m_outs.end(), out), m_outs.end());
-        last = m_outs.empty();
-    }
-    if (!last || !m_stream) return;
+void pa_mixer::detach_locked(int place) {
+    unplug(place);
+    m_taken[place] = false;
+    if (--m_count > 0 || !m_stream) return;
     Pa_AbortStream(m_stream);  // the callback has returned for good after this
     Pa_CloseStream(m_stream);
     m_stream = nullptr;
 }
 
 void pa_mixer::mix(uint8_t* out, int frames) {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    m_sum.assign(static_cast<size_t>(frames), 0);
-    for (pa_out* o : m_outs) o->add_to(m_sum.data(), frames);
-    for (int i = 0; i < frames; i++)
-        out[i] = static_cast<uint8_t>(std::clamp(m_sum[static_cast<size_t>(i)], -128, 127) + 128);
+    m_calls.fetch_add(1);  // odd: the table is being read
+    bool finished = false;
+    while (frames > 0) {
+        const int n = std::min(frames, kChunk);
+        std::fill(m_sum, m_sum + n, 0);
+        for (std::atomic<pa_out*>& slot : m_outs)
+            if (pa_out* o = slot.load()) finished |= o->add_to(m_sum, n);
+        for (int i = 0; i < n; i++)
+            out[i] = static_cast<uint8_t>(std::clamp(m_sum[i], -128, 127) + 128);
+        out += n;
+        frames -= n;
+    }
+    m_calls.fetch_add(1);
+    if (finished) m_relay->kick();
 }
 
 class pa_backend : public audio_backend {
@@ -334,7 +480,7 @@ public:
     explicit pa_backend(const audio_config& cfg) : m_cfg(cfg) {}
     const char* name() const override { return "portaudio"; }
     std::unique_ptr<wave_in> make_input() override {
-        return std::make_unique<pa_in>(m_cfg.input_device, m_lib);
+        return std::make_unique<pa_in>(m_cfg.input_device, m_lib, m_relay);
     }
     std::unique_ptr<wave_out> make_output(int) override {
         return std::make_unique<pa_out>(m_cfg.output_device, m_lib, m_mixer);
@@ -366,7 +512,8 @@ public:
 private:
     audio_config m_cfg;
     std::shared_ptr<pa_library> m_lib = std::make_shared<pa_library>();
-    std::shared_ptr<pa_mixer> m_mixer = std::make_shared<pa_mixer>();
+    std::shared_ptr<pa_relay> m_relay = std::make_shared<pa_relay>();
+    std::shared_ptr<pa_mixer> m_mixer = std::make_shared<pa_mixer>(m_relay);
 };
 }  // namespace
 

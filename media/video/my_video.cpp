@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/codec/colour_convert.h"
+#include "media/video/picture_pool.h"
 #include "media/video/video_exchange.h"
 #include "media/video/video_source.h"
 #include "peer/peer_commands.h"
@@ -47,8 +48,14 @@ void post_to_chat(int peer_id, int n, intptr_t w, intptr_t l) {
     if (chat_window* win = get_chat_dlg_from_peer_id(peer_id)) win->post(n, w, l);
 }
 
+// The preview shown and the next one; never destroyed, as the camera thread may outlive statics.
+picture_pool& preview_pool() {
+    static auto* pool = new std::shared_ptr<picture_pool>(picture_pool::make());
+    return **pool;
+}
+
 void publish_preview(int width, int height) {
-    auto pic = std::make_shared<peer_picture>();
+    std::shared_ptr<peer_picture> pic = preview_pool().take();
     pic->width = width;
     pic->height = height;
     pic->rgb.assign(g_my_rgbs, g_my_rgbs + static_cast<size_t>(width) * height * 3);

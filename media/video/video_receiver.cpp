@@ -9,6 +9,7 @@
 
 #include "media/codec/frame_codec.h"
 #include "media/video/my_video.h"
+#include "media/video/picture_pool.h"
 #include "media/video/video_exchange.h"
 #include "platform/debug_log.h"
 #include "protocol/chat_session.h"
@@ -25,6 +26,8 @@ struct peer_receiver {
     int begin_key = 0;    // versions named by the begin message of the frame in progress
     int begin_partial = 0;
     std::unique_ptr<frame_decoder> decoder = std::make_unique<frame_decoder>();
+    // The published picture and the next one (a window may still hold an older one).
+    std::shared_ptr<picture_pool> pictures = picture_pool::make();
 };
 
 std::mutex g_receivers_mutex;
@@ -131,7 +134,7 @@ int do_video_reply_end_from_peer(const char* body, int len, int peer_id) {
     }
     // The versions recorded are those of the frame received (its begin message), not the newer
     // ones the end message may carry: a difference frame must never be applied to another key.
-    auto pic = std::make_shared<peer_picture>();
+    std::shared_ptr<peer_picture> pic = r->pictures->take();
     pic->width = dec.width;
     pic->height = dec.height;
     pic->rgb.assign(dec.rgb, dec.rgb + static_cast<size_t>(dec.width) * dec.height * 3);

@@ -3,6 +3,7 @@
 // so the device code runs without a sound card.
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -124,6 +125,72 @@ TEST_F(portaudio_device, OutputsShareOneStreamAndAreMixed) {
     EXPECT_GE(both, static_cast<size_t>(audio::kBufferBytes)) << "the two outputs were not added";
     EXPECT_GE(std::count(played.begin(), played.end(), static_cast<char>(250)),
               audio::kBufferBytes);
+}
+
+TEST_F(portaudio_device, ResetHandsBackEveryBufferAtOnceAndTheStreamGoesOn) {
+    // The buffers the callbacks hold are taken back on the spot: one output while the other keeps
+    // the shared stream playing, the microphone after its stream stopped.
+    auto a = backend->make_output(0);
+    auto b = backend->make_output(1);
+    auto in = backend->make_input();
+    std::string error;
+    ASSERT_EQ(a->open(notice(), &error), 0) << error;
+    ASSERT_EQ(b->open(notice(), &error), 0) << error;
+    ASSERT_EQ(in->open(notice(), &error), 0) << error;
+    for (int i = 0; i < 40; i++) ASSERT_EQ(a->write(audiotest::buffer_of(140, 1)), 0);
+    ASSERT_EQ(a->reset(), 0);
+    auto count_peer = [&](int peer) {
+        std::lock_guard<std::mutex> lk(m);
+        return std::count_if(got.begin(), got.end(), [&](auto& g) { return g->peer_id == peer; });
+    };
+    EXPECT_EQ(count_peer(1), 40) << "a reset returns what was written, played or not";
+    for (int i = 0; i < 3; i++) in->add_buffer(audiotest::buffer_of(0, 3));
+    ASSERT_EQ(in->start(&error), 0) << error;
+    ASSERT_TRUE(wait_for(41));
+    ASSERT_EQ(in->reset(), 0);
+    EXPECT_EQ(count_peer(3), 3) << "the microphone's buffers come back filled or empty";
+    b->write(audiotest::buffer_of(150, 2));
+    a->write(audiotest::buffer_of(150, 1));
+    ASSERT_TRUE(wait_for(45)) << "both outputs play on after a reset";
+    in->close();
+    a->close();
+    b->close();
+    std::lock_guard<std::mutex> lk(m);
+    for (auto& g : got) {
+        if (g->peer_id == 3 && g->recorded != 0) {
+            EXPECT_EQ(g->recorded, audio::kBufferBytes);
+        }
+    }
+}
+
+TEST_F(portaudio_device, AClipLongerThanTheDeviceTakesAtOnceIsPlayedWhole) {
+    // 40 seconds: more buffers than an output holds, so the rest wait for room.
+    std::vector<uint8_t> clip(40 * audio::kSampleRate);
+    for (size_t i = 0; i < clip.size(); i++) clip[i] = static_cast<uint8_t>(129 + (i * 7) % 120);
+    const std::string path = m_dir + "/long.wav";
+    SF_INFO info{};
+    info.samplerate = audio::kSampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_write_raw(f, clip.data(), static_cast<sf_count_t>(clip.size()));
+    sf_close(f);
+    ASSERT_EQ(start_audio(cfg), 0);
+    ASSERT_EQ(play_sound_file(path), 0);
+    // The players are silent: what is not silence in the stream is the clip.
+    std::string sound;
+    bool whole = testsupport::wait_until([&] {
+        std::ifstream in(m_dir + "/out.raw", std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        sound = ss.str();
+        sound.erase(std::remove(sound.begin(), sound.end(), static_cast<char>(128)), sound.end());
+        return sound.size() >= clip.size();
+    });
+    stop_audio();
+    ASSERT_TRUE(whole) << sound.size() << " of " << clip.size() << " samples played";
+    EXPECT_TRUE(sound == std::string(clip.begin(), clip.end())) << "the clip came out changed";
 }
 
 TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
