@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "media/codec/codec_constants.h"
+#include "media/codec/colour_convert.h"
 #include "media/codec/deflate_stream.h"
 #include "media/codec/frame_codec.h"
 #include "media/codec/voice_codec.h"
@@ -94,6 +95,88 @@ void ours_key_decode(benchmark::State& state, const size_case& s) {
             decode_video_frame(dec.get(), rec.data(), static_cast<int>(rec.size())));
     }
 }
+
+// The stages of a key frame one by one, on the planes and streams of the first scene frame, so
+// that the profile of encode and decode can be read off the report.
+struct stage_data {
+    std::unique_ptr<frame_encoder> enc = std::make_unique<frame_encoder>();
+    std::unique_ptr<frame_decoder> dec = std::make_unique<frame_decoder>();
+    plane_streams raw[3];
+    const uint8_t* rgb = nullptr;
+    int width = 0;
+    int height = 0;
+    explicit stage_data(const size_case& s) : rgb(frames(s)[0].data()), width(s.width), height(s.height) {
+        enc->difference_counter = codec::kMaxDifferenceFrames + 1;
+        encode_video_frame(enc.get(), rgb, s.index, kQuality);
+        for (int p = 0; p < 3; ++p) {
+            raw[p].coefficients = enc->raw_coefficients[p];
+            raw[p].coefficient_capacity = codec::kMaxCoefficientStream;
+            raw[p].overflow = enc->raw_overflow[p];
+            raw[p].overflow_capacity = codec::kMaxOverflowStream;
+            write_key_streams(enc->coded[enc->key_set][p], &raw[p], nullptr);
+        }
+        build_picture_tables(kQuality, &dec->tables);
+    }
+};
+
+void stage(benchmark::State& state, const size_case& s, int which) {
+    stage_data d(s);
+    frame_encoder& e = *d.enc;
+    const int pixels = d.width * d.height;
+    const deflated_frame& f = *e.key_frame;
+    for (auto _ : state) {
+        switch (which) {
+            case 0:  // colour conversion into planes
+                convert_rgb_to_yuv(d.rgb, pixels, e.planes[0], e.planes[1], e.planes[2]);
+                break;
+            case 1:  // block coding of the three planes
+                for (int p = 0; p < 3; ++p)
+                    code_plane(e.tables, e.planes[p], d.width, d.height, p > 0, &e.coded[0][p]);
+                break;
+            case 2:  // coded blocks to raw streams
+                for (int p = 0; p < 3; ++p)
+                    write_key_streams(e.coded[e.key_set][p], &d.raw[p], nullptr);
+                break;
+            case 3: {  // deflating the six raw streams
+                int n = 0;
+                for (int p = 0; p < 3; ++p) {
+                    deflate_stream(d.raw[p].coefficients, d.raw[p].coefficient_length,
+                                   e.spare_frame->stream(2 * p),
+                                   deflated_frame::capacity(2 * p), &n);
+                    deflate_stream(d.raw[p].overflow, d.raw[p].overflow_length,
+                                   e.spare_frame->stream(2 * p + 1),
+                                   deflated_frame::capacity(2 * p + 1), &n);
+                }
+                break;
+            }
+            case 4: {  // inflating the six streams
+                int n = 0;
+                for (int st = 0; st < kFrameStreams; ++st)
+                    inflate_stream(f.stream(st), f.length[st],
+                                   st % 2 ? d.dec->overflow : d.dec->coefficients,
+                                   st % 2 ? codec::kMaxOverflowStream
+                                          : codec::kMaxCoefficientStream,
+                                   &n);
+                break;
+            }
+            case 5:  // block decoding of the three planes
+                for (int p = 0; p < 3; ++p)
+                    decode_key_plane(d.dec->tables, d.raw[p].coefficients,
+                                     d.raw[p].coefficient_length, d.raw[p].overflow,
+                                     d.raw[p].overflow_length, d.width, d.height, p > 0,
+                                     d.dec->buffers[0][p]);
+                break;
+            default:  // colour conversion back
+                convert_yuv_to_rgb(d.dec->buffers[0][0], d.dec->buffers[0][1],
+                                   d.dec->buffers[0][2], pixels, d.dec->rgb);
+                break;
+        }
+        benchmark::ClobberMemory();
+    }
+}
+const char* const kStages[] = {"stage_enc_rgb_to_yuv", "stage_enc_code_blocks",
+                               "stage_enc_write_streams", "stage_enc_deflate",
+                               "stage_dec_inflate", "stage_dec_blocks", "stage_dec_yuv_to_rgb"};
 
 struct turbo {
     tjhandle compressor = tjInitCompress();
@@ -266,6 +349,10 @@ int main(int argc, char** argv) {
                                      ours_difference_encode, s)
             ->Unit(benchmark::kMicrosecond);
     }
+    for (int k = 0; k < 7; ++k)
+        benchmark::RegisterBenchmark((std::string(kStages[k]) + "/" + kSizes[0].name).c_str(),
+                                     stage, kSizes[0], k)
+            ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("voice_encode_decode/960", voice_encode_decode)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("voice_message_round_trip/960", voice_message_round_trip)
@@ -294,6 +381,11 @@ int main(int argc, char** argv) {
         std::printf("%-8s %9.0f %9.0f %7.2f %9.0f %9.0f %7.2f %9.0f %7.2f\n", s.name.c_str(), enc,
                     tj_enc, ratio(enc, tj_enc), dec, tj_dec, ratio(dec, tj_dec), diff,
                     ratio(diff, enc));
+    }
+    std::printf("\nkey-frame stages at %s (median CPU us)\n", kSizes[0].name.c_str());
+    for (const char* name : kStages) {
+        const auto it = t.find(std::string(name) + "/" + kSizes[0].name);
+        if (it != t.end()) std::printf("  %-26s %8.0f\n", name, it->second);
     }
     std::printf("\nbytes per frame and PSNR (RGB, dB) over %d frames\n", kFrames);
     std::printf("%-8s %10s %10s %8s %10s %8s\n", "size", "key B", "diff B", "PSNR", "tj B",
