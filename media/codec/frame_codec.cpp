@@ -32,14 +32,45 @@ plane_streams raw_streams(frame_encoder* e, int p) {
     return s;
 }
 
+bool all_zero(const uint8_t* bytes, int length) {
+    uint64_t any = 0;
+    int i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + i, 8);
+        any |= word;
+    }
+    for (; i < length; ++i) any |= bytes[i];
+    return any == 0;
+}
+
+// Deflates an overflow stream, taking an all-zero one of the length seen last from memo.
+int deflate_overflow(const uint8_t* raw, int raw_length, uint8_t* out, int capacity, int* length,
+                     frame_encoder::zero_stream* memo) {
+    const bool zero = all_zero(raw, raw_length);
+    if (zero && memo->raw_length == raw_length && memo->length <= capacity) {
+        std::memcpy(out, memo->bytes, static_cast<size_t>(memo->length));
+        *length = memo->length;
+        return 0;
+    }
+    if (deflate_stream(raw, raw_length, out, capacity, length) != 0) return -1;
+    if (zero && *length <= static_cast<int>(sizeof(memo->bytes))) {
+        std::memcpy(memo->bytes, out, static_cast<size_t>(*length));
+        memo->length = *length;
+        memo->raw_length = raw_length;
+    }
+    return 0;
+}
+
 // Deflates the raw streams of plane p into frame; 0 or -1 when one does not fit.
-int deflate_plane(const plane_streams& raw, int p, deflated_frame* frame) {
+int deflate_plane(const plane_streams& raw, int p, deflated_frame* frame,
+                  frame_encoder::zero_stream* memo) {
     const int cs = 2 * p;
     const int os = 2 * p + 1;
     if (deflate_stream(raw.coefficients, raw.coefficient_length, frame->stream(cs),
                        deflated_frame::capacity(cs), &frame->length[cs]) != 0 ||
-        deflate_stream(raw.overflow, raw.overflow_length, frame->stream(os),
-                       deflated_frame::capacity(os), &frame->length[os]) != 0) {
+        deflate_overflow(raw.overflow, raw.overflow_length, frame->stream(os),
+                         deflated_frame::capacity(os), &frame->length[os], memo) != 0) {
         log_line("stream %d of %d bytes does not fit in encode_video_planes\r\n", cs,
                  raw.coefficient_length);
         return -1;
@@ -82,7 +113,7 @@ void write_step(frame_work& w, int p) {
 }
 
 void deflate_step(frame_work& w, int p) {
-    w.failed[p] = deflate_plane(w.raw[p], p, w.out);
+    w.failed[p] = deflate_plane(w.raw[p], p, w.out, &w.e->zero_overflow[p]);
 }
 
 // Tasks of the helper thread: the chroma planes whole (a known key frame), or coded first and

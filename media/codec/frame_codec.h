@@ -64,6 +64,14 @@ struct frame_encoder {
     uint8_t raw_coefficients[3][codec::kMaxCoefficientStream];
     uint8_t raw_overflow[3][codec::kMaxOverflowStream];
     deflated_frame frames[3];
+    // The deflated form of the last all-zero overflow stream of each plane, by its length (-1
+    // for none yet). Overflow streams are all zero unless low coefficients leave the byte range,
+    // and deflating the same bytes again would give the same result.
+    struct zero_stream {
+        int raw_length = -1;
+        int length = 0;
+        uint8_t bytes[64];
+    } zero_overflow[3];
     deflated_frame* key_frame = &frames[0];         // the last key frame made
     deflated_frame* difference_frame = &frames[1];  // the last difference frame made
     deflated_frame* spare_frame = &frames[2];

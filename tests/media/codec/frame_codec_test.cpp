@@ -349,6 +349,20 @@ void check_streams_against_literal_coder(int size_index, bool helper) {
             o.resize(static_cast<size_t>(ol));
             EXPECT_EQ(expected.coefficients, c) << "plane " << p;
             EXPECT_EQ(expected.overflow, o) << "plane " << p;
+            // And the very bytes sent: those of deflating the literal streams (the encoder keeps
+            // the deflated all-zero overflow stream instead of deflating it again).
+            const std::vector<uint8_t>* raw[2] = {&expected.coefficients, &expected.overflow};
+            for (int k = 0; k < 2; ++k) {
+                std::vector<uint8_t> sent(static_cast<size_t>(deflated_frame::capacity(2 * p + k)));
+                int sent_length = 0;
+                ASSERT_EQ(0, deflate_stream(raw[k]->data(), static_cast<int>(raw[k]->size()),
+                                            sent.data(), static_cast<int>(sent.size()),
+                                            &sent_length));
+                sent.resize(static_cast<size_t>(sent_length));
+                EXPECT_EQ(sent, std::vector<uint8_t>(f.stream(2 * p + k),
+                                                     f.stream(2 * p + k) + f.length[2 * p + k]))
+                    << "stream " << 2 * p + k;
+            }
         }
     }
 }
