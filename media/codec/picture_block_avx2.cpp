@@ -272,6 +272,72 @@ constexpr zigzag_sources make_natural_sources() {
 }
 
 constexpr zigzag_sources kNaturalSources = make_natural_sources();
+
+// A block whose coefficients but the first are all zero: both passes of the inverse transform
+// pass the dequantised DC through unchanged (x + 0 and x - 0 are exact), so every sample is it.
+__attribute__((always_inline)) inline void fill_block(int8_t* dst, int stride, int32_t dc,
+                                                      float multiplier) {
+    const int8_t v = limit_sample(truncate_to_int(static_cast<float>(dc) * multiplier));
+    const uint64_t fill = 0x0101010101010101ull * static_cast<uint8_t>(v);
+    for (int row = 0; row < 8; ++row) __builtin_memcpy(dst + row * stride, &fill, 8);
+}
+
+// One coded block of a key plane: its first 64 stream bytes in a and b, of which count are
+// coefficients (zig-zag order), and its three overflow bytes o.
+__attribute__((always_inline)) inline void decode_block(__m256i a, __m256i b, int count,
+                                                        const int8_t* o, const float* multipliers,
+                                                        int8_t* dst, int stride) {
+    // Bytes from the end marker on are zero coefficients.
+    const __m256i index_lo = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
+                                              15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
+                                              28, 29, 30, 31);
+    const __m256i index_hi = _mm256_add_epi8(index_lo, _mm256_set1_epi8(32));
+    const __m256i n = _mm256_set1_epi8(static_cast<char>(count));
+    a = _mm256_and_si256(a, _mm256_cmpgt_epi8(n, index_lo));
+    b = _mm256_and_si256(b, _mm256_cmpgt_epi8(n, index_hi));
+    const __m128i zz[4] = {_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1),
+                           _mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)};
+    __m128i natural[4];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        __m128i out = _mm_setzero_si128();
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            if (!kNaturalSources.used[i][j]) continue;
+            const __m128i mask =
+                _mm_load_si128(reinterpret_cast<const __m128i*>(kNaturalMasks.m[i][j]));
+            out = _mm_or_si128(out, _mm_shuffle_epi8(zz[j], mask));
+        }
+        natural[i] = out;
+    }
+    // Coefficients written out as zero bytes may still leave only the DC.
+    const __m128i ac0 = _mm_srli_si128(natural[0], 1);
+    const __m128i any =
+        _mm_or_si128(_mm_or_si128(ac0, natural[1]), _mm_or_si128(natural[2], natural[3]));
+    if (_mm_testz_si128(any, any) && o[1] == 0 && o[2] == 0) {
+        fill_block(dst, stride,
+                   static_cast<int8_t>(_mm_cvtsi128_si32(natural[0])) + 128 * o[0],
+                   multipliers[0]);
+        return;
+    }
+    v8a rows[8];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        __m256i lo = _mm256_cvtepi8_epi32(natural[i]);
+        __m256i hi = _mm256_cvtepi8_epi32(_mm_srli_si128(natural[i], 8));
+        if (i == 0) {
+            // Overflow bytes of natural positions 0, 1 (row 0) and 8 (row 1).
+            lo = _mm256_add_epi32(lo,
+                                  _mm256_setr_epi32(128 * o[0], 128 * o[1], 0, 0, 0, 0, 0, 0));
+            hi = _mm256_add_epi32(hi, _mm256_setr_epi32(128 * o[2], 0, 0, 0, 0, 0, 0, 0));
+        }
+        rows[2 * i].v =
+            _mm256_mul_ps(_mm256_cvtepi32_ps(lo), _mm256_loadu_ps(multipliers + 16 * i));
+        rows[2 * i + 1].v =
+            _mm256_mul_ps(_mm256_cvtepi32_ps(hi), _mm256_loadu_ps(multipliers + 16 * i + 8));
+    }
+    inverse_and_store(rows, dst, stride);
+}
 }  // namespace
 
 void decode_natural_block_avx2(const float* multipliers, const int32_t* natural, int8_t* dst,
@@ -288,10 +354,6 @@ int decode_key_blocks_avx2(const float* multipliers, const uint8_t* coefficients
                            int coefficient_length, const uint8_t* overflow, int overflow_length,
                            int width, int height, int8_t* plane) {
     const __m256i marker = _mm256_set1_epi8(static_cast<char>(codec::kEndOfBlock));
-    const __m256i index_lo = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
-                                              15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-                                              28, 29, 30, 31);
-    const __m256i index_hi = _mm256_add_epi8(index_lo, _mm256_set1_epi8(32));
     // The last bytes of a stream are read from a copy, so that no load passes its end.
     alignas(32) uint8_t tail[codec::kBlockSize];
     int cpos = 0;
@@ -303,77 +365,40 @@ int decode_key_blocks_avx2(const float* multipliers, const uint8_t* coefficients
             const int left = coefficient_length - cpos;
             if (left <= 0) return decoded;
             const uint8_t* in = coefficients + cpos;
-            if (left < codec::kBlockSize) {
-                __builtin_memset(tail, 0, sizeof(tail));
-                __builtin_memcpy(tail, in, static_cast<size_t>(left));
-                in = tail;
-            }
-            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-            __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32));
-            uint64_t ends =
-                static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, marker))) |
-                static_cast<uint64_t>(static_cast<uint32_t>(
-                    _mm256_movemask_epi8(_mm256_cmpeq_epi8(b, marker))))
-                    << 32;
-            if (left < codec::kBlockSize) ends &= (uint64_t{1} << left) - 1;
-            int count = codec::kBlockSize;
-            int used = codec::kBlockSize;
-            if (ends != 0) {
-                count = __builtin_ctzll(ends);
-                used = count + 1;
-            } else if (left < codec::kBlockSize) {
-                return decoded;  // the stream ends inside the block
-            }
-            // Bytes from the end marker on are zero coefficients.
-            const __m256i n = _mm256_set1_epi8(static_cast<char>(count));
-            a = _mm256_and_si256(a, _mm256_cmpgt_epi8(n, index_lo));
-            b = _mm256_and_si256(b, _mm256_cmpgt_epi8(n, index_hi));
-            const __m128i zz[4] = {_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1),
-                                   _mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)};
-            __m128i natural[4];
-#pragma GCC unroll 4
-            for (int i = 0; i < 4; ++i) {
-                __m128i out = _mm_setzero_si128();
-#pragma GCC unroll 4
-                for (int j = 0; j < 4; ++j) {
-                    if (!kNaturalSources[i][j]) continue;
-                    const __m128i mask =
-                        _mm_load_si128(reinterpret_cast<const __m128i*>(kNaturalMasks.m[i][j]));
-                    out = _mm_or_si128(out, _mm_shuffle_epi8(zz[j], mask));
-                }
-                natural[i] = out;
-            }
             const int8_t* o = reinterpret_cast<const int8_t*>(overflow + opos);
             int8_t* dst = plane + r * width + c;
-            // Every coefficient but the first zero (overflow included): all samples equal.
-            const __m128i ac0 = _mm_srli_si128(natural[0], 1);
-            const __m128i any = _mm_or_si128(_mm_or_si128(ac0, natural[1]),
-                                             _mm_or_si128(natural[2], natural[3]));
-            if (_mm_testz_si128(any, any) && o[1] == 0 && o[2] == 0) {
-                const int32_t dc = static_cast<int8_t>(_mm_cvtsi128_si32(natural[0])) + 128 * o[0];
-                const int8_t v =
-                    limit_sample(truncate_to_int(static_cast<float>(dc) * multipliers[0]));
-                const uint64_t fill = 0x0101010101010101ull * static_cast<uint8_t>(v);
-                for (int row = 0; row < 8; ++row) __builtin_memcpy(dst + row * width, &fill, 8);
+            constexpr uint8_t kMarker = static_cast<uint8_t>(codec::kEndOfBlock);
+            int used = 0;
+            if ((in[0] == kMarker || (left >= 2 && in[1] == kMarker)) && o[1] == 0 &&
+                o[2] == 0) {
+                // At most the first coefficient (most blocks): every sample equals the DC.
+                const bool empty = in[0] == kMarker;
+                used = empty ? 1 : 2;
+                fill_block(dst, width, (empty ? 0 : static_cast<int8_t>(in[0])) + 128 * o[0],
+                           multipliers[0]);
             } else {
-                v8a rows[8];
-#pragma GCC unroll 4
-                for (int i = 0; i < 4; ++i) {
-                    __m256i lo = _mm256_cvtepi8_epi32(natural[i]);
-                    __m256i hi = _mm256_cvtepi8_epi32(_mm_srli_si128(natural[i], 8));
-                    if (i == 0) {
-                        // Overflow bytes of natural positions 0, 1 (row 0) and 8 (row 1).
-                        lo = _mm256_add_epi32(lo, _mm256_setr_epi32(128 * o[0], 128 * o[1], 0, 0,
-                                                                    0, 0, 0, 0));
-                        hi = _mm256_add_epi32(hi,
-                                              _mm256_setr_epi32(128 * o[2], 0, 0, 0, 0, 0, 0, 0));
-                    }
-                    rows[2 * i].v = _mm256_mul_ps(_mm256_cvtepi32_ps(lo),
-                                                  _mm256_loadu_ps(multipliers + 16 * i));
-                    rows[2 * i + 1].v = _mm256_mul_ps(_mm256_cvtepi32_ps(hi),
-                                                      _mm256_loadu_ps(multipliers + 16 * i + 8));
+                if (left < codec::kBlockSize) {
+                    __builtin_memset(tail, 0, sizeof(tail));
+                    __builtin_memcpy(tail, in, static_cast<size_t>(left));
+                    in = tail;
                 }
-                inverse_and_store(rows, dst, width);
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32));
+                uint64_t ends =
+                    static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, marker))) |
+                    static_cast<uint64_t>(static_cast<uint32_t>(
+                        _mm256_movemask_epi8(_mm256_cmpeq_epi8(b, marker))))
+                        << 32;
+                if (left < codec::kBlockSize) ends &= (uint64_t{1} << left) - 1;
+                int count = codec::kBlockSize;
+                used = codec::kBlockSize;
+                if (ends != 0) {
+                    count = __builtin_ctzll(ends);
+                    used = count + 1;
+                } else if (left < codec::kBlockSize) {
+                    return decoded;  // the stream ends inside the block
+                }
+                decode_block(a, b, count, o, multipliers, dst, width);
             }
             cpos += used;
             opos += codec::kOverflowBytesPerBlock;
