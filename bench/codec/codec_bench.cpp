@@ -368,9 +368,9 @@ int main(int argc, char** argv) {
                                      stage, kSizes[0], k)
             ->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
     benchmark::RegisterBenchmark("voice_encode_decode/960", voice_encode_decode)
-        ->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("voice_message_round_trip/960", voice_message_round_trip)
-        ->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+        ->Unit(benchmark::kMicrosecond);
 
     collecting_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
