@@ -1,8 +1,8 @@
 // AVX2 variants of the colour conversion, built with -mavx2 and called only on processors that
 // have them. The formulas are exact integer arithmetic, so regrouping the products is free:
 // forwards each weight is split into 16-bit halves for vpmaddwd, and the sums are the same
-// integers as the baseline's; backwards the products are 32-bit as in the baseline, and the
-// saturating packs do its limiting to 0..255. 16 pixels per step; the caller converts the
+// integers as the baseline's; backwards the baseline's shifted products are regrouped into 16-bit
+// lanes, and the saturating packs do its limiting to 0..255. 16 pixels per step; the caller converts the
 // remaining pixels.
 #include <immintrin.h>
 
@@ -53,13 +53,6 @@ inline __m128i scatter_chunk(__m128i r, __m128i g, __m128i b, int chunk) {
     };
     return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(r, mask(0)), _mm_shuffle_epi8(g, mask(1))),
                         _mm_shuffle_epi8(b, mask(2)));
-}
-
-// One channel of 16 pixels from two groups of eight 32-bit values: saturated to 16 bits, then to
-// 0..255, in pixel order.
-inline __m128i to_bytes(__m256i lo, __m256i hi) {
-    const __m256i w = _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8);
-    return _mm_packus_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
 }
 
 inline __m128i gather_channel(__m128i a, __m128i b, __m128i c, int channel) {
@@ -137,35 +130,82 @@ int rgb_to_yuv_avx2(const uint8_t* rgb, int pixels, int8_t* y, int8_t* u, int8_t
     return i;
 }
 
+namespace {
+// 16 pixels back to 16-bit red, green and blue before limiting. The baseline's 32-bit products,
+// regrouped exactly into 16-bit lanes (x >> 16 of a 32-bit product is the floor of x / 65536,
+// and so is mulhi):
+//   (v * 91882) >> 16  = v + mulhi(v, 26346)          since 91882 = 65536 + 26346
+//   (u * 116130) >> 16 = 2u + mulhi(u, -14942)        since 116130 = 131072 - 14942
+//   (u * -360856 + v * -748861) >> 20 = (H + (L >> 16)) >> 4 with H = -6u - 11v and
+//   L = 32360u - 27965v, since -360856 = -6 * 65536 + 32360 and -748861 = -11 * 65536 - 27965.
+// All intermediate values fit in 16 bits; L is a 32-bit vpmaddwd sum.
+inline void back_to_rgb16(const int8_t* y, const int8_t* u, const int8_t* v, __m256i* r,
+                          __m256i* g, __m256i* b) {
+    const __m256i luma = _mm256_add_epi16(
+        _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y))),
+        _mm256_set1_epi16(128));
+    const __m256i cu = _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u)));
+    const __m256i cv = _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
+    *r = _mm256_add_epi16(
+        luma, _mm256_add_epi16(cv, _mm256_mulhi_epi16(cv, _mm256_set1_epi16(26346))));
+    *b = _mm256_add_epi16(luma,
+                          _mm256_add_epi16(_mm256_add_epi16(cu, cu),
+                                           _mm256_mulhi_epi16(cu, _mm256_set1_epi16(-14942))));
+    // Pairs (u, v) per pixel; lo holds pixels 0-3 and 8-11, hi 4-7 and 12-15, and the lane-wise
+    // pack restores 0-15.
+    const __m256i kg_low = weights(32360, -27965);
+    const __m256i low_lo =
+        _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(cu, cv), kg_low), 16);
+    const __m256i low_hi =
+        _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(cu, cv), kg_low), 16);
+    const __m256i high = _mm256_add_epi16(_mm256_mullo_epi16(cu, _mm256_set1_epi16(-6)),
+                                          _mm256_mullo_epi16(cv, _mm256_set1_epi16(-11)));
+    *g = _mm256_add_epi16(
+        luma, _mm256_srai_epi16(_mm256_add_epi16(high, _mm256_packs_epi32(low_lo, low_hi)), 4));
+}
+
+// Two groups of 16 values limited to 0..255, pixels 0-15 in the low lane and 16-31 in the high.
+inline __m256i to_bytes(__m256i first, __m256i second) {
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(first, second), 0xD8);
+}
+
+inline __m256i scatter_mask(int channel, int chunk) {
+    return _mm256_broadcastsi128_si256(
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kScatter.m[channel][chunk])));
+}
+}  // namespace
+
 int yuv_to_rgb_avx2(const int8_t* y, const int8_t* u, const int8_t* v, int pixels, uint8_t* rgb) {
-    const __m256i k128 = _mm256_set1_epi32(128);
-    const __m256i kr = _mm256_set1_epi32(91882);
-    const __m256i kgu = _mm256_set1_epi32(-360856);
-    const __m256i kgv = _mm256_set1_epi32(-748861);
-    const __m256i kb = _mm256_set1_epi32(116130);
     int i = 0;
-    for (; i + 16 <= pixels; i += 16) {
-        const __m128i y16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
-        const __m128i u16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
-        const __m128i v16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+    // 32 pixels per step: each 256-bit shuffle builds 16 output bytes of both halves at once.
+    for (; i + 32 <= pixels; i += 32) {
         __m256i r[2], g[2], b[2];
-        for (int half = 0; half < 2; ++half) {
-            const __m128i ys = half ? _mm_srli_si128(y16, 8) : y16;
-            const __m128i us = half ? _mm_srli_si128(u16, 8) : u16;
-            const __m128i vs = half ? _mm_srli_si128(v16, 8) : v16;
-            const __m256i luma = _mm256_add_epi32(_mm256_cvtepi8_epi32(ys), k128);
-            const __m256i cu = _mm256_cvtepi8_epi32(us);
-            const __m256i cv = _mm256_cvtepi8_epi32(vs);
-            r[half] = _mm256_add_epi32(luma, _mm256_srai_epi32(_mm256_mullo_epi32(cv, kr), 16));
-            g[half] = _mm256_add_epi32(
-                luma, _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(cu, kgu),
-                                                         _mm256_mullo_epi32(cv, kgv)),
-                                        20));
-            b[half] = _mm256_add_epi32(luma, _mm256_srai_epi32(_mm256_mullo_epi32(cu, kb), 16));
+        back_to_rgb16(y + i, u + i, v + i, &r[0], &g[0], &b[0]);
+        back_to_rgb16(y + i + 16, u + i + 16, v + i + 16, &r[1], &g[1], &b[1]);
+        const __m256i rb = to_bytes(r[0], r[1]);
+        const __m256i gb = to_bytes(g[0], g[1]);
+        const __m256i bb = to_bytes(b[0], b[1]);
+        uint8_t* out = rgb + 3 * i;
+        for (int chunk = 0; chunk < 3; ++chunk) {
+            const __m256i bytes = _mm256_or_si256(
+                _mm256_or_si256(_mm256_shuffle_epi8(rb, scatter_mask(0, chunk)),
+                                _mm256_shuffle_epi8(gb, scatter_mask(1, chunk))),
+                _mm256_shuffle_epi8(bb, scatter_mask(2, chunk)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * chunk),
+                             _mm256_castsi256_si128(bytes));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48 + 16 * chunk),
+                             _mm256_extracti128_si256(bytes, 1));
         }
-        const __m128i rb = to_bytes(r[0], r[1]);
-        const __m128i gb = to_bytes(g[0], g[1]);
-        const __m128i bb = to_bytes(b[0], b[1]);
+    }
+    for (; i + 16 <= pixels; i += 16) {
+        __m256i r, g, b;
+        back_to_rgb16(y + i, u + i, v + i, &r, &g, &b);
+        const __m128i rb =
+            _mm_packus_epi16(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
+        const __m128i gb =
+            _mm_packus_epi16(_mm256_castsi256_si128(g), _mm256_extracti128_si256(g, 1));
+        const __m128i bb =
+            _mm_packus_epi16(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1));
         uint8_t* out = rgb + 3 * i;
         for (int chunk = 0; chunk < 3; ++chunk)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * chunk),

@@ -1,14 +1,19 @@
 #include "media/codec/frame_codec.h"
 
 #include <cstring>
+#include <exception>
 #include <utility>
 
+#include "media/codec/codec_helper.h"
 #include "media/codec/colour_convert.h"
 #include "media/codec/deflate_stream.h"
 #include "platform/debug_log.h"
 
 namespace {
 using codec::kBlockSize;
+
+// Below 320x240 a frame takes less time than handing half of it to another thread is worth.
+constexpr int kHelperMinimumPixels = 320 * 240;
 
 bool is_chroma(int plane) {
     return plane != 0;
@@ -27,21 +32,128 @@ plane_streams raw_streams(frame_encoder* e, int p) {
     return s;
 }
 
-// Deflates the raw streams of the three planes into frame; 0 or -1 when one does not fit.
-int deflate_planes(const plane_streams* raw, deflated_frame* frame) {
-    for (int p = 0; p < 3; ++p) {
-        const int cs = 2 * p;
-        const int os = 2 * p + 1;
-        if (deflate_stream(raw[p].coefficients, raw[p].coefficient_length, frame->stream(cs),
-                           deflated_frame::capacity(cs), &frame->length[cs]) != 0 ||
-            deflate_stream(raw[p].overflow, raw[p].overflow_length, frame->stream(os),
-                           deflated_frame::capacity(os), &frame->length[os]) != 0) {
-            log_line("stream %d of %d bytes does not fit in encode_video_planes\r\n", cs,
-                     raw[p].coefficient_length);
-            return -1;
-        }
+bool all_zero(const uint8_t* bytes, int length) {
+    uint64_t any = 0;
+    int i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + i, 8);
+        any |= word;
+    }
+    for (; i < length; ++i) any |= bytes[i];
+    return any == 0;
+}
+
+// Deflates an overflow stream, taking an all-zero one of the length seen last from memo.
+int deflate_overflow(const uint8_t* raw, int raw_length, uint8_t* out, int capacity, int* length,
+                     frame_encoder::zero_stream* memo) {
+    const bool zero = all_zero(raw, raw_length);
+    if (zero && memo->raw_length == raw_length && memo->length <= capacity) {
+        std::memcpy(out, memo->bytes, static_cast<size_t>(memo->length));
+        *length = memo->length;
+        return 0;
+    }
+    if (deflate_stream(raw, raw_length, out, capacity, length) != 0) return -1;
+    if (zero && *length <= static_cast<int>(sizeof(memo->bytes))) {
+        std::memcpy(memo->bytes, out, static_cast<size_t>(*length));
+        memo->length = *length;
+        memo->raw_length = raw_length;
     }
     return 0;
+}
+
+// Deflates the raw streams of plane p into frame; 0 or -1 when one does not fit.
+int deflate_plane(const plane_streams& raw, int p, deflated_frame* frame,
+                  frame_encoder::zero_stream* memo) {
+    const int cs = 2 * p;
+    const int os = 2 * p + 1;
+    if (deflate_stream(raw.coefficients, raw.coefficient_length, frame->stream(cs),
+                       deflated_frame::capacity(cs), &frame->length[cs]) != 0 ||
+        deflate_overflow(raw.overflow, raw.overflow_length, frame->stream(os),
+                         deflated_frame::capacity(os), &frame->length[os], memo) != 0) {
+        log_line("stream %d of %d bytes does not fit in encode_video_planes\r\n", cs,
+                 raw.coefficient_length);
+        return -1;
+    }
+    return 0;
+}
+
+// One frame on its way through encode_video_planes. With the helper thread, the U and V planes
+// go through the same steps there while the caller's thread takes Y; each step touches only its
+// own plane's buffers and streams.
+struct frame_work {
+    frame_encoder* e = nullptr;
+    int width = 0;
+    int height = 0;
+    bool key = false;          // settled before any plane's streams are written
+    bool against_key = false;  // unchanged blocks reuse the key frame's coding
+    bool known_key = false;    // a key frame from the start: the samples are kept while coding
+    coded_plane* coded = nullptr;
+    const coded_plane* reference = nullptr;
+    plane_streams raw[3];
+    deflated_frame* out = nullptr;
+    int failed[3] = {};  // deflate results
+};
+
+int code_step(frame_work& w, int p) {
+    frame_encoder* e = w.e;
+    if (w.against_key)
+        return code_plane_against_key(e->tables, e->planes[p], e->key_planes[p], w.reference[p],
+                                      w.width, w.height, is_chroma(p), &w.coded[p]);
+    return code_plane_copying(e->tables, e->planes[p], w.width, w.height, is_chroma(p),
+                              &w.coded[p], w.known_key ? e->key_planes[p] : nullptr);
+}
+
+void write_step(frame_work& w, int p) {
+    if (w.key)
+        write_key_streams(w.coded[p], &w.raw[p], nullptr);
+    else
+        write_difference_streams(w.coded[p], &w.reference[p].zigzag[0][0],
+                                 codec::kDifferenceThreshold, &w.raw[p]);
+}
+
+void deflate_step(frame_work& w, int p) {
+    w.failed[p] = deflate_plane(w.raw[p], p, w.out, &w.e->zero_overflow[p]);
+}
+
+// Tasks of the helper thread: the chroma planes whole (a known key frame), or coded first and
+// written and deflated once the Y plane has settled the frame type.
+void chroma_whole(void* arg) {
+    frame_work& w = *static_cast<frame_work*>(arg);
+    for (int p = 1; p < 3; ++p) {
+        code_step(w, p);
+        write_step(w, p);
+        deflate_step(w, p);
+    }
+}
+
+void chroma_code(void* arg) {
+    frame_work& w = *static_cast<frame_work*>(arg);
+    for (int p = 1; p < 3; ++p) code_step(w, p);
+}
+
+void chroma_finish(void* arg) {
+    frame_work& w = *static_cast<frame_work*>(arg);
+    for (int p = 1; p < 3; ++p) {
+        write_step(w, p);
+        deflate_step(w, p);
+    }
+}
+
+// The helper thread of an encoder, made on the first frame large enough to gain from it; null
+// when it is switched off or no thread could be made.
+Ccodec_helper* helper_for(frame_encoder* e, int width, int height) {
+    if (!e->use_helper_thread || width * height < kHelperMinimumPixels) return nullptr;
+    if (!e->helper) {
+        try {
+            e->helper.reset(new Ccodec_helper);
+        } catch (const std::exception&) {
+            log_line("no helper thread for the video encoder; encoding on one thread\r\n");
+            e->use_helper_thread = false;
+            return nullptr;
+        }
+    }
+    return e->helper.get();
 }
 }  // namespace
 
@@ -98,51 +210,74 @@ int build_frame_record_from(const deflated_frame& frame, uint8_t* out, int capac
                               out, capacity);
 }
 
+void codec_helper_deleter::operator()(Ccodec_helper* helper) const {
+    delete helper;
+}
+
 int encode_video_planes(frame_encoder* e, int size_index, int quality) {
     if (e == nullptr) return -1;
-    int width = 0;
-    int height = 0;
-    video_size_of_index(size_index, &width, &height);
+    frame_work w;
+    w.e = e;
+    video_size_of_index(size_index, &w.width, &w.height);
     ensure_tables(&e->tables, quality);
-    plane_streams raw[3] = {raw_streams(e, 0), raw_streams(e, 1), raw_streams(e, 2)};
-    coded_plane* coded = e->coded[1 - e->key_set];
-    const coded_plane* reference = e->coded[e->key_set];
+    for (int p = 0; p < 3; ++p) w.raw[p] = raw_streams(e, p);
+    w.coded = e->coded[1 - e->key_set];
+    w.reference = e->coded[e->key_set];
+    w.out = e->spare_frame;
 
-    bool key = e->difference_counter > codec::kMaxDifferenceFrames || width != e->key_width ||
-               height != e->key_height;
+    w.key = e->difference_counter > codec::kMaxDifferenceFrames || w.width != e->key_width ||
+            w.height != e->key_height;
     // Unchanged blocks reuse the key frame's coding when it used the same tables. A frame known
     // to be a key frame from the start keeps its samples while coding them; the store of the
     // last key frame is then gone until this frame is stored (see the failure below).
-    const bool against_key = !key && e->key_quality == e->tables.quality;
-    const bool known_key = key;
-    const auto code = [&](int p) {
-        if (against_key && !key)
-            return code_plane_against_key(e->tables, e->planes[p], e->key_planes[p], reference[p],
-                                          width, height, is_chroma(p), &coded[p]);
-        return code_plane_copying(e->tables, e->planes[p], width, height, is_chroma(p), &coded[p],
-                                  known_key ? e->key_planes[p] : nullptr);
-    };
-    if (known_key) e->key_quality = 0;
-    if (code(0) != 0) return -1;
-    if (!key) {
-        e->last_change_percent = write_difference_streams(coded[0], &reference[0].zigzag[0][0],
-                                                          codec::kDifferenceThreshold, &raw[0]);
-        if (e->last_change_percent > codec::kKeyFrameChangePercent) key = true;
-    }
-    for (int p = 1; p < 3; ++p) code(p);
-    if (key) {
-        for (int p = 0; p < 3; ++p) write_key_streams(coded[p], &raw[p], nullptr);
-    } else {
-        for (int p = 1; p < 3; ++p)
-            write_difference_streams(coded[p], &reference[p].zigzag[0][0],
-                                     codec::kDifferenceThreshold, &raw[p]);
-    }
+    w.against_key = !w.key && e->key_quality == e->tables.quality;
+    w.known_key = w.key;
+    if (w.known_key) e->key_quality = 0;
+    Ccodec_helper* helper = helper_for(e, w.width, w.height);
 
-    deflated_frame* out = e->spare_frame;
-    if (deflate_planes(raw, out) != 0) {
+    if (w.known_key) {
+        if (helper != nullptr) helper->start(chroma_whole, &w);
+        const int coded_y = code_step(w, 0);
+        if (coded_y == 0) {
+            write_step(w, 0);
+            deflate_step(w, 0);
+        }
+        if (helper != nullptr)
+            helper->wait();
+        else if (coded_y == 0)
+            chroma_whole(&w);
+        if (coded_y != 0) return -1;
+    } else {
+        if (helper != nullptr) helper->start(chroma_code, &w);
+        const int coded_y = code_step(w, 0);
+        if (coded_y == 0) {
+            e->last_change_percent = write_difference_streams(
+                w.coded[0], &w.reference[0].zigzag[0][0], codec::kDifferenceThreshold, &w.raw[0]);
+            if (e->last_change_percent > codec::kKeyFrameChangePercent) w.key = true;
+        }
+        if (helper != nullptr) helper->wait();
+        if (coded_y != 0) return -1;
+        if (helper != nullptr) {
+            helper->start(chroma_finish, &w);
+        } else {
+            chroma_code(&w);
+        }
+        if (w.key) write_step(w, 0);
+        deflate_step(w, 0);
+        if (helper != nullptr)
+            helper->wait();
+        else
+            chroma_finish(&w);
+    }
+    if (w.failed[0] != 0 || w.failed[1] != 0 || w.failed[2] != 0) {
         e->key_quality = 0;  // the kept samples may no longer be the stored key frame's
         return -1;
     }
+
+    const bool key = w.key;
+    const int width = w.width;
+    const int height = w.height;
+    deflated_frame* out = w.out;
     out->type = key ? codec::kFrameTypeKey : codec::kFrameTypeDifference;
     out->quality = quality;
     out->size_index = size_index;
@@ -151,7 +286,7 @@ int encode_video_planes(frame_encoder* e, int size_index, int quality) {
         e->key_width = width;
         e->key_height = height;
         e->key_quality = e->tables.quality;
-        if (!known_key)
+        if (!w.known_key)
             for (int p = 0; p < 3; ++p)
                 std::memcpy(e->key_planes[p], e->planes[p], static_cast<size_t>(width) * height);
         e->difference_counter = 0;

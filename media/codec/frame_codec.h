@@ -6,6 +6,7 @@
 // holds its video lock while encoding and while copying a stored frame out).
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "media/codec/codec_constants.h"
 #include "media/codec/frame_record.h"
@@ -35,10 +36,17 @@ struct deflated_frame {
 // Returns the record length or -1 (see build_frame_record).
 int build_frame_record_from(const deflated_frame& frame, uint8_t* out, int capacity);
 
+class Ccodec_helper;
+// Stops and joins the helper thread (defined where the helper is complete).
+struct codec_helper_deleter {
+    void operator()(Ccodec_helper* helper) const;
+};
+
 // Sender side. A frame is a key frame when more than 20 difference frames followed the last
 // one, when the picture size differs from the last key frame's, or when more than 40 % of the
 // Y blocks changed (difference threshold 3); otherwise it is a difference frame.
 struct frame_encoder {
+
     int difference_counter = 30;  // above the limit, so the first frame is a key frame
     int key_width = 0;            // size of the last key frame; 0 before the first
     int key_height = 0;
@@ -56,9 +64,22 @@ struct frame_encoder {
     uint8_t raw_coefficients[3][codec::kMaxCoefficientStream];
     uint8_t raw_overflow[3][codec::kMaxOverflowStream];
     deflated_frame frames[3];
+    // The deflated form of the last all-zero overflow stream of each plane, by its length (-1
+    // for none yet). Overflow streams are all zero unless low coefficients leave the byte range,
+    // and deflating the same bytes again would give the same result.
+    struct zero_stream {
+        int raw_length = -1;
+        int length = 0;
+        uint8_t bytes[64];
+    } zero_overflow[3];
     deflated_frame* key_frame = &frames[0];         // the last key frame made
     deflated_frame* difference_frame = &frames[1];  // the last difference frame made
     deflated_frame* spare_frame = &frames[2];
+    // Frames of 320x240 and up code and deflate their U and V planes on a second thread while
+    // the caller's thread takes Y; the bytes are the same either way. The thread is made on the
+    // first such frame and joined when the encoder is destroyed.
+    bool use_helper_thread = true;
+    std::unique_ptr<Ccodec_helper, codec_helper_deleter> helper;
 };
 
 // Encodes the planes in encoder->planes (fill them with convert_rgb_to_yuv) of the picture size

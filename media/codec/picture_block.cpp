@@ -211,6 +211,22 @@ bool encode_plane_blocks_fast(const float* divisors, const int8_t* plane, int wi
     return false;
 }
 
+bool decode_key_blocks_fast(const float* multipliers, const uint8_t* coefficients,
+                            int coefficient_length, const uint8_t* overflow, int overflow_length,
+                            int width, int height, int8_t* plane, int* decoded) {
+#if defined(PARLO_CODEC_AVX2)
+    if (picture_avx2_enabled()) {
+        *decoded = decode_key_blocks_avx2(multipliers, coefficients, coefficient_length, overflow,
+                                          overflow_length, width, height, plane);
+        return true;
+    }
+#else
+    (void)multipliers, (void)coefficients, (void)coefficient_length, (void)overflow,
+        (void)overflow_length, (void)width, (void)height, (void)plane, (void)decoded;
+#endif
+    return false;
+}
+
 bool picture_avx2_active() {
 #if defined(PARLO_CODEC_AVX2)
     return picture_avx2_enabled();

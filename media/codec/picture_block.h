@@ -19,3 +19,8 @@ bool picture_avx2_enable(bool on);
 bool encode_plane_blocks_fast(const float* divisors, const int8_t* plane, int width, int height,
                               int8_t (*zigzag)[64], int8_t (*overflow)[3], uint8_t* length,
                               int8_t* copy);
+// Decodes every block of a key plane with the AVX2 transforms when they are in use, setting
+// *decoded as decode_key_plane returns it; false otherwise (the caller decodes block by block).
+bool decode_key_blocks_fast(const float* multipliers, const uint8_t* coefficients,
+                            int coefficient_length, const uint8_t* overflow, int overflow_length,
+                            int width, int height, int8_t* plane, int* decoded);

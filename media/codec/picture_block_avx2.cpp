@@ -54,6 +54,59 @@ inline void transpose_8x8(v8a* r) {
 }  // namespace
 
 namespace {
+// Where the quantised coefficients lie after the saturating packs of encode_block: natural index
+// n is byte packed_byte(n % 32) of packed[n / 32]. The packs interleave within 128-bit lanes, so
+// natural dword d (bytes 4d..4d+3) sits at dword kPackedDword[d].
+constexpr int kPackedDword[8] = {0, 4, 1, 5, 2, 6, 3, 7};
+constexpr int packed_byte(int n) {
+    return 4 * kPackedDword[n / 4] + n % 4;
+}
+
+// Byte shuffles that gather zig-zag order from the packed registers: output half h (zig-zag
+// positions 32h..32h+31) takes from source k the bytes that mask [h][k] selects, where sources
+// 0 and 1 are packed[0] as it is and with its 128-bit lanes swapped, 2 and 3 the same of
+// packed[1] (vpshufb selects within a lane only). -128 selects none.
+struct packed_masks {
+    int8_t m[2][4][32];
+};
+
+constexpr packed_masks make_packed_masks() {
+    constexpr uint8_t natural_of_zigzag[64] = {
+        0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+        41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+        30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    packed_masks p{};
+    for (int h = 0; h < 2; ++h)
+        for (int k = 0; k < 4; ++k)
+            for (int at = 0; at < 32; ++at) p.m[h][k][at] = -128;
+    for (int z = 0; z < 64; ++z) {
+        const int n = natural_of_zigzag[z];
+        const int h = z / 32;
+        const int at = z % 32;       // output byte; its lane is at / 16
+        const int byte = packed_byte(n % 32);
+        const bool other_lane = byte / 16 != at / 16;
+        p.m[h][2 * (n / 32) + (other_lane ? 1 : 0)][at] = static_cast<int8_t>(byte % 16);
+    }
+    return p;
+}
+
+alignas(32) constexpr packed_masks kPackedMasks = make_packed_masks();
+
+struct packed_sources {
+    bool used[2][4];
+};
+
+constexpr packed_sources make_packed_sources() {
+    packed_sources s{};
+    for (int h = 0; h < 2; ++h)
+        for (int k = 0; k < 4; ++k)
+            for (int at = 0; at < 32; ++at)
+                s.used[h][k] = s.used[h][k] || kPackedMasks.m[h][k][at] >= 0;
+    return s;
+}
+
+constexpr packed_sources kPackedSources = make_packed_sources();
+
 __attribute__((always_inline)) inline int encode_block(const float* divisors, const int8_t* src,
                                                        int stride, int8_t* zigzag, int8_t* overflow,
                                                        int8_t* copy) {
@@ -91,18 +144,21 @@ __attribute__((always_inline)) inline int encode_block(const float* divisors, co
     // Quantise and narrow to 16 bits (the coefficients of 8-bit samples are far inside that
     // range). The packs work within 128-bit lanes: w[j] holds rows 2j and 2j+1 as
     // [row 2j cols 0-3, row 2j+1 cols 0-3 | row 2j cols 4-7, row 2j+1 cols 4-7].
+    // The bias of the rounding is taken off after the narrowing, on half as many registers:
+    // trunc(F * D + 16384.5) lies in 0..32767 for any block of 8-bit samples.
     const __m256 half = _mm256_set1_ps(16384.5f);
-    const __m256i bias = _mm256_set1_epi32(16384);
+    const __m256i bias = _mm256_set1_epi16(16384);
     __m256i q[8];
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         const __m256 x =
             _mm256_add_ps(_mm256_mul_ps(r[k].v, _mm256_loadu_ps(divisors + 8 * k)), half);
-        q[k] = _mm256_sub_epi32(_mm256_cvttps_epi32(x), bias);
+        q[k] = _mm256_cvttps_epi32(x);
     }
     __m256i w[4];
 #pragma GCC unroll 4
-    for (int j = 0; j < 4; ++j) w[j] = _mm256_packs_epi32(q[2 * j], q[2 * j + 1]);
+    for (int j = 0; j < 4; ++j)
+        w[j] = _mm256_sub_epi16(_mm256_packs_epi32(q[2 * j], q[2 * j + 1]), bias);
 
     // Overflow of zig-zag positions 0, 1, 2 (natural 0, 1, 8: words 0, 1 and 4 of w[0]): a value
     // outside -126..127 keeps its low 7 bits and sends v >> 7 as the overflow byte.
@@ -120,33 +176,32 @@ __attribute__((always_inline)) inline int encode_block(const float* divisors, co
     overflow[1] = static_cast<int8_t>(_mm_extract_epi16(high_words, 1));
     overflow[2] = static_cast<int8_t>(_mm_extract_epi16(high_words, 4));
 
-    // Clamp to -126..127 (the saturating byte pack gives the upper bound) and put the bytes in
-    // natural order: after the packs, dword k of each register is a 4-byte run of rows.
+    // Clamp to -126..127 (the saturating byte pack gives the upper bound). The packs leave the
+    // bytes in a fixed order of their own; the zig-zag shuffles below read them from there.
     const __m256i low = _mm256_set1_epi16(codec::kCoefficientMin);
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    const __m256i n0 = _mm256_permutevar8x32_epi32(
-        _mm256_packs_epi16(_mm256_max_epi16(w[0], low), _mm256_max_epi16(w[1], low)), order);
-    const __m256i n1 = _mm256_permutevar8x32_epi32(
-        _mm256_packs_epi16(_mm256_max_epi16(w[2], low), _mm256_max_epi16(w[3], low)), order);
-    const __m128i natural[4] = {_mm256_castsi256_si128(n0), _mm256_extracti128_si256(n0, 1),
-                                _mm256_castsi256_si128(n1), _mm256_extracti128_si256(n1, 1)};
+    const __m256i packed[2] = {
+        _mm256_packs_epi16(_mm256_max_epi16(w[0], low), _mm256_max_epi16(w[1], low)),
+        _mm256_packs_epi16(_mm256_max_epi16(w[2], low), _mm256_max_epi16(w[3], low))};
+    const __m256i swapped[2] = {_mm256_permute4x64_epi64(packed[0], 0x4E),
+                                _mm256_permute4x64_epi64(packed[1], 0x4E)};
 
     // Zig-zag order, and the last non-zero byte from a bit mask.
     uint64_t nonzero = 0;
+#pragma GCC unroll 2
+    for (int h = 0; h < 2; ++h) {
+        __m256i out = _mm256_setzero_si256();
 #pragma GCC unroll 4
-    for (int j = 0; j < 4; ++j) {
-        __m128i out = _mm_setzero_si128();
-#pragma GCC unroll 4
-        for (int i = 0; i < 4; ++i) {
-            if (!kZigZagSources[j][i]) continue;
-            const __m128i mask =
-                _mm_load_si128(reinterpret_cast<const __m128i*>(kZigZagMasks.m[j][i]));
-            out = _mm_or_si128(out, _mm_shuffle_epi8(natural[i], mask));
+        for (int k = 0; k < 4; ++k) {
+            if (!kPackedSources.used[h][k]) continue;
+            const __m256i mask =
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(kPackedMasks.m[h][k]));
+            const __m256i from = k % 2 ? swapped[k / 2] : packed[k / 2];
+            out = _mm256_or_si256(out, _mm256_shuffle_epi8(from, mask));
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(zigzag + 16 * j), out);
-        const unsigned zero =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(out, _mm_setzero_si128())));
-        nonzero |= static_cast<uint64_t>(~zero & 0xFFFFu) << (16 * j);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(zigzag + 32 * h), out);
+        const uint32_t zero = static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(out, _mm256_setzero_si256())));
+        nonzero |= static_cast<uint64_t>(~zero) << (32 * h);
     }
     const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
     return last < kBlockSize - 1 ? last + 2 : kBlockSize;
@@ -162,23 +217,24 @@ void encode_picture_blocks_avx2(const float* divisors, const int8_t* plane, int 
                                 int8_t (*zigzag)[kBlockSize], int8_t (*overflow)[3],
                                 uint8_t* length, int8_t* copy) {
     int b = 0;
-    for (int r = 0; r < height; r += 8) {
-        const int8_t* row = plane + r * width;
-        int8_t* copy_row = copy == nullptr ? nullptr : copy + r * width;
-        for (int c = 0; c < width; c += 8, ++b)
-            length[b] =
-                static_cast<uint8_t>(encode_block(divisors, row + c, width, zigzag[b], overflow[b],
-                                                  copy_row == nullptr ? nullptr : copy_row + c));
+    // Two loops, so that neither tests for the copy block by block.
+    if (copy == nullptr) {
+        for (int r = 0; r < height; r += 8)
+            for (int c = 0; c < width; c += 8, ++b)
+                length[b] = static_cast<uint8_t>(encode_block(
+                    divisors, plane + r * width + c, width, zigzag[b], overflow[b], nullptr));
+        return;
     }
+    for (int r = 0; r < height; r += 8)
+        for (int c = 0; c < width; c += 8, ++b)
+            length[b] = static_cast<uint8_t>(encode_block(divisors, plane + r * width + c, width,
+                                                          zigzag[b], overflow[b],
+                                                          copy + r * width + c));
 }
 
-void decode_natural_block_avx2(const float* multipliers, const int32_t* natural, int8_t* dst,
-                               int stride) {
-    v8a r[8];
-    for (int k = 0; k < 8; ++k) {
-        const __m256i n = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(natural + 8 * k));
-        r[k].v = _mm256_mul_ps(_mm256_cvtepi32_ps(n), _mm256_loadu_ps(multipliers + 8 * k));
-    }
+namespace {
+// Inverse transform of dequantised rows r[0..7] and the descaled, range-limited store.
+__attribute__((always_inline)) inline void inverse_and_store(v8a* r, int8_t* dst, int stride) {
     inverse_8(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);  // columns, all at once
     transpose_8x8(r);
     inverse_8(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);  // rows, all at once
@@ -192,4 +248,167 @@ void decode_natural_block_avx2(const float* multipliers, const int32_t* natural,
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + k * stride),
                          _mm_packs_epi16(words, words));
     }
+}
+
+// The reverse of kZigZagMasks: natural chunk i (natural indexes 16i..16i+15) takes from zig-zag
+// chunk j the bytes that mask [i][j] selects (-128 selects none).
+constexpr zigzag_masks make_natural_masks() {
+    zigzag_masks n{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 16; ++k) n.m[i][j][k] = -128;
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i)
+            for (int k = 0; k < 16; ++k)
+                if (kZigZagMasks.m[j][i][k] >= 0)
+                    n.m[i][j][kZigZagMasks.m[j][i][k]] = static_cast<int8_t>(k);
+    return n;
+}
+
+alignas(16) constexpr zigzag_masks kNaturalMasks = make_natural_masks();
+
+constexpr zigzag_sources make_natural_sources() {
+    zigzag_sources z{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 16; ++k)
+                z.used[i][j] = z.used[i][j] || kNaturalMasks.m[i][j][k] >= 0;
+    return z;
+}
+
+constexpr zigzag_sources kNaturalSources = make_natural_sources();
+
+// A block whose coefficients but the first are all zero: both passes of the inverse transform
+// pass the dequantised DC through unchanged (x + 0 and x - 0 are exact), so every sample is it.
+__attribute__((always_inline)) inline void fill_block(int8_t* dst, int stride, int32_t dc,
+                                                      float multiplier) {
+    const int8_t v = limit_sample(truncate_to_int(static_cast<float>(dc) * multiplier));
+    const uint64_t fill = 0x0101010101010101ull * static_cast<uint8_t>(v);
+    for (int row = 0; row < 8; ++row) __builtin_memcpy(dst + row * stride, &fill, 8);
+}
+
+// One coded block of a key plane: its first 64 stream bytes in a and b, of which count are
+// coefficients (zig-zag order), and its three overflow bytes o.
+__attribute__((always_inline)) inline void decode_block(__m256i a, __m256i b, int count,
+                                                        const int8_t* o, const float* multipliers,
+                                                        int8_t* dst, int stride) {
+    // Bytes from the end marker on are zero coefficients.
+    const __m256i index_lo = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
+                                              15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
+                                              28, 29, 30, 31);
+    const __m256i index_hi = _mm256_add_epi8(index_lo, _mm256_set1_epi8(32));
+    const __m256i n = _mm256_set1_epi8(static_cast<char>(count));
+    a = _mm256_and_si256(a, _mm256_cmpgt_epi8(n, index_lo));
+    b = _mm256_and_si256(b, _mm256_cmpgt_epi8(n, index_hi));
+    const __m128i zz[4] = {_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1),
+                           _mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)};
+    __m128i natural[4];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        __m128i out = _mm_setzero_si128();
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            if (!kNaturalSources.used[i][j]) continue;
+            const __m128i mask =
+                _mm_load_si128(reinterpret_cast<const __m128i*>(kNaturalMasks.m[i][j]));
+            out = _mm_or_si128(out, _mm_shuffle_epi8(zz[j], mask));
+        }
+        natural[i] = out;
+    }
+    // Coefficients written out as zero bytes may still leave only the DC.
+    const __m128i ac0 = _mm_srli_si128(natural[0], 1);
+    const __m128i any =
+        _mm_or_si128(_mm_or_si128(ac0, natural[1]), _mm_or_si128(natural[2], natural[3]));
+    if (_mm_testz_si128(any, any) && o[1] == 0 && o[2] == 0) {
+        fill_block(dst, stride,
+                   static_cast<int8_t>(_mm_cvtsi128_si32(natural[0])) + 128 * o[0],
+                   multipliers[0]);
+        return;
+    }
+    v8a rows[8];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        __m256i lo = _mm256_cvtepi8_epi32(natural[i]);
+        __m256i hi = _mm256_cvtepi8_epi32(_mm_srli_si128(natural[i], 8));
+        if (i == 0) {
+            // Overflow bytes of natural positions 0, 1 (row 0) and 8 (row 1).
+            lo = _mm256_add_epi32(lo,
+                                  _mm256_setr_epi32(128 * o[0], 128 * o[1], 0, 0, 0, 0, 0, 0));
+            hi = _mm256_add_epi32(hi, _mm256_setr_epi32(128 * o[2], 0, 0, 0, 0, 0, 0, 0));
+        }
+        rows[2 * i].v =
+            _mm256_mul_ps(_mm256_cvtepi32_ps(lo), _mm256_loadu_ps(multipliers + 16 * i));
+        rows[2 * i + 1].v =
+            _mm256_mul_ps(_mm256_cvtepi32_ps(hi), _mm256_loadu_ps(multipliers + 16 * i + 8));
+    }
+    inverse_and_store(rows, dst, stride);
+}
+}  // namespace
+
+void decode_natural_block_avx2(const float* multipliers, const int32_t* natural, int8_t* dst,
+                               int stride) {
+    v8a r[8];
+    for (int k = 0; k < 8; ++k) {
+        const __m256i n = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(natural + 8 * k));
+        r[k].v = _mm256_mul_ps(_mm256_cvtepi32_ps(n), _mm256_loadu_ps(multipliers + 8 * k));
+    }
+    inverse_and_store(r, dst, stride);
+}
+
+int decode_key_blocks_avx2(const float* multipliers, const uint8_t* coefficients,
+                           int coefficient_length, const uint8_t* overflow, int overflow_length,
+                           int width, int height, int8_t* plane) {
+    const __m256i marker = _mm256_set1_epi8(static_cast<char>(codec::kEndOfBlock));
+    // The last bytes of a stream are read from a copy, so that no load passes its end.
+    alignas(32) uint8_t tail[codec::kBlockSize];
+    int cpos = 0;
+    int opos = 0;
+    int decoded = 0;
+    for (int r = 0; r < height; r += 8) {
+        for (int c = 0; c < width; c += 8) {
+            if (opos + codec::kOverflowBytesPerBlock > overflow_length) return decoded;
+            const int left = coefficient_length - cpos;
+            if (left <= 0) return decoded;
+            const uint8_t* in = coefficients + cpos;
+            const int8_t* o = reinterpret_cast<const int8_t*>(overflow + opos);
+            int8_t* dst = plane + r * width + c;
+            constexpr uint8_t kMarker = static_cast<uint8_t>(codec::kEndOfBlock);
+            int used = 0;
+            if ((in[0] == kMarker || (left >= 2 && in[1] == kMarker)) && o[1] == 0 &&
+                o[2] == 0) {
+                // At most the first coefficient (most blocks): every sample equals the DC.
+                const bool empty = in[0] == kMarker;
+                used = empty ? 1 : 2;
+                fill_block(dst, width, (empty ? 0 : static_cast<int8_t>(in[0])) + 128 * o[0],
+                           multipliers[0]);
+            } else {
+                if (left < codec::kBlockSize) {
+                    __builtin_memset(tail, 0, sizeof(tail));
+                    __builtin_memcpy(tail, in, static_cast<size_t>(left));
+                    in = tail;
+                }
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32));
+                uint64_t ends =
+                    static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, marker))) |
+                    static_cast<uint64_t>(static_cast<uint32_t>(
+                        _mm256_movemask_epi8(_mm256_cmpeq_epi8(b, marker))))
+                        << 32;
+                if (left < codec::kBlockSize) ends &= (uint64_t{1} << left) - 1;
+                int count = codec::kBlockSize;
+                used = codec::kBlockSize;
+                if (ends != 0) {
+                    count = __builtin_ctzll(ends);
+                    used = count + 1;
+                } else if (left < codec::kBlockSize) {
+                    return decoded;  // the stream ends inside the block
+                }
+                decode_block(a, b, count, o, multipliers, dst, width);
+            }
+            cpos += used;
+            opos += codec::kOverflowBytesPerBlock;
+            ++decoded;
+        }
+    }
+    return decoded;
 }

@@ -239,3 +239,8 @@ void encode_picture_blocks_avx2(const float* divisors, const int8_t* plane, int 
                                 uint8_t* length, int8_t* copy);
 void decode_natural_block_avx2(const float* multipliers, const int32_t* natural, int8_t* dst,
                                int stride);
+// Every block of a key plane from its two streams, as decode_key_plane does; returns the number
+// of blocks decoded.
+int decode_key_blocks_avx2(const float* multipliers, const uint8_t* coefficients,
+                           int coefficient_length, const uint8_t* overflow, int overflow_length,
+                           int width, int height, int8_t* plane);

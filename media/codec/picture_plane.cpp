@@ -236,11 +236,14 @@ int decode_key_plane(const picture_tables& tables, const uint8_t* coefficients,
         (overflow == nullptr && overflow_length > 0))
         return -1;
     const float* multipliers = tables.multipliers[chroma ? 1 : 0];
+    int decoded = 0;
+    if (decode_key_blocks_fast(multipliers, coefficients, coefficient_length, overflow,
+                               overflow_length, width, height, plane, &decoded))
+        return decoded;
     const int columns = width / kBlockSide;
     const int rows = height / kBlockSide;
     int cpos = 0;
     int opos = 0;
-    int decoded = 0;
     int32_t natural[kBlockSize] = {};
     int count = 0;
     bool dc_only = false;

@@ -276,10 +276,23 @@ TEST(FrameCodec, MovingSceneDecodesLikeTheLiteralPipeline) {
 
 // Difference frames reuse the key frame's coding for unchanged blocks; the streams must still be
 // those of coding every block: static, moving, a quality change after the key frame, and a
-// frame that turns into a key frame after part of it was taken from the key frame.
+// frame that turns into a key frame after part of it was taken from the key frame. At 320x240
+// the chroma planes go through the encoder's helper thread, unless it is switched off.
+void check_streams_against_literal_coder(int size_index, bool helper);
+
 TEST(FrameCodec, StreamsEqualTheLiteralCoderWhateverBlocksAreReused) {
+    for (const auto& [size_index, helper] : {std::pair{0, true}, std::pair{1, true},
+                                              std::pair{1, false}}) {
+        SCOPED_TRACE(testing::Message() << "size " << size_index << " helper " << helper);
+        check_streams_against_literal_coder(size_index, helper);
+    }
+}
+
+void check_streams_against_literal_coder(int size_index, bool helper) {
     auto e = std::make_unique<frame_encoder>();
-    const int w = 160, h = 120;
+    e->use_helper_thread = helper;
+    int w = 0, h = 0;
+    video_size_of_index(size_index, &w, &h);
     std::vector<std::vector<int8_t>> store(3);
     std::vector<uint8_t> half_changed = testdata::scene_rgb(w, h, 0);
     for (size_t i = 0; i < half_changed.size() * 6 / 10; ++i)
@@ -313,7 +326,7 @@ TEST(FrameCodec, StreamsEqualTheLiteralCoderWhateverBlocksAreReused) {
     for (const auto& step : steps) {
         SCOPED_TRACE(n++);
         if (step.force_key) e->difference_counter = codec::kMaxDifferenceFrames + 1;
-        const int type = encode_video_frame(e.get(), step.rgb.data(), 0, step.quality);
+        const int type = encode_video_frame(e.get(), step.rgb.data(), size_index, step.quality);
         ASSERT_GE(type, 0);
         if (step.type >= 0) {
             EXPECT_EQ(step.type, type);
@@ -336,6 +349,20 @@ TEST(FrameCodec, StreamsEqualTheLiteralCoderWhateverBlocksAreReused) {
             o.resize(static_cast<size_t>(ol));
             EXPECT_EQ(expected.coefficients, c) << "plane " << p;
             EXPECT_EQ(expected.overflow, o) << "plane " << p;
+            // And the very bytes sent: those of deflating the literal streams (the encoder keeps
+            // the deflated all-zero overflow stream instead of deflating it again).
+            const std::vector<uint8_t>* raw[2] = {&expected.coefficients, &expected.overflow};
+            for (int k = 0; k < 2; ++k) {
+                std::vector<uint8_t> sent(static_cast<size_t>(deflated_frame::capacity(2 * p + k)));
+                int sent_length = 0;
+                ASSERT_EQ(0, deflate_stream(raw[k]->data(), static_cast<int>(raw[k]->size()),
+                                            sent.data(), static_cast<int>(sent.size()),
+                                            &sent_length));
+                sent.resize(static_cast<size_t>(sent_length));
+                EXPECT_EQ(sent, std::vector<uint8_t>(f.stream(2 * p + k),
+                                                     f.stream(2 * p + k) + f.length[2 * p + k]))
+                    << "stream " << 2 * p + k;
+            }
         }
     }
 }
