@@ -319,6 +319,9 @@ TEST_F(MainServerTest, LostSessionAttemptsBackOffAndEnd) {
 
     controller.handle(NM_LOGIN_SUCCESS, 0, 0);
     ASSERT_TRUE(server.accept());
+    // The requests of the login go out before the connection is lost (a request still queued
+    // would make a connection of its own).
+    ASSERT_TRUE(main_link_flush(5000));
     server.close_connection();
     g_main_link.my_close();
     EXPECT_EQ(controller.handle(NM_CONNECTING, 0, 0).id, TXT_CONNECTING);
