@@ -8,7 +8,7 @@
 #include <new>
 
 #include "media/audio/audio_constants.h"
-#include "media/audio/reuse_pool.h"
+#include "platform/reuse_pool.h"
 #include "media/audio/sound_queue.h"
 #include "media/audio/sound_threads.h"
 #include "media/codec/deflate_stream.h"

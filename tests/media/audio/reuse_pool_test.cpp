@@ -1,5 +1,5 @@
 // The reused payloads of the level notifications.
-#include "media/audio/reuse_pool.h"
+#include "platform/reuse_pool.h"
 
 #include <gtest/gtest.h>
 
