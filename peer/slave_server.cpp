@@ -376,6 +376,22 @@ int peer_slave_socks_in_use() {
 // ---- senders --------------------------------------------------------------------------------
 
 namespace {
+// A relay that has gone (its close arrived but its reader has not seen it yet) would swallow a
+// message without a failure: the route through it is given up, and true tells the caller to
+// take its next way.
+bool relay_gone(int index, uint64_t gen, int peer_id) {
+    if (!g_slave_socks[index].peer_gone()) return false;
+    char address[kSlaveAddressKept + 1];
+    {
+        std::lock_guard<std::mutex> lk(g_slave_mutex);
+        copy_text(address, g_slave_socks[index].slave_address);
+    }
+    log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
+    reset_one_peer_connect_to_slave_server_info(address);
+    close_slave_slot(index, gen);
+    return true;
+}
+
 // Puts the outer header in front of payload and queues both on connection index of generation
 // gen, the payload to be scrambled as one unit. Returns 0, or -1 when the connection is no longer
 // there, so the caller tries the next path.
@@ -391,6 +407,9 @@ int send_relayed(int index, uint64_t gen, int peer_id, int command, const char* 
     m.kind = send_kind_of(command);
     m.command = command;
     m.peer_id = peer_id;
+    // What is never dropped (a chat line, a knock, a command) goes another way rather than into
+    // a relay that has gone; voice and video are not worth the check.
+    if (m.kind == send_kind::control && relay_gone(index, gen, peer_id)) return -1;
     if (queue_on_slot(index, gen, std::move(m)) == 0) return 0;
     log_line("send through slave server failed, peer_id:%d\r\n", peer_id);
     return -1;
@@ -422,6 +441,7 @@ int send_framed_through_slave_server(int peer_id, const char* messages, int leng
         return -1;
     }
     if (length <= 0) return -1;
+    if (relay_gone(index, gen, peer_id)) return -1;
     char address[kSlaveAddressKept + 1];
     {
         std::lock_guard<std::mutex> lk(g_slave_mutex);
@@ -432,11 +452,7 @@ int send_framed_through_slave_server(int peer_id, const char* messages, int leng
     m.from = length;
     m.command = PEER_FILE_DATA;
     m.peer_id = peer_id;
-    // A relay that has gone would swallow the message without a failure: then it is a failed send,
-    // and the caller takes its next way.
-    if (!g_slave_socks[index].peer_gone() &&
-        queue_on_slot(index, gen, std::move(m), kSlaveBulkWaitMs) == 0)
-        return 0;
+    if (queue_on_slot(index, gen, std::move(m), kSlaveBulkWaitMs) == 0) return 0;
     log_line("send through slave server %s failed, peer_id:%d\r\n", address, peer_id);
     reset_one_peer_connect_to_slave_server_info(address);
     close_slave_slot(index, gen);

@@ -94,7 +94,10 @@ TEST_F(SlaveTest, SendersFrameTheCommandAndKeepTheirLimits) {
     ASSERT_TRUE(read_outer(fd, &m));
     EXPECT_EQ(m.payload, relayed) << "an already framed command travels unchanged";
     EXPECT_EQ(wait_readable(fd, 100), 0) << "nothing was sent for the refused texts";
+    // The relay goes: a line sent the moment after is refused (so the caller takes its next way),
+    // whether or not the reader has seen the close yet, never swallowed.
     close_socket(fd);
+    EXPECT_EQ(general_str_command_to_peer_through_slave_server(501, 210, 0, "after"), -1);
 }
 
 TEST_F(SlaveTest, ReaderRejectsBadHeadersAndDropsWhatExceedsTheCap) {
