@@ -19,11 +19,6 @@ const char* const kDefaultServerHost = "127.0.0.1";
 const char* const kDefaultWebBase = "http://127.0.0.1";
 
 namespace {
-// Serialises the read-modify-write of the file within this process and guards the cache.
-std::mutex g_settings_mutex;
-std::string g_server_override;
-std::string g_web_override;
-
 // The parsed file, kept while the file on disk is the one it was parsed from (same path, device,
 // inode, size and modification time; the atomic rewrite always makes a new inode).
 struct settings_cache {
@@ -33,34 +28,47 @@ struct settings_cache {
     struct stat st {};
     ini_data data;
 };
-settings_cache g_cache;
-int g_loads = 0;
+
+// The store's state lives for the whole process and is never destroyed: a thread still sending
+// while the process exits (the main connection's writer reads the proxy settings) must not meet a
+// destroyed cache.
+struct settings_state {
+    std::mutex mutex;  // serialises the read-modify-write of the file and guards the rest
+    std::string server_override;
+    std::string web_override;
+    settings_cache cache;
+    int loads = 0;
+};
+settings_state& state() {
+    static settings_state* s = new settings_state;
+    return *s;
+}
 
 bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// The current contents of the settings file (g_settings_mutex held). 0, or -1 when it cannot be
+// The current contents of the settings file (the state's mutex held). 0, or -1 when it cannot be
 // read (the cache is then dropped).
 int load_cached(const std::string& path, ini_data** out) {
     struct stat st {};
     bool exists = stat(path.c_str(), &st) == 0;
-    if (g_cache.valid && g_cache.path == path && g_cache.exists == exists &&
-        (!exists || same_file(g_cache.st, st))) {
-        *out = &g_cache.data;
+    if (state().cache.valid && state().cache.path == path && state().cache.exists == exists &&
+        (!exists || same_file(state().cache.st, st))) {
+        *out = &state().cache.data;
         return 0;
     }
-    g_cache.valid = false;
+    state().cache.valid = false;
     ini_data data;
-    g_loads++;
+    state().loads++;
     if (ini_load(path, data) != 0) return -1;
-    g_cache.data = std::move(data);
-    g_cache.path = path;
-    g_cache.exists = exists;
-    g_cache.st = st;
-    g_cache.valid = true;
-    *out = &g_cache.data;
+    state().cache.data = std::move(data);
+    state().cache.path = path;
+    state().cache.exists = exists;
+    state().cache.st = st;
+    state().cache.valid = true;
+    *out = &state().cache.data;
     return 0;
 }
 
@@ -71,7 +79,7 @@ std::string dir_of(const std::string& path) {
 }  // namespace
 
 int reg_write(const char* section, const char* name, const char* text) {
-    std::lock_guard<std::mutex> lk(g_settings_mutex);
+    std::lock_guard<std::mutex> lk(state().mutex);
     std::string path = settings_file_path();
     ini_data* cached = nullptr;
     if (make_dirs(dir_of(path)) != 0 || load_cached(path, &cached) != 0) {
@@ -81,17 +89,17 @@ int reg_write(const char* section, const char* name, const char* text) {
     ini_data data = *cached;
     data[section][name] = text ? text : "";
     if (ini_save_atomic(path, data) != 0) {
-        g_cache.valid = false;  // the next read looks at the file again
+        state().cache.valid = false;  // the next read looks at the file again
         show_user_text(make_text(TXT_SETTINGS_WRITE_FAILED));
         return 0;
     }
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
-        g_cache.data = std::move(data);
-        g_cache.exists = true;
-        g_cache.st = st;
+        state().cache.data = std::move(data);
+        state().cache.exists = true;
+        state().cache.st = st;
     } else {
-        g_cache.valid = false;
+        state().cache.valid = false;
     }
     return 0;
 }
@@ -99,7 +107,7 @@ int reg_write(const char* section, const char* name, const char* text) {
 int reg_read(const char* section, const char* name, char* buffer, int size) {
     if (size <= 0) return 0;
     buffer[0] = '\0';
-    std::lock_guard<std::mutex> lk(g_settings_mutex);
+    std::lock_guard<std::mutex> lk(state().mutex);
     ini_data* cached = nullptr;
     if (load_cached(settings_file_path(), &cached) != 0) {
         show_user_text(make_text(TXT_SETTINGS_READ_FAILED));
@@ -115,8 +123,8 @@ int reg_read(const char* section, const char* name, char* buffer, int size) {
 }
 
 int settings_file_loads() {
-    std::lock_guard<std::mutex> lk(g_settings_mutex);
-    return g_loads;
+    std::lock_guard<std::mutex> lk(state().mutex);
+    return state().loads;
 }
 
 int reg_write_int(const char* section, const char* name, int value) {
@@ -134,20 +142,20 @@ int reg_read_int(const char* section, const char* name, int* out) {
 }
 
 void set_server_host_override(const char* host) {
-    std::lock_guard<std::mutex> lk(g_settings_mutex);
-    g_server_override = host ? host : "";
+    std::lock_guard<std::mutex> lk(state().mutex);
+    state().server_override = host ? host : "";
 }
 
 void set_web_base_override(const char* base) {
-    std::lock_guard<std::mutex> lk(g_settings_mutex);
-    g_web_override = base ? base : "";
+    std::lock_guard<std::mutex> lk(state().mutex);
+    state().web_override = base ? base : "";
 }
 
 void deployment_server_host(char* out, int size) {
     {
-        std::lock_guard<std::mutex> lk(g_settings_mutex);
-        if (!g_server_override.empty()) {
-            copy_text(out, static_cast<size_t>(size), g_server_override.c_str());
+        std::lock_guard<std::mutex> lk(state().mutex);
+        if (!state().server_override.empty()) {
+            copy_text(out, static_cast<size_t>(size), state().server_override.c_str());
             return;
         }
     }
@@ -157,9 +165,9 @@ void deployment_server_host(char* out, int size) {
 
 void deployment_web_base(char* out, int size) {
     {
-        std::lock_guard<std::mutex> lk(g_settings_mutex);
-        if (!g_web_override.empty()) {
-            copy_text(out, static_cast<size_t>(size), g_web_override.c_str());
+        std::lock_guard<std::mutex> lk(state().mutex);
+        if (!state().web_override.empty()) {
+            copy_text(out, static_cast<size_t>(size), state().web_override.c_str());
             return;
         }
     }

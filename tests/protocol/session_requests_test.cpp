@@ -10,6 +10,7 @@
 #include "protocol/commands.h"
 #include "protocol/offline.h"
 #include "protocol/requests.h"
+#include "protocol/server_link.h"
 #include "protocol/session.h"
 #include "protocol/session_controller.h"
 #include "protocol/settings_store.h"
@@ -36,6 +37,7 @@ protected:
     }
     void TearDown() override {
         wait_for_jobs(5000);
+        main_link_writer_stop();  // a sign-in's queued requests may still be trying to connect
         g_main_dlg = nullptr;
         clear_all_tables();
         close_debug_log();
