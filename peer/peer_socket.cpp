@@ -217,6 +217,7 @@ peer_ticket peer_ticket_of_slot(int index, int peer_id) {
 int queue_peer_message(peer_ticket t, const char* msg, int len, int command, bool resend) {
     if (t.index < 0 || t.index >= kPeerSlots || len <= 0) return -1;
     queued_message m;
+    m.bytes = g_peer_socks[t.index].queue.spare_buffer();
     m.bytes.assign(msg, msg + len);
     m.from = kHeaderLen;
     m.kind = send_kind_of(command);
@@ -229,6 +230,7 @@ int queue_peer_message(peer_ticket t, const char* msg, int len, int command, boo
 int queue_peer_bulk(peer_ticket t, const char* msgs, int len, int ms) {
     if (t.index < 0 || t.index >= kPeerSlots || len <= 0) return -1;
     queued_message m;
+    m.bytes = g_peer_socks[t.index].queue.spare_buffer();
     m.bytes.assign(msgs, msgs + len);
     m.from = len;
     m.command = PEER_FILE_DATA;

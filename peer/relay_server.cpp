@@ -407,6 +407,7 @@ void forward(const char* msg, int length, int to_id, int self_index, uint64_t se
         // The payload goes on as it came, still scrambled: unscrambling and scrambling it again
         // with the same key from the same offset would give the same bytes.
         queued_message m;
+        m.bytes = g_server_socks[dest].queue.spare_buffer();
         m.bytes.assign(msg, msg + length);
         m.from = length;
         m.peer_id = to_id;

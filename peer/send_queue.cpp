@@ -1,6 +1,7 @@
 #include "peer/send_queue.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "protocol/commands.h"
 
@@ -70,13 +71,15 @@ void Csend_queue::admit_locked(queued_message& m) {
         if (m.command == PEER_VIDEO_BEGIN || open == m_open_frames.end()) {
             // Frames waiting for this peer, oldest first (the one being written does not count:
             // its rest goes out whole).
-            std::vector<uint64_t> frames;
+            // The drop rule keeps a handful at most; past the array's end the newest stay.
+            uint64_t frames[16];
+            size_t count = 0;
             for (const queued_message& q : m_queue)
                 if (q.kind == send_kind::video && q.peer_id == m.peer_id &&
-                    q.frame != m_writing_frame &&
-                    std::find(frames.begin(), frames.end(), q.frame) == frames.end())
-                    frames.push_back(q.frame);
-            for (size_t k = 0; k + kQueuedFramesPerPeer <= frames.size(); k++) {
+                    q.frame != m_writing_frame && count < std::size(frames) &&
+                    std::find(frames, frames + count, q.frame) == frames + count)
+                    frames[count++] = q.frame;
+            for (size_t k = 0; k + kQueuedFramesPerPeer <= count; k++) {
                 uint64_t gone = frames[k];
                 for (auto it = m_queue.begin(); it != m_queue.end();) {
                     if (it->kind == send_kind::video && it->frame == gone) {
@@ -132,12 +135,28 @@ void Csend_queue::drain() {
         int r = write ? write(context, m) : -1;
         if (r < 0 && failed) failed(context, m);
         lk.lock();
+        if (m.bytes.capacity() > 0 && m_spare_bytes + m.bytes.capacity() <= kSpareBytes &&
+            m_spares.size() < kSpareBuffers) {
+            if (m_spares.capacity() < kSpareBuffers) m_spares.reserve(kSpareBuffers);
+            m_spare_bytes += m.bytes.capacity();
+            m.bytes.clear();
+            m_spares.push_back(std::move(m.bytes));
+        }
         m_writing = false;
         m_writing_frame = 0;
         if (r >= 0) written++;
         if (m_queue.empty()) m_drained = true;
         m_moved.notify_all();
     }
+}
+
+std::vector<char> Csend_queue::spare_buffer() {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    if (m_spares.empty()) return {};
+    std::vector<char> out = std::move(m_spares.back());
+    m_spares.pop_back();
+    m_spare_bytes -= out.capacity();
+    return out;
 }
 
 std::vector<queued_message> Csend_queue::take(uint64_t generation) {

@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory_resource>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -89,6 +90,9 @@ public:
     int check_stall();
     // Messages queued or being written.
     size_t pending();
+    // An empty buffer for the next message, with the storage of one already written when there
+    // is one, so steady voice and video allocate nothing. Any thread.
+    std::vector<char> spare_buffer();
     // Waits up to ms until nothing is queued or being written (tests, shutdown). True when idle.
     bool wait_idle(int ms);
 
@@ -105,7 +109,15 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;   // the drainer: a message or stop
     std::condition_variable m_moved;  // waiters for room or idleness
-    std::deque<queued_message> m_queue;
+    // The queue's blocks are kept for reuse (every use of it is under m_mutex).
+    std::pmr::unsynchronized_pool_resource m_blocks;
+    std::pmr::deque<queued_message> m_queue{&m_blocks};
+    // Storage of written messages, for spare_buffer: enough for a frame's pieces, at most
+    // kSpareBytes in all.
+    static constexpr size_t kSpareBuffers = 48;
+    static constexpr size_t kSpareBytes = 256 * 1024;
+    std::vector<std::vector<char>> m_spares;
+    size_t m_spare_bytes = 0;
     size_t m_bytes = 0;
     size_t m_room = kQueuedBulkBytes;
     bool m_writing = false;

@@ -398,6 +398,7 @@ bool relay_gone(int index, uint64_t gen, int peer_id) {
 int send_relayed(int index, uint64_t gen, int peer_id, int command, const char* payload,
                  int payload_len) {
     queued_message m;
+    m.bytes = g_slave_socks[index].queue.spare_buffer();
     m.bytes.resize(static_cast<size_t>(kOuterHeaderLen + payload_len + 1));
     build_outer_header(m.bytes.data(), outer_tick_field(get_tick_count()), peer_my_user_id(),
                        peer_id, payload_len);
@@ -448,6 +449,7 @@ int send_framed_through_slave_server(int peer_id, const char* messages, int leng
         copy_text(address, g_slave_socks[index].slave_address);
     }
     queued_message m;
+    m.bytes = g_slave_socks[index].queue.spare_buffer();
     m.bytes.assign(messages, messages + length);
     m.from = length;
     m.command = PEER_FILE_DATA;

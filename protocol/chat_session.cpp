@@ -122,6 +122,14 @@ std::vector<chat_media_state> chat_session_all() {
     return out;
 }
 
+int chat_session_peers_with(int which, int* ids, int max) {
+    int n = 0;
+    std::lock_guard<std::mutex> lk(g_sessions_mutex);
+    for (auto& s : g_sessions)
+        if (s.in_use && (switches_of(s.state) & which) && n < max) ids[n++] = s.state.peer_id;
+    return n;
+}
+
 bool chat_session_publish_picture(int peer_id, std::shared_ptr<peer_picture> picture) {
     std::shared_ptr<const peer_picture> old;  // released after the lock
     std::lock_guard<std::mutex> lk(g_sessions_mutex);

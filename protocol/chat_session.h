@@ -55,6 +55,10 @@ bool chat_session_get(int peer_id, chat_media_state* out);
 bool chat_session_update(int peer_id, const std::function<void(chat_media_state&)>& fn);
 // Copies of every open session, in table order.
 std::vector<chat_media_state> chat_session_all();
+// The peers of the open sessions with my_audio (kMySwitchAudio) or my_video (kMySwitchVideo) on,
+// in table order: at most max ids go to ids, and the count is returned. Does not allocate, so
+// the capture and camera threads can ask once per buffer or frame.
+int chat_session_peers_with(int which, int* ids, int max);
 // Observers of my switches: called after my_audio or my_video of a session changed, or a session
 // with either on closed, with kMySwitchAudio and/or kMySwitchVideo telling which. Called on the
 // thread that made the change, with no lock held; an observer must only hand the news over (post

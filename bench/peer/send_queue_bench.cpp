@@ -1,6 +1,8 @@
 // Voice to ten listeners while one of them never reads: the share of buffers the nine healthy
 // listeners receive, and how long the capture call (one buffer queued for every listener, as the
 // voice path does) was held, as a maximum and a rough histogram.
+// Second: heap allocations per message once a queue runs steadily, for voice buffers and for
+// video frames in pieces, counted with a counting allocator.
 //
 // This process runs the real peer service; ten raw listeners connect and identify themselves.
 // The stalled one has a small receive buffer and never reads after identifying; each healthy one
@@ -17,7 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/audio/counting_new.h"
 #include "peer/peer_socket.h"
+#include "peer/send_queue.h"
 #include "platform/debug_log.h"
 #include "platform/paths.h"
 #include "platform/tick.h"
@@ -152,6 +156,54 @@ void BM_VoiceWithOneStalledListener(benchmark::State& state) {
     close_debug_log();
 }
 BENCHMARK(BM_VoiceWithOneStalledListener)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+}  // namespace
+
+namespace {
+
+// A drainer that writes nowhere; the producer keeps a few messages in flight, as a call does.
+int discard(void*, queued_message&) {
+    return 0;
+}
+
+void BM_SteadyQueueAllocations(benchmark::State& state) {
+    const bool video = state.range(0) != 0;
+    Csend_queue queue;
+    queue.set_callbacks(discard, nullptr, nullptr);
+    std::vector<char> body(video ? 1024 : 600, 'v');
+    auto admit = [](queued_message&) { return true; };
+    auto push_one = [&](int command) {
+        queued_message m;
+        m.bytes = queue.spare_buffer();
+        m.bytes.assign(body.begin(), body.end());
+        m.from = kHeaderLen;
+        m.kind = send_kind_of(command);
+        m.command = command;
+        m.peer_id = 7;
+        queue.push(std::move(m), admit);
+    };
+    auto one_round = [&] {
+        if (!video) {
+            push_one(PEER_TALK_DATA);
+        } else {
+            push_one(PEER_VIDEO_BEGIN);
+            for (int k = 0; k < 12; k++) push_one(PEER_VIDEO_CONT);
+            push_one(PEER_VIDEO_END);
+        }
+        queue.wait_idle(1000);
+    };
+    for (int i = 0; i < 200; i++) one_round();  // warm-up: the queue's storage settles
+    const int rounds = 2000;
+    uint64_t allocations = 0;
+    for (auto _ : state) {
+        alloc_count::start();
+        for (int i = 0; i < rounds; i++) one_round();
+        allocations += alloc_count::stop().count;
+    }
+    const double messages = static_cast<double>(rounds) * (video ? 14 : 1) *
+                            static_cast<double>(state.iterations());
+    state.counters["allocs_per_message"] = static_cast<double>(allocations) / messages;
+}
+BENCHMARK(BM_SteadyQueueAllocations)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 BENCHMARK_MAIN();

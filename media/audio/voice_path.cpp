@@ -77,8 +77,7 @@ struct listeners {
 
 listeners listening_peers() {
     listeners peers;
-    for (const chat_media_state& s : chat_session_all())
-        if (s.my_audio && peers.count < listeners::kMax) peers.ids[peers.count++] = s.peer_id;
+    peers.count = chat_session_peers_with(kMySwitchAudio, peers.ids, listeners::kMax);
     return peers;
 }
 
@@ -111,9 +110,8 @@ uint32_t tag_of(const char* body, int len) {
 }  // namespace
 
 bool any_listening_peer() {
-    for (const chat_media_state& s : chat_session_all())
-        if (s.my_audio) return true;
-    return false;
+    int peer;
+    return chat_session_peers_with(kMySwitchAudio, &peer, 1) > 0;
 }
 
 void set_voice_trace_file(const char* path) {

@@ -69,12 +69,14 @@ void publish_preview(int width, int height) {
 void announce_frame(int version, int partial) {
     char body[32];
     int len = format_versions(body, version, partial);
-    for (const chat_media_state& s : chat_session_all()) {
-        if (!s.my_video) continue;
-        post_to_chat(s.peer_id, NM_OWN_VIDEO, 0, 0);
+    int peers[kMaxChatDlgs];
+    const int count = chat_session_peers_with(kMySwitchVideo, peers, kMaxChatDlgs);
+    for (int i = 0; i < count; i++) {
+        const int peer_id = peers[i];
+        post_to_chat(peer_id, NM_OWN_VIDEO, 0, 0);
         bool due = false;
         uint32_t now = get_tick_count();
-        chat_session_update(s.peer_id, [&](chat_media_state& m) {
+        chat_session_update(peer_id, [&](chat_media_state& m) {
             if (!m.my_video) return;
             const int rate = m.video_rate > 0 ? m.video_rate : 1;
             const uint32_t period = static_cast<uint32_t>(1000 / rate);
@@ -88,7 +90,7 @@ void announce_frame(int version, int partial) {
             m.last_change_notice = since >= 2 * period ? now : m.last_change_notice + period;
             due = true;
         });
-        if (due) video_send_direct_or_relay(s.peer_id, PEER_VIDEO_CHANGE, body, len);
+        if (due) video_send_direct_or_relay(peer_id, PEER_VIDEO_CHANGE, body, len);
     }
 }
 
@@ -229,9 +231,8 @@ void stop_capture_locked() {
 }
 
 bool my_video_wanted() {
-    for (const chat_media_state& s : chat_session_all())
-        if (s.my_video) return true;
-    return false;
+    int peer;
+    return chat_session_peers_with(kMySwitchVideo, &peer, 1) > 0;
 }
 }  // namespace
 
