@@ -95,9 +95,10 @@ void cli_app::reader_main() {
     std::string pending;
     char buf[4096];
     while (!m_reader_stop.load()) {
-        struct pollfd p = {0, POLLIN, 0};
-        int r = poll(&p, 1, 200);
-        if (r <= 0) continue;
+        // Sleeps until input comes or stop_reader wakes it.
+        struct pollfd p[2] = {{0, POLLIN, 0}, {m_reader_wakeup.fd(), POLLIN, 0}};
+        int r = poll(p, 2, -1);
+        if (r <= 0 || p[0].revents == 0) continue;
         ssize_t n = ::read(0, buf, sizeof(buf));
         if (n <= 0) {
             // The last line without its newline, then the end of the input.
@@ -124,6 +125,7 @@ void cli_app::reader_main() {
 
 void cli_app::stop_reader() {
     m_reader_stop = true;
+    m_reader_wakeup.signal();
     if (m_reader.joinable()) m_reader.join();
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "platform/wakeup.h"
 #include "protocol/housekeeping.h"
 #include "protocol/commands.h"
 #include "protocol/notify.h"
@@ -67,4 +68,5 @@ private:
     void stop_reader();
     std::thread m_reader;
     std::atomic<bool> m_reader_stop{false};
+    Cwakeup m_reader_wakeup;  // ends the reader's wait for input
 };

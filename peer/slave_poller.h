@@ -15,6 +15,10 @@
 #include "platform/socket.h"
 #include "platform/wakeup.h"
 
+// The loops below are woken by their owners; this bounds a wait only in case a wake-up were
+// missed, so idle tables wake rarely.
+constexpr int kPollSafetyMs = 10000;
+
 struct poll_candidate {
     int index;
     uint64_t generation;
@@ -35,8 +39,7 @@ void run_slot_poller(Cwakeup& wakeup, const std::atomic<bool>& stop, const char*
         fds.clear();
         fds.push_back({wakeup.fd(), POLLIN, 0});
         for (const auto& c : candidates) fds.push_back({c.sock, POLLIN, 0});
-        // The time-out only bounds how long a missed wake-up could go unnoticed.
-        int r = poll(fds.data(), fds.size(), 1000);
+        int r = poll(fds.data(), fds.size(), kPollSafetyMs);
         if (stop.load()) return;
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -58,7 +61,7 @@ void run_accept_loop(socket_t listener, const std::atomic<bool>& stop, Accepted 
                      Failed failed) {
     for (;;) {
         socket_t s = -1;
-        accept_result r = accept_ready(listener, 1000, &s);
+        accept_result r = accept_ready(listener, kPollSafetyMs, &s);
         if (stop.load()) {
             close_socket(s);
             return;

@@ -128,7 +128,8 @@ void read_main_connection(std::vector<char>& buffer) {
     while (!g_recv_stop.load()) {
         socket_t s = g_main_link.sock.load();
         if (s == 0 || !main_link_ready()) return;
-        int r = wait_readable(s, kRecvPollMs);
+        int r = g_main_link.wait_readable_for(kRecvIdleWaitMs);
+        if (g_main_link.sock.load() != s) continue;  // closed or replaced meanwhile
         if (r == 0) continue;
         if (r < 0) {
             log_line("g_recv_thread select return <0.\n");

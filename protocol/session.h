@@ -73,5 +73,9 @@ void dispatch_server_command(int command, char* body, int len, int board_num);
 // 401: stores the address text in the contact's records and posts notification 45 (id, state).
 int do_status_notify_by_peer(const char* body, int len);
 
-// How long the receive loop and the event wait sleep at most before looking at the stop flag.
+// How long the event wait sleeps at most, with no connection, before looking at the stop flag.
 constexpr int kRecvPollMs = 200;
+// How long the receive loop waits on an open connection before looking round: closing the
+// connection (a stop, a replacement) shuts it down first, which ends the wait at once, so this
+// only bounds the wait if that were missed, and an idle client wakes rarely.
+constexpr int kRecvIdleWaitMs = 5000;
