@@ -227,6 +227,7 @@ void load_audio_settings(audio_config* cfg) {
     if (!(v = setting("audio_output")).empty()) cfg->output_device = v;
     if (!(v = setting("audio_in_file")).empty()) cfg->input_file = v;
     if (!(v = setting("audio_out_dir")).empty()) cfg->output_dir = v;
+    load_voice_processing(&cfg->processing);
 }
 
 std::unique_ptr<audio_backend> make_null_backend() {

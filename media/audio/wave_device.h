@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "media/audio/voice_dsp.h"
+
 // One sound buffer with its sample data. Whoever holds the pointer owns both.
 struct wave_buffer {
     std::vector<uint8_t> data;
@@ -75,10 +77,11 @@ struct audio_config {
     std::string input_file;  // wav: the capture file
     bool input_loop = true;  // wav: start again at the end (else silence follows)
     std::string output_dir;  // wav: one file per remote speaker
+    voice_processing processing;  // the capture side's processing switches
 };
 
-// Reads [media] audio_backend, audio_input, audio_output, audio_in_file, audio_out_dir from the
-// settings over the defaults; fields already set in *cfg by flags win when override_* is true.
+// Reads [media] audio_backend, audio_input, audio_output, audio_in_file, audio_out_dir and the
+// voice processing switches (load_voice_processing) from the settings over the defaults; fields already set in *cfg by flags win when override_* is true.
 void load_audio_settings(audio_config* cfg);
 
 // Makes the chosen backend; an unknown name gives the null backend after a log line.
