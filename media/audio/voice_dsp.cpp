@@ -20,6 +20,9 @@ std::atomic<bool> g_send_silence_for_noise{false};
 std::atomic<int> g_echo_delay_ms{0};
 
 constexpr int kFrames = voice_processor::kSamples / voice_processor::kFrame;
+constexpr double kSpeechStart = 2.5;  // frame power over the noise estimate's (4 dB)
+constexpr double kSpeechGoesOn = 1.6;
+constexpr int kHangoverBuffers = 2;
 static_assert(voice_processor::kSamples % voice_processor::kFrame == 0);
 }  // namespace
 
@@ -70,6 +73,10 @@ struct voice_processor::state {
     bool echo_was_on = false;
     int denoise = -1;  // what the preprocessor was last told (-1: nothing yet)
     int agc = -1;
+    bool was_speech = false;
+    int hangover = 0;
+    spx_int32_t psd[kFrame];
+    spx_int32_t noise[kFrame];
     int16_t pcm[kSamples];
     int16_t far[kSamples];
     int16_t out[kFrame];
@@ -80,9 +87,7 @@ voice_processor::voice_processor() : m(std::make_unique<state>()) {
     int rate = audio::kSampleRate;
     speex_echo_ctl(m->echo, SPEEX_ECHO_SET_SAMPLING_RATE, &rate);
     m->pre = speex_preprocess_state_init(kFrame, audio::kSampleRate);
-    int on = 1;
-    speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_SET_VAD, &on);
-    float level = kAgcTarget;
+    float level = kAgcLevel;
     speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_SET_AGC_LEVEL, &level);
     int suppress = kNoiseSuppressDb;
     speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_SET_NOISE_SUPPRESS, &suppress);
@@ -152,8 +157,23 @@ bool voice_processor::process_pcm(int16_t* pcm, uint32_t capture_tick,
         speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_SET_AGC, &agc);
         m->agc = agc;
     }
+    // A frame is speech when its power passes the noise estimate's kSpeechStart times, or
+    // kSpeechGoesOn times right after speech; the buffer is speech when one of its frames is.
     bool speech = false;
-    for (int f = 0; f < kFrames; f++)
-        if (speex_preprocess_run(m->pre, pcm + f * kFrame)) speech = true;
+    for (int f = 0; f < kFrames; f++) {
+        speex_preprocess_run(m->pre, pcm + f * kFrame);
+        speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_GET_PSD, m->psd);
+        speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_GET_NOISE_PSD, m->noise);
+        double sound = 0, noise = 1;
+        for (int i = 2; i < kFrame; i++) sound += m->psd[i], noise += m->noise[i];
+        const double ratio = sound / noise;
+        m->was_speech = ratio >= (m->was_speech ? kSpeechGoesOn : kSpeechStart);
+        speech = speech || m->was_speech;
+    }
+    // The quiet ends of words: a buffer after speech counts as speech too.
+    if (speech)
+        m->hangover = kHangoverBuffers;
+    else if (m->hangover > 0)
+        m->hangover--, speech = true;
     return speech;
 }

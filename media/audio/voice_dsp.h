@@ -35,8 +35,12 @@ class voice_processor {
 public:
     static constexpr int kFrame = 160;              // 20 ms
     static constexpr int kTail = 2400;              // 300 ms of echo path
-    static constexpr int kAgcTarget = 8000;         // the gain control's level (about -12 dBFS)
+    // The gain control's level in the preprocessor's weighted loudness; voiced speech comes out
+    // at about kSpeechDbfs (rms, dB below full scale).
+    static constexpr int kAgcLevel = 16000;
+    static constexpr double kSpeechDbfs = -18;
     static constexpr int kNoiseSuppressDb = -25;    // attenuation of noise
+    static constexpr int kDelay = kFrame;           // samples the preprocessor delays the sound
     static constexpr int kSamples = audio::kBufferBytes;
 
     voice_processor();
