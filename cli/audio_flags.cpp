@@ -1,6 +1,7 @@
 #include "cli/audio_flags.h"
 
 #include "media/audio/voice_dsp.h"
+#include "media/audio/wave_device.h"
 
 int parse_audio_flag(int argc, char** argv, int* i, cli_audio_options* out, std::string* error) {
     std::string a = argv[*i];
@@ -27,6 +28,16 @@ int parse_audio_flag(int argc, char** argv, int* i, cli_audio_options* out, std:
     if (a == "--noise-suppression") return on_off(&out->noise_suppression);
     if (a == "--auto-gain") return on_off(&out->auto_gain);
     if (a == "--send-silence-for-noise") return on_off(&out->send_silence_for_noise);
+    if (a == "--audio-room") {
+        if (value(&out->room) < 0) return -1;
+        int d = 0;
+        double g = 0;
+        if (!parse_room(out->room, &d, &g)) {
+            *error = "--audio-room takes DELAY_MS:GAIN (0-2000 ms, gain 0-1), not " + out->room;
+            return -1;
+        }
+        return 1;
+    }
     if (a == "--audio-backend") return value(&out->backend);
     if (a == "--audio-in") return value(&out->input_file);
     if (a == "--audio-out") return value(&out->output_dir);
@@ -55,5 +66,8 @@ const char* audio_flags_usage() {
            "on)\n"
            "  --send-silence-for-noise on|off  a buffer of noise without speech is sent as "
            "silence\n"
-           "                  (send_silence_for_noise, else off)\n";
+           "                  (send_silence_for_noise, else off)\n"
+           "  --audio-room DELAY_MS:GAIN  wav backend: what the players write is heard by the "
+           "microphone\n"
+           "                  DELAY_MS later at GAIN (0-1), as in a room (audio_room_echo)\n";
 }

@@ -17,6 +17,7 @@ struct cli_audio_options {
     int noise_suppression = -1;
     int auto_gain = -1;
     int send_silence_for_noise = -1;
+    std::string room;  // --audio-room DELAY_MS:GAIN (wav backend)
 };
 
 // Consumes the sound flag at argv[*i] (and its value). Returns 1 when it was one, 0 when not,

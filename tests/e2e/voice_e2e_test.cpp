@@ -95,8 +95,11 @@ protected:
         sf_write_raw(f, s.data(), static_cast<sf_count_t>(s.size()));
         sf_close(f);
     }
+    // The talker sends the file's samples as they are, so the listener's output can be compared
+    // with the codec's results byte for byte.
     std::vector<std::string> talker_flags() {
-        return {"--audio-backend", "wav", "--audio-in", m_signal_path};
+        return {"--audio-backend", "wav", "--audio-in", m_signal_path, "--echo-cancel", "off",
+                "--noise-suppression", "off", "--auto-gain", "off"};
     }
     std::vector<std::string> listener_flags(const std::string& name) {
         std::string out = m_dir + "/" + name + "-out";

@@ -243,4 +243,32 @@ TEST(voice_dsp, EverythingOffLeavesTheSamplesAndSilenceStaysSilent) {
     for (int k = 0; k < 3; k++) dsp.process(buf, 1000 + 120 * k, voice_processing{});
     for (int i = 0; i < kBuf; i++) ASSERT_EQ(buf[i], 128) << i;
 }
+
+TEST(far_end, OutputsPlayingTogetherAddUpAndOldOrUnplayedSoundReadsAsSilence) {
+    far_end::clear();
+    const uint64_t at = far_end::position_of(5000);
+    std::vector<int16_t> a(960, 1000), b(480, -300), got(1200);
+    far_end::push(a.data(), 960, at);
+    far_end::push(b.data(), 480, at + 480);
+    far_end::read(got.data(), 1200, at - 120);
+    EXPECT_EQ(got[0], 0);
+    EXPECT_EQ(got[120], 1000);
+    EXPECT_EQ(got[600], 700);
+    EXPECT_EQ(got[1100], 0);
+    // The timeline keeps far_end::kCapacity samples: the slot of a position that much later holds
+    // nothing yet, and the old sound is gone once it is written over.
+    far_end::read(got.data(), 1, at + 120 + far_end::kCapacity);
+    EXPECT_EQ(got[0], 0);
+    far_end::push(b.data(), 1, at + 120 + far_end::kCapacity);
+    far_end::read(got.data(), 1, at + 120);
+    EXPECT_EQ(got[0], 0);
+
+    // A stream's next buffer follows the last one when the clock reading jitters, and starts
+    // afresh after a pause.
+    far_end::stream_cursor c;
+    EXPECT_EQ(c.place(8000, 960), 8000u);
+    EXPECT_EQ(c.place(8000 + 960 + 40, 960), 8000u + 960);
+    EXPECT_EQ(c.place(8000 + 1920 - 40, 960), 8000u + 1920);
+    EXPECT_EQ(c.place(50000, 960), 50000u);
+}
 }  // namespace
