@@ -153,7 +153,8 @@ std::vector<int> activity_of_noise_and_speech(const voice_processing& p) {
     });
     EXPECT_EQ(rec.start(), 0);
     rec.post(audio::kMsgStartRecording, 0, 0);
-    EXPECT_TRUE(eventually([&] { return backend.in && backend.in->in_flight() == 25; }));
+    EXPECT_TRUE(eventually(
+        [&] { return rec.recording() == 1 && backend.in && backend.in->in_flight() == 25; }));
     uint32_t r = 99;
     const std::vector<uint8_t> talk = voicetest::speech_like(12, 5, false);
     for (int k = 0; k < 48; k++) {
