@@ -55,10 +55,18 @@ void process_buffers(benchmark::State& state, voice_processing p) {
     state.counters["cpu_share_pct"] = cpu / (buffers * audio::kBufferMs * 1e-3) * 100;
 }
 
-void BM_AllOn(benchmark::State& s) { process_buffers(s, {true, true, true, false, 0}); }
-void BM_EchoOnly(benchmark::State& s) { process_buffers(s, {true, false, false, false, 0}); }
-void BM_NoiseAndGainOnly(benchmark::State& s) { process_buffers(s, {false, true, true, false, 0}); }
-void BM_AllOff(benchmark::State& s) { process_buffers(s, {false, false, false, false, 0}); }
+void BM_AllOn(benchmark::State& s) {
+    process_buffers(s, {true, true, true, false, 0});
+}
+void BM_EchoOnly(benchmark::State& s) {
+    process_buffers(s, {true, false, false, false, 0});
+}
+void BM_NoiseAndGainOnly(benchmark::State& s) {
+    process_buffers(s, {false, true, true, false, 0});
+}
+void BM_AllOff(benchmark::State& s) {
+    process_buffers(s, {false, false, false, false, 0});
+}
 BENCHMARK(BM_AllOn);
 BENCHMARK(BM_EchoOnly);
 BENCHMARK(BM_NoiseAndGainOnly);

@@ -17,8 +17,12 @@ std::atomic<uint64_t> g_slots[kCapacity];
 inline uint64_t pack(uint64_t pos, int16_t v) {
     return ((pos & kPosMask) << 16) | static_cast<uint16_t>(v);
 }
-inline uint64_t pos_of(uint64_t slot) { return slot >> 16; }
-inline int16_t value_of(uint64_t slot) { return static_cast<int16_t>(slot & 0xFFFF); }
+inline uint64_t pos_of(uint64_t slot) {
+    return slot >> 16;
+}
+inline int16_t value_of(uint64_t slot) {
+    return static_cast<int16_t>(slot & 0xFFFF);
+}
 
 void add_one(uint64_t pos, int v) {
     std::atomic<uint64_t>& slot = g_slots[pos & (kCapacity - 1)];

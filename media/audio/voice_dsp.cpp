@@ -3,10 +3,10 @@
 #include <speex/speex_echo.h>
 #include <speex/speex_preprocess.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <strings.h>
 #include <string>
 
 #include "media/audio/far_end.h"
@@ -65,6 +65,14 @@ void load_voice_processing(voice_processing* p) {
     if (reg_read_int("media", "echo_delay_ms", &delay) == 0) p->echo_delay_ms = delay;
 }
 
+void save_voice_processing(const voice_processing& p) {
+    reg_write("media", "echo_cancel", p.echo_cancel ? "on" : "off");
+    reg_write("media", "noise_suppression", p.noise_suppression ? "on" : "off");
+    reg_write("media", "auto_gain", p.auto_gain ? "on" : "off");
+    reg_write("media", "send_silence_for_noise", p.send_silence_for_noise ? "on" : "off");
+    reg_write_int("media", "echo_delay_ms", p.echo_delay_ms);
+}
+
 // The speex states and the scratch buffers, made once.
 struct voice_processor::state {
     SpeexEchoState* echo = nullptr;
@@ -102,8 +110,7 @@ void voice_processor::restart() {
     speex_echo_state_reset(m->echo);
 }
 
-bool voice_processor::process(uint8_t* samples, uint32_t capture_tick,
-                              const voice_processing& p) {
+bool voice_processor::process(uint8_t* samples, uint32_t capture_tick, const voice_processing& p) {
     if (!p.echo_cancel && !p.noise_suppression && !p.auto_gain && !p.send_silence_for_noise)
         return true;
     int16_t* pcm = m->pcm;
@@ -116,8 +123,7 @@ bool voice_processor::process(uint8_t* samples, uint32_t capture_tick,
     return speech;
 }
 
-bool voice_processor::process_pcm(int16_t* pcm, uint32_t capture_tick,
-                                  const voice_processing& p) {
+bool voice_processor::process_pcm(int16_t* pcm, uint32_t capture_tick, const voice_processing& p) {
     if (p.echo_cancel) {
         if (!m->echo_was_on) speex_echo_state_reset(m->echo);
         // The buffer's samples were heard during the kSamples before the device finished it;

@@ -28,19 +28,21 @@ void set_voice_processing(const voice_processing& p);
 voice_processing current_voice_processing();
 // Reads the [media] settings over *p (values on/off, 1/0, true/false).
 void load_voice_processing(voice_processing* p);
+// Writes p to the [media] settings (for the next start; set_voice_processing applies it now).
+void save_voice_processing(const voice_processing& p);
 // Parses on|off|1|0|true|false; false for anything else.
 bool parse_on_off(const char* text, bool* out);
 
 class voice_processor {
 public:
-    static constexpr int kFrame = 160;              // 20 ms
-    static constexpr int kTail = 2400;              // 300 ms of echo path
+    static constexpr int kFrame = 160;  // 20 ms
+    static constexpr int kTail = 2400;  // 300 ms of echo path
     // The gain control's level in the preprocessor's weighted loudness; voiced speech comes out
     // at about kSpeechDbfs (rms, dB below full scale).
     static constexpr int kAgcLevel = 16000;
     static constexpr double kSpeechDbfs = -18;
-    static constexpr int kNoiseSuppressDb = -25;    // attenuation of noise
-    static constexpr int kDelay = kFrame;           // samples the preprocessor delays the sound
+    static constexpr int kNoiseSuppressDb = -25;  // attenuation of noise
+    static constexpr int kDelay = kFrame;         // samples the preprocessor delays the sound
     static constexpr int kSamples = audio::kBufferBytes;
 
     voice_processor();

@@ -3,13 +3,19 @@
 #include "media/audio/voice_dsp.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "media/audio/far_end.h"
+#include "media/audio/wave_device.h"
+#include "platform/paths.h"
+#include "protocol/settings_store.h"
 
 namespace {
 constexpr int kRate = 8000;
@@ -53,7 +59,8 @@ talk speech(int n, uint32_t seed, double rms, bool pauses = true) {
     double p = 0;
     int k = 0;
     for (int i = 0; i < n; i++)
-        if (t.voiced[static_cast<size_t>(i)]) p += t.s[static_cast<size_t>(i)] * t.s[static_cast<size_t>(i)], k++;
+        if (t.voiced[static_cast<size_t>(i)])
+            p += t.s[static_cast<size_t>(i)] * t.s[static_cast<size_t>(i)], k++;
     double g = rms * 32768 / std::sqrt(p / std::max(k, 1));
     for (double& v : t.s) v *= g;
     return t;
@@ -110,7 +117,9 @@ double correlation(const std::vector<double>& out, const std::vector<double>& b,
     return best;
 }
 
-double db(double ratio) { return 10 * std::log10(ratio); }
+double db(double ratio) {
+    return 10 * std::log10(ratio);
+}
 
 // Runs the microphone signal through a processor buffer by buffer, on 16-bit samples or on the
 // 8-bit samples of the wire (widened again for measuring). far (optional) is played at the same
@@ -125,19 +134,22 @@ std::vector<double> run(const std::vector<double>& mic, const voice_processing& 
         int16_t pcm[kBuf];
         if (far) {
             for (int i = 0; i < kBuf; i++)
-                pcm[i] = static_cast<int16_t>(std::clamp(std::lround((*far)[at + static_cast<size_t>(i)]), -32768L, 32767L));
+                pcm[i] = static_cast<int16_t>(
+                    std::clamp(std::lround((*far)[at + static_cast<size_t>(i)]), -32768L, 32767L));
             far_end::push(pcm, kBuf, start + at);
         }
         const uint32_t tick = static_cast<uint32_t>((start + at + kBuf) / far_end::kSamplesPerMs);
         if (eight_bit) {
             uint8_t u8[kBuf];
             for (int i = 0; i < kBuf; i++)
-                u8[i] = static_cast<uint8_t>(std::clamp(std::lround(mic[at + static_cast<size_t>(i)] / 256) + 128, 0L, 255L));
+                u8[i] = static_cast<uint8_t>(std::clamp(
+                    std::lround(mic[at + static_cast<size_t>(i)] / 256) + 128, 0L, 255L));
             dsp.process(u8, tick, p);
             for (int i = 0; i < kBuf; i++) out[at + static_cast<size_t>(i)] = (u8[i] - 128) * 256.0;
         } else {
             for (int i = 0; i < kBuf; i++)
-                pcm[i] = static_cast<int16_t>(std::clamp(std::lround(mic[at + static_cast<size_t>(i)]), -32768L, 32767L));
+                pcm[i] = static_cast<int16_t>(
+                    std::clamp(std::lround(mic[at + static_cast<size_t>(i)]), -32768L, 32767L));
             dsp.process_pcm(pcm, tick, p);
             for (int i = 0; i < kBuf; i++) out[at + static_cast<size_t>(i)] = pcm[i];
         }
@@ -191,15 +203,18 @@ TEST(voice_dsp, NoiseAtFiveDbIsSuppressedAndTheSpeechKept) {
     for (int i = settle; i < n; i++) after[static_cast<size_t>(i)] = true;
     const double speech_power = power(t.s, t.voiced, true, settle);
     const double noise_rms = std::sqrt(speech_power / std::pow(10, 0.5)) / 32768;
-    struct { const char* name; std::vector<double> noise; } kinds[] = {
-        {"white", white(n, 5, noise_rms)}, {"fan", fan(n, 6, noise_rms)}};
+    struct {
+        const char* name;
+        std::vector<double> noise;
+    } kinds[] = {{"white", white(n, 5, noise_rms)}, {"fan", fan(n, 6, noise_rms)}};
     voice_processing p{false, true, false, false, 0};
     for (auto& k : kinds) {
         std::vector<double> mic(static_cast<size_t>(n));
         for (size_t i = 0; i < mic.size(); i++) mic[i] = t.s[i] + k.noise[i];
         // Speech against noise where the talker speaks, noise alone in the pauses.
         std::vector<bool> pause(static_cast<size_t>(n));
-        for (int i = 0; i < n; i++) pause[static_cast<size_t>(i)] = t.s[static_cast<size_t>(i)] == 0.0;
+        for (int i = 0; i < n; i++)
+            pause[static_cast<size_t>(i)] = t.s[static_cast<size_t>(i)] == 0.0;
         const double snr_in = db(speech_power / power(k.noise, after, true, settle));
         for (bool eight_bit : {false, true}) {
             std::vector<double> out = run(mic, p, eight_bit);
@@ -233,14 +248,23 @@ TEST(voice_dsp, QuietAndLoudTalkersComeOutNearTheTargetLevel) {
     }
 }
 
-TEST(voice_dsp, EverythingOffLeavesTheSamplesAndSilenceStaysSilent) {
+TEST(voice_dsp, SwitchedOffMidCallTheSamplesPassAsTheyAreAndSilenceStaysSilent) {
     voice_processor dsp;
+    std::vector<double> talk = speech(10 * kBuf, 9, 0.1).s;
     uint8_t buf[kBuf], copy[kBuf];
+    for (int k = 0; k < 10; k++) {
+        for (int i = 0; i < kBuf; i++)
+            buf[i] = static_cast<uint8_t>(
+                std::lround(talk[static_cast<size_t>(k * kBuf + i)] / 256) + 128);
+        dsp.process(buf, 1000 + 120 * static_cast<uint32_t>(k), voice_processing{});
+    }
     for (int i = 0; i < kBuf; i++) buf[i] = copy[i] = static_cast<uint8_t>(i * 7);
-    EXPECT_TRUE(dsp.process(buf, 1000, {false, false, false, false, 0}));
+    EXPECT_TRUE(dsp.process(buf, 2200, {false, false, false, false, 0}));
     EXPECT_EQ(0, std::memcmp(buf, copy, kBuf));
+    // On again: after a buffer that flushes what the filters held, silence comes out as silence.
     std::memset(buf, 128, kBuf);
-    for (int k = 0; k < 3; k++) dsp.process(buf, 1000 + 120 * k, voice_processing{});
+    for (int k = 0; k < 2; k++)
+        dsp.process(buf, 2320 + 120 * static_cast<uint32_t>(k), voice_processing{});
     for (int i = 0; i < kBuf; i++) ASSERT_EQ(buf[i], 128) << i;
 }
 
@@ -270,5 +294,24 @@ TEST(far_end, OutputsPlayingTogetherAddUpAndOldOrUnplayedSoundReadsAsSilence) {
     EXPECT_EQ(c.place(8000 + 960 + 40, 960), 8000u + 960);
     EXPECT_EQ(c.place(8000 + 1920 - 40, 960), 8000u + 1920);
     EXPECT_EQ(c.place(50000, 960), 50000u);
+}
+
+TEST(voice_dsp, SwitchesAreReadFromTheSettingsAndWrittenBack) {
+    char tmpl[] = "/tmp/parlo-dsp-XXXXXX";
+    const std::string home = mkdtemp(tmpl);
+    set_home_dir(home);
+    reg_write("media", "echo_cancel", "off");
+    reg_write("media", "auto_gain", "0");
+    reg_write("media", "send_silence_for_noise", "on");
+    reg_write("media", "noise_suppression", "maybe");  // not a switch: the default stays
+    audio_config cfg;
+    load_audio_settings(&cfg);
+    EXPECT_EQ(cfg.processing, (voice_processing{false, true, false, true, 0}));
+    save_voice_processing({true, false, true, false, 40});
+    voice_processing back;
+    load_voice_processing(&back);
+    EXPECT_EQ(back, (voice_processing{true, false, true, false, 40}));
+    set_home_dir("");
+    std::filesystem::remove_all(home);
 }
 }  // namespace
