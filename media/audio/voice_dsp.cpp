@@ -81,6 +81,7 @@ struct voice_processor::state {
     bool echo_was_on = false;
     int denoise = -1;  // what the preprocessor was last told (-1: nothing yet)
     int agc = -1;
+    bool can_judge = false;
     bool was_speech = false;
     int hangover = 0;
     spx_int32_t psd[kFrame];
@@ -99,6 +100,12 @@ voice_processor::voice_processor() : m(std::make_unique<state>()) {
     speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_SET_AGC_LEVEL, &level);
     int suppress = kNoiseSuppressDb;
     speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_SET_NOISE_SUPPRESS, &suppress);
+    // The spectra read for the speech judgement hold one value per sample of a frame; a library
+    // that has them otherwise judges nothing (every buffer counts as speech).
+    int psd_size = 0, noise_size = 0;
+    speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_GET_PSD_SIZE, &psd_size);
+    speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_GET_NOISE_PSD_SIZE, &noise_size);
+    m->can_judge = psd_size == kFrame && noise_size == kFrame;
 }
 
 voice_processor::~voice_processor() {
@@ -165,9 +172,10 @@ bool voice_processor::process_pcm(int16_t* pcm, uint32_t capture_tick, const voi
     }
     // A frame is speech when its power passes the noise estimate's kSpeechStart times, or
     // kSpeechGoesOn times right after speech; the buffer is speech when one of its frames is.
-    bool speech = false;
+    bool speech = !m->can_judge;
     for (int f = 0; f < kFrames; f++) {
         speex_preprocess_run(m->pre, pcm + f * kFrame);
+        if (!m->can_judge) continue;
         speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_GET_PSD, m->psd);
         speex_preprocess_ctl(m->pre, SPEEX_PREPROCESS_GET_NOISE_PSD, m->noise);
         double sound = 0, noise = 1;
