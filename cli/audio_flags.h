@@ -1,4 +1,5 @@
-// The headless client's sound flags: the backend, the capture file, the output folder.
+// The headless client's sound flags: the backend, the capture file, the output folder, the voice
+// processing switches.
 #pragma once
 #include <string>
 
@@ -10,6 +11,13 @@ struct cli_audio_options {
     std::string output_dir;     // --audio-out DIR (wav backend)
     bool list_devices = false;  // --list-devices
     bool no_audio = false;      // --no-audio: start no sound threads at all
+    // --echo-cancel, --noise-suppression, --auto-gain, --send-silence-for-noise on|off:
+    // -1 leaves the setting, else 0 or 1.
+    int echo_cancel = -1;
+    int noise_suppression = -1;
+    int auto_gain = -1;
+    int send_silence_for_noise = -1;
+    std::string room;  // --audio-room DELAY_MS:GAIN (wav backend)
 };
 
 // Consumes the sound flag at argv[*i] (and its value). Returns 1 when it was one, 0 when not,

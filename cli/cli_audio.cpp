@@ -40,6 +40,12 @@ audio_config config_from(const cli_audio_options& o) {
     cfg.input_loop = !o.input_once;
     // Files given without a backend mean the wav one.
     if (o.backend.empty() && (!o.input_file.empty() || !o.output_dir.empty())) cfg.backend = "wav";
+    if (!o.room.empty()) parse_room(o.room, &cfg.room_delay_ms, &cfg.room_gain);
+    voice_processing& p = cfg.processing;
+    if (o.echo_cancel >= 0) p.echo_cancel = o.echo_cancel == 1;
+    if (o.noise_suppression >= 0) p.noise_suppression = o.noise_suppression == 1;
+    if (o.auto_gain >= 0) p.auto_gain = o.auto_gain == 1;
+    if (o.send_silence_for_noise >= 0) p.send_silence_for_noise = o.send_silence_for_noise == 1;
     return cfg;
 }
 

@@ -158,6 +158,7 @@ int start_audio(const audio_config& cfg) {
     sound_queue_init();
     register_voice_commands();
     if (const char* trace = std::getenv("PARLO_VOICE_TRACE")) set_voice_trace_file(trace);
+    set_voice_processing(cfg.processing);
     g_backend = make_audio_backend(cfg);
     log_line("sound backend %s\n", g_backend->name());
     int rc = start_sound_master_thread();

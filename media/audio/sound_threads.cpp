@@ -87,6 +87,10 @@ int CRecordSound::add_fresh_buffer() {
 
 void CRecordSound::on_start() {
     if (m_recording.load()) return;
+    if (!m_dsp)
+        m_dsp = std::make_unique<voice_processor>();
+    else
+        m_dsp->restart();
     if (!m_device) m_device = m_backend.make_input();
     std::string error;
     int rc = m_device->open(
@@ -125,9 +129,13 @@ void CRecordSound::on_data(wave_buffer* b) {
         uint8_t samples[kBufferBytes];
         std::memset(samples, 128, sizeof(samples));
         std::memcpy(samples, b->data.data(), std::min<size_t>(b->data.size(), sizeof(samples)));
+        const voice_processing p = current_voice_processing();
+        const bool speech = !m_dsp || m_dsp->process(samples, b->capture_tick, p);
         uint8_t planes[2 * kBufferBytes];
         int length = 0;
         int active = do_one_dimentional_dct_quality(samples, planes, kBufferBytes, &length, 0);
+        // A buffer the codec would send is sent, unless the user chose to send noise as silence.
+        if (active == 1 && !speech && p.send_silence_for_noise) active = 0;
         if (active >= 0 && m_consumer) m_consumer(samples, planes, length, active, b->capture_tick);
         m_buffers_done++;
     }

@@ -12,9 +12,10 @@
 
 #include "media/audio/msg_thread.h"
 #include "media/audio/sound_queue.h"
+#include "media/audio/voice_dsp.h"
 #include "media/audio/wave_device.h"
 
-// Receives every captured buffer: its 960 samples, the encoded planes, their length, the activity
+// Receives every captured buffer after the voice processing (voice_dsp.h): its 960 samples, the encoded planes, their length, the activity
 // flag and the tick when the device finished the buffer (voice_capture_consumer in a client).
 using capture_consumer = std::function<void(const uint8_t* samples, const uint8_t* planes,
                                             int length, int active, uint32_t capture_tick)>;
@@ -43,6 +44,7 @@ private:
     capture_consumer m_consumer;
     std::function<bool()> m_wanted;
     std::unique_ptr<wave_in> m_device;
+    std::unique_ptr<voice_processor> m_dsp;  // made by this thread at the first start
     int m_buffer_count = 25;
     std::atomic<int> m_recording{0};
     std::atomic<int> m_buffers_done{0};

@@ -4,14 +4,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
 
 #include "media/audio/audio_constants.h"
+#include "media/audio/far_end.h"
 #include "media/audio/wave_paced.h"
 #include "platform/debug_log.h"
 #include "platform/paths.h"
+#include "platform/tick.h"
 #include "protocol/settings_store.h"
 
 namespace {
@@ -88,13 +91,19 @@ int load_as_voice(const std::string& path, std::vector<uint8_t>* out, std::strin
 
 namespace {
 
+// The capture file (or silence without one), with the simulated room's echo of what the outputs
+// play added when a room is set.
 class wav_in : public paced_wave_in {
 public:
-    wav_in(std::string path, bool loop) : m_path(std::move(path)), m_loop(loop) {}
+    wav_in(std::string path, bool loop, int room_delay_ms, double room_gain)
+        : m_path(std::move(path)),
+          m_loop(loop),
+          m_room_delay(static_cast<uint64_t>(room_delay_ms) * far_end::kSamplesPerMs),
+          m_room_gain(room_gain) {}
 
 private:
     int prepare(std::string* error) override {
-        if (!m_samples.empty()) return 0;
+        if (!m_samples.empty() || m_path.empty()) return 0;
         if (load_as_voice(m_path, &m_samples, error) != 0) return 1;
         if (m_samples.empty()) {
             *error = m_path + " holds no sound";
@@ -103,9 +112,13 @@ private:
         return 0;
     }
     void fill(uint8_t* out, int n) override {
+        read_file(out, n);
+        if (m_room_gain > 0) add_room(out, n);
+    }
+    void read_file(uint8_t* out, int n) {
         for (int i = 0; i < n; i++) {
             if (m_pos >= m_samples.size()) {
-                if (!m_loop) {
+                if (!m_loop || m_samples.empty()) {
                     std::memset(out + i, 128, static_cast<size_t>(n - i));
                     return;
                 }
@@ -114,8 +127,26 @@ private:
             out[i] = m_samples[m_pos++];
         }
     }
+    // The buffer is finished now: its samples are those of the last n, and what played
+    // room_delay earlier is heard in them.
+    void add_room(uint8_t* out, int n) {
+        int16_t heard[audio::kBufferBytes];
+        uint64_t end = far_end::position_of(get_tick_count());
+        for (int at = 0; at < n; at += audio::kBufferBytes) {
+            const int k = std::min(n - at, audio::kBufferBytes);
+            const uint64_t back = static_cast<uint64_t>(n - at) + m_room_delay;
+            if (end < back) continue;
+            far_end::read(heard, k, end - back);
+            for (int i = 0; i < k; i++) {
+                long v = std::lround(out[at + i] - 128 + m_room_gain * heard[i] / 256.0);
+                out[at + i] = static_cast<uint8_t>(std::clamp(v, -128L, 127L) + 128);
+            }
+        }
+    }
     std::string m_path;
     bool m_loop;
+    uint64_t m_room_delay;
+    double m_room_gain;
     std::vector<uint8_t> m_samples;
     size_t m_pos = 0;
 };
@@ -194,8 +225,9 @@ public:
     }
     const char* name() const override { return "wav"; }
     std::unique_ptr<wave_in> make_input() override {
-        if (m_cfg.input_file.empty()) return std::make_unique<null_in>();
-        return std::make_unique<wav_in>(m_cfg.input_file, m_cfg.input_loop);
+        if (m_cfg.input_file.empty() && m_cfg.room_gain <= 0) return std::make_unique<null_in>();
+        return std::make_unique<wav_in>(m_cfg.input_file, m_cfg.input_loop, m_cfg.room_delay_ms,
+                                        m_cfg.room_gain);
     }
     std::unique_ptr<wave_out> make_output(int) override {
         return std::make_unique<wav_out>(m_sinks);
@@ -227,6 +259,21 @@ void load_audio_settings(audio_config* cfg) {
     if (!(v = setting("audio_output")).empty()) cfg->output_device = v;
     if (!(v = setting("audio_in_file")).empty()) cfg->input_file = v;
     if (!(v = setting("audio_out_dir")).empty()) cfg->output_dir = v;
+    if (!(v = setting("audio_room_echo")).empty() &&
+        !parse_room(v, &cfg->room_delay_ms, &cfg->room_gain))
+        log_line("audio_room_echo %s is not DELAY_MS:GAIN\n", v.c_str());
+    load_voice_processing(&cfg->processing);
+}
+
+bool parse_room(const std::string& text, int* delay_ms, double* gain) {
+    int d = 0;
+    double g = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%d:%lf%c", &d, &g, &tail) != 2) return false;
+    if (d < 0 || d > 2000 || !(g >= 0 && g <= 1)) return false;
+    *delay_ms = d;
+    *gain = g;
+    return true;
 }
 
 std::unique_ptr<audio_backend> make_null_backend() {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "media/audio/voice_dsp.h"
+
 // One sound buffer with its sample data. Whoever holds the pointer owns both.
 struct wave_buffer {
     std::vector<uint8_t> data;
@@ -75,11 +77,19 @@ struct audio_config {
     std::string input_file;  // wav: the capture file
     bool input_loop = true;  // wav: start again at the end (else silence follows)
     std::string output_dir;  // wav: one file per remote speaker
+    // wav: a simulated room: what the outputs play reaches the capture room_delay_ms later,
+    // scaled by room_gain (0: no room).
+    int room_delay_ms = 0;
+    double room_gain = 0;
+    voice_processing processing;  // the capture side's processing switches
 };
 
-// Reads [media] audio_backend, audio_input, audio_output, audio_in_file, audio_out_dir from the
-// settings over the defaults; fields already set in *cfg by flags win when override_* is true.
+// Reads [media] audio_backend, audio_input, audio_output, audio_in_file, audio_out_dir,
+// audio_room_echo (DELAY_MS:GAIN) and the voice processing switches (load_voice_processing) from the settings over the defaults; fields already set in *cfg by flags win when override_* is true.
 void load_audio_settings(audio_config* cfg);
+
+// Parses a room's "DELAY_MS:GAIN" (delay 0-2000, gain 0-1); false when it is not one.
+bool parse_room(const std::string& text, int* delay_ms, double* gain);
 
 // Makes the chosen backend; an unknown name gives the null backend after a log line.
 std::unique_ptr<audio_backend> make_audio_backend(const audio_config& cfg);

@@ -160,6 +160,9 @@ void paced_wave_out::run() {
         m_written.pop_front();
         m_flush = false;
         lk.unlock();
+        const int n = static_cast<int>(b->data.size());
+        far_end::push_u8(b->data.data(), n,
+                         m_heard.place(far_end::position_of(get_tick_count()), n));
         consume(*b);
         lk.lock();
         auto now = clock_type::now();

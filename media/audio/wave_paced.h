@@ -1,12 +1,14 @@
 // Devices without hardware timing (the "null" and "wav" backends): a thread per device that
 // finishes one capture buffer every 120 ms, or plays each written buffer for its own length
-// (bytes / 8 ms), on a steady clock. The backends supply only the samples or their sink.
+// (bytes / 8 ms), on a steady clock. The backends supply only the samples or their sink. What an
+// output plays goes to the echo canceller's reference when it starts playing.
 #pragma once
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "media/audio/far_end.h"
 #include "media/audio/ring.h"
 #include "media/audio/wave_device.h"
 
@@ -58,6 +60,7 @@ private:
     std::condition_variable m_wake;
     small_fifo<wave_buffer*> m_written{32};
     small_fifo<wave_buffer*> m_back{32};  // reset's and close's, on the owner thread
+    far_end::stream_cursor m_heard;       // the device thread's
     wave_notice m_done;
     bool m_flush = false;
     bool m_open = false;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "media/audio/audio_constants.h"
+#include "media/audio/far_end.h"
 #include "media/audio/ring.h"
 #include "media/audio/wave_device.h"
 #include "platform/debug_log.h"
@@ -330,6 +331,8 @@ private:
     int m_count = 0;               // guarded by g_pa_mutex
     std::atomic<pa_out*> m_outs[kPlaces]{};
     std::atomic<uint64_t> m_calls{0};  // odd while a callback runs
+    std::atomic<int> m_latency{0};     // samples from the callback until they are heard
+    far_end::stream_cursor m_heard;    // the callback's
     int m_sum[kChunk]{};               // the callback's
 };
 
@@ -435,7 +438,11 @@ int pa_mixer::attach_locked(pa_out* out, const std::string& device, pa_library& 
         PaError err = lib.ensure_locked();
         if (err != paNoError) return fail(err, error);
         err = open_stream(&m_stream, device, false, &pa_mixer::callback, this);
-        if (err == paNoError) err = Pa_StartStream(m_stream);
+        if (err == paNoError) {
+            if (const PaStreamInfo* si = Pa_GetStreamInfo(m_stream))
+                m_latency.store(static_cast<int>(si->outputLatency * audio::kSampleRate));
+            err = Pa_StartStream(m_stream);
+        }
         if (err != paNoError) {
             if (m_stream) Pa_CloseStream(m_stream);
             m_stream = nullptr;
@@ -461,6 +468,9 @@ void pa_mixer::detach_locked(int place) {
 void pa_mixer::mix(uint8_t* out, int frames) {
     m_calls.fetch_add(1);  // odd: the table is being read
     bool finished = false;
+    // What is mixed goes to the echo canceller's reference, placed when it will be heard.
+    uint64_t heard = m_heard.place(
+        far_end::position_of(get_tick_count()) + static_cast<uint64_t>(m_latency.load()), frames);
     while (frames > 0) {
         const int n = std::min(frames, kChunk);
         std::fill(m_sum, m_sum + n, 0);
@@ -468,6 +478,8 @@ void pa_mixer::mix(uint8_t* out, int frames) {
             if (pa_out* o = slot.load()) finished |= o->add_to(m_sum, n);
         for (int i = 0; i < n; i++)
             out[i] = static_cast<uint8_t>(std::clamp(m_sum[i], -128, 127) + 128);
+        far_end::push_u8(out, n, heard);
+        heard += static_cast<uint64_t>(n);
         out += n;
         frames -= n;
     }

@@ -5,6 +5,8 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -95,8 +97,11 @@ protected:
         sf_write_raw(f, s.data(), static_cast<sf_count_t>(s.size()));
         sf_close(f);
     }
+    // The talker sends the file's samples as they are, so the listener's output can be compared
+    // with the codec's results byte for byte.
     std::vector<std::string> talker_flags() {
-        return {"--audio-backend", "wav", "--audio-in", m_signal_path};
+        return {"--audio-backend", "wav", "--audio-in", m_signal_path, "--echo-cancel", "off",
+                "--noise-suppression", "off", "--auto-gain", "off"};
     }
     std::vector<std::string> listener_flags(const std::string& name) {
         std::string out = m_dir + "/" + name + "-out";
@@ -327,4 +332,74 @@ TEST_F(VoiceE2E, AStoppedListenerHoldsUpNobodyAndIsClosedAfterTheSilenceLimit) {
     EXPECT_GE(n, 200);
 }
 
+
+// The energy of a file's samples around silence.
+double energy_of(const std::vector<uint8_t>& samples) {
+    double e = 0;
+    for (uint8_t v : samples) e += (v - 128.0) * (v - 128.0);
+    return e;
+}
+
+TEST_F(VoiceE2E, InARoomTheListenersEchoCancellationKeepsTheTalkerFromHearingHerself) {
+    write_signal();
+    start_server(testsupport::loopback_host(1));
+    std::vector<std::string> ann_flags = talker_flags();
+    std::string ann_out = m_dir + "/ann-out";
+    mkdir(ann_out.c_str(), 0755);
+    ann_flags.insert(ann_flags.end(), {"--audio-out", ann_out});
+    // Bob and Cat only listen; their microphones hear their loudspeakers 60 ms later at half
+    // amplitude. Cat's echo cancellation is off.
+    std::vector<std::string> bob_flags = listener_flags("bob"), cat_flags = listener_flags("cat");
+    bob_flags.insert(bob_flags.end(), {"--audio-room", "60:0.5"});
+    cat_flags.insert(cat_flags.end(), {"--audio-room", "60:0.5", "--echo-cancel", "off"});
+    child_process& ann = client(testsupport::loopback_host(1), testsupport::loopback_host(2), "ann", ann_flags);
+    child_process& bob = client(testsupport::loopback_host(1), testsupport::loopback_host(3), "bob", bob_flags);
+    child_process& cat = client(testsupport::loopback_host(1), testsupport::loopback_host(4), "cat", cat_flags);
+    int ann_id = register_and_login(ann, "ann@example.org", "ann");
+    int bob_id = register_and_login(bob, "bob@example.org", "bob");
+    int cat_id = register_and_login(cat, "cat@example.org", "cat");
+    befriend(ann, ann_id, bob, bob_id, "bob@example.org");
+    befriend(ann, ann_id, cat, cat_id, "cat@example.org");
+    const std::string ann_s = std::to_string(ann_id);
+    // Ann talks to both and they answer with what their microphones hear, which Ann first
+    // does not play: Bob's canceller learns the room for ten seconds.
+    for (int id : {bob_id, cat_id}) {
+        ann.write_line("listen " + std::to_string(id) + " off");
+        ASSERT_FALSE(ann.wait_line({"\"ok\":\"listen\""}).empty());
+    }
+    for (child_process* c : {&bob, &cat}) {
+        c->write_line("listen " + ann_s + " on");
+        ASSERT_FALSE(c->wait_line({"\"ok\":\"listen\""}).empty());
+        c->write_line("talk " + ann_s + " on");
+        ASSERT_FALSE(c->wait_line({"\"ok\":\"talk\""}).empty());
+    }
+    ann.write_line("talk " + std::to_string(bob_id) + " on");
+    ann.write_line("talk " + std::to_string(cat_id) + " on");
+    const int learning = 2 * 84;  // two listeners, ten seconds
+    ASSERT_GE(wait_stat(ann, "sent_data", learning), learning);
+    for (int id : {bob_id, cat_id}) {
+        ann.write_line("listen " + std::to_string(id) + " on");
+        ASSERT_FALSE(ann.wait_line({"\"ok\":\"listen\"", "\"peer_audio\":true"}).empty());
+    }
+    const int sent = learning + 2 * kTalkBuffers;
+    ASSERT_GE(wait_stat(ann, "sent_data", sent), sent);
+    for (child_process* c : {&bob, &cat}) c->write_line("talk " + ann_s + " off");
+    ann.write_line("talk " + std::to_string(bob_id) + " off");
+    ann.write_line("talk " + std::to_string(cat_id) + " off");
+
+    // What came back to Ann from each: Cat's file holds her own voice, Bob's little of it.
+    std::string l = wait_stats(ann, [](const std::string& st) {
+        int played = json_int(st, "played");
+        return played == json_int(st, "queued") && played == json_int(st, "finished");
+    });
+    ASSERT_FALSE(l.empty()) << "the players did not settle";
+    std::vector<uint8_t> cat_back = read_wav(ann_out + "/peer_" + std::to_string(cat_id) + ".wav");
+    std::vector<uint8_t> bob_back = read_wav(ann_out + "/peer_" + std::to_string(bob_id) + ".wav");
+    EXPECT_EQ(cat_back.size() + bob_back.size(), static_cast<size_t>(json_int(l, "played")) * kBuffer);
+    const double from_cat = energy_of(cat_back), from_bob = energy_of(bob_back);
+    std::printf("echo energy back to the talker: %.0f without cancellation, %.0f with (%.1f dB)\n",
+                from_cat, from_bob, 10 * std::log10((from_cat + 1) / (from_bob + 1)));
+    EXPECT_GT(from_cat, 8.0 * kTalkBuffers * kBuffer) << "the room's echo came back";
+    EXPECT_LT(from_bob * 10, from_cat);
+}
 }  // namespace

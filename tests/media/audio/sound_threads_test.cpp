@@ -2,12 +2,14 @@
 // buffer becomes, and devices that fail to open.
 #include "media/audio/sound_threads.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "media/audio/volume.h"
 #include "media/codec/voice_codec.h"
+#include "tests/e2e/voice_signal.h"
 #include "tests/media/audio/audio_test_support.h"
 
 namespace {
@@ -91,6 +93,9 @@ bool eventually(F cond) {
 using sound_threads = sound_fixture;
 
 TEST_F(sound_threads, CaptureKeepsTwentyFiveBuffersInFlightAndHandsOnEncodedSound) {
+    // The samples reach the codec as captured when the voice processing is off.
+    const voice_processing before = current_voice_processing();
+    set_voice_processing({false, false, false, false, 0});
     scripted_backend backend;
     std::mutex m;
     std::vector<std::vector<uint8_t>> planes_seen;
@@ -131,6 +136,60 @@ TEST_F(sound_threads, CaptureKeepsTwentyFiveBuffersInFlightAndHandsOnEncodedSoun
     rec.post(audio::kMsgQuitRecording, 0, 0);
     rec.join();
     EXPECT_EQ(rec.recording(), 0);
+    set_voice_processing(before);
+}
+
+// Noise, then speech over the same noise, then noise again, through the capture thread with the
+// processing on: the activity flag of each buffer handed on.
+std::vector<int> activity_of_noise_and_speech(const voice_processing& p) {
+    const voice_processing before = current_voice_processing();
+    set_voice_processing(p);
+    scripted_backend backend;
+    std::mutex m;
+    std::vector<int> active_seen;
+    CRecordSound rec(backend, [&](const uint8_t*, const uint8_t*, int, int active, uint32_t) {
+        std::lock_guard<std::mutex> lk(m);
+        active_seen.push_back(active);
+    });
+    EXPECT_EQ(rec.start(), 0);
+    rec.post(audio::kMsgStartRecording, 0, 0);
+    EXPECT_TRUE(eventually(
+        [&] { return rec.recording() == 1 && backend.in && backend.in->in_flight() == 25; }));
+    uint32_t r = 99;
+    const std::vector<uint8_t> talk = voicetest::speech_like(12, 5, false);
+    for (int k = 0; k < 48; k++) {
+        std::vector<uint8_t> b(audio::kBufferBytes);
+        for (int i = 0; i < audio::kBufferBytes; i++) {
+            r = r * 1664525u + 1013904223u;
+            int v = static_cast<int>(r >> 26) - 32;  // white noise, about -17 dBFS
+            if (k >= 30 && k < 42) v += talk[static_cast<size_t>((k - 30) * 960 + i)] - 128;
+            b[static_cast<size_t>(i)] = static_cast<uint8_t>(std::clamp(v + 128, 0, 255));
+        }
+        backend.in->fill_one(b);
+        EXPECT_TRUE(eventually([&] { return rec.buffers_done() == k + 1; }));
+    }
+    rec.post(audio::kMsgQuitRecording, 0, 0);
+    rec.join();
+    set_voice_processing(before);
+    std::lock_guard<std::mutex> lk(m);
+    return active_seen;
+}
+
+TEST_F(sound_threads, SpeechIsSentWithTheProcessingOnAndNoiseAsSilenceOnlyWhenChosen) {
+    for (bool silence_for_noise : {false, true}) {
+        std::vector<int> a = activity_of_noise_and_speech({true, true, true, silence_for_noise, 0});
+        ASSERT_EQ(a.size(), 48u);
+        std::string flags;
+        for (int x : a) flags += static_cast<char>('0' + x);
+        SCOPED_TRACE("send_silence_for_noise " + std::to_string(silence_for_noise) + ": " + flags);
+        // Once the noise is learnt (after 2.4 s), noise-only buffers that the codec finds active
+        // are sent as talk data unless the user chose otherwise; speech always is.
+        for (int k = 20; k < 30; k++) EXPECT_EQ(a[static_cast<size_t>(k)], silence_for_noise ? 0 : 1) << k;
+        for (int k = 30; k < 42; k++) EXPECT_EQ(a[static_cast<size_t>(k)], 1) << k;
+        if (silence_for_noise) {
+            for (int k = 45; k < 48; k++) EXPECT_EQ(a[static_cast<size_t>(k)], 0) << k;
+        }
+    }
 }
 
 TEST_F(sound_threads, PlayersWhoseDevicesFailShowTheTextOnceLogEachAndAreNeverChosen) {
