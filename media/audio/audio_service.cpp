@@ -330,13 +330,9 @@ std::mutex g_meter_mutex;
 std::unique_ptr<mic_meter> g_meter;  // guarded by g_meter_mutex
 }  // namespace
 
-int start_audio(const audio_config& cfg) {
-    if (running_backend()) return 0;
-    return start_audio_on(make_audio_backend(cfg));
-}
-
-int start_audio_on(std::shared_ptr<audio_backend> backend) {
-    if (running_backend()) return 0;
+namespace {
+int start_with(std::shared_ptr<audio_backend> backend, const std::string& input,
+               const std::string& output) {
     snd_lib_error_set_handler(alsa_to_log);
     sound_queue_init();
     register_voice_commands();
@@ -356,14 +352,22 @@ int start_audio_on(std::shared_ptr<audio_backend> backend) {
         std::lock_guard<std::mutex> lk(g_clips_mutex);
         g_clips = std::make_unique<clip_player>(*g_backend);
     }
-    audio_config chosen;
-    load_audio_settings(&chosen);
     {
         std::lock_guard<std::mutex> lk(g_backend_mutex);
-        g_keeper = std::make_unique<device_keeper>(g_backend, chosen.input_device,
-                                                   chosen.output_device);
+        g_keeper = std::make_unique<device_keeper>(g_backend, input, output);
     }
     return rc;
+}
+}  // namespace
+
+int start_audio(const audio_config& cfg) {
+    if (running_backend()) return 0;
+    return start_with(make_audio_backend(cfg), cfg.input_device, cfg.output_device);
+}
+
+int start_audio_on(std::shared_ptr<audio_backend> backend) {
+    if (running_backend()) return 0;
+    return start_with(std::move(backend), "", "");
 }
 
 void stop_audio() {
