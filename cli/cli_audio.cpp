@@ -8,6 +8,7 @@
 #include "cli/json_out.h"
 #include "media/audio/audio_constants.h"
 #include "media/audio/audio_service.h"
+#include "media/audio/device_watch.h"
 #include "media/audio/sound_queue.h"
 #include "media/audio/sound_threads.h"
 #include "media/audio/voice_path.h"
@@ -191,13 +192,16 @@ const std::vector<cli_command>& audio_commands() {
 int cli_audio_start(const cli_audio_options& options) {
     if (options.no_audio) return 0;
     g_started = true;
-    return start_audio(config_from(options));
+    int rc = start_audio(config_from(options));
+    start_device_watch();  // a sound card plugged in again is taken up without a restart
+    return rc;
 }
 
 void cli_audio_stop() {
     set_voice_counters_observer(nullptr);
     g_stats_watch = nullptr;
     g_mic_volume.reset();
+    stop_device_watch();
     if (g_started) stop_audio();
     g_started = false;
 }
