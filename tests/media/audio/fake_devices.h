@@ -95,9 +95,11 @@ public:
         std::shared_ptr<state> m_s;
     };
 
-    // Keeps the buffers it is given; they come back unfilled at reset.
+    // Keeps the buffers it is given; those held at start come back filled with a tone of
+    // mic_level (0-127) around the middle, the others unfilled at reset.
     class fake_in : public wave_in {
     public:
+        explicit fake_in(int level) : m_level(level) {}
         int open(wave_notice filled, std::string*) override {
             m_filled = std::move(filled);
             return 0;
@@ -106,7 +108,15 @@ public:
             m_held.push_back(b);
             return 0;
         }
-        int start(std::string*) override { return 0; }
+        int start(std::string*) override {
+            for (wave_buffer* b : std::exchange(m_held, {})) {
+                for (size_t i = 0; i < b->data.size(); i++)
+                    b->data[i] = static_cast<uint8_t>(i % 2 ? 128 + m_level : 128 - m_level);
+                b->recorded = static_cast<int>(b->data.size());
+                m_filled(b);
+            }
+            return 0;
+        }
         int stop() override { return 0; }
         int reset() override {
             for (wave_buffer* b : std::exchange(m_held, {})) m_filled(b);
@@ -118,6 +128,7 @@ public:
         ~fake_in() override { close(); }
 
     private:
+        int m_level;
         wave_notice m_filled;
         std::vector<wave_buffer*> m_held;
     };
@@ -125,7 +136,10 @@ public:
     std::shared_ptr<state> s = std::make_shared<state>();
 
     const char* name() const override { return "fake"; }
-    std::unique_ptr<wave_in> make_input() override { return std::make_unique<fake_in>(); }
+    int mic_level = 0;  // set before the service starts
+    std::unique_ptr<wave_in> make_input() override {
+        return std::make_unique<fake_in>(mic_level);
+    }
     std::unique_ptr<wave_out> make_output(int) override { return std::make_unique<fake_out>(s); }
     std::vector<std::string> device_names(bool input) override {
         std::lock_guard<std::mutex> lk(s->m);
