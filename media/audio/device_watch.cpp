@@ -69,8 +69,8 @@ private:
             while (udev_device* d = udev_monitor_receive_device(m_monitor)) {
                 const char* action = udev_device_get_action(d);
                 const char* node = udev_device_get_devnode(d);
-                log_line("device %s: %s %s\n", action ? action : "?",
-                         udev_device_get_subsystem(d), node ? node : udev_device_get_sysname(d));
+                log_line("device %s: %s %s\n", action ? action : "?", udev_device_get_subsystem(d),
+                         node ? node : udev_device_get_sysname(d));
                 udev_device_unref(d);
                 pending = true;
             }

@@ -87,8 +87,8 @@ CDlgDevices::CDlgDevices(QWidget* parent, std::string camera_dir)
     m_gain = new CMyCheckBox(ui_text(T_DEVICES_AUTO_GAIN), this);
     auto* close = new CMyButton(ui_text(T_CLOSE), this);
     for (QComboBox* box : {m_input, m_output}) box->addItem(ui_text(T_DEVICES_DEFAULT), QString());
-    for (QWidget* w : std::initializer_list<QWidget*>{m_input, m_output, m_camera, m_echo,
-                                                      m_noise, m_gain})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_input, m_output, m_camera, m_echo, m_noise, m_gain})
         w->setEnabled(false);  // until the lists are read
 
     auto* grid = new QGridLayout;

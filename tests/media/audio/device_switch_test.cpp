@@ -34,8 +34,7 @@ protected:
     }
     size_t lost_boxes() {
         size_t n = 0;
-        for (const std::string& t : boxes.shown())
-            n += t == text_english(TXT_SOUND_DEVICE_LOST);
+        for (const std::string& t : boxes.shown()) n += t == text_english(TXT_SOUND_DEVICE_LOST);
         return n;
     }
     recorded_boxes boxes;
@@ -80,7 +79,8 @@ TEST_F(device_switch, AnUnpluggedOutputGivesWayToTheDefaultThenToSilenceToldOnce
     EXPECT_EQ(boxes.shown().size(), 1u);
     // Every buffer came back to its player: none waits on the dead devices.
     CPlaySound* p = g_play_sound_threads[0].load();
-    EXPECT_TRUE(testsupport::wait_until([&] { return p->m_finished.load() == p->m_written.load(); }));
+    EXPECT_TRUE(
+        testsupport::wait_until([&] { return p->m_finished.load() == p->m_written.load(); }));
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ public:
         std::string input, output;  // in use ("" = the default one)
         bool silent = false;
         std::set<std::string> unplugged;
-        std::map<std::string, int> played;  // buffers played, by device
-        int dropped = 0;                    // buffers played on no device
+        std::map<std::string, int> played;                          // buffers played, by device
+        int dropped = 0;                                            // buffers played on no device
         std::vector<std::pair<std::string, std::string>> switches;  // use_devices calls
         std::vector<fake_out*> outs;
         std::vector<std::string> input_names{"Mic A", "Mic B"};
@@ -88,7 +88,7 @@ public:
             std::lock_guard<std::mutex> lk(m_s->m);
             return std::exchange(held, {});
         }
-        wave_notice m_done;               // set at open
+        wave_notice m_done;              // set at open
         std::vector<wave_buffer*> held;  // guarded by the state's mutex
 
     private:
@@ -137,9 +137,7 @@ public:
 
     const char* name() const override { return "fake"; }
     int mic_level = 0;  // set before the service starts
-    std::unique_ptr<wave_in> make_input() override {
-        return std::make_unique<fake_in>(mic_level);
-    }
+    std::unique_ptr<wave_in> make_input() override { return std::make_unique<fake_in>(mic_level); }
     std::unique_ptr<wave_out> make_output(int) override { return std::make_unique<fake_out>(s); }
     std::vector<std::string> device_names(bool input) override {
         std::lock_guard<std::mutex> lk(s->m);
