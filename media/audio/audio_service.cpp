@@ -166,10 +166,32 @@ private:
 std::unique_ptr<clip_player> g_clips;  // created and ended with g_backend
 std::mutex g_clips_mutex;              // play_sound_file may be called from any thread
 
+std::mutex g_observer_mutex;
+std::function<void()> g_devices_observer;  // guarded by g_observer_mutex
+
+void tell_devices_observer() {
+    std::function<void()> observer;
+    {
+        std::lock_guard<std::mutex> lk(g_observer_mutex);
+        observer = g_devices_observer;
+    }
+    if (observer) observer();
+}
+
+// A call is under way: someone hears my microphone, or a player is bound to a speaker.
+bool sound_busy() {
+    if (any_listening_peer()) return true;
+    for (int i = 0; i < audio::kPlayers; i++)
+        if (play_slot_peer(i) >= 0) return true;
+    return false;
+}
+
 // Keeps the devices of a running service working, on a thread of its own: applies the user's
 // choice, and looks at the open devices every kWatchMs. A device that failed is told once (for
 // the run) and replaced by the default one; where that fails too, the backend runs it silent.
-// A later change of the plugged-in devices tries the chosen ones again.
+// When cards come or go the devices are looked for anew (which pauses the open streams for a
+// moment): at once after a fall-back, which a new card may mend, otherwise once no call is under
+// way; the observer hears of it after that.
 //
 // Threads: choose and devices_changed from any thread; the backend is used on the keeper's.
 class device_keeper {
@@ -212,13 +234,16 @@ private:
                             [this] { return m_quit || m_chosen || m_changed; });
             if (m_quit) return;
             const bool chosen = std::exchange(m_chosen, false);
-            const bool changed = std::exchange(m_changed, false);
+            if (std::exchange(m_changed, false)) m_rescan = true;
             if (chosen) {
                 m_input = m_want_input;
                 m_output = m_want_output;
             }
             lk.unlock();
-            if (chosen || (changed && m_fell_back)) use_chosen();
+            if (chosen || (m_rescan && (m_fell_back || !sound_busy()))) {
+                use_chosen();
+                if (std::exchange(m_rescan, false)) tell_devices_observer();
+            }
             if (int failed = m_backend->check_devices()) fall_back(failed);
             lk.lock();
         }
@@ -250,12 +275,10 @@ private:
     bool m_quit = false;                      // guarded by m_mutex
     std::string m_input, m_output;            // the keeper thread's
     bool m_fell_back = false;                 // the keeper thread's
+    bool m_rescan = false;                    // the keeper thread's: cards came or went
     std::thread m_thread;
 };
 std::unique_ptr<device_keeper> g_keeper;  // created and ended with g_backend, under g_backend_mutex
-
-std::mutex g_observer_mutex;
-std::function<void()> g_devices_observer;  // guarded by g_observer_mutex
 
 // The level meter: a capture device of its own, read on the meter's thread.
 class mic_meter {
@@ -426,15 +449,11 @@ void choose_audio_devices(const std::string& input, const std::string& output) {
 
 void audio_devices_changed() {
     {
+        // A running service tells the observer once it has looked for the devices anew.
         std::lock_guard<std::mutex> lk(g_backend_mutex);
-        if (g_keeper) g_keeper->devices_changed();
+        if (g_keeper) return g_keeper->devices_changed();
     }
-    std::function<void()> observer;
-    {
-        std::lock_guard<std::mutex> lk(g_observer_mutex);
-        observer = g_devices_observer;
-    }
-    if (observer) observer();
+    tell_devices_observer();
 }
 
 void set_devices_changed_observer(std::function<void()> observer) {

@@ -34,8 +34,9 @@ std::vector<std::string> audio_device_names(const audio_config& cfg, bool input)
 // devices on the keeper thread (a call goes on with the next buffers there). Returns at once;
 // any thread. Saving the choice in the settings is the caller's.
 void choose_audio_devices(const std::string& input, const std::string& output);
-// Sound cards or cameras came or went: a service that fell back from the chosen devices tries
-// them again, and the observer hears of it. Any thread.
+// Sound cards or cameras came or went: a running service looks for its devices anew (at once
+// when it fell back from the chosen ones, else once no call is under way) and then tells the
+// observer; without a service the observer hears of it at once. Any thread.
 void audio_devices_changed();
 // Called on the thread that saw the change whenever devices come or go; null removes it. The
 // observer must only hand over (post), never wait.

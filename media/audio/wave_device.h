@@ -72,6 +72,8 @@ public:
     virtual std::vector<std::string> device_names(bool /*input*/) { return {}; }
     // Takes the next buffers from, and gives them to, these devices ("" = the default one):
     // devices already open switch at once and keep their queued buffers, later ones open there.
+    // The devices plugged in since the last switch are looked for anew (open streams pause for
+    // the moment it takes).
     // A device that cannot be opened runs silent (its buffers are played to nobody at the real
     // pace; capture delivers nothing). 0, or -1 when an open device went silent. Any thread but
     // the GUI thread; not from a notice.

@@ -272,6 +272,12 @@ public:
         return true;
     }
     bool has_stream_locked() const { return m_stream != nullptr; }
+    void close_stream_locked() {
+        if (!m_stream) return;
+        Pa_AbortStream(m_stream);  // the callback has returned for good after this
+        Pa_CloseStream(m_stream);
+        m_stream = nullptr;
+    }
     // With g_pa_mutex held: true when a stream that should run is dead.
     bool dead_locked(uint32_t now) {
         return m_stream && m_started && m_watch.dead(m_stream, m_calls.load(), now);
@@ -307,12 +313,6 @@ public:
     }
 
 private:
-    void close_stream_locked() {
-        if (!m_stream) return;
-        Pa_AbortStream(m_stream);  // the callback has returned for good after this
-        Pa_CloseStream(m_stream);
-        m_stream = nullptr;
-    }
     // With the stream stopped: the buffer being filled, then those still queued.
     template <typename F>
     void give_back_unfilled(F&& f) {
@@ -387,6 +387,7 @@ public:
     // mixer mixes what is due since the last call instead.
     bool check_locked(uint32_t now);
     bool has_stream_locked() const { return m_stream != nullptr; }
+    void close_stream_locked();
     // Takes an attached output out of the callback's sight for a while, and puts it back.
     void unplug(int place) {
         m_outs[place].store(nullptr);
@@ -406,7 +407,6 @@ private:
     }
     void mix(uint8_t* out, int frames);
     PaError open_locked();
-    void close_stream_locked();
     // Returns once a callback that may have read the table before the caller's change has ended.
     void wait_for_callback() {
         uint64_t seen = m_calls.load();
@@ -626,8 +626,11 @@ public:
     }
     int use_devices(const std::string& input, const std::string& output) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
-        // A device plugged in since the library started is found only after a new scan.
-        rescan_if_idle_locked();
+        // Every stream closes first: the library reads the devices anew only while none is open,
+        // and a card plugged in since it started is found then. The streams keep their buffers.
+        m_mixer->close_stream_locked();
+        for (pa_in* in : m_inputs->open) in->close_stream_locked();
+        m_lib->rescan_locked();
         int rc = m_mixer->switch_locked(output) ? 0 : -1;
         m_inputs->name = input;
         for (pa_in* in : m_inputs->open)

@@ -1,6 +1,7 @@
 // Sound devices that are switched, or fail, while a call plays: the players' buffers go on to
 // the new device, a failed device is told once and the default one (or silence) takes over, and
 // no thread is left waiting on a dead device.
+#include <atomic>
 #include <functional>
 
 #include "media/audio/audio_service.h"
@@ -81,6 +82,37 @@ TEST_F(device_switch, AnUnpluggedOutputGivesWayToTheDefaultThenToSilenceToldOnce
     CPlaySound* p = g_play_sound_threads[0].load();
     EXPECT_TRUE(
         testsupport::wait_until([&] { return p->m_finished.load() == p->m_written.load(); }));
+}
+
+TEST_F(device_switch, CardsThatComeAndGoAreLookedForAgainThenTheObserverHears) {
+    std::atomic<int> told{0};
+    set_devices_changed_observer([&] { told++; });
+    choose_audio_devices("", "USB Headset");
+    ASSERT_TRUE(testsupport::wait_until([&] { return dev.output_now() == "USB Headset"; }));
+    auto switches = [&] {
+        std::lock_guard<std::mutex> lk(dev.m);
+        return dev.switches.size();
+    };
+    // No call: the devices are looked for anew at once.
+    audio_devices_changed();
+    ASSERT_TRUE(testsupport::wait_until([&] { return told.load() == 1; }));
+    EXPECT_EQ(switches(), 2u);
+
+    // The headset goes mid-call and comes back: the call returns to it.
+    dev.unplug("USB Headset");
+    play(1);
+    ASSERT_TRUE(testsupport::wait_until([&] { return dev.output_now() == ""; }));
+    {
+        std::lock_guard<std::mutex> lk(dev.m);
+        dev.unplugged.clear();
+    }
+    audio_devices_changed();
+    ASSERT_TRUE(testsupport::wait_until([&] { return told.load() == 2; }));
+    EXPECT_EQ(dev.output_now(), "USB Headset");
+    play(2);
+    EXPECT_TRUE(testsupport::wait_until([&] { return dev.played_on("USB Headset") == 2; }));
+    EXPECT_EQ(lost_boxes(), 1u);
+    set_devices_changed_observer(nullptr);
 }
 
 }  // namespace
