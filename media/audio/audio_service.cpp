@@ -333,8 +333,10 @@ private:
             m_filled.pop_front();
             lk.unlock();
             int peak = 0;
-            for (int i = 0; i < b->recorded && i < static_cast<int>(b->data.size()); i++)
-                peak = std::max(peak, std::abs(static_cast<int>(b->data[static_cast<size_t>(i)]) - 128));
+            const size_t n =
+                std::min(b->data.size(), static_cast<size_t>(std::max(b->recorded, 0)));
+            for (size_t i = 0; i < n; i++)
+                peak = std::max(peak, std::abs(static_cast<int>(b->data[i]) - 128));
             if (b->recorded > 0) m_on_level(peak);
             b->recorded = 0;
             if (in.add_buffer(b) != 0) delete b;
