@@ -134,6 +134,9 @@ CDlgDevices::CDlgDevices(QWidget* parent, std::string camera_dir)
         });
     });
     refresh();
+    // Cards plugged in since the sound started are looked for (where no udev events come);
+    // the lists are read again once that is done.
+    audio_devices_changed();
 }
 
 CDlgDevices::~CDlgDevices() {
@@ -164,7 +167,12 @@ void CDlgDevices::refresh() {
 }
 
 void CDlgDevices::fill(const lists& l) {
-    // The settings are read here, after any change saved before the lists came.
+    // The first time the choices come from the settings; later the lists keep what is chosen on
+    // screen (its saving may still be under way).
+    const bool first = m_filled == 0;
+    auto pick = [&](QComboBox* box, const char* name) {
+        return first ? setting(name) : chosen(box);
+    };
     auto fill_box = [](QComboBox* box, const std::vector<std::string>& names,
                        const std::string& chosen) {
         box->clear();
@@ -180,10 +188,11 @@ void CDlgDevices::fill(const lists& l) {
         box->setCurrentIndex(at);
         box->setEnabled(true);
     };
-    fill_box(m_input, l.inputs, setting("audio_input"));
-    fill_box(m_output, l.outputs, setting("audio_output"));
+    fill_box(m_input, l.inputs, pick(m_input, "audio_input"));
+    fill_box(m_output, l.outputs, pick(m_output, "audio_output"));
+    const std::string camera = first ? setting("video_input")
+                                     : (chosen(m_camera).empty() ? "" : "v4l2:" + chosen(m_camera));
     m_camera->clear();
-    const std::string camera = setting("video_input");
     for (size_t i = 0; i < l.cameras.size(); i++) {
         const QString path = QString::fromStdString(l.camera_paths[i]);
         m_camera->addItem(QString::fromStdString(l.cameras[i]), path);
@@ -193,7 +202,7 @@ void CDlgDevices::fill(const lists& l) {
     m_camera->setEnabled(!l.cameras.empty());
     QCheckBox* boxes[3] = {m_echo, m_noise, m_gain};
     for (int i = 0; i < 3; i++) {
-        boxes[i]->setChecked(switch_on(kSwitches[i]));
+        if (first) boxes[i]->setChecked(switch_on(kSwitches[i]));
         boxes[i]->setEnabled(true);
     }
     m_filled++;
