@@ -401,8 +401,7 @@ private:
     static constexpr int kChunk = 1024;                  // frames mixed at a time
     static int callback(const void*, void* out, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
-        auto* self = static_cast<pa_mixer*>(user);
-        self->mix(static_cast<uint8_t*>(out), static_cast<int>(frames));
+        static_cast<pa_mixer*>(user)->mix(static_cast<uint8_t*>(out), static_cast<int>(frames));
         return paContinue;
     }
     void mix(uint8_t* out, int frames);
