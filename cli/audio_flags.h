@@ -9,7 +9,10 @@ struct cli_audio_options {
     std::string input_file;     // --audio-in FILE (wav backend)
     bool input_once = false;    // --audio-in-once: play the file once, then silence
     std::string output_dir;     // --audio-out DIR (wav backend)
+    std::string input_device;   // --audio-input NAME (portaudio; "" = the setting, else default)
+    std::string output_device;  // --audio-output NAME
     bool list_devices = false;  // --list-devices
+    bool list_cameras = false;  // --list-cameras
     bool no_audio = false;      // --no-audio: start no sound threads at all
     // --echo-cancel, --noise-suppression, --auto-gain, --send-silence-for-noise on|off:
     // -1 leaves the setting, else 0 or 1.

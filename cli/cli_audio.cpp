@@ -8,10 +8,12 @@
 #include "cli/json_out.h"
 #include "media/audio/audio_constants.h"
 #include "media/audio/audio_service.h"
+#include "media/audio/device_watch.h"
 #include "media/audio/sound_queue.h"
 #include "media/audio/sound_threads.h"
 #include "media/audio/voice_path.h"
 #include "media/audio/volume.h"
+#include "media/video/video_source.h"
 #include "peer/peer_socket.h"
 #include "platform/paths.h"
 #include "protocol/chat_session.h"
@@ -35,6 +37,8 @@ audio_config config_from(const cli_audio_options& o) {
     audio_config cfg;
     load_audio_settings(&cfg);
     if (!o.backend.empty()) cfg.backend = o.backend;
+    if (!o.input_device.empty()) cfg.input_device = o.input_device;
+    if (!o.output_device.empty()) cfg.output_device = o.output_device;
     if (!o.input_file.empty()) cfg.input_file = absolute_path(o.input_file);
     if (!o.output_dir.empty()) cfg.output_dir = absolute_path(o.output_dir);
     cfg.input_loop = !o.input_once;
@@ -194,13 +198,16 @@ const std::vector<cli_command>& audio_commands() {
 int cli_audio_start(const cli_audio_options& options) {
     if (options.no_audio) return 0;
     g_started = true;
-    return start_audio(config_from(options));
+    int rc = start_audio(config_from(options));
+    start_device_watch();  // a sound card plugged in again is taken up without a restart
+    return rc;
 }
 
 void cli_audio_stop() {
     set_voice_counters_observer(nullptr);
     g_stats_watch = nullptr;
     g_mic_volume.reset();
+    stop_device_watch();
     if (g_started) stop_audio();
     g_started = false;
 }
@@ -212,6 +219,15 @@ int cli_list_devices(const cli_audio_options& options) {
     for (const std::string& line : list_audio_devices(cfg))
         items += (items.empty() ? "" : ",") + json_escape(line);
     j.add("backend", cfg.backend).add_raw("devices", "[" + items + "]").print();
+    return 0;
+}
+
+int cli_list_cameras() {
+    std::string items;
+    for (const camera_info& c : list_cameras())
+        items += (items.empty() ? "" : ",") +
+                 json_line().add("device", c.path).add("card", c.card).str();
+    json_line().add_raw("cameras", "[" + items + "]").print();
     return 0;
 }
 

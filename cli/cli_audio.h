@@ -15,6 +15,8 @@ int cli_audio_start(const cli_audio_options& options);
 void cli_audio_stop();
 // Prints the devices of the chosen backend; returns the exit code.
 int cli_list_devices(const cli_audio_options& options);
+// --list-cameras: one JSON line {"cameras":[{"device":"/dev/video0","card":"..."}, ...]}.
+int cli_list_cameras();
 // The sound notifications (main thread): the counters moved (printed while watched), the level
 // samples of a buffer (one line each while "levels" is on), a speaker's player started or stopped.
 void cli_audio_stats_moved();

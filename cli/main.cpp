@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.audio.list_devices) return cli_list_devices(options.audio);
+    if (options.audio.list_cameras) return cli_list_cameras();
     if (options.home.empty()) {
         if (const char* env = std::getenv("PARLO_HOME")) options.home = env;
     }

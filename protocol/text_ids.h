@@ -145,6 +145,8 @@
     X(TXT_GROUP_INDEX_OUT_OF_RANGE, 3001, "index out of range in reset_one_contact_group") \
     X(TXT_SEND_LENGTH_INVALID, 3002, "send len<=0 at Clink_socket::my_send!") \
     X(TXT_RECV_LENGTH_INVALID, 3003, "recv max_len<=0 at Clink_socket::my_recv!") \
+    X(TXT_SOUND_DEVICE_LOST, 1060, "A sound device stopped working: the call goes on with the system default device, or without sound when there is none.") \
+    X(TXT_CAMERA_LOST, 1061, "The camera stopped working: your picture is no longer sent, the call goes on.") \
 
 
 // Every text id by name: TXT_ for the core's texts, T_ for the windows' own.
@@ -423,4 +425,18 @@ enum text_id : int {
     TXT_GROUP_INDEX_OUT_OF_RANGE = 3001,
     TXT_SEND_LENGTH_INVALID = 3002,
     TXT_RECV_LENGTH_INVALID = 3003,
+    TXT_SOUND_DEVICE_LOST = 1060,
+    TXT_CAMERA_LOST = 1061,
+    T_DEVICES_MENU = 2400,
+    T_DEVICES_TITLE = 2401,
+    T_DEVICES_INPUT = 2402,
+    T_DEVICES_OUTPUT = 2403,
+    T_DEVICES_CAMERA = 2404,
+    T_DEVICES_DEFAULT = 2405,
+    T_DEVICES_LEVEL = 2406,
+    T_DEVICES_TEST_SOUND = 2407,
+    T_DEVICES_ECHO_CANCEL = 2408,
+    T_DEVICES_NOISE_SUPPRESSION = 2409,
+    T_DEVICES_AUTO_GAIN = 2410,
+    T_DEVICES_NO_CAMERA = 2411,
 };

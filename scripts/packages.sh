@@ -2,7 +2,7 @@
 # Installs what is missing when run as root; otherwise prints the apt-get line and fails.
 PARLO_BUILD_PACKAGES="build-essential cmake ninja-build ccache pkg-config zlib1g-dev libglib2.0-dev
   libasio-dev libsqlite3-dev libsodium-dev portaudio19-dev libasound2-dev libsndfile1-dev libspeexdsp-dev
-  libv4l-dev libpng-dev nlohmann-json3-dev qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libv4l-dev libudev-dev libpng-dev nlohmann-json3-dev qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libxss-dev fonts-noto-cjk qt6-translations-l10n"
 PARLO_TEST_PACKAGES="clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   libturbojpeg0-dev libdeflate-dev tinyproxy dante-server microsocks procps xvfb unrtf"

@@ -6,7 +6,7 @@
 #include "platform/debug_log.h"
 
 namespace {
-std::atomic<bool> g_shown[3];
+std::atomic<bool> g_shown[4];
 }  // namespace
 
 bool report_device_failure(device_kind kind, const user_text& text) {

@@ -1,7 +1,7 @@
 // Device failures as the user sees them: every failure goes to the debug log, and the first of
-// each kind (playback, capture, the microphone's volume control) in a run is also shown, so a
-// machine whose sound devices cannot be opened gets one box per kind instead of one per device
-// and per window.
+// each kind (playback, capture, the microphone's volume control, a device lost) in a run is also
+// shown, so a machine whose sound devices cannot be opened gets one box per kind instead of one
+// per device and per window.
 //
 // Threads: any thread.
 #pragma once
@@ -9,7 +9,8 @@
 
 #include "protocol/texts.h"
 
-enum class device_kind { playback, capture, volume };
+// lost: a sound device that worked stopped during the run.
+enum class device_kind { playback, capture, volume, lost };
 
 // Logs the text (in English); shows it as a message too, in the user's language, when it is the
 // first failure of its kind. Returns true when it was shown.

@@ -68,7 +68,28 @@ public:
     virtual std::unique_ptr<wave_out> make_output(int player_index) = 0;
     // Human-readable device lines (for --list-devices).
     virtual std::vector<std::string> list_devices() { return {}; }
+    // The names of the capture (input true) or playback devices a user can choose; the default
+    // device ("") is not among them. Looks for new devices only while none is open. Not on the
+    // GUI thread (it may probe the sound systems).
+    virtual std::vector<std::string> device_names(bool /*input*/) { return {}; }
+    // Takes the next buffers from, and gives them to, these devices ("" = the default one):
+    // devices already open switch at once and keep their queued buffers, later ones open there.
+    // The devices plugged in since the last switch are looked for anew (open streams pause for
+    // the moment it takes).
+    // A device that cannot be opened runs silent (its buffers are played to nobody at the real
+    // pace; capture delivers nothing). 0, or -1 when an open device went silent. Any thread but
+    // the GUI thread; not from a notice.
+    virtual int use_devices(const std::string& /*input*/, const std::string& /*output*/) {
+        return 0;
+    }
+    // The watchdog's look at the open devices, a few times a second from one thread: the
+    // kDeviceFailed* bits of a device whose stream reported an error or stopped making progress.
+    // A silent output's buffers move on here.
+    virtual int check_devices() { return 0; }
 };
+
+constexpr int kDeviceFailedCapture = 1;
+constexpr int kDeviceFailedPlayback = 2;
 
 struct audio_config {
     std::string backend = "portaudio";  // "portaudio", "wav" or "null"

@@ -60,6 +60,15 @@ public:
         m_up = err == paNoError;
         return err;
     }
+    // With g_pa_mutex held and no stream open: the library learns the devices plugged in or
+    // taken away since it started (it reads the list only when it starts).
+    PaError rescan_locked() {
+        if (m_up) {
+            Pa_Terminate();
+            m_up = false;
+        }
+        return ensure_locked();
+    }
 
 private:
     bool m_up = false;  // guarded by g_pa_mutex
@@ -175,42 +184,104 @@ private:
     std::thread m_thread;
 };
 
+// A stream that has not called back for this long while it should run is taken for dead (an
+// unplugged card often stops calling back without an error).
+constexpr uint32_t kStallMs = 1500;
+
+// Watches a stream's callback counter: dead when the stream is no longer active, or when the
+// counter has not moved for kStallMs. With g_pa_mutex held.
+struct progress_watch {
+    uint64_t seen = 0;
+    uint32_t moved_at = 0;
+    void restart(uint64_t calls, uint32_t now) {
+        seen = calls;
+        moved_at = now;
+    }
+    bool dead(PaStream* s, uint64_t calls, uint32_t now) {
+        if (calls != seen) restart(calls, now);
+        return Pa_IsStreamActive(s) != 1 || now - moved_at > kStallMs;
+    }
+};
+
+// The chosen capture device and the capture devices open on it, which switch with it.
+class pa_in;
+struct pa_inputs {
+    std::string name;          // guarded by g_pa_mutex
+    std::vector<pa_in*> open;  // guarded by g_pa_mutex
+};
+
 // Empty buffers go to the callback and filled ones come back on two rings: the callback never
-// waits, allocates or frees. A capture device holds the 25 buffers of its thread.
+// waits, allocates or frees. A capture device holds the 25 buffers of its thread. A device whose
+// card went away stays open without a stream (silent) until it is switched or closed.
 class pa_in : public wave_in, public pa_device {
 public:
-    pa_in(std::string name, std::shared_ptr<pa_library> lib, std::shared_ptr<pa_relay> relay)
-        : m_name(std::move(name)), m_lib(std::move(lib)), m_relay(std::move(relay)) {}
+    pa_in(std::shared_ptr<pa_inputs> inputs, std::shared_ptr<pa_library> lib,
+          std::shared_ptr<pa_relay> relay)
+        : m_inputs(std::move(inputs)), m_lib(std::move(lib)), m_relay(std::move(relay)) {}
     ~pa_in() override { close(); }
     int open(wave_notice filled, std::string* error) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
-        if (m_stream) return 0;
+        if (m_open) return 0;
         PaError err = m_lib->ensure_locked();
         if (err != paNoError) return fail(err, error);
         m_filled = std::move(filled);
         if (m_relay->add(this) != 0) return fail(paInsufficientMemory, error);
-        err = open_stream(&m_stream, m_name, true, &pa_in::callback, this);
+        err = open_stream(&m_stream, m_inputs->name, true, &pa_in::callback, this);
         if (err != paNoError) {
             m_stream = nullptr;
             m_relay->remove(this);
             return fail(err, error);
         }
+        m_open = true;
+        m_inputs->open.push_back(this);
         return 0;
     }
     int add_buffer(wave_buffer* b) override {
-        if (!m_stream) return -1;  // the owner thread's own field
+        if (!m_open) return -1;  // the owner thread's own field
         return m_free.push(b) ? 0 : -1;
     }
     int start(std::string* error) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
-        PaError err = m_stream ? Pa_StartStream(m_stream) : paBadStreamPtr;
+        if (!m_open) return fail(paBadStreamPtr, error);
+        m_started = true;
+        if (!m_stream) return 0;  // silent
+        m_watch.restart(m_calls.load(), get_tick_count());
+        PaError err = Pa_StartStream(m_stream);
+        if (err != paNoError) m_started = false;
         return err == paNoError ? 0 : fail(err, error);
     }
     int stop() override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
+        m_started = false;
         if (m_stream && Pa_IsStreamActive(m_stream) == 1)
             return Pa_StopStream(m_stream) == paNoError ? 0 : -1;
         return 0;
+    }
+    // With g_pa_mutex held: the stream moves to the chosen device, running if it ran. False
+    // when it could not (the device is silent then).
+    bool switch_locked() {
+        close_stream_locked();
+        if (open_stream(&m_stream, m_inputs->name, true, &pa_in::callback, this) != paNoError) {
+            m_stream = nullptr;
+            return false;
+        }
+        m_watch.restart(m_calls.load(), get_tick_count());
+        if (m_started && Pa_StartStream(m_stream) != paNoError) {
+            close_stream_locked();
+            return false;
+        }
+        return true;
+    }
+    bool has_stream_locked() const { return m_stream != nullptr; }
+    void close_stream_locked() {
+        if (!m_stream) return;
+        Pa_AbortStream(m_stream);  // the callback has returned for good after this
+        Pa_CloseStream(m_stream);
+        m_stream = nullptr;
+    }
+    // With g_pa_mutex held: true when a stream that should run is dead.
+    bool dead_locked(uint32_t now) {
+        return m_stream && m_started && m_watch.dead(m_stream, m_calls.load(), now);
     }
     // The stream stops first (the owner stops it before anyway): only then are the buffers the
     // callback holds free to take back.
@@ -226,10 +297,12 @@ public:
     }
     void close() override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
-        if (!m_stream) return;
-        Pa_AbortStream(m_stream);  // the callback has returned for good after this
-        Pa_CloseStream(m_stream);
-        m_stream = nullptr;
+        if (!m_open) return;
+        close_stream_locked();
+        m_open = false;
+        m_started = false;
+        auto& open = m_inputs->open;
+        open.erase(std::remove(open.begin(), open.end(), this), open.end());
         std::lock_guard<std::mutex> lk(m_relay->mutex());
         deliver_locked();  // what was filled is reported, as it would have been
         give_back_unfilled([](wave_buffer* b) { delete b; });
@@ -251,7 +324,9 @@ private:
     }
     static int callback(const void* in, void*, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
-        static_cast<pa_in*>(user)->take(static_cast<const uint8_t*>(in), static_cast<int>(frames));
+        auto* self = static_cast<pa_in*>(user);
+        self->m_calls.fetch_add(1, std::memory_order_relaxed);
+        self->take(static_cast<const uint8_t*>(in), static_cast<int>(frames));
         return paContinue;
     }
     void take(const uint8_t* in, int frames) {
@@ -278,10 +353,14 @@ private:
         }
         if (finished) m_relay->kick();
     }
-    std::string m_name;
+    std::shared_ptr<pa_inputs> m_inputs;
     std::shared_ptr<pa_library> m_lib;
     std::shared_ptr<pa_relay> m_relay;
-    PaStream* m_stream = nullptr;  // set and cleared by the owner thread, with g_pa_mutex held
+    PaStream* m_stream = nullptr;  // guarded by g_pa_mutex
+    bool m_open = false;     // changed by the owner thread with g_pa_mutex held
+    bool m_started = false;  // guarded by g_pa_mutex
+    progress_watch m_watch;  // guarded by g_pa_mutex
+    std::atomic<uint64_t> m_calls{0};  // callbacks so far
     wave_notice m_filled;
     spsc_ring<wave_buffer*, 64> m_free;  // owner -> callback
     spsc_ring<wave_buffer*, 64> m_done;  // callback -> relay
@@ -293,15 +372,23 @@ private:
 // stream at a time. The stream opens with the first output that opens and closes with the last.
 // The outputs sit in a fixed table of atomic pointers that the callback reads without a lock;
 // an output that leaves it waits until no callback that may have seen it still runs, and is
-// never touched by one again.
+// never touched by one again. When the card goes away the mixer runs silent: the watchdog's
+// calls mix at the real pace into nothing, so the players' buffers keep coming back.
 class pa_out;
 class pa_mixer {
 public:
     explicit pa_mixer(std::shared_ptr<pa_relay> relay) : m_relay(std::move(relay)) {}
     // With g_pa_mutex held (open and close of the outputs). attach gives the output's place.
-    int attach_locked(pa_out* out, const std::string& device, pa_library& lib, int* place,
-                      std::string* error);
+    int attach_locked(pa_out* out, pa_library& lib, int* place, std::string* error);
     void detach_locked(int place);
+    // With g_pa_mutex held: the device the stream plays on from now on ("" = the default one).
+    // An open stream moves there; false when it could not (the mixer runs silent then).
+    bool switch_locked(const std::string& device);
+    // With g_pa_mutex held, from the watchdog: true when the open stream is dead. A silent
+    // mixer mixes what is due since the last call instead.
+    bool check_locked(uint32_t now);
+    bool has_stream_locked() const { return m_stream != nullptr; }
+    void close_stream_locked();
     // Takes an attached output out of the callback's sight for a while, and puts it back.
     void unplug(int place) {
         m_outs[place].store(nullptr);
@@ -319,6 +406,7 @@ private:
         return paContinue;
     }
     void mix(uint8_t* out, int frames);
+    PaError open_locked();
     // Returns once a callback that may have read the table before the caller's change has ended.
     void wait_for_callback() {
         uint64_t seen = m_calls.load();
@@ -326,9 +414,13 @@ private:
             while (m_calls.load() == seen) std::this_thread::yield();
     }
     std::shared_ptr<pa_relay> m_relay;
-    PaStream* m_stream = nullptr;  // guarded by g_pa_mutex
+    std::string m_device;          // guarded by g_pa_mutex
+    PaStream* m_stream = nullptr;  // guarded by g_pa_mutex; null while silent
     bool m_taken[kPlaces]{};       // guarded by g_pa_mutex
     int m_count = 0;               // guarded by g_pa_mutex
+    progress_watch m_watch;        // guarded by g_pa_mutex
+    uint32_t m_silent_at = 0;      // guarded by g_pa_mutex: mixed up to here while silent
+    std::vector<uint8_t> m_nowhere;  // guarded by g_pa_mutex: what a silent mixer plays
     std::atomic<pa_out*> m_outs[kPlaces]{};
     std::atomic<uint64_t> m_calls{0};  // odd while a callback runs
     std::atomic<int> m_latency{0};     // samples from the callback until they are heard
@@ -338,15 +430,15 @@ private:
 
 class pa_out : public wave_out, public pa_device {
 public:
-    pa_out(std::string name, std::shared_ptr<pa_library> lib, std::shared_ptr<pa_mixer> mixer)
-        : m_name(std::move(name)), m_lib(std::move(lib)), m_mixer(std::move(mixer)) {}
+    pa_out(std::shared_ptr<pa_library> lib, std::shared_ptr<pa_mixer> mixer)
+        : m_lib(std::move(lib)), m_mixer(std::move(mixer)) {}
     ~pa_out() override { close(); }
     int open(wave_notice done, std::string* error) override {
         std::lock_guard<std::mutex> g(g_pa_mutex);
         if (m_place >= 0) return 0;
         m_done = std::move(done);
         if (m_mixer->relay().add(this) != 0) return fail(paInsufficientMemory, error);
-        if (int rc = m_mixer->attach_locked(this, m_name, *m_lib, &m_place, error)) {
+        if (int rc = m_mixer->attach_locked(this, *m_lib, &m_place, error)) {
             m_mixer->relay().remove(this);
             return rc;
         }
@@ -416,7 +508,6 @@ private:
         while (m_written.pop(&b)) f(b);
         m_pos = 0;
     }
-    std::string m_name;
     std::shared_ptr<pa_library> m_lib;
     std::shared_ptr<pa_mixer> m_mixer;
     wave_notice m_done;
@@ -428,26 +519,39 @@ private:
     int m_pos = 0;
 };
 
-int pa_mixer::attach_locked(pa_out* out, const std::string& device, pa_library& lib, int* place,
-                            std::string* error) {
+PaError pa_mixer::open_locked() {
+    PaError err = open_stream(&m_stream, m_device, false, &pa_mixer::callback, this);
+    m_watch.restart(m_calls.load(), get_tick_count());
+    if (err == paNoError) {
+        // The far-end reference places what is mixed when it will be heard.
+        if (const PaStreamInfo* si = Pa_GetStreamInfo(m_stream))
+            m_latency.store(static_cast<int>(si->outputLatency * audio::kSampleRate));
+        err = Pa_StartStream(m_stream);
+    }
+    if (err != paNoError) {
+        if (m_stream) Pa_CloseStream(m_stream);
+        m_stream = nullptr;
+    }
+    return err;
+}
+
+void pa_mixer::close_stream_locked() {
+    if (!m_stream) return;
+    Pa_AbortStream(m_stream);  // the callback has returned for good after this
+    Pa_CloseStream(m_stream);
+    m_stream = nullptr;
+}
+
+int pa_mixer::attach_locked(pa_out* out, pa_library& lib, int* place, std::string* error) {
     int free_place = -1;
     for (int i = 0; i < kPlaces && free_place < 0; i++)
         if (!m_taken[i]) free_place = i;
     if (free_place < 0) return fail(paDeviceUnavailable, error);
-    if (!m_stream) {
+    // The first output opens the stream; later ones join it, or the silence it fell into.
+    if (m_count == 0) {
         PaError err = lib.ensure_locked();
+        if (err == paNoError) err = open_locked();
         if (err != paNoError) return fail(err, error);
-        err = open_stream(&m_stream, device, false, &pa_mixer::callback, this);
-        if (err == paNoError) {
-            if (const PaStreamInfo* si = Pa_GetStreamInfo(m_stream))
-                m_latency.store(static_cast<int>(si->outputLatency * audio::kSampleRate));
-            err = Pa_StartStream(m_stream);
-        }
-        if (err != paNoError) {
-            if (m_stream) Pa_CloseStream(m_stream);
-            m_stream = nullptr;
-            return fail(err, error);
-        }
     }
     m_taken[free_place] = true;
     m_count++;
@@ -459,10 +563,30 @@ int pa_mixer::attach_locked(pa_out* out, const std::string& device, pa_library& 
 void pa_mixer::detach_locked(int place) {
     unplug(place);
     m_taken[place] = false;
-    if (--m_count > 0 || !m_stream) return;
-    Pa_AbortStream(m_stream);  // the callback has returned for good after this
-    Pa_CloseStream(m_stream);
-    m_stream = nullptr;
+    if (--m_count > 0) return;
+    close_stream_locked();
+}
+
+bool pa_mixer::switch_locked(const std::string& device) {
+    m_device = device;
+    if (m_count == 0) return true;  // the next output opens it
+    close_stream_locked();
+    if (open_locked() == paNoError) return true;
+    m_silent_at = get_tick_count();
+    return false;
+}
+
+bool pa_mixer::check_locked(uint32_t now) {
+    if (m_count == 0) return false;
+    if (m_stream) return m_watch.dead(m_stream, m_calls.load(), now);
+    // Silent: what the card would have played since the last look, at most a second of it.
+    const uint32_t ms = std::min<uint32_t>(now - m_silent_at, 1000);
+    const int frames = static_cast<int>(ms * audio::kSampleRate / 1000);
+    if (frames <= 0) return false;
+    m_silent_at = now;
+    m_nowhere.resize(static_cast<size_t>(frames));
+    mix(m_nowhere.data(), frames);
+    return false;
 }
 
 void pa_mixer::mix(uint8_t* out, int frames) {
@@ -489,13 +613,49 @@ void pa_mixer::mix(uint8_t* out, int frames) {
 
 class pa_backend : public audio_backend {
 public:
-    explicit pa_backend(const audio_config& cfg) : m_cfg(cfg) {}
+    explicit pa_backend(const audio_config& cfg) {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        m_inputs->name = cfg.input_device;
+        m_mixer->switch_locked(cfg.output_device);
+    }
     const char* name() const override { return "portaudio"; }
     std::unique_ptr<wave_in> make_input() override {
-        return std::make_unique<pa_in>(m_cfg.input_device, m_lib, m_relay);
+        return std::make_unique<pa_in>(m_inputs, m_lib, m_relay);
     }
     std::unique_ptr<wave_out> make_output(int) override {
-        return std::make_unique<pa_out>(m_cfg.output_device, m_lib, m_mixer);
+        return std::make_unique<pa_out>(m_lib, m_mixer);
+    }
+    std::vector<std::string> device_names(bool input) override {
+        std::vector<std::string> names;
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        if (rescan_if_idle_locked() != paNoError) return names;
+        for (int i = 0; i < Pa_GetDeviceCount(); i++) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+            if (info && (input ? info->maxInputChannels : info->maxOutputChannels) > 0)
+                names.emplace_back(info->name);
+        }
+        return names;
+    }
+    int use_devices(const std::string& input, const std::string& output) override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        // Every stream closes first: the library reads the devices anew only while none is open,
+        // and a card plugged in since it started is found then. The streams keep their buffers.
+        m_mixer->close_stream_locked();
+        for (pa_in* in : m_inputs->open) in->close_stream_locked();
+        m_lib->rescan_locked();
+        int rc = m_mixer->switch_locked(output) ? 0 : -1;
+        m_inputs->name = input;
+        for (pa_in* in : m_inputs->open)
+            if (!in->switch_locked()) rc = -1;
+        return rc;
+    }
+    int check_devices() override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        const uint32_t now = get_tick_count();
+        int failed = m_mixer->check_locked(now) ? kDeviceFailedPlayback : 0;
+        for (pa_in* in : m_inputs->open)
+            if (in->dead_locked(now)) failed |= kDeviceFailedCapture;
+        return failed;
     }
     std::vector<std::string> list_devices() override {
         std::vector<std::string> lines;
@@ -522,7 +682,14 @@ public:
     }
 
 private:
-    audio_config m_cfg;
+    // With g_pa_mutex held: a new scan of the devices when no stream is open, else the library
+    // as it is (the list it read when it started).
+    PaError rescan_if_idle_locked() {
+        bool idle = !m_mixer->has_stream_locked();
+        for (pa_in* in : m_inputs->open) idle = idle && !in->has_stream_locked();
+        return idle ? m_lib->rescan_locked() : m_lib->ensure_locked();
+    }
+    std::shared_ptr<pa_inputs> m_inputs = std::make_shared<pa_inputs>();
     std::shared_ptr<pa_library> m_lib = std::make_shared<pa_library>();
     std::shared_ptr<pa_relay> m_relay = std::make_shared<pa_relay>();
     std::shared_ptr<pa_mixer> m_mixer = std::make_shared<pa_mixer>(m_relay);

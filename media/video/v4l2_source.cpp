@@ -1,14 +1,19 @@
 // Cameras through libv4l2, which converts the camera's own pixel format to RGB24. The device is
 // asked for W x H at 20 frames per second and streams into four mapped buffers; a thread waits
 // for each filled buffer with a bounded poll (so stop() is seen within 200 ms) and hands it on.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <libv4l2.h>
 #include <linux/videodev2.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -16,6 +21,7 @@
 
 #include "media/video/video_source.h"
 #include "platform/debug_log.h"
+#include "protocol/texts.h"
 
 namespace {
 
@@ -112,8 +118,10 @@ private:
             b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             b.memory = V4L2_MEMORY_MMAP;
             if (xioctl(m_fd, VIDIOC_DQBUF, &b) != 0) {
-                if (errno == EAGAIN) continue;
+                // An unplugged camera wakes the poll at once, for ever: it is done with.
+                if (errno == EAGAIN && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
                 log_line("camera stopped delivering frames: %s\r\n", std::strerror(errno));
+                camera_lost();
                 return;
             }
             if (b.index < m_maps.size())
@@ -136,6 +144,12 @@ private:
                 std::memcpy(dst + x * 3, src + (x * m_width / m_want_w) * 3, 3);
         }
         m_sink(m_frame.data(), static_cast<int>(m_frame.size()));
+    }
+
+    // Video stops, the call goes on; the user hears of it once a run.
+    static void camera_lost() {
+        static std::atomic<bool> told{false};
+        if (!told.exchange(true)) show_user_text(make_text(TXT_CAMERA_LOST));
     }
 
     void release() {
@@ -166,4 +180,42 @@ private:
 
 std::unique_ptr<video_source> make_v4l2_source(const std::string& device) {
     return std::make_unique<v4l2_source>(device);
+}
+
+std::vector<camera_info> list_cameras(const std::string& dir) {
+    std::vector<std::pair<int, std::string>> nodes;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const char* n = e->d_name;
+            if (std::strncmp(n, "video", 5) != 0 || !n[5]) continue;
+            char* end = nullptr;
+            long number = std::strtol(n + 5, &end, 10);
+            if (*end == 0) nodes.emplace_back(static_cast<int>(number), dir + "/" + n);
+        }
+        closedir(d);
+    }
+    std::sort(nodes.begin(), nodes.end());
+    std::vector<camera_info> cameras;
+    for (const auto& node : nodes) {
+        // The plain device, not the conversion library: only its name is asked.
+        int fd = ::open(node.second.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        v4l2_capability cap{};
+        int r;
+        do r = ioctl(fd, VIDIOC_QUERYCAP, &cap);
+        while (r == -1 && errno == EINTR);
+        ::close(fd);
+        if (r != 0) continue;
+        // A camera's second node carries metadata, not pictures.
+        const uint32_t caps =
+            (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+        if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) continue;
+        const char* card = reinterpret_cast<const char*>(cap.card);
+        cameras.push_back({node.second, std::string(card, strnlen(card, sizeof(cap.card)))});
+    }
+    return cameras;
+}
+
+std::string camera_label(const camera_info& camera) {
+    return camera.card.empty() ? camera.path : camera.path + " - " + camera.card;
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 constexpr int kCaptureFramesPerSecond = 20;
 
@@ -30,6 +31,17 @@ std::unique_ptr<video_source> make_video_source(const std::string& input, std::s
 std::unique_ptr<video_source> make_v4l2_source(const std::string& device);
 std::unique_ptr<video_source> make_pattern_source();
 std::unique_ptr<video_source> make_y4m_source(const std::string& path);
+
+// A camera present on the machine: its device file and the card name its driver reports.
+struct camera_info {
+    std::string path;  // "/dev/video0"
+    std::string card;  // "Integrated Camera"
+};
+// The capture devices among dir's videoN nodes, in number order (metadata nodes are left out).
+// Opens each node for a moment: not on the GUI thread.
+std::vector<camera_info> list_cameras(const std::string& dir = "/dev");
+// "/dev/video0 - Integrated Camera", as lists show a camera.
+std::string camera_label(const camera_info& camera);
 
 // The synthetic scene of the pattern source: frame number n at width x height into rgb.
 void draw_pattern_frame(uint32_t n, int width, int height, uint8_t* rgb);

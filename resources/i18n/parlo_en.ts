@@ -1248,5 +1248,75 @@
         <comment>3003</comment>
         <translation>recv max_len&lt;=0 at Clink_socket::my_recv!</translation>
     </message>
+    <message>
+        <source>A sound device stopped working: the call goes on with the system default device, or without sound when there is none.</source>
+        <comment>1060</comment>
+        <translation>A sound device stopped working: the call goes on with the system default device, or without sound when there is none.</translation>
+    </message>
+    <message>
+        <source>The camera stopped working: your picture is no longer sent, the call goes on.</source>
+        <comment>1061</comment>
+        <translation>The camera stopped working: your picture is no longer sent, the call goes on.</translation>
+    </message>
+    <message>
+        <source>Audio and video devices...</source>
+        <comment>2400</comment>
+        <translation>Audio and video devices...</translation>
+    </message>
+    <message>
+        <source>Audio and video devices</source>
+        <comment>2401</comment>
+        <translation>Audio and video devices</translation>
+    </message>
+    <message>
+        <source>Microphone:</source>
+        <comment>2402</comment>
+        <translation>Microphone:</translation>
+    </message>
+    <message>
+        <source>Speakers:</source>
+        <comment>2403</comment>
+        <translation>Speakers:</translation>
+    </message>
+    <message>
+        <source>Camera:</source>
+        <comment>2404</comment>
+        <translation>Camera:</translation>
+    </message>
+    <message>
+        <source>System default</source>
+        <comment>2405</comment>
+        <translation>System default</translation>
+    </message>
+    <message>
+        <source>Microphone level:</source>
+        <comment>2406</comment>
+        <translation>Microphone level:</translation>
+    </message>
+    <message>
+        <source>Play test sound</source>
+        <comment>2407</comment>
+        <translation>Play test sound</translation>
+    </message>
+    <message>
+        <source>Echo cancellation</source>
+        <comment>2408</comment>
+        <translation>Echo cancellation</translation>
+    </message>
+    <message>
+        <source>Noise suppression</source>
+        <comment>2409</comment>
+        <translation>Noise suppression</translation>
+    </message>
+    <message>
+        <source>Automatic gain</source>
+        <comment>2410</comment>
+        <translation>Automatic gain</translation>
+    </message>
+    <message>
+        <source>No camera found</source>
+        <comment>2411</comment>
+        <translation>No camera found</translation>
+    </message>
 </context>
 </TS>

@@ -1248,5 +1248,75 @@
         <comment>3003</comment>
         <translation>接收长度无效。</translation>
     </message>
+    <message>
+        <source>A sound device stopped working: the call goes on with the system default device, or without sound when there is none.</source>
+        <comment>1060</comment>
+        <translation>一个声音设备停止工作：通话将使用系统默认设备继续，没有可用设备时则无声继续。</translation>
+    </message>
+    <message>
+        <source>The camera stopped working: your picture is no longer sent, the call goes on.</source>
+        <comment>1061</comment>
+        <translation>摄像头停止工作：您的图像不再发送，通话继续。</translation>
+    </message>
+    <message>
+        <source>Audio and video devices...</source>
+        <comment>2400</comment>
+        <translation>音频和视频设备...</translation>
+    </message>
+    <message>
+        <source>Audio and video devices</source>
+        <comment>2401</comment>
+        <translation>音频和视频设备</translation>
+    </message>
+    <message>
+        <source>Microphone:</source>
+        <comment>2402</comment>
+        <translation>麦克风：</translation>
+    </message>
+    <message>
+        <source>Speakers:</source>
+        <comment>2403</comment>
+        <translation>扬声器：</translation>
+    </message>
+    <message>
+        <source>Camera:</source>
+        <comment>2404</comment>
+        <translation>摄像头：</translation>
+    </message>
+    <message>
+        <source>System default</source>
+        <comment>2405</comment>
+        <translation>系统默认</translation>
+    </message>
+    <message>
+        <source>Microphone level:</source>
+        <comment>2406</comment>
+        <translation>麦克风音量：</translation>
+    </message>
+    <message>
+        <source>Play test sound</source>
+        <comment>2407</comment>
+        <translation>播放测试声音</translation>
+    </message>
+    <message>
+        <source>Echo cancellation</source>
+        <comment>2408</comment>
+        <translation>回声消除</translation>
+    </message>
+    <message>
+        <source>Noise suppression</source>
+        <comment>2409</comment>
+        <translation>噪声抑制</translation>
+    </message>
+    <message>
+        <source>Automatic gain</source>
+        <comment>2410</comment>
+        <translation>自动增益</translation>
+    </message>
+    <message>
+        <source>No camera found</source>
+        <comment>2411</comment>
+        <translation>未找到摄像头</translation>
+    </message>
 </context>
 </TS>

@@ -30,3 +30,4 @@ QObject* make_message_box_test();
 QObject* make_main_window_test();
 QObject* make_stall_test();
 QObject* make_questions_test();
+QObject* make_devices_dialog_test();

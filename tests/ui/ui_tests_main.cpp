@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int failed = 0;
     for (auto make : {make_skin_test, make_texts_test, make_popup_test, make_message_box_test,
-                      make_main_window_test, make_stall_test, make_questions_test}) {
+                      make_main_window_test, make_stall_test, make_questions_test,
+                      make_devices_dialog_test}) {
         std::unique_ptr<QObject> t(make());
         failed += QTest::qExec(t.get(), argc, argv);
     }

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "media/audio/audio_service.h"
+#include "media/audio/device_watch.h"
 #include "media/audio/volume.h"
 #include "media/video/my_video.h"
 #include "media/video/video_exchange.h"
@@ -23,8 +24,10 @@
 #include "ui/contacts/contact_panel.h"
 #include "ui/contacts/install_contacts.h"
 #include "ui/contacts/ui_asker.h"
+#include "ui/dialogs/devices_dialog.h"
 #include "ui/main/knock_sound.h"
 #include "ui/main/main_dlg.h"
+#include "ui/main/menu_commands.h"
 
 namespace {
 
@@ -161,6 +164,9 @@ void install_desktop_windows(CParloApp& parlo) {
             audio_config audio;
             load_audio_settings(&audio);
             start_audio(audio);
+            // Cards and cameras plugged in or out reach the sound and the devices dialog.
+            start_device_watch();
+            set_devices_dialog_opener(open_devices_dialog);
             // The knock plays through the same sound output as the voices, never on this thread.
             set_knock_player([](const QString& path) {
                 play_sound_file(QFile::encodeName(path).toStdString());
@@ -178,6 +184,8 @@ void install_desktop_windows(CParloApp& parlo) {
                 std::lock_guard<std::mutex> lk(g_camera_mutex);
                 g_media_up = false;
             }
+            set_devices_dialog_opener(nullptr);
+            stop_device_watch();
             video_exchange_stop();
             video_stop_capture();
             stop_audio();

@@ -10,6 +10,8 @@
 #include "ui/main/menu_commands.h"
 
 namespace {
+void (*g_open_devices)(QWidget*) = nullptr;  // GUI thread only
+
 QAction* add_command(QMenu* menu, CParloDlg* dlg, int text_id, int command) {
     QAction* a = menu->addAction(ui_text(text_id));
     a->setData(command);
@@ -28,6 +30,10 @@ void add_status_entries(QMenu* menu, CParloDlg* dlg) {
 }
 }  // namespace
 
+void set_devices_dialog_opener(void (*open)(QWidget* parent)) {
+    g_open_devices = open;
+}
+
 QMenu* CParloDlg::make_status_menu() {
     if (g_logged_in.load() != 1) return nullptr;
     auto* menu = new QMenu(this);
@@ -41,6 +47,8 @@ QMenu* CParloDlg::make_main_menu() {
     auto* menu = new QMenu(this);
     add_command(menu, this, T_ADD_GROUP, ID_ADD_GROUP);
     add_command(menu, this, T_ADD_CONTACT, ID_ADD_CONTACT);
+    menu->addSeparator();
+    add_command(menu, this, T_DEVICES_MENU, ID_DEVICES);
     menu->addSeparator();
     add_command(menu, this, T_SEND_FEEDBACK, ID_SEND_FEEDBACK);
     add_command(menu, this, T_ABOUT, ID_ABOUT);
@@ -109,6 +117,9 @@ void CParloDlg::on_command(int command_id) {
             break;
         case ID_WEB_CONFERENCE:
             open_web_page("/");
+            break;
+        case ID_DEVICES:
+            if (g_open_devices) g_open_devices(this);
             break;
         case ID_ADD_CONTACT:
             if (g_logged_in.load() != 1) show_message_text(ui_text(T_ADD_NEEDS_LOGIN), this);

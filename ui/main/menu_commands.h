@@ -31,7 +31,13 @@ enum menu_command {
     ID_ABOUT = 32832,
     ID_SEND_FEEDBACK = 32834,
     ID_WEB_CONFERENCE = 32836,
+    ID_DEVICES = 32840,
 };
+
+class QWidget;
+// Opens the audio and video devices dialog over parent; the desktop sets it (the dialog lives
+// with the media layers). GUI thread; null leaves the menu command without effect.
+void set_devices_dialog_opener(void (*open)(QWidget* parent));
 
 // The seven status commands in menu order with their states 1-7 and text ids.
 struct status_command {

@@ -1,6 +1,7 @@
 // Takes the pictures for the documentation: the sign-in dialog, the signed-in main window with its
-// contact tree, a knock pop-up and a chat window with its lower panel open, in one language. Needs a running server with the demo accounts; run it on a
-// display (scripts/screenshots starts one under Xvfb).
+// contact tree, a knock pop-up, a chat window with its lower panel open and the devices dialog, in
+// one language. Needs a running server with the demo accounts; run it on a display
+// (scripts/screenshots starts one under Xvfb).
 // usage: parlo-screenshots --server HOST --bind ADDR --home DIR --lang en|zh --out DIR
 #include <QApplication>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include "ui/chat/chat_dlg.h"
 #include "ui/common/event_popup.h"
 #include "ui/common/texts.h"
+#include "ui/dialogs/devices_dialog.h"
 #include "ui/main/main_dlg.h"
 #include "ui/signin/login_dlg.h"
 #include "ui/skin/controls.h"
@@ -136,6 +138,14 @@ int main(int argc, char** argv) {
         failures += !save(popup, prefix + "popup_" + lang + ".png");
         popup->reject();
         failures += !save_chat_window(prefix + "chat_" + lang + ".png");
+        {
+            CDlgDevices devices(dlg);
+            devices.move(80, 80);
+            devices.show();
+            wait_until([&] { return devices.lists_filled() > 0; }, 5000);
+            settle(500);
+            failures += !save(&devices, prefix + "devices_" + lang + ".png");
+        }
         dlg->on_command(32811);
         parlo.shutdown();
         remove_desktop_windows();

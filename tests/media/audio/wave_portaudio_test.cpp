@@ -33,6 +33,8 @@ protected:
         std::ofstream conf(m_dir + "/asound.conf");
         conf << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"" << m_dir
              << "/out.raw\"\n  infile \"" << m_dir << "/in.raw\"\n  format \"raw\"\n}\n"
+             << "pcm.second {\n  type file\n  slave.pcm \"null\"\n  file \"" << m_dir
+             << "/second.raw\"\n  format \"raw\"\n}\n"
              << "pcm.null { type null }\n";
         conf.close();
         setenv("ALSA_CONFIG_PATH", (m_dir + "/asound.conf").c_str(), 1);
@@ -191,6 +193,48 @@ TEST_F(portaudio_device, AClipLongerThanTheDeviceTakesAtOnceIsPlayedWhole) {
     stop_audio();
     ASSERT_TRUE(whole) << sound.size() << " of " << clip.size() << " samples played";
     EXPECT_TRUE(sound == std::string(clip.begin(), clip.end())) << "the clip came out changed";
+}
+
+TEST_F(portaudio_device, AnOpenOutputMovesToAnotherDeviceOrRunsSilentWithoutOne) {
+    auto out = backend->make_output(0);
+    std::string error;
+    ASSERT_EQ(out->open(notice(), &error), 0) << error;
+    out->write(audiotest::buffer_of(200));
+    ASSERT_TRUE(wait_for(1));
+    auto names = backend->device_names(false);
+    ASSERT_NE(std::find(names.begin(), names.end(), "second"), names.end());
+
+    ASSERT_EQ(backend->use_devices("", "second"), 0);
+    out->write(audiotest::buffer_of(210));
+    out->write(audiotest::buffer_of(210));
+    ASSERT_TRUE(wait_for(3));
+    auto played = [&](const char* file) {
+        std::ifstream f(m_dir + file, std::ios::binary);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        return ss.str();
+    };
+    // The file device writes whole periods: the last one may still be on its way.
+    std::string second;
+    EXPECT_TRUE(testsupport::wait_until([&] {
+        second = played("/second.raw");
+        return std::count(second.begin(), second.end(), static_cast<char>(210)) >=
+               audio::kBufferBytes;
+    }));
+    EXPECT_EQ(played("/out.raw").find(static_cast<char>(210)), std::string::npos);
+
+    // No such device: the output runs silent, its buffers still come back at the real pace
+    // through the watchdog's looks, and silence is no failure.
+    EXPECT_EQ(backend->use_devices("", "unplugged"), -1);
+    for (int i = 0; i < 3; i++) out->write(audiotest::buffer_of(220));
+    EXPECT_TRUE(testsupport::wait_until([&] {
+        EXPECT_EQ(backend->check_devices(), 0);
+        std::lock_guard<std::mutex> lk(m);
+        return got.size() >= 6;
+    }));
+    out->close();
+    second = played("/second.raw");
+    EXPECT_EQ(second.find(static_cast<char>(220)), std::string::npos);
 }
 
 TEST_F(portaudio_device, UnknownDeviceFailsToOpenWithTheLibrarysErrorText) {
