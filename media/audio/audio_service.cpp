@@ -188,8 +188,9 @@ bool sound_busy() {
 }
 
 // Keeps the devices of a running service working, on a thread of its own: applies the user's
-// choice, and looks at the open devices every kWatchMs. A device that failed is told once (for
-// the run) and replaced by the default one; where that fails too, the backend runs it silent.
+// choice, and looks at the open devices as often as the backend asks (never for files). A device
+// that failed is told once (for the run) and replaced by the default one; where that fails too,
+// the backend runs it silent.
 // When cards come or go the devices are looked for anew (which pauses the open streams for a
 // moment): at once after a fall-back, which a new card may mend, otherwise once no call is under
 // way; the observer hears of it after that.
@@ -227,12 +228,16 @@ public:
     }
 
 private:
-    static constexpr int kWatchMs = 200;
     void run() {
+        // Asked with no lock of ours held: the backend takes its own.
+        int period = m_backend->check_period_ms();
         std::unique_lock<std::mutex> lk(m_mutex);
         for (;;) {
-            m_wake.wait_for(lk, std::chrono::milliseconds(kWatchMs),
-                            [this] { return m_quit || m_chosen || m_changed; });
+            auto woken = [this] { return m_quit || m_chosen || m_changed; };
+            if (period > 0)
+                m_wake.wait_for(lk, std::chrono::milliseconds(period), woken);
+            else
+                m_wake.wait(lk, woken);
             if (m_quit) return;
             const bool chosen = std::exchange(m_chosen, false);
             if (std::exchange(m_changed, false)) m_rescan = true;
@@ -246,6 +251,7 @@ private:
                 if (std::exchange(m_rescan, false)) tell_devices_observer();
             }
             if (int failed = m_backend->check_devices()) fall_back(failed);
+            period = m_backend->check_period_ms();
             lk.lock();
         }
     }

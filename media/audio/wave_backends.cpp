@@ -30,6 +30,7 @@ public:
     std::unique_ptr<wave_in> make_input() override { return std::make_unique<null_in>(); }
     std::unique_ptr<wave_out> make_output(int) override { return std::make_unique<null_out>(); }
     std::vector<std::string> list_devices() override { return {"null: silence in, nothing out"}; }
+    int check_period_ms() override { return 0; }  // nothing that could go
 };
 
 }  // namespace
@@ -238,6 +239,7 @@ public:
                 "wav output folder: " +
                     (m_cfg.output_dir.empty() ? std::string("(discarded)") : m_cfg.output_dir)};
     }
+    int check_period_ms() override { return 0; }  // files do not go away mid-call
 
 private:
     audio_config m_cfg;

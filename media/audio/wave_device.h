@@ -86,6 +86,9 @@ public:
     // kDeviceFailed* bits of a device whose stream reported an error or stopped making progress.
     // A silent output's buffers move on here.
     virtual int check_devices() { return 0; }
+    // How soon the watchdog looks again, in ms; 0 when nothing needs watching (it then waits for
+    // a choice or a change of the cards).
+    virtual int check_period_ms() { return 200; }
 };
 
 constexpr int kDeviceFailedCapture = 1;

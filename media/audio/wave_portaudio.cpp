@@ -387,6 +387,7 @@ public:
     // With g_pa_mutex held, from the watchdog: true when the open stream is dead. A silent
     // mixer mixes what is due since the last call instead.
     bool check_locked(uint32_t now);
+    bool silent_locked() const { return m_count > 0 && !m_stream; }
     bool has_stream_locked() const { return m_stream != nullptr; }
     void close_stream_locked();
     // Takes an attached output out of the callback's sight for a while, and puts it back.
@@ -656,6 +657,12 @@ public:
         for (pa_in* in : m_inputs->open)
             if (in->dead_locked(now)) failed |= kDeviceFailedCapture;
         return failed;
+    }
+    // A silent output is paced by these looks; a live stream needs only a look now and then
+    // to find that it stopped.
+    int check_period_ms() override {
+        std::lock_guard<std::mutex> g(g_pa_mutex);
+        return m_mixer->silent_locked() ? 200 : 1000;
     }
     std::vector<std::string> list_devices() override {
         std::vector<std::string> lines;
